@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("veldra-cli: not built yet");
+    return 2;
+}

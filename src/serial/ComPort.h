@@ -1,0 +1,179 @@
+#pragma once
+// Serial port over the POSIX terminal interface.
+//
+// The receive side never blocks: Read returns what is already waiting and
+// InputCount reports how much that is. Receive loops that need to wait use
+// WaitForInput, which sleeps in poll() until a byte arrives or the deadline
+// passes, so a silent line costs no CPU.
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+enum TBaudRate : int {
+    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
+    br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
+};
+enum TStopBits : int { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TDataBits : int { dbFive, dbSix, dbSeven, dbEight };
+enum TParityBits : int { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl : int { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl : int { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+
+struct TComParity {
+    TParityBits Bits = prNone;
+    bool Check = false;
+    bool Replace = false;
+    char ReplaceChar = 0;
+    bool operator==(const TComParity &) const = default;
+};
+
+struct TComFlowControl {
+    TDTRFlowControl ControlDTR = dtrDisable;
+    TRTSFlowControl ControlRTS = rtsDisable;
+    bool OutCTSFlow = false;
+    bool OutDSRFlow = false;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    bool DSRSensitivity = false;
+    bool TxContinueOnXoff = false;
+    char XonChar = 0x11;
+    char XoffChar = 0x13;
+    bool operator==(const TComFlowControl &) const = default;
+};
+
+struct TComTimeouts {
+    int ReadInterval = -1;
+    int ReadTotalMultiplier = 0;
+    int ReadTotalConstant = 0;
+    int WriteTotalMultiplier = 100;
+    int WriteTotalConstant = 1000;
+};
+
+struct TComBuffer {
+    int InputSize = 1024;
+    int OutputSize = 1024;
+};
+
+// Error numbers of EComPort (the texts form one table indexed 1..25).
+enum : int {
+    CError_OpenFailed = 1,
+    CError_WriteFailed = 2,
+    CError_ReadFailed = 3,
+    CError_PurgeFailed = 5,
+    CError_CommState = 7,
+    CError_TimeoutsFailed = 8,
+    CError_SetupComm = 9,
+    CError_ClearComm = 10,
+    CError_NotOpen = 24,
+    CError_Disconnected = 25,
+};
+
+class EComPort : public std::runtime_error {
+public:
+    // WinCode is the operating-system error number (errno here), -1 when none.
+    explicit EComPort(int Code, int WinCode = -1);
+    int Code() const { return FCode; }
+    int WinCode() const { return FWinCode; }
+    // Text of an error number alone, "" outside 1..25.
+    static std::string ErrorText(int Code);
+    static std::string Message(int Code, int WinCode);
+
+private:
+    int FCode;
+    int FWinCode;
+};
+
+TBaudRate BaudRateFromText(const std::string &Text);
+TStopBits StopBitsFromText(const std::string &Text);
+TParityBits ParityFromText(const std::string &Text);
+// Bit rate of a setting; CustomRate for brCustom.
+int BaudRateToInt(TBaudRate Rate, int CustomRate = 9600);
+const char *BaudRateText(TBaudRate Rate);
+const char *StopBitsText(TStopBits Bits);
+const char *ParityText(TParityBits Bits);
+
+// Monotonic millisecond tick, 64 bits wide (never wraps in practice).
+uint64_t GetTickCount64();
+
+class TComPort {
+public:
+    TComPort();
+    virtual ~TComPort();
+    TComPort(const TComPort &) = delete;
+    TComPort &operator=(const TComPort &) = delete;
+
+    // Settings. Setting a value equal to the current one does nothing; a new
+    // line setting on an open port is applied at once (error 7 on failure).
+    const std::string &Port() const { return FPort; }
+    void SetPort(const std::string &Value);
+    TBaudRate BaudRate() const { return FBaudRate; }
+    void SetBaudRate(TBaudRate Value);
+    int CustomBaudRate() const { return FCustomBaudRate; }
+    void SetCustomBaudRate(int Value);
+    TDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(TDataBits Value);
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits Value);
+    const TComParity &Parity() const { return FParity; }
+    void SetParity(const TComParity &Value);
+    void SetParityBits(TParityBits Value);
+    void SetParityCheck(bool Value);
+    const TComFlowControl &FlowControl() const { return FFlowControl; }
+    void SetFlowControl(const TComFlowControl &Value);
+    void SetControlDTR(TDTRFlowControl Value);
+    void SetControlRTS(TRTSFlowControl Value);
+    const TComTimeouts &Timeouts() const { return FTimeouts; }
+    const TComBuffer &Buffer() const { return FBuffer; }
+    bool DiscardNull() const { return FDiscardNull; }
+    char EofChar() const { return FEofChar; }
+    char EventChar() const { return FEventChar; }
+
+    virtual bool Connected() const { return FFd >= 0; }
+
+    // Operations. Errors raise EComPort.
+    virtual void Open();
+    virtual void Close();
+    virtual int Write(const void *Buffer, int Count);
+    virtual int Read(void *Buffer, int Count);
+    virtual int InputCount();
+    virtual void ClearBuffer(bool Input, bool Output);
+    // Blocks until received bytes are waiting or TimeoutMs has passed.
+    // Returns true when input is waiting. A hang-up closes the port and
+    // raises error 25.
+    virtual bool WaitForInput(int TimeoutMs);
+
+    // What the driver granted at the last Open.
+    bool Rs485Mode() const { return FRs485; }
+    bool LowLatency() const { return FLowLatency; }
+    int Handle() const { return FFd; }
+
+protected:
+    // Raised after closing: the device has gone.
+    [[noreturn]] void Disconnected();
+
+private:
+    void ApplyLineSettings(bool Opening);
+    void ApplyModemLines();
+    void TryRs485();
+    void TryLowLatency();
+    void CloseHandle();
+
+    std::string FPort = "COM1";
+    TBaudRate FBaudRate = br9600;
+    int FCustomBaudRate = 9600;
+    TDataBits FDataBits = dbEight;
+    TStopBits FStopBits = sbOneStopBit;
+    TComParity FParity;
+    TComFlowControl FFlowControl;
+    TComTimeouts FTimeouts;
+    TComBuffer FBuffer;
+    bool FDiscardNull = false;
+    char FEofChar = 0;
+    char FEventChar = 0;
+
+    int FFd = -1;
+    bool FRs485 = false;
+    bool FLowLatency = false;
+};

@@ -1,0 +1,18 @@
+#include "FrameTrace.h"
+
+#include <utility>
+
+namespace {
+TFrameTraceHook &Hook() {
+    static TFrameTraceHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetFrameTraceHook(TFrameTraceHook NewHook) { Hook() = std::move(NewHook); }
+
+bool FrameTraceEnabled() { return static_cast<bool>(Hook()); }
+
+void TraceFrame(const std::string &Port, TTraceDir Dir, const uint8_t *Data, size_t Count) {
+    if (auto &h = Hook()) h(Port, Dir, Data, Count);
+}
