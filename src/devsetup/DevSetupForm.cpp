@@ -1,0 +1,7 @@
+#include "devsetup/DevSetupForm.h"
+
+TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner) {
+    setWindowTitle(QStringLiteral("Setup"));
+}
+
+TDevSetupForm::~TDevSetupForm() = default;
