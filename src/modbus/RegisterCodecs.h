@@ -1,0 +1,83 @@
+#pragma once
+// Conversions between register contents and the typed values that the
+// register page and the command line show and accept. Pure functions.
+//
+// Texts travel as UTF-8; in registers they are ISO 8859-1, two characters
+// per register, the first in the high byte.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "modbus/ModbusRTU.h"
+
+// In the order of the data type list (index 0..6).
+enum TRegDataType : int { rdtFloat, rdtInt, rdtUInt16, rdtBCD, rdtUInt32, rdtString, rdtBit };
+// In the order of the word order list: least / most significant word first.
+enum TWordOrder : int { woLSWF, woMSWF };
+
+constexpr int RegDataTypeCount = 7;
+constexpr int WordOrderCount = 2;
+
+// List texts: "float", "int", "uint16", "BCD", "uint32", "string", "bit".
+const char *RegDataTypeText(TRegDataType Type);
+// "LSWF", "MSWF".
+const char *WordOrderText(TWordOrder Order);
+// Inverse of the list texts (exact match); nullopt for anything else.
+std::optional<TRegDataType> RegDataTypeFromText(const std::string &Text);
+std::optional<TWordOrder> WordOrderFromText(const std::string &Text);
+
+// Registers a numeric type occupies: 2 for float and uint32, 1 for int,
+// uint16 and BCD; 0 for string and bit, whose size the user chooses.
+int RegisterCount(TRegDataType Type);
+// True for the five types DecodeRegisters/EncodeValue handle.
+bool IsNumericType(TRegDataType Type);
+// Whether the word order matters (float and uint32).
+bool WordOrderApplies(TRegDataType Type);
+// Display format of the numeric edit: "0.000" for float, "0" for the other
+// numeric types, "" for string and bit (shown in the text edit).
+const char *DisplayFormat(TRegDataType Type);
+// Decimals of that format: 3 for float, 0 otherwise.
+int DisplayDecimals(TRegDataType Type);
+// A decoded value as the numeric edit shows it ("123.456", "-1", "0.000");
+// non-finite floats give "NaN", "Inf" or "-Inf".
+std::string FormatValue(TRegDataType Type, double Value);
+
+// Why a value could not be encoded.
+enum class TRegConvertKind { InvalidInteger, FloatOverflow, InvalidFloatOp };
+
+// Conversion failure with the text the user sees:
+//   InvalidInteger  "'$-5' is not a valid integer value"
+//   FloatOverflow   "Floating point overflow"
+//   InvalidFloatOp  "Invalid floating point operation"
+class ERegConvertError : public std::runtime_error {
+public:
+    ERegConvertError(TRegConvertKind Kind, const std::string &Message)
+        : std::runtime_error(Message), FKind(Kind) {}
+    TRegConvertKind Kind() const { return FKind; }
+
+private:
+    TRegConvertKind FKind;
+};
+
+// Decodes a numeric type from the first RegisterCount(Type) registers.
+// False (Value untouched) for a BCD register with a digit A..F, for too few
+// registers and for a non-numeric type. Floats with all exponent bits set
+// come out as NaN or +-infinity.
+bool DecodeRegisters(TRegDataType Type, TWordOrder Order, const TModbusRegisters &Regs,
+                     double &Value);
+// Encodes a number as RegisterCount(Type) registers. Throws ERegConvertError;
+// std::invalid_argument for a non-numeric type.
+TModbusRegisters EncodeValue(TRegDataType Type, TWordOrder Order, double Value);
+
+// Registers (high byte, then low byte) up to the first zero byte, as UTF-8.
+std::string DecodeText(const TModbusRegisters &Regs);
+// Exactly Count registers: the text in ISO 8859-1 (characters outside it
+// become '?'), zero-filled after the text; a text longer than the block is
+// cut at its end.
+TModbusRegisters EncodeText(const std::string &Text, int Count);
+// Registers a text needs: (characters + 1) / 2.
+int TextRegisterCount(const std::string &Text);
+// One "0"/"1" per input, the input at the start address rightmost.
+std::string FormatBits(const TModbusBits &Bits);
