@@ -1,0 +1,134 @@
+#pragma once
+// Host side of the sensor bootloader protocol: finding and identifying a
+// sensor in bootloader mode, and uploading a firmware file to it.
+//
+// Request packet:  F5, N+5, command, packet number (LE16), N data bytes, CRC-8
+// Reply packet:    F5, M+3, command | 0x80, M payload bytes, CRC-8
+// The CRC covers everything from the length byte to the byte before it.
+//
+// An object owns one serial port and is used by one thread at a time;
+// separate objects may run in separate threads.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bootloader/BootTypes.h"
+#include "bootloader/CodFile.h"
+
+class TComPort;
+struct TComListData;  // serial/PortDiscovery.h
+
+// Called after every data-packet attempt of an upload: packets acknowledged
+// so far, failed attempts so far, share of the file read (0..100 %).
+using TOnProgress = std::function<void(int PacketsSent, int PacketsFail, int Progress)>;
+
+// Bootloader commands and replies.
+enum : uint8_t {
+    CBootStart = 0xF5,
+    CCmdIdent16 = 0x0B,   // identification with a 16-bit sensor ID (57600 baud only)
+    CCmdIdent = 0x0C,     // identification, 8-bit sensor ID
+    CCmdData = 0x0D,      // firmware data
+    CReplyFlag = 0x80,
+};
+// Acknowledged number meaning "image complete".
+constexpr uint16_t CAckComplete = 0xFFFE;
+// Highest number of data packets an upload can carry: the packet number must
+// never reach the completion code.
+constexpr int CMaxDataPackets = 65533;
+// Data bytes per packet.
+constexpr int CESP32PacketSize = 240;
+constexpr int CDefPacketSize = 8;
+// Reply time-out of ESP32 data packets until more than CESP32SlowBytes of
+// the file have been sent (the sensor erases flash meanwhile).
+constexpr uint32_t CESP32SlowTimeout = 3000;
+constexpr uint64_t CESP32SlowBytes = 2048;
+// Pause between the completion acknowledgement and the final identification.
+constexpr uint32_t CRebootPause = 2500;
+
+// Packet building and reply checking, pure functions over bytes.
+// Request with command, packet number and data (at most 250 bytes).
+TByteArray BuildRequest(uint8_t Command, uint16_t PacketNo, const uint8_t *Data = nullptr, size_t Count = 0);
+// Checks a complete reply to a request with Command; on success Payload
+// holds the payload only.
+bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload);
+
+class TXComm {
+public:
+    using TTickSource = std::function<uint64_t()>;     // monotonic milliseconds
+    using TPause = std::function<void(uint32_t Ms)>;   // blocking sleep
+
+    TXComm();
+    // Takes a port of the caller's choosing (tests use a fake one).
+    explicit TXComm(std::unique_ptr<TComPort> Port);
+    ~TXComm();
+    TXComm(const TXComm &) = delete;
+    TXComm &operator=(const TXComm &) = delete;
+
+    // Closes the link, then looks for a bootloader on Port at 19200 and then
+    // at 57600 baud. True when one answered; the port then stays open at the
+    // rate that worked. Port errors are caught here and give false.
+    bool Open(const std::string &Port);
+    // Closes the port and forgets the sensor's identity.
+    void Close();
+    // Asks the bootloader for its identity over the open port; the outputs
+    // are written only on success. Port errors (EComPort) reach the caller.
+    bool GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo);
+
+    // Port open and a sensor ID other than 0 known.
+    bool Connected() const;
+    // Name of the port while it is open, else "".
+    std::string COMPort() const;
+    uint16_t SensorID() const { return FSensorID; }
+    TSensorVersion Version() const { return {FVersionHi, FVersionLo}; }
+    // Bit rate of the open port (19200 or 57600 after a good Open), 0 when closed.
+    int BaudRate() const;
+
+    // Limits; the setters clamp to the minimum instead of refusing.
+    int MaxRetry() const { return FMaxRetry; }
+    void SetMaxRetry(int Value);        // at least 3
+    int MaxFails() const { return FMaxFails; }
+    void SetMaxFails(int Value);        // at least 5
+    uint32_t DefTimeout() const { return FDefTimeout; }
+    void SetDefTimeout(uint32_t Value); // at least 500 ms
+
+    // Uploads a firmware file to the open bootloader. Hdr is what the
+    // caller's ValidateFile gave; it chooses the packet size and time-outs.
+    // True only when the bootloader completed the image and no longer
+    // answers identification afterwards. Port errors (EComPort) and file
+    // errors (EFileError) reach the caller; the file is closed by then.
+    bool UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+
+    // The firmware-file check, also reachable through the class.
+    static bool ValidateFile(const std::string &FName, TCODFileData &Data) { return ::ValidateFile(FName, Data); }
+    // Refills Ports with the serial ports present, sorted.
+    static void EnumComPorts(std::vector<TComListData> &Ports);
+
+    // Time seams: the clock of every deadline and the pause after completion.
+    // Defaults: GetTickCount64 and a real sleep.
+    void SetTickSource(TTickSource Tick);
+    void SetPause(TPause Pause);
+
+    // One request/reply exchange: purge, write, wait for the reply with a
+    // silence time-out of TimeoutMs, check it. On true Reply holds the
+    // payload only; on false it may hold whatever raw bytes came.
+    bool Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs);
+
+    TComPort &ComPort() { return *FComPort; }
+
+private:
+    bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs, uint16_t &Ack);
+    uint64_t Now() const;
+
+    std::unique_ptr<TComPort> FComPort;
+    uint16_t FSensorID = 0;
+    uint8_t FVersionHi = 0;
+    uint8_t FVersionLo = 0;
+    int FMaxRetry = 5;
+    int FMaxFails = 15;
+    uint32_t FDefTimeout = 1000;
+    TTickSource FTick;
+    TPause FPause;
+};
