@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "serial/UniqueFd.h"
+
 enum TBaudRate : int {
     brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
     br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
@@ -130,7 +132,7 @@ public:
     char EofChar() const { return FEofChar; }
     char EventChar() const { return FEventChar; }
 
-    virtual bool Connected() const { return FFd >= 0; }
+    virtual bool Connected() const { return static_cast<bool>(FFd); }
 
     // Operations. Errors raise EComPort.
     virtual void Open();
@@ -147,18 +149,22 @@ public:
     // What the driver granted at the last Open.
     bool Rs485Mode() const { return FRs485; }
     bool LowLatency() const { return FLowLatency; }
-    int Handle() const { return FFd; }
+    int Handle() const { return FFd.get(); }
+    // The device path opened for Port: names without a slash live in /dev.
+    static std::string DevicePath(const std::string &Port);
 
 protected:
     // Raised after closing: the device has gone.
     [[noreturn]] void Disconnected();
 
 private:
+    template <typename T>
+    void Change(T &Field, const T &Value);
     void ApplyLineSettings(bool Opening);
     void ApplyModemLines();
     void TryRs485();
     void TryLowLatency();
-    void CloseHandle();
+    bool IsGone(int Err) const;
 
     std::string FPort = "COM1";
     TBaudRate FBaudRate = br9600;
@@ -173,7 +179,7 @@ private:
     char FEofChar = 0;
     char FEventChar = 0;
 
-    int FFd = -1;
+    TUniqueFd FFd;
     bool FRs485 = false;
     bool FLowLatency = false;
 };

@@ -1,0 +1,409 @@
+#include "serial/ComPort.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+
+#include "serial/CustomBaud.h"
+
+namespace {
+
+constexpr const char *kErrorTexts[] = {
+    "",
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "WaitForSingleObject function failed",
+    "PurgeComm function failed",
+    "GetCommState function failed",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Can not set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is not selected",
+    "Cannot wait for event if event is not assigned",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+    "Port Not Open",
+    "Port Disconnected",
+};
+
+constexpr const char *kBaudTexts[] = {"Custom", "110",   "300",   "600",    "1200",   "2400",
+                                      "4800",   "9600",  "14400", "19200",  "38400",  "56000",
+                                      "57600",  "115200", "128000", "256000"};
+constexpr int kBaudRates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+                              14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+constexpr const char *kStopTexts[] = {"1", "1.5", "2"};
+constexpr const char *kParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
+
+std::string Upper(std::string s) {
+    for (auto &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+template <typename E, size_t N>
+E FromText(const std::string &Text, const char *const (&Names)[N], E Default) {
+    const std::string t = Upper(Text);
+    for (size_t i = 0; i < N; ++i)
+        if (Upper(Names[i]) == t) return static_cast<E>(i);
+    return Default;
+}
+
+speed_t SpeedConstant(int Rate) {
+    switch (Rate) {
+    case 110: return B110;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return 0;
+    }
+}
+
+bool IsPseudoTerminal(int Fd) {
+    struct stat st {};
+    if (fstat(Fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned maj = major(st.st_rdev);
+    return maj >= 136 && maj <= 143;  // Unix98 pty slaves
+}
+
+long long NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- errors
+
+EComPort::EComPort(int Code, int WinCode)
+    : std::runtime_error(Message(Code, WinCode)), FCode(Code), FWinCode(WinCode) {}
+
+std::string EComPort::ErrorText(int Code) {
+    if (Code < 1 || Code > 25) return "";
+    return kErrorTexts[Code];
+}
+
+std::string EComPort::Message(int Code, int WinCode) {
+    std::string msg = ErrorText(Code);
+    if (WinCode > 0) msg += " (Error: " + std::to_string(WinCode) + ")";
+    return msg;
+}
+
+// ------------------------------------------------------------ converters
+
+TBaudRate BaudRateFromText(const std::string &Text) { return FromText(Text, kBaudTexts, br9600); }
+TStopBits StopBitsFromText(const std::string &Text) {
+    return FromText(Text, kStopTexts, sbOneStopBit);
+}
+TParityBits ParityFromText(const std::string &Text) { return FromText(Text, kParityTexts, prNone); }
+
+int BaudRateToInt(TBaudRate Rate, int CustomRate) {
+    if (Rate == brCustom) return CustomRate;
+    if (Rate < brCustom || Rate > br256000) return 0;
+    return kBaudRates[Rate];
+}
+const char *BaudRateText(TBaudRate Rate) {
+    return (Rate >= brCustom && Rate <= br256000) ? kBaudTexts[Rate] : "";
+}
+const char *StopBitsText(TStopBits Bits) {
+    return (Bits >= sbOneStopBit && Bits <= sbTwoStopBits) ? kStopTexts[Bits] : "";
+}
+const char *ParityText(TParityBits Bits) {
+    return (Bits >= prNone && Bits <= prSpace) ? kParityTexts[Bits] : "";
+}
+
+uint64_t GetTickCount64() { return static_cast<uint64_t>(NowMs()); }
+
+// ------------------------------------------------------------------ port
+
+TComPort::TComPort() = default;
+
+TComPort::~TComPort() { FFd.reset(); }
+
+std::string TComPort::DevicePath(const std::string &Port) {
+    if (Port.find('/') != std::string::npos) return Port;
+    return "/dev/" + Port;
+}
+
+bool TComPort::IsGone(int Err) const {
+    return Err == EIO || Err == ENXIO || Err == ENODEV || Err == EPIPE || Err == EBADF;
+}
+
+void TComPort::Disconnected() {
+    FFd.reset();
+    FRs485 = false;
+    throw EComPort(CError_Disconnected);
+}
+
+void TComPort::SetPort(const std::string &Value) {
+    if (Value == FPort) return;
+    FPort = Value;
+    if (Connected()) {
+        Close();
+        Open();
+    }
+}
+
+template <typename T>
+void TComPort::Change(T &Field, const T &Value) {
+    if (Field == Value) return;
+    Field = Value;
+    if (Connected()) ApplyLineSettings(false);
+}
+
+void TComPort::SetBaudRate(TBaudRate Value) { Change(FBaudRate, Value); }
+void TComPort::SetCustomBaudRate(int Value) { Change(FCustomBaudRate, Value); }
+void TComPort::SetDataBits(TDataBits Value) { Change(FDataBits, Value); }
+void TComPort::SetStopBits(TStopBits Value) { Change(FStopBits, Value); }
+void TComPort::SetParity(const TComParity &Value) { Change(FParity, Value); }
+void TComPort::SetParityBits(TParityBits Value) { Change(FParity.Bits, Value); }
+void TComPort::SetParityCheck(bool Value) { Change(FParity.Check, Value); }
+void TComPort::SetFlowControl(const TComFlowControl &Value) { Change(FFlowControl, Value); }
+void TComPort::SetControlDTR(TDTRFlowControl Value) { Change(FFlowControl.ControlDTR, Value); }
+void TComPort::SetControlRTS(TRTSFlowControl Value) { Change(FFlowControl.ControlRTS, Value); }
+
+void TComPort::Open() {
+    if (Connected()) return;
+    const std::string path = DevicePath(FPort);
+    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) throw EComPort(CError_OpenFailed, errno);
+    // Exclusive use: flock keeps out other programs that lock (and a second
+    // open of ours); TIOCEXCL keeps out everybody else except root.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw EComPort(CError_OpenFailed, errno);
+    if (ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        throw EComPort(CError_OpenFailed, errno);
+    FFd = std::move(fd);
+    // Queue sizes and time-outs have no counterpart here: the kernel sizes
+    // its own buffers, and reads never wait (O_NONBLOCK, VMIN=1, VTIME=0).
+    try {
+        ApplyLineSettings(true);
+    } catch (...) {
+        FFd.reset();
+        throw;
+    }
+}
+
+void TComPort::ApplyLineSettings(bool Opening) {
+    const int fd = FFd.get();
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) throw EComPort(CError_CommState, errno);
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(HUPCL | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSizes[std::clamp<int>(FDataBits, dbFive, dbEight)];
+    if (FStopBits != sbOneStopBit) t.c_cflag |= CSTOPB;
+    switch (FParity.Bits) {
+    case prOdd: t.c_cflag |= PARENB | PARODD; break;
+    case prEven: t.c_cflag |= PARENB; break;
+    case prMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case prSpace: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
+    if (FParity.Check && FParity.Bits != prNone) t.c_iflag |= INPCK;
+    if (FFlowControl.OutCTSFlow || FFlowControl.ControlRTS == rtsHandshake) t.c_cflag |= CRTSCTS;
+    if (FFlowControl.XonXoffOut) t.c_iflag |= IXON;
+    if (FFlowControl.XonXoffIn) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(FFlowControl.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(FFlowControl.XoffChar);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+
+    const int rate = BaudRateToInt(FBaudRate, FCustomBaudRate);
+    const speed_t speed = SpeedConstant(rate);
+    if (speed != 0) {
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+    }
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        const int err = errno;
+        // A pseudo-terminal has no parity: the kernel drops PARENB, and a
+        // request that differs only in parity is refused with EINVAL. Take
+        // the line without it there; a real UART still reports the failure.
+        if (!(err == EINVAL && IsPseudoTerminal(fd))) throw EComPort(CError_CommState, err);
+        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        t.c_iflag &= ~INPCK;
+        if (tcsetattr(fd, TCSANOW, &t) != 0 && errno != EINVAL)
+            throw EComPort(CError_CommState, errno);
+    }
+    if (speed == 0 && rate > 0 && !ApplyCustomBaudRate(fd, rate))
+        throw EComPort(CError_CommState, errno);
+
+    ApplyModemLines();
+    if (Opening) TryLowLatency();
+}
+
+void TComPort::ApplyModemLines() {
+    const int fd = FFd.get();
+    // Modem lines and RS-485 mode are best effort: pseudo-terminals and many
+    // USB adapters have no such lines or switch direction themselves.
+    int dtr = TIOCM_DTR;
+    if (FFlowControl.ControlDTR == dtrDisable) ioctl(fd, TIOCMBIC, &dtr);
+    else ioctl(fd, TIOCMBIS, &dtr);
+    int rts = TIOCM_RTS;
+    switch (FFlowControl.ControlRTS) {
+    case rtsDisable: ioctl(fd, TIOCMBIC, &rts); break;
+    case rtsEnable: ioctl(fd, TIOCMBIS, &rts); break;
+    default: break;
+    }
+    FRs485 = false;
+    if (FFlowControl.ControlRTS == rtsToggle) TryRs485();
+}
+
+void TComPort::TryRs485() {
+    serial_rs485 rs{};
+    if (ioctl(FFd.get(), TIOCGRS485, &rs) != 0) return;  // the adapter switches by itself
+    rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    rs.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+    FRs485 = ioctl(FFd.get(), TIOCSRS485, &rs) == 0;
+}
+
+void TComPort::TryLowLatency() {
+    // USB adapters otherwise hold received bytes back for up to 16 ms.
+    serial_struct ss{};
+    FLowLatency = false;
+    if (ioctl(FFd.get(), TIOCGSERIAL, &ss) != 0) return;
+    if (ss.flags & ASYNC_LOW_LATENCY) {
+        FLowLatency = true;
+        return;
+    }
+    ss.flags |= ASYNC_LOW_LATENCY;
+    FLowLatency = ioctl(FFd.get(), TIOCSSERIAL, &ss) == 0;
+}
+
+void TComPort::Close() {
+    if (!Connected()) return;
+    // Pending output is dropped; errors here mean the device is gone already.
+    tcflush(FFd.get(), TCIOFLUSH);
+    FFd.reset();
+    FRs485 = false;
+    FLowLatency = false;
+}
+
+int TComPort::Write(const void *Buffer, int Count) {
+    if (!Connected()) throw EComPort(CError_NotOpen);
+    if (Count <= 0) return 0;
+    const auto *p = static_cast<const uint8_t *>(Buffer);
+    const long long deadline =
+        NowMs() + FTimeouts.WriteTotalConstant + static_cast<long long>(FTimeouts.WriteTotalMultiplier) * Count;
+    int done = 0;
+    while (done < Count) {
+        ssize_t n = ::write(FFd.get(), p + done, static_cast<size_t>(Count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        const int err = n < 0 ? errno : EAGAIN;
+        if (err == EINTR) continue;
+        if (err != EAGAIN) {
+            if (IsGone(err)) Disconnected();
+            throw EComPort(CError_WriteFailed, err);
+        }
+        const long long left = deadline - NowMs();
+        if (left <= 0) break;
+        pollfd pf{FFd.get(), POLLOUT, 0};
+        int r = poll(&pf, 1, static_cast<int>(left));
+        if (r < 0 && errno != EINTR) throw EComPort(CError_WriteFailed, errno);
+        if (r > 0 && (pf.revents & (POLLHUP | POLLNVAL)) && !(pf.revents & POLLOUT)) Disconnected();
+    }
+    // The reply time-out of the protocols starts when Write returns, so let
+    // the request leave the transmitter first (instant on pseudo-terminals).
+    if (done == Count && tcdrain(FFd.get()) != 0 && IsGone(errno)) Disconnected();
+    return done;
+}
+
+int TComPort::Read(void *Buffer, int Count) {
+    if (!Connected()) throw EComPort(CError_NotOpen);
+    if (Count <= 0) return 0;
+    for (;;) {
+        ssize_t n = ::read(FFd.get(), Buffer, static_cast<size_t>(Count));
+        if (n > 0) return static_cast<int>(n);
+        if (n == 0) Disconnected();  // VMIN=1: zero bytes means hang-up
+        const int err = errno;
+        if (err == EINTR) continue;
+        if (err == EAGAIN) return 0;
+        if (IsGone(err)) Disconnected();
+        throw EComPort(CError_ReadFailed, err);
+    }
+}
+
+int TComPort::InputCount() {
+    if (!Connected()) throw EComPort(CError_NotOpen);
+    int n = 0;
+    if (ioctl(FFd.get(), FIONREAD, &n) != 0) {
+        const int err = errno;
+        if (IsGone(err)) Disconnected();
+        throw EComPort(CError_ClearComm, err);
+    }
+    return n;
+}
+
+void TComPort::ClearBuffer(bool Input, bool Output) {
+    if (!Connected()) throw EComPort(CError_NotOpen);
+    int which = -1;
+    if (Input && Output) which = TCIOFLUSH;
+    else if (Input) which = TCIFLUSH;
+    else if (Output) which = TCOFLUSH;
+    if (which < 0) return;
+    if (tcflush(FFd.get(), which) != 0) {
+        const int err = errno;
+        if (IsGone(err)) Disconnected();
+        throw EComPort(CError_PurgeFailed, err);
+    }
+}
+
+bool TComPort::WaitForInput(int TimeoutMs) {
+    if (InputCount() > 0) return true;
+    const long long deadline = NowMs() + std::max(TimeoutMs, 0);
+    for (;;) {
+        const long long left = deadline - NowMs();
+        if (left <= 0) return false;
+        pollfd pf{FFd.get(), POLLIN, 0};
+        int r = poll(&pf, 1, static_cast<int>(left));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            throw EComPort(CError_ReadFailed, errno);
+        }
+        if (r == 0) return false;
+        if (pf.revents & POLLIN) return true;
+        if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // Bytes that arrived before the hang-up are still the caller's.
+            int n = 0;
+            if (!(pf.revents & POLLNVAL) && ioctl(FFd.get(), FIONREAD, &n) == 0 && n > 0) return true;
+            Disconnected();
+        }
+    }
+}

@@ -1,0 +1,317 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "serial/ComPort.h"
+#include "serial/CustomBaud.h"
+
+namespace {
+
+// A pseudo-terminal pair: the port opens the slave, the test plays the device on the master.
+struct TPty {
+    int Master = -1;
+    int Slave = -1;
+    std::string Path;
+    TPty() {
+        char name[128];
+        EXPECT_EQ(openpty(&Master, &Slave, name, nullptr, nullptr), 0);
+        Path = name;
+        // Keep a slave descriptor open so the master never sees a hang-up
+        // while the port is closed between tests.
+    }
+    ~TPty() {
+        if (Master >= 0) close(Master);
+        if (Slave >= 0) close(Slave);
+    }
+    void Send(const std::vector<uint8_t> &Bytes) const {
+        ASSERT_EQ(write(Master, Bytes.data(), Bytes.size()), static_cast<ssize_t>(Bytes.size()));
+    }
+    std::vector<uint8_t> Receive() const {
+        std::vector<uint8_t> out(4096);
+        int fl = fcntl(Master, F_GETFL);
+        fcntl(Master, F_SETFL, fl | O_NONBLOCK);
+        ssize_t n = read(Master, out.data(), out.size());
+        fcntl(Master, F_SETFL, fl);
+        out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return out;
+    }
+    void HangUp() {
+        close(Slave);
+        Slave = -1;
+        close(Master);
+        Master = -1;
+    }
+};
+
+termios PortAttrs(const TComPort &Port) {
+    termios t{};
+    EXPECT_EQ(tcgetattr(Port.Handle(), &t), 0);
+    return t;
+}
+
+void ExpectComError(int Code, const std::function<void()> &Fn) {
+    try {
+        Fn();
+        ADD_FAILURE() << "no error raised, expected " << Code;
+    } catch (const EComPort &E) {
+        EXPECT_EQ(E.Code(), Code) << E.what();
+    }
+}
+
+}  // namespace
+
+TEST(ComPortErrors, MessageCarriesOsCodeOnlyWhenPositive) {
+    struct Row {
+        int Code, Os;
+        const char *Text;
+    } rows[] = {
+        {1, 13, "Unable to open com port (Error: 13)"},
+        {2, 5, "WriteFile function failed (Error: 5)"},
+        {3, -1, "ReadFile function failed"},
+        {5, 0, "PurgeComm function failed"},
+        {7, 22, "SetCommState function failed (Error: 22)"},
+        {8, -1, "SetCommTimeouts failed"},
+        {9, -1, "SetupComm function failed"},
+        {10, 5, "ClearCommError function failed (Error: 5)"},
+        {24, -1, "Port Not Open"},
+        {25, -1, "Port Disconnected"},
+    };
+    for (const auto &r : rows) {
+        EComPort e(r.Code, r.Os);
+        EXPECT_STREQ(e.what(), r.Text);
+        EXPECT_EQ(e.Code(), r.Code);
+        EXPECT_EQ(e.WinCode(), r.Os);
+    }
+    EXPECT_EQ(EComPort::ErrorText(0), "");
+    EXPECT_EQ(EComPort::ErrorText(26), "");
+}
+
+TEST(ComPortConverters, TextsMatchWithoutRegardToCaseAndFallBack) {
+    EXPECT_EQ(BaudRateFromText("57600"), br57600);
+    EXPECT_EQ(BaudRateFromText("custom"), brCustom);
+    EXPECT_EQ(BaudRateFromText("256000"), br256000);
+    for (const char *bad : {"", "12345", " 9600", "9600 "}) EXPECT_EQ(BaudRateFromText(bad), br9600) << bad;
+    EXPECT_EQ(ParityFromText("even"), prEven);
+    EXPECT_EQ(ParityFromText("SPACE"), prSpace);
+    EXPECT_EQ(ParityFromText("Mark"), prMark);
+    for (const char *bad : {"", "e", " Even"}) EXPECT_EQ(ParityFromText(bad), prNone) << bad;
+    EXPECT_EQ(StopBitsFromText("1.5"), sbOne5StopBits);
+    EXPECT_EQ(StopBitsFromText("2"), sbTwoStopBits);
+    for (const char *bad : {"", "1,5", " 2", "3"}) EXPECT_EQ(StopBitsFromText(bad), sbOneStopBit) << bad;
+    // Ordinals are stored and passed by other code.
+    EXPECT_EQ(static_cast<int>(br19200), 9);
+    EXPECT_EQ(static_cast<int>(br57600), 12);
+    EXPECT_EQ(static_cast<int>(prEven), 2);
+    EXPECT_EQ(static_cast<int>(rtsToggle), 3);
+    EXPECT_EQ(BaudRateToInt(br19200), 19200);
+    EXPECT_EQ(BaudRateToInt(brCustom, 250000), 250000);
+}
+
+TEST(ComPort, DefaultsAfterConstruction) {
+    TComPort p;
+    EXPECT_EQ(p.Port(), "COM1");
+    EXPECT_EQ(p.BaudRate(), br9600);
+    EXPECT_EQ(p.CustomBaudRate(), 9600);
+    EXPECT_EQ(p.DataBits(), dbEight);
+    EXPECT_EQ(p.StopBits(), sbOneStopBit);
+    EXPECT_EQ(p.Parity(), TComParity{});
+    EXPECT_FALSE(p.Parity().Check);
+    EXPECT_EQ(p.FlowControl().ControlDTR, dtrDisable);
+    EXPECT_EQ(p.FlowControl().ControlRTS, rtsDisable);
+    EXPECT_EQ(p.FlowControl().XonChar, 0x11);
+    EXPECT_EQ(p.Timeouts().ReadInterval, -1);
+    EXPECT_EQ(p.Timeouts().WriteTotalConstant, 1000);
+    EXPECT_EQ(p.Timeouts().WriteTotalMultiplier, 100);
+    EXPECT_EQ(p.Buffer().InputSize, 1024);
+    EXPECT_FALSE(p.Connected());
+}
+
+TEST(ComPort, OperationsOnAClosedPortRaisePortNotOpen) {
+    TComPort p;
+    uint8_t b = 0;
+    ExpectComError(24, [&] { p.Read(&b, 1); });
+    ExpectComError(24, [&] { p.Write(&b, 1); });
+    p.Close();  // closing a closed port does nothing
+    EXPECT_FALSE(p.Connected());
+}
+
+TEST(ComPort, OpeningAMissingDeviceFailsWithTheOsCode) {
+    TComPort p;
+    p.SetPort("/dev/veldra-no-such-port");
+    try {
+        p.Open();
+        FAIL();
+    } catch (const EComPort &E) {
+        EXPECT_EQ(E.Code(), 1);
+        EXPECT_EQ(E.WinCode(), ENOENT);
+        EXPECT_EQ(std::string(E.what()), "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
+    }
+    EXPECT_FALSE(p.Connected());
+}
+
+TEST(ComPort, APortHeldByOneOwnerCannotBeOpenedBySecond) {
+    TPty pty;
+    TComPort a, b;
+    a.SetPort(pty.Path);
+    b.SetPort(pty.Path);
+    a.Open();
+    ExpectComError(1, [&] { b.Open(); });
+    EXPECT_FALSE(b.Connected());
+    a.Close();
+    b.Open();  // free again once the first owner closed it
+    EXPECT_TRUE(b.Connected());
+}
+
+TEST(ComPort, ReadNeverWaitsAndReturnsWhatArrived) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.Open();
+    uint8_t buf[8] = {};
+    const uint64_t t0 = GetTickCount64();
+    EXPECT_EQ(p.Read(buf, 1), 0);
+    EXPECT_EQ(p.InputCount(), 0);
+    EXPECT_LT(GetTickCount64() - t0, 1000u);
+
+    pty.Send({0xF5, 0x05, 0x0C});
+    ASSERT_TRUE(p.WaitForInput(5000));
+    while (p.InputCount() < 3) ASSERT_TRUE(p.WaitForInput(5000));
+    EXPECT_EQ(p.InputCount(), 3);
+    EXPECT_EQ(p.Read(buf, 1), 1);
+    EXPECT_EQ(buf[0], 0xF5);
+    EXPECT_EQ(p.Read(buf, 8), 2);
+    EXPECT_EQ(buf[0], 0x05);
+    EXPECT_EQ(buf[1], 0x0C);
+}
+
+TEST(ComPort, WaitForInputTimesOutOnASilentLine) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.Open();
+    const uint64_t t0 = GetTickCount64();
+    EXPECT_FALSE(p.WaitForInput(150));
+    const uint64_t took = GetTickCount64() - t0;
+    EXPECT_GE(took, 140u);
+    EXPECT_LT(took, 5000u);
+    EXPECT_TRUE(p.Connected());
+}
+
+TEST(ComPort, WriteReachesTheDeviceAndClearBufferDropsInput) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.Open();
+    const uint8_t req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    EXPECT_EQ(p.Write(req, sizeof req), 8);
+    EXPECT_EQ(pty.Receive(), std::vector<uint8_t>(req, req + 8));
+
+    pty.Send({1, 2, 3});
+    ASSERT_TRUE(p.WaitForInput(5000));
+    p.ClearBuffer(true, true);
+    EXPECT_EQ(p.InputCount(), 0);
+}
+
+TEST(ComPort, LineSettingsApplyAtOpenAndAtOnceWhileOpen) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.SetBaudRate(br19200);
+    p.SetStopBits(sbTwoStopBits);
+    p.Open();
+    termios t = PortAttrs(p);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    EXPECT_FALSE(t.c_cflag & HUPCL);
+
+    p.SetBaudRate(br57600);
+    p.SetStopBits(sbOneStopBit);
+    t = PortAttrs(p);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+
+    p.Close();
+    p.SetBaudRate(br9600);  // waits for the next open
+    p.Open();
+    t = PortAttrs(p);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+}
+
+TEST(ComPort, RatesWithoutATermiosConstantUseTheCustomPath) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.SetBaudRate(br14400);
+    p.Open();
+    EXPECT_EQ(GetCustomBaudRate(p.Handle()), 14400);
+    p.SetBaudRate(brCustom);
+    p.SetCustomBaudRate(250000);
+    EXPECT_EQ(GetCustomBaudRate(p.Handle()), 250000);
+}
+
+TEST(ComPort, EvenParityOpensOnAPseudoTerminalAgainAndAgain) {
+    // A pseudo-terminal keeps no parity; a reopen with only the parity
+    // differing must not be taken for a failure.
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.SetParityBits(prEven);
+    p.SetParityCheck(true);
+    p.SetControlRTS(rtsToggle);
+    p.SetControlDTR(dtrEnable);
+    for (int i = 0; i < 3; ++i) {
+        p.Open();
+        EXPECT_TRUE(p.Connected());
+        p.SetParityBits(i % 2 ? prEven : prOdd);
+        p.Close();
+    }
+}
+
+TEST(ComPort, PortChangeWhileOpenMovesToTheNewDevice) {
+    TPty a, b;
+    TComPort p;
+    p.SetPort(a.Path);
+    p.Open();
+    p.SetPort(b.Path);
+    EXPECT_TRUE(p.Connected());
+    const uint8_t x = 0x5A;
+    p.Write(&x, 1);
+    EXPECT_EQ(b.Receive(), std::vector<uint8_t>{0x5A});
+    EXPECT_TRUE(a.Receive().empty());
+}
+
+TEST(ComPort, HangUpClosesThePortAndRaisesPortDisconnected) {
+    struct Case {
+        const char *Name;
+        std::function<void(TComPort &)> Op;
+    } cases[] = {
+        {"wait", [](TComPort &p) { p.WaitForInput(5000); }},
+        {"read", [](TComPort &p) {
+             uint8_t b;
+             p.Read(&b, 1);
+         }},
+        {"write", [](TComPort &p) {
+             uint8_t b[4] = {};
+             p.Write(b, 4);
+         }},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPty pty;
+        TComPort p;
+        p.SetPort(pty.Path);
+        p.Open();
+        pty.HangUp();
+        ExpectComError(25, [&] { c.Op(p); });
+        EXPECT_FALSE(p.Connected());
+        EXPECT_EQ(p.Handle(), -1);
+    }
+}
