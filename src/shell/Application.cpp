@@ -1,0 +1,67 @@
+#include "shell/Application.h"
+
+#include "shell/MsgBox.h"
+#include "shell/WindowHelpers.h"
+
+#include <QMessageBox>
+
+static void InitResourcesOutsideNamespace()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
+void InitShellResources()
+{
+    static const bool Done = (InitResourcesOutsideNamespace(), true);
+    (void)Done;
+}
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    InitShellResources();
+    setApplicationName(AppTitle());
+    setApplicationDisplayName(AppTitle());
+    setWindowIcon(AppIcon());
+    // Hidden tool windows must not end the program; the main window does.
+    setQuitOnLastWindowClosed(true);
+}
+
+bool TApplication::notify(QObject *Receiver, QEvent *Event)
+{
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception &E) {
+        ShowException(E);
+    } catch (...) {
+        ShowUnknownException();
+    }
+    return false;
+}
+
+QString ErrorMessageText(const QString &Msg)
+{
+    if (!Msg.isEmpty() && Msg.back().unicode() > u'.')
+        return Msg + QLatin1Char('.');
+    return Msg;
+}
+
+static void ShowDefaultErrorBox(const QString &Text)
+{
+    if (HasMsgPresenter()) {
+        PresentMsg(TMsgKind::Error, AppTitle(), Text);
+        return;
+    }
+    QMessageBox Box(QMessageBox::Critical, AppTitle(), Text, QMessageBox::Ok);
+    Box.setDefaultButton(QMessageBox::Ok);
+    Box.exec();
+}
+
+void ShowException(const std::exception &E)
+{
+    ShowDefaultErrorBox(ErrorMessageText(QString::fromLocal8Bit(E.what())));
+}
+
+void ShowUnknownException()
+{
+    ShowDefaultErrorBox(ErrorMessageText(QStringLiteral("Unknown error")));
+}

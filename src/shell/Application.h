@@ -1,0 +1,48 @@
+#pragma once
+// The application object. Its notify() override is the default error
+// handler: an exception that escapes an event handler is caught there, shown
+// in an error box captioned with the application title, and the program goes
+// on with its event loop. No exception ever crosses Qt's event loop.
+
+#include <QApplication>
+#include <QString>
+#include <exception>
+#include <utility>
+
+class TApplication : public QApplication {
+    Q_OBJECT
+public:
+    TApplication(int &argc, char **argv);
+    bool notify(QObject *Receiver, QEvent *Event) override;
+};
+
+// The text the default error handler shows for an error message: a full
+// stop is added when the last character's code is above 46 ('.'), so none
+// after ")" and one after a letter or a digit.
+QString ErrorMessageText(const QString &Msg);
+
+// Shows an error the way the default handler does (caption the application
+// title, error icon, OK), through the message presenter when one is set.
+void ShowException(const std::exception &E);
+void ShowUnknownException();
+
+// Runs Handler and shows whatever it throws like the default handler does.
+// Slots wired to widget signals use it, so that errors never unwind through
+// Qt's code. Returns false when an error was caught.
+template <class F>
+bool RunGuarded(F &&Handler)
+{
+    try {
+        std::forward<F>(Handler)();
+        return true;
+    } catch (const std::exception &E) {
+        ShowException(E);
+    } catch (...) {
+        ShowUnknownException();
+    }
+    return false;
+}
+
+// Registers the shell's Qt resources (icons, banner); TApplication does it,
+// tests that build windows without TApplication call it themselves.
+void InitShellResources();

@@ -1,0 +1,32 @@
+#pragma once
+// A port drop-down filled from EnumComPorts. Each item's text is the port's
+// Description and its data (Qt::UserRole) the TComListData it came from.
+
+#include "serial/PortDiscovery.h"
+
+#include <QMetaType>
+#include <optional>
+
+class QComboBox;
+
+Q_DECLARE_METATYPE(TComListData)
+
+// Replaces the items with the ports present, sorted; no item is chosen
+// afterwards (current index -1).
+void FillPortCombo(QComboBox *Combo);
+
+// The port of an item, none for an index outside the list.
+std::optional<TComListData> PortComboItem(const QComboBox *Combo, int Index);
+// The chosen port, none when nothing is chosen.
+std::optional<TComListData> SelectedPort(const QComboBox *Combo);
+
+enum class TPortReload {
+    NoneChosen,  // nothing was chosen before the reload
+    Kept,        // the chosen port is still there and chosen again
+    Lost,        // the chosen port has gone; nothing is chosen now
+};
+
+// Refills the list and chooses again the item whose text equals the one
+// chosen before (ignoring case). What to do with a lost port is the
+// window's business.
+TPortReload ReloadPortCombo(QComboBox *Combo);

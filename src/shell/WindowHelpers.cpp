@@ -1,0 +1,86 @@
+#include "shell/WindowHelpers.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFont>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+void SetRoundRegion(QWidget *Panel)
+{
+    // Corners are ellipses 20 pixels wide and high, that is a radius of 10.
+    // Drawn by the style sheet (anti-aliased, follows later size changes);
+    // the selector names this panel only, so its children keep their look.
+    const QString Name = Panel->objectName();
+    Panel->setAttribute(Qt::WA_StyledBackground, true);
+    Panel->setStyleSheet(QStringLiteral("#%1 { background-color: white; border: none; border-radius: 10px; }")
+                             .arg(Name));
+}
+
+namespace {
+
+class TMinimizeAllFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Event->type() == QEvent::WindowStateChange) {
+            auto *W = static_cast<QWidget *>(Watched);
+            if ((W->windowState() & Qt::WindowMinimized) && !FBusy) {
+                FBusy = true;
+                MinimizeApplication();
+                FBusy = false;
+            }
+        }
+        return false;
+    }
+
+private:
+    bool FBusy = false;
+};
+
+}  // namespace
+
+void InstallMinimizeAll(QWidget *Window)
+{
+    Window->setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    Window->installEventFilter(new TMinimizeAllFilter(Window));
+}
+
+void MinimizeApplication()
+{
+    static bool Busy = false;
+    if (Busy)
+        return;
+    Busy = true;
+    // Owners first, so that a window manager that restores a transient
+    // window with its owner sees them in the usual order.
+    QList<QPointer<QWidget>> Windows;
+    for (QWidget *W : QApplication::topLevelWidgets())
+        if (W->isVisible() && W->isWindow())
+            Windows.append(W);
+    for (const QPointer<QWidget> &W : Windows)
+        if (W && !(W->windowState() & Qt::WindowMinimized))
+            W->setWindowState(W->windowState() | Qt::WindowMinimized);
+    Busy = false;
+}
+
+QIcon ReloadIcon()
+{
+    return QIcon(QStringLiteral(":/shell/reload16.svg"));
+}
+
+QIcon AppIcon()
+{
+    return QIcon(QStringLiteral(":/shell/veldra-update.svg"));
+}
+
+void ApplyWindowFont(QWidget *Window)
+{
+    QFont F = Window->font();
+    F.setPixelSize(13);
+    Window->setFont(F);
+}
