@@ -1,0 +1,244 @@
+#include "bootloader/XComm.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+#include <thread>
+
+#include "bootloader/CRC8.h"
+#include "bootloader/CodFileIO.h"
+#include "serial/ComPort.h"
+#include "serial/FrameTrace.h"
+
+// --- Packets ----------------------------------------------------------------
+
+TByteArray BuildRequest(uint8_t Command, uint16_t PacketNo, const uint8_t *Data, size_t Count) {
+    if (Count > 250) throw std::invalid_argument("bootloader packet data too long");
+    TByteArray Packet;
+    Packet.reserve(Count + 6);
+    Packet.push_back(CBootStart);
+    Packet.push_back(static_cast<uint8_t>(Count + 5));
+    Packet.push_back(Command);
+    Packet.push_back(static_cast<uint8_t>(PacketNo & 0xFF));
+    Packet.push_back(static_cast<uint8_t>(PacketNo >> 8));
+    if (Count > 0) Packet.insert(Packet.end(), Data, Data + Count);
+    Packet.push_back(CalcCRC8(Packet, 1, Packet.size() - 1));
+    return Packet;
+}
+
+bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload) {
+    // Start, length, command echo and CRC at least; the length byte must
+    // describe exactly what came.
+    if (Reply.size() < 4) return false;
+    if (Reply[0] != CBootStart) return false;
+    if (Reply[1] != Reply.size() - 1) return false;
+    if (Reply[2] != (Command | CReplyFlag)) return false;
+    if (Reply.back() != CalcCRC8(Reply, 1, Reply.size() - 2)) return false;
+    Payload.assign(Reply.begin() + 3, Reply.end() - 1);
+    return true;
+}
+
+// --- TXComm -----------------------------------------------------------------
+
+TXComm::TXComm() : TXComm(std::make_unique<TComPort>()) {}
+
+TXComm::TXComm(std::unique_ptr<TComPort> Port) : FComPort(std::move(Port)) {
+    if (!FComPort) FComPort = std::make_unique<TComPort>();
+}
+
+TXComm::~TXComm() {
+    try {
+        if (FComPort->Connected()) FComPort->Close();
+    } catch (...) {
+        // Nothing sensible to do with a failing close while being freed.
+    }
+}
+
+void TXComm::SetTickSource(TTickSource Tick) { FTick = std::move(Tick); }
+void TXComm::SetPause(TPause Pause) { FPause = std::move(Pause); }
+
+uint64_t TXComm::Now() const { return FTick ? FTick() : GetTickCount64(); }
+
+void TXComm::SetMaxRetry(int Value) { FMaxRetry = std::max(Value, 3); }
+void TXComm::SetMaxFails(int Value) { FMaxFails = std::max(Value, 5); }
+void TXComm::SetDefTimeout(uint32_t Value) { FDefTimeout = std::max<uint32_t>(Value, 500); }
+
+bool TXComm::Connected() const { return FComPort->Connected() && FSensorID != 0; }
+
+std::string TXComm::COMPort() const { return FComPort->Connected() ? FComPort->Port() : std::string(); }
+
+int TXComm::BaudRate() const { return FComPort->Connected() ? BaudRateToInt(FComPort->BaudRate()) : 0; }
+
+void TXComm::Close() {
+    FComPort->Close();
+    FSensorID = 0;
+    FVersionHi = 0;
+    FVersionLo = 0;
+}
+
+bool TXComm::Open(const std::string &Port) {
+    Close();
+    try {
+        FComPort->SetPort(Port);
+        FComPort->SetDataBits(dbEight);
+        FComPort->SetParityBits(prEven);
+        FComPort->SetParityCheck(true);
+        FComPort->SetStopBits(sbOneStopBit);
+        FComPort->SetControlRTS(rtsToggle);
+        FComPort->SetControlDTR(dtrEnable);
+    } catch (const EComPort &) {
+        return false;
+    }
+    for (TBaudRate Rate : {br19200, br57600}) {
+        try {
+            // A port left open by an error of the previous attempt is simply
+            // switched to the next rate and asked again.
+            FComPort->SetBaudRate(Rate);
+            FComPort->Open();
+            if (FComPort->Connected() && GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
+            FComPort->Close();
+        } catch (const EComPort &) {
+        }
+    }
+    // Whatever happened above, a failed open leaves the link closed.
+    try {
+        FComPort->Close();
+    } catch (const EComPort &) {
+    }
+    FSensorID = 0;
+    FVersionHi = 0;
+    FVersionLo = 0;
+    return false;
+}
+
+bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo) {
+    if (!FComPort->Connected()) return false;
+    TByteArray Reply;
+    if (Transact(BuildRequest(CCmdIdent, 0), Reply, FDefTimeout) && Reply.size() == 3) {
+        VersionHi = Reply[0];
+        VersionLo = Reply[1];
+        SensorID = Reply[2];
+        return true;
+    }
+    // Sensors with a 16-bit ID answer only this request, and only at 57600.
+    if (FComPort->BaudRate() == br57600 && Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) &&
+        Reply.size() == 4) {
+        VersionHi = Reply[0];
+        VersionLo = Reply[1];
+        SensorID = static_cast<uint16_t>(Reply[2] | (Reply[3] << 8));
+        return true;
+    }
+    return false;
+}
+
+bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs) {
+    Reply.clear();
+    FComPort->ClearBuffer(true, true);
+    const int Written = FComPort->Write(Request.data(), static_cast<int>(Request.size()));
+    const bool Trace = FrameTraceEnabled();
+    if (Trace) TraceFrame(FComPort->Port(), TTraceDir::Tx, Request.data(), Request.size());
+    if (Written != static_cast<int>(Request.size())) return false;
+
+    // Silence time-out: every byte received restarts it; the wait ends as
+    // soon as the length announced by the reply is in.
+    TByteArray Raw;
+    size_t Expected = 0;  // 0: not known yet
+    uint64_t Deadline = Now() + TimeoutMs;
+    for (;;) {
+        const int Waiting = FComPort->InputCount();
+        if (Waiting > 0) {
+            uint8_t Byte = 0;
+            if (FComPort->Read(&Byte, 1) == 1) {
+                if (Trace) Raw.push_back(Byte);
+                if (Byte == CBootStart || !Reply.empty()) {
+                    Reply.push_back(Byte);
+                    if (Reply.size() == 2) Expected = static_cast<size_t>(Reply[1]) + 1;
+                }
+                // Noise before the start byte is dropped but counts as activity.
+                Deadline = Now() + TimeoutMs;
+            }
+        }
+        const uint64_t T = Now();
+        if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
+        if (Waiting <= 0) FComPort->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
+    }
+    if (Trace) TraceFrame(FComPort->Port(), TTraceDir::Rx, Raw.data(), Raw.size());
+
+    if (Expected == 0 || Reply.size() != Expected || Request.size() < 3) return false;
+    TByteArray Payload;
+    if (!CheckReply(Reply, Request[2], Payload)) return false;
+    Reply = std::move(Payload);
+    return true;
+}
+
+bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs,
+                            uint16_t &Ack) {
+    TByteArray Reply;
+    if (!Transact(BuildRequest(CCmdData, PacketNo, Data, Count), Reply, TimeoutMs) || Reply.size() != 2) return false;
+    Ack = static_cast<uint16_t>(Reply[0] | (Reply[1] << 8));
+    return true;
+}
+
+bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+    // The file is checked again: it may have changed since it was loaded.
+    if (!FComPort->Connected() || !CodFileExists(FName)) return false;
+    TCODFileData Check;
+    if (!::ValidateFile(FName, Check) || Check.DeviceID != Hdr.DeviceID) return false;
+
+    TCodFileReader File(FName);
+    const uint64_t Size = File.Size();
+    const bool Esp32 = Hdr.IsESP32();
+    const size_t PacketSize = Esp32 ? CESP32PacketSize : CDefPacketSize;
+    // The packet number must never reach the completion code (nor wrap into
+    // the start packet's 0): refuse files that need more packets.
+    if ((Size + PacketSize - 1) / PacketSize > static_cast<uint64_t>(CMaxDataPackets)) return false;
+
+    auto Report = [&OnProgress](int Sent, int Fails, int Progress) {
+        if (OnProgress) OnProgress(Sent, Fails, Progress);
+    };
+
+    uint16_t Ack = 0xFFFF;
+    if (!SendDataPacket(0, nullptr, 0, FDefTimeout, Ack) || Ack != 0) return false;
+
+    uint16_t PacketNo = 1;
+    uint32_t Timeout = Esp32 ? CESP32SlowTimeout : FDefTimeout;
+    int Fails = 0;
+    uint64_t BytesRead = 0;
+    uint8_t Slice[CESP32PacketSize];
+    while (File.Position() < Size) {
+        const size_t Count = File.Read(Slice, PacketSize);
+        if (Count == 0) break;  // the file shrank under us
+        BytesRead += Count;
+        if (BytesRead > CESP32SlowBytes && Timeout != FDefTimeout && Esp32) Timeout = FDefTimeout;
+        const int Progress =
+            static_cast<int>(std::nearbyint(static_cast<double>(File.Position()) / static_cast<double>(Size) * 100.0));
+
+        int Attempts = 0;
+        for (;;) {
+            if (!SendDataPacket(PacketNo, Slice, Count, Timeout, Ack)) {
+                ++Attempts;
+                ++Fails;
+                Report(PacketNo - 1, Fails, Progress);
+                if (Attempts < FMaxRetry && Fails < FMaxFails) continue;
+                return false;
+            }
+            if (Ack == CAckComplete) {
+                Report(PacketNo - 1, Fails, 100);
+                if (FPause)
+                    FPause(CRebootPause);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(CRebootPause));
+                // Success means the sensor has left bootloader mode.
+                uint16_t Id = 0;
+                uint8_t Hi = 0, Lo = 0;
+                return !GetDeviceInfo(Id, Hi, Lo);
+            }
+            if (Ack != PacketNo) return false;
+            ++PacketNo;
+            Report(PacketNo - 1, Fails, Progress);
+            break;
+        }
+    }
+    return false;
+}
