@@ -1,7 +1,464 @@
 #include "devsetup/DevSetupForm.h"
 
-TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner) {
-    setWindowTitle(QStringLiteral("Setup"));
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QTreeWidgetItem>
+#include <array>
+#include <optional>
+
+#include "devsetup/DevSetup.h"
+#include "devsetup/NumberEdit.h"
+#include "modbus/RegisterCodecs.h"
+#include "serial/ComPort.h"
+#include "shell/Application.h"
+#include "shell/HotPlugWatcher.h"
+#include "shell/MsgBox.h"
+#include "shell/PortCombo.h"
+#include "shell/WindowHelpers.h"
+#include "ui_DevSetupForm.h"
+
+namespace {
+
+void Error(const char *Msg) { ShowErrorMsg(AppTitle(), QString::fromLatin1(Msg)); }
+void Info(const char *Msg) { ShowInfoMsg(AppTitle(), QString::fromLatin1(Msg)); }
+
+// How the register page sets itself up for a data type.
+struct TDataTypeSetup {
+    int NumRegs;          // value of the register count, 0 = left as it is
+    bool NumRegsEnabled;  // the user chooses the count
+    bool OrderFixed;      // word order forced to MSWF and locked
+    bool NumericValue;    // value shown in the number edit (else the text edit)
+    bool TextReadOnly;
+    bool WriteEnabled;
+};
+
+constexpr std::array<TDataTypeSetup, RegDataTypeCount> DataTypeSetups{{
+    /* float  */ {2, false, false, true, false, true},
+    /* int    */ {1, false, true, true, false, true},
+    /* uint16 */ {1, false, true, true, false, true},
+    /* BCD    */ {1, false, true, true, false, true},
+    /* uint32 */ {2, false, false, true, false, true},
+    /* string */ {0, true, true, false, false, true},
+    /* bit    */ {1, true, true, false, true, false},
+}};
+
+// Runs a handler the way every slot of the window does: whatever escapes it
+// goes to the default error box.
+template <class F>
+auto Guarded(F Handler) {
+    return [Handler] { RunGuarded(Handler); };
+}
+
+}  // namespace
+
+TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSetupForm) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    InstallMinimizeAll(this);  // adds the minimise button
+    ApplyWindowFont(this);
+    setFixedSize(394, 372);
+
+    ui->btnReload->setIcon(ReloadIcon());
+    QHeaderView *Header = ui->LVScan->header();
+    Header->setSectionsClickable(false);
+    Header->setSectionsMovable(false);
+    Header->setStretchLastSection(false);
+    Header->setSectionResizeMode(0, QHeaderView::Fixed);
+    Header->setSectionResizeMode(1, QHeaderView::Stretch);
+    Header->setSectionResizeMode(2, QHeaderView::Fixed);
+    Header->resizeSection(0, 70);
+    Header->resizeSection(2, 85);
+
+    connect(ui->btnClose, &QPushButton::clicked, this, Guarded([this] { btnCloseClick(); }));
+    connect(ui->btnReload, &QToolButton::clicked, this, Guarded([this] { btnReloadClick(); }));
+    connect(ui->PageControl1, &QTabWidget::currentChanged, this,
+            [this](int Index) { PageControl1Change(Index); });
+    connect(ui->btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
+    connect(ui->btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
+    connect(ui->btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
+    connect(ui->btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
+    connect(ui->btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
+    connect(ui->btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
+    connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this,
+            Guarded([this] { cbUpdDataTypeChange(); }));
+
+    FormCreate();
 }
 
 TDevSetupForm::~TDevSetupForm() = default;
+
+void TDevSetupForm::FormCreate() {
+    // Register before the first listing so that nothing plugged in between
+    // is missed; the watcher only queues reloads.
+    FHotPlug = new THotPlugWatcher(this, [this] { WMReloadPorts(); });
+    FillPortCombo(ui->cbCOMPort);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+    FPage = ui->PageControl1->currentIndex();
+
+    for (TNumberEdit *E : {ui->edCommBRReg, ui->edCommBRVal, ui->edCommPDSReg, ui->edCommPDSVal,
+                           ui->edCommAdrReg, ui->edCommAdrVal, ui->edUpdStartReg})
+        E->clear();
+    ui->edUpdValueNum->SetRealValue(std::nullopt);
+    ui->edUpdValueNum->hide();
+    cbUpdDataTypeChange();
+}
+
+void TDevSetupForm::showEvent(QShowEvent *Event) {
+    QDialog::showEvent(Event);
+    FormShow();
+}
+
+void TDevSetupForm::FormShow() {
+    // The reload button stands as tall as the drop-down beside it.
+    ui->btnReload->setFixedHeight(ui->cbCOMPort->sizeHint().height() + 2);
+    ui->btnReload->setFixedWidth(ui->btnReload->height());
+}
+
+bool TDevSetupForm::FormCloseQuery() const { return ui->btnScan->isEnabled(); }
+
+void TDevSetupForm::closeEvent(QCloseEvent *Event) {
+    if (!FormCloseQuery()) {
+        Event->ignore();
+        return;
+    }
+    QDialog::closeEvent(Event);
+}
+
+void TDevSetupForm::done(int Result) {
+    // Escape, the close box and Close all end here.
+    if (!FormCloseQuery())
+        return;
+    QDialog::done(Result);
+}
+
+bool TDevSetupForm::PageControl1Changing() const { return ui->btnScan->isEnabled(); }
+
+void TDevSetupForm::PageControl1Change(int Index) {
+    if (Index == FPage)
+        return;
+    if (!PageControl1Changing()) {
+        // Back to the page the scan runs on before anything is drawn.
+        const QSignalBlocker Block(ui->PageControl1);
+        ui->PageControl1->setCurrentIndex(FPage);
+        return;
+    }
+    FPage = Index;
+}
+
+void TDevSetupForm::btnCloseClick() { close(); }
+
+void TDevSetupForm::btnReloadClick() { ReloadPortList(); }
+
+void TDevSetupForm::WMReloadPorts() { ReloadPortList(); }
+
+void TDevSetupForm::ReloadPortList() {
+    // The scan reads the chosen port for every address: leave the list
+    // alone until it has ended.
+    if (!ui->btnScan->isEnabled()) {
+        bReloadPending = true;
+        return;
+    }
+    bReloadPending = false;
+    ReloadPortCombo(ui->cbCOMPort);
+}
+
+bool TDevSetupForm::PortChosen() const { return SelectedPort(ui->cbCOMPort).has_value(); }
+
+bool TDevSetupForm::CheckPortChosen() const {
+    if (PortChosen())
+        return true;
+    Error("COM port not selected");
+    return false;
+}
+
+std::string TDevSetupForm::GetSelectedPort() const {
+    const std::optional<TComListData> Port = SelectedPort(ui->cbCOMPort);
+    return Port ? Port->DeviceID : std::string();
+}
+
+TPortParams TDevSetupForm::GetPortParams() const {
+    TPortParams P;
+    P.BaudRate = BaudRateFromText(ui->cbBitrate->currentText().toStdString());
+    P.ParityBits = ParityFromText(ui->cbParity->currentText().toStdString());
+    P.StopBits = StopBitsFromText(ui->cbStopBits->currentText().toStdString());
+    P.Timeout = ui->edTimeout->value();
+    return P;
+}
+
+// ---- Scan page ---------------------------------------------------------
+
+void TDevSetupForm::ShowScanCounts(int Scanned, int Found) {
+    ui->lblFound->setText(QStringLiteral("Scanned: %1, found: %2").arg(Scanned).arg(Found));
+}
+
+void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
+    for (QWidget *W : std::initializer_list<QWidget *>{
+             ui->cbCOMPort, ui->btnReload, ui->cbBitrate, ui->cbParity, ui->cbStopBits,
+             ui->edTimeout, ui->edScanFirstA, ui->edScanLastA, ui->btnScan, ui->btnClose})
+        W->setEnabled(Enabled);
+}
+
+void TDevSetupForm::EndScan() {
+    SetScanControlsEnabled(true);
+    ui->btnStopScan->setEnabled(false);
+    ui->pbScanProgress->setValue(0);
+    if (bReloadPending)
+        ReloadPortList();
+}
+
+void TDevSetupForm::btnScanClick() {
+    ui->LVScan->clear();
+    int Scanned = 0, Found = 0;
+    ShowScanCounts(Scanned, Found);
+    if (!CheckPortChosen())
+        return;
+    const int First = ui->edScanFirstA->value();
+    const int Last = ui->edScanLastA->value();
+    if (First > Last) {
+        Error("Invalid addresses");
+        return;
+    }
+    const TPortParams Params = GetPortParams();
+
+    bStopScan = false;
+    ui->btnStopScan->setEnabled(true);
+    ui->pbScanProgress->setValue(0);
+    SetScanControlsEnabled(false);
+    try {
+        QCoreApplication::processEvents();
+        for (int A = First; A <= Last; ++A) {
+            if (bStopScan || !PortChosen())
+                break;
+            auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(A));
+            if (Master->Open(GetSelectedPort(), Params) && Master->Scan(ScanProbeReg)) {
+                ++Found;
+                auto *Row = new QTreeWidgetItem(ui->LVScan);
+                Row->setText(0, QString::number(A));
+                std::string Code, Version;
+                if (!IdentifySensor(*Master, Code, Version))
+                    Code = Version = "N/A";
+                Row->setText(1, QString::fromStdString(Code));
+                Row->setText(2, QString::fromStdString(Version));
+            }
+            ++Scanned;
+            ShowScanCounts(Scanned, Found);
+            ui->pbScanProgress->setValue(ScanProgress(A, Last));
+            QCoreApplication::processEvents();
+        }
+    } catch (...) {
+        // A port error ends the scan; the default handler shows it.
+        EndScan();
+        throw;
+    }
+    EndScan();
+}
+
+void TDevSetupForm::btnStopScanClick() {
+    bStopScan = true;
+    ui->btnStopScan->setEnabled(false);
+}
+
+// ---- Comm setup page ---------------------------------------------------
+
+namespace {
+struct TCommRow {
+    TNumberEdit *Reg;
+    TNumberEdit *Val;
+};
+}  // namespace
+
+void TDevSetupForm::btnCommReadClick() {
+    if (!CheckPortChosen())
+        return;
+    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
+                                        {ui->edCommPDSReg, ui->edCommPDSVal},
+                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
+    for (const TCommRow &R : Rows)
+        R.Val->clear();
+    if (std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); }))
+        return;
+
+    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
+    const TPortParams Params = GetPortParams();
+    for (const TCommRow &R : Rows) {
+        if (R.Reg->IsEmpty())
+            continue;
+        if (!Master->Open(GetSelectedPort(), Params))
+            continue;
+        TModbusRegisters Value(1);
+        if (Master->ReadHoldingRegs(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
+            R.Val->SetWholeValue(Value[0]);
+    }
+}
+
+void TDevSetupForm::btnCommWriteClick() {
+    if (!CheckPortChosen())
+        return;
+    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
+                                        {ui->edCommPDSReg, ui->edCommPDSVal},
+                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
+    auto Complete = [](const TCommRow &R) {
+        return R.Reg->WholeValue().has_value() && R.Val->WholeValue().has_value();
+    };
+    if (std::none_of(Rows.begin(), Rows.end(), Complete))
+        return;
+
+    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
+    const TPortParams Params = GetPortParams();
+    bool AnySaved = false;
+    for (const TCommRow &R : Rows) {
+        if (!Complete(R))
+            continue;
+        if (!Master->Open(GetSelectedPort(), Params))
+            continue;
+        // Values travel as their low 16 bits (70000 goes out as 4464).
+        const auto Value = static_cast<uint16_t>(static_cast<unsigned long long>(*R.Val->WholeValue()));
+        if (Master->WriteHoldingReg(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
+            AnySaved = true;
+    }
+    Master.reset();
+    if (AnySaved)
+        Info("The changes will take effect after restart of the sensor.");
+    else
+        Error("Error writing data.");
+}
+
+// ---- Register check/update page ----------------------------------------
+
+void TDevSetupForm::cbUpdDataTypeChange() {
+    const int Index = ui->cbUpdDataType->currentIndex();
+    if (Index < 0 || Index >= RegDataTypeCount)
+        return;
+    const auto Type = static_cast<TRegDataType>(Index);
+    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
+
+    ui->edUpdValueStr->clear();
+    ui->edUpdValueNum->SetRealValue(std::nullopt);
+    ui->btnUpdWrite->setEnabled(true);
+
+    if (S.NumRegs > 0)
+        ui->edNumRegs->setValue(S.NumRegs);
+    ui->edNumRegs->setEnabled(S.NumRegsEnabled);
+    if (S.OrderFixed)
+        ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
+    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed);
+    ui->edUpdValueStr->setVisible(!S.NumericValue);
+    ui->edUpdValueNum->setVisible(S.NumericValue);
+    if (S.NumericValue)
+        ui->edUpdValueNum->setDecimals(DisplayDecimals(Type));
+    else
+        ui->edUpdValueStr->setReadOnly(S.TextReadOnly);
+    ui->btnUpdWrite->setEnabled(S.WriteEnabled);
+}
+
+void TDevSetupForm::btnUpdReadClick() {
+    if (!CheckPortChosen())
+        return;
+    const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
+    if (!Start) {
+        Error("Register not specified");
+        return;
+    }
+    ui->edUpdValueStr->clear();
+    ui->edUpdValueNum->SetRealValue(std::nullopt);
+
+    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
+    if (!Master->Open(GetSelectedPort(), GetPortParams()))
+        return;
+    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
+    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
+    const auto Reg = static_cast<uint16_t>(*Start);
+    const auto Count = static_cast<size_t>(ui->edNumRegs->value());
+
+    if (Type == rdtBit) {
+        TModbusBits Bits(Count);
+        if (!Master->ReadDiscreteInputs(Reg, Bits)) {
+            Error("Error reading data.");
+            return;
+        }
+        ui->edUpdValueStr->setText(QString::fromStdString(FormatBits(Bits)));
+        return;
+    }
+
+    TModbusRegisters Regs(Count);
+    if (!Master->ReadHoldingRegs(Reg, Regs)) {
+        Error("Error reading data.");
+        return;
+    }
+    if (Type == rdtString) {
+        ui->edUpdValueStr->setText(QString::fromStdString(DecodeText(Regs)));
+        return;
+    }
+    double Value = 0;
+    if (!DecodeRegisters(Type, Order, Regs, Value)) {
+        Error("Invalid BCD value read");
+        return;
+    }
+    ui->edUpdValueNum->SetRealValue(Value);
+}
+
+void TDevSetupForm::btnUpdWriteClick() {
+    if (!CheckPortChosen())
+        return;
+    const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
+    if (!Start) {
+        Error("Register not specified");
+        return;
+    }
+    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
+    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
+    const auto Reg = static_cast<uint16_t>(*Start);
+    const int Count = ui->edNumRegs->value();
+
+    std::string Text;
+    std::optional<double> Number;
+    if (Type == rdtString) {
+        // Blanks and control characters around the text go, also from the
+        // edit, whatever follows.
+        QString Stripped = ui->edUpdValueStr->text();
+        qsizetype B = 0, E = Stripped.size();
+        while (B < E && Stripped.at(B).unicode() <= 0x20)
+            ++B;
+        while (E > B && Stripped.at(E - 1).unicode() <= 0x20)
+            --E;
+        Stripped = Stripped.mid(B, E - B);
+        ui->edUpdValueStr->setText(Stripped);
+        if (Stripped.isEmpty()) {
+            Error("Value not specified");
+            return;
+        }
+        Text = Stripped.toStdString();
+        if (TextRegisterCount(Text) > Count) {
+            Error("Insufficient number of registers");
+            return;
+        }
+    } else {
+        Number = ui->edUpdValueNum->RealValue();
+        if (!Number) {
+            Error("Value not specified");
+            return;
+        }
+    }
+
+    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
+    if (!Master->Open(GetSelectedPort(), GetPortParams()))
+        return;
+    bool Saved = false;
+    if (Type == rdtString) {
+        Saved = Master->WriteHoldingRegs(Reg, EncodeText(Text, Count));
+    } else {
+        // A number that cannot be converted throws before anything is sent;
+        // the master closes the port on the way out.
+        const TModbusRegisters Regs = EncodeValue(Type, Order, *Number);
+        Saved = Regs.size() == 1 ? Master->WriteHoldingReg(Reg, Regs[0])
+                                 : Master->WriteHoldingRegs(Reg, Regs);
+    }
+    Master.reset();
+    if (Saved)
+        Info("Changes have been saved successfully");
+    else
+        Error("Error writing data.");
+}
