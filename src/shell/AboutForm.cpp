@@ -1,0 +1,90 @@
+#include "shell/AboutForm.h"
+
+#include "ui_AboutForm.h"
+
+#include "shell/WindowHelpers.h"
+
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QUrl>
+
+TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::AboutForm>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(487, 224);
+    ApplyWindowFont(this);
+
+    QFont Name = font();
+    Name.setBold(true);
+    Name.setPixelSize(27);
+    ui->lblName->setFont(Name);
+
+    for (QLabel *Link : {ui->lblEMail, ui->lblURL}) {
+        QFont F = Link->font();
+        F.setUnderline(true);
+        Link->setFont(F);
+        QPalette P = Link->palette();
+        P.setColor(QPalette::WindowText, QColor(45, 150, 255));
+        Link->setPalette(P);
+        Link->setCursor(Qt::PointingHandCursor);
+        Link->installEventFilter(this);
+    }
+    for (QWidget *W : {static_cast<QWidget *>(ui->Panel1), static_cast<QWidget *>(ui->imgICO),
+                       static_cast<QWidget *>(ui->lblName), static_cast<QWidget *>(ui->lblVersion),
+                       static_cast<QWidget *>(ui->Label2), static_cast<QWidget *>(ui->Label9),
+                       static_cast<QWidget *>(ui->Label10), static_cast<QWidget *>(ui->Label11),
+                       static_cast<QWidget *>(ui->Label16), static_cast<QWidget *>(ui->Label6)})
+        W->installEventFilter(this);
+}
+
+TAboutForm::~TAboutForm() = default;
+
+void TAboutForm::SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon)
+{
+    ui->lblName->setText(Name);
+    ui->lblVersion->setText(Version);
+    ui->imgICO->setPixmap(Icon.pixmap(32, 32));
+}
+
+void TAboutForm::FormClick()
+{
+    close();
+}
+
+void TAboutForm::lblEMailClick()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + ui->lblEMail->text()));
+}
+
+void TAboutForm::lblURLClick()
+{
+    QDesktopServices::openUrl(QUrl(ui->lblURL->text()));
+}
+
+void TAboutForm::keyPressEvent(QKeyEvent *Event)
+{
+    Event->accept();
+    FormClick();
+}
+
+void TAboutForm::mouseReleaseEvent(QMouseEvent *Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        FormClick();
+}
+
+bool TAboutForm::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (Event->type() != QEvent::MouseButtonRelease
+        || static_cast<QMouseEvent *>(Event)->button() != Qt::LeftButton)
+        return QDialog::eventFilter(Watched, Event);
+    if (Watched == ui->lblEMail)
+        lblEMailClick();
+    else if (Watched == ui->lblURL)
+        lblURLClick();
+    else
+        FormClick();
+    return true;
+}

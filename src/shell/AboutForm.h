@@ -1,0 +1,33 @@
+#pragma once
+// The About box: icon, name, version and the maker's contact data. Any key
+// or a click anywhere but on the two links closes it; the links open the
+// mail program and the browser.
+
+#include <QDialog>
+#include <QIcon>
+#include <memory>
+
+namespace Ui { class AboutForm; }
+
+class TAboutForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutForm(QWidget *Owner = nullptr);
+    ~TAboutForm() override;
+
+    // Filled in by the opener before showing.
+    void SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon);
+
+public slots:
+    void FormClick();
+    void lblEMailClick();
+    void lblURLClick();
+
+protected:
+    void keyPressEvent(QKeyEvent *Event) override;
+    void mouseReleaseEvent(QMouseEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    std::unique_ptr<Ui::AboutForm> ui;
+};

@@ -1,0 +1,137 @@
+#include "shell/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "settings/Settings.h"
+#include "shell/AboutForm.h"
+#include "shell/Application.h"
+#include "shell/MsgBox.h"
+#include "shell/SingleInstance.h"
+#include "shell/VersionInfo.h"
+#include "shell/WindowHelpers.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#ifdef VELDRA_HAVE_VELDRA_FWUPDATE
+#include "fwupdate/FWUpdateForm.h"
+#endif
+#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
+#include "devsetup/DevSetupForm.h"
+#endif
+
+QString MainCaption()
+{
+    TFileVersionInfo Info;
+    ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
+    return QStringLiteral("%1, v%2").arg(AppTitle(), Info.FileVersion);
+}
+
+static QPixmap Banner()
+{
+    QPixmap Pix(290, 58);
+    Pix.fill(Qt::transparent);
+    QSvgRenderer Svg(QStringLiteral(":/shell/banner.svg"));
+    QPainter P(&Pix);
+    Svg.render(&P);
+    return Pix;
+}
+
+TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::MainForm>())
+{
+    InitShellResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(491, 289);
+    ApplyWindowFont(this);
+    setWindowIcon(AppIcon());
+    QFont Big = ui->Label1->font();
+    Big.setPixelSize(19);
+    ui->Label1->setFont(Big);
+    ui->Label3->setFont(Big);
+    ui->Image1->setPixmap(Banner());
+
+    connect(ui->btnFWUpdate, &QPushButton::clicked, this, &TMainForm::btnFWUpdateClick);
+    connect(ui->btnSetup, &QPushButton::clicked, this, &TMainForm::btnSetupClick);
+    connect(ui->btnAbout, &QPushButton::clicked, this, &TMainForm::btnAboutClick);
+    connect(ui->btnExit, &QPushButton::clicked, this, &TMainForm::btnExitClick);
+
+    SetInstanceNotify([this] { InstanceNotify(); });
+    setWindowTitle(MainCaption());
+    for (QWidget *Panel : {static_cast<QWidget *>(ui->pnlTop), static_cast<QWidget *>(ui->pnlUpdFW),
+                           static_cast<QWidget *>(ui->pnlSetup), static_cast<QWidget *>(ui->pnlBottom)})
+        SetRoundRegion(Panel);
+    // Last, after the window's own set-up.
+    Settings = new TSettings();
+}
+
+TMainForm::~TMainForm()
+{
+    SetInstanceNotify(nullptr);
+    delete Settings;
+    Settings = nullptr;
+}
+
+void TMainForm::closeEvent(QCloseEvent *Event)
+{
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (CanClose)
+        Event->accept();
+    else
+        Event->ignore();
+}
+
+void TMainForm::FormCloseQuery(bool &CanClose)
+{
+    CanClose = AskYesNo(AppTitle(), QStringLiteral("Are you sure you want to exit?")) == kMsgYes;
+}
+
+void TMainForm::btnExitClick()
+{
+    close();
+}
+
+void TMainForm::InstanceNotify()
+{
+    BringInstanceToFront(this);
+}
+
+void TMainForm::ShowTool(std::unique_ptr<QDialog> Window)
+{
+    // Freed when the modal loop ends, also when showing it raised an error.
+    struct TReset {
+        QDialog *&Slot;
+        ~TReset() { Slot = nullptr; }
+    } Reset{FToolWindow};
+    FToolWindow = Window.get();
+    Window->exec();
+}
+
+void TMainForm::btnFWUpdateClick()
+{
+#ifdef VELDRA_HAVE_VELDRA_FWUPDATE
+    RunGuarded([this] { ShowTool(std::make_unique<TFWUpdateForm>(this)); });
+#endif
+}
+
+void TMainForm::btnSetupClick()
+{
+#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
+    RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(this)); });
+#endif
+}
+
+void TMainForm::btnAboutClick()
+{
+    RunGuarded([this] {
+        auto About = std::make_unique<TAboutForm>(this);
+        TFileVersionInfo Info;
+        ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
+        About->SetIdentity(AppTitle(), QStringLiteral("v") + Info.FileVersion, AppIcon());
+        ShowTool(std::move(About));
+    });
+}
