@@ -17,18 +17,31 @@ public:
     TSettings();
     // Reads the given file ("" reads nothing).
     explicit TSettings(const std::string &FileName);
+    // The settings held in the bytes of a settings file, as if read from a
+    // file with that content. Pure: touches no file.
+    static TSettings FromBytes(const std::string &Bytes);
 
     TFWUpdSettings FWUpdSettings() const { return FFWUpdSettings; }
     std::string SensorIDToName(int ID) const;
     std::string SensorVersionToString(int vHi, int vLo) const;
     const std::string &FileName() const { return FFileName; }
+    // The catalogue: every line of [SENSORS] in file order, "key=value"
+    // (a line without '=' as the bare key).
+    const std::vector<std::string> &SensorNames() const { return FSensors; }
+    // True when the file exists but could not be read; the limits then hold
+    // their key defaults and the catalogue is empty.
+    bool ReadFailed() const { return FReadFailed; }
 
 private:
+    struct TNoFile {};
+    explicit TSettings(TNoFile) {}
     void Load(const std::string &FileName);
+    void LoadBytes(const std::string &Bytes);
 
     std::string FFileName;
     TFWUpdSettings FFWUpdSettings;
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
+    bool FReadFailed = false;
 };
 
 // The running executable's path with its extension replaced by ".ini".

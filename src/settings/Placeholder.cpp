@@ -1,1 +1,0 @@
-// Placeholder until the first sources of this library land; delete then.

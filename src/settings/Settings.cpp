@@ -1,0 +1,143 @@
+#include "settings/Settings.h"
+
+#include "settings/IniFile.h"
+#include "settings/TextDecode.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TSettings *Settings = nullptr;
+
+namespace {
+
+constexpr int kDefMaxRetry = 5;
+constexpr int kDefMaxFails = 15;
+constexpr int kDefTimeout = 1000;
+// A settings file is a few hundred bytes; anything beyond this is not one.
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+
+enum class TReadResult { Ok, Missing, Failed };
+
+class TFd {
+public:
+    explicit TFd(int Fd) : FFd(Fd) {}
+    ~TFd() {
+        if (FFd >= 0) ::close(FFd);
+    }
+    TFd(const TFd &) = delete;
+    TFd &operator=(const TFd &) = delete;
+    int Get() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+// Reads a whole regular file, opened read-only.
+TReadResult ReadWholeFile(const std::string &FileName, std::string &Bytes) {
+    // O_NONBLOCK: a FIFO named like the file must not hang the start-up.
+    TFd Fd(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (Fd.Get() < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? TReadResult::Missing : TReadResult::Failed;
+    struct stat St {};
+    if (::fstat(Fd.Get(), &St) != 0 || !S_ISREG(St.st_mode) || St.st_size > kMaxFileSize)
+        return TReadResult::Failed;
+    Bytes.clear();
+    char Buf[16384];
+    for (;;) {
+        const ssize_t N = ::read(Fd.Get(), Buf, sizeof Buf);
+        if (N < 0) {
+            if (errno == EINTR) continue;
+            return TReadResult::Failed;
+        }
+        if (N == 0) break;
+        Bytes.append(Buf, static_cast<size_t>(N));
+        if (Bytes.size() > static_cast<size_t>(kMaxFileSize)) return TReadResult::Failed;
+    }
+    return TReadResult::Ok;
+}
+
+// Replaces the extension of the last path component (or appends one).
+std::string ChangeFileExt(const std::string &Path, const std::string &Ext) {
+    const size_t Slash = Path.rfind('/');
+    const size_t Dot = Path.rfind('.');
+    if (Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash + 1))
+        return Path.substr(0, Dot) + Ext;
+    return Path + Ext;
+}
+
+}  // namespace
+
+std::string DefaultSettingsFileName() {
+    std::string Exe(4096, '\0');
+    const ssize_t N = ::readlink("/proc/self/exe", Exe.data(), Exe.size());
+    if (N <= 0 || static_cast<size_t>(N) >= Exe.size()) return {};
+    Exe.resize(static_cast<size_t>(N));
+    // An executable replaced on disk while running reads as "path (deleted)".
+    const std::string Deleted = " (deleted)";
+    if (Exe.size() > Deleted.size() && Exe.compare(Exe.size() - Deleted.size(), Deleted.size(), Deleted) == 0)
+        Exe.resize(Exe.size() - Deleted.size());
+    return ChangeFileExt(Exe, ".ini");
+}
+
+TSettings::TSettings() : TSettings(DefaultSettingsFileName()) {}
+
+TSettings::TSettings(const std::string &FileName) : FFileName(FileName) { Load(FileName); }
+
+TSettings TSettings::FromBytes(const std::string &Bytes) {
+    TSettings Result{TNoFile{}};
+    Result.LoadBytes(Bytes);
+    return Result;
+}
+
+void TSettings::Load(const std::string &FileName) {
+    if (FileName.empty()) return;
+    std::string Bytes;
+    switch (ReadWholeFile(FileName, Bytes)) {
+    case TReadResult::Missing:
+        return;  // limits stay 0; the bootloader link raises them to its minimums
+    case TReadResult::Failed:
+        // Present but unreadable: as if the file were empty.
+        FReadFailed = true;
+        LoadBytes({});
+        return;
+    case TReadResult::Ok:
+        LoadBytes(Bytes);
+        return;
+    }
+}
+
+void TSettings::LoadBytes(const std::string &Bytes) {
+    const TIniText Ini = TIniText::Parse(DecodeTextBytes(Bytes));
+    FFWUpdSettings.MaxRetry = Ini.ReadInteger("SETTINGS", "MAX_RETRY", kDefMaxRetry);
+    FFWUpdSettings.MaxFails = Ini.ReadInteger("SETTINGS", "MAX_FAILS", kDefMaxFails);
+    FFWUpdSettings.DefTimeout = Ini.ReadInteger("SETTINGS", "TIMEOUT", kDefTimeout);
+    FSensors.clear();
+    if (const TIniSection *Sensors = Ini.FindSection("SENSORS")) {
+        for (const TIniEntry &E : Sensors->Entries)
+            FSensors.push_back(E.HasValue ? E.Key + "=" + E.Value : E.Key);
+    }
+}
+
+std::string TSettings::SensorIDToName(int ID) const {
+    const std::string Key = std::to_string(ID);
+    for (const std::string &Line : FSensors) {
+        const size_t Eq = Line.find('=');
+        if (Eq == std::string::npos || !SameText(Line.substr(0, Eq), Key)) continue;
+        char Head[48];
+        std::snprintf(Head, sizeof Head, "%d (0x%08" PRIX32 ") ", ID, static_cast<uint32_t>(ID));
+        return Head + Line.substr(Eq + 1);
+    }
+    return "Unknown";
+}
+
+std::string TSettings::SensorVersionToString(int vHi, int vLo) const {
+    if (vHi == -1 || vLo == -1) return "N/A";
+    char Minor[16];
+    std::snprintf(Minor, sizeof Minor, "%02d", vLo);
+    return std::to_string(vHi) + "." + Minor;
+}

@@ -1,0 +1,291 @@
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
+#include "settings/TextDecode.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kSample =
+    "[SETTINGS]\r\n"
+    "MAX_RETRY=5\r\n"
+    "MAX_FAILS=15\r\n"
+    "TIMEOUT=1000\r\n"
+    "[SENSORS]\r\n"
+    "7=Probe A\r\n"
+    "1042=Probe B\r\n";
+
+void ExpectLimits(const TSettings &S, int Retry, int Fails, int Timeout) {
+    const TFWUpdSettings L = S.FWUpdSettings();
+    EXPECT_EQ(L.MaxRetry, Retry);
+    EXPECT_EQ(L.MaxFails, Fails);
+    EXPECT_EQ(L.DefTimeout, Timeout);
+}
+
+TEST(StrToIntDef, ReadsDecimalAndHexElseDefault) {
+    struct Row {
+        const char *Text;
+        int Expected;
+    };
+    const Row Rows[] = {
+        {"500", 500},          {"+500", 500},         {"-500", -500},       {"0", 0},
+        {"000123", 123},       {"0x1F4", 500},        {"0X1f4", 500},       {"$1F4", 500},
+        {"$1f4", 500},         {"x1F4", 500},         {"X1F4", 500},        {"-$10", -16},
+        {"2147483647", 2147483647},                   {"-2147483648", -2147483647 - 1},
+        {"2147483648", -7},    {"-2147483649", -7},   {"99999999999999999999", -7},
+        {"$7FFFFFFF", 2147483647},                    {"$FFFFFFFF", -1},
+        {"$100000000", -7},    {"abc", -7},           {"", -7},             {"-", -7},
+        {"+", -7},             {"$", -7},             {"0x", -7},           {"x", -7},
+        {"12a", -7},           {"1 2", -7},           {"1.5", -7},          {"$G", -7},
+        {"0x-5", -7},          {"--5", -7},           {" 5", -7},           {"5 ", -7},
+        {"0b101", -7},
+    };
+    for (const Row &R : Rows) EXPECT_EQ(StrToIntDef(R.Text, -7), R.Expected) << '"' << R.Text << '"';
+}
+
+TEST(SettingsReader, LimitsFromContent) {
+    struct Row {
+        const char *Name;
+        std::string Content;
+        int Retry, Fails, Timeout;
+    };
+    const Row Rows[] = {
+        {"sample", kSample, 5, 15, 1000},
+        {"own values", "[SETTINGS]\nMAX_RETRY=9\nMAX_FAILS=-3\nTIMEOUT=250\n", 9, -3, 250},
+        {"hex 0x", "[SETTINGS]\nTIMEOUT=0x1F4\n", 5, 15, 500},
+        {"hex $", "[SETTINGS]\nTIMEOUT=$1F4\n", 5, 15, 500},
+        {"not a number", "[SETTINGS]\nTIMEOUT=abc\nMAX_RETRY=7x\n", 5, 15, 1000},
+        {"empty value", "[SETTINGS]\nTIMEOUT=\nMAX_RETRY\n", 5, 15, 1000},
+        {"blanks around =", "[SETTINGS]\n  MAX_RETRY \t=  8  \n", 8, 15, 1000},
+        {"lower-case names", "[settings]\nmax_retry=4\nMax_Fails=6\n", 4, 6, 1000},
+        {"section name padded", "[ Settings ]\nTIMEOUT=700\n", 5, 15, 700},
+        {"only SENSORS", "[SENSORS]\n7=Probe A\n", 5, 15, 1000},
+        {"empty content", "", 5, 15, 1000},
+        {"first key wins", "[SETTINGS]\nTIMEOUT=300\nTIMEOUT=400\n", 5, 15, 300},
+        {"repeated section ignored", "[SETTINGS]\nTIMEOUT=300\n[SETTINGS]\nMAX_RETRY=9\n", 5, 15, 300},
+        {"repeated section, other case", "[SETTINGS]\n[sensors]\n[Settings]\nTIMEOUT=9\n", 5, 15, 1000},
+        {"lines before first section", "TIMEOUT=300\nMAX_RETRY=9\n[SETTINGS]\n", 5, 15, 1000},
+        {"commented key", "[SETTINGS]\n;TIMEOUT=300\n  ; MAX_RETRY=2\n", 5, 15, 1000},
+        {"key in another section", "[OTHER]\nTIMEOUT=300\n", 5, 15, 1000},
+        {"CR only", "[SETTINGS]\rMAX_RETRY=2\rTIMEOUT=3", 2, 15, 3},
+        {"mixed line ends", "[SETTINGS]\r\nMAX_RETRY=2\nMAX_FAILS=4\rTIMEOUT=6\r\n", 2, 4, 6},
+        {"blank lines, tabs, control chars", "\n\n\t[SETTINGS]\t\n\n\x01MAX_RETRY=2\x7f\x02\n", 5, 15, 1000},
+        {"header with trailing text is an entry", "[SETTINGS] x\nTIMEOUT=3\n", 5, 15, 1000},
+        {"no final line end", "[SETTINGS]\nTIMEOUT=42", 5, 15, 42},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        const TSettings S = TSettings::FromBytes(R.Content);
+        ExpectLimits(S, R.Retry, R.Fails, R.Timeout);
+        EXPECT_FALSE(S.ReadFailed());
+    }
+}
+
+TEST(SettingsReader, ControlCharacterAtLineEndIsStripped) {
+    // DEL (0x7F) is not stripped (it is above the blank range), the others are.
+    const TSettings S = TSettings::FromBytes("[SETTINGS]\n\x01MAX_RETRY=2\x02\x03\nTIMEOUT=4\x7f\n");
+    ExpectLimits(S, 2, 15, 1000);
+}
+
+TEST(SensorCatalogue, Lookup) {
+    struct Row {
+        const char *Name;
+        std::string Content;
+        int ID;
+        const char *Expected;
+    };
+    const Row Rows[] = {
+        {"sample 7", kSample, 7, "7 (0x00000007) Probe A"},
+        {"sample 1042", kSample, 1042, "1042 (0x00000412) Probe B"},
+        {"sample unknown", kSample, 8, "Unknown"},
+        {"negative ID", "[SENSORS]\n-1=Minus\n", -1, "-1 (0xFFFFFFFF) Minus"},
+        {"large ID", "[SENSORS]\n65535=Max\n", 65535, "65535 (0x0000FFFF) Max"},
+        {"two SENSORS sections", "[SENSORS]\n1=First\n[SENSORS]\n2=Second\n1=Other\n", 2, "Unknown"},
+        {"two SENSORS sections, first kept", "[SENSORS]\n1=First\n[sensors]\n1=Other\n", 1, "1 (0x00000001) First"},
+        {"first duplicate wins", "[SENSORS]\n5=Old\n5=New\n", 5, "5 (0x00000005) Old"},
+        {"leading zeros are not the ID", "[SENSORS]\n0007=Padded\n", 7, "Unknown"},
+        {"plus sign is not the ID", "[SENSORS]\n+7=Signed\n", 7, "Unknown"},
+        {"value containing =", "[SENSORS]\n9=a=b = c\n", 9, "9 (0x00000009) a=b = c"},
+        {"empty name", "[SENSORS]\n9=\n", 9, "9 (0x00000009) "},
+        {"line without = never found", "[SENSORS]\n9\n", 9, "Unknown"},
+        {"blanks around =", "[SENSORS]\n  9  =   Nine  \n", 9, "9 (0x00000009) Nine"},
+        {"lower-case section", "[sensors]\n3=Three\n", 3, "3 (0x00000003) Three"},
+        {"no SENSORS section", "[SETTINGS]\n3=Three\n", 3, "Unknown"},
+        {"no content", "", 0, "Unknown"},
+        {"comment line skipped", "[SENSORS]\n;4=Hidden\n4=Shown\n", 4, "4 (0x00000004) Shown"},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        EXPECT_EQ(TSettings::FromBytes(R.Content).SensorIDToName(R.ID), R.Expected);
+    }
+}
+
+TEST(SensorCatalogue, LinesKeptInFileOrder) {
+    const TSettings S = TSettings::FromBytes("[SENSORS]\n7=A\n 3 = B=C \nlone\n;c\n1=\n[X]\n2=D\n");
+    EXPECT_EQ(S.SensorNames(), (std::vector<std::string>{"7=A", "3=B=C", "lone", "1="}));
+}
+
+TEST(SensorCatalogue, VersionText) {
+    struct Row {
+        int Hi, Lo;
+        const char *Expected;
+    };
+    const Row Rows[] = {
+        {1, 5, "1.05"}, {2, 10, "2.10"}, {0, 0, "0.00"},  {3, 123, "3.123"}, {1, 0, "1.00"},
+        {10, 99, "10.99"}, {255, 255, "255.255"}, {-1, 4, "N/A"}, {4, -1, "N/A"}, {-1, -1, "N/A"},
+    };
+    const TSettings S = TSettings::FromBytes(kSample);
+    for (const Row &R : Rows) EXPECT_EQ(S.SensorVersionToString(R.Hi, R.Lo), R.Expected) << R.Hi << "," << R.Lo;
+}
+
+// Builds UTF-16 bytes (with BOM) from ASCII-or-BMP code units.
+std::string Utf16(const std::u16string &Text, bool BigEndian) {
+    std::string Out = BigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t U : Text) {
+        const char Hi = static_cast<char>(U >> 8), Lo = static_cast<char>(U & 0xFF);
+        Out += BigEndian ? Hi : Lo;
+        Out += BigEndian ? Lo : Hi;
+    }
+    return Out;
+}
+
+TEST(SettingsReader, Encodings) {
+    const std::u16string Text = u"[SETTINGS]\r\nTIMEOUT=0x1F4\r\n[SENSORS]\r\n7=Sonde \u00E9\u20AC\r\n";
+    const std::string Expected = "7 (0x00000007) Sonde \xC3\xA9\xE2\x82\xAC";
+    struct Row {
+        const char *Name;
+        std::string Bytes;
+        std::string Name7;
+    };
+    const Row Rows[] = {
+        {"UTF-16 LE with BOM", Utf16(Text, false), Expected},
+        {"UTF-16 BE with BOM", Utf16(Text, true), Expected},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n", Expected},
+        {"UTF-8 without BOM", "[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n", Expected},
+        {"ISO 8859-1 without BOM", "[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xE9\xA4\n",
+         "7 (0x00000007) Sonde \xC3\xA9\xC2\xA4"},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        const TSettings S = TSettings::FromBytes(R.Bytes);
+        EXPECT_EQ(S.FWUpdSettings().DefTimeout, 500);
+        EXPECT_EQ(S.SensorIDToName(7), R.Name7);
+    }
+}
+
+TEST(TextDecode, AlwaysGivesValidUtf8) {
+    struct Row {
+        const char *Name;
+        std::string Bytes;
+        std::string Expected;
+    };
+    const Row Rows[] = {
+        {"UTF-16 LE surrogate pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
+        {"UTF-16 LE lone high surrogate", std::string("\xFF\xFE\x3D\xD8\x41\x00", 6), "\xEF\xBF\xBD" "A"},
+        {"UTF-16 BE lone low surrogate", std::string("\xFE\xFF\xDE\x00\x00\x41", 6), "\xEF\xBF\xBD" "A"},
+        {"UTF-16 odd trailing byte", std::string("\xFF\xFE\x41\x00\x42", 5), "A\xEF\xBF\xBD"},
+        {"UTF-16 NUL kept", std::string("\xFF\xFE\x00\x00", 4), std::string(1, '\0')},
+        {"UTF-8 BOM then invalid byte", "\xEF\xBB\xBF" "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+        {"overlong UTF-8 read as Latin-1", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"UTF-8 surrogate read as Latin-1", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+        {"truncated UTF-8 read as Latin-1", "a\xE2\x82", "a\xC3\xA2\xC2\x82"},
+        {"BOM only", "\xEF\xBB\xBF", ""},
+        {"empty", "", ""},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        const std::string Out = DecodeTextBytes(R.Bytes);
+        EXPECT_EQ(Out, R.Expected);
+        EXPECT_TRUE(IsValidUtf8(Out));
+    }
+}
+
+TEST(SettingsFile, NoFileGivesZeroLimitsAndEmptyCatalogue) {
+    TTempDir Dir;
+    for (const std::string &Name : {Dir.File("absent.ini"), Dir.File("no-dir/absent.ini"), std::string()}) {
+        SCOPED_TRACE(Name);
+        const TSettings S(Name);
+        ExpectLimits(S, 0, 0, 0);
+        EXPECT_EQ(S.SensorIDToName(7), "Unknown");
+        EXPECT_TRUE(S.SensorNames().empty());
+        EXPECT_FALSE(S.ReadFailed());
+    }
+}
+
+TEST(SettingsFile, ReadsFileAndLeavesItUntouched) {
+    TTempDir Dir;
+    const std::string Path = Dir.Write("app.ini", kSample);
+    struct stat Before {};
+    ASSERT_EQ(::stat(Path.c_str(), &Before), 0);
+    {
+        const TSettings S(Path);
+        ExpectLimits(S, 5, 15, 1000);
+        EXPECT_EQ(S.SensorIDToName(1042), "1042 (0x00000412) Probe B");
+        EXPECT_EQ(S.FileName(), Path);
+    }
+    struct stat After {};
+    ASSERT_EQ(::stat(Path.c_str(), &After), 0);
+    EXPECT_EQ(After.st_size, Before.st_size);
+    EXPECT_EQ(After.st_mtim.tv_sec, Before.st_mtim.tv_sec);
+    EXPECT_EQ(After.st_mtim.tv_nsec, Before.st_mtim.tv_nsec);
+}
+
+TEST(SettingsFile, ReadOnlyFileIsRead) {
+    TTempDir Dir;
+    const std::string Path = Dir.Write("ro.ini", "[SETTINGS]\nTIMEOUT=77\n");
+    ASSERT_EQ(::chmod(Path.c_str(), 0444), 0);
+    EXPECT_EQ(TSettings(Path).FWUpdSettings().DefTimeout, 77);
+}
+
+TEST(SettingsFile, UnreadableFileFallsBackToDefaults) {
+    // Works as root too: a directory or a FIFO named like the file exists but
+    // is no readable file (a FIFO without writer must not hang the start).
+    TTempDir Dir;
+    const std::string AsDir = Dir.File("dir.ini");
+    ASSERT_EQ(::mkdir(AsDir.c_str(), 0755), 0);
+    const std::string AsFifo = Dir.File("fifo.ini");
+    ASSERT_EQ(::mkfifo(AsFifo.c_str(), 0644), 0);
+    const std::string Target = Dir.Write("target", "[SENSORS]\n7=X\n");
+    const std::string AsDevice = "/dev/null";
+    for (const std::string &Path : {AsDir, AsFifo, AsDevice}) {
+        SCOPED_TRACE(Path);
+        const TSettings S(Path);
+        EXPECT_TRUE(S.ReadFailed());
+        ExpectLimits(S, 5, 15, 1000);
+        EXPECT_TRUE(S.SensorNames().empty());
+        EXPECT_EQ(S.SensorIDToName(7), "Unknown");
+    }
+}
+
+TEST(SettingsFile, Utf16FileWithBom) {
+    TTempDir Dir;
+    const std::string Path =
+        Dir.Write("u16.ini", Utf16(u"[SETTINGS]\r\nMAX_RETRY=$A\r\n[SENSORS]\r\n12=Twelve\r\n", false));
+    const TSettings S(Path);
+    ExpectLimits(S, 10, 15, 1000);
+    EXPECT_EQ(S.SensorIDToName(12), "12 (0x0000000C) Twelve");
+}
+
+TEST(SettingsFile, DefaultNameIsExecutableWithIni) {
+    char Exe[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", Exe, sizeof Exe - 1), 0);
+    std::string Expected = Exe;
+    const size_t Slash = Expected.rfind('/');
+    const size_t Dot = Expected.rfind('.');
+    if (Dot != std::string::npos && Dot > Slash + 1) Expected.resize(Dot);
+    EXPECT_EQ(DefaultSettingsFileName(), Expected + ".ini");
+    EXPECT_EQ(TSettings().FileName(), Expected + ".ini");
+}
+
+TEST(SettingsFile, GlobalStartsEmpty) { EXPECT_EQ(Settings, nullptr); }
+
+}  // namespace
