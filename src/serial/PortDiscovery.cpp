@@ -1,16 +1,11 @@
 #include "serial/PortDiscovery.h"
 
-#include "serial/UdevHandles.h"
+#include "serial/UdevPorts.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,112 +14,10 @@ TPortQuery &PortQueryOverride() {
     return Query;
 }
 
-std::string Text(const char *P) { return P ? std::string(P) : std::string(); }
-
-// udev writes unsafe bytes of *_ENC properties as \xHH (a blank as \x20).
-std::string DecodeUdevEscapes(const std::string &S) {
-    std::string Out;
-    Out.reserve(S.size());
-    for (size_t I = 0; I < S.size(); ++I) {
-        if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(S[I + 2])) &&
-            std::isxdigit(static_cast<unsigned char>(S[I + 3]))) {
-            Out += static_cast<char>(std::strtol(S.substr(I + 2, 2).c_str(), nullptr, 16));
-            I += 3;
-        } else {
-            Out += S[I];
-        }
-    }
-    return Out;
-}
-
-// Control characters become blanks; blanks at both ends go.
-std::string CleanText(std::string S) {
-    for (char &C : S)
-        if (static_cast<unsigned char>(C) < 0x20 || C == 0x7F) C = ' ';
-    const size_t B = S.find_first_not_of(' ');
-    if (B == std::string::npos) return {};
-    const size_t E = S.find_last_not_of(' ');
-    return S.substr(B, E - B + 1);
-}
-
-std::string Property(udev_device *Dev, const char *Name) {
-    return Dev ? Text(udev_device_get_property_value(Dev, Name)) : std::string();
-}
-
-std::string SysAttr(udev_device *Dev, const char *Name) {
-    return Dev ? Text(udev_device_get_sysattr_value(Dev, Name)) : std::string();
-}
-
-// The first non-empty candidate, cleaned.
-std::string FirstOf(std::initializer_list<std::string> Candidates) {
-    for (const std::string &C : Candidates) {
-        std::string T = CleanText(C);
-        if (!T.empty()) return T;
-    }
-    return {};
-}
-
-// The driver of the nearest ancestor that is not a serial core port or
-// controller node (those carry the generic drivers "port" and "ctrl").
-std::string DriverName(udev_device *Parent) {
-    for (udev_device *D = Parent; D; D = udev_device_get_parent(D)) {
-        if (Text(udev_device_get_subsystem(D)) == "serial-base") continue;
-        const std::string Driver = Text(udev_device_get_driver(D));
-        if (!Driver.empty()) return Driver;
-    }
-    return {};
-}
-
-bool HasSerial8250Ancestor(udev_device *Parent) {
-    int Depth = 0;
-    for (udev_device *D = Parent; D && Depth < 4; D = udev_device_get_parent(D), ++Depth)
-        if (Text(udev_device_get_driver(D)) == "serial8250") return true;
-    return false;
-}
-
-// Legacy 8250 ports are registered whether or not a UART is behind them.
-bool Has8250Uart(const std::string &DevNode) {
-    const int Fd = ::open(DevNode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (Fd < 0) return false;
-    serial_struct Info{};
-    const bool Ok = ::ioctl(Fd, TIOCGSERIAL, &Info) == 0 && Info.type != PORT_UNKNOWN;
-    ::close(Fd);
-    return Ok;
-}
-
-std::string DescribeTty(udev_device *Dev, udev_device *Parent) {
-    udev_device *Usb = udev_device_get_parent_with_subsystem_devtype(Dev, "usb", "usb_device");
-    const std::string Model = FirstOf({DecodeUdevEscapes(Property(Dev, "ID_MODEL_ENC")),
-                                       Property(Dev, "ID_MODEL_FROM_DATABASE"), Property(Dev, "ID_MODEL"),
-                                       SysAttr(Usb, "product")});
-    if (!Model.empty()) return Model;
-    const std::string Vendor = FirstOf({DecodeUdevEscapes(Property(Dev, "ID_VENDOR_ENC")),
-                                        Property(Dev, "ID_VENDOR_FROM_DATABASE"), Property(Dev, "ID_VENDOR"),
-                                        SysAttr(Usb, "manufacturer")});
-    if (!Vendor.empty()) return Vendor;
-    const std::string Driver = FirstOf({Property(Dev, "ID_USB_DRIVER"), DriverName(Parent)});
-    return Driver.empty() ? std::string("Serial port") : Driver;
-}
-
 void QueryUdevPorts(std::vector<TComListData> &Ports) {
-    TUdevPtr Udev(udev_new());
-    if (!Udev) return;
-    TUdevEnumeratePtr Enum(udev_enumerate_new(Udev.get()));
-    if (!Enum) return;
-    if (udev_enumerate_add_match_subsystem(Enum.get(), "tty") < 0 || udev_enumerate_scan_devices(Enum.get()) < 0)
-        return;
-    udev_list_entry *Entry;
-    udev_list_entry_foreach(Entry, udev_enumerate_get_list_entry(Enum.get())) {
-        TUdevDevicePtr Dev(udev_device_new_from_syspath(Udev.get(), udev_list_entry_get_name(Entry)));
-        if (!Dev) continue;
-        const std::string DevNode = Text(udev_device_get_devnode(Dev.get()));
-        if (DevNode.empty()) continue;
-        // Virtual consoles, ptmx and the like have no device behind them.
-        udev_device *Parent = udev_device_get_parent(Dev.get());
-        if (!Parent) continue;
-        if (HasSerial8250Ancestor(Parent) && !Has8250Uart(DevNode)) continue;
-        Ports.push_back({DevNode, DescribeTty(Dev.get(), Parent) + " (" + DevNode + ")"});
-    }
+    ScanTtyDevices([&](const TTtyDevice &Dev) {
+        if (std::optional<TComListData> Entry = MakePortEntry(Dev, Has8250Uart)) Ports.push_back(std::move(*Entry));
+    });
 }
 
 // Paths named in VELDRA_EXTRA_PORTS (colon-separated) that exist.

@@ -1,0 +1,40 @@
+#pragma once
+// What port discovery learns about one tty device from udev, and the rule
+// that turns it into a port-list entry. Kept apart from libudev so that the
+// rule can be checked with made-up devices.
+
+#include "serial/PortDiscovery.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+struct TTtyDevice {
+    std::string DevNode;         // /dev/ttyUSB0; empty when the device has no node
+    bool HasParent = false;      // false for virtual consoles, ptmx, ...
+    bool Serial8250 = false;     // an ancestor is bound to the legacy 8250 driver
+    // udev properties (only present where udevd has processed the device)
+    std::string ModelEnc, ModelFromDatabase, Model;
+    std::string VendorEnc, VendorFromDatabase, Vendor;
+    std::string UsbDriver;
+    // sysfs attributes of the USB device behind the port, if any
+    std::string UsbProduct, UsbManufacturer;
+    std::string Driver;          // driver of the nearest real parent device
+};
+
+// Whether a UART answers behind a legacy 8250 port node.
+using TUartProbe = std::function<bool(const std::string &DevNode)>;
+
+// The entry for a tty device, or nothing when it is no serial port with
+// hardware behind it. The description is the model, else the vendor, else
+// the driver, followed by " (" + node + ")".
+std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProbe &HasUart);
+
+// Undoes udev's \xHH escapes (ID_MODEL_ENC, ID_VENDOR_ENC).
+std::string DecodeUdevEscapes(const std::string &S);
+
+// Every tty device udev knows, in the order it reports them. None without udev.
+void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit);
+
+// Opens a legacy 8250 port and asks the driver whether a UART is there.
+bool Has8250Uart(const std::string &DevNode);

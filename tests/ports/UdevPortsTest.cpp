@@ -1,0 +1,121 @@
+#include "serial/UdevPorts.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+TTtyDevice UsbAdapter() {
+    TTtyDevice D;
+    D.DevNode = "/dev/ttyUSB0";
+    D.HasParent = true;
+    D.Driver = "ftdi_sio";
+    return D;
+}
+
+TEST(UdevPorts, DecodesEscapes) {
+    struct Row {
+        const char *In, *Out;
+    };
+    const Row Rows[] = {
+        {"FT232R\\x20USB\\x20UART", "FT232R USB UART"},
+        {"a\\x2fb\\x2Fc", "a/b/c"},
+        {"\\x5c", "\\"},
+        {"\\x2", "\\x2"},
+        {"\\xZZ", "\\xZZ"},
+        {"end\\", "end\\"},
+        {"\\X20", "\\X20"},
+        {"", ""},
+    };
+    for (const Row &R : Rows) EXPECT_EQ(DecodeUdevEscapes(R.In), R.Out) << R.In;
+}
+
+TEST(UdevPorts, DescriptionPrefersModelThenVendorThenDriver) {
+    struct Row {
+        const char *Name;
+        void (*Fill)(TTtyDevice &);
+        const char *Expected;
+    };
+    const Row Rows[] = {
+        {"encoded model, padded",
+         [](TTtyDevice &D) {
+             D.ModelEnc = "FT232R\\x20USB\\x20UART\\x20\\x20";
+             D.Model = "FT232R_USB_UART";
+             D.VendorEnc = "FTDI";
+         },
+         "FT232R USB UART (/dev/ttyUSB0)"},
+        {"model from database",
+         [](TTtyDevice &D) {
+             D.ModelFromDatabase = "CP210x UART Bridge";
+             D.VendorEnc = "Silicon\\x20Labs";
+         },
+         "CP210x UART Bridge (/dev/ttyUSB0)"},
+        {"blank encoded model falls through",
+         [](TTtyDevice &D) {
+             D.ModelEnc = "\\x20\\x20";
+             D.Model = "USB2.0-Serial";
+         },
+         "USB2.0-Serial (/dev/ttyUSB0)"},
+        {"product text without udevd", [](TTtyDevice &D) { D.UsbProduct = "USB-RS485 Cable\n"; },
+         "USB-RS485 Cable (/dev/ttyUSB0)"},
+        {"vendor only",
+         [](TTtyDevice &D) {
+             D.VendorEnc = "Silicon\\x20Labs";
+             D.UsbManufacturer = "ignored";
+         },
+         "Silicon Labs (/dev/ttyUSB0)"},
+        {"manufacturer text without udevd", [](TTtyDevice &D) { D.UsbManufacturer = "FTDI"; }, "FTDI (/dev/ttyUSB0)"},
+        {"USB driver property", [](TTtyDevice &D) { D.UsbDriver = "cp210x"; }, "cp210x (/dev/ttyUSB0)"},
+        {"parent driver", [](TTtyDevice &) {}, "ftdi_sio (/dev/ttyUSB0)"},
+        {"nothing known", [](TTtyDevice &D) { D.Driver.clear(); }, "Serial port (/dev/ttyUSB0)"},
+        {"control characters blanked", [](TTtyDevice &D) { D.ModelEnc = "A\\x0aB\\x09"; }, "A B (/dev/ttyUSB0)"},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TTtyDevice D = UsbAdapter();
+        R.Fill(D);
+        const std::optional<TComListData> E = MakePortEntry(D, nullptr);
+        ASSERT_TRUE(E.has_value());
+        EXPECT_EQ(E->DeviceID, "/dev/ttyUSB0");
+        EXPECT_EQ(E->Description, R.Expected);
+    }
+}
+
+TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
+    struct Row {
+        const char *Name;
+        std::string DevNode;
+        bool HasParent, Serial8250;
+        std::optional<bool> UartAnswers;  // nullopt: must not be probed
+        bool Listed;
+    };
+    const Row Rows[] = {
+        {"USB adapter", "/dev/ttyUSB0", true, false, std::nullopt, true},
+        {"virtual console", "/dev/tty1", false, false, std::nullopt, false},
+        {"no device node", "", true, false, std::nullopt, false},
+        {"8250 port with a UART", "/dev/ttyS0", true, true, true, true},
+        {"8250 port without a UART", "/dev/ttyS5", true, true, false, false},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TTtyDevice D;
+        D.DevNode = R.DevNode;
+        D.HasParent = R.HasParent;
+        D.Serial8250 = R.Serial8250;
+        D.Driver = "serial8250";
+        int Probes = 0;
+        const TUartProbe Probe = [&](const std::string &Node) {
+            ++Probes;
+            EXPECT_EQ(Node, R.DevNode);
+            return R.UartAnswers.value_or(true);
+        };
+        EXPECT_EQ(MakePortEntry(D, Probe).has_value(), R.Listed);
+        EXPECT_EQ(Probes, R.UartAnswers.has_value() ? 1 : 0);
+    }
+}
+
+TEST(UdevPorts, ProbeOfAMissingNodeFails) { EXPECT_FALSE(Has8250Uart("/nonexistent/ttyS9")); }
+
+}  // namespace
