@@ -1,6 +1,5 @@
-#include <cstdio>
+// veldra-cli: the command-line twin of the firmware update wizard and the
+// sensor setup window.
+#include "cli/Commands.h"
 
-int main() {
-    std::puts("veldra-cli: not built yet");
-    return 2;
-}
+int main(int argc, char **argv) { return RunCli(argc, argv); }

@@ -1,0 +1,272 @@
+// identify and flash: the sensors in bootloader mode.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "bootloader/XComm.h"
+#include "cli/Commands.h"
+#include "cli/PortCheck.h"
+#include "cli/Progress.h"
+#include "serial/ComPort.h"
+#include "settings/Settings.h"
+
+namespace {
+
+const char *const CNotFound = "Unable to find sensor or sensor is not in bootloader mode";
+const char *const CMismatch = "The selected firmware does not match the connected device";
+const char *const COlder =
+    "The firmware version selected is older than the sensor version. Do you want to proceed with the update?";
+const char *const CSame =
+    "The firmware version selected is the same as the sensor version. Do you want to proceed with the update?";
+const char *const CSuccess = "Firmware update successful";
+const char *const CFailed = "Sensor update failed";
+const char *const CRetryHint = "Please reconnect the sensor and try again";
+
+// A link with the update limits of the settings file (the setters raise
+// them to the link's minimums).
+std::unique_ptr<TXComm> MakeLink(const TCliContext &Ctx) {
+    auto link = std::make_unique<TXComm>();
+    const TFWUpdSettings s = Ctx.Settings->FWUpdSettings();
+    link->SetMaxRetry(s.MaxRetry);
+    link->SetMaxFails(s.MaxFails);
+    link->SetDefTimeout(s.DefTimeout < 0 ? 0u : static_cast<uint32_t>(s.DefTimeout));
+    return link;
+}
+
+nlohmann::json SensorJson(const TCliContext &Ctx, TXComm &Link) {
+    const TSensorVersion v = Link.Version();
+    return {{"baud_rate", Link.BaudRate()},
+            {"sensor_id", Link.SensorID()},
+            {"sensor", Ctx.Settings->SensorIDToName(Link.SensorID())},
+            {"version", Ctx.Settings->SensorVersionToString(v.Hi, v.Lo)},
+            {"version_major", v.Hi},
+            {"version_minor", v.Lo}};
+}
+
+}  // namespace
+
+int RunIdentify(TCliContext &Ctx, const std::string &Port) {
+    TResult result(Ctx, "identify");
+    result["port"] = Port;
+    if (auto problem = ProbePort(Port)) return ReportPortProblem(result, Port, *problem);
+    auto link = MakeLink(Ctx);
+    if (!link->Open(Port)) return result.Fail(ExitFailed, CNotFound);
+    const nlohmann::json sensor = SensorJson(Ctx, *link);
+    result.Json().update(sensor);
+    result.Text("Port: " + Port);
+    result.Text("Baud rate: " + std::to_string(link->BaudRate()));
+    result.Text("Sensor ID: " + sensor["sensor"].get<std::string>());
+    result.Text("Version: " + sensor["version"].get<std::string>());
+    return result.Finish(ExitOk);
+}
+
+// ------------------------------------------------------------------ flash
+
+namespace {
+
+// One sensor of a flash run.
+struct TFlashJob {
+    std::string Port;
+    std::unique_ptr<TXComm> Link;
+    int Code = ExitOk;           // this port's exit code
+    std::string Message;         // its result text
+    std::vector<std::string> Details;
+    bool Identified = false;
+    bool Uploaded = false;
+    int Sent = 0, Fail = 0, Progress = 0;
+    double Seconds = 0;
+
+    void Failed(int C, const std::string &Text) {
+        Code = C;
+        Message = Text;
+    }
+};
+
+// Asks a yes/no question on the terminal. Without a terminal the answer is
+// no unless --yes was given.
+bool Confirm(TCliContext &Ctx, const std::string &Prefix, const std::string &Question, bool Yes,
+             std::string &Refusal) {
+    if (Yes) {
+        Ctx.Console->Err(Prefix + Question + " [y/N] y (--yes)");
+        return true;
+    }
+    if (!Ctx.StdinIsTerminal) {
+        Ctx.Console->Err(Prefix + Question);
+        Refusal = "Not confirmed: no terminal to ask on (pass --yes to confirm)";
+        return false;
+    }
+    Ctx.Console->Prompt(Prefix + Question + " [y/N] ");
+    char line[64] = {};
+    if (!std::fgets(line, sizeof line, stdin)) {
+        Ctx.Console->Err("");
+        Refusal = "Not confirmed";
+        return false;
+    }
+    const std::string answer = line;
+    const bool yes = answer.starts_with("y") || answer.starts_with("Y");
+    if (!yes) Refusal = "Not confirmed";
+    return yes;
+}
+
+// A port named twice (also through a different path to the same device)
+// would have two threads fight over one line.
+void CheckDistinctPorts(const std::vector<std::string> &Ports) {
+    std::set<std::string> seen;
+    for (const std::string &p : Ports) {
+        const std::string path = p.find('/') == std::string::npos ? "/dev/" + p : p;
+        std::string key = path;
+        if (char *real = ::realpath(path.c_str(), nullptr)) {
+            key = real;
+            std::free(real);
+        }
+        if (!seen.insert(key).second) throw EUsageError("--port: " + p + " is given more than once");
+    }
+}
+
+template <typename F>
+void ForEachParallel(std::vector<TFlashJob> &Jobs, F Work) {
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < Jobs.size(); ++i)
+        if (Jobs[i].Code == ExitOk) threads.emplace_back([&, i] { Work(i, Jobs[i]); });
+    for (auto &t : threads) t.join();
+}
+
+}  // namespace
+
+int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
+    CheckDistinctPorts(Opt.Ports);
+    TResult result(Ctx, "flash");
+    const bool several = Opt.Ports.size() > 1;
+    TCODFileData hdr;
+    if (!CheckFirmwareFile(result, Opt.File, hdr)) return result.Finish(ExitFailed);
+    result["firmware"] = FirmwareJson(*Ctx.Settings, hdr);
+
+    std::vector<TFlashJob> jobs(Opt.Ports.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        TFlashJob &job = jobs[i];
+        job.Port = Opt.Ports[i];
+        if (auto problem = ProbePort(job.Port)) {
+            job.Failed(ExitPort, PortProblemLine(job.Port, *problem));
+            if (std::string hint = PortAccessHint(job.Port, *problem); !hint.empty())
+                job.Details.push_back(hint);
+        }
+    }
+
+    // Find the sensors, all at once.
+    ForEachParallel(jobs, [&](size_t, TFlashJob &job) {
+        job.Link = MakeLink(Ctx);
+        if (job.Link->Open(job.Port))
+            job.Identified = true;
+        else
+            job.Failed(ExitFailed, CNotFound);
+    });
+
+    // Check each sensor against the file and ask the questions, one at a time.
+    for (TFlashJob &job : jobs) {
+        if (job.Code != ExitOk) continue;
+        const std::string prefix = several ? job.Port + ": " : "";
+        TXComm &link = *job.Link;
+        const TSensorVersion s = link.Version(), f = hdr.Version;
+        Ctx.Console->Err(prefix + "Sensor ID: " + Ctx.Settings->SensorIDToName(link.SensorID()) +
+                         ", version " + Ctx.Settings->SensorVersionToString(s.Hi, s.Lo) + ", " +
+                         std::to_string(link.BaudRate()) + " baud");
+        if (hdr.DeviceID != link.SensorID()) {
+            job.Failed(ExitFailed, CMismatch);
+            continue;
+        }
+        const char *question = nullptr;
+        if (s.Hi > f.Hi || (s.Hi == f.Hi && s.Lo > f.Lo))
+            question = COlder;
+        else if (s.Hi == f.Hi && s.Lo == f.Lo)
+            question = CSame;
+        std::string refusal;
+        if (question && !Confirm(Ctx, prefix, question, Opt.Yes, refusal)) job.Failed(ExitFailed, refusal);
+    }
+
+    // Upload, all at once, one thread and one link per port.
+    std::vector<std::string> rows;
+    std::vector<size_t> rowOf(jobs.size(), 0);
+    for (size_t i = 0; i < jobs.size(); ++i)
+        if (jobs[i].Code == ExitOk) {
+            rowOf[i] = rows.size();
+            rows.push_back(jobs[i].Port);
+        }
+    if (!rows.empty()) {
+        TProgressBoard board(*Ctx.Console, rows, Ctx.Console->ErrIsTerminal(), hdr.FileSize,
+                             hdr.IsESP32() ? CESP32PacketSize : CDefPacketSize);
+        ForEachParallel(jobs, [&](size_t i, TFlashJob &job) {
+            const size_t row = rowOf[i];
+            const auto started = std::chrono::steady_clock::now();
+            board.Start(row);
+            bool ok = false;
+            try {
+                ok = job.Link->UploadFile(Opt.File, hdr, [&](int sent, int fail, int progress) {
+                    job.Sent = sent;
+                    job.Fail = fail;
+                    job.Progress = progress;
+                    board.Report(row, sent, fail, progress);
+                });
+            } catch (const std::exception &e) {
+                job.Details.push_back(e.what());
+            }
+            job.Link->Close();
+            job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            job.Uploaded = true;
+            if (ok) {
+                job.Message = CSuccess;
+            } else {
+                job.Failed(ExitFailed, CFailed);
+                job.Details.push_back(CRetryHint);
+            }
+            board.Done(row, ok ? "done" : "failed");
+        });
+        board.Finish();
+    }
+
+    // Results: the system's texts, one line per port when there are several.
+    int code = ExitOk;
+    result["ports"] = nlohmann::json::array();
+    for (TFlashJob &job : jobs) {
+        if (job.Code == ExitPort)
+            code = ExitPort;
+        else if (job.Code != ExitOk && code == ExitOk)
+            code = job.Code;
+        nlohmann::json j{{"port", job.Port}, {"ok", job.Code == ExitOk}, {"exit_code", job.Code},
+                         {"message", job.Message}};
+        if (job.Identified) j.update(SensorJson(Ctx, *job.Link));
+        if (job.Uploaded) {
+            j["packets_sent"] = job.Sent;
+            j["packets_failed"] = job.Fail;
+            j["progress"] = job.Progress;
+            j["seconds"] = job.Seconds;
+        }
+        if (!job.Details.empty()) j["details"] = job.Details;
+        result["ports"].push_back(j);
+    }
+    for (TFlashJob &job : jobs) {
+        if (several) {
+            for (const std::string &d : job.Details) Ctx.Console->Err(job.Port + ": " + d);
+            continue;
+        }
+        if (job.Code == ExitOk) {
+            result.Text(job.Message);
+        } else {
+            result.ErrorText(job.Message);
+            for (const std::string &d : job.Details) result.ErrorText(d);
+        }
+    }
+    if (several) {
+        int okCount = 0;
+        for (TFlashJob &job : jobs) {
+            okCount += job.Code == ExitOk;
+            result.Text(job.Port + ": " + job.Message);
+        }
+        if (okCount != static_cast<int>(jobs.size()))
+            result["error"] = std::to_string(jobs.size() - okCount) + " of " + std::to_string(jobs.size()) +
+                              " sensors not updated";
+    }
+    return result.Finish(code);
+}

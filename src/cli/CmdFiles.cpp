@@ -1,0 +1,67 @@
+// ports and info: the commands that need no sensor.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "bootloader/CodFile.h"
+#include "cli/Commands.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+
+int RunPorts(TCliContext &Ctx) {
+    TResult result(Ctx, "ports");
+    std::vector<TComListData> list;
+    EnumComPorts(list);
+    result["ports"] = nlohmann::json::array();
+    for (const TComListData &p : list) {
+        result.Text(p.DeviceID + "\t" + p.Description);
+        result["ports"].push_back({{"device_id", p.DeviceID}, {"description", p.Description}});
+    }
+    return result.Finish(ExitOk);
+}
+
+nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr) {
+    return {{"device_id", Hdr.DeviceID},
+            {"device", Settings.SensorIDToName(Hdr.DeviceID)},
+            {"version", Settings.SensorVersionToString(Hdr.Version.Hi, Hdr.Version.Lo)},
+            {"version_major", Hdr.Version.Hi},
+            {"version_minor", Hdr.Version.Lo},
+            {"processor", Hdr.ProcessorType},
+            {"header_size", Hdr.HeaderSize},
+            {"file_size", Hdr.FileSize}};
+}
+
+// Checks a firmware file; on failure reports why and returns false.
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr) {
+    Result["file"] = File;
+    struct stat st{};
+    if (::stat(File.c_str(), &st) != 0) {
+        Result.ErrorText(File + ": " + std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        Result.ErrorText(File + ": " + std::strerror(EISDIR));
+        return false;
+    }
+    try {
+        if (ValidateFile(File, Hdr)) return true;
+    } catch (const EFileError &e) {
+        Result.ErrorText(e.what());
+        return false;
+    }
+    Result.ErrorText("Invalid COD file");
+    return false;
+}
+
+int RunInfo(TCliContext &Ctx, const std::string &File) {
+    TResult result(Ctx, "info");
+    TCODFileData hdr;
+    if (!CheckFirmwareFile(result, File, hdr)) return result.Finish(ExitFailed);
+    const nlohmann::json fw = FirmwareJson(*Ctx.Settings, hdr);
+    result.Text("Device ID: " + fw["device"].get<std::string>());
+    result.Text("Version: " + fw["version"].get<std::string>());
+    result.Text("Processor: " + hdr.ProcessorType);
+    result.Json().update(fw);
+    return result.Finish(ExitOk);
+}

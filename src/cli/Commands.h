@@ -1,0 +1,81 @@
+#pragma once
+// The commands of the command line: their options as parsed, and the code
+// that runs them. Each returns the program's exit code.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommon.h"
+#include "modbus/ModbusRTU.h"
+#include "modbus/RegisterCodecs.h"
+
+// Line settings of the Modbus commands, as typed.
+struct TLineOptions {
+    std::string Baud = "19200";
+    std::string Parity = "even";
+    std::string StopBits = "1";
+    int Timeout = 100;  // kept within CMinTimeout..CMaxTimeout
+};
+inline constexpr int CMinTimeout = 100;
+inline constexpr int CMaxTimeout = 3000;
+
+// The TPortParams of the options (they have been validated by the parser).
+TPortParams PortParamsOf(const TLineOptions &Line);
+
+struct TFlashOptions {
+    std::vector<std::string> Ports;
+    bool Yes = false;
+    std::string File;
+};
+
+struct TScanOptions {
+    std::string Port;
+    int First = 1;
+    int Last = 247;
+    TLineOptions Line;
+};
+
+struct TRegOptions {
+    std::string Port;
+    int Addr = 1;
+    int Reg = 0;
+    std::string Type = "int";
+    std::optional<int> Count;
+    std::string Order = "MSWF";
+    TLineOptions Line;
+    std::optional<std::string> Value;  // write only
+};
+
+// One row of the comm setup: register and, for a write, value.
+struct TCommRow {
+    std::optional<int> Reg;
+    std::optional<long long> Value;
+};
+struct TCommOptions {
+    std::string Port;
+    int Addr = 1;
+    TCommRow Baud, Framing, Address;
+    TLineOptions Line;
+};
+
+int RunPorts(TCliContext &Ctx);
+int RunInfo(TCliContext &Ctx, const std::string &File);
+int RunIdentify(TCliContext &Ctx, const std::string &Port);
+int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt);
+int RunScan(TCliContext &Ctx, const TScanOptions &Opt);
+int RunRead(TCliContext &Ctx, const TRegOptions &Opt);
+int RunWrite(TCliContext &Ctx, const TRegOptions &Opt);
+int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt);
+int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt);
+
+// Shared by info and flash: the JSON facts of a valid firmware file, and the
+// check of a file that reports why it failed (missing, unreadable, invalid).
+struct TCODFileData;
+class TSettings;
+nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr);
+
+// Builds the parser, runs the chosen command and returns the exit code.
+// Out and Err receive standard output and standard error.
+int RunCli(int argc, char **argv);

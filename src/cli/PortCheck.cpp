@@ -1,0 +1,52 @@
+#include "cli/PortCheck.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/CliCommon.h"
+#include "serial/ComPort.h"
+
+std::optional<TPortProblem> ProbePort(const std::string &Port) {
+    TComPort port;
+    try {
+        port.SetPort(Port);
+        port.Open();
+        port.Close();
+    } catch (const EComPort &e) {
+        return PortProblemOf(e);
+    }
+    return std::nullopt;
+}
+
+TPortProblem PortProblemOf(const EComPort &E) { return {E.what(), E.WinCode()}; }
+
+std::string PortProblemLine(const std::string &Port, const TPortProblem &Problem) {
+    std::string line = Port + ": " + Problem.Text;
+    if (Problem.Errno > 0) line += " - " + std::string(std::strerror(Problem.Errno));
+    return line;
+}
+
+std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem) {
+    if (Problem.Errno != EACCES && Problem.Errno != EPERM) return "";
+    // Name the group that owns the device when it can be found; serial
+    // adapters belong to "dialout" on Debian and its relatives.
+    std::string groupName = "dialout";
+    const std::string path = Port.find('/') == std::string::npos ? "/dev/" + Port : Port;
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (const struct group *g = ::getgrgid(st.st_gid); g && g->gr_gid != 0) groupName = g->gr_name;
+    }
+    return "To get access, add your user to the '" + groupName + "' group (sudo usermod -aG " + groupName +
+           " $USER), then log out and in again.";
+}
+
+int ReportPortProblem(TResult &Result, const std::string &Port, const TPortProblem &Problem) {
+    Result["port"] = Port;
+    Result.ErrorText(PortProblemLine(Port, Problem));
+    if (const std::string hint = PortAccessHint(Port, Problem); !hint.empty()) Result.ErrorText(hint);
+    if (Problem.Errno > 0) Result["errno"] = Problem.Errno;
+    return Result.Finish(ExitPort);
+}

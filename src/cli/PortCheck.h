@@ -1,0 +1,29 @@
+#pragma once
+// Telling "the port cannot be opened" from "no device answers": the
+// protocol objects swallow errors of opening, so the command line first
+// opens the port itself, closes it again and reports what went wrong.
+
+#include <optional>
+#include <string>
+
+class EComPort;
+class TResult;
+
+struct TPortProblem {
+    std::string Text;  // the port's own error text
+    int Errno = -1;    // operating-system error number, -1 when none
+};
+
+// Opens and closes Port with a serial port object of its own; the problem
+// when that fails.
+std::optional<TPortProblem> ProbePort(const std::string &Port);
+TPortProblem PortProblemOf(const EComPort &E);
+
+// The lines reported for a port problem: "<port>: <text> (<system text>)"
+// and, for a permission error, how to get access.
+std::string PortProblemLine(const std::string &Port, const TPortProblem &Problem);
+std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem);
+
+// Reports the problem on standard error (and in the JSON fields) and
+// returns ExitPort.
+int ReportPortProblem(TResult &Result, const std::string &Port, const TPortProblem &Problem);
