@@ -286,6 +286,14 @@ TEST(SettingsFile, DefaultNameIsExecutableWithIni) {
     EXPECT_EQ(TSettings().FileName(), Expected + ".ini");
 }
 
+TEST(SettingsFile, ShippedSampleReadsAsDocumented) {
+    const TSettings S(std::string(VELDRA_SOURCE_DIR) + "/packaging/veldra-update.ini.sample");
+    ASSERT_FALSE(S.ReadFailed());
+    ExpectLimits(S, 5, 15, 1000);
+    EXPECT_EQ(S.SensorNames(), (std::vector<std::string>{"7=Probe A", "1042=Probe B"}));
+    EXPECT_EQ(S.SensorIDToName(7), "7 (0x00000007) Probe A");
+}
+
 TEST(SettingsFile, GlobalStartsEmpty) { EXPECT_EQ(Settings, nullptr); }
 
 }  // namespace
