@@ -1,0 +1,454 @@
+#include "fwupdate/FWUpdateForm.h"
+
+#include "ui_FWUpdateForm.h"
+
+#include "bootloader/XComm.h"
+#include "settings/Settings.h"
+#include "shell/Application.h"
+#include "shell/HotPlugWatcher.h"
+#include "shell/MsgBox.h"
+#include "shell/PortCombo.h"
+#include "shell/WindowHelpers.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+
+namespace {
+
+const QColor kGreen(0, 128, 0);
+const QColor kRed(255, 0, 0);
+const QString kNA = QStringLiteral("N/A");
+
+TFirmwareFilePicker &FilePicker()
+{
+    static TFirmwareFilePicker P;
+    return P;
+}
+
+QString PickFirmwareFile(QWidget *Parent)
+{
+    if (FilePicker()) {
+        auto P = FilePicker();
+        return P(Parent);
+    }
+    QFileDialog Dialog(Parent);
+    Dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    Dialog.setFileMode(QFileDialog::ExistingFile);
+    Dialog.setDefaultSuffix(QStringLiteral("cod"));
+    Dialog.setNameFilter(QStringLiteral("Firmware (*.cod)"));
+    if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
+        return {};
+    return Dialog.selectedFiles().constFirst();
+}
+
+// The catalogue of the program; an empty one while none exists.
+const TSettings &Catalogue()
+{
+    static const TSettings Empty{std::string()};
+    return Settings ? *Settings : Empty;
+}
+
+QString SensorName(int ID)
+{
+    return QString::fromStdString(Catalogue().SensorIDToName(ID));
+}
+
+QString VersionText(const TSensorVersion &V)
+{
+    return QString::fromStdString(Catalogue().SensorVersionToString(V.Hi, V.Lo));
+}
+
+void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour)
+{
+    QPalette P = Label->palette();
+    P.setColor(QPalette::WindowText, Colour);
+    Label->setPalette(P);
+    Label->setText(Text);
+}
+
+void MakeWhite(QWidget *W)
+{
+    W->setAutoFillBackground(true);
+    QPalette P = W->palette();
+    P.setColor(QPalette::Window, Qt::white);
+    W->setPalette(P);
+}
+
+// The hourglass while a handler runs, back to normal however it ends.
+struct TWaitCursor {
+    TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor &) = delete;
+    TWaitCursor &operator=(const TWaitCursor &) = delete;
+};
+
+}  // namespace
+
+void SetFirmwareFilePicker(TFirmwareFilePicker Picker)
+{
+    FilePicker() = std::move(Picker);
+}
+
+TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>())
+{
+    InitShellResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(460, 246);
+    ApplyWindowFont(this);
+    InstallMinimizeAll(this);
+    for (QWidget *W : {static_cast<QWidget *>(ui->pnlBand1), static_cast<QWidget *>(ui->pnlBand2),
+                       static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),
+                       static_cast<QWidget *>(ui->pnlValidating)})
+        MakeWhite(W);
+    ui->btnReload->setIcon(ReloadIcon());
+    ui->btnReload->setIconSize(QSize(16, 16));
+
+    connect(ui->btnConnect, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnConnectClick(); }); });
+    connect(ui->btnReload, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnReloadClick(); }); });
+    connect(ui->cbCOMPort, &QComboBox::activated, this,
+            [this](int Index) { RunGuarded([this, Index] { cbCOMPortChange(Index); }); });
+    connect(ui->btnLoadFile, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnLoadFileClick(); }); });
+    connect(ui->btnNext, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnNextClick(); }); });
+    connect(ui->btnPrev, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnPrevClick(); }); });
+    connect(ui->btnUpdNextDevice, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnUpdNextDeviceClick(); }); });
+    connect(ui->btnClose, &QPushButton::clicked, this, &TFWUpdateForm::btnCloseClick);
+
+    // FormCreate.
+    ShowPage(0);
+    bConnected = bLoaded = bUpdating = bFinished = false;
+    ui->btnUpdNextDevice->hide();
+    ui->btnUpdNextDevice->move(ui->btnPrev->pos());
+    ui->btnPrev->setEnabled(false);
+    ui->pnlValidating->hide();
+
+    XComm = std::make_unique<TXComm>();
+    // Watch for ports before listing them, so that nothing plugged in
+    // between is missed.
+    FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
+    FillPortCombo(ui->cbCOMPort);
+
+    const TFWUpdSettings Limits = Catalogue().FWUpdSettings();
+    XComm->SetMaxRetry(Limits.MaxRetry);
+    XComm->SetMaxFails(Limits.MaxFails);
+    XComm->SetDefTimeout(static_cast<uint32_t>(Limits.DefTimeout));
+}
+
+TFWUpdateForm::~TFWUpdateForm()
+{
+    delete FHotPlug;  // unregisters; a reload still queued is dropped with it
+    FHotPlug = nullptr;
+    if (XComm && XComm->Connected())
+        XComm->Close();
+    XComm.reset();
+    ui->cbCOMPort->clear();
+}
+
+int TFWUpdateForm::PageIndex() const
+{
+    return ui->Notebook1->currentIndex();
+}
+
+void TFWUpdateForm::ShowPage(int Index)
+{
+    ui->Notebook1->setCurrentIndex(Index);
+}
+
+void TFWUpdateForm::PostReloadPorts()
+{
+    FHotPlug->PostReload();
+}
+
+void TFWUpdateForm::showEvent(QShowEvent *Event)
+{
+    QDialog::showEvent(Event);
+    LineUpPortButtons();
+}
+
+void TFWUpdateForm::LineUpPortButtons()
+{
+    const QRect List = ui->cbCOMPort->geometry();
+    for (QPushButton *B : {ui->btnReload, ui->btnConnect})
+        B->setGeometry(B->x(), List.top() - 1, B->width(), List.height() + 2);
+}
+
+void TFWUpdateForm::btnConnectClick()
+{
+    const auto Port = SelectedPort(ui->cbCOMPort);
+    if (!Port) {
+        ShowErrorMsg(AppTitle(), QStringLiteral("COM port not selected"));
+        return;
+    }
+    bool Ok = false;
+    {
+        TWaitCursor Wait;
+        Ok = XComm->Open(Port->DeviceID);
+    }
+    if (Ok) {
+        ui->lblSensorID->setText(SensorName(XComm->SensorID()));
+        ui->lblSensorVersion->setText(VersionText(XComm->Version()));
+        bConnected = true;
+    } else {
+        // No stale "connected" state survives a failed attempt.
+        Disconnect();
+        ShowErrorMsg(AppTitle(), QStringLiteral("Unable to find sensor or sensor is not in bootloader mode"));
+    }
+}
+
+void TFWUpdateForm::btnReloadClick()
+{
+    ReloadPortList();
+}
+
+void TFWUpdateForm::cbCOMPortChange(int Index)
+{
+    const auto Port = PortComboItem(ui->cbCOMPort, Index);
+    if (!Port)
+        return;
+    if (QString::fromStdString(Port->DeviceID)
+            .compare(QString::fromStdString(XComm->COMPort()), Qt::CaseInsensitive) != 0)
+        Disconnect();
+}
+
+void TFWUpdateForm::Disconnect()
+{
+    if (bUpdating)
+        bClosePending = true;  // the running upload still uses the port
+    else
+        XComm->Close();
+    bConnected = false;
+    ui->lblSensorID->setText(kNA);
+    ui->lblSensorVersion->setText(kNA);
+}
+
+void TFWUpdateForm::ReloadPortList()
+{
+    if (ReloadPortCombo(ui->cbCOMPort) == TPortReload::Lost)
+        Disconnect();
+}
+
+void TFWUpdateForm::btnLoadFileClick()
+{
+    const QString Name = PickFirmwareFile(this);
+    if (Name.isEmpty())
+        return;
+    FFileName = Name;
+    TCODFileData Data;
+    // A file that exists but cannot be read raises; the labels then keep
+    // their earlier values and the default handler shows the error.
+    if (XComm->ValidateFile(QFile::encodeName(Name).toStdString(), Data)) {
+        Hdr = Data;
+        ui->lblFileID->setText(SensorName(Hdr.DeviceID));
+        ui->lblFileVersion->setText(VersionText(Hdr.Version));
+        SetColoured(ui->lblFileStatus, QStringLiteral("Loaded"), kGreen);
+        bLoaded = true;
+    } else {
+        ui->lblFileID->setText(kNA);
+        ui->lblFileVersion->setText(kNA);
+        SetColoured(ui->lblFileStatus, QStringLiteral("Invalid COD file"), kRed);
+        bLoaded = false;
+    }
+}
+
+void TFWUpdateForm::PreparePage3()
+{
+    ui->lblUpdatingPage->setText(QStringLiteral("Please click the \"Update\" button to upload the firmware"));
+    ui->ProgressBar1->setValue(0);
+    ui->lblPercent->setText(QStringLiteral("%1%").arg(0));
+    ui->btnNext->setText(QStringLiteral("Update"));
+    ui->lblPacketsSent->setText(QStringLiteral("0"));
+    ui->lblPacketsFailed->setText(QStringLiteral("0"));
+    ui->pnlValidating->hide();
+    ShowPage(2);
+}
+
+void TFWUpdateForm::btnNextClick()
+{
+    switch (PageIndex()) {
+    case 0:
+        if (!bConnected) {
+            ShowErrorMsg(AppTitle(), QStringLiteral("Sensor connection not established"));
+            return;
+        }
+        ui->btnPrev->setEnabled(true);
+        ShowPage(1);
+        return;
+    case 1: {
+        if (!bLoaded) {
+            ShowErrorMsg(AppTitle(), QStringLiteral("Firmware file not loaded"));
+            return;
+        }
+        if (Hdr.DeviceID != XComm->SensorID()) {
+            ShowErrorMsg(AppTitle(), QStringLiteral("The selected firmware does not match the connected device"));
+            return;
+        }
+        const TSensorVersion S = XComm->Version();
+        const TSensorVersion F = Hdr.Version;
+        if (S.Hi > F.Hi || (S.Hi == F.Hi && S.Lo > F.Lo)) {
+            if (AskYesNo(AppTitle(), QStringLiteral("The firmware version selected is older than the sensor "
+                                                    "version. Do you want to proceed with the update?"))
+                != kMsgYes)
+                return;
+        }
+        if (S.Hi == F.Hi && S.Lo == F.Lo) {
+            if (AskYesNo(AppTitle(), QStringLiteral("The firmware version selected is the same as the sensor "
+                                                    "version. Do you want to proceed with the update?"))
+                != kMsgYes)
+                return;
+        }
+        PreparePage3();
+        return;
+    }
+    case 2:
+        UpdateFirmware();
+        ui->btnPrev->hide();
+        ui->btnNext->hide();
+        ui->btnUpdNextDevice->show();
+        ShowPage(3);
+        return;
+    default:
+        return;
+    }
+}
+
+void TFWUpdateForm::btnPrevClick()
+{
+    switch (PageIndex()) {
+    case 2:
+        ui->btnNext->setText(QStringLiteral("Next >"));
+        ShowPage(1);
+        return;
+    case 1:
+        ui->btnPrev->setEnabled(false);
+        ShowPage(0);
+        return;
+    default:
+        return;
+    }
+}
+
+void TFWUpdateForm::UpdateFirmware()
+{
+    bUpdating = true;
+    ui->lblUpdatingPage->setText(QStringLiteral("Updating..."));
+    ui->btnClose->setEnabled(false);
+    ui->btnPrev->setEnabled(false);
+    ui->btnNext->setEnabled(false);
+
+    struct TFinish {
+        TFWUpdateForm *F;
+        ~TFinish()
+        {
+            F->ui->btnPrev->setEnabled(true);
+            F->ui->btnNext->setEnabled(true);
+            F->ui->btnClose->setEnabled(true);
+            F->bUpdating = false;
+            F->bFinished = true;
+            if (F->bClosePending) {
+                F->bClosePending = false;
+                F->XComm->Close();
+            }
+        }
+    } Finish{this};
+
+    bool Ok = false;
+    if (bConnected && bLoaded) {
+        try {
+            Ok = XComm->UploadFile(QFile::encodeName(FFileName).toStdString(), Hdr,
+                                   [this](int Sent, int Fail, int Progress) { UpdateProgress(Sent, Fail, Progress); });
+        } catch (const std::exception &) {
+            // The file or the port failed (an unplugged adapter, say): that
+            // is a failed update, shown as such below.
+            Ok = false;
+        }
+    }
+    if (Ok) {
+        SetColoured(ui->lblStatus, QStringLiteral("Firmware update successful"), kGreen);
+        ui->lblStatusMsg->hide();
+    } else {
+        SetColoured(ui->lblStatus, QStringLiteral("Sensor update failed"), kRed);
+        ui->lblStatusMsg->show();
+    }
+}
+
+void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progress)
+{
+    ui->lblPacketsSent->setText(QString::number(PacketsSent));
+    ui->lblPacketsFailed->setText(QString::number(PacketsFail));
+    ui->lblPercent->setText(QStringLiteral("%1%").arg(Progress));
+    // Stepping back by one and forward again makes styles that animate the
+    // bar draw the new position at once.
+    ui->ProgressBar1->setValue(10 * Progress);
+    ui->ProgressBar1->setValue(10 * Progress - 1);
+    ui->ProgressBar1->setValue(10 * Progress);
+    ui->ProgressBar1->repaint();
+    if (Progress == 100) {
+        QWidget *Area = ui->pnlUploadArea;
+        QWidget *Panel = ui->pnlValidating;
+        Panel->move((Area->width() - Panel->width()) / 2, (Area->height() - Panel->height()) / 2);
+        Panel->show();
+    }
+    // Repaint, and run what is queued (a hot-plug reload, say). Controls that
+    // could start a second action are disabled and closing is refused.
+    QCoreApplication::processEvents();
+}
+
+void TFWUpdateForm::btnUpdNextDeviceClick()
+{
+    XComm->Close();
+    bConnected = bUpdating = bFinished = false;
+    ui->lblSensorID->setText(kNA);
+    ui->lblSensorVersion->setText(kNA);
+    ui->btnUpdNextDevice->hide();
+    ui->btnPrev->show();
+    ui->btnPrev->setEnabled(false);
+    ui->btnNext->show();
+    ui->btnNext->setText(QStringLiteral("Next >"));
+    ShowPage(0);
+}
+
+void TFWUpdateForm::btnCloseClick()
+{
+    close();
+}
+
+void TFWUpdateForm::FormCloseQuery(bool &CanClose)
+{
+    CanClose = bFinished || !bUpdating;
+}
+
+void TFWUpdateForm::closeEvent(QCloseEvent *Event)
+{
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (!CanClose) {
+        Event->ignore();
+        return;
+    }
+    QDialog::closeEvent(Event);
+}
+
+void TFWUpdateForm::reject()
+{
+    // Escape and the title bar's close end here too.
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (CanClose)
+        QDialog::reject();
+}
+
+void TFWUpdateForm::done(int Result)
+{
+    FormClose();
+    QDialog::done(Result);
+}
+
+void TFWUpdateForm::FormClose()
+{
+    XComm->Close();
+}
