@@ -31,16 +31,19 @@ std::string PortProblemLine(const std::string &Port, const TPortProblem &Problem
 
 std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem) {
     if (Problem.Errno != EACCES && Problem.Errno != EPERM) return "";
-    // Name the group that owns the device when it can be found; serial
-    // adapters belong to "dialout" on Debian and its relatives.
-    std::string groupName = "dialout";
+    // Serial adapters belong to "dialout" on Debian and its relatives; name
+    // the device's own group too when it is another one.
+    std::string hint =
+        "To get access, add your user to the 'dialout' group (sudo usermod -aG dialout $USER), "
+        "then log out and in again.";
     const std::string path = Port.find('/') == std::string::npos ? "/dev/" + Port : Port;
     struct stat st{};
     if (::stat(path.c_str(), &st) == 0) {
-        if (const struct group *g = ::getgrgid(st.st_gid); g && g->gr_gid != 0) groupName = g->gr_name;
+        const struct group *g = ::getgrgid(st.st_gid);
+        if (g && g->gr_gid != 0 && std::string(g->gr_name) != "dialout")
+            hint += std::string(" This port belongs to the group '") + g->gr_name + "'.";
     }
-    return "To get access, add your user to the '" + groupName + "' group (sudo usermod -aG " + groupName +
-           " $USER), then log out and in again.";
+    return hint;
 }
 
 int ReportPortProblem(TResult &Result, const std::string &Port, const TPortProblem &Problem) {

@@ -1,0 +1,258 @@
+// veldra-cli against the simulated Modbus line (veldra-sim modbus --profiles):
+//   1 map18 sensor (code 7, version 0x0105)   2 map300 sensor (code 1042, 0x0210)
+//   3 map800 sensor (code 3100, 0x0302)        4 plain device, registers 0..99
+//   5 plain device answering with a wrong CRC
+// Registers 0..63 hold 0x0100 + n; inputs 0..3 read on, off, on, on.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "CliTestUtil.h"
+#include "serial/ComPort.h"
+
+namespace {
+
+class CliModbus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FDir = new TTempDir;
+        FSettings = WriteTestSettings(*FDir);
+        FSim = new TSimProcess({"modbus", "--profiles"});
+        ASSERT_TRUE(FSim->Start());
+    }
+    static void TearDownTestSuite() {
+        delete FSim;
+        delete FDir;
+    }
+    // veldra-cli COMMAND --port <pty> ARGS... with a generous time-out.
+    static TRunResult Cli(const std::vector<std::string> &Command, const std::vector<std::string> &Args,
+                          const std::vector<std::string> &Global = {}) {
+        std::vector<std::string> all = Global;
+        all.insert(all.end(), Command.begin(), Command.end());
+        all.insert(all.end(), {"--port", FSim->PtyPath(), "--timeout", "1000"});
+        all.insert(all.end(), Args.begin(), Args.end());
+        return RunCliWith(FSettings, all);
+    }
+    static TTempDir *FDir;
+    static std::string FSettings;
+    static TSimProcess *FSim;
+};
+TTempDir *CliModbus::FDir = nullptr;
+std::string CliModbus::FSettings;
+TSimProcess *CliModbus::FSim = nullptr;
+
+struct TCase {
+    const char *Name;
+    std::vector<std::string> Command;
+    std::vector<std::string> Args;
+    int Exit;
+    std::string Out;  // whole standard output
+    std::string Err;  // part of standard error ("" checks nothing)
+};
+
+void Check(const TCase &C, const TRunResult &R) {
+    SCOPED_TRACE(C.Name);
+    EXPECT_EQ(R.ExitCode, C.Exit) << R.Err;
+    EXPECT_EQ(R.Out, C.Out) << R.Err;
+    EXPECT_TRUE(Contains(R.Err, C.Err)) << R.Err;
+}
+
+TEST_F(CliModbus, ReadShowsValuesAsTheRegisterPage) {
+    const TCase cases[] = {
+        {"int", {"read"}, {"--addr", "1", "--reg", "0"}, 0, "256\n", ""},
+        {"uint16", {"read"}, {"--addr", "4", "--reg", "10", "--type", "uint16"}, 0, "266\n", ""},
+        {"uint32 MSWF", {"read"}, {"--addr", "4", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
+        {"uint32 LSWF", {"read"}, {"--addr", "4", "--reg", "1", "--type", "UINT32", "--order", "lswf"}, 0,
+         "16908545\n", ""},
+        {"BCD", {"read"}, {"--addr", "4", "--reg", "9", "--type", "BCD"}, 0, "109\n", ""},
+        {"BCD with a digit A..F", {"read"}, {"--addr", "4", "--reg", "10", "--type", "bcd"}, 1, "",
+         "Invalid BCD value read"},
+        {"bits, first input rightmost", {"read"}, {"--addr", "1", "--reg", "0", "--type", "bit", "--count", "4"},
+         0, "1101\n", ""},
+        {"vendor text", {"read"}, {"--addr", "1", "--reg", "18", "--type", "string", "--count", "32"}, 0,
+         "www.veldrasens.com\n", ""},
+        {"float", {"read"}, {"--addr", "4", "--reg", "0", "--type", "float"}, 0, "0.000\n", ""},
+        {"absent device", {"read"}, {"--addr", "9", "--reg", "0"}, 1, "", "Error reading data."},
+        {"exception answer", {"read"}, {"--addr", "4", "--reg", "2000"}, 1, "", "Error reading data."},
+        {"wrong CRC", {"read"}, {"--addr", "5", "--reg", "0"}, 1, "", "Error reading data."},
+        {"128 registers cannot be read", {"read"}, {"--addr", "4", "--reg", "0", "--type", "string", "--count", "128"},
+         1, "", "Error reading data."},
+        {"another bit rate than the line's", {"read"}, {"--addr", "1", "--reg", "0", "--baud", "9600"}, 1, "",
+         "Error reading data."},
+    };
+    for (const TCase &c : cases) Check(c, Cli(c.Command, c.Args));
+}
+
+// Each row writes, then reads back through the register page's types.
+TEST_F(CliModbus, WriteThenReadBack) {
+    struct TRow {
+        const char *Name;
+        std::vector<std::string> Write;  // after --addr 4
+        std::vector<std::string> Read;   // after --addr 4
+        std::string Shown;
+    } rows[] = {
+        {"float MSWF", {"--reg", "40", "--type", "float", "1"}, {"--reg", "40", "--type", "float"}, "1.000\n"},
+        {"float read in the other order", {"--reg", "40", "--type", "float", "1"},
+         {"--reg", "40", "--type", "float", "--order", "LSWF"}, "0.000\n"},
+        {"float rounding", {"--reg", "42", "--type", "float", "--order", "LSWF", "123.456"},
+         {"--reg", "42", "--type", "float", "--order", "LSWF"}, "123.456\n"},
+        {"negative int", {"--reg", "44", "-1"}, {"--reg", "44", "--type", "uint16"}, "65535\n"},
+        {"int from a fraction", {"--reg", "45", "--type", "int", "--", "-12.9"}, {"--reg", "45"}, "-12\n"},
+        {"uint32", {"--reg", "46", "--type", "uint32", "305419896"}, {"--reg", "46", "--type", "uint32"},
+         "305419896\n"},
+        {"uint32 beyond 31 bits shows negative", {"--reg", "46", "--type", "uint32", "4294967295"},
+         {"--reg", "46", "--type", "uint32"}, "-1\n"},
+        {"BCD", {"--reg", "48", "--type", "BCD", "950"}, {"--reg", "48", "--type", "uint16"}, "2384\n"},
+        {"string stripped, rest zeroed", {"--reg", "50", "--type", "string", "--count", "3", "  ABC \t"},
+         {"--reg", "50", "--type", "string", "--count", "3"}, "ABC\n"},
+        {"string of one register (function 16)", {"--reg", "53", "--type", "string", "--count", "1", "AB"},
+         {"--reg", "53", "--type", "uint16"}, "16706\n"},
+        {"ISO 8859-1 text", {"--reg", "54", "--type", "string", "--count", "2", "\xC3\xA9t\xC3\xA9"},
+         {"--reg", "54", "--type", "string", "--count", "2"}, "\xC3\xA9t\xC3\xA9\n"},
+    };
+    for (const TRow &r : rows) {
+        SCOPED_TRACE(r.Name);
+        std::vector<std::string> w{"--addr", "4"}, rd{"--addr", "4"};
+        w.insert(w.end(), r.Write.begin(), r.Write.end());
+        rd.insert(rd.end(), r.Read.begin(), r.Read.end());
+        const TRunResult wr = Cli({"write"}, w);
+        EXPECT_EQ(wr.ExitCode, 0) << wr.Err;
+        EXPECT_EQ(wr.Out, "Changes have been saved successfully\n");
+        const TRunResult rr = Cli({"read"}, rd);
+        EXPECT_EQ(rr.ExitCode, 0) << rr.Err;
+        EXPECT_EQ(rr.Out, r.Shown);
+    }
+}
+
+TEST_F(CliModbus, WriteFailuresSendNothingOrSayErrorWritingData) {
+    const TCase cases[] = {
+        {"no echo", {"write"}, {"--addr", "9", "--reg", "40", "7"}, 1, "", "Error writing data."},
+        {"wrong CRC in the echo", {"write"}, {"--addr", "5", "--reg", "40", "7"}, 1, "", "Error writing data."},
+        {"exception answer", {"write"}, {"--addr", "4", "--reg", "2000", "--type", "float", "1"}, 1, "",
+         "Error writing data."},
+        {"BCD below zero", {"write"}, {"--addr", "4", "--reg", "40", "--type", "BCD", "--", "-5"}, 2, "",
+         "'$-5' is not a valid integer value"},
+        {"float beyond single precision", {"write"}, {"--addr", "4", "--reg", "40", "--type", "float", "1e39"}, 2,
+         "", "Floating point overflow"},
+        {"not a number", {"write"}, {"--addr", "4", "--reg", "40", "12x"}, 2, "",
+         "'12x' is not a valid floating point value"},
+        {"only blanks", {"write"}, {"--addr", "4", "--reg", "40", "--type", "string", "   "}, 2, "",
+         "Value not specified"},
+        {"string too long", {"write"}, {"--addr", "4", "--reg", "40", "--type", "string", " ABC "}, 2, "",
+         "Insufficient number of registers"},
+    };
+    for (const TCase &c : cases) {
+        // The trace proves that refused values never reach the line.
+        const TRunResult r = Cli(c.Command, c.Args, {"--trace"});
+        Check(c, r);
+        if (c.Exit == 2) {
+            EXPECT_FALSE(Contains(r.Err, " TX ")) << c.Name;
+        }
+    }
+}
+
+TEST_F(CliModbus, ScanListsDevicesAndIdentifiesSensors) {
+    const TRunResult r = Cli({"scan"}, {"--first", "1", "--last", "6"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out,
+              "1\t7 (0x00000007) Probe A\t1.05\n"
+              "2\t1042 (0x00000412) Probe B\t2.10\n"
+              "3\tUnknown\t3.02\n"
+              "4\tN/A\tN/A\n"
+              "5\tN/A\tN/A\n");
+    EXPECT_TRUE(Contains(r.Err, "Scanned: 6, found: 5")) << r.Err;
+
+    const TRunResult none = Cli({"scan"}, {"--first", "10", "--last", "11"});
+    EXPECT_EQ(none.ExitCode, 1);
+    EXPECT_EQ(none.Out, "");
+    EXPECT_TRUE(Contains(none.Err, "Scanned: 2, found: 0")) << none.Err;
+
+    const TRunResult json = Cli({"scan"}, {"--first", "2", "--last", "2"}, {"--json"});
+    ASSERT_EQ(json.ExitCode, 0) << json.Err;
+    const auto j = nlohmann::json::parse(json.Out);
+    EXPECT_EQ(j["found"], 1);
+    EXPECT_EQ(j["scanned"], 1);
+    ASSERT_EQ(j["devices"].size(), 1u);
+    EXPECT_EQ(j["devices"][0]["address"], 2);
+    EXPECT_EQ(j["devices"][0]["sensor_id"], 1042);
+    EXPECT_EQ(j["devices"][0]["device_code"], "1042 (0x00000412) Probe B");
+    EXPECT_EQ(j["devices"][0]["fw_version"], "2.10");
+}
+
+TEST_F(CliModbus, CommReadAndWrite) {
+    const TCase cases[] = {
+        {"read all three", {"comm", "read"}, {"--addr", "2", "--baud-reg", "4", "--framing-reg", "5", "--addr-reg", "6"},
+         0, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
+        {"read one", {"comm", "read"}, {"--addr", "3", "--addr-reg", "6"}, 0, "Address: 3\n", ""},
+        {"write keeps the low 16 bits", {"comm", "write"}, {"--addr", "4", "--baud-reg", "70", "--baud-val", "70000"},
+         0, "The changes will take effect after restart of the sensor.\n", ""},
+        {"read it back", {"comm", "read"}, {"--addr", "4", "--baud-reg", "70"}, 0, "Baud rate: 4464\n", ""},
+        {"partial failure is a failure", {"comm", "write"},
+         {"--addr", "4", "--baud-reg", "71", "--baud-val", "3", "--framing-reg", "2000", "--framing-val", "1"}, 1,
+         "The changes will take effect after restart of the sensor.\n",
+         "Parity, data, stop bits: Error writing data."},
+        {"nothing written", {"comm", "write"}, {"--addr", "9", "--addr-reg", "6", "--addr-val", "7"}, 1, "",
+         "Error writing data."},
+        {"a row that cannot be read", {"comm", "read"}, {"--addr", "4", "--baud-reg", "4", "--framing-reg", "2000"}, 1,
+         "Baud rate: 4\n", "Parity, data, stop bits: Error reading data."},
+    };
+    for (const TCase &c : cases) Check(c, Cli(c.Command, c.Args));
+}
+
+TEST_F(CliModbus, JsonCarriesTheSameFacts) {
+    const TRunResult r = Cli({"read"}, {"--addr", "4", "--reg", "1", "--type", "uint32", "--order", "LSWF"}, {"--json"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["command"], "read");
+    EXPECT_EQ(j["ok"], true);
+    EXPECT_EQ(j["value"], 16908545);
+    EXPECT_EQ(j["text"], "16908545");
+    EXPECT_EQ(j["registers"], nlohmann::json({0x0101, 0x0102}));
+    EXPECT_EQ(j["order"], "LSWF");
+    EXPECT_EQ(j["address"], 4);
+
+    const TRunResult f = Cli({"read"}, {"--addr", "9", "--reg", "0"}, {"--json"});
+    EXPECT_EQ(f.ExitCode, 1);
+    const auto jf = nlohmann::json::parse(f.Out);
+    EXPECT_EQ(jf["ok"], false);
+    EXPECT_EQ(jf["exit_code"], 1);
+    EXPECT_EQ(jf["error"], "Error reading data.");
+
+    const TRunResult w = Cli({"comm", "write"}, {"--addr", "4", "--addr-reg", "72", "--addr-val", "9"}, {"--json"});
+    ASSERT_EQ(w.ExitCode, 0) << w.Err;
+    const auto jw = nlohmann::json::parse(w.Out);
+    EXPECT_EQ(jw["address"], nlohmann::json({{"register", 72}, {"value", 9}, {"ok", true}}));
+    EXPECT_EQ(jw["message"], "The changes will take effect after restart of the sensor.");
+}
+
+TEST_F(CliModbus, TraceShowsTheFramesOnTheWire) {
+    const TRunResult r = Cli({"read"}, {"--addr", "1", "--reg", "0"}, {"--trace"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "256\n");
+    const auto lines = SplitLines(r.Err);
+    ASSERT_EQ(lines.size(), 2u) << r.Err;
+    EXPECT_TRUE(lines[0].ends_with(" TX 01 03 00 00 00 01 84 0A")) << lines[0];
+    EXPECT_TRUE(Contains(lines[1], " RX 01 03 02 01 00 ")) << lines[1];
+    // Milliseconds since the start lead every line.
+    EXPECT_GE(std::stod(lines[1]), std::stod(lines[0]));
+
+    // A wait that got nothing is traced too.
+    const TRunResult silent = Cli({"read"}, {"--addr", "9", "--reg", "0"}, {"--trace"});
+    EXPECT_TRUE(Contains(silent.Err, " RX (none)")) << silent.Err;
+}
+
+TEST_F(CliModbus, PortInUseIsExitCode3) {
+    TComPort holder;
+    holder.SetPort(FSim->PtyPath());
+    holder.Open();
+    const TRunResult r = Cli({"read"}, {"--addr", "1", "--reg", "0"}, {"--json"});
+    EXPECT_EQ(r.ExitCode, 3);
+    EXPECT_TRUE(Contains(r.Err, "Unable to open com port")) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["exit_code"], 3);
+    EXPECT_EQ(j["port"], FSim->PtyPath());
+}
+
+}  // namespace
