@@ -9,7 +9,7 @@
 //   address 4  device with registers 0..99, no vendor text
 //   address 5  like 4, every answer with a wrong CRC (found by a probe, never identified)
 // Every profile has holding registers 0..63 holding 0x0100 + n (the "plain"
-// profile 0..99), comm registers 4 (baud code), 5 (framing), 6 (address) and
+// profile 0..99), comm registers 120 (baud code), 121 (framing), 122 (address) and
 // discrete inputs 0..15 from the pattern 0x2C0D (inputs 0..3: on, off, on, on).
 #include <poll.h>
 #include <signal.h>
@@ -66,9 +66,9 @@ const char *const Help =
     "                           \"text\": {\"300\": [\"hello\", 4]},\n"
     "                           \"inputs\": {\"0\": [1, 0, 1]}}]}\n"
     "                       a device already defined is extended\n"
-    "  Every profile: holding registers 0..63 = 0x0100 + n, comm registers 4 (baud\n"
-    "  code), 5 (framing), 6 (address; a write is kept but the line does not\n"
-    "  change, as on a sensor before its restart), inputs 0..15 = bits of 0x2C0D.\n"
+    "  Every profile: holding registers 0..63 = 0x0100 + n, comm registers 120\n"
+    "  (baud code), 121 (framing), 122 (address; a write is kept but the line does\n"
+    "  not change, as on a sensor before its restart), inputs 0..15 = bits of 0x2C0D.\n"
     "Faults:\n"
     "  --bad-crc ADDR       answers of ADDR with a wrong CRC\n"
     "  --wrong-addr ADDR    answers of ADDR carry ADDR + 1\n"
@@ -80,7 +80,8 @@ const char *const Help =
     "  --noise P            flip one random bit of an answer with probability P\n"
     "  --fault-rate P       with probability P a random fault per answer (silence,\n"
     "                       bad CRC, short, wrong address, bit flip, garbage byte first)\n"
-    "  --hangup-after N     hang up the line after N answered requests and end\n";
+    "  --hangup-after N     answer N requests, then hang up the line at the next one\n"
+    "                       (printing HANGUP) and end\n";
 
 struct TLine {
     std::map<uint8_t, TSimDevice> Devices;
@@ -245,6 +246,13 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
                           std::to_string(HostStop));
         return true;
     }
+    if (Line.HangupAfter >= 0 && Answered >= Line.HangupAfter) {
+        LogLine(Line, ReqText + "HANGUP");
+        std::puts("HANGUP");
+        std::fflush(stdout);
+        Pty.HangUp();
+        return false;
+    }
     auto It = Line.Devices.find(Req[0]);
     if (It == Line.Devices.end()) {
         LogLine(Line, ReqText + "SILENT no-device");
@@ -261,11 +269,6 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
     Pty.WriteAll(Ans.data(), Ans.size());
     LogLine(Line, ReqText + "ANS " + Hex(Ans.data(), Ans.size()) + (What.empty() ? "" : " " + What));
     ++Answered;
-    if (Line.HangupAfter >= 0 && Answered >= Line.HangupAfter) {
-        LogLine(Line, "HANGUP");
-        Pty.HangUp();
-        return false;
-    }
     return true;
 }
 

@@ -60,9 +60,9 @@ bool MakeProfileDevice(uint8_t Address, const std::string &Profile, TSimDevice &
         for (uint16_t r = 0; r < 64; ++r) Device.Holding[r] = static_cast<uint16_t>(0x0100 + r);
         // Comm settings: baud code, framing, own address. A write is kept and
         // would apply after a restart; the simulated line never changes.
-        Device.Holding[4] = 4;
-        Device.Holding[5] = 0;
-        Device.Holding[6] = Address;
+        Device.Holding[120] = 4;
+        Device.Holding[121] = 0;
+        Device.Holding[122] = Address;
         if (Map.VendorReg >= 0) {
             PutText(Device, static_cast<uint16_t>(Map.VendorReg), SimVendorSignature, 32);
             Device.Holding[static_cast<uint16_t>(Map.SensorIDReg)] = Map.SensorID;
