@@ -1,0 +1,168 @@
+// Firmware file check: both header layouts, their checksums and size fields.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+
+#include "CodFixtures.h"
+#include "TempDir.h"
+#include "bootloader/CodFile.h"
+
+namespace {
+
+std::string ReadAll(const std::string &Path) {
+    std::ifstream In(Path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+struct TValid {
+    const char *Name;
+    std::string Bytes;
+    uint16_t DeviceID;
+    uint8_t Hi, Lo;
+    std::string Processor;
+    int HeaderSize;
+};
+
+TEST(ValidateFile, ValidFilesDecodeTheirHeader) {
+    std::string NoTerminator = MakeCod16(9, 1, 2, "ABCDE", "xyz");
+    std::string Esp16 = MakeCod16(33, 4, 1, "ESP32", MakeImage(100));
+    std::string Latin1 = MakeCod16(5, 1, 0, "\xC4" "B", "");
+    const TValid Rows[] = {
+        {"32-byte header", MakeCod32(0x1234, 2, 5, MakeImage(1000)), 0x1234, 2, 5, "ESP32", 32},
+        {"32-byte header, empty image", MakeCod32(7, 1, 0, ""), 7, 1, 0, "ESP32", 32},
+        {"32-byte header, sum wraps past 65535", MakeCod32(300, 3, 99, std::string(1000, '\xFF')), 300, 3, 99,
+         "ESP32", 32},
+        {"16-byte header", MakeCod16(17, 2, 5, "PIC", MakeImage(100)), 17, 2, 5, "PIC", 16},
+        {"16-byte header, two letters then zeros", MakeCod16(1, 0, 9, "AB", "12345678"), 1, 0, 9, "AB", 16},
+        {"16-byte header, five letters, no zero", NoTerminator, 9, 1, 2, "ABCDE", 16},
+        {"16-byte header naming ESP32", Esp16, 33, 4, 1, "ESP32", 16},
+        {"16-byte header, empty image", MakeCod16(255, 255, 255, "X", ""), 255, 255, 255, "X", 16},
+        {"processor text is Latin-1", Latin1, 5, 1, 0, "\xC3\x84" "B", 16},
+    };
+    TTempDir Dir;
+    for (const auto &R : Rows) {
+        const std::string Path = Dir.Write("f.cod", R.Bytes);
+        TCODFileData D;
+        ASSERT_TRUE(ValidateFile(Path, D)) << R.Name;
+        EXPECT_EQ(D.DeviceID, R.DeviceID) << R.Name;
+        EXPECT_EQ(D.Version.Hi, R.Hi) << R.Name;
+        EXPECT_EQ(D.Version.Lo, R.Lo) << R.Name;
+        EXPECT_EQ(D.ProcessorType, R.Processor) << R.Name;
+        EXPECT_EQ(D.HeaderSize, R.HeaderSize) << R.Name;
+        EXPECT_EQ(D.FileSize, R.Bytes.size()) << R.Name;
+        EXPECT_EQ(D.IsESP32(), R.Processor == "ESP32") << R.Name;
+    }
+}
+
+TEST(ValidateFile, InvalidFilesLeaveTheRecordAlone) {
+    const std::string Good32 = MakeCod32(0x1234, 2, 5, MakeImage(1000));
+    const std::string Good16 = MakeCod16(17, 2, 5, "PIC", MakeImage(100));
+
+    auto Flip = [](std::string S, size_t At) {
+        S[At] = static_cast<char>(S[At] ^ 0x01);
+        return S;
+    };
+    std::string MagicShort = std::string("\r\nORVcod") + std::string(20, '\0');  // magic, under 32 bytes
+    std::string CaseMagic = Good32;
+    CaseMagic[4] = 'v';  // "\r\nORvcod": read with the 16-byte header, which does not fit
+    std::string SizeField32 = Good32;
+    SizeField32[28] = static_cast<char>(SizeField32[28] + 1);
+    std::string SizeField16 = Good16;
+    SizeField16[3] = static_cast<char>(SizeField16[3] + 1);
+    FixCod16Checksum(SizeField16);
+    // Only the header checksum is wrong: the sum plus 2 would be right.
+    std::string Sum16NoPlus2 = Good16;
+    Sum16NoPlus2[15] = static_cast<char>(Sum16NoPlus2[15] - 2);
+
+    const struct {
+        const char *Name;
+        std::string Bytes;
+    } Rows[] = {
+        {"empty file", ""},
+        {"15 bytes", std::string(15, '\0')},
+        {"magic but shorter than 32 bytes", MagicShort},
+        {"magic only", "\r\nORVcod"},
+        {"image byte changed", Flip(Good32, 500)},
+        {"last image byte changed", Flip(Good32, Good32.size() - 1)},
+        {"checksum field changed", Flip(Good32, 26)},
+        {"32-byte header, size field wrong", SizeField32},
+        {"32-byte header, one byte appended", Good32 + "x"},
+        {"32-byte header, last byte cut", Good32.substr(0, Good32.size() - 1)},
+        {"magic in other letter case", CaseMagic},
+        {"16-byte header, checksum byte changed", Flip(Good16, 15)},
+        {"16-byte header, device ID changed", Flip(Good16, 9)},
+        {"16-byte header, uninterpreted byte changed", Flip(Good16, 0)},
+        {"16-byte header, checksum without the 2", Sum16NoPlus2},
+        {"16-byte header, size field wrong", SizeField16},
+        {"16-byte header, one byte appended", Good16 + "x"},
+    };
+    TTempDir Dir;
+    for (const auto &R : Rows) {
+        const std::string Path = Dir.Write("bad.cod", R.Bytes);
+        TCODFileData D;
+        D.DeviceID = 4711;
+        D.ProcessorType = "keep";
+        EXPECT_FALSE(ValidateFile(Path, D)) << R.Name;
+        EXPECT_EQ(D.DeviceID, 4711) << R.Name;
+        EXPECT_EQ(D.ProcessorType, "keep") << R.Name;
+    }
+}
+
+TEST(ValidateFile, ChangesTheChecksumsCannotSee) {
+    TTempDir Dir;
+    TCODFileData D;
+    // Two image bytes swapped keep the 16-bit sum.
+    std::string Img = MakeImage(64);
+    Img[10] = 'a';
+    Img[20] = 'b';
+    std::string Swapped = MakeCod32(1, 1, 1, Img);
+    std::swap(Swapped[32 + 10], Swapped[32 + 20]);
+    EXPECT_TRUE(ValidateFile(Dir.Write("s.cod", Swapped), D));
+    // The image of a 16-byte-header file is not covered at all.
+    std::string Changed = MakeCod16(3, 1, 1, "PIC", MakeImage(64));
+    Changed[40] = static_cast<char>(Changed[40] ^ 0xFF);
+    EXPECT_TRUE(ValidateFile(Dir.Write("c.cod", Changed), D));
+    // Worked example: header bytes adding up to 0x1FE need checksum 0x00.
+    std::string H(16, '\0');
+    H[0] = static_cast<char>(0xFF);
+    H[1] = static_cast<char>(0xFF);  // 0x1FE with the zero size field
+    H[15] = 0;
+    EXPECT_TRUE(ValidateFile(Dir.Write("w.cod", H), D));
+    EXPECT_EQ(D.HeaderSize, 16);
+}
+
+TEST(ValidateFile, MissingAndUnreadableFiles) {
+    TTempDir Dir;
+    TCODFileData D;
+    EXPECT_FALSE(ValidateFile(Dir.File("none.cod"), D));
+    EXPECT_FALSE(ValidateFile("", D));
+    EXPECT_FALSE(ValidateFile(Dir.Path(), D));  // a directory is no file
+    if (geteuid() != 0) {
+        const std::string Path = Dir.Write("locked.cod", MakeCod16(1, 1, 1, "PIC", "abc"));
+        chmod(Path.c_str(), 0);
+        EXPECT_THROW(ValidateFile(Path, D), EFileError);
+    }
+    // A file that opens but cannot be read raises as well (this one fails
+    // with EIO at offset 0).
+    EXPECT_THROW(ValidateFile("/proc/self/mem", D), EFileError);
+}
+
+TEST(ValidateFile, LeavesTheFileUntouched) {
+    TTempDir Dir;
+    const std::string Bytes = MakeCod32(2, 1, 0, MakeImage(5000));
+    const std::string Path = Dir.Write("ro.cod", Bytes);
+    chmod(Path.c_str(), 0444);
+    struct stat Before {};
+    stat(Path.c_str(), &Before);
+    TCODFileData D;
+    EXPECT_TRUE(ValidateFile(Path, D));
+    struct stat After {};
+    stat(Path.c_str(), &After);
+    EXPECT_EQ(ReadAll(Path), Bytes);
+    EXPECT_EQ(Before.st_mtim.tv_sec, After.st_mtim.tv_sec);
+    EXPECT_EQ(Before.st_mtim.tv_nsec, After.st_mtim.tv_nsec);
+}
+
+}  // namespace
