@@ -105,8 +105,13 @@ const CLI::App *ChosenCommand(const CLI::App &App) {
     }
 }
 
-int UsageError(const CLI::App &App, const std::string &Message) {
+int UsageError(const CLI::App &App, std::string Message) {
     const CLI::App *cmd = ChosenCommand(App);
+    // A misspelt command reads better named than as "a subcommand is required".
+    auto rest = cmd->remaining();
+    if (rest.empty() && cmd->get_parent()) rest = cmd->get_parent()->remaining();
+    if (!cmd->get_subcommands({}).empty() && !rest.empty() && !rest.front().starts_with("-"))
+        Message = "Unknown command: " + rest.front();
     std::fprintf(stderr, "%s\n\n%s", Message.c_str(), cmd->help().c_str());
     return ExitUsage;
 }

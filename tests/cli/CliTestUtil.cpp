@@ -9,10 +9,10 @@ std::string WriteTestSettings(const TTempDir &Dir) {
 }
 
 TRunResult RunCliWith(const std::string &Settings, const std::vector<std::string> &Args,
-                      const std::string &Stdin) {
+                      const std::string &Stdin, const std::vector<std::string> &ExtraEnv) {
     std::vector<std::string> argv{VELDRA_CLI_PATH, "--settings", Settings};
     argv.insert(argv.end(), Args.begin(), Args.end());
-    return RunProgram(argv, Stdin);
+    return RunProgram(argv, Stdin, ExtraEnv);
 }
 
 std::vector<std::string> SplitLines(const std::string &Text) {

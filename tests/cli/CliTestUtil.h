@@ -12,7 +12,7 @@ std::string WriteTestSettings(const TTempDir &Dir);
 
 // veldra-cli --settings <Settings> Args...
 TRunResult RunCliWith(const std::string &Settings, const std::vector<std::string> &Args,
-                      const std::string &Stdin = "");
+                      const std::string &Stdin = "", const std::vector<std::string> &ExtraEnv = {});
 
 // Lines of a text, without their newlines.
 std::vector<std::string> SplitLines(const std::string &Text);
