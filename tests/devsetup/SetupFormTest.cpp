@@ -1,0 +1,793 @@
+// The setup window driven by object name against the simulated Modbus line.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimProcess.h"
+#include "TempDir.h"
+#include "devsetup/DevSetupForm.h"
+#include "devsetup/NumberEdit.h"
+#include "modbus/ModbusRTU.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+#include "shell/HotPlugWatcher.h"
+#include "shell/MsgBox.h"
+
+namespace {
+
+const char SimPortText[] = "Simulated line (pty)";
+
+// Register contents of the test devices beyond the demo line (addresses 1..5).
+const char RegisterFile[] = R"({"devices": [
+  {"address": 1, "profile": "map18", "holding": {"56": [9600, 3, 12, 300]}},
+  {"address": 6, "profile": "plain", "text": {"18": ["WWW.veldrasens.com", 32]}},
+  {"address": 7, "profile": "map18", "holding": {"15": 6661}},
+  {"address": 20, "profile": "plain",
+   "holding": {"100": [65535, 65535], "110": [16256, 0], "120": [2384, 4772],
+               "130": [16706, 17152, 4660, 22136], "140": [0, 0, 0, 0],
+               "150": [32704, 0, 32640, 0, 65408, 0]},
+   "inputs": {"1": [1, 0, 0, 0]}}
+]})";
+
+struct TMsg {
+    TMsgKind Kind;
+    QString Title;
+    QString Text;
+};
+
+class SetupFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string Ini = Dir.Write("catalogue.ini", "[SENSORS]\n7=Probe A\n1042=Probe B\n");
+        Catalogue = std::make_unique<TSettings>(Ini);
+        Settings = Catalogue.get();
+        SetMsgPresenter([this](TMsgKind Kind, const QString &Title, const QString &Text) {
+            Msgs.push_back({Kind, Title, Text});
+            return Kind == TMsgKind::YesNo ? kMsgYes : kMsgOk;
+        });
+        SetPortQuery([this](std::vector<TComListData> &Ports) {
+            ++QueryCalls;
+            if (Form)
+                QueriedWhileScanning |= !Find<QPushButton>("btnScan")->isEnabled();
+            if (Sim)
+                Ports.push_back({Sim->PtyPath(), SimPortText});
+            if (ExtraPort)
+                Ports.push_back({"/dev/ttyVELDRA9", "Extra adapter (/dev/ttyVELDRA9)"});
+        });
+    }
+
+    void TearDown() override {
+        Form.reset();
+        if (Sim)
+            Sim->Stop();
+        SetPortQuery(nullptr);
+        SetMsgPresenter(nullptr);
+        Settings = nullptr;
+    }
+
+    void StartSim(std::vector<std::string> Extra = {}) {
+        const std::string Regs = Dir.Write("registers.json", RegisterFile);
+        std::vector<std::string> Args{"modbus", "--log", "--profiles", "--registers", Regs};
+        Args.insert(Args.end(), Extra.begin(), Extra.end());
+        Sim = std::make_unique<TSimProcess>(Args);
+        ASSERT_TRUE(Sim->Start());
+    }
+
+    // A fresh window on the simulated line with a generous time-out.
+    void OpenForm(bool ChoosePort = true, int TimeoutMs = 400) {
+        Form = std::make_unique<TDevSetupForm>();
+        Form->show();
+        if (ChoosePort)
+            Find<QComboBox>("cbCOMPort")->setCurrentIndex(
+                Find<QComboBox>("cbCOMPort")->findText(SimPortText));
+        Find<QSpinBox>("edTimeout")->setValue(TimeoutMs);
+    }
+
+    template <class T>
+    T *Find(const char *Name) {
+        T *W = Form->findChild<T *>(QString::fromLatin1(Name));
+        if (!W)
+            ADD_FAILURE() << "no widget " << Name;
+        return W;
+    }
+    TNumberEdit *Num(const char *Name) { return Find<TNumberEdit>(Name); }
+    void Click(const char *Name) { Find<QAbstractButton>(Name)->click(); }
+
+    // Next request the line saw, as "REQ <hex> -> <outcome>".
+    std::string NextRequest() {
+        std::string Line;
+        if (!Sim->WaitForLine("REQ ", Line, 10000))
+            return "(none)";
+        return Line;
+    }
+    // Hex bytes of the next request, without the CRC.
+    static std::string Hex(const std::vector<uint8_t> &Bytes) {
+        std::string S;
+        char B[4];
+        for (uint8_t V : Bytes) {
+            std::snprintf(B, sizeof B, S.empty() ? "%02X" : " %02X", V);
+            S += B;
+        }
+        return S;
+    }
+    void ExpectNextRequest(const std::string &Prefix) {
+        const std::string Line = NextRequest();
+        EXPECT_EQ(Line.rfind("REQ " + Prefix, 0), 0u) << "expected " << Prefix << ", got " << Line;
+    }
+    // Proves the line saw nothing more from the window: a request of our
+    // own must be the next one logged.
+    void ExpectNothingMoreSent() {
+        TModbusRTU Probe(1);
+        TPortParams P;
+        P.Timeout = 1000;
+        ASSERT_TRUE(Probe.Open(Sim->PtyPath(), P));
+        TModbusRegisters R(1);
+        EXPECT_TRUE(Probe.ReadHoldingRegs(63, R));
+        Probe.Close();
+        ExpectNextRequest("01 03 00 3F 00 01");
+    }
+
+    void ExpectOneMsg(TMsgKind Kind, const QString &Text) {
+        ASSERT_EQ(Msgs.size(), 1u) << (Msgs.empty() ? "no message" : Msgs[0].Text.toStdString());
+        EXPECT_EQ(Msgs[0].Kind, Kind);
+        EXPECT_EQ(Msgs[0].Title, AppTitle());
+        EXPECT_EQ(Msgs[0].Text, Text);
+    }
+
+    // Clicks Scan; Hook runs every time the scan serves the event queue.
+    void RunScan(int First, int Last, std::function<void()> Hook = {}) {
+        Find<QSpinBox>("edScanFirstA")->setValue(First);
+        Find<QSpinBox>("edScanLastA")->setValue(Last);
+        QTimer Timer;
+        Timer.setInterval(0);
+        if (Hook) {
+            QObject::connect(&Timer, &QTimer::timeout, Hook);
+            Timer.start();
+        }
+        Click("btnScan");
+        Timer.stop();
+    }
+
+    std::vector<std::vector<QString>> ScanRows() {
+        std::vector<std::vector<QString>> Rows;
+        auto *LV = Find<QTreeWidget>("LVScan");
+        for (int i = 0; i < LV->topLevelItemCount(); ++i) {
+            auto *It = LV->topLevelItem(i);
+            Rows.push_back({It->text(0), It->text(1), It->text(2)});
+        }
+        return Rows;
+    }
+
+    void ExpectIdle() {
+        for (const char *Name : {"cbCOMPort", "btnReload", "cbBitrate", "cbParity", "cbStopBits",
+                                 "edTimeout", "edScanFirstA", "edScanLastA", "btnScan", "btnClose"})
+            EXPECT_TRUE(Find<QWidget>(Name)->isEnabled()) << Name;
+        EXPECT_FALSE(Find<QWidget>("btnStopScan")->isEnabled());
+        EXPECT_EQ(Find<QProgressBar>("pbScanProgress")->value(), 0);
+    }
+
+    static void SaveShot(QWidget *W, const char *Name) {
+        const QString DirPath = QStringLiteral(VELDRA_BINARY_DIR "/screenshots");
+        QDir().mkpath(DirPath);
+        EXPECT_TRUE(W->grab().save(DirPath + "/" + Name));
+    }
+
+    TTempDir Dir;
+    std::unique_ptr<TSettings> Catalogue;
+    std::unique_ptr<TSimProcess> Sim;
+    std::unique_ptr<TDevSetupForm> Form;
+    std::vector<TMsg> Msgs;
+    int QueryCalls = 0;
+    bool QueriedWhileScanning = false;
+    bool ExtraPort = false;
+};
+
+// ---- Frame -------------------------------------------------------------
+
+TEST_F(SetupFormTest, OpensWithDefaults) {
+    OpenForm(false);
+    Form->setParent(nullptr);
+    EXPECT_EQ(Form->windowTitle(), "Setup");
+    EXPECT_EQ(Form->size(), QSize(394, 372));
+
+    auto *Pages = Find<QTabWidget>("PageControl1");
+    EXPECT_EQ(Pages->currentWidget(), Find<QWidget>("TabSheet1"));
+    EXPECT_EQ(Pages->tabText(0), "Scan for sensors");
+    EXPECT_EQ(Pages->tabText(1), "Comm setup");
+    EXPECT_EQ(Pages->tabText(2), "Regs check/update");
+
+    EXPECT_EQ(Find<QComboBox>("cbCOMPort")->currentIndex(), -1);
+    EXPECT_EQ(Find<QComboBox>("cbCOMPort")->count(), 0);  // no simulator running
+    struct TList {
+        const char *Name;
+        QStringList Items;
+        QString Chosen;
+    };
+    const TList Lists[] = {
+        {"cbBitrate", {"2400", "4800", "9600", "19200", "38400", "57600"}, "19200"},
+        {"cbParity", {"None", "Even", "Odd"}, "Even"},
+        {"cbStopBits", {"1", "2"}, "1"},
+        {"cbUpdDataType", {"float", "int", "uint16", "BCD", "uint32", "string", "bit"}, "int"},
+        {"cbUpdDataOrder", {"LSWF", "MSWF"}, "MSWF"},
+    };
+    for (const TList &L : Lists) {
+        auto *C = Find<QComboBox>(L.Name);
+        QStringList Items;
+        for (int i = 0; i < C->count(); ++i)
+            Items << C->itemText(i);
+        EXPECT_EQ(Items, L.Items) << L.Name;
+        EXPECT_EQ(C->currentText(), L.Chosen) << L.Name;
+    }
+    struct TSpin {
+        const char *Name;
+        int Min, Max, Value;
+    };
+    const TSpin Spins[] = {{"edScanFirstA", 1, 247, 1}, {"edScanLastA", 1, 247, 247},
+                           {"edCommAddr", 1, 247, 1},   {"edUpdAddr", 1, 247, 1},
+                           {"edNumRegs", 1, 65535, 1}};
+    for (const TSpin &S : Spins) {
+        auto *B = Find<QSpinBox>(S.Name);
+        EXPECT_EQ(B->minimum(), S.Min) << S.Name;
+        EXPECT_EQ(B->maximum(), S.Max) << S.Name;
+        EXPECT_EQ(B->value(), S.Value) << S.Name;
+    }
+    auto *Timeout = Find<QSpinBox>("edTimeout");
+    EXPECT_EQ(Timeout->minimum(), 100);
+    EXPECT_EQ(Timeout->maximum(), 3000);
+
+    for (const char *Name : {"edCommBRReg", "edCommBRVal", "edCommPDSReg", "edCommPDSVal",
+                             "edCommAdrReg", "edCommAdrVal", "edUpdStartReg"})
+        EXPECT_TRUE(Num(Name)->IsEmpty()) << Name;
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 0, found: 0");
+    EXPECT_FALSE(Find<QWidget>("btnStopScan")->isEnabled());
+    EXPECT_EQ(Find<QToolButton>("btnStopScan")->text(), "X");
+    EXPECT_EQ(Find<QToolButton>("btnStopScan")->toolTip(), "Stop scan");
+    auto *LV = Find<QTreeWidget>("LVScan");
+    ASSERT_EQ(LV->columnCount(), 3);
+    EXPECT_EQ(LV->headerItem()->text(0), "Address");
+    EXPECT_EQ(LV->headerItem()->text(1), "Device Code");
+    EXPECT_EQ(LV->headerItem()->text(2), "FW Version");
+    EXPECT_FALSE(LV->header()->sectionsClickable());
+
+    // Register page on "int": one register, MSWF locked, the number edit.
+    EXPECT_EQ(Find<QSpinBox>("edNumRegs")->value(), 1);
+    EXPECT_FALSE(Find<QWidget>("edNumRegs")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>("cbUpdDataOrder")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>("edUpdValueNum")->isHidden());
+    EXPECT_TRUE(Find<QWidget>("edUpdValueStr")->isHidden());
+    EXPECT_FALSE(Num("edUpdValueNum")->RealValue().has_value());
+
+    Form->setFixedSize(394, 372);
+}
+
+TEST_F(SetupFormTest, PortParamsFollowTheSharedControls) {
+    OpenForm(false);
+    struct TCase {
+        const char *Baud, *Parity, *Stop;
+        int Timeout;
+        TBaudRate ExpBaud;
+        TParityBits ExpParity;
+        TStopBits ExpStop;
+    };
+    const TCase Cases[] = {
+        {"19200", "Even", "1", 100, br19200, prEven, sbOneStopBit},
+        {"2400", "None", "2", 3000, br2400, prNone, sbTwoStopBits},
+        {"4800", "Odd", "1", 250, br4800, prOdd, sbOneStopBit},
+        {"9600", "Even", "2", 100, br9600, prEven, sbTwoStopBits},
+        {"38400", "None", "1", 100, br38400, prNone, sbOneStopBit},
+        {"57600", "Odd", "2", 100, br57600, prOdd, sbTwoStopBits},
+    };
+    for (const TCase &C : Cases) {
+        Find<QComboBox>("cbBitrate")->setCurrentText(C.Baud);
+        Find<QComboBox>("cbParity")->setCurrentText(C.Parity);
+        Find<QComboBox>("cbStopBits")->setCurrentText(C.Stop);
+        Find<QSpinBox>("edTimeout")->setValue(C.Timeout);
+        const TPortParams P = Form->GetPortParams();
+        EXPECT_EQ(P.BaudRate, C.ExpBaud) << C.Baud;
+        EXPECT_EQ(P.ParityBits, C.ExpParity) << C.Parity;
+        EXPECT_EQ(P.StopBits, C.ExpStop) << C.Stop;
+        EXPECT_EQ(P.Timeout, C.Timeout);
+    }
+}
+
+TEST_F(SetupFormTest, ReloadKeepsTheChosenPortWhileItIsThere) {
+    StartSim();
+    struct TCase {
+        const char *Name;
+        bool ChooseSim;
+        bool ExtraAfter;
+        bool StopSimBefore;
+        QString ChosenAfter;  // empty: nothing chosen
+    };
+    const TCase Cases[] = {
+        {"kept", true, true, false, SimPortText},
+        {"none chosen stays none", false, true, false, ""},
+        {"gone", true, false, true, ""},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        ExtraPort = false;
+        OpenForm(C.ChooseSim);
+        ExtraPort = C.ExtraAfter;
+        std::unique_ptr<TSimProcess> Keep;
+        if (C.StopSimBefore)
+            Keep = std::move(Sim);  // the query no longer lists it
+        Click("btnReload");
+        auto *Combo = Find<QComboBox>("cbCOMPort");
+        if (C.ChosenAfter.isEmpty()) {
+            EXPECT_EQ(Combo->currentIndex(), -1);
+        } else {
+            EXPECT_EQ(Combo->currentText(), C.ChosenAfter);
+        }
+        EXPECT_EQ(Combo->count(), (Sim ? 1 : 0) + (C.ExtraAfter ? 1 : 0));
+        if (Keep)
+            Sim = std::move(Keep);
+        Form.reset();
+    }
+    // A hot-plug notification reloads from the event queue, not at once.
+    OpenForm(true);
+    ExtraPort = true;
+    const int Before = QueryCalls;
+    Form->findChild<THotPlugWatcher *>()->PostReload();
+    EXPECT_EQ(QueryCalls, Before);
+    QApplication::processEvents();
+    EXPECT_EQ(QueryCalls, Before + 1);
+    EXPECT_EQ(Find<QComboBox>("cbCOMPort")->count(), 2);
+    EXPECT_EQ(Find<QComboBox>("cbCOMPort")->currentText(), SimPortText);
+}
+
+TEST_F(SetupFormTest, MinimisingTakesTheWholeApplication) {
+    QWidget Owner;
+    Owner.show();
+    Form = std::make_unique<TDevSetupForm>(&Owner);
+    Form->show();
+    Form->showMinimized();
+    QApplication::processEvents();
+    EXPECT_TRUE(Owner.windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(Form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    Form.reset();
+}
+
+// ---- Scan page ---------------------------------------------------------
+
+TEST_F(SetupFormTest, ScanListsAndIdentifiesTheDevices) {
+    StartSim();
+    OpenForm();
+    std::vector<int> Progress;
+    RunScan(1, 10, [&] {
+        const int P = Find<QProgressBar>("pbScanProgress")->value();
+        if (Progress.empty() || Progress.back() != P)
+            Progress.push_back(P);
+    });
+    EXPECT_TRUE(Msgs.empty());
+    const std::vector<std::vector<QString>> Expected{
+        {"1", "7 (0x00000007) Probe A", "1.05"},      // vendor text at 18
+        {"2", "1042 (0x00000412) Probe B", "2.10"},   // at 300, after 18 did not match
+        {"3", "Unknown", "3.02"},                     // at 800, not in the catalogue
+        {"4", "N/A", "N/A"},                          // no vendor text
+        {"5", "N/A", "N/A"},                          // probe answered with a wrong CRC
+        {"6", "N/A", "N/A"},                          // vendor text in the wrong case
+        {"7", "7 (0x00000007) Probe A", "N/A"},       // version 0x1A05 is no BCD
+    };
+    EXPECT_EQ(ScanRows(), Expected);
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 10, found: 7");
+    EXPECT_EQ(Progress.back(), 100);
+    ExpectIdle();
+    SaveShot(Form.get(), "devsetup-scan-finished.png");
+}
+
+TEST_F(SetupFormTest, ScanRefusesWithoutPortOrWithAnInvertedRange) {
+    StartSim();
+    struct TCase {
+        bool ChoosePort;
+        int First, Last;
+        const char *Msg;
+    };
+    const TCase Cases[] = {{false, 1, 10, "COM port not selected"}, {true, 5, 4, "Invalid addresses"}};
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Msg);
+        Msgs.clear();
+        OpenForm(C.ChoosePort);
+        auto *LV = Find<QTreeWidget>("LVScan");
+        new QTreeWidgetItem(LV, QStringList{"99", "old", "row"});
+        Find<QLabel>("lblFound")->setText("Scanned: 9, found: 9");
+        RunScan(C.First, C.Last);
+        ExpectOneMsg(TMsgKind::Error, C.Msg);
+        EXPECT_EQ(LV->topLevelItemCount(), 0);
+        EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 0, found: 0");
+        ExpectIdle();
+        Form.reset();
+    }
+    ExpectNothingMoreSent();
+}
+
+TEST_F(SetupFormTest, StopEndsTheScanAfterTheCurrentAddressKeepingTheRows) {
+    StartSim();
+    OpenForm();
+    int Clicks = 0;
+    RunScan(1, 247, [&] {
+        if (Find<QTreeWidget>("LVScan")->topLevelItemCount() >= 2 && Clicks == 0) {
+            ++Clicks;
+            Click("btnStopScan");
+            EXPECT_FALSE(Find<QWidget>("btnStopScan")->isEnabled());
+        }
+    });
+    EXPECT_EQ(Clicks, 1);
+    const auto Rows = ScanRows();
+    ASSERT_EQ(Rows.size(), 2u);
+    EXPECT_EQ(Rows[1][0], "2");
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 2, found: 2");
+    ExpectIdle();
+}
+
+TEST_F(SetupFormTest, CloseAndPageChangeAreRefusedWhileScanning) {
+    StartSim();
+    OpenForm();
+    auto *Pages = Find<QTabWidget>("PageControl1");
+    bool Tried = false;
+    RunScan(8, 10, [&] {  // absent addresses: each waits for the time-out
+        if (Tried)
+            return;
+        Tried = true;
+        EXPECT_FALSE(Form->close());
+        Form->reject();
+        Click("btnClose");  // disabled: nothing
+        Pages->setCurrentIndex(1);
+        Pages->tabBar()->setCurrentIndex(2);
+        EXPECT_TRUE(Form->isVisible());
+        EXPECT_EQ(Pages->currentIndex(), 0);
+    });
+    EXPECT_TRUE(Tried);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(Pages->currentIndex(), 0);
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 3, found: 0");
+
+    // Idle again: both are allowed.
+    Pages->setCurrentIndex(2);
+    EXPECT_EQ(Pages->currentIndex(), 2);
+    EXPECT_TRUE(Form->close());
+    EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(SetupFormTest, HotPlugReloadDuringAScanWaitsForItsEnd) {
+    StartSim();
+    OpenForm();
+    const int Before = QueryCalls;
+    int Posts = 0;
+    RunScan(1, 4, [&] {
+        if (Posts < 2) {  // two notifications, one reload
+            ++Posts;
+            ExtraPort = true;
+            Form->findChild<THotPlugWatcher *>()->PostReload();
+        }
+    });
+    EXPECT_EQ(Posts, 2);
+    EXPECT_FALSE(QueriedWhileScanning);
+    EXPECT_EQ(QueryCalls, Before + 1);
+    EXPECT_EQ(ScanRows().size(), 4u);
+    auto *Combo = Find<QComboBox>("cbCOMPort");
+    EXPECT_EQ(Combo->count(), 2);
+    EXPECT_EQ(Combo->currentText(), SimPortText);
+    ExpectIdle();
+}
+
+TEST_F(SetupFormTest, PortErrorEndsTheScanAndReachesTheDefaultHandler) {
+    // The line hangs up after the probe and the first vendor read of address 1.
+    StartSim({"--hangup-after", "2"});
+    OpenForm();
+    RunScan(1, 10);
+    ASSERT_EQ(Msgs.size(), 1u);
+    EXPECT_EQ(Msgs[0].Kind, TMsgKind::Error);
+    EXPECT_TRUE(Msgs[0].Text.endsWith('.')) << Msgs[0].Text.toStdString();
+    EXPECT_LE(ScanRows().size(), 1u);
+    ExpectIdle();
+    EXPECT_TRUE(Form->close());
+}
+
+// ---- Comm setup page ---------------------------------------------------
+
+TEST_F(SetupFormTest, CommReadFillsTheRowsThatHaveARegister) {
+    StartSim();
+    OpenForm();
+    struct TCase {
+        const char *Name;
+        int Addr;
+        const char *Regs[3];
+        const char *Values[3];          // after the read
+        std::vector<std::string> Sent;  // requests, without CRC
+    };
+    const TCase Cases[] = {
+        {"address row only", 1, {"", "", "58"}, {"", "", "12"}, {"01 03 00 3A 00 01"}},
+        {"all rows", 1, {"56", "57", "58"}, {"9600", "3", "12"},
+         {"01 03 00 38 00 01", "01 03 00 39 00 01", "01 03 00 3A 00 01"}},
+        {"address value brought into 1..247", 1, {"", "", "59"}, {"", "", "247"}, {"01 03 00 3B 00 01"}},
+        {"unreachable device", 30, {"56", "57", "58"}, {"", "", ""},
+         {"1E 03 00 38 00 01", "1E 03 00 39 00 01", "1E 03 00 3A 00 01"}},
+        {"no register given", 1, {"", "", ""}, {"", "", ""}, {}},
+    };
+    const char *RegBoxes[] = {"edCommBRReg", "edCommPDSReg", "edCommAdrReg"};
+    const char *ValBoxes[] = {"edCommBRVal", "edCommPDSVal", "edCommAdrVal"};
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Msgs.clear();
+        Find<QSpinBox>("edCommAddr")->setValue(C.Addr);
+        for (int i = 0; i < 3; ++i) {
+            Num(RegBoxes[i])->setText(C.Regs[i]);
+            Num(ValBoxes[i])->setText("123");  // must be emptied
+        }
+        Click("btnCommRead");
+        EXPECT_TRUE(Msgs.empty());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(Num(ValBoxes[i])->text(), C.Values[i]) << ValBoxes[i];
+        for (const std::string &Req : C.Sent)
+            ExpectNextRequest(Req);
+        ExpectNothingMoreSent();
+    }
+}
+
+TEST_F(SetupFormTest, CommWriteSendsTheCompleteRows) {
+    StartSim();
+    OpenForm();
+    struct TCase {
+        const char *Name;
+        const char *Regs[3];
+        const char *Values[3];
+        std::vector<std::string> Sent;
+        std::optional<TMsg> Msg;
+    };
+    const TMsg Saved{TMsgKind::Info, AppTitle(), "The changes will take effect after restart of the sensor."};
+    const TMsg Failed{TMsgKind::Error, AppTitle(), "Error writing data."};
+    const TCase Cases[] = {
+        {"one row", {"4", "", ""}, {"3", "", ""}, {"01 06 00 04 00 03"}, Saved},
+        {"row without value skipped", {"4", "5", ""}, {"", "2", ""}, {"01 06 00 05 00 02"}, Saved},
+        {"low 16 bits of 70000", {"4", "", ""}, {"70000", "", ""}, {"01 06 00 04 11 70"}, Saved},
+        {"first fails, third succeeds", {"200", "", "6"}, {"1", "", "1"},
+         {"01 06 00 C8 00 01", "01 06 00 06 00 01"}, Saved},
+        {"all rows fail", {"200", "201", ""}, {"1", "2", ""},
+         {"01 06 00 C8 00 01", "01 06 00 C9 00 02"}, Failed},
+        {"no complete row", {"", "5", ""}, {"7", "", ""}, {}, std::nullopt},
+    };
+    const char *RegBoxes[] = {"edCommBRReg", "edCommPDSReg", "edCommAdrReg"};
+    const char *ValBoxes[] = {"edCommBRVal", "edCommPDSVal", "edCommAdrVal"};
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Msgs.clear();
+        for (int i = 0; i < 3; ++i) {
+            Num(RegBoxes[i])->setText(C.Regs[i]);
+            Num(ValBoxes[i])->setText(C.Values[i]);
+        }
+        Click("btnCommWrite");
+        if (C.Msg) {
+            ExpectOneMsg(C.Msg->Kind, C.Msg->Text);
+        } else {
+            EXPECT_TRUE(Msgs.empty());
+        }
+        for (const std::string &Req : C.Sent)
+            ExpectNextRequest(Req);
+        ExpectNothingMoreSent();
+    }
+}
+
+TEST_F(SetupFormTest, ActionsWithoutAPortSendNothing) {
+    StartSim();
+    OpenForm(false);
+    Num("edCommBRReg")->setText("4");
+    Num("edCommBRVal")->setText("5");
+    Num("edUpdStartReg")->setText("100");
+    Num("edUpdValueNum")->SetRealValue(42);
+    for (const char *Button : {"btnCommRead", "btnCommWrite", "btnUpdRead", "btnUpdWrite"}) {
+        SCOPED_TRACE(Button);
+        Msgs.clear();
+        Click(Button);
+        ExpectOneMsg(TMsgKind::Error, "COM port not selected");
+        EXPECT_EQ(Num("edCommBRVal")->text(), "5");
+        EXPECT_EQ(Num("edUpdValueNum")->RealValue(), 42.0);
+    }
+    ExpectNothingMoreSent();
+}
+
+// ---- Register check/update page ----------------------------------------
+
+TEST_F(SetupFormTest, DataTypeSetsUpThePage) {
+    OpenForm(false);
+    struct TCase {
+        const char *From;  // type chosen before; count 5 and LSWF set where it allows
+        const char *Type;
+        int NumRegs;
+        bool NumRegsEnabled;
+        const char *Order;
+        bool OrderEnabled;
+        bool NumericVisible;
+        bool TextReadOnly;
+        bool WriteEnabled;
+        int Decimals;
+    };
+    const TCase Cases[] = {
+        {"uint32", "float", 2, false, "LSWF", true, true, false, true, 3},
+        {"string", "int", 1, false, "MSWF", false, true, false, true, 0},
+        {"string", "uint16", 1, false, "MSWF", false, true, false, true, 0},
+        {"string", "BCD", 1, false, "MSWF", false, true, false, true, 0},
+        {"float", "uint32", 2, false, "LSWF", true, true, false, true, 0},
+        {"bit", "string", 5, true, "MSWF", false, false, false, true, 0},
+        {"string", "bit", 1, true, "MSWF", false, false, true, false, 0},
+        {"bit", "float", 2, false, "MSWF", true, true, false, true, 3},  // Write enabled again
+    };
+    auto *Type = Find<QComboBox>("cbUpdDataType");
+    auto *Count = Find<QSpinBox>("edNumRegs");
+    auto *Order = Find<QComboBox>("cbUpdDataOrder");
+    auto *Str = Find<QLineEdit>("edUpdValueStr");
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(std::string(C.From) + " -> " + C.Type);
+        Type->setCurrentText(C.From);
+        if (Count->isEnabled())
+            Count->setValue(5);
+        if (Order->isEnabled())
+            Order->setCurrentText("LSWF");
+        Str->setText("old");
+        Num("edUpdValueNum")->SetRealValue(7);
+
+        Type->setCurrentText(C.Type);
+        EXPECT_EQ(Str->text(), "");
+        EXPECT_FALSE(Num("edUpdValueNum")->RealValue().has_value());
+        EXPECT_EQ(Num("edUpdValueNum")->text(), "");
+        EXPECT_EQ(Count->value(), C.NumRegs);
+        EXPECT_EQ(Count->isEnabled(), C.NumRegsEnabled);
+        EXPECT_EQ(Order->currentText(), C.Order);
+        EXPECT_EQ(Order->isEnabled(), C.OrderEnabled);
+        EXPECT_EQ(!Find<QWidget>("edUpdValueNum")->isHidden(), C.NumericVisible);
+        EXPECT_EQ(!Str->isHidden(), !C.NumericVisible);
+        if (C.NumericVisible) {
+            EXPECT_EQ(Num("edUpdValueNum")->decimals(), C.Decimals);
+        } else {
+            EXPECT_EQ(Str->isReadOnly(), C.TextReadOnly);
+        }
+        EXPECT_EQ(Find<QWidget>("btnUpdWrite")->isEnabled(), C.WriteEnabled);
+    }
+}
+
+TEST_F(SetupFormTest, RegisterReadShowsTheTypedValue) {
+    StartSim();
+    OpenForm();
+    Find<QSpinBox>("edUpdAddr")->setValue(20);
+    struct TCase {
+        const char *Type;
+        const char *Order;
+        int NumRegs;  // for string and bit
+        const char *Start;
+        const char *Shown;  // in the visible value edit
+        const char *Error;  // message, "" for none
+        std::string Sent;
+    };
+    const TCase Cases[] = {
+        {"int", "MSWF", 0, "100", "-1", "", "14 03 00 64 00 01"},
+        {"uint16", "MSWF", 0, "100", "65535", "", "14 03 00 64 00 01"},
+        {"float", "MSWF", 0, "110", "1.000", "", "14 03 00 6E 00 02"},
+        {"float", "LSWF", 0, "110", "0.000", "", "14 03 00 6E 00 02"},  // a tiny number
+        {"uint32", "MSWF", 0, "100", "-1", "", "14 03 00 64 00 02"},
+        {"BCD", "MSWF", 0, "120", "950", "", "14 03 00 78 00 01"},
+        {"BCD", "MSWF", 0, "121", "", "Invalid BCD value read", "14 03 00 79 00 01"},
+        {"string", "MSWF", 4, "130", "ABC", "", "14 03 00 82 00 04"},
+        {"bit", "MSWF", 4, "1", "0001", "", "14 02 00 01 00 04"},
+        {"float", "MSWF", 0, "150", "NaN", "", "14 03 00 96 00 02"},
+        {"float", "MSWF", 0, "152", "Inf", "", "14 03 00 98 00 02"},
+        {"float", "MSWF", 0, "154", "-Inf", "", "14 03 00 9A 00 02"},
+        {"uint16", "MSWF", 0, "5000", "", "Error reading data.", "14 03 13 88 00 01"},
+        {"bit", "MSWF", 4, "5000", "", "Error reading data.", "14 02 13 88 00 04"},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(std::string(C.Type) + " " + C.Order + " at " + C.Start);
+        Msgs.clear();
+        Find<QComboBox>("cbUpdDataType")->setCurrentText(C.Type);
+        Find<QComboBox>("cbUpdDataOrder")->setCurrentText(C.Order);
+        if (C.NumRegs)
+            Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
+        Num("edUpdStartReg")->setText(C.Start);
+        // A value from an earlier read goes before the new one is asked for.
+        Find<QLineEdit>("edUpdValueStr")->setText("stale");
+        Num("edUpdValueNum")->SetRealValue(99);
+        Click("btnUpdRead");
+        const bool Numeric = !Find<QWidget>("edUpdValueNum")->isHidden();
+        const QString Shown = Numeric ? Num("edUpdValueNum")->text()
+                                      : Find<QLineEdit>("edUpdValueStr")->text();
+        EXPECT_EQ(Shown, C.Shown);
+        if (*C.Error) {
+            ExpectOneMsg(TMsgKind::Error, C.Error);
+        } else {
+            EXPECT_TRUE(Msgs.empty());
+        }
+        ExpectNextRequest(C.Sent);
+    }
+    ExpectNothingMoreSent();
+}
+
+TEST_F(SetupFormTest, RegisterWriteEncodesAndSends) {
+    StartSim();
+    OpenForm();
+    Find<QSpinBox>("edUpdAddr")->setValue(20);
+    struct TCase {
+        const char *Type;
+        const char *Order;
+        int NumRegs;  // for string
+        const char *Start;
+        const char *Value;
+        std::string Sent;  // "" for nothing
+        TMsgKind Kind;
+        const char *Msg;
+        const char *ValueAfter;  // string edit after the click
+    };
+    const char *SavedText = "Changes have been saved successfully";
+    const TCase Cases[] = {
+        {"int", "MSWF", 0, "140", "-1", "14 06 00 8C FF FF", TMsgKind::Info, SavedText, ""},
+        {"uint16", "MSWF", 0, "140", "65535", "14 06 00 8C FF FF", TMsgKind::Info, SavedText, ""},
+        {"BCD", "MSWF", 0, "140", "950", "14 06 00 8C 09 50", TMsgKind::Info, SavedText, ""},
+        {"float", "MSWF", 0, "140", "1", "14 10 00 8C 00 02 04 3F 80 00 00", TMsgKind::Info, SavedText, ""},
+        {"float", "LSWF", 0, "140", "1", "14 10 00 8C 00 02 04 00 00 3F 80", TMsgKind::Info, SavedText, ""},
+        {"uint32", "MSWF", 0, "140", "-1", "14 10 00 8C 00 02 04 FF FF FF FF", TMsgKind::Info, SavedText, ""},
+        {"string", "MSWF", 2, "140", " ABC\t", "14 10 00 8C 00 02 04 41 42 43 00", TMsgKind::Info, SavedText, "ABC"},
+        {"string", "MSWF", 1, "140", "AB", "14 10 00 8C 00 01 02 41 42", TMsgKind::Info, SavedText, "AB"},
+        {"string", "MSWF", 1, "140", "  ABC  ", "", TMsgKind::Error, "Insufficient number of registers", "ABC"},
+        {"string", "MSWF", 1, "140", " \t ", "", TMsgKind::Error, "Value not specified", ""},
+        {"int", "MSWF", 0, "140", "", "", TMsgKind::Error, "Value not specified", ""},
+        {"int", "MSWF", 0, "", "5", "", TMsgKind::Error, "Register not specified", ""},
+        // Conversion errors reach the default handler with their own text.
+        {"BCD", "MSWF", 0, "140", "-5", "", TMsgKind::Error, "'$-5' is not a valid integer value.", ""},
+        {"float", "MSWF", 0, "140", "1e39", "", TMsgKind::Error, "Floating point overflow.", ""},
+        {"uint16", "MSWF", 0, "5000", "1", "14 06 13 88 00 01", TMsgKind::Error, "Error writing data.", ""},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(std::string(C.Type) + " " + C.Order + " '" + C.Value + "'");
+        Msgs.clear();
+        Find<QComboBox>("cbUpdDataType")->setCurrentText(C.Type);
+        Find<QComboBox>("cbUpdDataOrder")->setCurrentText(C.Order);
+        if (C.NumRegs)
+            Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
+        Num("edUpdStartReg")->setText(C.Start);
+        if (QString(C.Type) == "string")
+            Find<QLineEdit>("edUpdValueStr")->setText(C.Value);
+        else
+            Num("edUpdValueNum")->setText(C.Value);
+        Click("btnUpdWrite");
+        ExpectOneMsg(C.Kind, C.Msg);
+        if (QString(C.Type) == "string") {
+            EXPECT_EQ(Find<QLineEdit>("edUpdValueStr")->text(), C.ValueAfter);
+        } else {
+            EXPECT_EQ(Num("edUpdValueNum")->text(), C.Value);  // a write leaves it
+        }
+        if (!C.Sent.empty()) {
+            ExpectNextRequest(C.Sent);
+        }
+        ExpectNothingMoreSent();
+    }
+}
+
+TEST_F(SetupFormTest, ScreenshotsOfThePages) {
+    StartSim();
+    OpenForm();
+    auto *Pages = Find<QTabWidget>("PageControl1");
+    const char *Files[] = {"devsetup-scan.png", "devsetup-comm.png", "devsetup-regs.png"};
+    for (int i = 0; i < 3; ++i) {
+        Pages->setCurrentIndex(i);
+        QApplication::processEvents();
+        SaveShot(Form.get(), Files[i]);
+    }
+}
+
+}  // namespace
