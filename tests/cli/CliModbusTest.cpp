@@ -2,7 +2,8 @@
 //   1 map18 sensor (code 7, version 0x0105)   2 map300 sensor (code 1042, 0x0210)
 //   3 map800 sensor (code 3100, 0x0302)        4 plain device, registers 0..99
 //   5 plain device answering with a wrong CRC
-// Registers 0..63 hold 0x0100 + n; inputs 0..3 read on, off, on, on.
+// Registers 0..63 hold 0x0100 + n; the comm settings are at 120 (baud code 4),
+// 121 (framing 0) and 122 (the address); inputs 0..3 read on, off, on, on.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -183,9 +184,9 @@ TEST_F(CliModbus, ScanListsDevicesAndIdentifiesSensors) {
 
 TEST_F(CliModbus, CommReadAndWrite) {
     const TCase cases[] = {
-        {"read all three", {"comm", "read"}, {"--addr", "2", "--baud-reg", "4", "--framing-reg", "5", "--addr-reg", "6"},
+        {"read all three", {"comm", "read"}, {"--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"},
          0, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
-        {"read one", {"comm", "read"}, {"--addr", "3", "--addr-reg", "6"}, 0, "Address: 3\n", ""},
+        {"read one", {"comm", "read"}, {"--addr", "3", "--addr-reg", "122"}, 0, "Address: 3\n", ""},
         {"write keeps the low 16 bits", {"comm", "write"}, {"--addr", "4", "--baud-reg", "70", "--baud-val", "70000"},
          0, "The changes will take effect after restart of the sensor.\n", ""},
         {"read it back", {"comm", "read"}, {"--addr", "4", "--baud-reg", "70"}, 0, "Baud rate: 4464\n", ""},
@@ -193,9 +194,9 @@ TEST_F(CliModbus, CommReadAndWrite) {
          {"--addr", "4", "--baud-reg", "71", "--baud-val", "3", "--framing-reg", "2000", "--framing-val", "1"}, 1,
          "The changes will take effect after restart of the sensor.\n",
          "Parity, data, stop bits: Error writing data."},
-        {"nothing written", {"comm", "write"}, {"--addr", "9", "--addr-reg", "6", "--addr-val", "7"}, 1, "",
+        {"nothing written", {"comm", "write"}, {"--addr", "9", "--addr-reg", "122", "--addr-val", "7"}, 1, "",
          "Error writing data."},
-        {"a row that cannot be read", {"comm", "read"}, {"--addr", "4", "--baud-reg", "4", "--framing-reg", "2000"}, 1,
+        {"a row that cannot be read", {"comm", "read"}, {"--addr", "4", "--baud-reg", "120", "--framing-reg", "2000"}, 1,
          "Baud rate: 4\n", "Parity, data, stop bits: Error reading data."},
     };
     for (const TCase &c : cases) Check(c, Cli(c.Command, c.Args));
