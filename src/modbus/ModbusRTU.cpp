@@ -2,6 +2,7 @@
 #include "modbus/ModbusRTU.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "modbus/ModbusFrame.h"
 #include "serial/FrameTrace.h"
@@ -67,22 +68,22 @@ bool TModbusRTU::Transaction(const std::vector<uint8_t> &Request, size_t AnswerL
     if (Written == static_cast<int>(Request.size())) {
         uint64_t Deadline = GetTickCount64() + FTimeout;
         for (;;) {
-            bool Received = false;
-            if (FComPort->InputCount() >= 1) {
-                const int Want = static_cast<int>(std::min<size_t>(AnswerLen - Got, 1 << 16));
+            // Sleeps in poll() until bytes wait or just past the deadline;
+            // looks at the port at least once even when the time is up.
+            const uint64_t Now = GetTickCount64();
+            const uint64_t Left = Now > Deadline ? 0 : Deadline - Now + 1;
+            if (FComPort->WaitForInput(static_cast<int>(std::min<uint64_t>(Left, INT_MAX)))) {
+                // Never more than the answer: later bytes stay for the next purge.
+                const int Want = static_cast<int>(std::min<size_t>(AnswerLen - Got, INT_MAX));
                 const int N = FComPort->Read(Answer.data() + Got, Want);
                 if (N > 0) {
                     Got += static_cast<size_t>(N);
-                    Received = true;
                     Deadline = GetTickCount64() + FTimeout;
                 }
             }
             if (Got >= AnswerLen) break;
             if (!AnyAnswer && !CanStillPass(Answer.data(), Got, FDeviceAddr, Function)) break;
-            const uint64_t Now = GetTickCount64();
-            if (Now > Deadline) break;
-            // Sleep until the next byte or just past the deadline.
-            if (!Received) FComPort->WaitForInput(static_cast<int>(Deadline - Now + 1));
+            if (GetTickCount64() > Deadline) break;
         }
     }
     if (FrameTraceEnabled()) TraceFrame(FComPort->Port(), TTraceDir::Rx, Answer.data(), Got);
