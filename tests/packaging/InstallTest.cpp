@@ -1,0 +1,228 @@
+// Installs the build into a temporary prefix and checks what a technician
+// finds there: every file in its place, valid desktop and AppStream data,
+// icons of the right size, a man page that covers the real options, and
+// programs that run from the prefix with their settings file beside them.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <regex>
+
+#include "PackagingSupport.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+#include "Version.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class InstallTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Dir = std::make_unique<TTempDir>();
+        Prefix = Dir->File("usr");
+        InstallResult = RunProgram({VELDRA_CMAKE_COMMAND, "--install", VELDRA_BINARY_DIR, "--prefix", Prefix});
+    }
+    static void TearDownTestSuite() { Dir.reset(); }
+
+    void SetUp() override {
+        ASSERT_EQ(InstallResult.ExitCode, 0) << InstallResult.Out << InstallResult.Err;
+    }
+
+    static std::string P(const std::string &Rel) { return Prefix + "/" + Rel; }
+
+    static std::unique_ptr<TTempDir> Dir;
+    static std::string Prefix;
+    static TRunResult InstallResult;
+};
+
+std::unique_ptr<TTempDir> InstallTest::Dir;
+std::string InstallTest::Prefix;
+TRunResult InstallTest::InstallResult;
+
+TEST_F(InstallTest, HoldsExactlyTheExpectedFiles) {
+    const auto Expected = ExpectedInstallFiles(VELDRA_HAVE_GUI);
+    const auto Installed = ListFiles(Prefix);
+    EXPECT_EQ(Installed, Expected) << "missing:\n"
+                                   << SetDifference(Expected, Installed) << "unexpected:\n"
+                                   << SetDifference(Installed, Expected);
+}
+
+TEST_F(InstallTest, ProgramsAreExecutableAndDoNotPointIntoTheBuildTree) {
+    std::vector<std::string> Programs{"veldra-cli", "veldra-sim"};
+    if (VELDRA_HAVE_GUI) Programs.push_back("veldra-update");
+    for (const auto &Name : Programs) {
+        SCOPED_TRACE(Name);
+        struct stat St {};
+        ASSERT_EQ(::stat(P("bin/" + Name).c_str(), &St), 0);
+        EXPECT_TRUE(St.st_mode & S_IXOTH) << "not executable for everyone";
+        // A run path into the build folder would load libraries from there.
+        const TRunResult Dyn = RunProgram({"readelf", "-d", P("bin/" + Name)});
+        ASSERT_EQ(Dyn.ExitCode, 0) << Dyn.Err;
+        EXPECT_EQ(Dyn.Out.find(VELDRA_BINARY_DIR), std::string::npos) << Dyn.Out;
+    }
+}
+
+TEST_F(InstallTest, CliReportsTheBuildVersion) {
+    const TRunResult R = RunProgram({P("bin/veldra-cli"), "--version"});
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    EXPECT_NE(R.Out.find(veldra::kVersion), std::string::npos) << R.Out;
+}
+
+// The settings file lies beside the executable that runs, wherever the
+// program was installed, also when it is started through a link elsewhere.
+TEST_F(InstallTest, CliReadsTheSettingsFileBesideTheInstalledExecutable) {
+    TTempDir Work;
+    const std::string Firmware = Work.Write("probe.cod", MakeFirmwareFile(7, 2, 5));
+    const std::string Link = Work.File("veldra-cli");
+    fs::create_symlink(P("bin/veldra-cli"), Link);
+    const std::string Ini = P("bin/veldra-cli.ini");
+
+    struct TCase {
+        const char *Name;
+        bool WithIni;
+        std::string Program;
+        const char *Expected;
+    };
+    const TCase Cases[] = {
+        {"no settings file", false, P("bin/veldra-cli"), "Unknown"},
+        {"settings file beside it", true, P("bin/veldra-cli"), "7 (0x00000007) Probe A"},
+        {"started through a link", true, Link, "7 (0x00000007) Probe A"},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        fs::remove(Ini);
+        if (C.WithIni) Dir->Write("usr/bin/veldra-cli.ini", "[SENSORS]\r\n7=Probe A\r\n");
+        const TRunResult R = RunProgram({C.Program, "info", Firmware});
+        EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
+        EXPECT_NE(R.Out.find(C.Expected), std::string::npos) << R.Out;
+        EXPECT_NE(R.Out.find("2.05"), std::string::npos) << R.Out;
+    }
+    fs::remove(Ini);
+}
+
+TEST_F(InstallTest, SampleSettingsFileIsReadAsItStands) {
+    // The sample, copied beside the program, names at least one sensor kind:
+    // show the catalogue through a firmware file of the first ID it lists.
+    const std::string Sample = ReadWholeFile(P("share/doc/veldra-update/veldra-update.ini.sample"));
+    std::smatch M;
+    const std::regex SensorLine(R"(\[SENSORS\][\s\S]*?\n\s*(\d+)\s*=\s*([^\r\n]*))", std::regex::icase);
+    ASSERT_TRUE(std::regex_search(Sample, M, SensorLine)) << "the sample lists no sensor kind:\n" << Sample;
+    const int ID = std::stoi(M[1]);
+    ASSERT_LT(ID, 256) << "the test's firmware file holds an 8-bit ID";
+    std::string Name = M[2];
+    while (!Name.empty() && std::isspace(static_cast<unsigned char>(Name.back()))) Name.pop_back();
+
+    TTempDir Work;
+    const std::string Firmware = Work.Write("fw.cod", MakeFirmwareFile(static_cast<uint8_t>(ID), 1, 0));
+    Dir->Write("usr/bin/veldra-cli.ini", Sample);
+    const TRunResult R = RunProgram({P("bin/veldra-cli"), "info", Firmware});
+    fs::remove(P("bin/veldra-cli.ini"));
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    EXPECT_NE(R.Out.find(Name), std::string::npos) << "sensor " << ID << " should read as " << Name << ":\n" << R.Out;
+}
+
+// The --help of the program and of every subcommand, keyed by the command
+// words ("" for the program itself, "comm read" for a nested one).
+std::map<std::string, std::string> HelpTexts(const std::string &Program) {
+    std::map<std::string, std::string> Texts;
+    std::vector<std::vector<std::string>> Pending{{}};
+    while (!Pending.empty()) {
+        const auto Words = Pending.back();
+        Pending.pop_back();
+        std::vector<std::string> Argv{Program};
+        Argv.insert(Argv.end(), Words.begin(), Words.end());
+        Argv.push_back("--help");
+        const TRunResult R = RunProgram(Argv);
+        std::string Key;
+        for (const auto &W : Words) Key += (Key.empty() ? "" : " ") + W;
+        Texts[Key] = R.ExitCode == 0 ? R.Out : "";
+        for (const auto &W : HelpWords(R.Out)) {
+            if (W.rfind("--", 0) == 0 || Words.size() >= 3) continue;
+            auto Sub = Words;
+            Sub.push_back(W);
+            Pending.push_back(Sub);
+        }
+    }
+    return Texts;
+}
+
+TEST_F(InstallTest, ManPageCoversEveryOptionAndSubcommandOfTheHelp) {
+    const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/veldra-cli.1.gz")});
+    ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
+    const std::string Text = ManPageText(Man.Out);
+    EXPECT_NE(Text.find(".TH VELDRA-CLI \"1\""), std::string::npos) << Text.substr(0, 400);
+    EXPECT_NE(Text.find(veldra::kVersion), std::string::npos) << "version missing from the man page";
+
+    const auto Helps = HelpTexts(P("bin/veldra-cli"));
+    ASSERT_GE(Helps.size(), 2u) << "no subcommands found";
+    for (const auto &[Command, Help] : Helps) {
+        SCOPED_TRACE("veldra-cli " + Command);
+        ASSERT_FALSE(Help.empty()) << "--help failed";
+        if (!Command.empty()) {
+            EXPECT_NE(Text.find(".SS \"veldra-cli " + Command + "\""), std::string::npos) << "no section";
+        }
+        for (const auto &W : HelpWords(Help))
+            EXPECT_NE(Text.find(W), std::string::npos) << W << " is not in the man page";
+    }
+
+    // The page renders without complaints from the formatter.
+    const TRunResult Render = RunProgram({"groff", "-man", "-Tutf8", "-ww", "-z"}, Man.Out);
+    EXPECT_EQ(Render.ExitCode, 0);
+    EXPECT_EQ(Render.Err, "");
+}
+
+#if VELDRA_HAVE_GUI
+
+TEST_F(InstallTest, IconsHaveTheSizeOfTheirFolder) {
+    for (int Size : IconSizes()) {
+        const std::string Dim = std::to_string(Size) + "x" + std::to_string(Size);
+        SCOPED_TRACE(Dim);
+        int W = 0, H = 0;
+        ASSERT_TRUE(PngSize(ReadWholeFile(P("share/icons/hicolor/" + Dim + "/apps/veldra-update.png")), W, H));
+        EXPECT_EQ(W, Size);
+        EXPECT_EQ(H, Size);
+    }
+    const std::string Svg = ReadWholeFile(P("share/icons/hicolor/scalable/apps/veldra-update.svg"));
+    EXPECT_NE(Svg.find("<svg"), std::string::npos);
+}
+
+TEST_F(InstallTest, DesktopEntryIsValidAndPointsAtInstalledFiles) {
+    const std::string Desktop = P("share/applications/veldra-update.desktop");
+    const TRunResult R = RunProgram({"desktop-file-validate", Desktop});
+    EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
+    EXPECT_EQ(R.Out + R.Err, "") << "hints or warnings from desktop-file-validate";
+
+    const std::string Entry = ReadWholeFile(Desktop);
+    std::smatch M;
+    ASSERT_TRUE(std::regex_search(Entry, M, std::regex(R"((?:^|\n)Exec=([^\s]+))")));
+    const std::string Exec = M[1];
+    EXPECT_TRUE(Exec == "veldra-update" || Exec == P("bin/veldra-update")) << "Exec=" << Exec;
+    ASSERT_TRUE(std::regex_search(Entry, M, std::regex(R"((?:^|\n)Icon=([^\r\n]+))")));
+    EXPECT_EQ(M[1].str(), "veldra-update") << "the theme icon's name";
+}
+
+TEST_F(InstallTest, MetainfoIsValidAndNamesInstalledFiles) {
+    const std::string Metainfo = P("share/metainfo/com.veldrasensors.VeldraUpdate.metainfo.xml");
+    const TRunResult R = RunProgram({"appstreamcli", "validate", "--no-net", "--strict", Metainfo});
+    EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
+
+    const std::string Xml = ReadWholeFile(Metainfo);
+    std::smatch M;
+    ASSERT_TRUE(std::regex_search(Xml, M, std::regex(R"(<launchable type="desktop-id">([^<]+)<)")));
+    EXPECT_TRUE(fs::exists(P("share/applications/" + M[1].str()))) << M[1];
+    const std::regex Binary(R"(<binary>([^<]+)</binary>)");
+    int Binaries = 0;
+    for (std::sregex_iterator It(Xml.begin(), Xml.end(), Binary), End; It != End; ++It, ++Binaries)
+        EXPECT_TRUE(fs::exists(P("bin/" + (*It)[1].str()))) << (*It)[1];
+    EXPECT_GT(Binaries, 0);
+    EXPECT_NE(Xml.find(std::string("<release version=\"") + veldra::kVersion + "\""), std::string::npos);
+}
+
+#endif
+
+}  // namespace
