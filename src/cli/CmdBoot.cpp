@@ -75,6 +75,7 @@ struct TFlashJob {
     std::string Message;         // its result text
     std::vector<std::string> Details;
     bool Identified = false;
+    nlohmann::json Sensor;       // identity, kept when the link closes
     bool Uploaded = false;
     int Sent = 0, Fail = 0, Progress = 0;
     double Seconds = 0;
@@ -149,7 +150,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
         TFlashJob &job = jobs[i];
         job.Port = Opt.Ports[i];
         if (auto problem = ProbePort(job.Port)) {
-            job.Failed(ExitPort, PortProblemLine(job.Port, *problem));
+            job.Failed(ExitPort, PortProblemText(*problem));
             if (std::string hint = PortAccessHint(job.Port, *problem); !hint.empty())
                 job.Details.push_back(hint);
         }
@@ -158,9 +159,10 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     // Find the sensors, all at once.
     ForEachParallel(jobs, [&](size_t, TFlashJob &job) {
         job.Link = MakeLink(Ctx);
-        if (job.Link->Open(job.Port))
+        if (job.Link->Open(job.Port)) {
             job.Identified = true;
-        else
+            job.Sensor = SensorJson(Ctx, *job.Link);
+        } else
             job.Failed(ExitFailed, CNotFound);
     });
 
@@ -236,7 +238,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             code = job.Code;
         nlohmann::json j{{"port", job.Port}, {"ok", job.Code == ExitOk}, {"exit_code", job.Code},
                          {"message", job.Message}};
-        if (job.Identified) j.update(SensorJson(Ctx, *job.Link));
+        if (job.Identified) j.update(job.Sensor);
         if (job.Uploaded) {
             j["packets_sent"] = job.Sent;
             j["packets_failed"] = job.Fail;
@@ -254,7 +256,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
         if (job.Code == ExitOk) {
             result.Text(job.Message);
         } else {
-            result.ErrorText(job.Message);
+            result.ErrorText(job.Code == ExitPort ? job.Port + ": " + job.Message : job.Message);
             for (const std::string &d : job.Details) result.ErrorText(d);
         }
     }

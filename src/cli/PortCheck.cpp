@@ -23,10 +23,14 @@ std::optional<TPortProblem> ProbePort(const std::string &Port) {
 
 TPortProblem PortProblemOf(const EComPort &E) { return {E.what(), E.WinCode()}; }
 
+std::string PortProblemText(const TPortProblem &Problem) {
+    std::string text = Problem.Text;
+    if (Problem.Errno > 0) text += " - " + std::string(std::strerror(Problem.Errno));
+    return text;
+}
+
 std::string PortProblemLine(const std::string &Port, const TPortProblem &Problem) {
-    std::string line = Port + ": " + Problem.Text;
-    if (Problem.Errno > 0) line += " - " + std::string(std::strerror(Problem.Errno));
-    return line;
+    return Port + ": " + PortProblemText(Problem);
 }
 
 std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem) {

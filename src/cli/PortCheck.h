@@ -19,6 +19,8 @@ struct TPortProblem {
 std::optional<TPortProblem> ProbePort(const std::string &Port);
 TPortProblem PortProblemOf(const EComPort &E);
 
+// "<text> - <system text>".
+std::string PortProblemText(const TPortProblem &Problem);
 // The lines reported for a port problem: "<port>: <text> (<system text>)"
 // and, for a permission error, how to get access.
 std::string PortProblemLine(const std::string &Port, const TPortProblem &Problem);

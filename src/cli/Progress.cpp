@@ -82,9 +82,14 @@ void TProgressBoard::Report(size_t Index, int PacketsSent, int PacketsFail, int 
     const int decade = std::clamp(Progress, 0, 100) / 10;
     if (decade > row.LastDecade) {
         row.LastDecade = decade;
-        const std::string step = FormatProgressStep(Progress, PacketsSent, PacketsFail);
-        FConsole.Err(FShowPort ? row.Port + ": " + step : step);
+        PrintStepLocked(row);
     }
+}
+
+void TProgressBoard::PrintStepLocked(TRow &Row) {
+    const std::string step = FormatProgressStep(Row.Progress, Row.Sent, Row.Fail);
+    FConsole.Err(FShowPort ? Row.Port + ": " + step : step);
+    Row.Printed = step;
 }
 
 void TProgressBoard::Done(size_t Index, const std::string &Note) {
@@ -92,7 +97,13 @@ void TProgressBoard::Done(size_t Index, const std::string &Note) {
     FRows[Index].Running = false;
     FRows[Index].Ended = TClock::now();
     FRows[Index].Note = Note;
-    if (FLive) DrawLocked(true);
+    if (FLive) {
+        DrawLocked(true);
+        return;
+    }
+    // The log ends with the last state, also when it fell between two steps.
+    TRow &row = FRows[Index];
+    if (FormatProgressStep(row.Progress, row.Sent, row.Fail) != row.Printed) PrintStepLocked(row);
 }
 
 void TProgressBoard::Finish() {

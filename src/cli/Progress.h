@@ -52,7 +52,9 @@ private:
         int Progress = 0;
         int LastDecade = 0;
         std::string Note;
+        std::string Printed;  // last step line printed
     };
+    void PrintStepLocked(TRow &Row);
     std::string RowText(const TRow &Row, TClock::time_point Now) const;
     void DrawLocked(bool Force);
 
