@@ -62,6 +62,8 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());
+    // All three tabs stay in view, as on a page control.
+    ui->PageControl1->setUsesScrollButtons(false);
     QHeaderView *Header = ui->LVScan->header();
     Header->setSectionsClickable(false);
     Header->setSectionsMovable(false);

@@ -30,6 +30,9 @@
 #include "shell/HotPlugWatcher.h"
 #include "shell/MsgBox.h"
 
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &Text, std::ostream *Os) { *Os << '"' << Text.toStdString() << '"'; }
+
 namespace {
 
 const char SimPortText[] = "Simulated line (pty)";
@@ -496,7 +499,7 @@ TEST_F(SetupFormTest, PortErrorEndsTheScanAndReachesTheDefaultHandler) {
     RunScan(1, 10);
     ASSERT_EQ(Msgs.size(), 1u);
     EXPECT_EQ(Msgs[0].Kind, TMsgKind::Error);
-    EXPECT_TRUE(Msgs[0].Text.endsWith('.')) << Msgs[0].Text.toStdString();
+    EXPECT_EQ(Msgs[0].Text, "Port Disconnected.");
     EXPECT_LE(ScanRows().size(), 1u);
     ExpectIdle();
     EXPECT_TRUE(Form->close());
