@@ -49,12 +49,13 @@ public slots:
     void btnPrevClick();
     void btnUpdNextDeviceClick();
     void btnCloseClick();
+    // Escape, Close and the title bar end here; refused while uploading.
+    void reject() override;
+    void done(int Result) override;
 
 protected:
     void showEvent(QShowEvent *Event) override;
     void closeEvent(QCloseEvent *Event) override;
-    void reject() override;
-    void done(int Result) override;
 
 private:
     void FormCloseQuery(bool &CanClose);

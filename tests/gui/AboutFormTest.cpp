@@ -1,0 +1,91 @@
+// The About box: which clicks and keys close it, and the two links.
+
+#include "GuiSupport.h"
+
+#include "shell/AboutForm.h"
+#include "shell/WindowHelpers.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+// Receives what the links hand to the desktop.
+class TUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    TUrlCatcher()
+    {
+        for (const char *Scheme : {"mailto", "https", "http"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(Scheme), this, "Open");
+    }
+    ~TUrlCatcher() override
+    {
+        for (const char *Scheme : {"mailto", "https", "http"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(Scheme));
+    }
+    QList<QUrl> Opened;
+public slots:
+    void Open(const QUrl &Url) { Opened.append(Url); }
+};
+
+std::unique_ptr<TAboutForm> ShownAbout()
+{
+    auto About = std::make_unique<TAboutForm>();
+    About->SetIdentity(QStringLiteral("Veldra-Update"), QStringLiteral("v2.0.0.5"), AppIcon());
+    About->show();
+    QApplication::processEvents();
+    return About;
+}
+
+TEST(AboutForm, ClicksCloseItExceptOnTheLinks)
+{
+    const std::pair<const char *, bool> Rows[] = {
+        {"imgICO", true},   {"lblName", true},  {"lblVersion", true}, {"Label2", true},
+        {"Label9", true},   {"Label10", true},  {"Label11", true},    {"Label16", true},
+        {"Label6", true},   {"Panel1", true},   {"lblEMail", false},  {"lblURL", false},
+    };
+    TUrlCatcher Urls;
+    for (auto [Name, Closes] : Rows) {
+        SCOPED_TRACE(Name);
+        auto About = ShownAbout();
+        QWidget *W = Child<QWidget>(About.get(), Name);
+        ASSERT_NE(W, nullptr);
+        QTest::mouseClick(W, Qt::LeftButton, {}, QPoint(2, 2));
+        EXPECT_EQ(About->isVisible(), !Closes);
+    }
+    ASSERT_EQ(Urls.Opened.size(), 2);
+    EXPECT_EQ(Urls.Opened[0].scheme(), QStringLiteral("mailto"));
+    EXPECT_EQ(Urls.Opened[0].path(), QStringLiteral("service@veldra-sensors.example"));
+    EXPECT_EQ(Urls.Opened[1].host(), QStringLiteral("www.veldra-sensors.example"));
+}
+
+TEST(AboutForm, AnyKeyClosesIt)
+{
+    for (Qt::Key Key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_A, Qt::Key_F1, Qt::Key_Space}) {
+        auto About = ShownAbout();
+        QTest::keyClick(About.get(), Key);
+        EXPECT_FALSE(About->isVisible()) << Key;
+    }
+}
+
+TEST(AboutForm, LayoutAndLinkLook)
+{
+    auto About = ShownAbout();
+    EXPECT_EQ(About->size(), QSize(487, 224));
+    EXPECT_EQ(Child<QWidget>(About.get(), "lblName")->pos(), QPoint(48, 11));
+    EXPECT_EQ(Child<QWidget>(About.get(), "Bevel1")->geometry().width(), 441);
+    for (const char *Link : {"lblEMail", "lblURL"}) {
+        auto *L = Child<QLabel>(About.get(), Link);
+        EXPECT_TRUE(L->font().underline());
+        EXPECT_EQ(L->palette().color(QPalette::WindowText), QColor(45, 150, 255));
+        EXPECT_EQ(L->cursor().shape(), Qt::PointingHandCursor);
+    }
+    SaveScreenshot(About.get(), QStringLiteral("about"));
+}
+
+}  // namespace
+
+#include "AboutFormTest.moc"

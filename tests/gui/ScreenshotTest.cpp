@@ -1,0 +1,69 @@
+// Pictures of the windows for people to look at (build folder, not
+// committed): the main window, the four wizard pages, the About box (the
+// latter from the shell test).
+
+#include "GuiSupport.h"
+
+#include "CodFixtures.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+#include "shell/MainForm.h"
+
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QPushButton>
+
+namespace {
+
+TEST(Screenshots, MainWindowAndEveryWizardPage)
+{
+    // Text must come out as text, not as empty boxes.
+    EXPECT_FALSE(QFontDatabase::families().isEmpty());
+
+    TTempDir Dir;
+    TMsgRecorder Msgs;
+    const std::string File =
+        Dir.Write("fw.cod", MakeCod16(17, 2, 6, "PIC", MakeImage(120)));
+    TSimProcess Sim({"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet", "--link",
+                     Dir.File("ttySIM")});
+    ASSERT_TRUE(Sim.Start());
+    SetPortQuery([&](std::vector<TComListData> &P) {
+        P.push_back({Dir.File("ttySIM"), "Simulated sensor (" + Dir.File("ttySIM") + ")"});
+    });
+    SetFirmwareFilePicker([&](QWidget *) { return QString::fromStdString(File); });
+
+    {
+        TMainForm Main;  // creates Settings
+        Main.show();
+        QApplication::processEvents();
+        SaveScreenshot(&Main, QStringLiteral("main-window"));
+
+        TFWUpdateForm Form(&Main);
+        Form.show();
+        QApplication::processEvents();
+        auto *Combo = Child<QComboBox>(&Form, "cbCOMPort");
+        Combo->setCurrentIndex(0);
+        emit Combo->activated(0);
+        Child<QPushButton>(&Form, "btnConnect")->click();
+        ASSERT_TRUE(Form.IsConnected());
+        SaveScreenshot(&Form, QStringLiteral("wizard-1-connect"));
+        Child<QPushButton>(&Form, "btnNext")->click();
+        Child<QPushButton>(&Form, "btnLoadFile")->click();
+        SaveScreenshot(&Form, QStringLiteral("wizard-2-file"));
+        Child<QPushButton>(&Form, "btnNext")->click();
+        ASSERT_EQ(Form.PageIndex(), 2);
+        SaveScreenshot(&Form, QStringLiteral("wizard-3-upload"));
+        Child<QPushButton>(&Form, "btnNext")->click();
+        ASSERT_EQ(Form.PageIndex(), 3);
+        SaveScreenshot(&Form, QStringLiteral("wizard-4-result"));
+    }
+    EXPECT_TRUE(Msgs.Take().empty());
+    SetFirmwareFilePicker({});
+    SetPortQuery({});
+}
+
+}  // namespace

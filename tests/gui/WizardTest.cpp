@@ -1,0 +1,488 @@
+// The firmware update wizard, driven by object name against the simulated
+// bootloader on a pseudo-terminal.
+
+#include "GuiSupport.h"
+
+#include "CodFixtures.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+
+#include "bootloader/XComm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+
+namespace {
+
+const QColor kGreen(0, 128, 0);
+const QColor kRed(255, 0, 0);
+
+QColor TextColour(QLabel *L)
+{
+    return L->palette().color(QPalette::WindowText);
+}
+
+class WizardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Short time-outs keep a failed Connect quick; IDs get names.
+        const std::string Ini = Dir.Write("veldra.ini",
+                                          "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=500\n"
+                                          "[SENSORS]\n17=Probe A\n18=Probe B\n");
+        Settings = new TSettings(Ini);
+        SetPortQuery([this](std::vector<TComListData> &P) { P.insert(P.end(), Ports.begin(), Ports.end()); });
+        SetFirmwareFilePicker([this](QWidget *) { return NextFile; });
+    }
+
+    void TearDown() override
+    {
+        Form.reset();
+        SetFirmwareFilePicker({});
+        SetPortQuery({});
+        delete Settings;
+        Settings = nullptr;
+        Sims.clear();
+    }
+
+    // Starts a simulated sensor and lists its port; returns the port's path.
+    std::string AddSim(std::vector<std::string> Args)
+    {
+        const std::string Link = Dir.File("ttySIM" + std::to_string(Sims.size()));
+        Args.insert(Args.begin(), "bootloader");
+        Args.insert(Args.end(), {"--link", Link});
+        auto Sim = std::make_unique<TSimProcess>(Args);
+        EXPECT_TRUE(Sim->Start());
+        Sims.push_back(std::move(Sim));
+        Ports.push_back({Link, "Simulated sensor (" + Link + ")"});
+        return Link;
+    }
+    TSimProcess &Sim(size_t I = 0) { return *Sims.at(I); }
+
+    void Open()
+    {
+        Form = std::make_unique<TFWUpdateForm>();
+        Form->show();
+        QApplication::processEvents();
+    }
+
+    template <class T>
+    T *W(const char *Name) { return Child<T>(Form.get(), Name); }
+    QLabel *L(const char *Name) { return W<QLabel>(Name); }
+    QPushButton *B(const char *Name) { return W<QPushButton>(Name); }
+    QComboBox *Combo() { return W<QComboBox>("cbCOMPort"); }
+
+    // The user picks the list entry whose port is Path.
+    void Choose(const std::string &Path)
+    {
+        QComboBox *C = Combo();
+        for (int I = 0; I < C->count(); ++I) {
+            if (C->itemText(I).contains(QString::fromStdString(Path))) {
+                C->setCurrentIndex(I);
+                emit C->activated(I);
+                return;
+            }
+        }
+        ADD_FAILURE() << "port not listed: " << Path;
+    }
+
+    void Connect(const std::string &Path)
+    {
+        Choose(Path);
+        B("btnConnect")->click();
+    }
+
+    std::string WriteCod(const std::string &Name, uint16_t ID, uint8_t Hi, uint8_t Lo, size_t ImageSize = 200)
+    {
+        return Dir.Write(Name, MakeCod16(static_cast<uint8_t>(ID), Hi, Lo, "PIC", MakeImage(ImageSize)));
+    }
+
+    void Load(const std::string &Path)
+    {
+        NextFile = QString::fromStdString(Path);
+        B("btnLoadFile")->click();
+    }
+
+    // Connects, loads a newer file and reaches page 3.
+    void ReachUploadPage(const std::string &Port, const std::string &File)
+    {
+        Connect(Port);
+        ASSERT_TRUE(Form->IsConnected());
+        B("btnNext")->click();
+        Load(File);
+        B("btnNext")->click();
+        ASSERT_EQ(Form->PageIndex(), 2);
+    }
+
+    TTempDir Dir;
+    TMsgRecorder Msgs;
+    std::vector<TComListData> Ports;
+    std::vector<std::unique_ptr<TSimProcess>> Sims;
+    QString NextFile;
+    std::unique_ptr<TFWUpdateForm> Form;
+};
+
+TEST_F(WizardTest, StartsOnPageOneWithItsControls)
+{
+    AddSim({"--sensor-id", "17"});
+    Open();
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Update firmware"));
+    EXPECT_EQ(Form->size(), QSize(460, 246));
+    EXPECT_EQ(Form->PageIndex(), 0);
+    EXPECT_EQ(Combo()->count(), 1);
+    EXPECT_EQ(Combo()->currentIndex(), -1);  // nothing chosen
+    EXPECT_EQ(Combo()->width(), 322);
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("N/A"));
+    EXPECT_TRUE(L("lblSensorID")->font().bold());
+    EXPECT_FALSE(B("btnPrev")->isEnabled());
+    EXPECT_TRUE(B("btnNext")->isEnabled());
+    EXPECT_FALSE(B("btnUpdNextDevice")->isVisible());
+    EXPECT_EQ(B("btnUpdNextDevice")->pos(), B("btnPrev")->pos());
+    EXPECT_EQ(B("btnUpdNextDevice")->size(), QSize(153, 25));
+    EXPECT_FALSE(B("btnReload")->icon().isNull());
+    EXPECT_EQ(B("btnReload")->height(), Combo()->height() + 2);
+    EXPECT_EQ(W<QProgressBar>("ProgressBar1")->maximum(), 1000);
+    EXPECT_EQ(W<QProgressBar>("ProgressBar1")->minimum(), 0);
+    EXPECT_EQ(W<QStackedWidget>("Notebook1")->count(), 4);
+
+    // No port chosen, no connection: each click says why.
+    B("btnConnect")->click();
+    B("btnNext")->click();
+    EXPECT_EQ(Msgs.Take(), (std::vector<QString>{QStringLiteral("COM port not selected"),
+                                                 QStringLiteral("Sensor connection not established")}));
+    EXPECT_EQ(Form->PageIndex(), 0);
+}
+
+TEST_F(WizardTest, ConnectsAtBothBaudRates)
+{
+    const std::pair<const char *, int> Rows[] = {{"19200", 19200}, {"57600", 57600}};
+    for (auto [Baud, Rate] : Rows) {
+        SCOPED_TRACE(Baud);
+        const std::string Port = AddSim({"--baud", Baud, "--sensor-id", "17", "--version", "2.5"});
+        Open();
+        Connect(Port);
+        EXPECT_TRUE(Msgs.Take().empty());
+        EXPECT_TRUE(Form->IsConnected());
+        EXPECT_EQ(Form->Link().BaudRate(), Rate);
+        EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("17 (0x00000011) Probe A"));
+        EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("2.05"));
+        Form.reset();
+    }
+}
+
+TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection)
+{
+    const std::string Good = AddSim({"--sensor-id", "17"});
+    const std::string Silent = AddSim({"--silent"});
+    Open();
+    Connect(Good);
+    ASSERT_TRUE(Form->IsConnected());
+    Connect(Silent);
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral(
+                               "Unable to find sensor or sensor is not in bootloader mode")});
+    EXPECT_FALSE(Form->IsConnected());
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("N/A"));
+    B("btnNext")->click();
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Sensor connection not established")});
+    EXPECT_EQ(Form->PageIndex(), 0);
+}
+
+TEST_F(WizardTest, ChoosingAnotherPortDropsTheLinkAndTheSameOneKeepsIt)
+{
+    const std::string A = AddSim({"--sensor-id", "17"});
+    const std::string Other = AddSim({"--sensor-id", "18"});
+    Open();
+    Connect(A);
+    ASSERT_TRUE(Form->IsConnected());
+    Choose(A);
+    EXPECT_TRUE(Form->IsConnected());
+    Choose(Other);
+    EXPECT_FALSE(Form->IsConnected());
+    EXPECT_EQ(Form->Link().COMPort(), "");
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+}
+
+TEST_F(WizardTest, VersionQuestionsOnPageTwo)
+{
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5"});
+    Open();
+    Connect(Port);
+    B("btnNext")->click();
+    ASSERT_EQ(Form->PageIndex(), 1);
+    EXPECT_TRUE(B("btnPrev")->isEnabled());
+
+    const QString Older = QStringLiteral(
+        "The firmware version selected is older than the sensor version. Do you want to proceed with the update?");
+    const QString Same = QStringLiteral(
+        "The firmware version selected is the same as the sensor version. Do you want to proceed with the update?");
+    struct TRow {
+        uint8_t Hi, Lo;
+        QString Question;  // empty: none asked
+    };
+    const TRow Rows[] = {{1, 99, Older}, {2, 4, Older}, {2, 5, Same}, {2, 6, {}}, {3, 0, {}}};
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(std::to_string(R.Hi) + "." + std::to_string(R.Lo));
+        Load(WriteCod("fw.cod", 17, R.Hi, R.Lo));
+        ASSERT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
+        if (!R.Question.isEmpty()) {
+            // No: page 2 stays as it was.
+            Msgs.Answers = {kMsgNo};
+            B("btnNext")->click();
+            ASSERT_EQ(Msgs.Shown.size(), 1u);
+            EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::YesNo);
+            EXPECT_EQ(Msgs.Shown[0].Msg, R.Question);
+            Msgs.Shown.clear();
+            EXPECT_EQ(Form->PageIndex(), 1);
+            EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+            EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
+            Msgs.Answers = {kMsgYes};
+        }
+        B("btnNext")->click();
+        EXPECT_EQ(Msgs.Shown.size(), R.Question.isEmpty() ? 0u : 1u);
+        Msgs.Shown.clear();
+        ASSERT_EQ(Form->PageIndex(), 2);
+        EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Update"));
+        EXPECT_EQ(L("lblUpdatingPage")->text(),
+                  QStringLiteral("Please click the \"Update\" button to upload the firmware"));
+        EXPECT_EQ(L("lblPercent")->text(), QStringLiteral("0%"));
+        // "< Prev" brings the caption back.
+        B("btnPrev")->click();
+        EXPECT_EQ(Form->PageIndex(), 1);
+        EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+    }
+    B("btnPrev")->click();
+    EXPECT_EQ(Form->PageIndex(), 0);
+    EXPECT_FALSE(B("btnPrev")->isEnabled());
+}
+
+TEST_F(WizardTest, FileChecksOnPageTwo)
+{
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
+    Open();
+    Connect(Port);
+    B("btnNext")->click();
+
+    B("btnNext")->click();
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
+
+    // A file for another sensor is refused before any version question
+    // (it is older too).
+    Load(WriteCod("other.cod", 18, 0, 5));
+    EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("18 (0x00000012) Probe B"));
+    EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("0.05"));
+    EXPECT_EQ(TextColour(L("lblFileStatus")), kGreen);
+    Msgs.Answers = {kMsgYes};
+    B("btnNext")->click();
+    ASSERT_EQ(Msgs.Shown.size(), 1u);
+    EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(Msgs.Shown[0].Msg, QStringLiteral("The selected firmware does not match the connected device"));
+    Msgs.Shown.clear();
+    EXPECT_EQ(Form->PageIndex(), 1);
+
+    // Cancelling the dialogue changes nothing.
+    Load("");
+    EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
+
+    // A broken file after a good one clears the labels and blocks Next.
+    std::string Broken = MakeCod16(17, 2, 0, "PIC", MakeImage(64));
+    Broken[15] = static_cast<char>(Broken[15] + 1);
+    Load(Dir.Write("broken.cod", Broken));
+    EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Invalid COD file"));
+    EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
+    B("btnNext")->click();
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
+}
+
+TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--expect", File,
+                                     "--reenter-after", "3500", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+
+    std::vector<int> Percents;
+    QTimer Watch;
+    QObject::connect(&Watch, &QTimer::timeout, [&] {
+        Percents.push_back(W<QProgressBar>("ProgressBar1")->value());
+        // Closing is refused while the upload runs, by every way.
+        EXPECT_TRUE(Form->IsUpdating());
+        Form->close();
+        Form->reject();
+        EXPECT_TRUE(Form->isVisible());
+        EXPECT_FALSE(B("btnClose")->isEnabled());
+        EXPECT_FALSE(B("btnPrev")->isEnabled());
+        EXPECT_FALSE(B("btnNext")->isEnabled());
+        EXPECT_EQ(L("lblUpdatingPage")->text(), QStringLiteral("Updating..."));
+    });
+    Watch.start(0);
+    B("btnNext")->click();  // "Update": returns when the upload has ended
+    Watch.stop();
+
+    EXPECT_FALSE(Percents.empty());
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    EXPECT_EQ(TextColour(L("lblStatus")), kGreen);
+    EXPECT_FALSE(L("lblStatusMsg")->isVisible());
+    EXPECT_EQ(L("lblPercent")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(W<QProgressBar>("ProgressBar1")->value(), 1000);
+    EXPECT_FALSE(W<QWidget>("pnlValidating")->isHidden());
+    EXPECT_GT(L("lblPacketsSent")->text().toInt(), 0);
+    EXPECT_EQ(L("lblPacketsFailed")->text(), QStringLiteral("0"));
+    EXPECT_TRUE(B("btnUpdNextDevice")->isVisible());
+    EXPECT_FALSE(B("btnPrev")->isVisible());
+    EXPECT_FALSE(B("btnNext")->isVisible());
+    EXPECT_TRUE(B("btnClose")->isEnabled());
+    std::string Line;
+    EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
+    EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
+
+    // The next sensor: back to page 1, the file stays loaded.
+    B("btnUpdNextDevice")->click();
+    EXPECT_EQ(Form->PageIndex(), 0);
+    EXPECT_FALSE(Form->IsConnected());
+    EXPECT_FALSE(Form->IsFinished());
+    EXPECT_TRUE(Form->IsLoaded());
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("2.06"));
+    EXPECT_FALSE(B("btnUpdNextDevice")->isVisible());
+    EXPECT_TRUE(B("btnPrev")->isVisible());
+    EXPECT_FALSE(B("btnPrev")->isEnabled());
+    EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+
+    // The simulated sensor comes back in bootloader mode (once the upload's
+    // final check has found it gone): no new file needed.
+    ASSERT_TRUE(Sim().WaitForLine("ENTERED BOOTLOADER", Line));
+    Connect(Port);
+    ASSERT_TRUE(Form->IsConnected());
+    B("btnNext")->click();
+    B("btnNext")->click();
+    EXPECT_TRUE(Msgs.Take().empty());
+    EXPECT_EQ(Form->PageIndex(), 2);
+    EXPECT_TRUE(W<QWidget>("pnlValidating")->isHidden());  // page 3 prepared afresh
+    EXPECT_EQ(L("lblPacketsSent")->text(), QStringLiteral("0"));
+
+    // After the upload the window closes normally.
+    Form->close();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(Form->Link().COMPort(), "");
+}
+
+TEST_F(WizardTest, UploadThatStaysInBootloaderFails)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+    B("btnNext")->click();
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
+    EXPECT_EQ(TextColour(L("lblStatus")), kRed);
+    EXPECT_TRUE(L("lblStatusMsg")->isVisible());
+    EXPECT_EQ(L("lblStatusMsg")->text(), QStringLiteral("Please reconnect the sensor and try again"));
+    EXPECT_TRUE(Msgs.Take().empty());  // a failed update is no error box
+}
+
+TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)
+{
+    const std::string Port = AddSim({"--sensor-id", "17"});
+    Open();
+    Connect(Port);
+    ASSERT_TRUE(Form->IsConnected());
+    const QString Chosen = Combo()->currentText();
+
+    // Another adapter arrives: listed after the posted reload ran, choice kept.
+    Ports.insert(Ports.begin(), TComListData{Dir.File("ttyNEW"), "New adapter (" + Dir.File("ttyNEW") + ")"});
+    Form->PostReloadPorts();
+    EXPECT_EQ(Combo()->count(), 1);  // nothing rebuilt inside the notification
+    ASSERT_TRUE(WaitUntil([&] { return Combo()->count() == 2; }));
+    EXPECT_EQ(Combo()->currentText(), Chosen);
+    EXPECT_TRUE(Form->IsConnected());
+
+    // The reload button does the same at once.
+    B("btnReload")->click();
+    EXPECT_EQ(Combo()->currentText(), Chosen);
+    EXPECT_TRUE(Form->IsConnected());
+
+    // The chosen adapter leaves: nothing chosen, the link is dropped.
+    Ports.pop_back();
+    Form->PostReloadPorts();
+    ASSERT_TRUE(WaitUntil([&] { return Combo()->count() == 1; }));
+    EXPECT_EQ(Combo()->currentIndex(), -1);
+    EXPECT_FALSE(Form->IsConnected());
+    EXPECT_EQ(Form->Link().COMPort(), "");
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(Form->PageIndex(), 0);
+}
+
+TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6, 400);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--hangup-after", "10", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+
+    // The adapter vanishes from the system while packets are on their way:
+    // the hot-plug reload runs from inside the progress report.
+    bool Posted = false;
+    bool ReloadSeen = false;
+    QTimer Unplug;
+    QObject::connect(&Unplug, &QTimer::timeout, [&] {
+        if (!Posted) {
+            Ports.clear();
+            Form->PostReloadPorts();
+            Posted = true;
+        } else if (Form->IsUpdating() && Combo()->count() == 0) {
+            ReloadSeen = true;
+            EXPECT_FALSE(Form->IsConnected());
+            EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+            // The upload still owns its port until it ends: the reload must
+            // not pull it away underneath (the adapter's hang-up ends it).
+            EXPECT_NE(Form->Link().COMPort(), "");
+        }
+    });
+    Unplug.start(0);
+    B("btnNext")->click();
+    Unplug.stop();
+
+    EXPECT_TRUE(Posted);
+    EXPECT_TRUE(ReloadSeen);
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
+    EXPECT_EQ(TextColour(L("lblStatus")), kRed);
+    EXPECT_TRUE(L("lblStatusMsg")->isVisible());
+    EXPECT_FALSE(Form->IsUpdating());
+    EXPECT_TRUE(Form->IsFinished());
+    EXPECT_EQ(Form->Link().COMPort(), "");  // closed once the upload had ended
+    EXPECT_TRUE(B("btnClose")->isEnabled());
+    EXPECT_TRUE(Msgs.Take().empty());
+}
+
+TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication)
+{
+    AddSim({"--sensor-id", "17"});
+    QWidget Owner;
+    Owner.show();
+    Form = std::make_unique<TFWUpdateForm>(&Owner);
+    Form->show();
+    QApplication::processEvents();
+    Form->setWindowState(Form->windowState() | Qt::WindowMinimized);
+    QApplication::processEvents();
+    EXPECT_TRUE(Owner.isMinimized());
+    EXPECT_TRUE(Form->isMinimized());
+    Form.reset();
+}
+
+}  // namespace

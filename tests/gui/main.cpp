@@ -1,0 +1,15 @@
+// The window tests run inside the real application object, so that its
+// default error handler is the one under test.
+
+#include "shell/Application.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
+                                                                      : qgetenv("QT_QPA_PLATFORM"));
+    ::testing::InitGoogleTest(&argc, argv);
+    TApplication App(argc, argv);
+    return RUN_ALL_TESTS();
+}
