@@ -182,6 +182,9 @@ TEST_F(CliBoot, FlashChecksTheSensorBeforeSending) {
          {"Sensor update failed", "Please reconnect the sensor and try again", "failed 3)"}, true},
         {"sensor stays in bootloader mode", {"--sensor-id", "17", "--version", "1.0", "--stay"}, false, 1, "",
          {"Sensor update failed"}, true},
+        {"adapter unplugged during the upload", {"--sensor-id", "17", "--version", "1.0", "--hangup-after", "3"},
+         false, 1, "", {"Sensor update failed", "Port Disconnected", "Please reconnect the sensor and try again"},
+         true},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);

@@ -256,4 +256,17 @@ TEST_F(CliModbus, PortInUseIsExitCode3) {
     EXPECT_EQ(j["port"], FSim->PtyPath());
 }
 
+// An adapter that goes away in the middle of a command is a port problem.
+TEST(CliModbusLine, HangUpIsExitCode3) {
+    TTempDir dir;
+    const std::string settings = WriteTestSettings(dir);
+    TSimProcess sim({"modbus", "--profiles", "--hangup-after", "1"});
+    ASSERT_TRUE(sim.Start());
+    const TRunResult r = RunCliWith(settings, {"comm", "read", "--port", sim.PtyPath(), "--timeout", "1000", "--addr",
+                                               "1", "--baud-reg", "120", "--framing-reg", "121"});
+    EXPECT_EQ(r.ExitCode, 3) << r.Err;
+    EXPECT_EQ(r.Out, "Baud rate: 4\n");
+    EXPECT_TRUE(Contains(r.Err, "Port Disconnected")) << r.Err;
+}
+
 }  // namespace
