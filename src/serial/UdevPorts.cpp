@@ -2,7 +2,7 @@
 
 #include "serial/UdevHandles.h"
 
-#include <cctype>
+#include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -66,6 +66,15 @@ bool HasSerial8250Ancestor(udev_device *Parent) {
     return false;
 }
 
+// The sysfs "type" attribute holds the PORT_* number; PORT_UNKNOWN is 0.
+bool PortTypeKnown(const std::string &Type) {
+    const std::string T = CleanText(Type);
+    if (T.empty()) return false;
+    for (const char C : T)
+        if (C < '0' || C > '9') return false;
+    return T.find_first_not_of('0') != std::string::npos;
+}
+
 }  // namespace
 
 std::string DecodeUdevEscapes(const std::string &S) {
@@ -85,7 +94,13 @@ std::string DecodeUdevEscapes(const std::string &S) {
 std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProbe &HasUart) {
     if (Dev.DevNode.empty() || !Dev.HasParent) return std::nullopt;
     // Legacy 8250 ports are registered whether or not a UART is behind them.
-    if (Dev.Serial8250 && !(HasUart && HasUart(Dev.DevNode))) return std::nullopt;
+    // The serial core tells the port type in sysfs, which needs no open (an
+    // open may be refused or toggle the modem lines); older kernels only
+    // answer TIOCGSERIAL.
+    if (Dev.Serial8250) {
+        const bool Present = !Dev.PortType.empty() ? PortTypeKnown(Dev.PortType) : (HasUart && HasUart(Dev.DevNode));
+        if (!Present) return std::nullopt;
+    }
     std::string Name = FirstOf({DecodeUdevEscapes(Dev.ModelEnc), Dev.ModelFromDatabase, Dev.Model, Dev.UsbProduct});
     if (Name.empty())
         Name = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor, Dev.UsbManufacturer});
@@ -96,7 +111,7 @@ std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProb
 
 bool Has8250Uart(const std::string &DevNode) {
     const int Fd = ::open(DevNode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (Fd < 0) return false;
+    if (Fd < 0) return errno == EBUSY;  // TIOCEXCL: in use, so it is real
     serial_struct Info{};
     const bool Ok = ::ioctl(Fd, TIOCGSERIAL, &Info) == 0 && Info.type != PORT_UNKNOWN;
     ::close(Fd);
@@ -123,6 +138,7 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
             continue;
         }
         Info.Serial8250 = HasSerial8250Ancestor(Parent);
+        if (Info.Serial8250) Info.PortType = SysAttr(Dev.get(), "type");
         Info.ModelEnc = Property(Dev.get(), "ID_MODEL_ENC");
         Info.ModelFromDatabase = Property(Dev.get(), "ID_MODEL_FROM_DATABASE");
         Info.Model = Property(Dev.get(), "ID_MODEL");

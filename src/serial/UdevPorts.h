@@ -13,6 +13,7 @@ struct TTtyDevice {
     std::string DevNode;         // /dev/ttyUSB0; empty when the device has no node
     bool HasParent = false;      // false for virtual consoles, ptmx, ...
     bool Serial8250 = false;     // an ancestor is bound to the legacy 8250 driver
+    std::string PortType;        // sysfs "type" of a serial core port (0 = no UART), "" if absent
     // udev properties (only present where udevd has processed the device)
     std::string ModelEnc, ModelFromDatabase, Model;
     std::string VendorEnc, VendorFromDatabase, Vendor;
@@ -22,7 +23,8 @@ struct TTtyDevice {
     std::string Driver;          // driver of the nearest real parent device
 };
 
-// Whether a UART answers behind a legacy 8250 port node.
+// Whether a UART answers behind a legacy 8250 port node; asked only when
+// sysfs does not tell the port type.
 using TUartProbe = std::function<bool(const std::string &DevNode)>;
 
 // The entry for a tty device, or nothing when it is no serial port with
@@ -37,4 +39,5 @@ std::string DecodeUdevEscapes(const std::string &S);
 void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit);
 
 // Opens a legacy 8250 port and asks the driver whether a UART is there.
+// A port another program holds open exclusively counts as present.
 bool Has8250Uart(const std::string &DevNode);

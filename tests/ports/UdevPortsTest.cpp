@@ -88,15 +88,20 @@ TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
         const char *Name;
         std::string DevNode;
         bool HasParent, Serial8250;
+        std::string PortType;
         std::optional<bool> UartAnswers;  // nullopt: must not be probed
         bool Listed;
     };
     const Row Rows[] = {
-        {"USB adapter", "/dev/ttyUSB0", true, false, std::nullopt, true},
-        {"virtual console", "/dev/tty1", false, false, std::nullopt, false},
-        {"no device node", "", true, false, std::nullopt, false},
-        {"8250 port with a UART", "/dev/ttyS0", true, true, true, true},
-        {"8250 port without a UART", "/dev/ttyS5", true, true, false, false},
+        {"USB adapter", "/dev/ttyUSB0", true, false, "", std::nullopt, true},
+        {"USB adapter, type attribute ignored", "/dev/ttyUSB0", true, false, "0", std::nullopt, true},
+        {"virtual console", "/dev/tty1", false, false, "", std::nullopt, false},
+        {"no device node", "", true, false, "", std::nullopt, false},
+        {"8250 port, sysfs type 16550A", "/dev/ttyS0", true, true, "4\n", std::nullopt, true},
+        {"8250 port, sysfs type unknown", "/dev/ttyS5", true, true, "0\n", std::nullopt, false},
+        {"8250 port, sysfs type unreadable", "/dev/ttyS5", true, true, "?", std::nullopt, false},
+        {"8250 port, no sysfs type, UART answers", "/dev/ttyS0", true, true, "", true, true},
+        {"8250 port, no sysfs type, no UART", "/dev/ttyS5", true, true, "", false, false},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Name);
@@ -104,6 +109,7 @@ TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
         D.DevNode = R.DevNode;
         D.HasParent = R.HasParent;
         D.Serial8250 = R.Serial8250;
+        D.PortType = R.PortType;
         D.Driver = "serial8250";
         int Probes = 0;
         const TUartProbe Probe = [&](const std::string &Node) {
