@@ -123,7 +123,10 @@ std::string TProgressBoard::RowText(const TRow &Row, TClock::time_point Now) con
             if (Row.Running && rate > 0) left = static_cast<double>(FFileSize - bytes) / rate;
         }
     }
-    std::string text = FormatProgressBar(Row.Progress, Row.Sent, Row.Fail, rate, left);
+    // At 100 % the sensor checks the image before it leaves bootloader mode.
+    const bool validating = Row.Running && Row.Progress >= 100;
+    std::string text = FormatProgressBar(Row.Progress, Row.Sent, Row.Fail, rate, validating ? -1 : left);
+    if (validating) text += "  Validating...";
     if (!Row.Note.empty()) text += "  " + Row.Note;
     if (!FShowPort) return text;
     std::string port = Row.Port;
