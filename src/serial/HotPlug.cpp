@@ -2,6 +2,7 @@
 
 #include "serial/UdevHandles.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,6 +49,8 @@ bool RegisterPortNotification() {
     if (!Udev) return false;
     TUdevMonitorPtr Monitor(udev_monitor_new_from_netlink(Udev.get(), EventSource()));
     if (!Monitor) return false;
+    // Room for a burst of events (a hub with many adapters); best effort.
+    udev_monitor_set_receive_buffer_size(Monitor.get(), 1024 * 1024);
     if (udev_monitor_filter_add_match_subsystem_devtype(Monitor.get(), "tty", nullptr) < 0 ||
         udev_monitor_enable_receiving(Monitor.get()) < 0)
         return false;
@@ -81,8 +84,21 @@ TPortChange DrainPortNotifications() {
     TMonitorState &S = State();
     if (!S.Monitor) return TPortChange::None;
     TPortChange Change = TPortChange::None;
+    int Overflows = 0;
     // The descriptor is non-blocking: an empty queue ends the loop.
-    while (TUdevDevicePtr Dev{udev_monitor_receive_device(S.Monitor.get())})
-        Change = Merge(Change, ChangeOfAction(udev_device_get_action(Dev.get())));
-    return Change;
+    for (;;) {
+        errno = 0;
+        if (TUdevDevicePtr Dev{udev_monitor_receive_device(S.Monitor.get())}) {
+            Change = Merge(Change, ChangeOfAction(udev_device_get_action(Dev.get())));
+            continue;
+        }
+        // The socket's queue overflowed and events were lost: say that ports
+        // may have come and gone so that the lists are rebuilt, then go on
+        // reading what is still queued.
+        if (errno == ENOBUFS && ++Overflows <= 2) {
+            Change = TPortChange::Both;
+            continue;
+        }
+        return Change;
+    }
 }
