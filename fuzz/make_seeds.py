@@ -103,9 +103,9 @@ def cod():
 
 def settings():
     write("settings_fuzz", "plain.ini",
-          b"[FWUPD]\r\nMaxRetry=5\r\nMaxFails=15\r\nDefTimeout=1000\r\n\r\n[SENSORS]\r\n7=Level probe\r\n300=Flow meter\r\n")
+          b"[SETTINGS]\r\nMAX_RETRY=5\r\nMAX_FAILS=15\r\nTIMEOUT=1000\r\n\r\n[SENSORS]\r\n7=Level probe\r\n300=Flow meter\r\n")
     write("settings_fuzz", "bom_utf8.ini", b"\xEF\xBB\xBF[SENSORS]\n17=Dr\xC3\xBCck\n")
-    write("settings_fuzz", "utf16.ini", "\ufeff[FWUPD]\nMaxRetry=9\n".encode("utf-16-le"))
+    write("settings_fuzz", "utf16.ini", "\ufeff[Settings]\nmax_retry=9\n".encode("utf-16-le"))
     write("settings_fuzz", "latin1.ini", b"[sensors]\n  42 = Temp\xE9rature \n;comment\nbare\n")
 
 
