@@ -3,12 +3,15 @@
 #include "serial/UdevHandles.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr char kVirtualDevices[] = "/sys/devices/virtual/";
 
 std::string Text(const char *P) { return P ? std::string(P) : std::string(); }
 
@@ -127,7 +130,16 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
         return;
     udev_list_entry *Entry;
     udev_list_entry_foreach(Entry, udev_enumerate_get_list_entry(Enum.get())) {
-        TUdevDevicePtr Dev(udev_device_new_from_syspath(Udev.get(), udev_list_entry_get_name(Entry)));
+        const char *SysPath = udev_list_entry_get_name(Entry);
+        // Virtual consoles, ptmx and the like live under /sys/devices/virtual
+        // and have no parent device. Most tty devices are such; passing them
+        // by without building a device object makes the scan several times
+        // faster.
+        if (std::strncmp(SysPath, kVirtualDevices, sizeof kVirtualDevices - 1) == 0) {
+            Visit(TTtyDevice{});
+            continue;
+        }
+        TUdevDevicePtr Dev(udev_device_new_from_syspath(Udev.get(), SysPath));
         if (!Dev) continue;
         TTtyDevice Info;
         Info.DevNode = Text(udev_device_get_devnode(Dev.get()));
