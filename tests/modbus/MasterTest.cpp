@@ -84,6 +84,33 @@ TEST_F(SimLine, ReadsAndWritesTheDemoDevices) {
     EXPECT_EQ(Id, (TModbusRegisters{3100, 0x0302}));
 }
 
+TEST_F(SimLine, DiscreteInputPacking) {
+    // Inputs 0..19 with a pattern whose every status byte differs, read from
+    // a start inside the first byte so that bits cross byte boundaries.
+    const std::vector<int> Pattern = {1, 0, 0, 1, 1, 1, 0, 1, 1, 0, 1, 0, 0, 0, 1, 1, 0, 1, 1, 0};
+    std::string Json;
+    for (int v : Pattern) Json += (Json.empty() ? "" : ",") + std::to_string(v);
+    TTempDir Dir;
+    const std::string File = Dir.Write(
+        "inputs.json", "{\"devices\": [{\"address\": 9, \"inputs\": {\"0\": [" + Json + "]}}]}");
+    StartSim({"--registers", File});
+    TModbusRTU M(9);
+    ASSERT_TRUE(M.Open(Port(), Params(1000)));
+    for (size_t Start : {size_t{0}, size_t{3}, size_t{7}}) {
+        for (size_t Count : {size_t{1}, size_t{8}, size_t{9}, size_t{10}, 20 - Start}) {
+            if (Start + Count > Pattern.size()) continue;
+            SCOPED_TRACE("start " + std::to_string(Start) + " count " + std::to_string(Count));
+            TModbusBits Bits(Count);
+            ASSERT_TRUE(M.ReadDiscreteInputs(static_cast<uint16_t>(Start), Bits));
+            for (size_t k = 0; k < Count; ++k) EXPECT_EQ(Bits[k], Pattern[Start + k] != 0) << k;
+        }
+    }
+    // An input past the last one is refused by the device.
+    TModbusBits Past(2, true);
+    EXPECT_FALSE(M.ReadDiscreteInputs(19, Past));
+    EXPECT_EQ(Past, TModbusBits(2, true));
+}
+
 // Each validation step, one faulty device per step on one line. The array
 // must keep its contents whenever the answer is refused.
 TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
