@@ -22,7 +22,7 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationName(AppTitle());
     setApplicationDisplayName(AppTitle());
     setWindowIcon(AppIcon());
-    // Hidden tool windows must not end the program; the main window does.
+    // Closing the main window (after its exit question) ends the program.
     setQuitOnLastWindowClosed(true);
 }
 

@@ -27,19 +27,11 @@ public:
 protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override
     {
-        if (Event->type() == QEvent::WindowStateChange) {
-            auto *W = static_cast<QWidget *>(Watched);
-            if ((W->windowState() & Qt::WindowMinimized) && !FBusy) {
-                FBusy = true;
-                MinimizeApplication();
-                FBusy = false;
-            }
-        }
+        if (Event->type() == QEvent::WindowStateChange
+            && (static_cast<QWidget *>(Watched)->windowState() & Qt::WindowMinimized))
+            MinimizeApplication();
         return false;
     }
-
-private:
-    bool FBusy = false;
 };
 
 }  // namespace
@@ -56,8 +48,7 @@ void MinimizeApplication()
     if (Busy)
         return;
     Busy = true;
-    // Owners first, so that a window manager that restores a transient
-    // window with its owner sees them in the usual order.
+    // Minimising one window changes the list of visible ones: collect first.
     QList<QPointer<QWidget>> Windows;
     for (QWidget *W : QApplication::topLevelWidgets())
         if (W->isVisible() && W->isWindow())
