@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "SimBootLine.h"
+#include "SimProcess.h"
 #include "TempDir.h"
 #include "bootloader/XComm.h"
 
@@ -164,5 +165,63 @@ TEST(UploadFaults, FinalIdentificationSurvivesLostAnswers) {
         ASSERT_TRUE(X.Open("sim"));
         EXPECT_EQ(X.UploadFile(Path, Hdr, nullptr), C.Success);
         EXPECT_TRUE(Line->HoldsWholeImage());
+    }
+}
+
+// A handful through the real simulator over a pseudo-terminal, on the real
+// clock: the simulator reports what it received and whether it left
+// bootloader mode; a success must agree with it.
+TEST(UploadFaults, ThroughTheSimulatorVerdictAgrees) {
+    struct TCase {
+        const char *Name;
+        bool Esp32;
+        std::vector<std::string> Args;
+        int Expect;  // 1 success, 0 failure, -1 either
+    };
+    const TCase Cases[] = {
+        {"clean", false, {}, 1},
+        {"clean ESP32", true, {}, 1},
+        {"lossy", false, {"--lose-ack", "0.2", "--corrupt-ack", "0.1", "--noise", "0.3", "--seed", "4"}, -1},
+        {"lossy ESP32", true, {"--lose-ack", "0.2", "--noise", "0.3", "--seed", "5"}, -1},
+        {"wrong numbers", false, {"--wrong-ack", "0.5", "--seed", "6"}, 0},
+        {"stays", false, {"--stay"}, 0},
+        {"unplugged", false, {"--hangup-after", "3"}, 0},
+    };
+    TTempDir Dir;
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const uint16_t Id = C.Esp32 ? 300 : 9;
+        const std::vector<uint8_t> Image = MakeCodImage(C.Esp32, Id, C.Esp32 ? 32 + 1000 : 16 + 100, 3);
+        const std::string Path = Dir.Write("fw.cod", std::string(Image.begin(), Image.end()));
+        std::vector<std::string> Args = {"bootloader", "--sensor-id", std::to_string(Id), "--expect", Path, "--quiet"};
+        if (C.Esp32) Args.insert(Args.end(), {"--baud", "57600", "--id16"});
+        Args.insert(Args.end(), C.Args.begin(), C.Args.end());
+        TSimProcess Sim(Args);
+        ASSERT_TRUE(Sim.Start());
+        TCODFileData Hdr;
+        ASSERT_TRUE(ValidateFile(Path, Hdr));
+        TXComm X;
+        X.SetDefTimeout(500);
+        ASSERT_TRUE(X.Open(Sim.PtyPath()));
+        bool Verdict = false;
+        try {
+            Verdict = X.UploadFile(Path, Hdr, nullptr);
+        } catch (const EComPort &E) {
+            EXPECT_EQ(E.Code(), CError_Disconnected);
+        }
+        bool Match = false, Left = false;
+        std::string Line;
+        while (Sim.ReadLine(Line, 300)) {
+            Match = Match || Line.rfind("RESULT MATCH", 0) == 0;
+            Left = Left || Line == "LEFT BOOTLOADER";
+        }
+        if (Verdict) {
+            EXPECT_TRUE(Match);
+            EXPECT_TRUE(Left);
+        }
+        if (C.Expect >= 0) {
+            EXPECT_EQ(Verdict, C.Expect == 1);
+        }
+        Sim.Stop();
     }
 }
