@@ -228,6 +228,13 @@ int RunCli(int argc, char **argv) {
         else if (commWrite->parsed()) code = RunCommWrite(ctx, commWriteOpt);
     } catch (const EUsageError &e) {
         code = UsageError(app, e.what());
+    } catch (const EComPort &e) {
+        // Commands report port errors themselves; this is the last resort.
+        std::fprintf(stderr, "%s\n", e.what());
+        code = ExitPort;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        code = ExitFailed;
     }
     StopFrameTrace();
     Settings = nullptr;

@@ -17,6 +17,7 @@ enum : int {
     ExitFailed = 1,    // the device or the file said no
     ExitUsage = 2,     // the command line is wrong
     ExitPort = 3,      // the serial port cannot be used
+    ExitInterrupted = 130,  // stopped by Ctrl+C (a scan)
 };
 
 // A command line that parsed but makes no sense (checked before any port is

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "cli/Commands.h"
 #include "cli/PortCheck.h"
@@ -108,13 +109,15 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &old);
 
-    int scanned = 0, found = 0, code = ExitOk;
-    bool portFailed = false;
+    int scanned = 0, found = 0;
+    std::optional<TPortProblem> portProblem;
     for (int a = Opt.First; a <= Opt.Last && !GStopScan; ++a) {
         TModbusRTU master(static_cast<uint8_t>(a));
         try {
-            if (!OpenMaster(result, master, Opt.Port, params, code)) {
-                portFailed = true;
+            if (!master.Open(Opt.Port, params)) {
+                // The port went away or was taken since the scan began.
+                portProblem = ProbePort(Opt.Port).value_or(
+                    TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1});
                 break;
             }
             if (master.Scan(cli::CScanProbeReg)) {
@@ -128,8 +131,7 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
                 result["devices"].push_back(dev);
             }
         } catch (const EComPort &e) {
-            code = ReportPortProblem(result, Opt.Port, PortProblemOf(e));
-            portFailed = true;
+            portProblem = PortProblemOf(e);
             break;
         }
         ++scanned;
@@ -138,13 +140,13 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     sigaction(SIGINT, &old, nullptr);
     Ctx.Console->ClearStatus();
     Ctx.Console->Err(ScanCounts(scanned, found));
-    if (portFailed) return code;  // already finished by the port report
     result["scanned"] = scanned;
     result["found"] = found;
+    if (portProblem) return ReportPortProblem(result, Opt.Port, *portProblem);
     if (GStopScan) {
         result["stopped"] = true;
         result.ErrorText("Scan stopped");
-        return result.Finish(130);
+        return result.Finish(ExitInterrupted);
     }
     return result.Finish(found > 0 ? ExitOk : ExitFailed);
 }
