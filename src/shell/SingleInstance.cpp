@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include <unistd.h>
@@ -57,7 +58,10 @@ bool NotifyPrevInstance(const QString &Name, QLocalSocket::LocalSocketError &Err
 
 QString DefaultInstanceName()
 {
-    const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // The user's private runtime folder ($XDG_RUNTIME_DIR, or a 0700 folder
+    // of the user's own that Qt checks): nobody else can plant a socket of
+    // that name there.
+    const QString Runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (!Runtime.isEmpty() && QFileInfo(Runtime).isDir())
         return QDir(Runtime).filePath(AppTitle());
     return AppTitle() + QLatin1Char('-') + QString::number(::getuid());

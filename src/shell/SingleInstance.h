@@ -9,8 +9,9 @@
 
 class QWidget;
 
-// The socket name: "$XDG_RUNTIME_DIR/Veldra-Update" when that folder exists,
-// otherwise "Veldra-Update-<uid>" in the temporary folder.
+// The socket name: "Veldra-Update" in the user's runtime folder
+// ($XDG_RUNTIME_DIR, or Qt's private fallback for it), otherwise
+// "Veldra-Update-<uid>" in the temporary folder.
 QString DefaultInstanceName();
 
 // True when this process is the first copy and now holds the guard. False
