@@ -122,7 +122,14 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
             }
             if (master.Scan(cli::CScanProbeReg)) {
                 ++found;
-                const cli::TSensorIdentity id = cli::IdentifySensor(master, *Ctx.Settings);
+                // A device that answered is listed even when the port fails
+                // while it is being identified.
+                cli::TSensorIdentity id;
+                try {
+                    id = cli::IdentifySensor(master, *Ctx.Settings);
+                } catch (const EComPort &e) {
+                    portProblem = PortProblemOf(e);
+                }
                 result.Text(std::to_string(a) + "\t" + id.DeviceCode + "\t" + id.Version);
                 nlohmann::json dev{{"address", a}, {"identified", id.Identified},
                                    {"device_code", id.DeviceCode}, {"fw_version", id.Version}};
@@ -136,6 +143,7 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
         }
         ++scanned;
         Ctx.Console->SetStatus({ScanCounts(scanned, found)});
+        if (portProblem) break;
     }
     sigaction(SIGINT, &old, nullptr);
     Ctx.Console->ClearStatus();

@@ -256,17 +256,36 @@ TEST_F(CliModbus, PortInUseIsExitCode3) {
     EXPECT_EQ(j["port"], FSim->PtyPath());
 }
 
-// An adapter that goes away in the middle of a command is a port problem.
+// An adapter that goes away in the middle of a command is a port problem;
+// what was done before it stays reported.
 TEST(CliModbusLine, HangUpIsExitCode3) {
     TTempDir dir;
     const std::string settings = WriteTestSettings(dir);
-    TSimProcess sim({"modbus", "--profiles", "--hangup-after", "1"});
-    ASSERT_TRUE(sim.Start());
-    const TRunResult r = RunCliWith(settings, {"comm", "read", "--port", sim.PtyPath(), "--timeout", "1000", "--addr",
-                                               "1", "--baud-reg", "120", "--framing-reg", "121"});
-    EXPECT_EQ(r.ExitCode, 3) << r.Err;
-    EXPECT_EQ(r.Out, "Baud rate: 4\n");
-    EXPECT_TRUE(Contains(r.Err, "Port Disconnected")) << r.Err;
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Command;
+        std::vector<std::string> Args;
+        std::string Out;
+        std::string Err;
+    } cases[] = {
+        {"comm read", {"comm", "read"}, {"--addr", "1", "--baud-reg", "120", "--framing-reg", "121"},
+         "Baud rate: 4\n", "Port Disconnected"},
+        // The second request, the first vendor read, meets the hang-up.
+        {"scan", {"scan"}, {"--first", "2", "--last", "6"}, "2\tN/A\tN/A\n", "Scanned: 1, found: 1"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSimProcess sim({"modbus", "--profiles", "--hangup-after", "1"});
+        ASSERT_TRUE(sim.Start());
+        std::vector<std::string> args = c.Command;
+        args.insert(args.end(), {"--port", sim.PtyPath(), "--timeout", "1000"});
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const TRunResult r = RunCliWith(settings, args);
+        EXPECT_EQ(r.ExitCode, 3) << r.Err;
+        EXPECT_EQ(r.Out, c.Out);
+        EXPECT_TRUE(Contains(r.Err, c.Err)) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, "Port Disconnected")) << r.Err;
+    }
 }
 
 }  // namespace
