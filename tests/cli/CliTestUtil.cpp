@@ -4,7 +4,7 @@
 
 std::string WriteTestSettings(const TTempDir &Dir) {
     return Dir.Write("veldra-cli.ini",
-                     "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=500\n"
+                     "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=1000\n"
                      "[SENSORS]\n7=Probe A\n17=Probe Q\n300=Probe W\n1042=Probe B\n");
 }
 
