@@ -188,8 +188,11 @@ int RunCli(int argc, char **argv) {
     AddLineOptions(commWrite, commWriteOpt.Line);
 
     // Global options may also follow the command's name.
-    for (CLI::App *cmd : {ports, info, identify, flash, scan, read, write, comm, commRead, commWrite})
+    for (CLI::App *cmd : {ports, info, identify, flash, scan, read, write, comm, commRead, commWrite}) {
         cmd->fallthrough();
+        cmd->footer("Global options --settings FILE, --trace and --json may come before or after the command.\n"
+                    "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.");
+    }
 
     try {
         app.parse(argc, argv);
