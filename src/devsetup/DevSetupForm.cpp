@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QTreeWidgetItem>
+#include <QWindow>
 #include <array>
 #include <optional>
 
@@ -111,7 +112,14 @@ void TDevSetupForm::FormCreate() {
 void TDevSetupForm::showEvent(QShowEvent *Event) {
     QDialog::showEvent(Event);
     FormShow();
+    if (!FScreenWatched && windowHandle()) {
+        FScreenWatched = true;
+        connect(windowHandle(), &QWindow::screenChanged, this,
+                [this] { FormAfterMonitorDpiChanged(); });
+    }
 }
+
+void TDevSetupForm::FormAfterMonitorDpiChanged() { FormShow(); }
 
 void TDevSetupForm::FormShow() {
     // The reload button stands as tall as the drop-down beside it.

@@ -42,6 +42,7 @@ protected:
 private:
     void FormCreate();
     void FormShow();
+    void FormAfterMonitorDpiChanged();
     bool FormCloseQuery() const;
     bool PageControl1Changing() const;
     void PageControl1Change(int Index);
@@ -71,4 +72,5 @@ private:
     bool bStopScan = false;
     bool bReloadPending = false;  // a reload arrived during a scan
     int FPage = 0;                // page shown, restored when a change is refused
+    bool FScreenWatched = false;
 };
