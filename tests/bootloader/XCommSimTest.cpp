@@ -67,7 +67,6 @@ TEST(SimLink, WorkedFramesOnTheWire) {
         ASSERT_TRUE(Sim.Start());
         TTraceRecorder Trace;
         TXComm Link;
-        Link.SetDefTimeout(500);
         ASSERT_TRUE(Link.Open(Sim.PtyPath()));
         EXPECT_TRUE(Trace.Has(TTraceDir::Tx, {0xF5, 0x05, 0x0B, 0x00, 0x00, 0x40}));
         EXPECT_TRUE(Trace.Has(TTraceDir::Rx, {0xF5, 0x07, 0x8B, 0x02, 0x05, 0x2C, 0x01, 0xDE}));
@@ -97,7 +96,6 @@ TEST(SimLink, OpenAtBothRates) {
         TSimProcess Sim(SimArgs(R.Args));
         ASSERT_TRUE(Sim.Start()) << R.Name;
         TXComm Link;
-        Link.SetDefTimeout(500);
         EXPECT_EQ(Link.Open(Sim.PtyPath()), R.Ok) << R.Name;
         EXPECT_EQ(Link.Connected(), R.Connected) << R.Name;
         EXPECT_EQ(Link.SensorID(), R.Id) << R.Name;
@@ -126,7 +124,6 @@ struct TSimUpload {
         std::vector<std::string> A{"--sensor-id", std::to_string(Hdr.DeviceID), "--expect", Path};
         A.insert(A.end(), Args.begin(), Args.end());
         Sim = std::make_unique<TSimProcess>(SimArgs(A));
-        Link.SetDefTimeout(500);
     }
     bool Start() { return Sim->Start() && Link.Open(Sim->PtyPath()) && Link.Connected(); }
     bool Upload() {
@@ -241,7 +238,7 @@ TEST(SimUpload, UnplugDuringUpload) {
 }
 
 TEST(SimUpload, NextSensorAfterReentry) {
-    TSimUpload U(MakeCod16(9, 2, 0, "PIC", MakeImage(40)), {"--reenter-after", "3000"});
+    TSimUpload U(MakeCod16(9, 2, 0, "PIC", MakeImage(40)), {"--reenter-after", "5000"});
     ASSERT_TRUE(U.Start());
     EXPECT_TRUE(U.Upload());  // the sensor is away during the 2.5 s pause
     EXPECT_EQ(U.Line("ENTERED"), "ENTERED BOOTLOADER");
