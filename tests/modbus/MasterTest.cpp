@@ -84,6 +84,29 @@ TEST_F(SimLine, ReadsAndWritesTheDemoDevices) {
     EXPECT_EQ(Id, (TModbusRegisters{3100, 0x0302}));
 }
 
+// The time-out bounds silence, not the whole answer: an answer dribbling in
+// byte by byte takes far longer than the time-out and still passes, while
+// the same silence before the first byte fails.
+TEST_F(SimLine, TimeoutLimitsSilenceNotTheAnswer) {
+    StartSim({"--profiles", "--byte-gap-ms", "60"});
+    TModbusRTU M(1);
+    ASSERT_TRUE(M.Open(Port(), Params(600)));
+    TModbusRegisters Regs(10);
+    const auto Start = Clock::now();
+    ASSERT_TRUE(M.ReadHoldingRegs(0, Regs));
+    EXPECT_GT(MsSince(Start), 600);  // 24 gaps of 60 ms
+    EXPECT_EQ(Regs[9], 0x0109);
+}
+
+TEST_F(SimLine, SilenceBeyondTheTimeoutFails) {
+    StartSim({"--profiles", "--delay-ms", "1500"});
+    TModbusRTU M(1);
+    ASSERT_TRUE(M.Open(Port(), Params(300)));
+    TModbusRegisters Regs = {7};
+    EXPECT_FALSE(M.ReadHoldingRegs(0, Regs));
+    EXPECT_EQ(Regs, TModbusRegisters{7});
+}
+
 TEST_F(SimLine, DiscreteInputPacking) {
     // Inputs 0..19 with a pattern whose every status byte differs, read from
     // a start inside the first byte so that bits cross byte boundaries.

@@ -77,6 +77,7 @@ const char *const Help =
     "  --bad-count ADDR     read answers of ADDR carry byte count + 2\n"
     "  --bad-echo ADDR      write echoes of ADDR carry value + 1\n"
     "  --delay-ms N         wait N ms before every answer\n"
+    "  --byte-gap-ms N      send answers byte by byte, N ms apart\n"
     "  --noise P            flip one random bit of an answer with probability P\n"
     "  --fault-rate P       with probability P a random fault per answer (silence,\n"
     "                       bad CRC, short, wrong address, bit flip, garbage byte first)\n"
@@ -90,6 +91,7 @@ struct TLine {
     int StopBits = 1;
     bool Log = false;
     int DelayMs = 0;
+    int ByteGapMs = 0;
     double Noise = 0;
     double FaultRate = 0;
     long HangupAfter = -1;
@@ -266,7 +268,14 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
         return true;
     }
     if (Line.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(Line.DelayMs));
-    Pty.WriteAll(Ans.data(), Ans.size());
+    if (Line.ByteGapMs > 0) {
+        for (size_t i = 0; i < Ans.size(); ++i) {
+            if (i) std::this_thread::sleep_for(std::chrono::milliseconds(Line.ByteGapMs));
+            Pty.WriteAll(&Ans[i], 1);
+        }
+    } else {
+        Pty.WriteAll(Ans.data(), Ans.size());
+    }
     LogLine(Line, ReqText + "ANS " + Hex(Ans.data(), Ans.size()) + (What.empty() ? "" : " " + What));
     ++Answered;
     return true;
@@ -342,6 +351,8 @@ int RunModbusSim(int argc, char **argv) {
             Line.Rng.seed(static_cast<unsigned>(N));
         } else if (Arg == "--delay-ms" && ParseLong(V, N) && N >= 0) {
             Line.DelayMs = static_cast<int>(N);
+        } else if (Arg == "--byte-gap-ms" && ParseLong(V, N) && N >= 0) {
+            Line.ByteGapMs = static_cast<int>(N);
         } else if (Arg == "--hangup-after" && ParseLong(V, N) && N >= 0) {
             Line.HangupAfter = N;
         } else if (Arg == "--noise" || Arg == "--fault-rate") {
