@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include "PackagingSupport.h"
 #include "SimProcess.h"
@@ -174,6 +176,36 @@ TEST_F(InstallTest, ManPageCoversEveryOptionAndSubcommandOfTheHelp) {
     const TRunResult Render = RunProgram({"groff", "-man", "-Tutf8", "-ww", "-z"}, Man.Out);
     EXPECT_EQ(Render.ExitCode, 0);
     EXPECT_EQ(Render.Err, "");
+}
+
+// The udev rule is only read by udev when it is installed, and udev ignores
+// what it cannot parse: check its syntax here, and that the two settings it
+// exists for are assignments (with "==" they would silently only compare).
+TEST_F(InstallTest, UdevRuleParsesAndAssignsWhatItPromises) {
+    const std::string Rules = ReadWholeFile(P("share/doc/veldra-update/60-veldra-rs485.rules"));
+    ASSERT_FALSE(Rules.empty());
+    static const std::set<std::string> Keys{"ACTION", "SUBSYSTEM", "SUBSYSTEMS", "KERNEL", "KERNELS", "DRIVER",
+                                            "DRIVERS", "ATTR", "ATTRS", "ENV", "GOTO", "LABEL", "MODE", "GROUP",
+                                            "TAG", "RUN"};
+    const std::regex Pair(R"re(^\s*([A-Z]+)(\{[A-Za-z0-9_]+\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*(,|$))re");
+    std::set<std::string> Assigned;
+    std::istringstream In(Rules);
+    std::string Line;
+    int LineNo = 0;
+    while (std::getline(In, Line)) {
+        ++LineNo;
+        if (Line.find_first_not_of(" \t") == std::string::npos || Line[Line.find_first_not_of(" \t")] == '#') continue;
+        std::string Rest = Line;
+        std::smatch M;
+        while (!Rest.empty() && Rest.find_first_not_of(" \t") != std::string::npos) {
+            ASSERT_TRUE(std::regex_search(Rest, M, Pair)) << "line " << LineNo << " does not parse at: " << Rest;
+            EXPECT_TRUE(Keys.count(M[1])) << "line " << LineNo << ": unknown key " << M[1];
+            if (M[3] == "=") Assigned.insert(M[1].str() + M[2].str() + "=" + M[4].str());
+            Rest = M.suffix();
+        }
+    }
+    for (const char *Expected : {"ENV{ID_MM_DEVICE_IGNORE}=1", "ATTR{latency_timer}=1"})
+        EXPECT_TRUE(Assigned.count(Expected)) << Expected << " is never assigned";
 }
 
 #if VELDRA_HAVE_GUI

@@ -73,8 +73,9 @@ bool PngSize(const std::string &Bytes, int &Width, int &Height) {
     return true;
 }
 
-std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo) {
-    const std::string Image(64, '\x5a');
+std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo, size_t ImageSize) {
+    std::string Image(ImageSize, '\0');
+    for (size_t i = 0; i < ImageSize; ++i) Image[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     std::string File(16, '\0');
     const uint32_t Size = static_cast<uint32_t>(Image.size());
     for (int i = 0; i < 4; ++i) File[3 + i] = static_cast<char>((Size >> (8 * i)) & 0xFF);

@@ -2,6 +2,7 @@
 // Shared pieces of the installation and package tests: the list of files an
 // installation must hold, and small file helpers.
 
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -21,8 +22,9 @@ std::string ReadWholeFile(const std::string &Path);
 // Width and height from a PNG's header; false when the bytes are no PNG.
 bool PngSize(const std::string &Bytes, int &Width, int &Height);
 
-// A valid firmware file with the 16-byte header for the given sensor ID and version.
-std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo);
+// A valid firmware file with the 16-byte header for the given sensor ID and
+// version, with an image of ImageSize bytes.
+std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo, size_t ImageSize = 64);
 
 // Lines of "a" and not of "b", for messages listing the difference of two sets.
 std::string SetDifference(const std::set<std::string> &A, const std::set<std::string> &B);
