@@ -76,6 +76,6 @@ class TSettings;
 nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
 bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr);
 
-// Builds the parser, runs the chosen command and returns the exit code.
-// Out and Err receive standard output and standard error.
+// Builds the parser, runs the chosen command on standard output and
+// standard error and returns the exit code.
 int RunCli(int argc, char **argv);
