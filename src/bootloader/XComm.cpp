@@ -229,10 +229,16 @@ bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const
                     FPause(CRebootPause);
                 else
                     std::this_thread::sleep_for(std::chrono::milliseconds(CRebootPause));
-                // Success means the sensor has left bootloader mode.
-                uint16_t Id = 0;
-                uint8_t Hi = 0, Lo = 0;
-                return !GetDeviceInfo(Id, Hi, Lo);
+                // Success means the sensor has left bootloader mode. One
+                // unanswered identification proves little on a noisy line:
+                // a sensor still in its bootloader whose answer got lost
+                // would pass for updated. Ask again; any answer is failure.
+                for (int i = 0; i < CFinalIdentAttempts; ++i) {
+                    uint16_t Id = 0;
+                    uint8_t Hi = 0, Lo = 0;
+                    if (GetDeviceInfo(Id, Hi, Lo)) return false;
+                }
+                return true;
             }
             if (Ack != PacketNo) return false;
             ++PacketNo;

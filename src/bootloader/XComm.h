@@ -47,6 +47,10 @@ constexpr uint32_t CESP32SlowTimeout = 3000;
 constexpr uint64_t CESP32SlowBytes = 2048;
 // Pause between the completion acknowledgement and the final identification.
 constexpr uint32_t CRebootPause = 2500;
+// Identification requests after that pause that must all go unanswered
+// before an upload counts as done (a lost answer must not pass for a sensor
+// that left bootloader mode).
+constexpr int CFinalIdentAttempts = 3;
 
 // Packet building and reply checking, pure functions over bytes.
 // Request with command, packet number and data (at most 250 bytes).
@@ -96,9 +100,10 @@ public:
 
     // Uploads a firmware file to the open bootloader. Hdr is what the
     // caller's ValidateFile gave; it chooses the packet size and time-outs.
-    // True only when the bootloader completed the image and no longer
-    // answers identification afterwards. Port errors (EComPort) and file
-    // errors (EFileError) reach the caller; the file is closed by then.
+    // True only when the bootloader completed the image and then leaves
+    // CFinalIdentAttempts identification requests unanswered. Port errors
+    // (EComPort) and file errors (EFileError) reach the caller; the file is
+    // closed by then.
     bool UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress);
 
     // The firmware-file check, also reachable through the class.

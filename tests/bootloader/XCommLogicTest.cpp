@@ -289,6 +289,7 @@ enum class TAnswer { Ack, Silent, Garbled, Wrong };
 struct TModelBootloader {
     uint16_t CompleteAt = 0;  // packet number answered with 0xFFFE (0: never)
     bool Stays = false;
+    int LostIdents = 0;  // identification answers lost after completion
     bool Completed = false;
     std::map<std::pair<uint16_t, int>, TAnswer> Faults;  // (packet, attempt) -> answer
     std::map<uint16_t, int> Attempts;
@@ -296,7 +297,7 @@ struct TModelBootloader {
 
     std::vector<TChunk> operator()(const TByteArray &Req) {
         if (Req[2] == 0x0C) {
-            if (Completed && !Stays) return {};
+            if (Completed && (!Stays || LostIdents-- > 0)) return {};
             return {{1, MakeReply(0x0C, {1, 0, 17})}};
         }
         if (Req[2] != 0x0D) return {};
@@ -468,6 +469,32 @@ TEST(UploadFile, EndingsOtherThanSuccess) {
         EXPECT_FALSE(F.Upload()) << R.Name;
         EXPECT_EQ(F.Model.Data.size(), R.DataRequests) << R.Name;
         EXPECT_EQ(F.L.Port->Sent.back() == KIdentRequest, R.FinalIdent) << R.Name;
+    }
+}
+
+TEST(UploadFile, FinalIdentificationOutlastsLostAnswers) {
+    const struct {
+        const char *Name;
+        bool Stays;
+        int Lost;
+        bool Ok;
+        size_t Idents;
+    } Rows[] = {
+        {"sensor left", false, 0, true, 3},
+        {"sensor stayed", true, 0, false, 1},
+        {"sensor stayed, one answer lost", true, 1, false, 2},
+        {"sensor stayed, two answers lost", true, 2, false, 3},
+    };
+    for (const auto &R : Rows) {
+        TUploadFixture F(MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
+        F.Model.CompleteAt = 10;
+        F.Model.Stays = R.Stays;
+        F.Model.LostIdents = R.Lost;
+        EXPECT_EQ(F.Upload(), R.Ok) << R.Name;
+        size_t Idents = 0;
+        for (const auto &Req : F.L.Port->Sent) Idents += Req == KIdentRequest;
+        EXPECT_EQ(Idents, R.Idents) << R.Name;
+        EXPECT_EQ(F.L.Pauses, std::vector<uint32_t>{2500}) << R.Name;
     }
 }
 
