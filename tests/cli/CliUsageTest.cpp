@@ -100,6 +100,17 @@ TEST(CliUsage, PortThatCannotBeOpenedIsExitCode3) {
     }
 }
 
+TEST(CliUsage, GlobalOptionsMayFollowTheCommand) {
+    TTempDir dir;
+    const std::string settings = WriteTestSettings(dir);
+    const TRunResult r = RunCliWith(settings, {"info", "--json", dir.File("none.cod")});
+    EXPECT_EQ(r.ExitCode, 1);
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["command"], "info");
+    EXPECT_EQ(j["ok"], false);
+    EXPECT_EQ(j["error"], dir.File("none.cod") + ": No such file or directory");
+}
+
 TEST(CliUsage, PermissionErrorTellsHowToGetAccess) {
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
     int master = -1, slave = -1;
