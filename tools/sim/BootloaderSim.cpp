@@ -103,8 +103,8 @@ const char *const CUsage =
     "  --expect FILE        compare the received image with FILE byte for byte\n"
     "                       (a mismatching image keeps the sensor in bootloader mode)\n"
     "  --stay               stay in bootloader mode after a completed upload\n"
-    "  --reenter-after MS   after leaving bootloader mode, come back after MS\n"
-    "                       (the next sensor plugged in)\n"
+    "  --reenter-after MS   after leaving bootloader mode, come back once the line\n"
+    "                       has been quiet for MS (the next sensor plugged in)\n"
     "  --seed N             seed of the random faults (default 1)\n"
     "  --lose-ack P         probability that a data packet's answer is lost\n"
     "  --corrupt-ack P      probability of an answer with a wrong CRC\n"
@@ -287,6 +287,9 @@ void TBootloaderSim::Run() {
         if (!FRx.empty() && Now - FLastByteMs > 100) FRx.clear();
         if (N <= 0) continue;
         FLastByteMs = Now;
+        // While away, requests keep the next sensor from appearing: the host
+        // is still checking that this one has gone.
+        if (!FInBootloader) FLeftAt = Now;
         if (!FInBootloader || FOpt.Silent) continue;
         const int HostBaud = FPty.HostBaud();
         if (HostBaud != FOpt.Baud) {
