@@ -64,8 +64,14 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     for (QWidget *Panel : {static_cast<QWidget *>(ui->pnlTop), static_cast<QWidget *>(ui->pnlUpdFW),
                            static_cast<QWidget *>(ui->pnlSetup), static_cast<QWidget *>(ui->pnlBottom)})
         SetRoundRegion(Panel);
-    // Last, after the window's own set-up.
-    Settings = new TSettings();
+    // Last, after the window's own set-up. A settings file that exists but
+    // cannot be read must not leave the program without settings: the
+    // defaults and an empty catalogue stand in.
+    try {
+        Settings = new TSettings();
+    } catch (const std::exception &) {
+        Settings = new TSettings(std::string());
+    }
 }
 
 TMainForm::~TMainForm()
