@@ -4,6 +4,9 @@
 #include "GuiSupport.h"
 
 #include "fwupdate/FWUpdateForm.h"
+#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
+#include "devsetup/DevSetupForm.h"
+#endif
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 #include "shell/AboutForm.h"
@@ -126,30 +129,44 @@ TEST_F(MainFormTest, EveryWayOfClosingAsksBeforeExit)
     }
 }
 
-TEST_F(MainFormTest, EachOpeningBuildsAFreshModalWizardAndFreesIt)
+TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt)
 {
+    struct TRow {
+        const char *Button;
+        std::function<bool(QWidget *)> IsKind;
+    };
+    std::vector<TRow> Rows = {
+        {"btnFWUpdate",
+         [](QWidget *W) {
+             auto *Wizard = qobject_cast<TFWUpdateForm *>(W);
+             // Fresh: no connection, first page.
+             return Wizard && !Wizard->IsConnected() && Wizard->PageIndex() == 0;
+         }},
+    };
+#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
+    Rows.push_back({"btnSetup", [](QWidget *W) { return qobject_cast<TDevSetupForm *>(W) != nullptr; }});
+#endif
     TMainForm Main;
     Main.show();
-    std::vector<QPointer<QWidget>> Seen;
-    for (int Round = 0; Round < 2; ++Round) {
-        OnModal([&](QWidget *W) {
-            auto *Wizard = qobject_cast<TFWUpdateForm *>(W);
-            EXPECT_NE(Wizard, nullptr);
-            EXPECT_EQ(W->parentWidget(), &Main);
-            EXPECT_EQ(Main.OpenToolWindow(), W);
-            if (Wizard) {
-                EXPECT_FALSE(Wizard->IsConnected());
-                EXPECT_EQ(Wizard->PageIndex(), 0);
-            }
-            Seen.emplace_back(W);
-            W->close();
-        });
-        Child<QPushButton>(&Main, "btnFWUpdate")->click();
-        EXPECT_EQ(Main.OpenToolWindow(), nullptr);
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Button);
+        std::vector<QPointer<QWidget>> Seen;
+        for (int Round = 0; Round < 2; ++Round) {
+            OnModal([&](QWidget *W) {
+                EXPECT_TRUE(R.IsKind(W));
+                EXPECT_EQ(W->parentWidget(), &Main);
+                EXPECT_EQ(Main.OpenToolWindow(), W);
+                Seen.emplace_back(W);
+                W->close();
+            });
+            Child<QPushButton>(&Main, R.Button)->click();
+            EXPECT_EQ(Main.OpenToolWindow(), nullptr);
+        }
+        ASSERT_EQ(Seen.size(), 2u);
+        EXPECT_TRUE(Seen[0].isNull());  // freed after its modal loop
+        EXPECT_TRUE(Seen[1].isNull());
     }
-    ASSERT_EQ(Seen.size(), 2u);
-    EXPECT_TRUE(Seen[0].isNull());  // freed after its modal loop
-    EXPECT_TRUE(Seen[1].isNull());
+    EXPECT_TRUE(Main.isVisible());
 }
 
 TEST_F(MainFormTest, AboutBoxShowsTitleVersionAndIcon)
