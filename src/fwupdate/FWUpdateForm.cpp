@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QWindow>
 
 namespace {
 
@@ -168,6 +169,11 @@ void TFWUpdateForm::showEvent(QShowEvent *Event)
 {
     QDialog::showEvent(Event);
     LineUpPortButtons();
+    // Moving to a screen of another scale lines them up again.
+    if (QWindow *Handle = windowHandle(); Handle && !bScreenWatched) {
+        connect(Handle, &QWindow::screenChanged, this, [this] { LineUpPortButtons(); });
+        bScreenWatched = true;
+    }
 }
 
 void TFWUpdateForm::LineUpPortButtons()

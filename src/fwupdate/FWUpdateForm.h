@@ -79,5 +79,6 @@ private:
     QString FFileName;
     // The link's port vanished while an upload ran: closed when it ends.
     bool bClosePending = false;
+    bool bScreenWatched = false;
     THotPlugWatcher *FHotPlug = nullptr;
 };
