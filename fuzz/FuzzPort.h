@@ -55,6 +55,8 @@ public:
     // own judgement of what the device sent.
     const std::vector<uint8_t> &Delivered() const { return FDelivered; }
     const std::vector<std::vector<uint8_t>> &Requests() const { return FRequests; }
+    // What Read handed out after request I.
+    const std::vector<uint8_t> &DeliveredAfter(size_t I) const { return I < FHistory.size() ? FHistory[I] : FDelivered; }
 
     bool Connected() const override { return FOpen; }
     void Open() override {
@@ -68,6 +70,7 @@ public:
     int Write(const void *Buffer, int Count) override {
         Check();
         const auto *p = static_cast<const uint8_t *>(Buffer);
+        if (!FRequests.empty()) FHistory.push_back(FDelivered);
         FRequests.emplace_back(p, p + Count);
         FDelivered.clear();
         FPending.clear();
@@ -153,4 +156,5 @@ private:
     std::deque<TPiece> FPending;
     std::vector<uint8_t> FDelivered;
     std::vector<std::vector<uint8_t>> FRequests;
+    std::vector<std::vector<uint8_t>> FHistory;
 };

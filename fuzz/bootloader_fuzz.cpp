@@ -152,14 +152,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
             });
             CheckDataRequests(*Port, Image);
             if (Ok) {
-                // Success: the last request is the identification that got
-                // no valid answer, and the one before it was acknowledged as
-                // complete.
+                // Success: the completion was acknowledged, and every
+                // identification request after the last data packet went
+                // without a valid answer.
                 const auto &Reqs = Port->Requests();
-                FUZZ_REQUIRE(Reqs.size() >= 3 && Reqs.back()[2] == CCmdIdent);
+                size_t LastData = Reqs.size();
+                for (size_t i = 0; i < Reqs.size(); ++i)
+                    if (Reqs[i][2] == CCmdData) LastData = i;
+                FUZZ_REQUIRE(LastData + CFinalIdentAttempts < Reqs.size() && Reports > 0);
                 std::vector<uint8_t> Payload;
-                FUZZ_REQUIRE(!RefBootReply(Port->Delivered(), CCmdIdent, Payload));
-                FUZZ_REQUIRE(Reqs[Reqs.size() - 2][2] == CCmdData && Reports > 0);
+                FUZZ_REQUIRE(RefBootReply(Port->DeliveredAfter(LastData), CCmdData, Payload) && Payload.size() == 2 &&
+                             Payload[0] == 0xFE && Payload[1] == 0xFF);
+                for (size_t i = LastData + 1; i < Reqs.size(); ++i) {
+                    FUZZ_REQUIRE(Reqs[i][2] == CCmdIdent || Reqs[i][2] == CCmdIdent16);
+                    FUZZ_REQUIRE(!RefBootReply(Port->DeliveredAfter(i), Reqs[i][2], Payload));
+                }
             }
             break;
         }
