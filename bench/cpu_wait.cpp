@@ -67,8 +67,14 @@ int main(int argc, char **argv) {
         }
         int Fails = 0;
         const double W0 = WallMs(), C0 = CpuMs();
-        const bool Ok = Link.UploadFile(argv[3], D, [&](int, int F, int) { Fails = F; });
-        const double Wall = WallMs() - W0 - 2500;  // without the pause after completion
+        double LastReport = W0;
+        // The data phase ends with the last report; the pause and the final
+        // identification after it are not line speed.
+        const bool Ok = Link.UploadFile(argv[3], D, [&](int, int F, int) {
+            Fails = F;
+            LastReport = WallMs();
+        });
+        const double Wall = LastReport - W0;
         Print(Ok ? "upload (done)" : "upload (failed)", Wall, CpuMs() - C0);
         std::printf("upload: %llu bytes at %d bit/s, %.0f bytes/s, %d failed attempts\n",
                     static_cast<unsigned long long>(D.FileSize), Link.BaudRate(), D.FileSize / (Wall / 1000.0), Fails);
