@@ -5,11 +5,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "serial/CustomBaud.h"
 
 namespace {
 
@@ -66,7 +69,10 @@ TSimPty::~TSimPty() { HangUp(); }
 int TSimPty::HostBaud() const {
     termios t{};
     if (FSlave < 0 || tcgetattr(FSlave, &t) != 0) return 0;
-    return SpeedToInt(cfgetospeed(&t));
+    if (int rate = SpeedToInt(cfgetospeed(&t)); rate != 0) return rate;
+    // Rates without a termios constant (14400, 56000, 128000, ...) were set
+    // through termios2; ask the same way.
+    return std::max(GetCustomBaudRate(FSlave), 0);
 }
 
 int TSimPty::HostStopBits() const {
