@@ -7,7 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/PortCheck.h"
-#include "cli/SensorIdentify.h"
+#include "modbus/SensorIdentify.h"
 #include "serial/ComPort.h"
 #include "settings/Settings.h"
 
@@ -120,13 +120,13 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
                     TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1});
                 break;
             }
-            if (master.Scan(cli::CScanProbeReg)) {
+            if (master.Scan(ScanProbeReg)) {
                 ++found;
                 // A device that answered is listed even when the port fails
                 // while it is being identified.
-                cli::TSensorIdentity id;
+                TSensorIdentity id;
                 try {
-                    id = cli::IdentifySensor(master, *Ctx.Settings);
+                    id = ReadSensorIdentity(master, *Ctx.Settings);
                 } catch (const EComPort &e) {
                     portProblem = PortProblemOf(e);
                 }

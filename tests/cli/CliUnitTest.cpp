@@ -6,7 +6,7 @@
 
 #include "cli/Console.h"
 #include "cli/Progress.h"
-#include "cli/SensorIdentify.h"
+#include "modbus/SensorIdentify.h"
 #include "cli/Trace.h"
 
 namespace {
@@ -89,7 +89,7 @@ TEST(CliIdentify, VendorText) {
         {{0x4142, 0x0043}, "AB"},
         {{}, ""},
     };
-    for (const TCase &c : cases) EXPECT_EQ(cli::VendorText(c.Regs), c.Text);
+    for (const TCase &c : cases) EXPECT_EQ(VendorTextFromRegs(c.Regs), c.Text);
 }
 
 TEST(CliIdentify, VersionRegisterIsTwoBcdBytes) {
@@ -99,7 +99,7 @@ TEST(CliIdentify, VersionRegisterIsTwoBcdBytes) {
     } cases[] = {{0x0105, 1, 5}, {0x0210, 2, 10}, {0x9999, 99, 99}, {0x1A05, -1, 5}, {0x010F, 1, -1}, {0x0000, 0, 0}};
     for (const TCase &c : cases) {
         int major = 0, minor = 0;
-        cli::VersionFromRegister(c.Reg, major, minor);
+        VersionFromRegister(c.Reg, major, minor);
         EXPECT_EQ(major, c.Major) << std::hex << c.Reg;
         EXPECT_EQ(minor, c.Minor) << std::hex << c.Reg;
     }

@@ -1,0 +1,51 @@
+#include "modbus/SensorIdentify.h"
+
+#include "settings/Settings.h"
+
+std::string VendorTextFromRegs(const TModbusRegisters &Regs) {
+    std::string Text;
+    for (uint16_t R : Regs) {
+        const char Hi = static_cast<char>(R >> 8);
+        if (Hi == 0) break;
+        Text += Hi;
+        const char Lo = static_cast<char>(R & 0xFF);
+        if (Lo == 0) break;
+        Text += Lo;
+    }
+    return Text;
+}
+
+void VersionFromRegister(uint16_t Reg, int &Major, int &Minor) {
+    auto BcdByte = [](unsigned B) {
+        const unsigned Hi = B >> 4, Lo = B & 0x0F;
+        return Hi > 9 || Lo > 9 ? -1 : static_cast<int>(Hi * 10 + Lo);
+    };
+    Major = BcdByte(Reg >> 8);
+    Minor = BcdByte(Reg & 0xFF);
+}
+
+TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, const TSettings &Catalogue) {
+    TSensorIdentity Id;
+    for (size_t I = 0; I < SensorRegMaps.size(); ++I) {
+        const TSensorRegMap &Map = SensorRegMaps[I];
+        TModbusRegisters Vendor(VendorRegCount);
+        if (!Master.ReadHoldingRegs(Map.VendorReg, Vendor)) continue;
+        if (VendorTextFromRegs(Vendor) != VendorSignature) continue;
+        Id.Identified = true;
+        Id.RegMap = static_cast<int>(I);
+        TModbusRegisters One(1);
+        if (Master.ReadHoldingRegs(Map.SensorIDReg, One)) {
+            Id.SensorID = One[0];
+            Id.DeviceCode = Catalogue.SensorIDToName(One[0]);
+        }
+        One.assign(1, 0);
+        if (Master.ReadHoldingRegs(Map.VersionReg, One)) {
+            Id.VersionRegister = One[0];
+            int Major = -1, Minor = -1;
+            VersionFromRegister(One[0], Major, Minor);
+            Id.Version = Catalogue.SensorVersionToString(Major, Minor);
+        }
+        break;
+    }
+    return Id;
+}
