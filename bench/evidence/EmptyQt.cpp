@@ -10,6 +10,7 @@ int main(int argc, char **argv) {
     QWidget W;
     W.resize(640, 480);
     W.show();
-    QTimer::singleShot(0, &App, &QCoreApplication::quit);
+    // exit(), not quit(): no close events, like the program's own hook.
+    QTimer::singleShot(0, &App, [] { QCoreApplication::exit(0); });
     return QApplication::exec();
 }

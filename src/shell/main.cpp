@@ -4,6 +4,8 @@
 #include "shell/MainForm.h"
 #include "shell/SingleInstance.h"
 
+#include <QTimer>
+
 int main(int argc, char **argv)
 {
     TApplication App(argc, argv);
@@ -15,6 +17,10 @@ int main(int argc, char **argv)
     {
         TMainForm Main;
         Main.show();
+        // For start-up measurements: end as soon as the window has been
+        // shown. exit(), not quit(): no close events, so no exit question.
+        if (qEnvironmentVariableIsSet("VELDRA_QUIT_AFTER_SHOW"))
+            QTimer::singleShot(0, &App, [] { TApplication::exit(0); });
         Result = TApplication::exec();
     }
     RemoveInstanceGuard();
