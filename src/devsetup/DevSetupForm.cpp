@@ -60,6 +60,7 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
                    Qt::WindowCloseButtonHint);
     InstallMinimizeAll(this);  // adds the minimise button
     ApplyWindowFont(this);
+    EnableEnterOnButtons(this);
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());

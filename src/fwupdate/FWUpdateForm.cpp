@@ -101,6 +101,7 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(460, 246);
     ApplyWindowFont(this);
+    EnableEnterOnButtons(this);
     InstallMinimizeAll(this);
     for (QWidget *W : {static_cast<QWidget *>(ui->pnlBand1), static_cast<QWidget *>(ui->pnlBand2),
                        static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),

@@ -15,6 +15,7 @@ TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui:
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(487, 224);
     ApplyWindowFont(this);
+    EnableEnterOnButtons(this);
 
     QFont Name = font();
     Name.setBold(true);

@@ -47,6 +47,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(491, 289);
     ApplyWindowFont(this);
+    EnableEnterOnButtons(this);
     setWindowIcon(AppIcon());
     QFont Big = ui->Label1->font();
     Big.setPixelSize(19);

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QToolButton>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
@@ -74,4 +77,34 @@ void ApplyWindowFont(QWidget *Window)
     QFont F = Window->font();
     F.setPixelSize(13);
     Window->setFont(F);
+}
+
+namespace {
+
+class TEnterClicksFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Event->type() != QEvent::KeyPress) return false;
+        const auto *Key = static_cast<QKeyEvent *>(Event);
+        if (Key->key() != Qt::Key_Return && Key->key() != Qt::Key_Enter) return false;
+        if (Key->modifiers() & ~Qt::KeypadModifier) return false;
+        auto *Button = static_cast<QToolButton *>(Watched);
+        if (Button->isEnabled()) Button->click();
+        return true;  // never falls through to the dialog's default button
+    }
+};
+
+}  // namespace
+
+void EnableEnterOnButtons(QWidget *Window)
+{
+    for (QPushButton *Button : Window->findChildren<QPushButton *>())
+        Button->setAutoDefault(true);
+    auto *Filter = new TEnterClicksFilter(Window);
+    for (QToolButton *Button : Window->findChildren<QToolButton *>())
+        Button->installEventFilter(Filter);
 }

@@ -22,3 +22,8 @@ QIcon AppIcon();
 
 // The font of every window: a sans-serif face 13 pixels high.
 void ApplyWindowFont(QWidget *Window);
+
+// Enter and Return press the focused button, as Space does: every push
+// button of the window acts on them, and tool buttons (the reload buttons)
+// get the same. A dialog's default button still answers Enter in a field.
+void EnableEnterOnButtons(QWidget *Window);
