@@ -477,12 +477,7 @@ int RunBootloaderSim(int argc, char **argv) {
         return 2;
     }
 
-    struct sigaction Sa {};
-    Sa.sa_handler = OnSignal;
-    sigemptyset(&Sa.sa_mask);
-    sigaction(SIGTERM, &Sa, nullptr);
-    sigaction(SIGINT, &Sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    InstallStopSignals(OnSignal);
 
     try {
         TSimPty Pty(Opt.Link);

@@ -410,12 +410,7 @@ int RunModbusSim(int argc, char **argv) {
         else F.BadEcho = true;
     }
 
-    struct sigaction Sa {};
-    Sa.sa_handler = OnSignal;
-    sigemptyset(&Sa.sa_mask);
-    sigaction(SIGTERM, &Sa, nullptr);
-    sigaction(SIGINT, &Sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    InstallStopSignals(OnSignal);
 
     try {
         TSimPty Pty(LinkPath);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -139,4 +140,13 @@ void TSimPty::HangUp() {
 void AnnounceReady(const TSimPty &Pty) {
     std::printf("PTY %s\n", Pty.Path().c_str());
     std::fflush(stdout);
+}
+
+void InstallStopSignals(void (*Handler)(int)) {
+    struct sigaction Sa {};
+    Sa.sa_handler = Handler;
+    sigemptyset(&Sa.sa_mask);
+    sigaction(SIGTERM, &Sa, nullptr);
+    sigaction(SIGINT, &Sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }

@@ -50,3 +50,7 @@ private:
 // Prints the path on standard output as the first line ("PTY <path>") and
 // flushes, so a parent process knows the simulator is ready.
 void AnnounceReady(const TSimPty &Pty);
+
+// SIGTERM and SIGINT call Handler (which only sets a flag the serving loop
+// checks); a host that goes away never kills the simulator with SIGPIPE.
+void InstallStopSignals(void (*Handler)(int));
