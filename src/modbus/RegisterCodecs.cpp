@@ -104,6 +104,10 @@ std::vector<uint32_t> CodePoints(const std::string &Text) {
             if ((p[i + k] & 0xC0) != 0x80) Ok = false;
             else Code = Code << 6 | (p[i + k] & 0x3F);
         }
+        // Over-long forms, surrogates and values beyond U+10FFFF are no
+        // characters: an over-long NUL would end the text inside the block.
+        static const uint32_t MinCode[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (Ok && (Code < MinCode[Len] || (Code >= 0xD800 && Code <= 0xDFFF) || Code > 0x10FFFF)) Ok = false;
         if (!Ok) {
             Out.push_back(0xFFFD);
             ++i;
