@@ -148,16 +148,23 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
     for (;;) {
         const int Waiting = FComPort->InputCount();
         if (Waiting > 0) {
-            uint8_t Byte = 0;
-            if (FComPort->Read(&Byte, 1) == 1) {
+            // Take what the reply still needs in one read, never more, so
+            // that bytes after a complete reply stay for the next purge:
+            // start byte and length until the length is known, then the rest.
+            size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
+            if (Expected != 0) Need = Expected > Reply.size() ? Expected - Reply.size() : 1;
+            uint8_t Buf[256];
+            const int Got = FComPort->Read(Buf, static_cast<int>(std::min({Need, static_cast<size_t>(Waiting), sizeof Buf})));
+            for (int i = 0; i < Got; ++i) {
+                const uint8_t Byte = Buf[i];
                 if (Trace) Raw.push_back(Byte);
                 if (Byte == CBootStart || !Reply.empty()) {
                     Reply.push_back(Byte);
                     if (Reply.size() == 2) Expected = static_cast<size_t>(Reply[1]) + 1;
                 }
-                // Noise before the start byte is dropped but counts as activity.
-                Deadline = Now() + TimeoutMs;
             }
+            // Noise before the start byte is dropped but counts as activity.
+            if (Got > 0) Deadline = Now() + TimeoutMs;
         }
         const uint64_t T = Now();
         if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
