@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -68,7 +69,7 @@ TCodFileReader::~TCodFileReader() {
     if (FFd >= 0) close(FFd);
 }
 
-size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
+size_t TCodFileReader::ReadRaw(uint8_t *Buf, size_t Count) {
     size_t Done = 0;
     while (Done < Count) {
         const ssize_t n = read(FFd, Buf + Done, Count - Done);
@@ -80,6 +81,29 @@ size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
         if (errno == EINTR) continue;
         throw EFileError(errno, "Error reading file \"" + FName + "\"");
     }
+    return Done;
+}
+
+size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
+    constexpr size_t CBlockSize = 1 << 16;
+    size_t Done = 0;
+    while (Done < Count) {
+        if (FBlockPos == FBlockLen) {
+            // Large reads bypass the block; small ones refill it.
+            if (Count - Done >= CBlockSize) {
+                Done += ReadRaw(Buf + Done, Count - Done);
+                break;
+            }
+            FBlock.resize(CBlockSize);
+            FBlockLen = ReadRaw(FBlock.data(), CBlockSize);
+            FBlockPos = 0;
+            if (FBlockLen == 0) break;
+        }
+        const size_t n = std::min(Count - Done, FBlockLen - FBlockPos);
+        std::memcpy(Buf + Done, FBlock.data() + FBlockPos, n);
+        FBlockPos += n;
+        Done += n;
+    }
     FPosition += Done;
     return Done;
 }
@@ -87,6 +111,7 @@ size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
 void TCodFileReader::Rewind() {
     if (lseek(FFd, 0, SEEK_SET) != 0) throw EFileError(errno, "Error reading file \"" + FName + "\"");
     FPosition = 0;
+    FBlockPos = FBlockLen = 0;
 }
 
 // --- ValidateFile ---------------------------------------------------------

@@ -205,6 +205,7 @@ void TComPort::Open() {
     if (ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
         throw EComPort(CError_OpenFailed, errno);
     FFd = std::move(fd);
+    FPseudoTerminal = IsPseudoTerminal(FFd.get());
     // Queue sizes and time-outs have no counterpart here: the kernel sizes
     // its own buffers, and reads never wait (O_NONBLOCK, VMIN=1, VTIME=0).
     try {
@@ -253,7 +254,7 @@ void TComPort::ApplyLineSettings(bool Opening) {
         // A pseudo-terminal has no parity: the kernel drops PARENB, and a
         // request that differs only in parity is refused with EINVAL. Take
         // the line without it there; a real UART still reports the failure.
-        if (!(err == EINVAL && IsPseudoTerminal(fd))) throw EComPort(CError_CommState, err);
+        if (!(err == EINVAL && FPseudoTerminal)) throw EComPort(CError_CommState, err);
         t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         t.c_iflag &= ~INPCK;
         if (tcsetattr(fd, TCSANOW, &t) != 0 && errno != EINVAL)
@@ -341,7 +342,7 @@ int TComPort::Write(const void *Buffer, int Count) {
     }
     // The reply time-out of the protocols starts when Write returns, so let
     // the request leave the transmitter first (instant on pseudo-terminals).
-    if (done == Count && tcdrain(FFd.get()) != 0 && IsGone(errno)) Disconnected();
+    if (done == Count && !FPseudoTerminal && tcdrain(FFd.get()) != 0 && IsGone(errno)) Disconnected();
     return done;
 }
 
@@ -386,7 +387,8 @@ void TComPort::ClearBuffer(bool Input, bool Output) {
 }
 
 bool TComPort::WaitForInput(int TimeoutMs) {
-    if (InputCount() > 0) return true;
+    if (!Connected()) throw EComPort(CError_NotOpen);
+    // poll() answers at once when bytes are already waiting.
     const long long deadline = NowMs() + std::max(TimeoutMs, 0);
     for (;;) {
         const long long left = deadline - NowMs();
@@ -398,12 +400,12 @@ bool TComPort::WaitForInput(int TimeoutMs) {
             throw EComPort(CError_ReadFailed, errno);
         }
         if (r == 0) return false;
-        if (pf.revents & POLLIN) return true;
         if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // Bytes that arrived before the hang-up are still the caller's.
             int n = 0;
             if (!(pf.revents & POLLNVAL) && ioctl(FFd.get(), FIONREAD, &n) == 0 && n > 0) return true;
             Disconnected();
         }
+        if (pf.revents & POLLIN) return true;
     }
 }

@@ -182,4 +182,5 @@ private:
     TUniqueFd FFd;
     bool FRs485 = false;
     bool FLowLatency = false;
+    bool FPseudoTerminal = false;  // no transmitter to drain, no parity
 };
