@@ -365,14 +365,21 @@ void TDevSetupForm::cbUpdDataTypeChange() {
     ui->btnUpdWrite->setEnabled(S.WriteEnabled);
 }
 
-void TDevSetupForm::btnUpdReadClick() {
+// The port and start register both Read and Write need; an error is shown
+// and nothing returned when either is missing.
+std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
     if (!CheckPortChosen())
-        return;
+        return std::nullopt;
     const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
-    if (!Start) {
+    if (!Start)
         Error("Register not specified");
+    return Start;
+}
+
+void TDevSetupForm::btnUpdReadClick() {
+    const std::optional<qlonglong> Start = CheckUpdStart();
+    if (!Start)
         return;
-    }
     ui->edUpdValueStr->clear();
     ui->edUpdValueNum->SetRealValue(std::nullopt);
 
@@ -412,13 +419,9 @@ void TDevSetupForm::btnUpdReadClick() {
 }
 
 void TDevSetupForm::btnUpdWriteClick() {
-    if (!CheckPortChosen())
+    const std::optional<qlonglong> Start = CheckUpdStart();
+    if (!Start)
         return;
-    const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
-    if (!Start) {
-        Error("Register not specified");
-        return;
-    }
     const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
     const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
     const auto Reg = static_cast<uint16_t>(*Start);

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <optional>
 // The sensor setup window: shared connection settings and three pages
 // (scan for sensors, comm setup, register check/update).
 //
@@ -66,6 +68,7 @@ private:
     bool PortChosen() const;
     // Shows "COM port not selected" and returns false when no port is chosen.
     bool CheckPortChosen() const;
+    std::optional<qlonglong> CheckUpdStart() const;
 
     std::unique_ptr<Ui::TDevSetupForm> ui;
     THotPlugWatcher *FHotPlug = nullptr;
