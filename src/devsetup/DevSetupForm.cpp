@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTreeWidgetItem>
 #include <QWindow>
 #include <array>
@@ -61,9 +62,34 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     InstallMinimizeAll(this);  // adds the minimise button
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
+    // Enter in a field presses the action its page is about. The shared
+    // connection settings, the scan list and the register value have none:
+    // a Read there would overwrite the value just typed.
+    SetEnterActions(this, {{ui->edScanFirstA, ui->btnScan},
+                           {ui->edScanLastA, ui->btnScan},
+                           {ui->edCommAddr, ui->btnCommRead},
+                           {ui->edCommBRReg, ui->btnCommRead},
+                           {ui->edCommBRVal, ui->btnCommRead},
+                           {ui->edCommPDSReg, ui->btnCommRead},
+                           {ui->edCommPDSVal, ui->btnCommRead},
+                           {ui->edCommAdrReg, ui->btnCommRead},
+                           {ui->edCommAdrVal, ui->btnCommRead},
+                           {ui->edUpdAddr, ui->btnUpdRead},
+                           {ui->edUpdStartReg, ui->btnUpdRead},
+                           {ui->cbUpdDataType, ui->btnUpdRead},
+                           {ui->edNumRegs, ui->btnUpdRead},
+                           {ui->cbUpdDataOrder, ui->btnUpdRead}});
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());
+    ui->btnStopScan->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    ui->btnStopScan->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The progress bar shows only while a scan runs (empty, it looks like a
+    // text field); its place stays so that nothing moves.
+    QSizePolicy BarPolicy = ui->pbScanProgress->sizePolicy();
+    BarPolicy.setRetainSizeWhenHidden(true);
+    ui->pbScanProgress->setSizePolicy(BarPolicy);
+    ui->pbScanProgress->hide();
     // All three tabs stay in view, as on a page control.
     ui->PageControl1->setUsesScrollButtons(false);
     QHeaderView *Header = ui->LVScan->header();
@@ -216,6 +242,7 @@ void TDevSetupForm::EndScan() {
     SetScanControlsEnabled(true);
     ui->btnStopScan->setEnabled(false);
     ui->pbScanProgress->setValue(0);
+    ui->pbScanProgress->hide();
     if (bReloadPending)
         ReloadPortList();
 }
@@ -237,16 +264,25 @@ void TDevSetupForm::btnScanClick() {
     bStopScan = false;
     ui->btnStopScan->setEnabled(true);
     ui->pbScanProgress->setValue(0);
+    ui->pbScanProgress->show();
     SetScanControlsEnabled(false);
+    // The address being probed and its row, when it has one: a port error
+    // in the middle still leaves a whole row and counts that add up.
+    bool Probing = false;
+    QTreeWidgetItem *Row = nullptr;
     try {
+        // Busy, not the hourglass: Stop stays clickable.
+        const TWaitCursor Busy(Qt::BusyCursor);
         QCoreApplication::processEvents();
         for (int A = First; A <= Last; ++A) {
             if (bStopScan || !PortChosen())
                 break;
+            Probing = true;
+            Row = nullptr;
             auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(A));
             if (Master->Open(GetSelectedPort(), Params) && Master->Scan(ScanProbeReg)) {
                 ++Found;
-                auto *Row = new QTreeWidgetItem(ui->LVScan);
+                Row = new QTreeWidgetItem(ui->LVScan);
                 Row->setText(0, QString::number(A));
                 std::string Code, Version;
                 if (!IdentifySensor(*Master, Code, Version))
@@ -255,12 +291,21 @@ void TDevSetupForm::btnScanClick() {
                 Row->setText(2, QString::fromStdString(Version));
             }
             ++Scanned;
+            Probing = false;
             ShowScanCounts(Scanned, Found);
             ui->pbScanProgress->setValue(ScanProgress(A, Last));
             QCoreApplication::processEvents();
         }
     } catch (...) {
-        // A port error ends the scan; the default handler shows it.
+        // A port error ends the scan; the default handler shows it, after
+        // the row and the counts of the address it hit are complete.
+        if (Row)
+            for (int Column = 1; Column < ui->LVScan->columnCount(); ++Column)
+                if (Row->text(Column).isEmpty())
+                    Row->setText(Column, QStringLiteral("N/A"));
+        if (Probing)
+            ++Scanned;
+        ShowScanCounts(Scanned, Found);
         EndScan();
         throw;
     }
@@ -292,6 +337,7 @@ void TDevSetupForm::btnCommReadClick() {
     if (std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); }))
         return;
 
+    const TWaitCursor Wait;
     auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
     const TPortParams Params = GetPortParams();
     for (const TCommRow &R : Rows) {
@@ -317,6 +363,7 @@ void TDevSetupForm::btnCommWriteClick() {
     if (std::none_of(Rows.begin(), Rows.end(), Complete))
         return;
 
+    std::optional<TWaitCursor> Wait(std::in_place);
     auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
     const TPortParams Params = GetPortParams();
     bool AnySaved = false;
@@ -331,6 +378,7 @@ void TDevSetupForm::btnCommWriteClick() {
             AnySaved = true;
     }
     Master.reset();
+    Wait.reset();
     if (AnySaved)
         Info("The changes will take effect after restart of the sensor.");
     else
@@ -383,6 +431,7 @@ void TDevSetupForm::btnUpdReadClick() {
     ui->edUpdValueStr->clear();
     ui->edUpdValueNum->SetRealValue(std::nullopt);
 
+    const TWaitCursor Wait;
     auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
     if (!Master->Open(GetSelectedPort(), GetPortParams()))
         return;
@@ -457,6 +506,7 @@ void TDevSetupForm::btnUpdWriteClick() {
         }
     }
 
+    std::optional<TWaitCursor> Wait(std::in_place);
     auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
     if (!Master->Open(GetSelectedPort(), GetPortParams()))
         return;
@@ -471,6 +521,7 @@ void TDevSetupForm::btnUpdWriteClick() {
                                  : Master->WriteHoldingRegs(Reg, Regs);
     }
     Master.reset();
+    Wait.reset();
     if (Saved)
         Info("Changes have been saved successfully");
     else

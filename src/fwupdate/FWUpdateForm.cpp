@@ -12,7 +12,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QWindow>
@@ -78,14 +80,6 @@ void MakeWhite(QWidget *W)
     W->setPalette(P);
 }
 
-// The hourglass while a handler runs, back to normal however it ends.
-struct TWaitCursor {
-    TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor &) = delete;
-    TWaitCursor &operator=(const TWaitCursor &) = delete;
-};
-
 }  // namespace
 
 void SetFirmwareFilePicker(TFirmwareFilePicker Picker)
@@ -102,6 +96,8 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
     setFixedSize(460, 246);
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
+    // Enter after choosing a port connects (not the reload beside it).
+    SetEnterActions(this, {{ui->cbCOMPort, ui->btnConnect}});
     InstallMinimizeAll(this);
     for (QWidget *W : {static_cast<QWidget *>(ui->pnlBand1), static_cast<QWidget *>(ui->pnlBand2),
                        static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),
@@ -245,6 +241,7 @@ void TFWUpdateForm::btnLoadFileClick()
     if (Name.isEmpty())
         return;
     FFileName = Name;
+    ShowFileName(Name);
     TCODFileData Data;
     // A file that exists but cannot be read raises; the labels then keep
     // their earlier values and the default handler shows the error.
@@ -260,6 +257,16 @@ void TFWUpdateForm::btnLoadFileClick()
         SetColoured(ui->lblFileStatus, QStringLiteral("Invalid COD file"), kRed);
         bLoaded = false;
     }
+}
+
+void TFWUpdateForm::ShowFileName(const QString &Path)
+{
+    // The file's name beside the button, cut in the middle when long; the
+    // whole path as the tooltip.
+    QLabel *Label = ui->lblFileName;
+    const QString Name = QFileInfo(Path).fileName();
+    Label->setText(Label->fontMetrics().elidedText(Name, Qt::ElideMiddle, Label->width()));
+    Label->setToolTip(QDir::toNativeSeparators(Path));
 }
 
 void TFWUpdateForm::PreparePage3()
@@ -317,6 +324,9 @@ void TFWUpdateForm::btnNextClick()
         ui->btnNext->hide();
         ui->btnUpdNextDevice->show();
         ShowPage(3);
+        // The natural next step: Enter starts on the next sensor.
+        ui->btnUpdNextDevice->setDefault(true);
+        ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
         return;
     default:
         return;
@@ -365,6 +375,7 @@ void TFWUpdateForm::UpdateFirmware()
 
     bool Ok = false;
     if (bConnected && bLoaded) {
+        const TWaitCursor Busy(Qt::BusyCursor);
         try {
             Ok = XComm->UploadFile(QFile::encodeName(FFileName).toStdString(), Hdr,
                                    [this](int Sent, int Fail, int Progress) { UpdateProgress(Sent, Fail, Progress); });
@@ -417,6 +428,9 @@ void TFWUpdateForm::btnUpdNextDeviceClick()
     ui->btnNext->show();
     ui->btnNext->setText(QStringLiteral("Next >"));
     ShowPage(0);
+    // Not Close: Enter, Enter must not end the wizard. The port is usually
+    // still chosen, so Connect is the next step.
+    ui->btnConnect->setFocus(Qt::OtherFocusReason);
 }
 
 void TFWUpdateForm::btnCloseClick()

@@ -65,6 +65,7 @@ private:
     void UpdateFirmware();
     void UpdateProgress(int PacketsSent, int PacketsFail, int Progress);
     void PreparePage3();
+    void ShowFileName(const QString &Path);
     void ShowPage(int Index);
     void LineUpPortButtons();
 

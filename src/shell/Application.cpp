@@ -20,7 +20,8 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     InitShellResources();
     setApplicationName(AppTitle());
-    setApplicationDisplayName(AppTitle());
+    // No application display name: X11 and Wayland append it to every
+    // window title (" — Veldra-Update"), and each window's title is its own.
     setWindowIcon(AppIcon());
     // Closing the main window (after its exit question) ends the program.
     setQuitOnLastWindowClosed(true);
@@ -53,7 +54,7 @@ static void ShowDefaultErrorBox(const QString &Text)
     }
     QMessageBox Box(QMessageBox::Critical, AppTitle(), Text, QMessageBox::Ok);
     Box.setDefaultButton(QMessageBox::Ok);
-    Box.exec();
+    ExecMsgBox(Box);
 }
 
 void ShowException(const std::exception &E)

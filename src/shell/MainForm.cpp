@@ -46,6 +46,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(491, 289);
+    CentreOnScreen(this);
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
     setWindowIcon(AppIcon());

@@ -1,7 +1,13 @@
 #include "shell/MsgBox.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
+#include <algorithm>
 
 namespace {
 
@@ -11,7 +17,55 @@ TMsgPresenter &Presenter()
     return P;
 }
 
+// Width of the message column: a message that fits stays on one line, a
+// longer one wraps at the upper bound.
+constexpr int kMinTextWidth = 240;
+constexpr int kMaxTextWidth = 440;
+
+// While a busy cursor is shown, a box gets the normal arrow.
+struct TArrowOverBusy {
+    bool Pushed = QGuiApplication::overrideCursor() != nullptr;
+    TArrowOverBusy()
+    {
+        if (Pushed) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~TArrowOverBusy()
+    {
+        if (Pushed) QGuiApplication::restoreOverrideCursor();
+    }
+    TArrowOverBusy(const TArrowOverBusy &) = delete;
+    TArrowOverBusy &operator=(const TArrowOverBusy &) = delete;
+};
+
 }  // namespace
+
+void WidenMsgBox(QMessageBox *Box)
+{
+    // The box takes the smallest width its layout allows, and a word-wrapped
+    // text allows next to none: without a floor the message wraps into a
+    // column a few words wide. The floor is a spacer in the message's cell.
+    auto *Grid = qobject_cast<QGridLayout *>(Box->layout());
+    QLabel *Text = Box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (!Text) Text = Box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!Grid || !Text) return;
+    const int Index = Grid->indexOf(Text);
+    if (Index < 0) return;
+    int Row = 0, Column = 0, RowSpan = 0, ColumnSpan = 0;
+    Grid->getItemPosition(Index, &Row, &Column, &RowSpan, &ColumnSpan);
+    const QFontMetrics Metrics(Text->font());
+    int Width = 0;
+    for (const QString &Line : Text->text().split(QLatin1Char('\n')))
+        Width = std::max(Width, Metrics.horizontalAdvance(Line) + Metrics.averageCharWidth());
+    Width = std::clamp(Width, kMinTextWidth, kMaxTextWidth);
+    Grid->addItem(new QSpacerItem(Width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), Row, Column);
+}
+
+int ExecMsgBox(QMessageBox &Box)
+{
+    WidenMsgBox(&Box);
+    const TArrowOverBusy Arrow;
+    return Box.exec();
+}
 
 QString AppTitle()
 {
@@ -55,6 +109,7 @@ std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, co
         Box->button(QMessageBox::No)->setText(QStringLiteral("&No"));
         break;
     }
+    WidenMsgBox(Box.get());
     return Box;
 }
 
@@ -75,6 +130,7 @@ int MsgResultFromButton(int StandardButton)
 
 int PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg)
 {
+    const TArrowOverBusy Arrow;
     if (Presenter()) {
         // Copy first: the presenter may replace itself while it runs.
         TMsgPresenter P = Presenter();

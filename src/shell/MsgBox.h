@@ -37,6 +37,11 @@ QString AppTitle();
 
 // The real box of a kind, built but not shown (the routines exec() it).
 std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, const QString &Msg);
+// Gives a built box a sensible width for its message: one line when it fits,
+// wrapped at a readable width when it is long. The routines do it.
+void WidenMsgBox(QMessageBox *Box);
+// Widens Box and shows it modally (with the arrow cursor over a busy one).
+int ExecMsgBox(QMessageBox &Box);
 // Result code of a pressed button of a box built above (1, 6 or 7).
 int MsgResultFromButton(int StandardButton);
 

@@ -1,17 +1,106 @@
 #include "shell/PortCombo.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QEvent>
+#include <QHelpEvent>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QToolTip>
 #include <QVariant>
+
+#include <algorithm>
+
+namespace {
+
+QStyleOptionComboBox ComboOption(const QComboBox *Combo)
+{
+    // What QComboBox sets up for itself (its own routine is not public).
+    QStyleOptionComboBox Opt;
+    Opt.initFrom(Combo);
+    Opt.editable = Combo->isEditable();
+    Opt.frame = Combo->hasFrame();
+    if (Combo->hasFocus() && !Opt.editable) Opt.state |= QStyle::State_Selected;
+    Opt.subControls = QStyle::SC_All;
+    Opt.currentText = Combo->currentText();
+    Opt.currentIcon = Combo->itemIcon(Combo->currentIndex());
+    Opt.iconSize = Combo->iconSize();
+    if (Combo->view()->isVisible()) Opt.state |= QStyle::State_On;
+    return Opt;
+}
+
+QString ElidedText(const QComboBox *Combo, const QStyleOptionComboBox &Opt)
+{
+    const QRect Field =
+        Combo->style()->subControlRect(QStyle::CC_ComboBox, &Opt, QStyle::SC_ComboBoxEditField, Combo);
+    // A few pixels for the style's own text margins.
+    const int Room = std::max(0, Field.width() - 4);
+    return Combo->fontMetrics().elidedText(Opt.currentText, Qt::ElideMiddle, Room);
+}
+
+// Draws the closed list with the chosen text cut in the middle, and gives
+// the whole text as the tooltip.
+class TPortComboLook : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        auto *Combo = static_cast<QComboBox *>(Watched);
+        if (Event->type() == QEvent::ToolTip) {
+            const auto *Help = static_cast<QHelpEvent *>(Event);
+            if (Combo->currentIndex() >= 0)
+                QToolTip::showText(Help->globalPos(), Combo->currentText(), Combo);
+            else
+                QToolTip::hideText();
+            return true;
+        }
+        if (Event->type() != QEvent::Paint || Combo->isEditable()) return false;
+        QStylePainter P(Combo);
+        P.setPen(Combo->palette().color(QPalette::Text));
+        QStyleOptionComboBox Opt = ComboOption(Combo);
+        P.drawComplexControl(QStyle::CC_ComboBox, Opt);
+        Opt.currentText = ElidedText(Combo, Opt);
+        P.drawControl(QStyle::CE_ComboBoxLabel, Opt);
+        return true;
+    }
+};
+
+void InstallPortComboLook(QComboBox *Combo)
+{
+    if (Combo->findChild<TPortComboLook *>(QString(), Qt::FindDirectChildrenOnly)) return;
+    Combo->installEventFilter(new TPortComboLook(Combo));
+}
+
+}  // namespace
+
+QString PortComboDisplayText(const QComboBox *Combo)
+{
+    return ElidedText(Combo, ComboOption(Combo));
+}
 
 void FillPortCombo(QComboBox *Combo)
 {
+    InstallPortComboLook(Combo);
     std::vector<TComListData> Ports;
     EnumComPorts(Ports);
     const QSignalBlocker Block(Combo);
     Combo->clear();
-    for (const TComListData &P : Ports)
-        Combo->addItem(QString::fromStdString(P.Description), QVariant::fromValue(P));
+    int Widest = 0;
+    for (const TComListData &P : Ports) {
+        const QString Text = QString::fromStdString(P.Description);
+        Combo->addItem(Text, QVariant::fromValue(P));
+        Combo->setItemData(Combo->count() - 1, Text, Qt::ToolTipRole);
+        Widest = std::max(Widest, Combo->fontMetrics().horizontalAdvance(Text));
+    }
     Combo->setCurrentIndex(-1);
+    // The open list is as wide as its longest entry (at least the list's
+    // own width), so every name shows whole there.
+    QAbstractItemView *View = Combo->view();
+    const int Margins = 4 * View->frameWidth() + View->verticalScrollBar()->sizeHint().width() + 16;
+    View->setMinimumWidth(Widest + Margins);
 }
 
 std::optional<TComListData> PortComboItem(const QComboBox *Combo, int Index)

@@ -12,8 +12,13 @@ class QComboBox;
 Q_DECLARE_METATYPE(TComListData)
 
 // Replaces the items with the ports present, sorted; no item is chosen
-// afterwards (current index -1).
+// afterwards (current index -1). A port text too long for the closed list
+// is cut in the middle there, so that the device node at its end stays in
+// view; the whole text is the tooltip and shows in the open list.
 void FillPortCombo(QComboBox *Combo);
+
+// The text the closed list shows for its chosen item.
+QString PortComboDisplayText(const QComboBox *Combo);
 
 // The port of an item, none for an index outside the list.
 std::optional<TComListData> PortComboItem(const QComboBox *Combo, int Index);

@@ -1,7 +1,12 @@
 #include "shell/WindowHelpers.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QCursor>
 #include <QFont>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -107,4 +112,84 @@ void EnableEnterOnButtons(QWidget *Window)
     auto *Filter = new TEnterClicksFilter(Window);
     for (QToolButton *Button : Window->findChildren<QToolButton *>())
         Button->installEventFilter(Filter);
+}
+
+namespace {
+
+// Watches Enter as it bubbles up from a field to the window, and the focus
+// moving within the window (to mark the action as the default button).
+class TEnterActionFilter : public QObject {
+public:
+    TEnterActionFilter(QWidget *Window, TEnterActions Actions)
+        : QObject(Window), FWindow(Window), FActions(std::move(Actions))
+    {
+        Window->installEventFilter(this);
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *Now) {
+            if (Now && Now->window() == FWindow) MarkDefault(Now);
+        });
+    }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Watched != FWindow || Event->type() != QEvent::KeyPress) return false;
+        const auto *Key = static_cast<QKeyEvent *>(Event);
+        if (Key->key() != Qt::Key_Return && Key->key() != Qt::Key_Enter) return false;
+        if (Key->modifiers() & ~Qt::KeypadModifier) return false;
+        QWidget *Focus = FWindow->focusWidget();
+        // A focused button answers Enter itself (it never gets here then).
+        if (!Focus || qobject_cast<QAbstractButton *>(Focus)) return false;
+        QPushButton *Action = ActionOf(Focus);
+        if (Action && Action->isEnabled() && Action->isVisible()) Action->click();
+        return true;  // the field's own action or nothing; no hidden default
+    }
+
+private:
+    // The action of a field or of the field that contains it (the text
+    // part of a number box).
+    QPushButton *ActionOf(QWidget *W) const
+    {
+        for (; W && W != FWindow; W = W->parentWidget())
+            for (const auto &[Field, Action] : FActions)
+                if (Field == W) return Action;
+        return nullptr;
+    }
+
+    void MarkDefault(QWidget *Now)
+    {
+        if (auto *Button = qobject_cast<QPushButton *>(Now); Button && Button->autoDefault()) return;
+        QPushButton *Action = ActionOf(Now);
+        for (QPushButton *B : FWindow->findChildren<QPushButton *>())
+            if (B != Action) B->setDefault(false);
+        if (Action) Action->setDefault(true);
+    }
+
+    QWidget *FWindow;
+    TEnterActions FActions;
+};
+
+}  // namespace
+
+void SetEnterActions(QWidget *Window, TEnterActions Actions)
+{
+    new TEnterActionFilter(Window, std::move(Actions));
+}
+
+void CentreOnScreen(QWidget *Window)
+{
+    QScreen *Screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!Screen) Screen = QGuiApplication::primaryScreen();
+    if (!Screen) return;
+    Window->setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, Window->size(), Screen->availableGeometry()));
+}
+
+TWaitCursor::TWaitCursor(Qt::CursorShape Shape)
+{
+    QGuiApplication::setOverrideCursor(QCursor(Shape));
+}
+
+TWaitCursor::~TWaitCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
 }

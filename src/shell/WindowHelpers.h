@@ -3,7 +3,12 @@
 
 #include <QIcon>
 #include <QString>
+#include <Qt>
+#include <utility>
+#include <vector>
 
+class QAbstractButton;
+class QPushButton;
 class QWidget;
 
 // Makes a panel a white card with rounded corners of 20-pixel ellipses,
@@ -27,3 +32,25 @@ void ApplyWindowFont(QWidget *Window);
 // button of the window acts on them, and tool buttons (the reload buttons)
 // get the same. A dialog's default button still answers Enter in a field.
 void EnableEnterOnButtons(QWidget *Window);
+
+// Enter in a field presses the action of the area the field belongs to
+// (Connect beside the port list, Read on the register page), never a hidden
+// default button. Each pair names a field and its action; nullptr means
+// Enter in that field presses nothing. Fields not named press nothing
+// either; a focused button still answers Enter itself. The action is also
+// shown as the default button while its field has the focus.
+using TEnterActions = std::vector<std::pair<QWidget *, QPushButton *>>;
+void SetEnterActions(QWidget *Window, TEnterActions Actions);
+
+// Places a top-level window in the middle of the screen it opens on.
+void CentreOnScreen(QWidget *Window);
+
+// The busy cursor while a transaction waits, back to the one before however
+// the scope ends. A message box shown meanwhile has the normal arrow.
+class TWaitCursor {
+public:
+    explicit TWaitCursor(Qt::CursorShape Shape = Qt::WaitCursor);
+    ~TWaitCursor();
+    TWaitCursor(const TWaitCursor &) = delete;
+    TWaitCursor &operator=(const TWaitCursor &) = delete;
+};

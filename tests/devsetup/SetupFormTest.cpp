@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QTest>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -184,6 +187,8 @@ protected:
             EXPECT_TRUE(Find<QWidget>(Name)->isEnabled()) << Name;
         EXPECT_FALSE(Find<QWidget>("btnStopScan")->isEnabled());
         EXPECT_EQ(Find<QProgressBar>("pbScanProgress")->value(), 0);
+        // Idle, the empty bar would pass for a text field: it is not shown.
+        EXPECT_TRUE(Find<QProgressBar>("pbScanProgress")->isHidden());
     }
 
     static void SaveShot(QWidget *W, const char *Name) {
@@ -260,7 +265,9 @@ TEST_F(SetupFormTest, OpensWithDefaults) {
         EXPECT_TRUE(Num(Name)->IsEmpty()) << Name;
     EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 0, found: 0");
     EXPECT_FALSE(Find<QWidget>("btnStopScan")->isEnabled());
-    EXPECT_EQ(Find<QToolButton>("btnStopScan")->text(), "X");
+    // The stop button says what it does, with an icon.
+    EXPECT_EQ(Find<QToolButton>("btnStopScan")->text(), "Stop");
+    EXPECT_FALSE(Find<QToolButton>("btnStopScan")->icon().isNull());
     EXPECT_EQ(Find<QToolButton>("btnStopScan")->toolTip(), "Stop scan");
     auto *LV = Find<QTreeWidget>("LVScan");
     ASSERT_EQ(LV->columnCount(), 3);
@@ -489,6 +496,34 @@ TEST_F(SetupFormTest, HotPlugReloadDuringAScanWaitsForItsEnd) {
     auto *Combo = Find<QComboBox>("cbCOMPort");
     EXPECT_EQ(Combo->count(), 2);
     EXPECT_EQ(Combo->currentText(), SimPortText);
+    ExpectIdle();
+}
+
+// A port error in the middle of a device's identification: its row is
+// finished and the counts add up before the message comes.
+TEST_F(SetupFormTest, PortErrorDuringIdentificationLeavesAWholeRowAndTrueCounts) {
+    // Address 1 takes four requests (probe, vendor text, ID, version); the
+    // line answers the probe of address 2 and hangs up at its vendor read.
+    StartSim({"--hangup-after", "5"});
+    OpenForm();
+    std::vector<std::vector<QString>> RowsAtMessage;
+    QString CountsAtMessage;
+    SetMsgPresenter([&](TMsgKind Kind, const QString &Title, const QString &Text) {
+        Msgs.push_back({Kind, Title, Text});
+        RowsAtMessage = ScanRows();
+        CountsAtMessage = Find<QLabel>("lblFound")->text();
+        return kMsgOk;
+    });
+    RunScan(1, 10);
+    ExpectOneMsg(TMsgKind::Error, "Port Disconnected.");
+    const std::vector<std::vector<QString>> Expected{
+        {"1", "7 (0x00000007) Probe A", "1.05"},
+        {"2", "N/A", "N/A"},
+    };
+    EXPECT_EQ(RowsAtMessage, Expected);
+    EXPECT_EQ(CountsAtMessage, "Scanned: 2, found: 2");
+    EXPECT_EQ(ScanRows(), Expected);
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 2, found: 2");
     ExpectIdle();
 }
 
@@ -791,6 +826,97 @@ TEST_F(SetupFormTest, ScreenshotsOfThePages) {
         QApplication::processEvents();
         SaveShot(Form.get(), Files[i]);
     }
+}
+
+// Enter in a field presses the action of its page, never a hidden default
+// (the reload button, Scan from another page, Close).
+TEST_F(SetupFormTest, EnterInAFieldPressesTheActionOfItsPage) {
+    OpenForm(false);
+    Form->activateWindow();
+    struct TRow {
+        int Page;
+        const char *Field;
+        const char *Pressed;  // "" for nothing
+    };
+    const TRow Rows[] = {
+        {0, "cbCOMPort", ""},         {0, "cbBitrate", ""},          {0, "edTimeout", ""},
+        {0, "edScanFirstA", "btnScan"}, {0, "edScanLastA", "btnScan"}, {0, "LVScan", ""},
+        {1, "edCommAddr", "btnCommRead"}, {1, "edCommBRReg", "btnCommRead"},
+        {1, "edCommAdrVal", "btnCommRead"},
+        {2, "edUpdAddr", "btnUpdRead"}, {2, "edUpdStartReg", "btnUpdRead"},
+        {2, "cbUpdDataType", "btnUpdRead"}, {2, "cbUpdDataOrder", "btnUpdRead"},
+        {2, "edUpdValueNum", ""},  // a Read would overwrite the value typed
+    };
+    std::string Pressed;
+    for (QPushButton *B : Form->findChildren<QPushButton *>())
+        QObject::connect(B, &QPushButton::clicked, [&Pressed, B] { Pressed = B->objectName().toStdString(); });
+    QObject::connect(Find<QToolButton>("btnReload"), &QToolButton::clicked, [&] { Pressed = "btnReload"; });
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Field);
+        Find<QTabWidget>("PageControl1")->setCurrentIndex(R.Page);
+        QWidget *Field = Find<QWidget>(R.Field);
+        Field->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        Pressed.clear();
+        Msgs.clear();
+        QTest::keyClick(Field, Qt::Key_Return);
+        EXPECT_EQ(Pressed, R.Pressed);
+        EXPECT_TRUE(Form->isVisible());
+    }
+}
+
+// The busy cursor while transactions wait; the arrow over a message box;
+// nothing left behind on any way out.
+TEST_F(SetupFormTest, BusyCursorWhileTransactionsWaitAndRestoredAfterwards) {
+    StartSim();
+    OpenForm();
+    std::vector<Qt::CursorShape> AtMessage;
+    SetMsgPresenter([&](TMsgKind Kind, const QString &Title, const QString &Text) {
+        Msgs.push_back({Kind, Title, Text});
+        const QCursor *C = QGuiApplication::overrideCursor();
+        AtMessage.push_back(C ? C->shape() : Qt::ArrowCursor);
+        return kMsgOk;
+    });
+    auto Shape = [] {
+        const QCursor *C = QGuiApplication::overrideCursor();
+        return C ? C->shape() : Qt::ArrowCursor;
+    };
+
+    // The scan: busy (Stop stays clickable) while it runs.
+    std::vector<Qt::CursorShape> During;
+    bool BarShown = true;
+    RunScan(1, 2, [&] {
+        During.push_back(Shape());
+        BarShown &= Find<QProgressBar>("pbScanProgress")->isVisible();
+    });
+    ASSERT_FALSE(During.empty());
+    EXPECT_EQ(During.front(), Qt::BusyCursor);
+    EXPECT_TRUE(BarShown);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // Register read that fails in the middle: its box has the arrow on top
+    // of the hourglass, and the hourglass goes afterwards.
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(2);
+    Find<QSpinBox>("edUpdAddr")->setValue(9);  // nobody there
+    Num("edUpdStartReg")->SetWholeValue(1);
+    Find<QSpinBox>("edTimeout")->setValue(100);
+    Click("btnUpdRead");
+    ExpectOneMsg(TMsgKind::Error, "Error reading data.");
+    ASSERT_EQ(AtMessage.size(), 1u);
+    EXPECT_EQ(AtMessage[0], Qt::ArrowCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // The comm page's write, with its box after the transactions.
+    Msgs.clear();
+    AtMessage.clear();
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    Find<QSpinBox>("edCommAddr")->setValue(9);
+    Num("edCommBRReg")->SetWholeValue(56);
+    Num("edCommBRVal")->SetWholeValue(9600);
+    Click("btnCommWrite");
+    ExpectOneMsg(TMsgKind::Error, "Error writing data.");
+    EXPECT_EQ(AtMessage, std::vector<Qt::CursorShape>{Qt::ArrowCursor});
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

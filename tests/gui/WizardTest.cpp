@@ -11,13 +11,18 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
+#include "shell/PortCombo.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QTest>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
+#include <optional>
 
 namespace {
 
@@ -509,6 +514,141 @@ TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication)
     EXPECT_TRUE(Owner.isMinimized());
     EXPECT_TRUE(Form->isMinimized());
     Form.reset();
+}
+
+// After an upload Enter goes on with the next sensor, and after that with
+// Connect: never Close, which would end the wizard on a second Enter.
+TEST_F(WizardTest, FocusFollowsTheNextStepAfterAnUpload)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
+    Open();
+    Form->activateWindow();
+    ReachUploadPage(Port, File);
+    B("btnNext")->setFocus();
+    QTest::keyClick(B("btnNext"), Qt::Key_Return);  // "Update"
+    ASSERT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(Form->focusWidget(), B("btnUpdNextDevice"));
+    EXPECT_TRUE(B("btnUpdNextDevice")->isDefault());
+
+    QTest::keyClick(Form->focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Form->PageIndex(), 0);
+    EXPECT_EQ(Form->focusWidget(), B("btnConnect"));
+    QTest::keyClick(Form->focusWidget(), Qt::Key_Return);  // connects again
+    EXPECT_TRUE(Form->isVisible());
+}
+
+// Enter in the port list connects; the reload button beside it is no
+// hidden default.
+TEST_F(WizardTest, EnterInThePortListConnects)
+{
+    const std::string Port = AddSim({"--sensor-id", "17"});
+    Open();
+    Form->activateWindow();
+    int Reloads = 0;
+    QObject::connect(B("btnReload"), &QPushButton::clicked, [&] { ++Reloads; });
+    Choose(Port);
+    Combo()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(Combo(), Qt::Key_Return);
+    EXPECT_TRUE(Form->IsConnected());
+    EXPECT_EQ(Reloads, 0);
+    EXPECT_TRUE(B("btnConnect")->isDefault() || !Form->isActiveWindow());
+    EXPECT_TRUE(Msgs.Take().empty());
+}
+
+// A port text wider than the list is cut in the middle, so that the device
+// node stays in view; the tooltip and the open list have it whole.
+TEST_F(WizardTest, LongPortNamesKeepTheirDeviceNodeInView)
+{
+    const QString Long = QStringLiteral("CP2102N USB to UART Bridge Controller (/dev/ttyUSB0)");
+    const QString Short = QStringLiteral("Simulated (/dev/ttyS9)");
+    Ports = {{"/dev/ttyUSB0", Long.toStdString()}, {"/dev/ttyS9", Short.toStdString()}};
+    Open();
+    QComboBox *C = Combo();
+    const QFontMetrics Metrics = C->fontMetrics();
+    ASSERT_GT(Metrics.horizontalAdvance(Long), C->width()) << "the fixture is no longer too long";
+    for (int I = 0; I < C->count(); ++I)
+        EXPECT_EQ(C->itemData(I, Qt::ToolTipRole).toString(), C->itemText(I));
+    EXPECT_GE(C->view()->minimumWidth(), Metrics.horizontalAdvance(Long));
+
+    C->setCurrentIndex(C->findText(Long));
+    const QString Shown = PortComboDisplayText(C);
+    EXPECT_TRUE(Shown.endsWith(QStringLiteral("(/dev/ttyUSB0)"))) << Shown.toStdString();
+    EXPECT_TRUE(Shown.startsWith(QStringLiteral("CP2102N"))) << Shown.toStdString();
+    EXPECT_TRUE(Shown.contains(QChar(0x2026))) << Shown.toStdString();
+    EXPECT_LT(Metrics.horizontalAdvance(Shown), C->width());
+
+    C->setCurrentIndex(C->findText(Short));
+    EXPECT_EQ(PortComboDisplayText(C), Short);  // what fits is not cut
+}
+
+TEST_F(WizardTest, FilePageNamesTheLoadedFile)
+{
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
+    Open();
+    Connect(Port);
+    B("btnNext")->click();
+    EXPECT_TRUE(L("lblFileName")->text().isEmpty());
+
+    const std::string Good = WriteCod("sensor-17_v2.06.cod", 17, 2, 6);
+    Load(Good);
+    EXPECT_EQ(L("lblFileName")->text(), QStringLiteral("sensor-17_v2.06.cod"));
+    EXPECT_EQ(L("lblFileName")->toolTip(), QString::fromStdString(Good));
+    EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("2.06"));
+
+    // A name too long for the page keeps its start and its end.
+    const std::string Long = WriteCod(std::string(60, 'a') + "-final-build.cod", 17, 2, 7);
+    Load(Long);
+    const QString Shown = L("lblFileName")->text();
+    EXPECT_TRUE(Shown.endsWith(QStringLiteral("final-build.cod"))) << Shown.toStdString();
+    EXPECT_TRUE(Shown.contains(QChar(0x2026))) << Shown.toStdString();
+    EXPECT_LE(L("lblFileName")->fontMetrics().horizontalAdvance(Shown), L("lblFileName")->width());
+    EXPECT_EQ(L("lblFileName")->toolTip(), QString::fromStdString(Long));
+
+    // An invalid file is named too, beside its status.
+    const std::string Broken = Dir.Write("broken.cod", "not a firmware file");
+    Load(Broken);
+    EXPECT_EQ(L("lblFileName")->text(), QStringLiteral("broken.cod"));
+    EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Invalid COD file"));
+}
+
+// The busy cursor while the link waits, the normal one afterwards.
+TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    std::vector<Qt::CursorShape> During;
+    QTimer Watch;
+    QObject::connect(&Watch, &QTimer::timeout, [&] {
+        const QCursor *C = QGuiApplication::overrideCursor();
+        During.push_back(C ? C->shape() : Qt::ArrowCursor);
+    });
+    Watch.start(0);
+    B("btnNext")->click();
+    Watch.stop();
+    ASSERT_FALSE(During.empty());
+    EXPECT_EQ(During.front(), Qt::BusyCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // A failed Connect shows its box with the normal arrow, and restores.
+    Ports.push_back({Dir.File("ttyNONE"), "Nothing there"});
+    B("btnUpdNextDevice")->click();
+    B("btnReload")->click();
+    std::optional<Qt::CursorShape> AtBox;
+    SetMsgPresenter([&](TMsgKind, const QString &, const QString &) {
+        const QCursor *C = QGuiApplication::overrideCursor();
+        AtBox = C ? C->shape() : Qt::ArrowCursor;
+        return kMsgOk;
+    });
+    Combo()->setCurrentIndex(Combo()->findText(QStringLiteral("Nothing there")));
+    emit Combo()->activated(Combo()->currentIndex());
+    B("btnConnect")->click();
+    EXPECT_EQ(AtBox, std::optional<Qt::CursorShape>(Qt::ArrowCursor));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace
