@@ -23,8 +23,10 @@
 
 namespace {
 
-void Error(const char *Msg) { ShowErrorMsg(AppTitle(), QString::fromLatin1(Msg)); }
-void Info(const char *Msg) { ShowInfoMsg(AppTitle(), QString::fromLatin1(Msg)); }
+// Messages are given as source texts (marked with QT_TR_NOOP) and shown in
+// the user's language.
+void Error(const char *Msg) { ShowErrorMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
+void Info(const char *Msg) { ShowInfoMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
 
 // How the register page sets itself up for a data type.
 struct TDataTypeSetup {
@@ -82,6 +84,11 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());
+    // The parity list shows the names in the user's language; the port is
+    // set from the English ones.
+    static const char *const ParityNames[] = {"None", "Even", "Odd"};
+    for (int I = 0; I < ui->cbParity->count() && I < 3; ++I)
+        ui->cbParity->setItemData(I, QString::fromLatin1(ParityNames[I]));
     ui->btnStopScan->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
     ui->btnStopScan->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     // The progress bar shows only while a scan runs (empty, it looks like a
@@ -207,7 +214,7 @@ bool TDevSetupForm::PortChosen() const { return SelectedPort(ui->cbCOMPort).has_
 bool TDevSetupForm::CheckPortChosen() const {
     if (PortChosen())
         return true;
-    Error("COM port not selected");
+    Error(QT_TR_NOOP("COM port not selected"));
     return false;
 }
 
@@ -219,7 +226,7 @@ std::string TDevSetupForm::GetSelectedPort() const {
 TPortParams TDevSetupForm::GetPortParams() const {
     TPortParams P;
     P.BaudRate = BaudRateFromText(ui->cbBitrate->currentText().toStdString());
-    P.ParityBits = ParityFromText(ui->cbParity->currentText().toStdString());
+    P.ParityBits = ParityFromText(ui->cbParity->currentData().toString().toStdString());
     P.StopBits = StopBitsFromText(ui->cbStopBits->currentText().toStdString());
     P.Timeout = ui->edTimeout->value();
     return P;
@@ -228,7 +235,7 @@ TPortParams TDevSetupForm::GetPortParams() const {
 // ---- Scan page ---------------------------------------------------------
 
 void TDevSetupForm::ShowScanCounts(int Scanned, int Found) {
-    ui->lblFound->setText(QStringLiteral("Scanned: %1, found: %2").arg(Scanned).arg(Found));
+    ui->lblFound->setText(tr("Scanned: %1, found: %2").arg(Scanned).arg(Found));
 }
 
 void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
@@ -256,7 +263,7 @@ void TDevSetupForm::btnScanClick() {
     const int First = ui->edScanFirstA->value();
     const int Last = ui->edScanLastA->value();
     if (First > Last) {
-        Error("Invalid addresses");
+        Error(QT_TR_NOOP("Invalid addresses"));
         return;
     }
     const TPortParams Params = GetPortParams();
@@ -287,8 +294,8 @@ void TDevSetupForm::btnScanClick() {
                 std::string Code, Version;
                 if (!IdentifySensor(*Master, Code, Version))
                     Code = Version = "N/A";
-                Row->setText(1, QString::fromStdString(Code));
-                Row->setText(2, QString::fromStdString(Version));
+                Row->setText(1, CatalogueText(Code));
+                Row->setText(2, CatalogueText(Version));
             }
             ++Scanned;
             Probing = false;
@@ -302,7 +309,7 @@ void TDevSetupForm::btnScanClick() {
         if (Row)
             for (int Column = 1; Column < ui->LVScan->columnCount(); ++Column)
                 if (Row->text(Column).isEmpty())
-                    Row->setText(Column, QStringLiteral("N/A"));
+                    Row->setText(Column, CatalogueText("N/A"));
         if (Probing)
             ++Scanned;
         ShowScanCounts(Scanned, Found);
@@ -380,9 +387,9 @@ void TDevSetupForm::btnCommWriteClick() {
     Master.reset();
     Wait.reset();
     if (AnySaved)
-        Info("The changes will take effect after restart of the sensor.");
+        Info(QT_TR_NOOP("The changes will take effect after restart of the sensor."));
     else
-        Error("Error writing data.");
+        Error(QT_TR_NOOP("Error writing data."));
 }
 
 // ---- Register check/update page ----------------------------------------
@@ -420,7 +427,7 @@ std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
         return std::nullopt;
     const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
     if (!Start)
-        Error("Register not specified");
+        Error(QT_TR_NOOP("Register not specified"));
     return Start;
 }
 
@@ -443,7 +450,7 @@ void TDevSetupForm::btnUpdReadClick() {
     if (Type == rdtBit) {
         TModbusBits Bits(Count);
         if (!Master->ReadDiscreteInputs(Reg, Bits)) {
-            Error("Error reading data.");
+            Error(QT_TR_NOOP("Error reading data."));
             return;
         }
         ui->edUpdValueStr->setText(QString::fromStdString(FormatBits(Bits)));
@@ -452,7 +459,7 @@ void TDevSetupForm::btnUpdReadClick() {
 
     TModbusRegisters Regs(Count);
     if (!Master->ReadHoldingRegs(Reg, Regs)) {
-        Error("Error reading data.");
+        Error(QT_TR_NOOP("Error reading data."));
         return;
     }
     if (Type == rdtString) {
@@ -461,7 +468,7 @@ void TDevSetupForm::btnUpdReadClick() {
     }
     double Value = 0;
     if (!DecodeRegisters(Type, Order, Regs, Value)) {
-        Error("Invalid BCD value read");
+        Error(QT_TR_NOOP("Invalid BCD value read"));
         return;
     }
     ui->edUpdValueNum->SetRealValue(Value);
@@ -490,18 +497,18 @@ void TDevSetupForm::btnUpdWriteClick() {
         Stripped = Stripped.mid(B, E - B);
         ui->edUpdValueStr->setText(Stripped);
         if (Stripped.isEmpty()) {
-            Error("Value not specified");
+            Error(QT_TR_NOOP("Value not specified"));
             return;
         }
         Text = Stripped.toStdString();
         if (TextRegisterCount(Text) > Count) {
-            Error("Insufficient number of registers");
+            Error(QT_TR_NOOP("Insufficient number of registers"));
             return;
         }
     } else {
         Number = ui->edUpdValueNum->RealValue();
         if (!Number) {
-            Error("Value not specified");
+            Error(QT_TR_NOOP("Value not specified"));
             return;
         }
     }
@@ -523,7 +530,7 @@ void TDevSetupForm::btnUpdWriteClick() {
     Master.reset();
     Wait.reset();
     if (Saved)
-        Info("Changes have been saved successfully");
+        Info(QT_TR_NOOP("Changes have been saved successfully"));
     else
-        Error("Error writing data.");
+        Error(QT_TR_NOOP("Error writing data."));
 }

@@ -23,7 +23,11 @@ namespace {
 
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
-const QString kNA = QStringLiteral("N/A");
+
+QString NA()
+{
+    return TFWUpdateForm::tr("N/A");
+}
 
 TFirmwareFilePicker &FilePicker()
 {
@@ -41,7 +45,7 @@ QString PickFirmwareFile(QWidget *Parent)
     Dialog.setAcceptMode(QFileDialog::AcceptOpen);
     Dialog.setFileMode(QFileDialog::ExistingFile);
     Dialog.setDefaultSuffix(QStringLiteral("cod"));
-    Dialog.setNameFilter(QStringLiteral("Firmware (*.cod)"));
+    Dialog.setNameFilter(TFWUpdateForm::tr("Firmware") + QStringLiteral(" (*.cod)"));
     if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
         return {};
     return Dialog.selectedFiles().constFirst();
@@ -56,12 +60,12 @@ const TSettings &Catalogue()
 
 QString SensorName(int ID)
 {
-    return QString::fromStdString(Catalogue().SensorIDToName(ID));
+    return CatalogueText(Catalogue().SensorIDToName(ID));
 }
 
 QString VersionText(const TSensorVersion &V)
 {
-    return QString::fromStdString(Catalogue().SensorVersionToString(V.Hi, V.Lo));
+    return CatalogueText(Catalogue().SensorVersionToString(V.Hi, V.Lo));
 }
 
 void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour)
@@ -184,7 +188,7 @@ void TFWUpdateForm::btnConnectClick()
 {
     const auto Port = SelectedPort(ui->cbCOMPort);
     if (!Port) {
-        ShowErrorMsg(AppTitle(), QStringLiteral("COM port not selected"));
+        ShowErrorMsg(AppTitle(), tr("COM port not selected"));
         return;
     }
     bool Ok = false;
@@ -199,7 +203,7 @@ void TFWUpdateForm::btnConnectClick()
     } else {
         // No stale "connected" state survives a failed attempt.
         Disconnect();
-        ShowErrorMsg(AppTitle(), QStringLiteral("Unable to find sensor or sensor is not in bootloader mode"));
+        ShowErrorMsg(AppTitle(), tr("Unable to find sensor or sensor is not in bootloader mode"));
     }
 }
 
@@ -225,8 +229,8 @@ void TFWUpdateForm::Disconnect()
     else
         XComm->Close();
     bConnected = false;
-    ui->lblSensorID->setText(kNA);
-    ui->lblSensorVersion->setText(kNA);
+    ui->lblSensorID->setText(NA());
+    ui->lblSensorVersion->setText(NA());
 }
 
 void TFWUpdateForm::ReloadPortList()
@@ -249,12 +253,12 @@ void TFWUpdateForm::btnLoadFileClick()
         Hdr = Data;
         ui->lblFileID->setText(SensorName(Hdr.DeviceID));
         ui->lblFileVersion->setText(VersionText(Hdr.Version));
-        SetColoured(ui->lblFileStatus, QStringLiteral("Loaded"), kGreen);
+        SetColoured(ui->lblFileStatus, tr("Loaded"), kGreen);
         bLoaded = true;
     } else {
-        ui->lblFileID->setText(kNA);
-        ui->lblFileVersion->setText(kNA);
-        SetColoured(ui->lblFileStatus, QStringLiteral("Invalid COD file"), kRed);
+        ui->lblFileID->setText(NA());
+        ui->lblFileVersion->setText(NA());
+        SetColoured(ui->lblFileStatus, tr("Invalid COD file"), kRed);
         bLoaded = false;
     }
 }
@@ -271,10 +275,10 @@ void TFWUpdateForm::ShowFileName(const QString &Path)
 
 void TFWUpdateForm::PreparePage3()
 {
-    ui->lblUpdatingPage->setText(QStringLiteral("Please click the \"Update\" button to upload the firmware"));
+    ui->lblUpdatingPage->setText(tr("Please click the \"Update\" button to upload the firmware"));
     ui->ProgressBar1->setValue(0);
     ui->lblPercent->setText(QStringLiteral("%1%").arg(0));
-    ui->btnNext->setText(QStringLiteral("Update"));
+    ui->btnNext->setText(tr("Update"));
     ui->lblPacketsSent->setText(QStringLiteral("0"));
     ui->lblPacketsFailed->setText(QStringLiteral("0"));
     ui->pnlValidating->hide();
@@ -286,7 +290,7 @@ void TFWUpdateForm::btnNextClick()
     switch (PageIndex()) {
     case 0:
         if (!bConnected) {
-            ShowErrorMsg(AppTitle(), QStringLiteral("Sensor connection not established"));
+            ShowErrorMsg(AppTitle(), tr("Sensor connection not established"));
             return;
         }
         ui->btnPrev->setEnabled(true);
@@ -294,24 +298,24 @@ void TFWUpdateForm::btnNextClick()
         return;
     case 1: {
         if (!bLoaded) {
-            ShowErrorMsg(AppTitle(), QStringLiteral("Firmware file not loaded"));
+            ShowErrorMsg(AppTitle(), tr("Firmware file not loaded"));
             return;
         }
         if (Hdr.DeviceID != XComm->SensorID()) {
-            ShowErrorMsg(AppTitle(), QStringLiteral("The selected firmware does not match the connected device"));
+            ShowErrorMsg(AppTitle(), tr("The selected firmware does not match the connected device"));
             return;
         }
         const TSensorVersion S = XComm->Version();
         const TSensorVersion F = Hdr.Version;
         if (S.Hi > F.Hi || (S.Hi == F.Hi && S.Lo > F.Lo)) {
-            if (AskYesNo(AppTitle(), QStringLiteral("The firmware version selected is older than the sensor "
-                                                    "version. Do you want to proceed with the update?"))
+            if (AskYesNo(AppTitle(), tr("The firmware version selected is older than the sensor "
+                                        "version. Do you want to proceed with the update?"))
                 != kMsgYes)
                 return;
         }
         if (S.Hi == F.Hi && S.Lo == F.Lo) {
-            if (AskYesNo(AppTitle(), QStringLiteral("The firmware version selected is the same as the sensor "
-                                                    "version. Do you want to proceed with the update?"))
+            if (AskYesNo(AppTitle(), tr("The firmware version selected is the same as the sensor "
+                                        "version. Do you want to proceed with the update?"))
                 != kMsgYes)
                 return;
         }
@@ -337,7 +341,7 @@ void TFWUpdateForm::btnPrevClick()
 {
     switch (PageIndex()) {
     case 2:
-        ui->btnNext->setText(QStringLiteral("Next >"));
+        ui->btnNext->setText(tr("Next >"));
         ShowPage(1);
         return;
     case 1:
@@ -352,7 +356,7 @@ void TFWUpdateForm::btnPrevClick()
 void TFWUpdateForm::UpdateFirmware()
 {
     bUpdating = true;
-    ui->lblUpdatingPage->setText(QStringLiteral("Updating..."));
+    ui->lblUpdatingPage->setText(tr("Updating..."));
     ui->btnClose->setEnabled(false);
     ui->btnPrev->setEnabled(false);
     ui->btnNext->setEnabled(false);
@@ -386,10 +390,10 @@ void TFWUpdateForm::UpdateFirmware()
         }
     }
     if (Ok) {
-        SetColoured(ui->lblStatus, QStringLiteral("Firmware update successful"), kGreen);
+        SetColoured(ui->lblStatus, tr("Firmware update successful"), kGreen);
         ui->lblStatusMsg->hide();
     } else {
-        SetColoured(ui->lblStatus, QStringLiteral("Sensor update failed"), kRed);
+        SetColoured(ui->lblStatus, tr("Sensor update failed"), kRed);
         ui->lblStatusMsg->show();
     }
 }
@@ -420,13 +424,13 @@ void TFWUpdateForm::btnUpdNextDeviceClick()
 {
     XComm->Close();
     bConnected = bUpdating = bFinished = false;
-    ui->lblSensorID->setText(kNA);
-    ui->lblSensorVersion->setText(kNA);
+    ui->lblSensorID->setText(NA());
+    ui->lblSensorVersion->setText(NA());
     ui->btnUpdNextDevice->hide();
     ui->btnPrev->show();
     ui->btnPrev->setEnabled(false);
     ui->btnNext->show();
-    ui->btnNext->setText(QStringLiteral("Next >"));
+    ui->btnNext->setText(tr("Next >"));
     ShowPage(0);
     // Not Close: Enter, Enter must not end the wizard. The port is usually
     // still chosen, so Connect is the next step.

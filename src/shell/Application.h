@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <utility>
 
@@ -42,6 +43,19 @@ bool RunGuarded(F &&Handler)
     }
     return false;
 }
+
+// The languages for the windows' texts, most wanted first, by the rules
+// gettext follows: a messages locale (LC_ALL, LC_MESSAGES, LANG) of C or
+// POSIX means English whatever LANGUAGE says; otherwise the entries of
+// LANGUAGE, then the messages locale. English is the source language, so an
+// English entry ends the list.
+QStringList UiLanguages();
+
+// Installs the translation of the first of UiLanguages() that has one (and
+// Qt's own, for its dialogues); none leaves the English texts. Called again,
+// it replaces what it installed before. TApplication calls it at start.
+// Returns the language installed, empty for English.
+QString InstallTranslations();
 
 // Registers the shell's Qt resources (icons, banner); TApplication does it,
 // tests that build windows without TApplication call it themselves.

@@ -95,7 +95,7 @@ void TMainForm::closeEvent(QCloseEvent *Event)
 
 void TMainForm::FormCloseQuery(bool &CanClose)
 {
-    CanClose = AskYesNo(AppTitle(), QStringLiteral("Are you sure you want to exit?")) == kMsgYes;
+    CanClose = AskYesNo(AppTitle(), tr("Are you sure you want to exit?")) == kMsgYes;
 }
 
 void TMainForm::btnExitClick()

@@ -1,5 +1,6 @@
 #include "shell/MsgBox.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -89,24 +90,26 @@ std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, co
     Box->setInformativeText(Msg);
     switch (Kind) {
     case TMsgKind::Error:
-        Box->setWindowTitle(QStringLiteral("Error"));
+        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Error"));
         Box->setIcon(QMessageBox::Critical);
         Box->setStandardButtons(QMessageBox::Ok);
         Box->setDefaultButton(QMessageBox::Ok);
+        Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
         break;
     case TMsgKind::Info:
-        Box->setWindowTitle(QStringLiteral("Information"));
+        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Information"));
         Box->setIcon(QMessageBox::Information);
         Box->setStandardButtons(QMessageBox::Ok);
         Box->setDefaultButton(QMessageBox::Ok);
+        Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
         break;
     case TMsgKind::YesNo:
-        Box->setWindowTitle(QStringLiteral("Confirm"));
+        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Confirm"));
         Box->setIcon(QMessageBox::Warning);
         Box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         Box->setDefaultButton(QMessageBox::Yes);
-        Box->button(QMessageBox::Yes)->setText(QStringLiteral("&Yes"));
-        Box->button(QMessageBox::No)->setText(QStringLiteral("&No"));
+        Box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("MsgBox", "&Yes"));
+        Box->button(QMessageBox::No)->setText(QCoreApplication::translate("MsgBox", "&No"));
         break;
     }
     WidenMsgBox(Box.get());

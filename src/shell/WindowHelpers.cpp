@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QFont>
 #include <QKeyEvent>
@@ -192,4 +193,11 @@ TWaitCursor::TWaitCursor(Qt::CursorShape Shape)
 TWaitCursor::~TWaitCursor()
 {
     QGuiApplication::restoreOverrideCursor();
+}
+
+QString CatalogueText(const std::string &Text)
+{
+    if (Text == "N/A") return QCoreApplication::translate("Catalogue", "N/A");
+    if (Text == "Unknown") return QCoreApplication::translate("Catalogue", "Unknown");
+    return QString::fromStdString(Text);
 }

@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QString>
 #include <Qt>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -54,3 +55,7 @@ public:
     TWaitCursor(const TWaitCursor &) = delete;
     TWaitCursor &operator=(const TWaitCursor &) = delete;
 };
+
+// A text of the sensor catalogue for a window: its fixed words ("N/A",
+// "Unknown") in the user's language, names and numbers as they are.
+QString CatalogueText(const std::string &Text);

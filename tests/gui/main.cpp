@@ -9,6 +9,9 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
                                                                       : qgetenv("QT_QPA_PLATFORM"));
+    // The tests check the English source texts, whatever the machine's
+    // language (the translation test switches it itself).
+    qputenv("LANGUAGE", "C");
     ::testing::InitGoogleTest(&argc, argv);
     TApplication App(argc, argv);
     return RUN_ALL_TESTS();

@@ -8,6 +8,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tests check the English source texts, whatever the machine's
+    // language (the translation test switches it itself).
+    qputenv("LANGUAGE", "C");
     ::testing::InitGoogleTest(&argc, argv);
     TApplication App(argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,432 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>AboutForm</name>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Germany</source>
+        <translation>Deutschland</translation>
+    </message>
+</context>
+<context>
+    <name>Catalogue</name>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation>Unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>FWUpdateForm</name>
+    <message>
+        <source>Update firmware</source>
+        <translation>Firmware aktualisieren</translation>
+    </message>
+    <message>
+        <source>Please specify the COM port and click the &quot;Connect&quot; button</source>
+        <translation>Bitte den COM-Port wählen und auf „Verbinden“ klicken</translation>
+    </message>
+    <message>
+        <source>COM port</source>
+        <translation>COM-Port</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source> Sensor </source>
+        <translation> Sensor </translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Please load a firmware file</source>
+        <translation>Bitte eine Firmware-Datei laden</translation>
+    </message>
+    <message>
+        <source>Load file</source>
+        <translation>Datei laden</translation>
+    </message>
+    <message>
+        <source> File </source>
+        <translation> Datei </translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Status:</translation>
+    </message>
+    <message>
+        <source>Packets:</source>
+        <translation>Pakete:</translation>
+    </message>
+    <message>
+        <source>Sent:</source>
+        <translation>Gesendet:</translation>
+    </message>
+    <message>
+        <source>Failed:</source>
+        <translation>Fehler:</translation>
+    </message>
+    <message>
+        <source>Validating...</source>
+        <translation>Wird geprüft...</translation>
+    </message>
+    <message>
+        <source>Please reconnect the sensor and try again</source>
+        <translation>Bitte den Sensor neu verbinden und es erneut versuchen</translation>
+    </message>
+    <message>
+        <source>Update next device</source>
+        <translation>Nächstes Gerät</translation>
+    </message>
+    <message>
+        <source>&lt; Prev</source>
+        <translation>&lt; Zurück</translation>
+    </message>
+    <message>
+        <source>Next &gt;</source>
+        <translation>Weiter &gt;</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>MainForm</name>
+    <message>
+        <source>Update firmware</source>
+        <translation>Firmware-Update</translation>
+    </message>
+    <message>
+        <source>Click Update to upload a new firmware</source>
+        <translation>Mit „Update“ eine neue Firmware übertragen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Sensor setup</source>
+        <translation>Sensor einrichten</translation>
+    </message>
+    <message>
+        <source>Click Setup to configure sensor parameters</source>
+        <translation>Mit „Einrichten“ die Sensorparameter einstellen</translation>
+    </message>
+    <message>
+        <source>Setup</source>
+        <translation>Einrichten</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>MsgBox</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Unknown error</source>
+        <translation>Unbekannter Fehler</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>&amp;Yes</source>
+        <translation>&amp;Ja</translation>
+    </message>
+    <message>
+        <source>&amp;No</source>
+        <translation>&amp;Nein</translation>
+    </message>
+</context>
+<context>
+    <name>TDevSetupForm</name>
+    <message>
+        <source>Setup</source>
+        <translation>Sensor-Einrichtung</translation>
+    </message>
+    <message>
+        <source>COM port</source>
+        <translation>COM-Port</translation>
+    </message>
+    <message>
+        <source>Reload port list</source>
+        <translation>Portliste neu laden</translation>
+    </message>
+    <message>
+        <source>Baud rate</source>
+        <translation>Baudrate</translation>
+    </message>
+    <message>
+        <source>Parity</source>
+        <translation>Parität</translation>
+    </message>
+    <message>
+        <source>Stop bits</source>
+        <translation>Stoppbits</translation>
+    </message>
+    <message>
+        <source>Timeout [ms]</source>
+        <translation>Zeitlimit [ms]</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Keine</translation>
+    </message>
+    <message>
+        <source>Even</source>
+        <translation>Gerade</translation>
+    </message>
+    <message>
+        <source>Odd</source>
+        <translation>Ungerade</translation>
+    </message>
+    <message>
+        <source>Scan for sensors</source>
+        <translation>Sensorsuche</translation>
+    </message>
+    <message>
+        <source>First address</source>
+        <translation>Startadresse</translation>
+    </message>
+    <message>
+        <source>Last address</source>
+        <translation>Endadresse</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Device Code</source>
+        <translation>Gerätecode</translation>
+    </message>
+    <message>
+        <source>FW Version</source>
+        <translation>FW-Version</translation>
+    </message>
+    <message>
+        <source>Scanned: 0, found: 0</source>
+        <translation>Geprüft: 0, gefunden: 0</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Stop scan</source>
+        <translation>Suche abbrechen</translation>
+    </message>
+    <message>
+        <source>Comm setup</source>
+        <translation>Kommunikation</translation>
+    </message>
+    <message>
+        <source>Register #</source>
+        <translation>Register-Nr.</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Parity, data, stop bits</source>
+        <translation>Parität, Daten-, Stoppbits</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Lesen</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Regs check/update</source>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Data type</source>
+        <translation>Datentyp</translation>
+    </message>
+    <message>
+        <source>Num of regs</source>
+        <translation>Anz. Reg.</translation>
+    </message>
+    <message>
+        <source>Data order</source>
+        <translation>Wortfolge</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>COM port not selected</source>
+        <translation>Kein COM-Port ausgewählt</translation>
+    </message>
+    <message>
+        <source>Scanned: %1, found: %2</source>
+        <translation>Geprüft: %1, gefunden: %2</translation>
+    </message>
+    <message>
+        <source>Invalid addresses</source>
+        <translation>Ungültige Adressen</translation>
+    </message>
+    <message>
+        <source>The changes will take effect after restart of the sensor.</source>
+        <translation>Die Änderungen werden nach einem Neustart des Sensors wirksam.</translation>
+    </message>
+    <message>
+        <source>Error writing data.</source>
+        <translation>Fehler beim Schreiben der Daten.</translation>
+    </message>
+    <message>
+        <source>Register not specified</source>
+        <translation>Kein Register angegeben</translation>
+    </message>
+    <message>
+        <source>Error reading data.</source>
+        <translation>Fehler beim Lesen der Daten.</translation>
+    </message>
+    <message>
+        <source>Invalid BCD value read</source>
+        <translation>Ungültiger BCD-Wert gelesen</translation>
+    </message>
+    <message>
+        <source>Value not specified</source>
+        <translation>Kein Wert angegeben</translation>
+    </message>
+    <message>
+        <source>Insufficient number of registers</source>
+        <translation>Zu wenige Register</translation>
+    </message>
+    <message>
+        <source>Changes have been saved successfully</source>
+        <translation>Die Änderungen wurden gespeichert</translation>
+    </message>
+</context>
+<context>
+    <name>TFWUpdateForm</name>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>COM port not selected</source>
+        <translation>Kein COM-Port ausgewählt</translation>
+    </message>
+    <message>
+        <source>Unable to find sensor or sensor is not in bootloader mode</source>
+        <translation>Sensor nicht gefunden oder nicht im Bootloader-Modus</translation>
+    </message>
+    <message>
+        <source>Loaded</source>
+        <translation>Geladen</translation>
+    </message>
+    <message>
+        <source>Invalid COD file</source>
+        <translation>Ungültige COD-Datei</translation>
+    </message>
+    <message>
+        <source>Please click the &quot;Update&quot; button to upload the firmware</source>
+        <translation>Bitte auf „Update“ klicken, um die Firmware zu übertragen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Sensor connection not established</source>
+        <translation>Keine Verbindung zum Sensor</translation>
+    </message>
+    <message>
+        <source>Firmware file not loaded</source>
+        <translation>Keine Firmware-Datei geladen</translation>
+    </message>
+    <message>
+        <source>The selected firmware does not match the connected device</source>
+        <translation>Die gewählte Firmware passt nicht zum angeschlossenen Gerät</translation>
+    </message>
+    <message>
+        <source>The firmware version selected is older than the sensor version. Do you want to proceed with the update?</source>
+        <translation>Die gewählte Firmware-Version ist älter als die Version des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
+    </message>
+    <message>
+        <source>The firmware version selected is the same as the sensor version. Do you want to proceed with the update?</source>
+        <translation>Die gewählte Firmware-Version ist dieselbe wie die des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
+    </message>
+    <message>
+        <source>Next &gt;</source>
+        <translation>Weiter &gt;</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Update läuft...</translation>
+    </message>
+    <message>
+        <source>Firmware update successful</source>
+        <translation>Firmware-Update erfolgreich</translation>
+    </message>
+    <message>
+        <source>Sensor update failed</source>
+        <translation>Sensor-Update fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
+    <name>TMainForm</name>
+    <message>
+        <source>Are you sure you want to exit?</source>
+        <translation>Möchten Sie das Programm wirklich beenden?</translation>
+    </message>
+</context>
+</TS>
