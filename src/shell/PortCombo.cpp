@@ -70,7 +70,10 @@ protected:
 
 void InstallPortComboLook(QComboBox *Combo)
 {
-    if (Combo->findChild<TPortComboLook *>(QString(), Qt::FindDirectChildrenOnly)) return;
+    // Once per list (it is filled again on every reload).
+    static const char kInstalled[] = "veldraPortComboLook";
+    if (Combo->property(kInstalled).toBool()) return;
+    Combo->setProperty(kInstalled, true);
     Combo->installEventFilter(new TPortComboLook(Combo));
 }
 

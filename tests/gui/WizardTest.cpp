@@ -579,6 +579,14 @@ TEST_F(WizardTest, LongPortNamesKeepTheirDeviceNodeInView)
     EXPECT_TRUE(Shown.contains(QChar(0x2026))) << Shown.toStdString();
     EXPECT_LT(Metrics.horizontalAdvance(Shown), C->width());
 
+    // The closed list draws that text: it looks like a plain list holding
+    // just the cut text.
+    QComboBox Plain(C->parentWidget());
+    Plain.setGeometry(C->geometry());
+    Plain.addItem(Shown);
+    Plain.show();
+    EXPECT_EQ(C->grab().toImage(), Plain.grab().toImage());
+
     C->setCurrentIndex(C->findText(Short));
     EXPECT_EQ(PortComboDisplayText(C), Short);  // what fits is not cut
 }
