@@ -143,6 +143,24 @@ TEST_F(SettingsLookupOrder, OnlyTheFirstFileIsRead) {
     EXPECT_EQ(S.SensorIDToName(8), "Unknown");
 }
 
+// A file the user may not read still is the first file that exists: the
+// lookup stops there, the limits are the key defaults and the source says
+// so. (Root reads every file, so only an ordinary user sees this.)
+TEST_F(SettingsLookupOrder, UnreadableFileStopsTheLookup) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TTempDir Root;
+    const std::vector<std::string> At = SettingsFileCandidates(EnvIn(Root));
+    Make(At[0], TKind::File, "[SETTINGS]\nTIMEOUT=700\n");
+    Make(At[1], TKind::File, "[SENSORS]\n7=System\n");
+    ASSERT_EQ(::chmod(At[0].c_str(), 0), 0);
+    ASSERT_EQ(FirstSettingsFile(At), At[0]);
+    const TSettings S(At[0]);
+    EXPECT_TRUE(S.ReadFailed());
+    EXPECT_EQ(S.FWUpdSettings().DefTimeout, 1000);
+    EXPECT_EQ(S.SensorIDToName(7), "Unknown");
+    EXPECT_EQ(SettingsSourceText(S), At[0] + " (could not be read, defaults used)");
+}
+
 // A named file is taken as it is, also when it does not exist (the command
 // line checks that first); a missing file reads as none.
 TEST(SettingsLookup, NamedFileComesFirst) {
