@@ -129,7 +129,8 @@ int RunCli(int argc, char **argv) {
     std::string settingsFile;
     bool trace = false, json = false;
     app.add_option("--settings", settingsFile,
-                   "Settings file to read instead of the first of ~/.config/veldra-update/veldra-update.ini, "
+                   "Settings file to read instead of the first of "
+                   "~/.config/veldra-update/veldra-update.ini, "
                    "/etc/xdg/veldra-update/veldra-update.ini and the executable's path with .ini")
         ->check(CLI::ExistingFile);
     // The version and the settings file a command would read. Added after

@@ -1,9 +1,10 @@
 #include "settings/SettingsLookup.h"
 
-#include "settings/Settings.h"
+#include <sys/stat.h>
 
 #include <cstdlib>
-#include <sys/stat.h>
+
+#include "settings/Settings.h"
 
 namespace {
 
@@ -12,7 +13,9 @@ std::string EnvText(const char *Name) {
     return Value ? Value : "";
 }
 
-bool IsAbsolute(const std::string &Path) { return !Path.empty() && Path.front() == '/'; }
+bool IsAbsolute(const std::string &Path) {
+    return !Path.empty() && Path.front() == '/';
+}
 
 }  // namespace
 
@@ -30,7 +33,8 @@ std::vector<std::string> ConfigFolders(const TSettingsEnv &Env) {
     // An empty or missing $HOME stands for the root folder, as in Qt.
     std::string Home = Env.Home;
     while (!Home.empty() && Home.back() == '/') Home.pop_back();
-    const std::string UserFolder = !Env.XdgConfigHome.empty() ? Env.XdgConfigHome : Home + "/.config";
+    const std::string UserFolder =
+        !Env.XdgConfigHome.empty() ? Env.XdgConfigHome : Home + "/.config";
     if (IsAbsolute(UserFolder)) Folders.push_back(UserFolder);
 
     if (Env.XdgConfigDirs.empty()) {
@@ -40,7 +44,8 @@ std::vector<std::string> ConfigFolders(const TSettingsEnv &Env) {
     size_t Start = 0;
     for (;;) {
         const size_t Colon = Env.XdgConfigDirs.find(':', Start);
-        const std::string Folder = Env.XdgConfigDirs.substr(Start, Colon == std::string::npos ? std::string::npos : Colon - Start);
+        const std::string Folder = Env.XdgConfigDirs.substr(
+            Start, Colon == std::string::npos ? std::string::npos : Colon - Start);
         if (IsAbsolute(Folder)) Folders.push_back(Folder);
         if (Colon == std::string::npos) break;
         Start = Colon + 1;
@@ -56,7 +61,8 @@ std::string SettingsFileIn(const std::string &Folder) {
 
 std::vector<std::string> SettingsFileCandidates(const TSettingsEnv &Env) {
     std::vector<std::string> Candidates;
-    for (const std::string &Folder : ConfigFolders(Env)) Candidates.push_back(SettingsFileIn(Folder));
+    for (const std::string &Folder : ConfigFolders(Env))
+        Candidates.push_back(SettingsFileIn(Folder));
     if (!Env.BesideExe.empty()) Candidates.push_back(Env.BesideExe);
     return Candidates;
 }

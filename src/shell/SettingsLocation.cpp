@@ -9,7 +9,8 @@
 QString LocateSettingsFile()
 {
     std::vector<std::string> Candidates;
-    for (const QString &Folder : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+    const QStringList Folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    for (const QString &Folder : Folders) {
         // Relative entries of $XDG_CONFIG_HOME or $XDG_CONFIG_DIRS are
         // invalid; Qt 6.4 would take them from the working folder.
         if (!QDir::isAbsolutePath(Folder))

@@ -1,13 +1,7 @@
 // Where the settings file is found: the XDG folders, then beside the
 // executable; the first regular file wins and is read alone.
 
-#include "settings/Settings.h"
-#include "settings/SettingsLookup.h"
-
-#include "TempDir.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +11,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "TempDir.h"
+#include "settings/Settings.h"
+#include "settings/SettingsLookup.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +30,9 @@ TEST(SettingsLookup, ConfigFoldersFollowTheXdgRules) {
         {"nothing set", {"", "", "/home/u", ""}, {"/home/u/.config", "/etc/xdg"}},
         {"both set", {"/c", "/a:/b", "/home/u", ""}, {"/c", "/a", "/b"}},
         {"relative XDG_CONFIG_HOME is ignored", {"rel/c", "", "/home/u", ""}, {"/etc/xdg"}},
-        {"empty and relative folders are skipped", {"/c", "rel::/a/:", "/home/u", ""}, {"/c", "/a/"}},
+        {"empty and relative folders are skipped",
+         {"/c", "rel::/a/:", "/home/u", ""},
+         {"/c", "/a/"}},
         {"no valid system folder means none", {"/c", ":", "/home/u", ""}, {"/c"}},
         {"no HOME", {"", "", "", ""}, {"/.config", "/etc/xdg"}},
     };
@@ -67,24 +67,24 @@ protected:
     void Make(const std::string &Path, TKind Kind, const std::string &Content) {
         fs::create_directories(fs::path(Path).parent_path());
         switch (Kind) {
-        case TKind::None:
-            break;
-        case TKind::File:
-            std::ofstream(Path, std::ios::binary) << Content;
-            break;
-        case TKind::Folder:
-            fs::create_directory(Path);
-            break;
-        case TKind::Fifo:
-            ASSERT_EQ(::mkfifo(Path.c_str(), 0644), 0);
-            break;
-        case TKind::DanglingLink:
-            fs::create_symlink(Path + ".missing", Path);
-            break;
-        case TKind::LinkToFile:
-            std::ofstream(Path + ".target", std::ios::binary) << Content;
-            fs::create_symlink(Path + ".target", Path);
-            break;
+            case TKind::None:
+                break;
+            case TKind::File:
+                std::ofstream(Path, std::ios::binary) << Content;
+                break;
+            case TKind::Folder:
+                fs::create_directory(Path);
+                break;
+            case TKind::Fifo:
+                ASSERT_EQ(::mkfifo(Path.c_str(), 0644), 0);
+                break;
+            case TKind::DanglingLink:
+                fs::create_symlink(Path + ".missing", Path);
+                break;
+            case TKind::LinkToFile:
+                std::ofstream(Path + ".target", std::ios::binary) << Content;
+                fs::create_symlink(Path + ".target", Path);
+                break;
         }
     }
 };
@@ -114,7 +114,8 @@ TEST_F(SettingsLookupOrder, FirstRegularFileWins) {
         const std::vector<std::string> At = SettingsFileCandidates(EnvIn(Root));
         ASSERT_EQ(At.size(), 4u);
         const TKind Kinds[] = {R.Home, R.Sys1, R.Sys2, R.Beside};
-        for (size_t i = 0; i < 4; ++i) Make(At[i], Kinds[i], "[SENSORS]\n7=Place " + std::to_string(i) + "\n");
+        for (size_t i = 0; i < 4; ++i)
+            Make(At[i], Kinds[i], "[SENSORS]\n7=Place " + std::to_string(i) + "\n");
         const std::string Found = FirstSettingsFile(At);
         EXPECT_EQ(Found, R.Winner < 0 ? std::string() : At[static_cast<size_t>(R.Winner)]);
 
@@ -133,7 +134,8 @@ TEST_F(SettingsLookupOrder, OnlyTheFirstFileIsRead) {
     TTempDir Root;
     const std::vector<std::string> At = SettingsFileCandidates(EnvIn(Root));
     Make(At[0], TKind::File, "[SENSORS]\n7=Mine\n");
-    Make(At[1], TKind::File, "[SETTINGS]\nMAX_RETRY=9\nMAX_FAILS=9\nTIMEOUT=9\n[SENSORS]\n8=System\n");
+    Make(At[1], TKind::File,
+         "[SETTINGS]\nMAX_RETRY=9\nMAX_FAILS=9\nTIMEOUT=9\n[SENSORS]\n8=System\n");
     const TSettings S(FirstSettingsFile(At));
     const TFWUpdSettings L = S.FWUpdSettings();
     EXPECT_EQ(L.MaxRetry, 5);
@@ -198,8 +200,8 @@ TEST(SettingsLookup, DefaultSettingsUseTheProcessEnvironment) {
     TTempDir Dir;
     fs::create_directories(Dir.File("user/veldra-update"));
     fs::create_directories(Dir.File("system/veldra-update"));
-    const std::string System =
-        Dir.Write("system/veldra-update/veldra-update.ini", "[SETTINGS]\nTIMEOUT=700\n[SENSORS]\n9=Sys\n");
+    const std::string System = Dir.Write("system/veldra-update/veldra-update.ini",
+                                         "[SETTINGS]\nTIMEOUT=700\n[SENSORS]\n9=Sys\n");
     ScopedEnv Home("XDG_CONFIG_HOME", Dir.File("user"));
     ScopedEnv Dirs("XDG_CONFIG_DIRS", Dir.File("system"));
     {
@@ -208,7 +210,8 @@ TEST(SettingsLookup, DefaultSettingsUseTheProcessEnvironment) {
         EXPECT_EQ(S.FWUpdSettings().DefTimeout, 700);
         EXPECT_EQ(S.SensorIDToName(9), "9 (0x00000009) Sys");
     }
-    const std::string User = Dir.Write("user/veldra-update/veldra-update.ini", "[SENSORS]\n9=User\n");
+    const std::string User =
+        Dir.Write("user/veldra-update/veldra-update.ini", "[SENSORS]\n9=User\n");
     {
         const TSettings S;
         EXPECT_EQ(S.FileName(), User);
@@ -222,7 +225,8 @@ TEST(SettingsLookup, NoFileAnywhereReadsNothing) {
     TTempDir Dir;
     ScopedEnv Home("XDG_CONFIG_HOME", Dir.File("user"));
     ScopedEnv Dirs("XDG_CONFIG_DIRS", Dir.File("system"));
-    ASSERT_FALSE(IsSettingsFile(DefaultSettingsFileName())) << "a file lies beside the test program";
+    ASSERT_FALSE(IsSettingsFile(DefaultSettingsFileName()))
+        << "a file lies beside the test program";
     const TSettings S;
     EXPECT_EQ(S.FileName(), "");
     EXPECT_EQ(S.FWUpdSettings().MaxRetry, 0);
