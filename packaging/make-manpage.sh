@@ -1,12 +1,15 @@
 #!/bin/sh
-# Writes the gzip-compressed man page of the command line from its own
-# --help and --version output, with a section that holds the --help of
-# every subcommand (and of theirs).
-#   make-manpage.sh HELP2MAN PROGRAM INCLUDE OUTPUT.1.gz
+# Writes the gzip-compressed man page of a program from its own --help
+# output, with a section that holds the --help of every subcommand (and of
+# theirs).
+#   make-manpage.sh HELP2MAN PROGRAM INCLUDE OUTPUT.1.gz VERSION SUMMARY
+# The version is given rather than asked for: the programs' --version says
+# more than the version (or means something else).
 # When the program cannot describe itself (yet), the page says so and the
 # build goes on; the packaging test then fails on the missing options.
 set -u
-help2man=$1 program=$2 include=$3 output=$4
+help2man=$1 program=$2 include=$3 output=$4 version=$5 summary=$6
+name=$(basename "$program")
 page=${output%.gz}
 work=$page.parts
 mkdir -p "$(dirname "$output")" "$work"
@@ -24,7 +27,7 @@ roff_verbatim() {
 
 describe() {  # subcommand words...
   "$program" "$@" --help >"$work/help" 2>/dev/null || return 1
-  printf '.SS "%s"\n.nf\n' "$(basename "$program") $*"
+  printf '.SS "%s"\n.nf\n' "$name $*"
   grep -v "^Exit codes:" "$work/help" | roff_verbatim
   printf '.fi\n'
   for sub in $(subcommands <"$work/help"); do
@@ -35,12 +38,12 @@ describe() {  # subcommand words...
 fail() {
   echo "warning: help2man could not describe '$program': $1" >&2
   cat >"$page" <<PAGE
-.TH VELDRA-CLI 1
+.TH $(echo "$name" | tr a-z A-Z) 1
 .SH NAME
-veldra-cli \- service tool for RS-485 sensors
+$name \- $summary
 .SH DESCRIPTION
-This build of veldra-cli could not describe its options; run
-.B veldra-cli --help
+This build of $name could not describe its options; run
+.B $name --help
 PAGE
 }
 
@@ -52,8 +55,7 @@ PAGE
     describe "$sub" || exit 1
   done
 } >"$work/include.h2m" && \
-"$help2man" --no-info --section=1 \
-    --name="service tool for RS-485 sensors: firmware update and Modbus RTU setup" \
+"$help2man" --no-info --section=1 --version-string="$version" --name="$summary" \
     --include="$work/include.h2m" --output="$page" "$program" 2>"$work/err" || fail "$(cat "$work/err")"
 
 rm -rf "$work"

@@ -177,6 +177,13 @@
     </message>
 </context>
 <context>
+    <name>TAboutForm</name>
+    <message>
+        <source>Settings: %1</source>
+        <translation>Einstellungen: %1</translation>
+    </message>
+</context>
+<context>
     <name>TDevSetupForm</name>
     <message>
         <source>Setup</source>

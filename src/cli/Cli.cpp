@@ -12,6 +12,7 @@
 #include "cli/Trace.h"
 #include "serial/ComPort.h"
 #include "settings/Settings.h"
+#include "settings/SettingsLookup.h"
 
 TPortParams PortParamsOf(const TLineOptions &Line) {
     TPortParams p;
@@ -121,15 +122,23 @@ int UsageError(const CLI::App &App, std::string Message) {
 int RunCli(int argc, char **argv) {
     CLI::App app{"Firmware update and Modbus RTU setup of RS-485 sensors, from the command line.",
                  "veldra-cli"};
-    app.set_version_flag("--version", std::string(veldra::kVersion));
     app.require_subcommand(1);
     app.footer(
         "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.");
 
     std::string settingsFile;
     bool trace = false, json = false;
-    app.add_option("--settings", settingsFile, "Settings file (default: beside the executable, .ini)")
+    app.add_option("--settings", settingsFile,
+                   "Settings file to read instead of the first of "
+                   "~/.config/veldra-update/veldra-update.ini, "
+                   "/etc/xdg/veldra-update/veldra-update.ini and the executable's path with .ini")
         ->check(CLI::ExistingFile);
+    // The version and the settings file a command would read. Added after
+    // --settings, whose value (checked) is then already in place.
+    app.set_version_flag("--version", [&settingsFile] {
+        const TSettings settings(FindSettingsFile(settingsFile));
+        return std::string(veldra::kVersion) + "\nSettings: " + SettingsSourceText(settings);
+    });
     app.add_flag("--trace", trace, "Every frame sent and received on standard error");
     app.add_flag("--json", json, "One JSON object on standard output instead of text");
 
@@ -207,7 +216,7 @@ int RunCli(int argc, char **argv) {
     }
     if (write->parsed()) writeOpt.Value = writeValue;
 
-    TSettings settings = settingsFile.empty() ? TSettings() : TSettings(settingsFile);
+    TSettings settings(FindSettingsFile(settingsFile));
     Settings = &settings;
     TConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
     TCliContext ctx;

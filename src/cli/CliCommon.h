@@ -8,8 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Console.h"
-
-class TSettings;
+#include "settings/Settings.h"
 
 // Exit codes of the program.
 enum : int {
@@ -62,6 +61,11 @@ public:
         if (FCtx.Json) {
             FJson["ok"] = Code == ExitOk;
             FJson["exit_code"] = Code;
+            // The settings file that was read (null without one).
+            if (FCtx.Settings && !FCtx.Settings->FileName().empty())
+                FJson["settings_file"] = FCtx.Settings->FileName();
+            else
+                FJson["settings_file"] = nullptr;
             FCtx.Console->Out(FJson.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         }
         return Code;

@@ -30,7 +30,14 @@ std::string FormatProgressBar(int Percent, int Sent, int Failed, double BytesPer
                               double SecondsLeft, int BarWidth) {
     Percent = std::clamp(Percent, 0, 100);
     const int filled = Percent * BarWidth / 100;
-    std::string line = "[" + std::string(filled, '#') + std::string(BarWidth - filled, '-') + "]";
+    // Appended piece by piece: "[" + std::string(...) makes GCC 12 at -O2
+    // and above warn about an overlapping copy that cannot happen.
+    std::string line;
+    line.reserve(static_cast<size_t>(BarWidth) + 2);
+    line += '[';
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(BarWidth - filled), '-');
+    line += ']';
     char buf[96];
     std::snprintf(buf, sizeof buf, " %3d%%  sent %d  failed %d", Percent, Sent, Failed);
     line += buf;

@@ -1,6 +1,7 @@
 #include "settings/Settings.h"
 
 #include "settings/IniFile.h"
+#include "settings/SettingsLookup.h"
 #include "settings/TextDecode.h"
 
 #include <cerrno>
@@ -84,7 +85,7 @@ std::string DefaultSettingsFileName() {
     return ChangeFileExt(Exe, ".ini");
 }
 
-TSettings::TSettings() : TSettings(DefaultSettingsFileName()) {}
+TSettings::TSettings() : TSettings(FindSettingsFile()) {}
 
 TSettings::TSettings(const std::string &FileName) : FFileName(FileName) { Load(FileName); }
 
@@ -99,7 +100,9 @@ void TSettings::Load(const std::string &FileName) {
     std::string Bytes;
     switch (ReadWholeFile(FileName, Bytes)) {
     case TReadResult::Missing:
-        return;  // limits stay 0; the bootloader link raises them to its minimums
+        // Limits stay 0; the bootloader link raises them to its minimums.
+        FFileName.clear();
+        return;
     case TReadResult::Failed:
         // Present but unreadable: as if the file were empty.
         FReadFailed = true;
@@ -121,6 +124,11 @@ void TSettings::LoadBytes(const std::string &Bytes) {
         for (const TIniEntry &E : Sensors->Entries)
             FSensors.push_back(E.HasValue ? E.Key + "=" + E.Value : E.Key);
     }
+}
+
+std::string SettingsSourceText(const TSettings &S) {
+    if (S.FileName().empty()) return "none";
+    return S.ReadFailed() ? S.FileName() + " (could not be read, defaults used)" : S.FileName();
 }
 
 std::string TSettings::SensorIDToName(int ID) const {

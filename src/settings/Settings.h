@@ -1,6 +1,6 @@
 #pragma once
-// The settings file beside the executable and the sensor catalogue.
-// Read once, never written.
+// The settings file and the sensor catalogue. Read once, never written.
+// Where the file is looked for: settings/SettingsLookup.h.
 
 #include <string>
 #include <vector>
@@ -13,7 +13,7 @@ struct TFWUpdSettings {
 
 class TSettings {
 public:
-    // Reads DefaultSettingsFileName().
+    // Reads FindSettingsFile(): the first settings file of the usual places.
     TSettings();
     // Reads the given file ("" reads nothing).
     explicit TSettings(const std::string &FileName);
@@ -24,6 +24,8 @@ public:
     TFWUpdSettings FWUpdSettings() const { return FFWUpdSettings; }
     std::string SensorIDToName(int ID) const;
     std::string SensorVersionToString(int vHi, int vLo) const;
+    // The file that was read, "" when there was none (a file named but
+    // missing reads as none too).
     const std::string &FileName() const { return FFileName; }
     // The catalogue: every line of [SENSORS] in file order, "key=value"
     // (a line without '=' as the bare key).
@@ -46,6 +48,10 @@ private:
 
 // The running executable's path with its extension replaced by ".ini".
 std::string DefaultSettingsFileName();
+
+// The file the settings came from, for the user: its path, "none" without
+// one, and a note when it could not be read.
+std::string SettingsSourceText(const TSettings &S);
 
 // The one settings object of the program (created by its main window or the
 // command line, nullptr before that).

@@ -36,7 +36,8 @@ TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui:
                        static_cast<QWidget *>(ui->lblName), static_cast<QWidget *>(ui->lblVersion),
                        static_cast<QWidget *>(ui->Label2), static_cast<QWidget *>(ui->Label9),
                        static_cast<QWidget *>(ui->Label10), static_cast<QWidget *>(ui->Label11),
-                       static_cast<QWidget *>(ui->Label16), static_cast<QWidget *>(ui->Label6)})
+                       static_cast<QWidget *>(ui->Label16), static_cast<QWidget *>(ui->Label6),
+                       static_cast<QWidget *>(ui->lblSettings)})
         W->installEventFilter(this);
 }
 
@@ -47,6 +48,14 @@ void TAboutForm::SetIdentity(const QString &Name, const QString &Version, const 
     ui->lblName->setText(Name);
     ui->lblVersion->setText(Version);
     ui->imgICO->setPixmap(Icon.pixmap(32, 32));
+}
+
+void TAboutForm::SetSettingsFile(const QString &Source)
+{
+    const QString Text = tr("Settings: %1").arg(Source);
+    ui->lblSettings->setText(
+        ui->lblSettings->fontMetrics().elidedText(Text, Qt::ElideMiddle, ui->lblSettings->width()));
+    ui->lblSettings->setToolTip(Text);
 }
 
 void TAboutForm::FormClick()

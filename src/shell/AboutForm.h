@@ -17,6 +17,9 @@ public:
 
     // Filled in by the opener before showing.
     void SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon);
+    // The settings file the program read ("none" without one); a long path
+    // is shortened in the middle, the whole of it is the tool tip.
+    void SetSettingsFile(const QString &Source);
 
 public slots:
     void FormClick();

@@ -6,12 +6,14 @@
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
 #include "shell/MsgBox.h"
+#include "shell/SettingsLocation.h"
 #include "shell/SingleInstance.h"
 #include "shell/VersionInfo.h"
 #include "shell/WindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -70,7 +72,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     // cannot be read must not leave the program without settings: the
     // defaults and an empty catalogue stand in.
     try {
-        Settings = new TSettings();
+        Settings = new TSettings(QFile::encodeName(LocateSettingsFile()).toStdString());
     } catch (const std::exception &) {
         Settings = new TSettings(std::string());
     }
@@ -140,6 +142,8 @@ void TMainForm::btnAboutClick()
         TFileVersionInfo Info;
         ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
         About->SetIdentity(AppTitle(), QStringLiteral("v") + Info.FileVersion, AppIcon());
+        if (Settings)
+            About->SetSettingsFile(QString::fromStdString(SettingsSourceText(*Settings)));
         ShowTool(std::move(About));
     });
 }

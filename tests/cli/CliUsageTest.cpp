@@ -65,9 +65,11 @@ TEST(CliUsage, BadArgumentsAreUsageErrorsBeforeThePortIsOpened) {
 }
 
 TEST(CliUsage, HelpAndVersion) {
+    // The version, then the settings file (see CliSettingsTest.cpp).
     const TRunResult v = RunProgram({VELDRA_CLI_PATH, "--version"});
     EXPECT_EQ(v.ExitCode, 0);
-    EXPECT_EQ(v.Out, std::string(veldra::kVersion) + "\n");
+    EXPECT_EQ(v.Out.substr(0, v.Out.find('\n') + 1), std::string(veldra::kVersion) + "\n");
+    EXPECT_TRUE(Contains(v.Out, "\nSettings: ")) << v.Out;
 
     for (const std::vector<std::string> &cmd : std::vector<std::vector<std::string>>{
              {"--help"}, {"read", "--help"}, {"comm", "write", "--help"}, {"flash", "--help"}}) {

@@ -133,8 +133,17 @@ TRunResult RunProgram(const std::vector<std::string> &Argv, const std::string &S
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
     std::vector<std::string> args = Argv;
     auto cargs = CArgs(args);
+    // ExtraEnv replaces variables of the same name: getenv() would find the
+    // inherited one first.
     std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) env.emplace_back(*e);
+    for (char **e = environ; *e; ++e) {
+        const std::string Entry = *e;
+        const size_t Eq = Entry.find('=');
+        const std::string Name = Entry.substr(0, Eq == std::string::npos ? Entry.size() : Eq + 1);
+        bool Replaced = false;
+        for (const std::string &X : ExtraEnv) Replaced |= X.rfind(Name, 0) == 0;
+        if (!Replaced) env.push_back(Entry);
+    }
     env.insert(env.end(), ExtraEnv.begin(), ExtraEnv.end());
     auto cenv = CArgs(env);
     pid_t pid = -1;

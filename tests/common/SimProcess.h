@@ -40,5 +40,7 @@ struct TRunResult {
     std::string Out;
     std::string Err;
 };
+// ExtraEnv entries ("NAME=value") are added to the environment, replacing
+// inherited ones.
 TRunResult RunProgram(const std::vector<std::string> &Argv, const std::string &Stdin = "",
                       const std::vector<std::string> &ExtraEnv = {}, int TimeoutMs = 120000);

@@ -46,6 +46,7 @@ TEST(AboutForm, ClicksCloseItExceptOnTheLinks)
         {"imgICO", true},   {"lblName", true},  {"lblVersion", true}, {"Label2", true},
         {"Label9", true},   {"Label10", true},  {"Label11", true},    {"Label16", true},
         {"Label6", true},   {"Panel1", true},   {"lblEMail", false},  {"lblURL", false},
+        {"lblSettings", true},
     };
     TUrlCatcher Urls;
     for (auto [Name, Closes] : Rows) {

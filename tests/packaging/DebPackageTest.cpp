@@ -124,14 +124,15 @@ TEST_F(DebPackageTest, HoldsTheInstalledFilesUnderUsr) {
 
 TEST_F(DebPackageTest, CommandLineRunsFromTheUnpackedPackage) {
     const std::string Cli = Root + "/usr/bin/veldra-cli";
-    const TRunResult Version = RunProgram({Cli, "--version"});
-    EXPECT_EQ(Version.ExitCode, 0) << Version.Err;
-    EXPECT_NE(Version.Out.find(veldra::kVersion), std::string::npos) << Version.Out;
-
     TTempDir Work;
+    const std::vector<std::string> Env = NoConfigEnv(Work.Path());
+    const TRunResult Version = RunProgram({Cli, "--version"}, "", Env);
+    EXPECT_EQ(Version.ExitCode, 0) << Version.Err;
+    EXPECT_EQ(Version.Out, std::string(veldra::kVersion) + "\nSettings: none\n");
+
     const std::string Firmware = Work.Write("probe.cod", MakeFirmwareFile(42, 3, 7));
     Dir->Write("root/usr/bin/veldra-cli.ini", "[SENSORS]\n42=Probe C\n");
-    const TRunResult Info = RunProgram({Cli, "info", Firmware});
+    const TRunResult Info = RunProgram({Cli, "info", Firmware}, "", Env);
     fs::remove(Root + "/usr/bin/veldra-cli.ini");
     EXPECT_EQ(Info.ExitCode, 0) << Info.Out << Info.Err;
     EXPECT_NE(Info.Out.find("42 (0x0000002A) Probe C"), std::string::npos) << Info.Out;

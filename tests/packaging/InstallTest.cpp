@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -69,10 +70,13 @@ TEST_F(InstallTest, ProgramsAreExecutableAndDoNotPointIntoTheBuildTree) {
     }
 }
 
-TEST_F(InstallTest, CliReportsTheBuildVersion) {
-    const TRunResult R = RunProgram({P("bin/veldra-cli"), "--version"});
-    EXPECT_EQ(R.ExitCode, 0) << R.Err;
-    EXPECT_NE(R.Out.find(veldra::kVersion), std::string::npos) << R.Out;
+TEST_F(InstallTest, ProgramsReportTheBuildVersion) {
+    const TRunResult Cli = RunProgram({P("bin/veldra-cli"), "--version"}, "", NoConfigEnv(Dir->Path()));
+    EXPECT_EQ(Cli.ExitCode, 0) << Cli.Err;
+    EXPECT_EQ(Cli.Out, std::string(veldra::kVersion) + "\nSettings: none\n");
+    const TRunResult Sim = RunProgram({P("bin/veldra-sim"), "--version"});
+    EXPECT_EQ(Sim.ExitCode, 0) << Sim.Err;
+    EXPECT_EQ(Sim.Out, std::string(veldra::kVersion) + "\n");
 }
 
 // The settings file lies beside the executable that runs, wherever the
@@ -99,7 +103,7 @@ TEST_F(InstallTest, CliReadsTheSettingsFileBesideTheInstalledExecutable) {
         SCOPED_TRACE(C.Name);
         fs::remove(Ini);
         if (C.WithIni) Dir->Write("usr/bin/veldra-cli.ini", "[SENSORS]\r\n7=Probe A\r\n");
-        const TRunResult R = RunProgram({C.Program, "info", Firmware});
+        const TRunResult R = RunProgram({C.Program, "info", Firmware}, "", NoConfigEnv(Work.Path()));
         EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
         EXPECT_NE(R.Out.find(C.Expected), std::string::npos) << R.Out;
         EXPECT_NE(R.Out.find("2.05"), std::string::npos) << R.Out;
@@ -122,7 +126,7 @@ TEST_F(InstallTest, SampleSettingsFileIsReadAsItStands) {
     TTempDir Work;
     const std::string Firmware = Work.Write("fw.cod", MakeFirmwareFile(static_cast<uint8_t>(ID), 1, 0));
     Dir->Write("usr/bin/veldra-cli.ini", Sample);
-    const TRunResult R = RunProgram({P("bin/veldra-cli"), "info", Firmware});
+    const TRunResult R = RunProgram({P("bin/veldra-cli"), "info", Firmware}, "", NoConfigEnv(Work.Path()));
     fs::remove(P("bin/veldra-cli.ini"));
     EXPECT_EQ(R.ExitCode, 0) << R.Err;
     EXPECT_NE(R.Out.find(Name), std::string::npos) << "sensor " << ID << " should read as " << Name << ":\n" << R.Out;
@@ -153,29 +157,140 @@ std::map<std::string, std::string> HelpTexts(const std::string &Program) {
     return Texts;
 }
 
-TEST_F(InstallTest, ManPageCoversEveryOptionAndSubcommandOfTheHelp) {
-    const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/veldra-cli.1.gz")});
-    ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
-    const std::string Text = ManPageText(Man.Out);
-    EXPECT_NE(Text.find(".TH VELDRA-CLI \"1\""), std::string::npos) << Text.substr(0, 400);
-    EXPECT_NE(Text.find(veldra::kVersion), std::string::npos) << "version missing from the man page";
+TEST_F(InstallTest, ManPagesCoverEveryOptionAndSubcommandOfTheHelp) {
+    for (const std::string Program : {"veldra-cli", "veldra-sim"}) {
+        SCOPED_TRACE(Program);
+        const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
+        ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
+        const std::string Text = ManPageText(Man.Out);
+        std::string Upper = Program;
+        for (char &C : Upper) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+        EXPECT_NE(Text.find(".TH " + Upper + " \"1\""), std::string::npos) << Text.substr(0, 400);
+        EXPECT_NE(Text.find(veldra::kVersion), std::string::npos) << "version missing from the man page";
+        // Nothing of the machine that built the page: --version also names a
+        // settings file, which must not end up in the page.
+        EXPECT_EQ(Text.find("Settings:"), std::string::npos);
 
-    const auto Helps = HelpTexts(P("bin/veldra-cli"));
-    ASSERT_GE(Helps.size(), 2u) << "no subcommands found";
-    for (const auto &[Command, Help] : Helps) {
-        SCOPED_TRACE("veldra-cli " + Command);
-        ASSERT_FALSE(Help.empty()) << "--help failed";
-        if (!Command.empty()) {
-            EXPECT_NE(Text.find(".SS \"veldra-cli " + Command + "\""), std::string::npos) << "no section";
+        const auto Helps = HelpTexts(P("bin/" + Program));
+        ASSERT_GE(Helps.size(), 2u) << "no subcommands found";
+        for (const auto &[Command, Help] : Helps) {
+            SCOPED_TRACE(Program + " " + Command);
+            ASSERT_FALSE(Help.empty()) << "--help failed";
+            if (!Command.empty()) {
+                EXPECT_NE(Text.find(".SS \"" + Program + " " + Command + "\""), std::string::npos) << "no section";
+            }
+            for (const auto &W : HelpWords(Help))
+                EXPECT_NE(Text.find(W), std::string::npos) << W << " is not in the man page";
         }
-        for (const auto &W : HelpWords(Help))
-            EXPECT_NE(Text.find(W), std::string::npos) << W << " is not in the man page";
-    }
 
-    // The page renders without complaints from the formatter.
-    const TRunResult Render = RunProgram({"groff", "-man", "-Tutf8", "-ww", "-z"}, Man.Out);
-    EXPECT_EQ(Render.ExitCode, 0);
-    EXPECT_EQ(Render.Err, "");
+        // The page renders without complaints from the formatter.
+        const TRunResult Render = RunProgram({"groff", "-man", "-Tutf8", "-ww", "-z"}, Man.Out);
+        EXPECT_EQ(Render.ExitCode, 0);
+        EXPECT_EQ(Render.Err, "");
+    }
+}
+
+// The settings lookup is described where users look it up: in the FILES
+// section of both man pages, in its order.
+TEST_F(InstallTest, ManPagesNameTheSettingsPlacesInOrder) {
+    std::vector<std::string> Programs{"veldra-cli"};
+    if (VELDRA_HAVE_GUI) Programs.push_back("veldra-update");
+    for (const auto &Program : Programs) {
+        SCOPED_TRACE(Program);
+        const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
+        ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
+        const std::string Text = ManPageText(Man.Out);
+        size_t At = Text.find(".SH FILES");
+        ASSERT_NE(At, std::string::npos);
+        for (const std::string &Place : std::vector<std::string>{"$XDG_CONFIG_HOME/veldra-update/veldra-update.ini",
+                                        "~/.config/veldra-update/veldra-update.ini",
+                                        "DIR/veldra-update/veldra-update.ini",
+                                        "/etc/xdg/veldra-update/veldra-update.ini",
+                                        "<directory of the program>/" + Program + ".ini"}) {
+            const size_t Next = Text.find(Place, At);
+            EXPECT_NE(Next, std::string::npos) << Place << " missing or out of order";
+            if (Next != std::string::npos) At = Next;
+        }
+        const TRunResult Render = RunProgram({"groff", "-man", "-Tutf8", "-ww", "-z"}, Man.Out);
+        EXPECT_EQ(Render.ExitCode, 0);
+        EXPECT_EQ(Render.Err, "");
+    }
+}
+
+// The changelog is a Debian changelog whose newest entry is this version.
+TEST_F(InstallTest, ChangelogParsesAndNamesThisVersion) {
+    const TRunResult Text = RunProgram({"gzip", "-dc", P("share/doc/veldra-update/changelog.gz")});
+    ASSERT_EQ(Text.ExitCode, 0) << Text.Err;
+    TTempDir Work;
+    const std::string File = Work.Write("changelog", Text.Out);
+    const struct {
+        const char *Field;
+        std::string Expected;
+    } Cases[] = {{"Source", "veldra-update"}, {"Version", veldra::kVersion}};
+    for (const auto &C : Cases) {
+        const TRunResult R = RunProgram({"dpkg-parsechangelog", "-l", File, "-S", C.Field});
+        EXPECT_EQ(R.ExitCode, 0) << R.Err;
+        EXPECT_EQ(R.Out, C.Expected + "\n") << C.Field;
+    }
+}
+
+// The copyright file in the machine-readable format: every licence named in
+// a Files paragraph has its own paragraph, and a licence that Debian ships in
+// /usr/share/common-licenses is referred to by that path, not copied.
+TEST_F(InstallTest, CopyrightIsMachineReadable) {
+    const std::string Text = ReadWholeFile(P("share/doc/veldra-update/copyright"));
+    ASSERT_EQ(Text.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0), 0u)
+        << Text.substr(0, 200);
+    // Paragraphs are separated by empty lines; a field's continuation lines
+    // start with a blank.
+    std::vector<std::map<std::string, std::string>> Paragraphs(1);
+    std::string Last;
+    std::istringstream In(Text);
+    for (std::string Line; std::getline(In, Line);) {
+        if (Line.empty()) {
+            if (!Paragraphs.back().empty()) Paragraphs.emplace_back();
+            continue;
+        }
+        if (Line[0] == ' ') {
+            ASSERT_FALSE(Last.empty()) << "continuation without a field: " << Line;
+            Paragraphs.back()[Last] += "\n" + Line.substr(1);
+            continue;
+        }
+        const size_t Colon = Line.find(':');
+        ASSERT_NE(Colon, std::string::npos) << "not a field: " << Line;
+        Last = Line.substr(0, Colon);
+        Paragraphs.back()[Last] = Line.substr(Colon + 1);
+    }
+    std::set<std::string> Named, Defined;
+    std::map<std::string, std::string> Texts;
+    int FilesParagraphs = 0;
+    for (const auto &Par : Paragraphs) {
+        if (!Par.count("License")) continue;
+        const std::string &Value = Par.at("License");
+        std::string Name = Value.substr(0, Value.find('\n'));
+        Name.erase(0, Name.find_first_not_of(' '));
+        if (Par.count("Files")) {
+            ++FilesParagraphs;
+            EXPECT_TRUE(Par.count("Copyright")) << "Files:" << Par.at("Files");
+            std::istringstream Words(Name);
+            for (std::string W; Words >> W;)
+                if (W != "and" && W != "or") Named.insert(W);
+        } else {
+            EXPECT_TRUE(Defined.insert(Name).second) << Name << " defined twice";
+            Texts[Name] = Value;
+        }
+    }
+    EXPECT_GT(FilesParagraphs, 0);
+    for (const auto &N : Named) EXPECT_TRUE(Defined.count(N)) << "no License paragraph for " << N;
+    for (const auto &[Name, Body] : Texts) {
+        SCOPED_TRACE(Name);
+        std::string Base = Name;
+        if (!Base.empty() && Base.back() == '+') Base.pop_back();
+        if (fs::exists("/usr/share/common-licenses/" + Base)) {
+            EXPECT_NE(Body.find("/usr/share/common-licenses/" + Base), std::string::npos);
+            EXPECT_LT(Body.size(), 1000u) << "the licence text is copied instead of referred to";
+        }
+    }
 }
 
 // The udev rule is only read by udev when it is installed, and udev ignores

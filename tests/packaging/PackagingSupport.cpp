@@ -19,7 +19,9 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui) {
         "bin/veldra-cli",
         "bin/veldra-sim",
         "share/man/man1/veldra-cli.1.gz",
+        "share/man/man1/veldra-sim.1.gz",
         "share/doc/veldra-update/README.md",
+        "share/doc/veldra-update/changelog.gz",
         "share/doc/veldra-update/copyright",
         "share/doc/veldra-update/60-veldra-rs485.rules",
         "share/doc/veldra-update/veldra-update.ini.sample",
@@ -27,6 +29,7 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui) {
     if (WithGui) {
         Files.insert({
             "bin/veldra-update",
+            "share/man/man1/veldra-update.1.gz",
             "share/applications/veldra-update.desktop",
             "share/metainfo/com.veldrasensors.VeldraUpdate.metainfo.xml",
             "share/icons/hicolor/scalable/apps/veldra-update.svg",
@@ -37,6 +40,10 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui) {
         }
     }
     return Files;
+}
+
+std::vector<std::string> NoConfigEnv(const std::string &Dir) {
+    return {"XDG_CONFIG_HOME=" + Dir + "/no-config-home", "XDG_CONFIG_DIRS=" + Dir + "/no-config-dirs"};
 }
 
 std::set<std::string> ListFiles(const std::string &Root) {

@@ -14,6 +14,11 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui);
 // The PNG sizes of the application icon in the hicolor theme.
 const std::vector<int> &IconSizes();
 
+// Environment entries that point the settings lookup's XDG places at
+// folders below Dir that do not exist: only a file beside the program (or
+// one named) is read, whatever the machine's configuration holds.
+std::vector<std::string> NoConfigEnv(const std::string &Dir);
+
 // Regular files and symbolic links below Root, relative to it, sorted.
 std::set<std::string> ListFiles(const std::string &Root);
 

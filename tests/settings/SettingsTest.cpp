@@ -283,7 +283,6 @@ TEST(SettingsFile, DefaultNameIsExecutableWithIni) {
     const size_t Dot = Expected.rfind('.');
     if (Dot != std::string::npos && Dot > Slash + 1) Expected.resize(Dot);
     EXPECT_EQ(DefaultSettingsFileName(), Expected + ".ini");
-    EXPECT_EQ(TSettings().FileName(), Expected + ".ini");
 }
 
 TEST(SettingsFile, ShippedSampleReadsAsDocumented) {

@@ -1,0 +1,92 @@
+// Which settings file the command line reads: --settings, then the user's
+// and the system's XDG folders, then beside the executable. --version and
+// every JSON object name the file read.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "CliTestUtil.h"
+#include "CodFixtures.h"
+#include "Version.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteFile(const std::string &Path, const std::string &Content) {
+    fs::create_directories(fs::path(Path).parent_path());
+    std::ofstream(Path, std::ios::binary) << Content;
+}
+
+TEST(CliSettings, LookupOrderShownByVersionAndJson) {
+    TTempDir Dir;
+    // A copy of the program, so that a file can lie beside it.
+    const std::string Cli = Dir.File("bin/veldra-cli");
+    fs::create_directories(Dir.File("bin"));
+    fs::copy_file(VELDRA_CLI_PATH, Cli);
+    const std::string Firmware = Dir.Write("fw.cod", MakeCod16(7, 2, 5, "PIC", MakeImage(64)));
+
+    const std::string User = Dir.File("user/veldra-update/veldra-update.ini");
+    const std::string System = Dir.File("sys2/veldra-update/veldra-update.ini");
+    const std::string Beside = Dir.File("bin/veldra-cli.ini");
+    const std::string Named = Dir.File("named.ini");
+    const std::vector<std::string> Env{
+        "XDG_CONFIG_HOME=" + Dir.File("user"),
+        "XDG_CONFIG_DIRS=" + Dir.File("sys1") + ":" + Dir.File("sys2"), "HOME=" + Dir.File("home")};
+    const auto Label = [&](const std::string &F) {
+        return F == User ? "user" : F == System ? "system" : F == Beside ? "beside" : "named";
+    };
+    struct TRow {
+        const char *Name;
+        std::vector<std::string> Files;  // made before the run, each naming sensor 7 after itself
+        bool UseNamed;
+        std::string Expected;  // "" for none
+    };
+    const TRow Rows[] = {
+        {"no file", {}, false, ""},
+        {"beside the executable", {Beside}, false, Beside},
+        {"system folder before the executable", {Beside, System}, false, System},
+        {"user's folder before all", {Beside, System, User}, false, User},
+        {"--settings before all", {Beside, System, User, Named}, true, Named},
+    };
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        for (const std::string &F : {User, System, Beside, Named}) fs::remove(F);
+        for (const std::string &F : R.Files)
+            WriteFile(F, std::string("[SENSORS]\n7=") + Label(F) + "\n");
+        std::vector<std::string> Global{Cli};
+        if (R.UseNamed) Global.insert(Global.end(), {"--settings", Named});
+
+        auto Argv = Global;
+        Argv.push_back("--version");
+        const TRunResult V = RunProgram(Argv, "", Env);
+        EXPECT_EQ(V.ExitCode, 0) << V.Err;
+        EXPECT_EQ(V.Out, std::string(veldra::kVersion) +
+                             "\nSettings: " + (R.Expected.empty() ? "none" : R.Expected) + "\n");
+
+        Argv = Global;
+        Argv.insert(Argv.end(), {"--json", "info", Firmware});
+        const TRunResult I = RunProgram(Argv, "", Env);
+        EXPECT_EQ(I.ExitCode, 0) << I.Err;
+        const auto J = nlohmann::json::parse(I.Out, nullptr, false);
+        ASSERT_FALSE(J.is_discarded()) << I.Out;
+        EXPECT_EQ(J["settings_file"],
+                  R.Expected.empty() ? nlohmann::json(nullptr) : nlohmann::json(R.Expected));
+        const std::string Name =
+            R.Expected.empty() ? "Unknown" : std::string("7 (0x00000007) ") + Label(R.Expected);
+        EXPECT_TRUE(Contains(I.Out, Name)) << I.Out;
+    }
+}
+
+// --version checks --settings like every command does.
+TEST(CliSettings, VersionWithAMissingNamedFileIsAUsageError) {
+    const TRunResult R =
+        RunProgram({VELDRA_CLI_PATH, "--settings", "/nonexistent/veldra.ini", "--version"});
+    EXPECT_EQ(R.ExitCode, 2) << R.Out;
+    EXPECT_TRUE(Contains(R.Err, "--settings")) << R.Err;
+}
+
+}  // namespace
