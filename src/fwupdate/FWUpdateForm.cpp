@@ -246,18 +246,26 @@ void TFWUpdateForm::btnLoadFileClick()
         return;
     FFileName = Name;
     TCODFileData Data;
-    // A file that exists but cannot be read raises; the labels then keep
+    TByteArray Image;
+    // Read once, whole: the update sends exactly the bytes checked here. A
+    // file that exists but cannot be read raises; the labels then keep
     // their earlier values and the default handler shows the error.
-    if (XComm->ValidateFile(QFile::encodeName(Name).toStdString(), Data)) {
+    const TCodLoad Load = LoadFirmware(QFile::encodeName(Name).toStdString(), Image, Data);
+    if (Load == TCodLoad::Ok) {
         Hdr = Data;
+        FImage = std::move(Image);
         ui->lblFileID->setText(SensorName(Hdr.DeviceID));
         ui->lblFileVersion->setText(VersionText(Hdr.Version));
         SetColoured(ui->lblFileStatus, QStringLiteral("Loaded"), kGreen);
         bLoaded = true;
     } else {
+        FImage.clear();
         ui->lblFileID->setText(kNA);
         ui->lblFileVersion->setText(kNA);
-        SetColoured(ui->lblFileStatus, QStringLiteral("Invalid COD file"), kRed);
+        SetColoured(ui->lblFileStatus,
+                    Load == TCodLoad::TooBig ? QString::fromStdString(Data.TooBigText())
+                                             : QStringLiteral("Invalid COD file"),
+                    kRed);
         bLoaded = false;
     }
 }
@@ -366,7 +374,7 @@ void TFWUpdateForm::UpdateFirmware()
     bool Ok = false;
     if (bConnected && bLoaded) {
         try {
-            Ok = XComm->UploadFile(QFile::encodeName(FFileName).toStdString(), Hdr,
+            Ok = XComm->UploadImage(FImage, Hdr,
                                    [this](int Sent, int Fail, int Progress) { UpdateProgress(Sent, Fail, Progress); });
         } catch (const std::exception &) {
             // The file or the port failed (an unplugged adapter, say): that

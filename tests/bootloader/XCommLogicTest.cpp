@@ -62,7 +62,7 @@ TEST(Transact, ReplyTimingAndValidation) {
         {"reply after the time-out", {{1200, KIdentReply}}, false, 1000, 1002},
         {"noise before the reply", {{0, Noise}, {0, KIdentReply}}, true, 0, 0},
         {"noise keeps restarting the time-out",
-         {{800, {0x11}}, {1600, {0x22}}, {2400, {0x33}}, {3200, KIdentReply}}, true, 3200, 3200},
+         {{300, {0x11}}, {600, {0x22}}, {900, {0x33}}, {1200, KIdentReply}}, true, 1200, 1200},
         {"gaps inside the reply below the time-out", {{0, Head}, {900, Tail}}, true, 900, 900},
         {"gap inside the reply above the time-out", {{0, Head}, {1100, Tail}}, false, 1000, 1002},
         {"ends as soon as the length is in", {{0, KIdentReply}, {5000, {0x55, 0x66}}}, true, 0, 0},
@@ -86,6 +86,50 @@ TEST(Transact, ReplyTimingAndValidation) {
         }
         EXPECT_EQ(L.Port->Sent, std::vector<TByteArray>{KIdentRequest}) << R.Name;
     }
+}
+
+// A line that never falls silent: bytes every Step ms for 20 s, none of
+// which completes a reply.
+std::vector<TChunk> Trickle(uint64_t Step, const TByteArray &First, const TByteArray &Each) {
+    std::vector<TChunk> Out{{0, First}};
+    for (uint64_t T = Step; T <= 20000; T += Step) Out.push_back({T, Each});
+    return Out;
+}
+
+TEST(Transact, EveryExchangeEndsOnALineThatNeverFallsSilent) {
+    TByteArray Stream(40, 0x00);
+    const struct Row {
+        const char *Name;
+        TBaudRate Rate;
+        std::vector<TChunk> Answer;
+    } Rows[] = {
+        {"noise every 50 ms", br19200, Trickle(50, {0x11}, {0x11})},
+        {"noise every 450 ms", br19200, Trickle(450, {0x22}, {0x22})},
+        {"start bytes alone every 300 ms", br19200, Trickle(300, {0xF5}, {0xF5})},
+        {"length byte 0, then a stream", br57600, Trickle(1, {0xF5, 0x00}, Stream)},
+        {"a long reply that never ends", br57600, Trickle(200, {0xF5, 0xFF, 0x8C}, {0x01})},
+    };
+    for (const Row &R : Rows) {
+        TFakeLink L;
+        L.OpenAt(R.Rate);
+        L.Port->Responder = [&](const TByteArray &) { return R.Answer; };
+        const uint64_t T0 = L.Port->Clock;
+        TByteArray Reply;
+        EXPECT_FALSE(L.Link.Transact(KIdentRequest, Reply, 1000)) << R.Name;
+        const uint64_t Elapsed = L.Port->Clock - T0;
+        // The time-out plus twice the longest reply's line time and a margin.
+        const uint64_t Bound = 1000 + L.Link.ReplyAllowance();
+        EXPECT_LE(Elapsed, Bound + 2) << R.Name;
+        EXPECT_GE(Elapsed, 1000u) << R.Name;
+        EXPECT_LE(Reply.size(), CMaxReplyBytes) << R.Name;
+    }
+    // The allowance follows the rate: the longest reply at 11 bits a byte.
+    TFakeLink L;
+    L.OpenAt(br19200);
+    EXPECT_EQ(L.Link.ReplyAllowance(), 2 * (257 * 11 * 1000 / 19200) + CReplyMarginMs);
+    L.Port->Close();
+    L.OpenAt(br57600);
+    EXPECT_EQ(L.Link.ReplyAllowance(), 2 * (257 * 11 * 1000 / 57600) + CReplyMarginMs);
 }
 
 TEST(Transact, ShortWriteFailsWithoutWaiting) {
@@ -256,7 +300,7 @@ TEST(Open, ReopeningForgetsTheOldSensorAndCloseResets) {
     L.Link.Close();                   // twice is harmless
 }
 
-TEST(Limits, SettersClampToTheirMinimum) {
+TEST(Limits, SettersClampToTheirRange) {
     TXComm L;
     EXPECT_EQ(L.MaxRetry(), 5);
     EXPECT_EQ(L.MaxFails(), 15);
@@ -272,7 +316,9 @@ TEST(Limits, SettersClampToTheirMinimum) {
     }
     const struct {
         uint32_t In, Out;
-    } Timeouts[] = {{0, 500}, {499, 500}, {500, 500}, {20, 500}, {3000, 3000}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+    } Timeouts[] = {{0, 500},         {499, 500},     {500, 500},     {20, 500},
+                    {3000, 3000},     {60000, 60000}, {60001, 60000}, {600000, 60000},
+                    {0xFFFFFFFFu, 60000}};
     for (const auto &R : Timeouts) {
         L.SetDefTimeout(R.In);
         EXPECT_EQ(L.DefTimeout(), R.Out) << R.In;
