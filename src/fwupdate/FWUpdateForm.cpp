@@ -107,6 +107,10 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
                        static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),
                        static_cast<QWidget *>(ui->pnlValidating)})
         MakeWhite(W);
+    // Names and texts from the settings file and from firmware files are
+    // shown as they are, never read as rich text.
+    for (QLabel *Label : {ui->lblSensorID, ui->lblSensorVersion, ui->lblFileID, ui->lblFileVersion, ui->lblFileStatus})
+        Label->setTextFormat(Qt::PlainText);
     ui->btnReload->setIcon(ReloadIcon());
     ui->btnReload->setIconSize(QSize(16, 16));
 

@@ -1,6 +1,9 @@
 // Link and upload logic over a fake port and a fake clock: runs instantly.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -588,6 +591,54 @@ TEST(UploadFile, RefusedBeforeAnythingIsSent) {
         EXPECT_EQ(L.Sent(), 0u) << R.Name;
         EXPECT_EQ(Reports, 0) << R.Name;
     }
+}
+
+// The file changes on disk while the upload runs (overwritten in place,
+// same size; or cut short): the sensor gets exactly the bytes that were
+// checked, from one read of the file.
+TEST(UploadFile, SendsTheBytesThatWereChecked) {
+    const std::string Original = MakeCod16(17, 1, 1, "PIC", MakeImage(400, 1));
+    std::string Flipped = Original;
+    for (size_t i = 16; i < Flipped.size(); ++i) Flipped[i] = static_cast<char>(~Flipped[i]);
+    const struct {
+        const char *Name;
+        std::string Replacement;
+    } Rows[] = {{"overwritten in place", Flipped}, {"cut short", Original.substr(0, 100)}};
+    for (const auto &R : Rows) {
+        TUploadFixture F(Original);
+        F.Model.CompleteAt = 52;  // 416 bytes in 8-byte packets
+        auto Inner = F.L.Port->Responder;
+        F.L.Port->Responder = [&](const TByteArray &Req) {
+            if (Req[2] == 0x0D && Req[3] == 3 && Req[4] == 0) {
+                std::FILE *File = std::fopen(F.Path.c_str(), "r+b");
+                if (File) {
+                    std::fwrite(R.Replacement.data(), 1, R.Replacement.size(), File);
+                    std::fclose(File);
+                }
+                if (R.Replacement.size() < Original.size()) truncate(F.Path.c_str(), static_cast<off_t>(R.Replacement.size()));
+            }
+            return Inner(Req);
+        };
+        EXPECT_TRUE(F.Upload()) << R.Name;
+        std::string Sent;
+        for (const TByteArray &P : F.Model.Data) Sent.append(P.begin() + 5, P.end() - 1);
+        EXPECT_EQ(Sent, Original) << R.Name;
+    }
+}
+
+TEST(UploadFile, UploadImageSendsTheBufferAndChecksIt) {
+    const std::string File = MakeCod32(17, 1, 1, MakeImage(700));
+    TUploadFixture F(File);
+    F.Model.CompleteAt = 4;  // 732 bytes in 240-byte packets
+    TByteArray Image(File.begin(), File.end());
+    TByteArray Broken = Image;
+    Broken.back() ^= 1;
+    EXPECT_FALSE(F.L.Link.UploadImage(Broken, F.Hdr, {}));
+    EXPECT_TRUE(F.L.Port->Sent.empty());
+    EXPECT_TRUE(F.L.Link.UploadImage(Image, F.Hdr, {}));
+    std::string Sent;
+    for (const TByteArray &P : F.Model.Data) Sent.append(P.begin() + 5, P.end() - 1);
+    EXPECT_EQ(Sent, File);
 }
 
 TEST(UploadFile, LargestUploadStillFits) {
