@@ -175,13 +175,10 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
                     Reply.push_back(Byte);
                     if (Reply.size() == 2) {
                         // Start, length, command and CRC at least: a shorter
-                        // length cannot begin a reply, so hunt for the next
-                        // start byte.
-                        if (Reply[1] < 3) {
-                            Reply.clear();
-                        } else {
-                            Expected = static_cast<size_t>(Reply[1]) + 1;
-                        }
+                        // length cannot be a reply, and the exchange ends
+                        // here as failed (waiting on would take whatever
+                        // follows, without end).
+                        Expected = Reply[1] < 3 ? Reply.size() : static_cast<size_t>(Reply[1]) + 1;
                     }
                 }
             }

@@ -38,8 +38,7 @@ std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem)
             group = std::to_string(st.st_gid);
     }
     if (st.st_gid == 0 && group == "root")
-        return "This port belongs to the group 'root': ask the administrator for access "
-               "(a udev rule can give it to the group 'dialout').";
+        return "This port belongs to the group 'root': ask the administrator for access.";
     return "To get access, add your user to the '" + group + "' group (sudo usermod -aG " + group +
            " $USER), then log out and in again.";
 }

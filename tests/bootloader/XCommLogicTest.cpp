@@ -69,7 +69,10 @@ TEST(Transact, ReplyTimingAndValidation) {
         {"gaps inside the reply below the time-out", {{0, Head}, {900, Tail}}, true, 900, 900},
         {"gap inside the reply above the time-out", {{0, Head}, {1100, Tail}}, false, 1000, 1002},
         {"ends as soon as the length is in", {{0, KIdentReply}, {5000, {0x55, 0x66}}}, true, 0, 0},
-        {"length byte 0 waits for the time-out", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 1000, 1002},
+        // A length below 3 cannot be a reply: the exchange ends at once.
+        {"length byte 0", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 0, 0},
+        {"length byte 0 after a while", {{300, {0xF5}}, {400, {0x00}}, {400, TByteArray(5000, 0)}}, false, 400, 400},
+        {"length byte 2", {{0, {0xF5, 0x02, 0x8C, 0x01}}}, false, 0, 0},
         {"command without bit 7", {{0, NoBit7}}, false, 0, 0},
         {"wrong CRC", {{0, BadCrc}}, false, 0, 0},
         {"truncated reply", {{0, TByteArray(KIdentReply.begin(), KIdentReply.end() - 1)}}, false, 1000, 1002},
@@ -109,7 +112,7 @@ TEST(Transact, EveryExchangeEndsOnALineThatNeverFallsSilent) {
         {"noise every 50 ms", br19200, Trickle(50, {0x11}, {0x11})},
         {"noise every 450 ms", br19200, Trickle(450, {0x22}, {0x22})},
         {"start bytes alone every 300 ms", br19200, Trickle(300, {0xF5}, {0xF5})},
-        {"length byte 0, then a stream", br57600, Trickle(1, {0xF5, 0x00}, Stream)},
+        {"a stream of noise", br57600, Trickle(1, {0x00}, Stream)},
         {"a long reply that never ends", br57600, Trickle(200, {0xF5, 0xFF, 0x8C}, {0x01})},
     };
     for (const Row &R : Rows) {
