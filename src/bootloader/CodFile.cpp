@@ -116,28 +116,24 @@ void TCodFileReader::Rewind() {
 
 // --- ValidateFile ---------------------------------------------------------
 
-bool ValidateFile(const std::string &FName, TCODFileData &Data) {
-    if (!CodFileExists(FName)) return false;
-    TCodFileReader File(FName);
-    const int64_t Size = static_cast<int64_t>(File.Size());
+std::string TCODFileData::TooBigText() const {
+    return "The firmware file is too big to upload (" + std::to_string(PacketCount()) + " packets, at most " +
+           std::to_string(CMaxDataPackets) + ")";
+}
 
+bool ValidateImage(const TByteArray &Image, TCODFileData &Data) {
+    const int64_t Size = static_cast<int64_t>(Image.size());
     uint8_t Head[32] = {};
-    File.Read(Head, sizeof Head);  // a short file gives fewer bytes; the size checks catch it
+    std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));  // short: the size checks catch it
 
     TCODFileData Result;
-    Result.FileSize = File.Size();
+    Result.FileSize = Image.size();
     if (std::memcmp(Head, CCodMagic, CCodMagicLen) == 0) {
-        // 32-byte header: 16-bit sum over the image, read in large blocks.
-        uint16_t Sum = 0;
-        std::vector<uint8_t> Block(1 << 16);
-        for (;;) {
-            const size_t n = File.Read(Block.data(), Block.size());
-            if (n == 0) break;
-            uint32_t Part = 0;
-            for (size_t i = 0; i < n; ++i) Part += Block[i];
-            Sum = static_cast<uint16_t>(Sum + Part);
-        }
-        if (Sum != Le16(Head + 26) || Size - 32 != static_cast<int64_t>(Le32(Head + 28))) return false;
+        // 32-byte header: 16-bit sum over the image.
+        uint32_t Sum = 0;
+        for (size_t i = std::min<size_t>(Image.size(), 32); i < Image.size(); ++i) Sum += Image[i];
+        if (static_cast<uint16_t>(Sum) != Le16(Head + 26) || Size - 32 != static_cast<int64_t>(Le32(Head + 28)))
+            return false;
         Result.DeviceID = Le16(Head + 22);
         Result.Version.Hi = Head[25];
         Result.Version.Lo = Head[24];
@@ -145,9 +141,7 @@ bool ValidateFile(const std::string &FName, TCODFileData &Data) {
         Result.HeaderSize = 32;
     } else {
         // 16-byte header with its own checksum; the image is not covered.
-        File.Rewind();
-        uint8_t H[16] = {};
-        File.Read(H, sizeof H);
+        const uint8_t *H = Head;
         uint8_t Sum = 2;
         for (int i = 0; i < 15; ++i) Sum = static_cast<uint8_t>(Sum + H[i]);
         if (Sum != H[15] || Size - 16 != static_cast<int64_t>(Le32(H + 3))) return false;
@@ -159,4 +153,48 @@ bool ValidateFile(const std::string &FName, TCODFileData &Data) {
     }
     Data = Result;
     return true;
+}
+
+TCodLoad LoadFirmware(const std::string &FName, TByteArray &Image, TCODFileData &Data) {
+    Image.clear();
+    if (!CodFileExists(FName)) return TCodLoad::Missing;
+    TCodFileReader File(FName);
+    // Read to the end, not to the size stat() gave: the file may change
+    // meanwhile, and what was read is what gets checked and sent.
+    TByteArray Bytes;
+    if (File.Size() <= CMaxCodFileBytes) Bytes.reserve(static_cast<size_t>(File.Size()));
+    constexpr size_t CBlock = 1 << 16;
+    while (Bytes.size() <= CMaxCodFileBytes) {
+        const size_t Old = Bytes.size();
+        Bytes.resize(Old + CBlock);
+        const size_t N = File.Read(Bytes.data() + Old, CBlock);
+        Bytes.resize(Old + N);
+        if (N == 0) break;
+    }
+    if (Bytes.size() > CMaxCodFileBytes) {
+        // Never uploadable: say how big from the header alone.
+        TCODFileData Big;
+        Big.FileSize = std::max<uint64_t>(File.Size(), Bytes.size());
+        if (std::memcmp(Bytes.data(), CCodMagic, CCodMagicLen) == 0) Big.ProcessorType = "ESP32";
+        Data = Big;
+        return TCodLoad::TooBig;
+    }
+    TCODFileData Result;
+    if (!ValidateImage(Bytes, Result)) return TCodLoad::Invalid;
+    Data = Result;
+    if (!Result.FitsUpload()) return TCodLoad::TooBig;
+    Image = std::move(Bytes);
+    return TCodLoad::Ok;
+}
+
+bool ValidateFile(const std::string &FName, TCODFileData &Data) {
+    TByteArray Image;
+    TCODFileData Result;
+    const TCodLoad Load = LoadFirmware(FName, Image, Result);
+    // A file too big to upload may still be sound; one too big to read is not judged.
+    if (Load == TCodLoad::Ok || (Load == TCodLoad::TooBig && Result.HeaderSize != 0)) {
+        Data = Result;
+        return true;
+    }
+    return false;
 }

@@ -13,6 +13,16 @@
 
 #include "bootloader/BootTypes.h"
 
+// Highest number of data packets an upload can carry: the packet number must
+// never reach the completion code.
+constexpr int CMaxDataPackets = 65533;
+// Data bytes per packet.
+constexpr int CESP32PacketSize = 240;
+constexpr int CDefPacketSize = 8;
+// Files are read whole into memory up to this size; anything larger could
+// never be uploaded (65533 packets of 240 bytes are about 15 MiB).
+constexpr uint64_t CMaxCodFileBytes = 16u << 20;
+
 struct TCODFileData {
     uint16_t DeviceID = 0;        // sensor ID the firmware is for
     TSensorVersion Version;       // firmware version in the file
@@ -22,6 +32,13 @@ struct TCODFileData {
     uint64_t FileSize = 0;        // bytes, header included
 
     bool IsESP32() const { return ProcessorType == "ESP32"; }
+    // Data bytes per packet of its upload, and the packets the whole file needs.
+    int PacketSize() const { return IsESP32() ? CESP32PacketSize : CDefPacketSize; }
+    uint64_t PacketCount() const { return (FileSize + PacketSize() - 1) / PacketSize(); }
+    // At most CMaxDataPackets packets.
+    bool FitsUpload() const { return PacketCount() <= static_cast<uint64_t>(CMaxDataPackets); }
+    // "The firmware file is too big to upload (N packets, at most 65533)".
+    std::string TooBigText() const;
     // Processor type for display: the text, or "(none)" when the field is empty.
     std::string ProcessorTypeText() const;
     // "32-byte header (ESP32)" or "16-byte header".
@@ -44,3 +61,21 @@ public:
 // a file that exists but cannot be opened or read raises EFileError. The
 // file is opened read-only and never changed.
 bool ValidateFile(const std::string &FName, TCODFileData &Data);
+
+// The outcome of LoadFirmware.
+enum class TCodLoad {
+    Ok,       // read whole and valid; fits an upload
+    Missing,  // no such regular file
+    Invalid,  // header or checksum wrong
+    TooBig,   // more packets than an upload can carry (Data tells the size)
+};
+
+// Reads a firmware file once, whole, into Image and checks that buffer
+// (ValidateImage); an upload then sends exactly the bytes that were checked,
+// whatever happens to the file meanwhile. Data is written for Ok and TooBig;
+// Image holds the file only for Ok. A file larger than CMaxCodFileBytes is
+// not read beyond its header. Raises EFileError like ValidateFile.
+TCodLoad LoadFirmware(const std::string &FName, TByteArray &Image, TCODFileData &Data);
+
+// The checks of ValidateFile over a file's bytes in memory.
+bool ValidateImage(const TByteArray &Image, TCODFileData &Data);

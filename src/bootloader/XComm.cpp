@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "bootloader/CRC8.h"
-#include "bootloader/CodFileIO.h"
 #include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
 
@@ -62,7 +61,7 @@ uint64_t TXComm::Now() const { return FTick ? FTick() : GetTickCount64(); }
 
 void TXComm::SetMaxRetry(int Value) { FMaxRetry = std::max(Value, 3); }
 void TXComm::SetMaxFails(int Value) { FMaxFails = std::max(Value, 5); }
-void TXComm::SetDefTimeout(uint32_t Value) { FDefTimeout = std::max<uint32_t>(Value, 500); }
+void TXComm::SetDefTimeout(uint32_t Value) { FDefTimeout = std::clamp<uint32_t>(Value, 500, CMaxDefTimeout); }
 
 bool TXComm::Connected() const { return FComPort->Connected() && FSensorID != 0; }
 
@@ -79,6 +78,7 @@ void TXComm::Close() {
 
 bool TXComm::Open(const std::string &Port) {
     Close();
+    FOpenError.reset();
     try {
         FComPort->SetPort(Port);
         FComPort->SetDataBits(dbEight);
@@ -87,7 +87,8 @@ bool TXComm::Open(const std::string &Port) {
         FComPort->SetStopBits(sbOneStopBit);
         FComPort->SetControlRTS(rtsToggle);
         FComPort->SetControlDTR(dtrEnable);
-    } catch (const EComPort &) {
+    } catch (const EComPort &E) {
+        FOpenError = E;
         return false;
     }
     for (TBaudRate Rate : {br19200, br57600}) {
@@ -95,7 +96,14 @@ bool TXComm::Open(const std::string &Port) {
             // A port left open by an error of the previous attempt is simply
             // switched to the next rate and asked again.
             FComPort->SetBaudRate(Rate);
-            FComPort->Open();
+            try {
+                FComPort->Open();
+                FOpenError.reset();
+            } catch (const EComPort &E) {
+                // Kept for the caller: the port itself refused.
+                FOpenError = E;
+                continue;
+            }
             if (FComPort->Connected() && GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
             FComPort->Close();
         } catch (const EComPort &) {
@@ -141,10 +149,15 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
     if (Written != static_cast<int>(Request.size())) return false;
 
     // Silence time-out: every byte received restarts it; the wait ends as
-    // soon as the length announced by the reply is in.
+    // soon as the length announced by the reply is in. A line that never
+    // falls silent (noise, another talker) must still end the exchange: the
+    // whole of it is bounded by the time-out plus twice the time the largest
+    // reply takes on the line, plus a margin.
     TByteArray Raw;
     size_t Expected = 0;  // 0: not known yet
-    uint64_t Deadline = Now() + TimeoutMs;
+    const uint64_t Start = Now();
+    uint64_t Deadline = Start + TimeoutMs;
+    const uint64_t Limit = Start + TimeoutMs + ReplyAllowance();
     for (;;) {
         const int Waiting = FComPort->InputCount();
         if (Waiting > 0) {
@@ -152,19 +165,25 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
             // that bytes after a complete reply stay for the next purge:
             // start byte and length until the length is known, then the rest.
             size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
-            if (Expected != 0) Need = Expected > Reply.size() ? Expected - Reply.size() : 1;
+            if (Expected != 0) Need = Expected - Reply.size();
             uint8_t Buf[256];
             const int Got = FComPort->Read(Buf, static_cast<int>(std::min({Need, static_cast<size_t>(Waiting), sizeof Buf})));
             for (int i = 0; i < Got; ++i) {
                 const uint8_t Byte = Buf[i];
-                if (Trace) Raw.push_back(Byte);
+                if (Trace && Raw.size() < CMaxTraceBytes) Raw.push_back(Byte);
                 if (Byte == CBootStart || !Reply.empty()) {
                     Reply.push_back(Byte);
-                    if (Reply.size() == 2) Expected = static_cast<size_t>(Reply[1]) + 1;
+                    if (Reply.size() == 2) {
+                        // Start, length, command and CRC at least: a shorter
+                        // length cannot be a reply, and the exchange ends
+                        // here as failed (waiting on would take whatever
+                        // follows, without end).
+                        Expected = Reply[1] < 3 ? Reply.size() : static_cast<size_t>(Reply[1]) + 1;
+                    }
                 }
             }
             // Noise before the start byte is dropped but counts as activity.
-            if (Got > 0) Deadline = Now() + TimeoutMs;
+            if (Got > 0) Deadline = std::min(Now() + TimeoutMs, Limit);
         }
         const uint64_t T = Now();
         if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
@@ -179,6 +198,13 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
     return true;
 }
 
+uint32_t TXComm::ReplyAllowance() const {
+    // 11 bits a character (8 data bits, parity, start and stop bit).
+    const int Rate = BaudRateToInt(FComPort->BaudRate(), FComPort->CustomBaudRate());
+    const uint64_t Line = CMaxReplyBytes * 11ULL * 1000ULL / static_cast<uint64_t>(std::max(Rate, 300));
+    return static_cast<uint32_t>(2 * Line + CReplyMarginMs);
+}
+
 bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs,
                             uint16_t &Ack) {
     TByteArray Reply;
@@ -188,17 +214,24 @@ bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count
 }
 
 bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
-    // The file is checked again: it may have changed since it was loaded.
-    if (!FComPort->Connected() || !CodFileExists(FName)) return false;
+    if (!FComPort->Connected()) return false;
+    TByteArray Image;
     TCODFileData Check;
-    if (!::ValidateFile(FName, Check) || Check.DeviceID != Hdr.DeviceID) return false;
+    if (LoadFirmware(FName, Image, Check) != TCodLoad::Ok) return false;
+    return UploadImage(Image, Hdr, OnProgress);
+}
 
-    TCodFileReader File(FName);
-    const uint64_t Size = File.Size();
+bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+    // The bytes are checked once more: they are what will be sent.
+    if (!FComPort->Connected()) return false;
+    TCODFileData Check;
+    if (!ValidateImage(Image, Check) || Check.DeviceID != Hdr.DeviceID) return false;
+
+    const uint64_t Size = Image.size();
     const bool Esp32 = Hdr.IsESP32();
     const size_t PacketSize = Esp32 ? CESP32PacketSize : CDefPacketSize;
     // The packet number must never reach the completion code (nor wrap into
-    // the start packet's 0): refuse files that need more packets.
+    // the start packet's 0): refuse images that need more packets.
     if ((Size + PacketSize - 1) / PacketSize > static_cast<uint64_t>(CMaxDataPackets)) return false;
 
     auto Report = [&OnProgress](int Sent, int Fails, int Progress) {
@@ -211,15 +244,14 @@ bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const
     uint16_t PacketNo = 1;
     uint32_t Timeout = Esp32 ? CESP32SlowTimeout : FDefTimeout;
     int Fails = 0;
-    uint64_t BytesRead = 0;
-    uint8_t Slice[CESP32PacketSize];
-    while (File.Position() < Size) {
-        const size_t Count = File.Read(Slice, PacketSize);
-        if (Count == 0) break;  // the file shrank under us
-        BytesRead += Count;
-        if (BytesRead > CESP32SlowBytes && Timeout != FDefTimeout && Esp32) Timeout = FDefTimeout;
+    uint64_t Position = 0;
+    while (Position < Size) {
+        const uint8_t *Slice = Image.data() + Position;
+        const size_t Count = static_cast<size_t>(std::min<uint64_t>(PacketSize, Size - Position));
+        Position += Count;
+        if (Position > CESP32SlowBytes && Timeout != FDefTimeout && Esp32) Timeout = FDefTimeout;
         const int Progress =
-            static_cast<int>(std::nearbyint(static_cast<double>(File.Position()) / static_cast<double>(Size) * 100.0));
+            static_cast<int>(std::nearbyint(static_cast<double>(Position) / static_cast<double>(Size) * 100.0));
 
         int Attempts = 0;
         for (;;) {

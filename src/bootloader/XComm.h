@@ -12,13 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bootloader/BootTypes.h"
 #include "bootloader/CodFile.h"
+#include "serial/ComPort.h"
 
-class TComPort;
 struct TComListData;  // serial/PortDiscovery.h
 
 // Called after every data-packet attempt of an upload: packets acknowledged
@@ -35,12 +36,7 @@ enum : uint8_t {
 };
 // Acknowledged number meaning "image complete".
 constexpr uint16_t CAckComplete = 0xFFFE;
-// Highest number of data packets an upload can carry: the packet number must
-// never reach the completion code.
-constexpr int CMaxDataPackets = 65533;
-// Data bytes per packet.
-constexpr int CESP32PacketSize = 240;
-constexpr int CDefPacketSize = 8;
+// CMaxDataPackets and the packet sizes: bootloader/CodFile.h.
 // Reply time-out of ESP32 data packets until more than CESP32SlowBytes of
 // the file have been sent (the sensor erases flash meanwhile).
 constexpr uint32_t CESP32SlowTimeout = 3000;
@@ -51,6 +47,16 @@ constexpr uint32_t CRebootPause = 2500;
 // before an upload counts as done (a lost answer must not pass for a sensor
 // that left bootloader mode).
 constexpr int CFinalIdentAttempts = 3;
+
+// Longest reply: start byte, length byte and up to 255 more.
+constexpr size_t CMaxReplyBytes = 257;
+// Margin of an exchange's overall bound beyond the time-out and the line
+// time of the longest reply (see Transact).
+constexpr uint32_t CReplyMarginMs = 250;
+// Received bytes kept for the frame trace of one exchange.
+constexpr size_t CMaxTraceBytes = 4096;
+// Upper limit of the reply time-out (the settings' TIMEOUT).
+constexpr uint32_t CMaxDefTimeout = 60000;
 
 // Packet building and reply checking, pure functions over bytes.
 // Request with command, packet number and data (at most 250 bytes).
@@ -75,6 +81,9 @@ public:
     // at 57600 baud. True when one answered; the port then stays open at the
     // rate that worked. Port errors are caught here and give false.
     bool Open(const std::string &Port);
+    // Why the last Open could not open the port (empty when the port opened
+    // and no bootloader answered, or when Open succeeded).
+    const std::optional<EComPort> &OpenError() const { return FOpenError; }
     // Closes the port and forgets the sensor's identity.
     void Close();
     // Asks the bootloader for its identity over the open port; the outputs
@@ -90,13 +99,13 @@ public:
     // Bit rate of the open port (19200 or 57600 after a good Open), 0 when closed.
     int BaudRate() const;
 
-    // Limits; the setters clamp to the minimum instead of refusing.
+    // Limits; the setters clamp to their range instead of refusing.
     int MaxRetry() const { return FMaxRetry; }
     void SetMaxRetry(int Value);        // at least 3
     int MaxFails() const { return FMaxFails; }
     void SetMaxFails(int Value);        // at least 5
     uint32_t DefTimeout() const { return FDefTimeout; }
-    void SetDefTimeout(uint32_t Value); // at least 500 ms
+    void SetDefTimeout(uint32_t Value); // 500 to 60000 ms
 
     // Uploads a firmware file to the open bootloader. Hdr is what the
     // caller's ValidateFile gave; it chooses the packet size and time-outs.
@@ -104,7 +113,11 @@ public:
     // CFinalIdentAttempts identification requests unanswered. Port errors
     // (EComPort) and file errors (EFileError) reach the caller; the file is
     // closed by then.
+    // The file is read once (LoadFirmware) and sent from memory.
     bool UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+    // The same for a file already in memory (LoadFirmware's Image): exactly
+    // these bytes are checked again and sent.
+    bool UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const TOnProgress &OnProgress);
 
     // The firmware-file check, also reachable through the class.
     static bool ValidateFile(const std::string &FName, TCODFileData &Data) { return ::ValidateFile(FName, Data); }
@@ -117,11 +130,16 @@ public:
     void SetPause(TPause Pause);
 
     // One request/reply exchange: purge, write, wait for the reply with a
-    // silence time-out of TimeoutMs, check it. On true Reply holds the
-    // payload only; on false it may hold whatever raw bytes came.
+    // silence time-out of TimeoutMs, check it. However busy the line, the
+    // exchange ends after TimeoutMs + ReplyAllowance(). On true Reply holds
+    // the payload only; on false it may hold whatever raw bytes came (at
+    // most CMaxReplyBytes).
     bool Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs);
 
     TComPort &ComPort() { return *FComPort; }
+    // Beyond the time-out: twice the line time of the longest reply at the
+    // port's rate, plus CReplyMarginMs.
+    uint32_t ReplyAllowance() const;
 
 private:
     bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs, uint16_t &Ack);
@@ -136,4 +154,5 @@ private:
     uint32_t FDefTimeout = 1000;
     TTickSource FTick;
     TPause FPause;
+    std::optional<EComPort> FOpenError;
 };

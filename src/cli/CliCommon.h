@@ -43,9 +43,10 @@ public:
 
     nlohmann::json &Json() { return FJson; }
     nlohmann::json &operator[](const char *Key) { return FJson[Key]; }
-    // A result line on standard output (text mode only).
+    // A result line on standard output (text mode only). It may carry text
+    // from a device or a file: control characters are shown, not obeyed.
     void Text(const std::string &Line) {
-        if (!FCtx.Json) FCtx.Console->Out(Line);
+        if (!FCtx.Json) FCtx.Console->Out(VisibleText(Line));
     }
     // An error text on standard error; the first one becomes the JSON
     // "error" field, later ones go to "details".

@@ -51,9 +51,11 @@ nlohmann::json SensorJson(const TCliContext &Ctx, TXComm &Link) {
 int RunIdentify(TCliContext &Ctx, const std::string &Port) {
     TResult result(Ctx, "identify");
     result["port"] = Port;
-    if (auto problem = ProbePort(Port)) return ReportPortProblem(result, Port, *problem);
     auto link = MakeLink(Ctx);
-    if (!link->Open(Port)) return result.Fail(ExitFailed, CNotFound);
+    if (!link->Open(Port)) {
+        if (const auto &e = link->OpenError()) return ReportPortProblem(result, Port, PortProblemOf(*e));
+        return result.Fail(ExitFailed, CNotFound);
+    }
     const nlohmann::json sensor = SensorJson(Ctx, *link);
     result.Json().update(sensor);
     result.Text("Port: " + Port);
@@ -142,28 +144,30 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     TResult result(Ctx, "flash");
     const bool several = Opt.Ports.size() > 1;
     TCODFileData hdr;
-    if (!CheckFirmwareFile(result, Opt.File, hdr)) return result.Finish(ExitFailed);
+    // Read once: every port gets exactly the bytes checked here.
+    TByteArray image;
+    if (!CheckFirmwareFile(result, Opt.File, hdr, image)) return result.Finish(ExitFailed);
     result["firmware"] = FirmwareJson(*Ctx.Settings, hdr);
 
     std::vector<TFlashJob> jobs(Opt.Ports.size());
     for (size_t i = 0; i < jobs.size(); ++i) {
         TFlashJob &job = jobs[i];
         job.Port = Opt.Ports[i];
-        if (auto problem = ProbePort(job.Port)) {
-            job.Failed(ExitPort, PortProblemText(*problem));
-            if (std::string hint = PortAccessHint(job.Port, *problem); !hint.empty())
-                job.Details.push_back(hint);
-        }
     }
 
-    // Find the sensors, all at once.
+    // Find the sensors, all at once. A port that cannot be opened says why.
     ForEachParallel(jobs, [&](size_t, TFlashJob &job) {
         job.Link = MakeLink(Ctx);
         if (job.Link->Open(job.Port)) {
             job.Identified = true;
             job.Sensor = SensorJson(Ctx, *job.Link);
-        } else
+        } else if (const auto &e = job.Link->OpenError()) {
+            const TPortProblem problem = PortProblemOf(*e);
+            job.Failed(ExitPort, PortProblemText(problem));
+            if (std::string hint = PortAccessHint(job.Port, problem); !hint.empty()) job.Details.push_back(hint);
+        } else {
             job.Failed(ExitFailed, CNotFound);
+        }
     });
 
     // Check each sensor against the file and ask the questions, one at a time.
@@ -205,7 +209,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             board.Start(row);
             bool ok = false;
             try {
-                ok = job.Link->UploadFile(Opt.File, hdr, [&](int sent, int fail, int progress) {
+                ok = job.Link->UploadImage(image, hdr, [&](int sent, int fail, int progress) {
                     job.Sent = sent;
                     job.Fail = fail;
                     job.Progress = progress;

@@ -32,8 +32,7 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr) 
             {"file_size", Hdr.FileSize}};
 }
 
-// Checks a firmware file; on failure reports why and returns false.
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr) {
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr, TByteArray &Image) {
     Result["file"] = File;
     struct stat st{};
     if (::stat(File.c_str(), &st) != 0) {
@@ -44,10 +43,17 @@ bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &H
         Result.ErrorText(File + ": " + std::strerror(EISDIR));
         return false;
     }
+    TCodLoad load = TCodLoad::Invalid;
     try {
-        if (ValidateFile(File, Hdr)) return true;
+        load = LoadFirmware(File, Image, Hdr);
     } catch (const EFileError &e) {
         Result.ErrorText(e.what());
+        return false;
+    }
+    if (load == TCodLoad::Ok) return true;
+    if (load == TCodLoad::TooBig) {
+        Result["packets"] = Hdr.PacketCount();
+        Result.ErrorText(Hdr.TooBigText());
         return false;
     }
     Result.ErrorText("Invalid COD file");
@@ -57,11 +63,14 @@ bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &H
 int RunInfo(TCliContext &Ctx, const std::string &File) {
     TResult result(Ctx, "info");
     TCODFileData hdr;
-    if (!CheckFirmwareFile(result, File, hdr)) return result.Finish(ExitFailed);
+    TByteArray image;
+    const bool ok = CheckFirmwareFile(result, File, hdr, image);
+    // A sound file too big to upload is still described.
+    if (!ok && hdr.HeaderSize == 0) return result.Finish(ExitFailed);
     const nlohmann::json fw = FirmwareJson(*Ctx.Settings, hdr);
     result.Text("Device ID: " + fw["device"].get<std::string>());
     result.Text("Version: " + fw["version"].get<std::string>());
     result.Text("Processor: " + hdr.ProcessorType);
     result.Json().update(fw);
-    return result.Finish(ExitOk);
+    return result.Finish(ok ? ExitOk : ExitFailed);
 }

@@ -21,13 +21,17 @@ const char *const CInvalidBCD = "Invalid BCD value read";
 const char *const CNoValue = "Value not specified";
 const char *const CTooFewRegs = "Insufficient number of registers";
 
+// Why the master's port did not open.
+TPortProblem OpenProblemOf(const TModbusRTU &Master) {
+    if (const auto &e = Master.OpenError()) return PortProblemOf(*e);
+    return TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1};
+}
+
 // Opens the master; when the port refuses, reports why (exit code 3).
 bool OpenMaster(TResult &Result, TModbusRTU &Master, const std::string &Port, const TPortParams &Params,
                 int &Code) {
     if (Master.Open(Port, Params)) return true;
-    const auto problem = ProbePort(Port);
-    Code = ReportPortProblem(Result, Port,
-                             problem ? *problem : TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1});
+    Code = ReportPortProblem(Result, Port, OpenProblemOf(Master));
     return false;
 }
 
@@ -100,7 +104,6 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     result["first"] = Opt.First;
     result["last"] = Opt.Last;
     result["devices"] = nlohmann::json::array();
-    if (auto problem = ProbePort(Opt.Port)) return ReportPortProblem(result, Opt.Port, *problem);
 
     // Ctrl+C ends the scan after the current address, keeping what was found.
     GStopScan = 0;
@@ -115,9 +118,13 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
         TModbusRTU master(static_cast<uint8_t>(a));
         try {
             if (!master.Open(Opt.Port, params)) {
+                if (a == Opt.First) {
+                    // The port cannot be used at all: nothing was scanned.
+                    sigaction(SIGINT, &old, nullptr);
+                    return ReportPortProblem(result, Opt.Port, OpenProblemOf(master));
+                }
                 // The port went away or was taken since the scan began.
-                portProblem = ProbePort(Opt.Port).value_or(
-                    TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1});
+                portProblem = OpenProblemOf(master);
                 break;
             }
             if (master.Scan(ScanProbeReg)) {
@@ -167,7 +174,6 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     RegJson(result, Opt, plan);
-    if (auto problem = ProbePort(Opt.Port)) return ReportPortProblem(result, Opt.Port, *problem);
 
     TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
     int code = ExitOk;
@@ -242,7 +248,6 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
     RegJson(result, Opt, plan);
     result["value"] = value;
     result["registers"] = regs;
-    if (auto problem = ProbePort(Opt.Port)) return ReportPortProblem(result, Opt.Port, *problem);
 
     TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
     int code = ExitOk;
@@ -289,7 +294,6 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
-    if (auto problem = ProbePort(Opt.Port)) return ReportPortProblem(result, Opt.Port, *problem);
 
     TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
     int code = ExitOk;
@@ -327,25 +331,36 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
-    if (auto problem = ProbePort(Opt.Port)) return ReportPortProblem(result, Opt.Port, *problem);
 
     TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
-    int code = ExitOk, written = 0;
-    std::vector<std::string> failed;
+    int written = 0;
+    std::vector<std::string> failed, done;
+    // Settings already written stay written when the port is lost later:
+    // name them, they take effect at the sensor's next restart.
+    auto TellWritten = [&] {
+        for (const std::string &label : done) result.Text(label + ": written");
+        if (!done.empty()) result.Text(CRestart);
+    };
     try {
         for (const TCommRowRef &r : rows) {
             if (!r.Row.Reg || !r.Row.Value) continue;
-            if (!OpenMaster(result, master, Opt.Port, params, code)) return code;
+            if (!master.Open(Opt.Port, params)) {
+                TellWritten();
+                return ReportPortProblem(result, Opt.Port, OpenProblemOf(master));
+            }
             // Values travel as their low 16 bits (70000 is sent as 4464).
             const auto value = static_cast<uint16_t>(static_cast<unsigned long long>(*r.Row.Value) & 0xFFFF);
             const bool ok = master.WriteHoldingReg(static_cast<uint16_t>(*r.Row.Reg), value);
             result[r.Key] = {{"register", *r.Row.Reg}, {"value", value}, {"ok", ok}};
-            if (ok)
+            if (ok) {
                 ++written;
-            else
+                done.push_back(r.Label);
+            } else {
                 failed.push_back(r.Label);
+            }
         }
     } catch (const EComPort &e) {
+        TellWritten();
         return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
     }
     if (written > 0) {

@@ -72,9 +72,14 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt);
 // Shared by info and flash: the JSON facts of a valid firmware file, and the
 // check of a file that reports why it failed (missing, unreadable, invalid).
 struct TCODFileData;
+using TByteArray = std::vector<uint8_t>;
 class TSettings;
 nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr);
+// Reads a firmware file once and checks it; on failure (a file too big to
+// upload included) reports why and returns false. Hdr then still describes a
+// file whose header could be checked (HeaderSize not 0). Image holds the
+// bytes to upload.
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr, TByteArray &Image);
 
 // Builds the parser, runs the chosen command on standard output and
 // standard error and returns the exit code.

@@ -9,6 +9,12 @@
 #include <string>
 #include <vector>
 
+// Text from outside (a device, a file, the settings) made safe for a
+// terminal: C0 and C1 control characters, DEL and bytes that are not UTF-8
+// appear as \xNN (a C1 character by its code, e.g. \x9B); a tab stays a tab
+// (it separates columns). Everything else passes unchanged.
+std::string VisibleText(const std::string &Text);
+
 class TConsole {
 public:
     // ErrIsTerminal decides whether status lines are drawn at all.
@@ -18,6 +24,8 @@ public:
     TConsole &operator=(const TConsole &) = delete;
 
     // One line (a newline is added) on standard output / standard error.
+    // Err and Prompt show control characters visibly (VisibleText); Out
+    // prints the line as given (JSON output relies on that).
     void Out(const std::string &Line);
     void Err(const std::string &Line);
     // Text without a newline on standard error (a question's prompt).

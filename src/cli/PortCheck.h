@@ -1,9 +1,8 @@
 #pragma once
 // Telling "the port cannot be opened" from "no device answers": the
-// protocol objects swallow errors of opening, so the command line first
-// opens the port itself, closes it again and reports what went wrong.
+// protocol objects keep the reason their open failed, and the command line
+// reports it in the words below.
 
-#include <optional>
 #include <string>
 
 class EComPort;
@@ -14,12 +13,10 @@ struct TPortProblem {
     int Errno = -1;    // operating-system error number, -1 when none
 };
 
-// Opens and closes Port with a serial port object of its own; the problem
-// when that fails.
-std::optional<TPortProblem> ProbePort(const std::string &Port);
 TPortProblem PortProblemOf(const EComPort &E);
 
-// "<text> - <system text>".
+// "<text> - <system text>", and for a port that another program holds
+// " - in use by another program".
 std::string PortProblemText(const TPortProblem &Problem);
 // The lines reported for a port problem: "<port>: <text> (<system text>)"
 // and, for a permission error, how to get access.

@@ -107,6 +107,10 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
                        static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),
                        static_cast<QWidget *>(ui->pnlValidating)})
         MakeWhite(W);
+    // Names and texts from the settings file and from firmware files are
+    // shown as they are, never read as rich text.
+    for (QLabel *Label : {ui->lblSensorID, ui->lblSensorVersion, ui->lblFileID, ui->lblFileVersion, ui->lblFileStatus})
+        Label->setTextFormat(Qt::PlainText);
     ui->btnReload->setIcon(ReloadIcon());
     ui->btnReload->setIconSize(QSize(16, 16));
 
@@ -247,18 +251,26 @@ void TFWUpdateForm::btnLoadFileClick()
     FFileName = Name;
     ShowFileName(Name);
     TCODFileData Data;
-    // A file that exists but cannot be read raises; the labels then keep
+    TByteArray Image;
+    // Read once, whole: the update sends exactly the bytes checked here. A
+    // file that exists but cannot be read raises; the labels then keep
     // their earlier values and the default handler shows the error.
-    if (XComm->ValidateFile(QFile::encodeName(Name).toStdString(), Data)) {
+    const TCodLoad Load = LoadFirmware(QFile::encodeName(Name).toStdString(), Image, Data);
+    if (Load == TCodLoad::Ok) {
         Hdr = Data;
+        FImage = std::move(Image);
         ui->lblFileID->setText(SensorName(Hdr.DeviceID));
         ui->lblFileVersion->setText(VersionText(Hdr.Version));
         SetColoured(ui->lblFileStatus, tr("Loaded"), kGreen);
         bLoaded = true;
     } else {
+        FImage.clear();
         ui->lblFileID->setText(NA());
         ui->lblFileVersion->setText(NA());
-        SetColoured(ui->lblFileStatus, tr("Invalid COD file"), kRed);
+        SetColoured(ui->lblFileStatus,
+                    Load == TCodLoad::TooBig ? QString::fromStdString(Data.TooBigText())
+                                             : tr("Invalid COD file"),
+                    kRed);
         bLoaded = false;
     }
 }
@@ -381,7 +393,7 @@ void TFWUpdateForm::UpdateFirmware()
     if (bConnected && bLoaded) {
         const TWaitCursor Busy(Qt::BusyCursor);
         try {
-            Ok = XComm->UploadFile(QFile::encodeName(FFileName).toStdString(), Hdr,
+            Ok = XComm->UploadImage(FImage, Hdr,
                                    [this](int Sent, int Fail, int Progress) { UpdateProgress(Sent, Fail, Progress); });
         } catch (const std::exception &) {
             // The file or the port failed (an unplugged adapter, say): that

@@ -76,8 +76,9 @@ private:
     bool bUpdating = false;
     bool bFinished = false;
     TCODFileData Hdr;
-    // The file last chosen in the dialogue (the update reads it again).
+    // The file last chosen in the dialogue, and its bytes as checked.
     QString FFileName;
+    TByteArray FImage;
     // The link's port vanished while an upload ran: closed when it ends.
     bool bClosePending = false;
     bool bScreenWatched = false;

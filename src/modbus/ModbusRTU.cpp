@@ -24,6 +24,7 @@ TModbusRTU::~TModbusRTU() {
 }
 
 bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
+    FOpenError.reset();
     try {
         Close();
         FComPort->SetPort(Port);
@@ -39,7 +40,8 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         FComPort->Open();
         if (FComPort->Connected()) return true;
         FComPort->Close();
-    } catch (const EComPort &) {
+    } catch (const EComPort &E) {
+        FOpenError = E;
         try {
             FComPort->Close();
         } catch (const EComPort &) {

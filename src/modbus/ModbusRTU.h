@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ public:
     // Closes the port, applies the settings and opens it again. False (port
     // closed) when the port cannot be opened.
     bool Open(const std::string &Port, const TPortParams &Params);
+    // Why the last Open failed (empty after a successful one).
+    const std::optional<EComPort> &OpenError() const { return FOpenError; }
     void Close();
 
     // Presence probe: reads one holding register at Address and is true when
@@ -61,4 +64,5 @@ private:
     std::unique_ptr<TComPort> FComPort;
     uint8_t FDeviceAddr;
     uint32_t FTimeout = 0;
+    std::optional<EComPort> FOpenError;
 };

@@ -150,7 +150,7 @@ uint64_t GetTickCount64() { return static_cast<uint64_t>(NowMs()); }
 
 TComPort::TComPort() = default;
 
-TComPort::~TComPort() { FFd.reset(); }
+TComPort::~TComPort() { Release(); }
 
 std::string TComPort::DevicePath(const std::string &Port) {
     if (Port.find('/') != std::string::npos) return Port;
@@ -162,7 +162,7 @@ bool TComPort::IsGone(int Err) const {
 }
 
 void TComPort::Disconnected() {
-    FFd.reset();
+    Release();
     FRs485 = false;
     throw EComPort(CError_Disconnected);
 }
@@ -211,9 +211,21 @@ void TComPort::Open() {
     try {
         ApplyLineSettings(true);
     } catch (...) {
-        FFd.reset();
+        Release();
         throw;
     }
+}
+
+void TComPort::Release() {
+    if (!FFd) return;
+    // TIOCEXCL belongs to the tty, not to this descriptor: it outlives the
+    // close while another process holds the tty (the far end of a
+    // pseudo-terminal, a network serial server), and every later open by an
+    // ordinary user would then fail with EBUSY, our own reopen included.
+    // Errors are of no interest here: the device may have gone already.
+    ioctl(FFd.get(), TIOCNXCL);
+    flock(FFd.get(), LOCK_UN);
+    FFd.reset();
 }
 
 void TComPort::ApplyLineSettings(bool Opening) {
@@ -248,6 +260,10 @@ void TComPort::ApplyLineSettings(bool Opening) {
     if (speed != 0) {
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
+        // An input speed left in CIBAUD by an earlier custom rate (BOTHER)
+        // would outlive this standard rate; with CIBAUD clear the input
+        // speed follows the output speed.
+        t.c_cflag &= ~CIBAUD;
     }
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         const int err = errno;
@@ -309,7 +325,7 @@ void TComPort::Close() {
     if (!Connected()) return;
     // Pending output is dropped; errors here mean the device is gone already.
     tcflush(FFd.get(), TCIOFLUSH);
-    FFd.reset();
+    Release();
     FRs485 = false;
     FLowLatency = false;
 }
@@ -341,9 +357,31 @@ int TComPort::Write(const void *Buffer, int Count) {
         if (r > 0 && (pf.revents & (POLLHUP | POLLNVAL)) && !(pf.revents & POLLOUT)) Disconnected();
     }
     // The reply time-out of the protocols starts when Write returns, so let
-    // the request leave the transmitter first (instant on pseudo-terminals).
-    if (done == Count && !FPseudoTerminal && tcdrain(FFd.get()) != 0 && IsGone(errno)) Disconnected();
+    // the request leave the transmitter first, within the same deadline: a
+    // stalled adapter must not hold the caller for ever (tcdrain() has no
+    // limit). Bytes still queued at the deadline count as not written.
+    if (done == Count) {
+        for (;;) {
+            const int queued = OutputQueued();
+            if (queued <= 0) break;
+            const long long left = deadline - NowMs();
+            if (left <= 0) return done - std::min(queued, done);
+            // About the time the queue needs at the current rate, in steps
+            // short enough to return soon after it has emptied.
+            const int rate = std::max(BaudRateToInt(FBaudRate, FCustomBaudRate), 50);
+            const long long need = static_cast<long long>(queued) * 11 * 1000 / rate;
+            poll(nullptr, 0, static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
+        }
+    }
     return done;
+}
+
+int TComPort::OutputQueued() {
+    if (FPseudoTerminal) return 0;  // no transmitter: written bytes are gone at once
+    int n = 0;
+    if (ioctl(FFd.get(), TIOCOUTQ, &n) == 0) return n;
+    if (IsGone(errno)) Disconnected();
+    return 0;  // a driver without the count: nothing to wait for
 }
 
 int TComPort::Read(void *Buffer, int Count) {

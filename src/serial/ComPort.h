@@ -156,6 +156,9 @@ public:
 protected:
     // Raised after closing: the device has gone.
     [[noreturn]] void Disconnected();
+    // Bytes written but not yet sent by the driver (0 when it cannot tell).
+    // Write waits for this to reach 0, within its own deadline.
+    virtual int OutputQueued();
 
 private:
     template <typename T>
@@ -165,6 +168,8 @@ private:
     void TryRs485();
     void TryLowLatency();
     bool IsGone(int Err) const;
+    // Gives exclusivity and the lock up and closes the device.
+    void Release();
 
     std::string FPort = "COM1";
     TBaudRate FBaudRate = br9600;

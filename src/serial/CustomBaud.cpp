@@ -22,3 +22,9 @@ int GetCustomBaudRate(int Fd) {
     if (ioctl(Fd, TCGETS2, &t) != 0) return -1;
     return static_cast<int>(t.c_ospeed);
 }
+
+int GetCustomInputBaudRate(int Fd) {
+    struct termios2 t {};
+    if (ioctl(Fd, TCGETS2, &t) != 0) return -1;
+    return static_cast<int>(t.c_ispeed);
+}

@@ -6,3 +6,5 @@
 bool ApplyCustomBaudRate(int Fd, int Rate);
 // The output speed the driver reports in bit/s, or -1 with errno set.
 int GetCustomBaudRate(int Fd);
+// The input speed the driver reports in bit/s, or -1 with errno set.
+int GetCustomInputBaudRate(int Fd);

@@ -86,8 +86,12 @@ bool HasMsgPresenter()
 std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, const QString &Msg)
 {
     auto Box = std::make_unique<QMessageBox>();
+    // Messages may carry outside text (file names, device data): plain text.
+    Box->setTextFormat(Qt::PlainText);
     Box->setText(Title);
     Box->setInformativeText(Msg);
+    if (auto *Info = Box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        Info->setTextFormat(Qt::PlainText);
     switch (Kind) {
     case TMsgKind::Error:
         Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Error"));

@@ -10,14 +10,19 @@
 class QWidget;
 
 // The socket name: "Veldra-Update" in the user's runtime folder
-// ($XDG_RUNTIME_DIR, or Qt's private fallback for it), otherwise
-// "Veldra-Update-<uid>" in the temporary folder.
-QString DefaultInstanceName();
+// ($XDG_RUNTIME_DIR when it is ours and closed to others), otherwise in a
+// folder "veldra-update-<uid>" of the temporary folder that is created
+// with mode 0700 and must be ours with that mode. Empty when no such folder
+// can be had; Problem then says why.
+QString DefaultInstanceName(QString *Problem = nullptr);
 
-// True when this process is the first copy and now holds the guard. False
-// when another copy runs (it has been told to come to the front) or the guard
-// could not be installed; the caller then ends silently.
-bool CheckPrevInstance(const QString &Name);
+// True when this process should go on: it is the first copy and now holds
+// the guard, or the guard could not be set up (Name empty, a listener of
+// another user, no socket), which is said on standard error with Problem or
+// the reason found here. False when another copy of ours runs; it has been
+// told to come to the front, and the caller ends silently. Connections are
+// accepted from our own user only (SO_PEERCRED on both sides).
+bool CheckPrevInstance(const QString &Name, const QString &Problem = QString());
 
 // Called in the running copy when another one announces itself (none at
 // start; the main window sets it). Runs from the event loop.

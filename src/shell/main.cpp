@@ -9,9 +9,12 @@
 int main(int argc, char **argv)
 {
     TApplication App(argc, argv);
-    // Another copy runs (it comes to the front) or the guard failed: end
-    // without a window and without a message.
-    if (!CheckPrevInstance(DefaultInstanceName()))
+    // Another copy runs (it comes to the front): end without a window and
+    // without a message. A guard that cannot be set up is reported on
+    // standard error, and this copy starts anyway.
+    QString GuardProblem;
+    const QString GuardName = DefaultInstanceName(&GuardProblem);
+    if (!CheckPrevInstance(GuardName, GuardProblem))
         return 0;
     int Result = 0;
     {

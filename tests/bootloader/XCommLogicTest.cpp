@@ -1,6 +1,9 @@
 // Link and upload logic over a fake port and a fake clock: runs instantly.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -62,11 +65,14 @@ TEST(Transact, ReplyTimingAndValidation) {
         {"reply after the time-out", {{1200, KIdentReply}}, false, 1000, 1002},
         {"noise before the reply", {{0, Noise}, {0, KIdentReply}}, true, 0, 0},
         {"noise keeps restarting the time-out",
-         {{800, {0x11}}, {1600, {0x22}}, {2400, {0x33}}, {3200, KIdentReply}}, true, 3200, 3200},
+         {{300, {0x11}}, {600, {0x22}}, {900, {0x33}}, {1200, KIdentReply}}, true, 1200, 1200},
         {"gaps inside the reply below the time-out", {{0, Head}, {900, Tail}}, true, 900, 900},
         {"gap inside the reply above the time-out", {{0, Head}, {1100, Tail}}, false, 1000, 1002},
         {"ends as soon as the length is in", {{0, KIdentReply}, {5000, {0x55, 0x66}}}, true, 0, 0},
-        {"length byte 0 waits for the time-out", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 1000, 1002},
+        // A length below 3 cannot be a reply: the exchange ends at once.
+        {"length byte 0", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 0, 0},
+        {"length byte 0 after a while", {{300, {0xF5}}, {400, {0x00}}, {400, TByteArray(5000, 0)}}, false, 400, 400},
+        {"length byte 2", {{0, {0xF5, 0x02, 0x8C, 0x01}}}, false, 0, 0},
         {"command without bit 7", {{0, NoBit7}}, false, 0, 0},
         {"wrong CRC", {{0, BadCrc}}, false, 0, 0},
         {"truncated reply", {{0, TByteArray(KIdentReply.begin(), KIdentReply.end() - 1)}}, false, 1000, 1002},
@@ -86,6 +92,50 @@ TEST(Transact, ReplyTimingAndValidation) {
         }
         EXPECT_EQ(L.Port->Sent, std::vector<TByteArray>{KIdentRequest}) << R.Name;
     }
+}
+
+// A line that never falls silent: bytes every Step ms for 20 s, none of
+// which completes a reply.
+std::vector<TChunk> Trickle(uint64_t Step, const TByteArray &First, const TByteArray &Each) {
+    std::vector<TChunk> Out{{0, First}};
+    for (uint64_t T = Step; T <= 20000; T += Step) Out.push_back({T, Each});
+    return Out;
+}
+
+TEST(Transact, EveryExchangeEndsOnALineThatNeverFallsSilent) {
+    TByteArray Stream(40, 0x00);
+    const struct Row {
+        const char *Name;
+        TBaudRate Rate;
+        std::vector<TChunk> Answer;
+    } Rows[] = {
+        {"noise every 50 ms", br19200, Trickle(50, {0x11}, {0x11})},
+        {"noise every 450 ms", br19200, Trickle(450, {0x22}, {0x22})},
+        {"start bytes alone every 300 ms", br19200, Trickle(300, {0xF5}, {0xF5})},
+        {"a stream of noise", br57600, Trickle(1, {0x00}, Stream)},
+        {"a long reply that never ends", br57600, Trickle(200, {0xF5, 0xFF, 0x8C}, {0x01})},
+    };
+    for (const Row &R : Rows) {
+        TFakeLink L;
+        L.OpenAt(R.Rate);
+        L.Port->Responder = [&](const TByteArray &) { return R.Answer; };
+        const uint64_t T0 = L.Port->Clock;
+        TByteArray Reply;
+        EXPECT_FALSE(L.Link.Transact(KIdentRequest, Reply, 1000)) << R.Name;
+        const uint64_t Elapsed = L.Port->Clock - T0;
+        // The time-out plus twice the longest reply's line time and a margin.
+        const uint64_t Bound = 1000 + L.Link.ReplyAllowance();
+        EXPECT_LE(Elapsed, Bound + 2) << R.Name;
+        EXPECT_GE(Elapsed, 1000u) << R.Name;
+        EXPECT_LE(Reply.size(), CMaxReplyBytes) << R.Name;
+    }
+    // The allowance follows the rate: the longest reply at 11 bits a byte.
+    TFakeLink L;
+    L.OpenAt(br19200);
+    EXPECT_EQ(L.Link.ReplyAllowance(), 2 * (257 * 11 * 1000 / 19200) + CReplyMarginMs);
+    L.Port->Close();
+    L.OpenAt(br57600);
+    EXPECT_EQ(L.Link.ReplyAllowance(), 2 * (257 * 11 * 1000 / 57600) + CReplyMarginMs);
 }
 
 TEST(Transact, ShortWriteFailsWithoutWaiting) {
@@ -256,7 +306,7 @@ TEST(Open, ReopeningForgetsTheOldSensorAndCloseResets) {
     L.Link.Close();                   // twice is harmless
 }
 
-TEST(Limits, SettersClampToTheirMinimum) {
+TEST(Limits, SettersClampToTheirRange) {
     TXComm L;
     EXPECT_EQ(L.MaxRetry(), 5);
     EXPECT_EQ(L.MaxFails(), 15);
@@ -272,7 +322,9 @@ TEST(Limits, SettersClampToTheirMinimum) {
     }
     const struct {
         uint32_t In, Out;
-    } Timeouts[] = {{0, 500}, {499, 500}, {500, 500}, {20, 500}, {3000, 3000}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+    } Timeouts[] = {{0, 500},         {499, 500},     {500, 500},     {20, 500},
+                    {3000, 3000},     {60000, 60000}, {60001, 60000}, {600000, 60000},
+                    {0xFFFFFFFFu, 60000}};
     for (const auto &R : Timeouts) {
         L.SetDefTimeout(R.In);
         EXPECT_EQ(L.DefTimeout(), R.Out) << R.In;
@@ -542,6 +594,54 @@ TEST(UploadFile, RefusedBeforeAnythingIsSent) {
         EXPECT_EQ(L.Sent(), 0u) << R.Name;
         EXPECT_EQ(Reports, 0) << R.Name;
     }
+}
+
+// The file changes on disk while the upload runs (overwritten in place,
+// same size; or cut short): the sensor gets exactly the bytes that were
+// checked, from one read of the file.
+TEST(UploadFile, SendsTheBytesThatWereChecked) {
+    const std::string Original = MakeCod16(17, 1, 1, "PIC", MakeImage(400, 1));
+    std::string Flipped = Original;
+    for (size_t i = 16; i < Flipped.size(); ++i) Flipped[i] = static_cast<char>(~Flipped[i]);
+    const struct {
+        const char *Name;
+        std::string Replacement;
+    } Rows[] = {{"overwritten in place", Flipped}, {"cut short", Original.substr(0, 100)}};
+    for (const auto &R : Rows) {
+        TUploadFixture F(Original);
+        F.Model.CompleteAt = 52;  // 416 bytes in 8-byte packets
+        auto Inner = F.L.Port->Responder;
+        F.L.Port->Responder = [&](const TByteArray &Req) {
+            if (Req[2] == 0x0D && Req[3] == 3 && Req[4] == 0) {
+                std::FILE *File = std::fopen(F.Path.c_str(), "r+b");
+                if (File) {
+                    std::fwrite(R.Replacement.data(), 1, R.Replacement.size(), File);
+                    std::fclose(File);
+                }
+                if (R.Replacement.size() < Original.size()) truncate(F.Path.c_str(), static_cast<off_t>(R.Replacement.size()));
+            }
+            return Inner(Req);
+        };
+        EXPECT_TRUE(F.Upload()) << R.Name;
+        std::string Sent;
+        for (const TByteArray &P : F.Model.Data) Sent.append(P.begin() + 5, P.end() - 1);
+        EXPECT_EQ(Sent, Original) << R.Name;
+    }
+}
+
+TEST(UploadFile, UploadImageSendsTheBufferAndChecksIt) {
+    const std::string File = MakeCod32(17, 1, 1, MakeImage(700));
+    TUploadFixture F(File);
+    F.Model.CompleteAt = 4;  // 732 bytes in 240-byte packets
+    TByteArray Image(File.begin(), File.end());
+    TByteArray Broken = Image;
+    Broken.back() ^= 1;
+    EXPECT_FALSE(F.L.Link.UploadImage(Broken, F.Hdr, {}));
+    EXPECT_TRUE(F.L.Port->Sent.empty());
+    EXPECT_TRUE(F.L.Link.UploadImage(Image, F.Hdr, {}));
+    std::string Sent;
+    for (const TByteArray &P : F.Model.Data) Sent.append(P.begin() + 5, P.end() - 1);
+    EXPECT_EQ(Sent, File);
 }
 
 TEST(UploadFile, LargestUploadStillFits) {

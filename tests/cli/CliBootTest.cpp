@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -89,6 +92,14 @@ TEST_F(CliBoot, InfoShowsTheFileHeader) {
         {"one byte appended", Cod16(17, 2, 5, "AVR", 100) + "x", 1, "", "Invalid COD file"},
         {"image changed", [] { auto f = Cod32(300, 3, 10, 64); f[40] ^= 1; return f; }(), 1, "", "Invalid COD file"},
         {"shorter than a header", "\r\nORVcod", 1, "", "Invalid COD file"},
+        // 65534 packets of 8 bytes: sound, but more than an upload can carry.
+        {"too big to upload", Cod16(17, 2, 5, "AVR", 65534 * 8 - 16), 1,
+         "Device ID: 17 (0x00000011) Probe Q\nVersion: 2.05\nProcessor: AVR\n",
+         "The firmware file is too big to upload (65534 packets, at most 65533)"},
+        {"largest that fits", Cod16(17, 2, 5, "AVR", 65533 * 8 - 16), 0,
+         "Device ID: 17 (0x00000011) Probe Q\nVersion: 2.05\nProcessor: AVR\n", ""},
+        {"control characters in the processor field", Cod16(17, 2, 5, "\x1b]0;X", 8), 0,
+         "Device ID: 17 (0x00000011) Probe Q\nVersion: 2.05\nProcessor: \\x1B]0;X\n", ""},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -146,6 +157,16 @@ TEST_F(CliBoot, IdentifyAtBothRatesWithTheWorkedFrames) {
     }
     auto silent = Sim({"--silent"});
     const TRunResult r = Cli({"identify", "--port", silent->PtyPath()});
+    // The port was opened, closed and opened again at 57600: each close
+    // gave the line up, so nothing keeps the next program out.
+    {
+        const int fd = open(silent->PtyPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        int excl = -1;
+        EXPECT_EQ(ioctl(fd, TIOCGEXCL, &excl), 0);
+        EXPECT_EQ(excl, 0);
+        close(fd);
+    }
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Out, "");
     EXPECT_TRUE(Contains(r.Err, "Unable to find sensor or sensor is not in bootloader mode")) << r.Err;
@@ -197,6 +218,65 @@ TEST_F(CliBoot, FlashChecksTheSensorBeforeSending) {
         for (const std::string &e : c.Err) EXPECT_TRUE(Contains(r.Err, e)) << e << "\n" << r.Err;
         EXPECT_EQ(SimSaid(*sim, "START", c.Sends ? 3000 : 200), c.Sends);
     }
+}
+
+// A sensor at 57600 is found only after the port was closed at 19200 and
+// opened again; then the next command opens it again. As an ordinary user
+// each of those opens failed with EBUSY while the line's far end was held.
+TEST_F(CliBoot, IdentifyTwiceInARow) {
+    auto sim = Sim({"--baud", "57600", "--sensor-id", "17", "--version", "2.5"});
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const TRunResult r = Cli({"identify", "--port", sim->PtyPath()});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_TRUE(Contains(r.Out, "Baud rate: 57600")) << r.Out;
+    }
+}
+
+TEST_F(CliBoot, TextFromTheSettingsIsShownNotObeyed) {
+    const std::string settings =
+        FDir.Write("esc.ini", "[SENSORS]\n17=Probe \x1b[2J\x1b]0;owned\x07Q\xc2\x9b\n");
+    auto sim = Sim({"--sensor-id", "17", "--version", "2.5"});
+    const TRunResult r = RunCliWith(settings, {"identify", "--port", sim->PtyPath()});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_TRUE(Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\x1B[2J\\x1B]0;owned\\x07Q\\x9B\n")) << r.Out;
+    EXPECT_FALSE(Contains(r.Out, "\x1b")) << r.Out;
+}
+
+TEST_F(CliBoot, FlashRefusesAFileTooBigToUpload) {
+    const std::string file = FDir.Write("big.cod", Cod16(17, 2, 5, "AVR", 65534 * 8 - 16));
+    auto sim = Sim({"--sensor-id", "17", "--version", "2.0"});
+    const TRunResult r = Cli({"flash", "--port", sim->PtyPath(), file});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_TRUE(Contains(r.Err, "too big to upload")) << r.Err;
+    EXPECT_FALSE(Contains(r.Err, "Please reconnect the sensor")) << r.Err;
+    EXPECT_FALSE(SimSaid(*sim, "START", 200));
+}
+
+// The file is overwritten in place (same size) while the upload runs: the
+// sensor still gets the bytes that were checked.
+TEST_F(CliBoot, FlashSendsTheBytesItCheckedWhenTheFileChanges) {
+    const std::string bytes = Cod16(17, 2, 5, "AVR", 8000);
+    const std::string file = FDir.Write("fw.cod", bytes);
+    const std::string expect = FDir.Write("expect.cod", bytes);
+    std::string other = Cod16(17, 2, 6, "AVR", 8000);
+    for (size_t i = 16; i < other.size(); ++i) other[i] = static_cast<char>(~other[i]);
+    auto sim = Sim({"--sensor-id", "17", "--version", "2.0", "--expect", expect});
+    bool changed = false;
+    std::thread changer([&] {
+        if (!SimSaid(*sim, "START", 60000)) return;
+        const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        changed = pwrite(fd, other.data(), other.size(), 0) == static_cast<ssize_t>(other.size());
+        close(fd);
+    });
+    const TRunResult r = Cli({"flash", "--port", sim->PtyPath(), file});
+    changer.join();
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Firmware update successful\n");
+    EXPECT_TRUE(SimSaid(*sim, "RESULT MATCH"));
 }
 
 TEST_F(CliBoot, FlashSendsTheWholeFileAndTracesThePackets) {

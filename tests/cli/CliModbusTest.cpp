@@ -251,9 +251,26 @@ TEST_F(CliModbus, PortInUseIsExitCode3) {
     const TRunResult r = Cli({"read"}, {"--addr", "1", "--reg", "0"}, {"--json"});
     EXPECT_EQ(r.ExitCode, 3);
     EXPECT_TRUE(Contains(r.Err, "Unable to open com port")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "in use by another program")) << r.Err;
     const auto j = nlohmann::json::parse(r.Out);
     EXPECT_EQ(j["exit_code"], 3);
     EXPECT_EQ(j["port"], FSim->PtyPath());
+    holder.Close();
+    // Released with the close: the next command gets the line.
+    EXPECT_EQ(Cli({"read"}, {"--addr", "1", "--reg", "0"}).ExitCode, 0);
+}
+
+// A device's text reaches the terminal with its control characters shown,
+// not obeyed; JSON carries it as it is (escaped by JSON itself).
+TEST_F(CliModbus, DeviceTextCannotDriveTheTerminal) {
+    const std::string text = "A\x1b]0;owned\x07\x1b[2JB";
+    ASSERT_EQ(Cli({"write"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8", text}).ExitCode, 0);
+    const TRunResult r = Cli({"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "A\\x1B]0;owned\\x07\\x1B[2JB\n");
+    const TRunResult j = Cli({"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"}, {"--json"});
+    ASSERT_EQ(j.ExitCode, 0) << j.Err;
+    EXPECT_EQ(nlohmann::json::parse(j.Out)["value"], text);
 }
 
 // An adapter that goes away in the middle of a command is a port problem;
@@ -272,6 +289,10 @@ TEST(CliModbusLine, HangUpIsExitCode3) {
          "Baud rate: 4\n", "Port Disconnected"},
         // The second request, the first vendor read, meets the hang-up.
         {"scan", {"scan"}, {"--first", "2", "--last", "6"}, "2\tN/A\tN/A\n", "Scanned: 1, found: 1"},
+        // The text names what was written before the port was lost.
+        {"comm write", {"comm", "write"}, {"--addr", "1", "--baud-reg", "120", "--baud-val", "4", "--framing-reg",
+                                           "121", "--framing-val", "0"},
+         "Baud rate: written\nThe changes will take effect after restart of the sensor.\n", "Port Disconnected"},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);

@@ -2,14 +2,86 @@
 // the sensor recognition of the scan.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/Console.h"
+#include "cli/PortCheck.h"
+#include "TempDir.h"
 #include "cli/Progress.h"
 #include "modbus/SensorIdentify.h"
 #include "cli/Trace.h"
 
 namespace {
+
+TEST(CliText, ControlCharactersAreShownNotObeyed) {
+    const struct {
+        std::string In, Out;
+    } cases[] = {
+        {"Probe Q", "Probe Q"},
+        {"a\tb", "a\tb"},  // the column separator stays
+        {"\x1b[2J", "\\x1B[2J"},
+        {"\x1b]0;title\x07", "\\x1B]0;title\\x07"},
+        {std::string("nul\0in", 6), "nul\\x00in"},
+        {"cr\rlf\n", "cr\\x0Dlf\\x0A"},
+        {"del\x7f", "del\\x7F"},
+        {"C1 CSI \xc2\x9b" "2J", "C1 CSI \\x9B2J"},
+        {"NEL \xc2\x85", "NEL \\x85"},
+        {"no-break space \xc2\xa0 stays", "no-break space \xc2\xa0 stays"},
+        {"\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"lone \x9b byte", "lone \\x9B byte"},
+        {"cut \xe2\x82", "cut \\xE2\\x82"},
+        {"over-long \xc0\x9b", "over-long \\xC0\\x9B"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(VisibleText(c.In), c.Out) << c.In;
+}
+
+TEST(CliPortProblem, BusyPortsSayTheyAreInUse) {
+    const struct {
+        int Errno;
+        bool InUse;
+    } cases[] = {{EBUSY, true}, {EAGAIN, true}, {ENOENT, false}, {EACCES, false}, {-1, false}};
+    for (const auto &c : cases) {
+        const std::string text = PortProblemText({"Unable to open com port", c.Errno});
+        EXPECT_EQ(text.ends_with(" - in use by another program"), c.InUse) << text;
+        EXPECT_TRUE(text.starts_with("Unable to open com port")) << text;
+    }
+}
+
+TEST(CliPortProblem, AccessHintNamesTheDevicesGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file to other groups needs root";
+    TTempDir dir;
+    struct TCase {
+        const char *Group;  // nullptr: a group number without a name
+        gid_t Gid;
+    };
+    std::vector<TCase> cases;
+    for (const char *name : {"dialout", "tty", "uucp", "root"})
+        if (const struct group *g = getgrnam(name)) cases.push_back({name, g->gr_gid});
+    gid_t unnamed = 54321;
+    while (getgrgid(unnamed)) ++unnamed;
+    cases.push_back({nullptr, unnamed});
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Group ? c.Group : "unnamed");
+        const std::string dev = dir.Write("ttyX", "");
+        ASSERT_EQ(chown(dev.c_str(), 0, c.Gid), 0);
+        const std::string hint = PortAccessHint(dev, {"Unable to open com port", EACCES});
+        const std::string group = c.Group ? c.Group : std::to_string(c.Gid);
+        if (c.Gid == 0) {
+            EXPECT_TRUE(hint.find("belongs to the group 'root'") != std::string::npos) << hint;
+        } else {
+            EXPECT_TRUE(hint.find("usermod -aG " + group + " $USER") != std::string::npos) << hint;
+            if (group != "dialout") {
+                EXPECT_EQ(hint.find("dialout"), std::string::npos) << hint;
+            }
+        }
+        EXPECT_EQ(PortAccessHint(dev, {"Unable to open com port", ENOENT}), "");
+    }
+}
 
 TEST(CliTrace, LineLayout) {
     const uint8_t ident[] = {0xF5, 0x05, 0x0C, 0x00, 0x00, 0x3A};

@@ -72,6 +72,65 @@ TEST(InstanceGuard, OnlyItsOwnerReachesTheSocket) {
     RemoveInstanceGuard();
 }
 
+// A socket of the right name whose listener runs under another user: the
+// check tells it nothing and lets this copy start.
+TEST(InstanceGuard, AListenerOfAnotherUserIsNotOurCopy) {
+    if (getuid() != 0) GTEST_SKIP() << "a listener of another user needs root to switch users";
+    TTempDir Dir;
+    ASSERT_EQ(chmod(Dir.Path().c_str(), 0777), 0);
+    const std::string Name = Dir.File("Veldra-Update");
+    int Ready[2], Done[2];
+    ASSERT_EQ(pipe(Ready), 0);
+    ASSERT_EQ(pipe(Done), 0);
+    const pid_t Pid = fork();
+    if (Pid == 0) {
+        close(Ready[0]);
+        close(Done[1]);
+        char Got = 0;
+        if (setgid(Nobody) == 0 && setuid(Nobody) == 0) {
+            umask(0);
+            const int S = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un A{};
+            A.sun_family = AF_UNIX;
+            std::strncpy(A.sun_path, Name.c_str(), sizeof A.sun_path - 1);
+            if (bind(S, reinterpret_cast<sockaddr *>(&A), sizeof A) == 0 && listen(S, 4) == 0) {
+                (void)!write(Ready[1], "R", 1);
+                // Report whether the connection carried any bytes.
+                const int C = accept(S, nullptr, nullptr);
+                char Buf[16];
+                Got = C >= 0 && read(C, Buf, sizeof Buf) > 0 ? 'Y' : 'N';
+            }
+        }
+        (void)!write(Ready[1], &Got, 1);
+        _exit(0);
+    }
+    close(Ready[1]);
+    close(Done[0]);
+    char R = 0;
+    ASSERT_EQ(read(Ready[0], &R, 1), 1);
+    ASSERT_EQ(R, 'R');
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(CheckPrevInstance(QString::fromStdString(Name)));
+    const std::string Err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(Err.find("held by another user"), std::string::npos) << Err;
+    char Got = 0;
+    EXPECT_EQ(read(Ready[0], &Got, 1), 1);
+    EXPECT_EQ(Got, 'N');  // told nothing
+    close(Ready[0]);
+    close(Done[1]);
+    int Status = 0;
+    waitpid(Pid, &Status, 0);
+    RemoveInstanceGuard();
+}
+
+TEST(InstanceGuard, NoChannelStillStartsAndSaysWhy) {
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(CheckPrevInstance(QString(), QStringLiteral("/tmp/x belongs to another user")));
+    const std::string Err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(Err.find("no single-instance check: /tmp/x belongs to another user"), std::string::npos) << Err;
+    RemoveInstanceGuard();
+}
+
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
     // Test discovery runs this too, without the test environment.

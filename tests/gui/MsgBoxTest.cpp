@@ -5,11 +5,30 @@
 #include "shell/Application.h"
 #include "shell/MsgBox.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <stdexcept>
 
 namespace {
+
+TEST(MsgBox, MessagesAreShownAsPlainText)
+{
+    const QString Msg = QStringLiteral("Cannot open file \"<b>fw</b><img src=x>.cod\"");
+    for (TMsgKind Kind : {TMsgKind::Error, TMsgKind::Info, TMsgKind::YesNo}) {
+        auto Box = BuildMsgBox(Kind, AppTitle(), Msg);
+        EXPECT_EQ(Box->textFormat(), Qt::PlainText);
+        const auto Labels = Box->findChildren<QLabel *>();
+        bool Found = false;
+        for (QLabel *L : Labels) {
+            if (L->text() != Msg)
+                continue;
+            Found = true;
+            EXPECT_EQ(L->textFormat(), Qt::PlainText);
+        }
+        EXPECT_TRUE(Found);
+    }
+}
 
 TEST(MsgBox, RealBoxesHaveTheirCaptionIconButtonsAndDefault)
 {

@@ -20,11 +20,19 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <fstream>
+#include <iterator>
 #include <QStackedWidget>
 #include <QTimer>
 #include <optional>
 
 namespace {
+
+std::string ReadFileBytes(const std::string &Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
 
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
@@ -332,6 +340,54 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
     B("btnNext")->click();
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
+}
+
+TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo)
+{
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
+    Open();
+    Connect(Port);
+    B("btnNext")->click();
+    // 65534 packets of 8 bytes: one more than an upload can carry.
+    Load(WriteCod("big.cod", 17, 2, 0, 65534 * 8 - 16));
+    EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("N/A"));
+    EXPECT_TRUE(L("lblFileStatus")->text().contains(QStringLiteral("too big to upload")))
+        << L("lblFileStatus")->text().toStdString();
+    EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
+    EXPECT_FALSE(Form->IsLoaded());
+    B("btnNext")->click();
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
+    // The largest that fits loads.
+    Load(WriteCod("fits.cod", 17, 2, 0, 65533 * 8 - 16));
+    EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
+}
+
+TEST_F(WizardTest, DeviceAndFileTextsAreShownAsPlainText)
+{
+    Open();
+    for (const char *Name : {"lblSensorID", "lblSensorVersion", "lblFileID", "lblFileVersion", "lblFileStatus"})
+        EXPECT_EQ(L(Name)->textFormat(), Qt::PlainText) << Name;
+}
+
+// The file is overwritten after it was loaded: the upload sends the bytes
+// that were checked when it was loaded.
+TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Expect = Dir.Write("expect.cod", ReadFileBytes(File));
+    const std::string Port =
+        AddSim({"--sensor-id", "17", "--version", "2.5", "--expect", Expect, "--reenter-after", "6000", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+    std::string Other = ReadFileBytes(File);
+    for (size_t I = 16; I < Other.size(); ++I)
+        Other[I] = static_cast<char>(~Other[I]);
+    Dir.Write("fw.cod", Other);
+    B("btnNext")->click();
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    std::string Line;
+    EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
+    EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
 }
 
 TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)

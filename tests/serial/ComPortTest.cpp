@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
@@ -167,6 +169,37 @@ TEST(ComPort, APortHeldByOneOwnerCannotBeOpenedBySecond) {
     EXPECT_TRUE(b.Connected());
 }
 
+TEST(ComPort, ExclusiveUseEndsWithTheClose) {
+    // The test's own slave descriptor holds the tty like the far end of a
+    // line does: the exclusive flag would outlive a plain close(), and every
+    // later open by an ordinary user would fail with EBUSY.
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    const std::function<void()> ends[] = {[&] { p.Close(); }, [&] { p.SetPort(pty.Path + "-gone"); }};
+    for (size_t i = 0; i < std::size(ends); ++i) {
+        SCOPED_TRACE(i);
+        p.SetPort(pty.Path);
+        p.Open();
+        int excl = -1;
+        ASSERT_EQ(ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
+        EXPECT_EQ(excl, 1);
+        try {
+            ends[i]();
+        } catch (const EComPort &) {
+            // the second way ends in a failed open of a missing device
+        }
+        EXPECT_FALSE(p.Connected());
+        ASSERT_EQ(ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
+        EXPECT_EQ(excl, 0);
+        // The lock is gone too: another program may take the line.
+        const int fd = open(pty.Path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        close(fd);
+    }
+}
+
 TEST(ComPort, ReadNeverWaitsAndReturnsWhatArrived) {
     TPty pty;
     TComPort p;
@@ -255,6 +288,56 @@ TEST(ComPort, RatesWithoutATermiosConstantUseTheCustomPath) {
     p.SetBaudRate(brCustom);
     p.SetCustomBaudRate(250000);
     EXPECT_EQ(GetCustomBaudRate(p.Handle()), 250000);
+}
+
+TEST(ComPort, AStandardRateAfterACustomOneSetsBothSpeeds) {
+    // A custom rate sets the input speed apart (CIBAUD); a standard rate
+    // afterwards must not leave it behind, whether set while open or at the
+    // next open.
+    struct Case {
+        TBaudRate First, Then;
+        int Rate;
+        bool Reopen;
+    } cases[] = {{br14400, br19200, 19200, false}, {br14400, br19200, 19200, true},
+                 {br56000, br9600, 9600, true},   {br128000, br57600, 57600, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.Rate) + (c.Reopen ? " reopened" : " while open"));
+        TPty pty;
+        TComPort p;
+        p.SetPort(pty.Path);
+        p.SetBaudRate(c.First);
+        p.Open();
+        ASSERT_EQ(GetCustomInputBaudRate(p.Handle()), BaudRateToInt(c.First));
+        if (c.Reopen) p.Close();
+        p.SetBaudRate(c.Then);
+        p.Open();
+        EXPECT_EQ(GetCustomBaudRate(p.Handle()), c.Rate);
+        EXPECT_EQ(GetCustomInputBaudRate(p.Handle()), c.Rate);
+        termios t = PortAttrs(p);
+        EXPECT_EQ(t.c_cflag & CIBAUD, 0u);
+    }
+}
+
+// A transmitter that never empties its queue, as a stalled USB adapter.
+class TStalledPort : public TComPort {
+protected:
+    int OutputQueued() override { return 4; }
+};
+
+TEST(ComPort, WriteReturnsByItsDeadlineWhenTheQueueNeverEmpties) {
+    TPty pty;
+    TStalledPort p;
+    p.SetPort(pty.Path);
+    p.Open();
+    const uint8_t req[10] = {};
+    const uint64_t t0 = GetTickCount64();
+    // The write itself goes through; the bytes still queued count as not sent.
+    EXPECT_EQ(p.Write(req, sizeof req), 6);
+    const uint64_t took = GetTickCount64() - t0;
+    const uint64_t limit = p.Timeouts().WriteTotalConstant + p.Timeouts().WriteTotalMultiplier * sizeof req;
+    EXPECT_GE(took + 50, limit);
+    EXPECT_LT(took, limit + 10000);
+    EXPECT_TRUE(p.Connected());
 }
 
 TEST(ComPort, EvenParityOpensOnAPseudoTerminalAgainAndAgain) {
