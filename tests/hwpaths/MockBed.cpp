@@ -269,6 +269,16 @@ void TSerialDriver::Answer(UMockdevIoctlClient *Client)
     case TIOCSRS485: How = FRs485Set; Size = sizeof(serial_rs485); break;
     case TIOCGSERIAL:
     case TIOCSSERIAL: How = FSerial; Size = sizeof(serial_struct); break;
+    case TIOCEXCL:
+    case TIOCNXCL: {
+        // Exclusive use is the adapter driver's, not the pseudo-terminal's
+        // underneath: there it would outlive the close (the testbed holds
+        // the far end) and keep an ordinary user from opening the node again.
+        std::lock_guard<std::mutex> G(FLock);
+        FRequests.push_back({Code, 0});
+        umockdev_ioctl_client_complete(Client, 0, 0);
+        return;
+    }
     default: {
         // Not a request this driver emulates: the pseudo-terminal answers.
         int Errno = 0;

@@ -66,7 +66,8 @@ private:
 };
 
 // Serial driver requests the kernel answers for a port, emulated for one
-// mocked node. Everything else goes on to the pseudo-terminal behind it.
+// mocked node: RS-485 mode, serial info and exclusive use. Everything else
+// goes on to the pseudo-terminal behind it.
 class TSerialDriver {
 public:
     enum TAnswer { Supported, NotTty, Invalid };  // how the driver answers
