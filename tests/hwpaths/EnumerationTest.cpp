@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <regex>
 
 namespace {
@@ -16,6 +18,8 @@ struct TLayout {
     const char *Name;
     bool SerialBase;  // kernels from 6.5 on put the serial core's devices between
 };
+void PrintTo(const TLayout &P, std::ostream *Os) { *Os << P.Name; }
+
 
 class EnumerationTest : public ::testing::TestWithParam<TLayout> {};
 

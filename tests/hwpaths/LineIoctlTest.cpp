@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -66,6 +68,8 @@ struct TFoundModes {
     uint32_t Rs485Flags;
     int SerialFlags;
 };
+void PrintTo(const TFoundModes &P, std::ostream *Os) { *Os << P.Name; }
+
 
 class LineIoctlFoundTest : public LineIoctlTest, public ::testing::WithParamInterface<TFoundModes> {};
 
@@ -170,6 +174,8 @@ struct TRefusal {
     TSerialDriver::TAnswer Rs485Get, Rs485Set, Serial;
     bool LowLatency;
 };
+void PrintTo(const TRefusal &P, std::ostream *Os) { *Os << P.Name; }
+
 
 class LineIoctlRefusalTest : public LineIoctlTest, public ::testing::WithParamInterface<TRefusal> {};
 

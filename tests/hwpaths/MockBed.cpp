@@ -154,11 +154,16 @@ bool TMockBed::Plug(const TMockDevice &Dev)
 {
     if (!Add(Dev))
         return false;
-    // The kernel announces the USB device before the tty on top of it.
-    if (Dev.SysPaths.size() > 1)
-        umockdev_testbed_uevent(FBed, Dev.SysPaths.back().c_str(), "add");
-    umockdev_testbed_uevent(FBed, Dev.SysPaths.front().c_str(), "add");
+    Uevents(Dev, "add");
     return true;
+}
+
+void TMockBed::Uevents(const TMockDevice &Dev, const char *Action)
+{
+    // The kernel announces the USB device before the tty on top of it.
+    if (std::string(Action) == "add" && Dev.SysPaths.size() > 1)
+        umockdev_testbed_uevent(FBed, Dev.SysPaths.back().c_str(), Action);
+    umockdev_testbed_uevent(FBed, Dev.SysPaths.front().c_str(), Action);
 }
 
 void TMockBed::Unplug(const TMockDevice &Dev)

@@ -53,6 +53,9 @@ public:
     bool Add(const TMockDevice &Dev);
     // Adds the device and sends the kernel's "add" events, USB device first.
     bool Plug(const TMockDevice &Dev);
+    // Sends the kernel's events of a device already added: the USB device's
+    // first, then the tty's ("add"); the tty's alone otherwise.
+    void Uevents(const TMockDevice &Dev, const char *Action);
     // Sends the "remove" event of the tty, then removes the tty and its
     // parents from sysfs.
     void Unplug(const TMockDevice &Dev);

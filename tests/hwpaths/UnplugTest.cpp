@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <poll.h>
 #include <thread>
@@ -25,6 +27,8 @@ struct TCase {
     bool Bootloader;  // else Modbus
     TWhen When;
 };
+void PrintTo(const TCase &P, std::ostream *Os) { *Os << P.Name; }
+
 
 class UnplugTest : public ::testing::TestWithParam<TCase> {
 protected:
