@@ -111,13 +111,6 @@ std::string Normalised(const std::string &Path) {
     return Out.empty() ? "/" : Out;
 }
 
-// Whether the port has no driver with a line behind it. The kernel lists
-// every tty with a driver (UARTs, USB adapters) in /sys/class/tty; the
-// slaves of pseudo-terminals (/dev/pts/N) are not listed there. The port's
-// name is followed through symbolic links (/dev/serial/by-id/..., the link
-// a virtual port makes to /dev/pts/N) until it is a node in /dev that the
-// kernel lists. The node's device number is asked only where sysfs is
-// missing (a bare container).
 // Whether the kernel's pseudo-terminal driver serves the descriptor: it
 // keeps no parity setting.
 bool HasPtyDriver(int Fd) {
@@ -127,9 +120,21 @@ bool HasPtyDriver(int Fd) {
     return maj >= 136 && maj <= 143;  // Unix98 pty slaves
 }
 
+// Whether the port has no driver with a line behind it. The kernel lists
+// every tty with a driver (UARTs, USB adapters) in /sys/class/tty; the
+// slaves of pseudo-terminals (/dev/pts/N) are not listed there. The port's
+// name is followed through symbolic links (/dev/serial/by-id/..., the link
+// a virtual port makes to /dev/pts/N) until it is a node in /dev that the
+// kernel lists. The node's device number is asked only where sysfs is
+// missing (a bare container).
 bool IsPseudoTerminal(const std::string &Path, int Fd) {
     if (::access("/sys/class/tty", F_OK) != 0) return HasPtyDriver(Fd);
     std::string P = Path;
+    if (P.empty() || P[0] != '/') {
+        char Cwd[4096];
+        if (!::getcwd(Cwd, sizeof Cwd)) return HasPtyDriver(Fd);
+        P = std::string(Cwd) + "/" + P;
+    }
     for (int Hops = 0; Hops < 16; ++Hops) {
         P = Normalised(P);
         if (P.rfind("/dev/", 0) == 0 && P.find('/', 5) == std::string::npos &&
@@ -309,8 +314,8 @@ void TComPort::ApplyLineSettings(bool Opening) {
         // A pseudo-terminal has no parity: the kernel drops PARENB, and a
         // request that differs only in parity is refused with EINVAL. Take
         // the line without it there; a real UART still reports the failure.
-        // (Asked of the driver, not the name: a test's stand-in for an
-        // adapter is a pseudo-terminal underneath.)
+        // (Asked of the driver serving the descriptor, not of the port's
+        // name: an emulated adapter can be a pseudo-terminal underneath.)
         if (!(err == EINVAL && FPtyDriver)) throw EComPort(CError_CommState, err);
         t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         t.c_iflag &= ~INPCK;
