@@ -306,14 +306,14 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
         SCOPED_TRACE(C.Name);
         const int Index = UsbPort - 1;
         TRig &Rig = AddRig(FtdiAdapter(Index, "1-" + std::to_string(UsbPort++), "A5028" + std::to_string(Index)),
-                           {"modbus", "--device", "1", "--device", "3"});
+                           {"modbus", "--log", "--device", "1", "--device", "3"});
         Setup = std::make_unique<TDevSetupForm>();
         Setup->show();
         auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
         Choose(Setup.get(), Rig.Dev);
         // Address 2 is silent: a long time-out leaves room to pull the
         // adapter out while it is awaited.
-        W<QSpinBox>(Setup.get(), "edTimeout")->setValue(3000);
+        W<QSpinBox>(Setup.get(), "edTimeout")->setValue(5000);
         W<QSpinBox>(Setup.get(), "edScanFirstA")->setValue(1);
         W<QSpinBox>(Setup.get(), "edScanLastA")->setValue(6);
 
@@ -326,7 +326,10 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
             Pulled = true;
             if (C.AwaitingReply)
                 Puller = std::thread([&] {
-                    ::poll(nullptr, 0, 500);
+                    // Once the line has seen the request to address 2, the
+                    // window waits for its reply.
+                    std::string Line;
+                    EXPECT_TRUE(Rig.Sim->WaitForLine("REQ 02", Line, 20000));
                     PullOut(Rig, true);
                 });
             else
