@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "serial/CustomBaud.h"
 
@@ -90,11 +91,62 @@ speed_t SpeedConstant(int Rate) {
     }
 }
 
-bool IsPseudoTerminal(int Fd) {
+// Path without "." and ".." components and doubled slashes.
+std::string Normalised(const std::string &Path) {
+    std::vector<std::string> Parts;
+    size_t Start = 0;
+    while (Start <= Path.size()) {
+        size_t End = Path.find('/', Start);
+        if (End == std::string::npos) End = Path.size();
+        const std::string Part = Path.substr(Start, End - Start);
+        if (Part == "..") {
+            if (!Parts.empty()) Parts.pop_back();
+        } else if (!Part.empty() && Part != ".") {
+            Parts.push_back(Part);
+        }
+        Start = End + 1;
+    }
+    std::string Out;
+    for (const std::string &Part : Parts) Out += "/" + Part;
+    return Out.empty() ? "/" : Out;
+}
+
+// Whether the kernel's pseudo-terminal driver serves the descriptor: it
+// keeps no parity setting.
+bool HasPtyDriver(int Fd) {
     struct stat st {};
     if (fstat(Fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
     const unsigned maj = major(st.st_rdev);
     return maj >= 136 && maj <= 143;  // Unix98 pty slaves
+}
+
+// Whether the port has no driver with a line behind it. The kernel lists
+// every tty with a driver (UARTs, USB adapters) in /sys/class/tty; the
+// slaves of pseudo-terminals (/dev/pts/N) are not listed there. The port's
+// name is followed through symbolic links (/dev/serial/by-id/..., the link
+// a virtual port makes to /dev/pts/N) until it is a node in /dev that the
+// kernel lists. The node's device number is asked only where sysfs is
+// missing (a bare container).
+bool IsPseudoTerminal(const std::string &Path, int Fd) {
+    if (::access("/sys/class/tty", F_OK) != 0) return HasPtyDriver(Fd);
+    std::string P = Path;
+    if (P.empty() || P[0] != '/') {
+        char Cwd[4096];
+        if (!::getcwd(Cwd, sizeof Cwd)) return HasPtyDriver(Fd);
+        P = std::string(Cwd) + "/" + P;
+    }
+    for (int Hops = 0; Hops < 16; ++Hops) {
+        P = Normalised(P);
+        if (P.rfind("/dev/", 0) == 0 && P.find('/', 5) == std::string::npos &&
+            ::access(("/sys/class/tty/" + P.substr(5)).c_str(), F_OK) == 0)
+            return false;
+        char Target[4096];
+        const ssize_t N = ::readlink(P.c_str(), Target, sizeof Target - 1);
+        if (N <= 0) break;
+        Target[N] = '\0';
+        P = Target[0] == '/' ? std::string(Target) : P.substr(0, P.rfind('/') + 1) + Target;
+    }
+    return true;
 }
 
 long long NowMs() {
@@ -150,7 +202,13 @@ uint64_t GetTickCount64() { return static_cast<uint64_t>(NowMs()); }
 
 TComPort::TComPort() = default;
 
-TComPort::~TComPort() { Release(); }
+TComPort::~TComPort() {
+    if (Connected()) {
+        RestoreRs485();
+        RestoreLowLatency();
+    }
+    Release();
+}
 
 std::string TComPort::DevicePath(const std::string &Port) {
     if (Port.find('/') != std::string::npos) return Port;
@@ -164,6 +222,7 @@ bool TComPort::IsGone(int Err) const {
 void TComPort::Disconnected() {
     Release();
     FRs485 = false;
+    FRs485Changed = FLowLatencyChanged = false;  // went with the device
     throw EComPort(CError_Disconnected);
 }
 
@@ -205,12 +264,15 @@ void TComPort::Open() {
     if (ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
         throw EComPort(CError_OpenFailed, errno);
     FFd = std::move(fd);
-    FPseudoTerminal = IsPseudoTerminal(FFd.get());
+    FPseudoTerminal = IsPseudoTerminal(path, FFd.get());
+    FPtyDriver = HasPtyDriver(FFd.get());
     // Queue sizes and time-outs have no counterpart here: the kernel sizes
     // its own buffers, and reads never wait (O_NONBLOCK, VMIN=1, VTIME=0).
     try {
         ApplyLineSettings(true);
     } catch (...) {
+        RestoreRs485();
+        RestoreLowLatency();
         Release();
         throw;
     }
@@ -270,7 +332,9 @@ void TComPort::ApplyLineSettings(bool Opening) {
         // A pseudo-terminal has no parity: the kernel drops PARENB, and a
         // request that differs only in parity is refused with EINVAL. Take
         // the line without it there; a real UART still reports the failure.
-        if (!(err == EINVAL && FPseudoTerminal)) throw EComPort(CError_CommState, err);
+        // (Asked of the driver serving the descriptor, not of the port's
+        // name: an emulated adapter can be a pseudo-terminal underneath.)
+        if (!(err == EINVAL && FPtyDriver)) throw EComPort(CError_CommState, err);
         t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         t.c_iflag &= ~INPCK;
         if (tcsetattr(fd, TCSANOW, &t) != 0 && errno != EINVAL)
@@ -298,14 +362,40 @@ void TComPort::ApplyModemLines() {
     }
     FRs485 = false;
     if (FFlowControl.ControlRTS == rtsToggle) TryRs485();
+    else RestoreRs485();
 }
 
 void TComPort::TryRs485() {
     serial_rs485 rs{};
     if (ioctl(FFd.get(), TIOCGRS485, &rs) != 0) return;  // the adapter switches by itself
+    // Keep the mode the driver was in, once per open, to hand it back.
+    if (!FRs485Changed) {
+        FRs485Found = {rs.flags, rs.delay_rts_before_send, rs.delay_rts_after_send};
+    }
     rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
     rs.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
     FRs485 = ioctl(FFd.get(), TIOCSRS485, &rs) == 0;
+    if (FRs485) FRs485Changed = true;
+}
+
+void TComPort::RestoreRs485() {
+    if (!FRs485Changed) return;
+    FRs485Changed = false;
+    serial_rs485 rs{};
+    if (ioctl(FFd.get(), TIOCGRS485, &rs) != 0) return;
+    rs.flags = FRs485Found[0];
+    rs.delay_rts_before_send = FRs485Found[1];
+    rs.delay_rts_after_send = FRs485Found[2];
+    ioctl(FFd.get(), TIOCSRS485, &rs);
+}
+
+void TComPort::RestoreLowLatency() {
+    if (!FLowLatencyChanged) return;
+    FLowLatencyChanged = false;
+    serial_struct ss{};
+    if (ioctl(FFd.get(), TIOCGSERIAL, &ss) != 0) return;
+    ss.flags &= ~ASYNC_LOW_LATENCY;
+    ioctl(FFd.get(), TIOCSSERIAL, &ss);
 }
 
 void TComPort::TryLowLatency() {
@@ -319,10 +409,15 @@ void TComPort::TryLowLatency() {
     }
     ss.flags |= ASYNC_LOW_LATENCY;
     FLowLatency = ioctl(FFd.get(), TIOCSSERIAL, &ss) == 0;
+    FLowLatencyChanged = FLowLatency;
 }
 
 void TComPort::Close() {
     if (!Connected()) return;
+    // The driver modes Open changed go back as they were found, for the
+    // next program that uses the adapter; best effort, the device may be gone.
+    RestoreRs485();
+    RestoreLowLatency();
     // Pending output is dropped; errors here mean the device is gone already.
     tcflush(FFd.get(), TCIOFLUSH);
     Release();

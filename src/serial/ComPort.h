@@ -6,6 +6,7 @@
 // WaitForInput, which sleeps in poll() until a byte arrives or the deadline
 // passes, so a silent line costs no CPU.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -149,6 +150,9 @@ public:
     // What the driver granted at the last Open.
     bool Rs485Mode() const { return FRs485; }
     bool LowLatency() const { return FLowLatency; }
+    // Whether the open port was taken for a pseudo-terminal (no driver with
+    // a line behind it: nothing to drain).
+    bool PseudoTerminal() const { return FPseudoTerminal; }
     int Handle() const { return FFd.get(); }
     // The device path opened for Port: names without a slash live in /dev.
     static std::string DevicePath(const std::string &Port);
@@ -167,6 +171,8 @@ private:
     void ApplyModemLines();
     void TryRs485();
     void TryLowLatency();
+    void RestoreRs485();
+    void RestoreLowLatency();
     bool IsGone(int Err) const;
     // Gives exclusivity and the lock up and closes the device.
     void Release();
@@ -187,5 +193,11 @@ private:
     TUniqueFd FFd;
     bool FRs485 = false;
     bool FLowLatency = false;
-    bool FPseudoTerminal = false;  // no transmitter to drain, no parity
+    bool FPseudoTerminal = false;  // no transmitter to drain
+    bool FPtyDriver = false;       // the pty driver serves it: no parity
+    // Driver modes as Open found them, while Open has changed them: the
+    // RS-485 flags and RTS delays, and whether low latency was off.
+    bool FRs485Changed = false;
+    std::array<uint32_t, 3> FRs485Found{};
+    bool FLowLatencyChanged = false;
 };

@@ -109,6 +109,8 @@ std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProb
         Name = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor, Dev.UsbManufacturer});
     if (Name.empty()) Name = FirstOf({Dev.UsbDriver, Dev.Driver});
     if (Name.empty()) Name = "Serial port";
+    const std::string Serial = CleanText(Dev.SerialNumber);
+    if (!Serial.empty()) Name += " S/N " + Serial;
     return TComListData{Dev.DevNode, Name + " (" + Dev.DevNode + ")"};
 }
 
@@ -161,6 +163,8 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
         udev_device *Usb = udev_device_get_parent_with_subsystem_devtype(Dev.get(), "usb", "usb_device");
         Info.UsbProduct = SysAttr(Usb, "product");
         Info.UsbManufacturer = SysAttr(Usb, "manufacturer");
+        Info.SerialNumber = Property(Dev.get(), "ID_SERIAL_SHORT");
+        if (Info.SerialNumber.empty()) Info.SerialNumber = SysAttr(Usb, "serial");
         Info.Driver = DriverName(Parent);
         Visit(Info);
     }

@@ -20,6 +20,8 @@ struct TTtyDevice {
     std::string UsbDriver;
     // sysfs attributes of the USB device behind the port, if any
     std::string UsbProduct, UsbManufacturer;
+    // ID_SERIAL_SHORT, else the USB device's "serial" attribute
+    std::string SerialNumber;
     std::string Driver;          // driver of the nearest real parent device
 };
 
@@ -29,7 +31,10 @@ using TUartProbe = std::function<bool(const std::string &DevNode)>;
 
 // The entry for a tty device, or nothing when it is no serial port with
 // hardware behind it. The description is the model, else the vendor, else
-// the driver, followed by " (" + node + ")".
+// the driver, then " S/N " and the serial number when the device has one,
+// then " (" + node + ")". The serial number tells identical adapters apart
+// and keeps a description bound to one adapter: when another one takes over
+// the node, the text changes and a window sees its chosen port gone.
 std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProbe &HasUart);
 
 // Undoes udev's \xHH escapes (ID_MODEL_ENC, ID_VENDOR_ENC).

@@ -71,6 +71,15 @@ TEST(UdevPorts, DescriptionPrefersModelThenVendorThenDriver) {
         {"parent driver", [](TTtyDevice &) {}, "ftdi_sio (/dev/ttyUSB0)"},
         {"nothing known", [](TTtyDevice &D) { D.Driver.clear(); }, "Serial port (/dev/ttyUSB0)"},
         {"control characters blanked", [](TTtyDevice &D) { D.ModelEnc = "A\\x0aB\\x09"; }, "A B (/dev/ttyUSB0)"},
+        {"serial number after the name",
+         [](TTtyDevice &D) {
+             D.ModelEnc = "CP2102\\x20USB\\x20to\\x20UART\\x20Bridge\\x20Controller";
+             D.SerialNumber = "0001";
+         },
+         "CP2102 USB to UART Bridge Controller S/N 0001 (/dev/ttyUSB0)"},
+        {"serial number cleaned", [](TTtyDevice &D) { D.SerialNumber = " A50285BI\n"; },
+         "ftdi_sio S/N A50285BI (/dev/ttyUSB0)"},
+        {"blank serial number left out", [](TTtyDevice &D) { D.SerialNumber = "  "; }, "ftdi_sio (/dev/ttyUSB0)"},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Name);

@@ -1,0 +1,242 @@
+// The serial driver's requests that Open makes on an adapter: RS-485 mode
+// with RTS on send for rtsToggle and low latency, answered by an emulated
+// driver on a mocked node and handed back as found at close; and drivers
+// that know neither request.
+
+#include "MockBed.h"
+
+#include "serial/ComPort.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t kOurFlags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+
+class LineIoctlTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Bed.Add(Ftdi)); }
+
+    void OpenToggling(TComPort &Port)
+    {
+        Port.SetPort(Ftdi.DevNode);
+        Port.SetParityBits(prEven);
+        Port.SetParityCheck(true);
+        Port.SetControlDTR(dtrEnable);
+        Port.SetControlRTS(rtsToggle);
+        Port.Open();
+        ASSERT_TRUE(Port.Connected());
+    }
+
+    // Bytes go both ways through the node.
+    void ExpectDataFlows(TComPort &Port)
+    {
+        const int Far = Bed.FarEnd(Ftdi.DevNode);
+        ASSERT_EQ(::write(Far, "\x01\x03", 2), 2);
+        ASSERT_TRUE(Port.WaitForInput(5000));
+        uint8_t In[2] = {};
+        ASSERT_TRUE(WaitFor([&] { return Port.InputCount() >= 2; }));
+        EXPECT_EQ(Port.Read(In, 2), 2);
+        EXPECT_EQ(In[0], 1);
+        EXPECT_EQ(In[1], 3);
+        EXPECT_EQ(Port.Write("\x7e", 1), 1);
+        char Out = 0;
+        ASSERT_TRUE(WaitFor([&] { return ::read(Far, &Out, 1) == 1; }));
+        EXPECT_EQ(Out, '\x7e');
+    }
+
+    static int Count(const std::vector<TSerialDriver::TRequest> &R, unsigned long Code)
+    {
+        int N = 0;
+        for (const auto &Q : R)
+            N += Q.Code == Code;
+        return N;
+    }
+
+    TMockBed Bed;
+    TMockDevice Ftdi = FtdiAdapter(0, "1-1", "A50285BI");
+};
+
+struct TFoundModes {
+    const char *Name;
+    uint32_t Rs485Flags;
+    int SerialFlags;
+};
+void PrintTo(const TFoundModes &P, std::ostream *Os) { *Os << P.Name; }
+
+
+class LineIoctlFoundTest : public LineIoctlTest, public ::testing::WithParamInterface<TFoundModes> {};
+
+TEST_P(LineIoctlFoundTest, RtsToggleAsksForRs485AndLowLatencyAndCloseHandsThemBack)
+{
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    serial_rs485 Found{};
+    Found.flags = GetParam().Rs485Flags;
+    Found.delay_rts_before_send = 3;
+    Found.delay_rts_after_send = 7;
+    Driver.SetRs485(Found);
+    Driver.SetSerialFlags(GetParam().SerialFlags);
+
+    TComPort Port;
+    OpenToggling(Port);
+    EXPECT_TRUE(Port.Rs485Mode());
+    EXPECT_TRUE(Port.LowLatency());
+    EXPECT_FALSE(Port.PseudoTerminal());  // an adapter, whatever the node really is
+    serial_rs485 Now = Driver.Rs485();
+    EXPECT_EQ(Now.flags & (kOurFlags | SER_RS485_RTS_AFTER_SEND), kOurFlags);
+    EXPECT_EQ(Now.delay_rts_before_send, 3u);  // the driver's delays stay
+    EXPECT_EQ(Now.delay_rts_after_send, 7u);
+    EXPECT_TRUE(Driver.SerialFlags() & ASYNC_LOW_LATENCY);
+    ExpectDataFlows(Port);
+
+    // A new line setting while open applies the line again; what Open found
+    // is still what goes back.
+    Port.SetBaudRate(br57600);
+    EXPECT_TRUE(Port.Rs485Mode());
+    Port.Close();
+    Now = Driver.Rs485();
+    EXPECT_EQ(Now.flags, GetParam().Rs485Flags);
+    EXPECT_EQ(Now.delay_rts_before_send, 3u);
+    EXPECT_EQ(Now.delay_rts_after_send, 7u);
+    EXPECT_EQ(Driver.SerialFlags(), GetParam().SerialFlags);
+
+    // The next open finds the driver as it was at first.
+    OpenToggling(Port);
+    EXPECT_TRUE(Port.Rs485Mode());
+    Port.Close();
+    EXPECT_EQ(Driver.Rs485().flags, GetParam().Rs485Flags);
+    EXPECT_EQ(Driver.SerialFlags(), GetParam().SerialFlags);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DriverModes, LineIoctlFoundTest,
+    ::testing::Values(TFoundModes{"Off", 0, 0},
+                      TFoundModes{"OtherProgramsRs485", SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, ASYNC_SPD_HI},
+                      TFoundModes{"AlreadyOurs", kOurFlags, ASYNC_LOW_LATENCY}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST_F(LineIoctlTest, FreeingAnOpenPortHandsTheModesBackToo)
+{
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    {
+        TComPort Port;
+        OpenToggling(Port);
+        EXPECT_EQ(Driver.Rs485().flags, kOurFlags);
+    }
+    EXPECT_EQ(Driver.Rs485().flags, 0u);
+    EXPECT_EQ(Driver.SerialFlags(), 0);
+}
+
+TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode)
+{
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    TComPort Port;
+    OpenToggling(Port);
+    ASSERT_EQ(Driver.Rs485().flags, kOurFlags);
+    Port.SetControlRTS(rtsEnable);
+    EXPECT_FALSE(Port.Rs485Mode());
+    EXPECT_EQ(Driver.Rs485().flags, 0u);
+    Port.SetControlRTS(rtsToggle);
+    EXPECT_TRUE(Port.Rs485Mode());
+    EXPECT_EQ(Driver.Rs485().flags, kOurFlags);
+    Port.Close();
+    EXPECT_EQ(Driver.Rs485().flags, 0u);
+}
+
+TEST_F(LineIoctlTest, OtherRtsSettingsLeaveRs485Alone)
+{
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    TComPort Port;
+    Port.SetPort(Ftdi.DevNode);
+    Port.SetControlRTS(rtsEnable);
+    Port.Open();
+    EXPECT_FALSE(Port.Rs485Mode());
+    EXPECT_TRUE(Port.LowLatency());
+    Port.Close();
+    const auto R = Driver.Requests();
+    EXPECT_EQ(Count(R, TIOCSRS485), 0);
+    EXPECT_EQ(Count(R, TIOCGRS485), 0);
+    EXPECT_EQ(Driver.SerialFlags(), 0);
+}
+
+struct TRefusal {
+    const char *Name;
+    TSerialDriver::TAnswer Rs485Get, Rs485Set, Serial;
+    bool LowLatency;
+};
+void PrintTo(const TRefusal &P, std::ostream *Os) { *Os << P.Name; }
+
+
+class LineIoctlRefusalTest : public LineIoctlTest, public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(LineIoctlRefusalTest, ADriverWithoutTheModeSwitchesDirectionItself)
+{
+    const TRefusal &P = GetParam();
+    TSerialDriver Driver(Bed, Ftdi.DevNode, P.Rs485Get, P.Rs485Set, P.Serial);
+    TComPort Port;
+    ASSERT_NO_THROW(OpenToggling(Port));
+    EXPECT_FALSE(Port.Rs485Mode());
+    EXPECT_EQ(Port.LowLatency(), P.LowLatency);
+    ExpectDataFlows(Port);
+    const size_t BeforeClose = Driver.Requests().size();
+    Port.Close();
+    // Nothing was changed, so nothing is handed back, except the low latency
+    // that was granted.
+    const auto R = Driver.Requests();
+    std::vector<TSerialDriver::TRequest> AtClose(R.begin() + static_cast<long>(BeforeClose), R.end());
+    EXPECT_EQ(Count(AtClose, TIOCSRS485), 0);
+    EXPECT_EQ(Count(AtClose, TIOCSSERIAL), P.LowLatency ? 1 : 0);
+    EXPECT_EQ(Driver.Rs485().flags, 0u);
+    EXPECT_EQ(Driver.SerialFlags(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LineIoctlRefusalTest,
+    ::testing::Values(
+        TRefusal{"NoRs485NotTty", TSerialDriver::NotTty, TSerialDriver::NotTty, TSerialDriver::Supported, true},
+        TRefusal{"NoRs485Invalid", TSerialDriver::Invalid, TSerialDriver::Invalid, TSerialDriver::Supported, true},
+        TRefusal{"Rs485ReadOnly", TSerialDriver::Supported, TSerialDriver::Invalid, TSerialDriver::Supported, true},
+        TRefusal{"NothingNotTty", TSerialDriver::NotTty, TSerialDriver::NotTty, TSerialDriver::NotTty, false},
+        TRefusal{"NothingInvalid", TSerialDriver::Invalid, TSerialDriver::Invalid, TSerialDriver::Invalid, false}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber)
+{
+    // The mocked node is a pseudo-terminal underneath, yet it is an adapter
+    // to the port; a real pseudo-terminal and a link to one are not.
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    TComPort Adapter;
+    Adapter.SetPort(Ftdi.DevNode);
+    Adapter.Open();
+    EXPECT_FALSE(Adapter.PseudoTerminal());
+    Adapter.Close();
+
+    int Master = -1, Slave = -1;
+    char Name[256] = {};
+    ASSERT_EQ(::openpty(&Master, &Slave, Name, nullptr, nullptr), 0);
+    ::close(Slave);
+    const std::string Link = std::string(::testing::TempDir()) + "/ttyV" + std::to_string(::getpid());
+    ::unlink(Link.c_str());
+    ASSERT_EQ(::symlink(Name, Link.c_str()), 0);
+    for (const std::string &Path : {std::string(Name), Link}) {
+        TComPort Pty;
+        Pty.SetPort(Path);
+        Pty.Open();
+        EXPECT_TRUE(Pty.PseudoTerminal()) << Path;
+    }
+    ::unlink(Link.c_str());
+    ::close(Master);
+}
+
+}  // namespace
