@@ -48,7 +48,9 @@ public:
 protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override
     {
-        auto *Combo = static_cast<QComboBox *>(Watched);
+        // While the list is being destroyed it is no longer a QComboBox.
+        auto *Combo = qobject_cast<QComboBox *>(Watched);
+        if (!Combo) return false;
         if (Event->type() == QEvent::ToolTip) {
             const auto *Help = static_cast<QHelpEvent *>(Event);
             if (Combo->currentIndex() >= 0)
