@@ -2,18 +2,19 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeWidgetItem>
 #include <QWindow>
 #include <array>
 #include <optional>
 
-#include "devsetup/DevSetup.h"
 #include "devsetup/NumberEdit.h"
+#include "jobs/RegisterJob.h"
 #include "modbus/RegisterCodecs.h"
 #include "serial/ComPort.h"
+#include "settings/Settings.h"
 #include "shell/Application.h"
 #include "shell/HotPlugWatcher.h"
 #include "shell/MsgBox.h"
@@ -23,10 +24,16 @@
 
 namespace {
 
-// Messages are given as source texts (marked with QT_TR_NOOP) and shown in
-// the user's language.
-void Error(const char *Msg) { ShowErrorMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
-void Info(const char *Msg) { ShowInfoMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
+// The jobs' texts, shown in the user's language.
+void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), TDevSetupForm::tr(JobText(Msg))); }
+void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), TDevSetupForm::tr(JobText(Msg))); }
+
+// The catalogue; an empty one when the program made none (then every ID
+// shows as unknown).
+const TSettings &Catalogue() {
+    static const TSettings Empty{std::string()};
+    return Settings ? *Settings : Empty;
+}
 
 // How the register page sets itself up for a data type.
 struct TDataTypeSetup {
@@ -125,7 +132,14 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     FormCreate();
 }
 
-TDevSetupForm::~TDevSetupForm() = default;
+TDevSetupForm::~TDevSetupForm() {
+    // A scan still running ends after its address; nothing it reports is
+    // shown any more.
+    bStopScan = true;
+    FScanPace.release();
+    FRunner.Wait();
+    FBusyCursor.reset();
+}
 
 void TDevSetupForm::FormCreate() {
     // Register before the first listing so that nothing plugged in between
@@ -161,7 +175,7 @@ void TDevSetupForm::FormShow() {
     ui->btnReload->setFixedWidth(ui->btnReload->height());
 }
 
-bool TDevSetupForm::FormCloseQuery() const { return ui->btnScan->isEnabled(); }
+bool TDevSetupForm::FormCloseQuery() const { return !IsBusy(); }
 
 void TDevSetupForm::closeEvent(QCloseEvent *Event) {
     if (!FormCloseQuery()) {
@@ -178,7 +192,7 @@ void TDevSetupForm::done(int Result) {
     QDialog::done(Result);
 }
 
-bool TDevSetupForm::PageControl1Changing() const { return ui->btnScan->isEnabled(); }
+bool TDevSetupForm::PageControl1Changing() const { return !IsBusy(); }
 
 void TDevSetupForm::PageControl1Change(int Index) {
     if (Index == FPage)
@@ -199,9 +213,8 @@ void TDevSetupForm::btnReloadClick() { ReloadPortList(); }
 void TDevSetupForm::WMReloadPorts() { ReloadPortList(); }
 
 void TDevSetupForm::ReloadPortList() {
-    // The scan reads the chosen port for every address: leave the list
-    // alone until it has ended.
-    if (!ui->btnScan->isEnabled()) {
+    // A job reads the chosen port: leave the list alone until it has ended.
+    if (IsBusy()) {
         bReloadPending = true;
         return;
     }
@@ -214,7 +227,7 @@ bool TDevSetupForm::PortChosen() const { return SelectedPort(ui->cbCOMPort).has_
 bool TDevSetupForm::CheckPortChosen() const {
     if (PortChosen())
         return true;
-    Error(QT_TR_NOOP("COM port not selected"));
+    Error(TJobText::PortNotSelected);
     return false;
 }
 
@@ -245,78 +258,97 @@ void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
         W->setEnabled(Enabled);
 }
 
+void TDevSetupForm::SetActionsEnabled(bool Enabled) {
+    for (QWidget *W : std::initializer_list<QWidget *>{ui->btnScan, ui->btnClose, ui->btnCommRead,
+                                                       ui->btnCommWrite, ui->btnUpdRead})
+        W->setEnabled(Enabled);
+    const int Type = ui->cbUpdDataType->currentIndex();
+    ui->btnUpdWrite->setEnabled(Enabled && Type >= 0 && Type < RegDataTypeCount &&
+                                DataTypeSetups[static_cast<size_t>(Type)].WriteEnabled);
+}
+
+void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work) {
+    FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
+    SetActionsEnabled(false);
+    FRunner.Start(std::move(Work), [this](const TJobRunner::TResultStep &Step, std::exception_ptr Error) {
+        // The normal cursor again before any box the result shows.
+        FBusyCursor.reset();
+        SetActionsEnabled(true);
+        RunGuarded([&] {
+            if (Error)
+                std::rethrow_exception(Error);
+            Step();
+        });
+        if (bReloadPending)
+            ReloadPortList();
+        emit JobFinished();
+    });
+}
+
 void TDevSetupForm::EndScan() {
     SetScanControlsEnabled(true);
     ui->btnStopScan->setEnabled(false);
     ui->pbScanProgress->setValue(0);
     ui->pbScanProgress->hide();
-    if (bReloadPending)
-        ReloadPortList();
 }
 
 void TDevSetupForm::btnScanClick() {
+    if (IsBusy())
+        return;
     ui->LVScan->clear();
-    int Scanned = 0, Found = 0;
-    ShowScanCounts(Scanned, Found);
+    ShowScanCounts(0, 0);
     if (!CheckPortChosen())
         return;
-    const int First = ui->edScanFirstA->value();
-    const int Last = ui->edScanLastA->value();
-    if (First > Last) {
-        Error(QT_TR_NOOP("Invalid addresses"));
+    TScanOptionsJob Options;
+    Options.First = ui->edScanFirstA->value();
+    Options.Last = ui->edScanLastA->value();
+    if (Options.First > Options.Last) {
+        Error(TJobText::InvalidAddresses);
         return;
     }
-    const TPortParams Params = GetPortParams();
+    Options.Port = GetSelectedPort();
+    Options.Params = GetPortParams();
 
     bStopScan = false;
+    FScanPace.acquire(FScanPace.available());
     ui->btnStopScan->setEnabled(true);
     ui->pbScanProgress->setValue(0);
     ui->pbScanProgress->show();
     SetScanControlsEnabled(false);
-    // The address being probed and its row, when it has one: a port error
-    // in the middle still leaves a whole row and counts that add up.
-    bool Probing = false;
-    QTreeWidgetItem *Row = nullptr;
-    try {
-        // Busy, not the hourglass: Stop stays clickable.
-        const TWaitCursor Busy(Qt::BusyCursor);
-        QCoreApplication::processEvents();
-        for (int A = First; A <= Last; ++A) {
-            if (bStopScan || !PortChosen())
-                break;
-            Probing = true;
-            Row = nullptr;
-            auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(A));
-            if (Master->Open(GetSelectedPort(), Params) && Master->Scan(ScanProbeReg)) {
-                ++Found;
-                Row = new QTreeWidgetItem(ui->LVScan);
-                Row->setText(0, QString::number(A));
-                std::string Code, Version;
-                if (!IdentifySensor(*Master, Code, Version))
-                    Code = Version = "N/A";
-                Row->setText(1, CatalogueText(Code));
-                Row->setText(2, CatalogueText(Version));
-            }
-            ++Scanned;
-            Probing = false;
-            ShowScanCounts(Scanned, Found);
-            ui->pbScanProgress->setValue(ScanProgress(A, Last));
-            QCoreApplication::processEvents();
-        }
-    } catch (...) {
-        // A port error ends the scan; the default handler shows it, after
-        // the row and the counts of the address it hit are complete.
-        if (Row)
-            for (int Column = 1; Column < ui->LVScan->columnCount(); ++Column)
-                if (Row->text(Column).isEmpty())
-                    Row->setText(Column, CatalogueText("N/A"));
-        if (Probing)
-            ++Scanned;
-        ShowScanCounts(Scanned, Found);
-        EndScan();
-        throw;
+    // Busy, not the hourglass: Stop stays clickable.
+    RunJob(Qt::BusyCursor, [this, Options] {
+        const TScanResult Result = RunScanJob(Options, Catalogue(), bStopScan, [this](const TScanStep &Step) {
+            std::optional<TScanDevice> Device;
+            if (Step.Device)
+                Device = *Step.Device;
+            FRunner.Post([this, Step, Device] { ShowScanStep(Step, Device); });
+            FScanPace.acquire();
+        });
+        return [this, Result] { ShowScanResult(Result); };
+    });
+}
+
+void TDevSetupForm::ShowScanStep(const TScanStep &Step, const std::optional<TScanDevice> &Device) {
+    if (Device) {
+        auto *Row = new QTreeWidgetItem(ui->LVScan);
+        Row->setText(0, QString::number(Device->Address));
+        Row->setText(1, CatalogueText(Device->DeviceCode));
+        Row->setText(2, CatalogueText(Device->Version));
     }
+    ShowScanCounts(Step.Scanned, Step.Found);
+    ui->pbScanProgress->setValue(Step.Percent);
+    // On to the next address once what is queued has run (a click on Stop).
+    QTimer::singleShot(0, this, [this] { FScanPace.release(); });
+}
+
+void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
+    // A port error ends the scan; the default handler shows it, after the
+    // row and the counts of the address it hit are complete.
+    if (Result.PortError && Result.Uncounted)
+        ShowScanCounts(Result.Scanned + 1, Result.Found);
     EndScan();
+    if (Result.PortError)
+        throw *Result.PortError;
 }
 
 void TDevSetupForm::btnStopScanClick() {
@@ -333,63 +365,69 @@ struct TCommRow {
 };
 }  // namespace
 
+namespace {
+
+TCommSettings CommSettingsOf(const std::array<TCommRow, CommSettingCount> &Rows, bool WithValues) {
+    TCommSettings Settings;
+    for (size_t I = 0; I < Rows.size(); ++I) {
+        Settings[I].Reg = Rows[I].Reg->WholeValue();
+        if (WithValues)
+            Settings[I].Value = Rows[I].Val->WholeValue();
+    }
+    return Settings;
+}
+
+}  // namespace
+
 void TDevSetupForm::btnCommReadClick() {
-    if (!CheckPortChosen())
+    if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                        {ui->edCommPDSReg, ui->edCommPDSVal},
-                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
+    const std::array<TCommRow, CommSettingCount> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
+                                                       {ui->edCommPDSReg, ui->edCommPDSVal},
+                                                       {ui->edCommAdrReg, ui->edCommAdrVal}}};
     for (const TCommRow &R : Rows)
         R.Val->clear();
     if (std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); }))
         return;
 
-    const TWaitCursor Wait;
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
-    const TPortParams Params = GetPortParams();
-    for (const TCommRow &R : Rows) {
-        if (R.Reg->IsEmpty())
-            continue;
-        if (!Master->Open(GetSelectedPort(), Params))
-            continue;
-        TModbusRegisters Value(1);
-        if (Master->ReadHoldingRegs(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
-            R.Val->SetWholeValue(Value[0]);
-    }
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edCommAddr->value()};
+    RunJob(Qt::WaitCursor, [Target, Settings = CommSettingsOf(Rows, false), Rows] {
+        const TCommResult Result = ReadCommSettings(Target, Settings);
+        return [Rows, Result] {
+            for (size_t I = 0; I < Rows.size(); ++I)
+                if (Result.Rows[I].Done && Result.Rows[I].Ok)
+                    Rows[I].Val->SetWholeValue(Result.Rows[I].Value);
+            // A port that failed in the middle: the default handler says so.
+            if (Result.PortError && !Result.OpenFailed)
+                throw *Result.PortError;
+        };
+    });
 }
 
 void TDevSetupForm::btnCommWriteClick() {
-    if (!CheckPortChosen())
+    if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                        {ui->edCommPDSReg, ui->edCommPDSVal},
-                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
+    const std::array<TCommRow, CommSettingCount> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
+                                                       {ui->edCommPDSReg, ui->edCommPDSVal},
+                                                       {ui->edCommAdrReg, ui->edCommAdrVal}}};
     auto Complete = [](const TCommRow &R) {
         return R.Reg->WholeValue().has_value() && R.Val->WholeValue().has_value();
     };
     if (std::none_of(Rows.begin(), Rows.end(), Complete))
         return;
 
-    std::optional<TWaitCursor> Wait(std::in_place);
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
-    const TPortParams Params = GetPortParams();
-    bool AnySaved = false;
-    for (const TCommRow &R : Rows) {
-        if (!Complete(R))
-            continue;
-        if (!Master->Open(GetSelectedPort(), Params))
-            continue;
-        // Values travel as their low 16 bits (70000 goes out as 4464).
-        const auto Value = static_cast<uint16_t>(static_cast<unsigned long long>(*R.Val->WholeValue()));
-        if (Master->WriteHoldingReg(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
-            AnySaved = true;
-    }
-    Master.reset();
-    Wait.reset();
-    if (AnySaved)
-        Info(QT_TR_NOOP("The changes will take effect after restart of the sensor."));
-    else
-        Error(QT_TR_NOOP("Error writing data."));
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edCommAddr->value()};
+    RunJob(Qt::WaitCursor, [Target, Settings = CommSettingsOf(Rows, true)] {
+        const TCommResult Result = WriteCommSettings(Target, Settings);
+        return [Result] {
+            if (Result.PortError && !Result.OpenFailed)
+                throw *Result.PortError;
+            if (Result.Saved() > 0)
+                Info(TJobText::RestartNeeded);
+            else
+                Error(TJobText::WriteError);
+        };
+    });
 }
 
 // ---- Register check/update page ----------------------------------------
@@ -427,110 +465,79 @@ std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
         return std::nullopt;
     const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
     if (!Start)
-        Error(QT_TR_NOOP("Register not specified"));
+        Error(TJobText::RegisterNotSpecified);
     return Start;
 }
 
 void TDevSetupForm::btnUpdReadClick() {
+    if (IsBusy())
+        return;
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
     ui->edUpdValueStr->clear();
     ui->edUpdValueNum->SetRealValue(std::nullopt);
 
-    const TWaitCursor Wait;
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
-    if (!Master->Open(GetSelectedPort(), GetPortParams()))
-        return;
-    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
-    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
-    const auto Reg = static_cast<uint16_t>(*Start);
-    const auto Count = static_cast<size_t>(ui->edNumRegs->value());
-
-    if (Type == rdtBit) {
-        TModbusBits Bits(Count);
-        if (!Master->ReadDiscreteInputs(Reg, Bits)) {
-            Error(QT_TR_NOOP("Error reading data."));
-            return;
-        }
-        ui->edUpdValueStr->setText(QString::fromStdString(FormatBits(Bits)));
-        return;
-    }
-
-    TModbusRegisters Regs(Count);
-    if (!Master->ReadHoldingRegs(Reg, Regs)) {
-        Error(QT_TR_NOOP("Error reading data."));
-        return;
-    }
-    if (Type == rdtString) {
-        ui->edUpdValueStr->setText(QString::fromStdString(DecodeText(Regs)));
-        return;
-    }
-    double Value = 0;
-    if (!DecodeRegisters(Type, Order, Regs, Value)) {
-        Error(QT_TR_NOOP("Invalid BCD value read"));
-        return;
-    }
-    ui->edUpdValueNum->SetRealValue(Value);
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edUpdAddr->value()};
+    const TRegBlock Block{static_cast<uint16_t>(*Start), static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex()),
+                          static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex()), ui->edNumRegs->value()};
+    RunJob(Qt::WaitCursor, [this, Target, Block] {
+        const TRegReadResult Result = ReadRegisterBlock(Target, Block);
+        return [this, Result] {
+            if (!Result.Opened)
+                return;
+            if (Result.Failure != TJobText::None) {
+                Error(Result.Failure);
+                return;
+            }
+            if (Result.Number)
+                ui->edUpdValueNum->SetRealValue(*Result.Number);
+            else
+                ui->edUpdValueStr->setText(QString::fromStdString(Result.Text));
+        };
+    });
 }
 
 void TDevSetupForm::btnUpdWriteClick() {
+    if (IsBusy())
+        return;
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
     const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
     const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
     const auto Reg = static_cast<uint16_t>(*Start);
-    const int Count = ui->edNumRegs->value();
 
-    std::string Text;
-    std::optional<double> Number;
+    // Everything is converted before the port is touched: a value that
+    // cannot be written sends nothing (a number the type cannot hold
+    // raises, and the default handler shows why).
+    TRegWritePlan Plan;
     if (Type == rdtString) {
         // Blanks and control characters around the text go, also from the
         // edit, whatever follows.
-        QString Stripped = ui->edUpdValueStr->text();
-        qsizetype B = 0, E = Stripped.size();
-        while (B < E && Stripped.at(B).unicode() <= 0x20)
-            ++B;
-        while (E > B && Stripped.at(E - 1).unicode() <= 0x20)
-            --E;
-        Stripped = Stripped.mid(B, E - B);
-        ui->edUpdValueStr->setText(Stripped);
-        if (Stripped.isEmpty()) {
-            Error(QT_TR_NOOP("Value not specified"));
-            return;
-        }
-        Text = Stripped.toStdString();
-        if (TextRegisterCount(Text) > Count) {
-            Error(QT_TR_NOOP("Insufficient number of registers"));
-            return;
-        }
+        const std::string Stripped = StripText(ui->edUpdValueStr->text().toStdString());
+        ui->edUpdValueStr->setText(QString::fromStdString(Stripped));
+        Plan = PlanTextWrite(Stripped, ui->edNumRegs->value());
+    } else if (const std::optional<double> Number = ui->edUpdValueNum->RealValue()) {
+        Plan = PlanNumberWrite(Type, Order, *Number);
     } else {
-        Number = ui->edUpdValueNum->RealValue();
-        if (!Number) {
-            Error(QT_TR_NOOP("Value not specified"));
-            return;
-        }
+        Plan.Refusal = TJobText::ValueNotSpecified;
+    }
+    if (Plan.Refusal != TJobText::None) {
+        Error(Plan.Refusal);
+        return;
     }
 
-    std::optional<TWaitCursor> Wait(std::in_place);
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
-    if (!Master->Open(GetSelectedPort(), GetPortParams()))
-        return;
-    bool Saved = false;
-    if (Type == rdtString) {
-        Saved = Master->WriteHoldingRegs(Reg, EncodeText(Text, Count));
-    } else {
-        // A number that cannot be converted throws before anything is sent;
-        // the master closes the port on the way out.
-        const TModbusRegisters Regs = EncodeValue(Type, Order, *Number);
-        Saved = Regs.size() == 1 ? Master->WriteHoldingReg(Reg, Regs[0])
-                                 : Master->WriteHoldingRegs(Reg, Regs);
-    }
-    Master.reset();
-    Wait.reset();
-    if (Saved)
-        Info(QT_TR_NOOP("Changes have been saved successfully"));
-    else
-        Error(QT_TR_NOOP("Error writing data."));
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edUpdAddr->value()};
+    RunJob(Qt::WaitCursor, [Target, Reg, Plan] {
+        const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
+        return [Result] {
+            if (!Result.Opened)
+                return;
+            if (Result.Saved)
+                Info(Result.Text());
+            else
+                Error(Result.Text());
+        };
+    });
 }
