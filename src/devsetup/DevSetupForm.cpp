@@ -2,17 +2,15 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QHeaderView>
-#include <QStyle>
+#include <QCoreApplication>
 #include <QTimer>
-#include <QTreeWidgetItem>
 #include <QWindow>
-#include <array>
-#include <optional>
 
+#include "devsetup/CommPage.h"
 #include "devsetup/NumberEdit.h"
+#include "devsetup/RegsPage.h"
+#include "devsetup/ScanPage.h"
 #include "jobs/RegisterJob.h"
-#include "modbus/RegisterCodecs.h"
 #include "serial/ComPort.h"
 #include "settings/Settings.h"
 #include "shell/Application.h"
@@ -20,13 +18,17 @@
 #include "shell/MsgBox.h"
 #include "shell/PortCombo.h"
 #include "shell/WindowHelpers.h"
+#include "ui_CommPage.h"
 #include "ui_DevSetupForm.h"
+#include "ui_RegsPage.h"
+#include "ui_ScanPage.h"
 
 namespace {
 
 // The jobs' texts, shown in the user's language.
-void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), TDevSetupForm::tr(JobText(Msg))); }
-void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), TDevSetupForm::tr(JobText(Msg))); }
+QString Say(TJobText Msg) { return QCoreApplication::translate("TJobText", JobText(Msg)); }
+void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), Say(Msg)); }
+void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), Say(Msg)); }
 
 // The catalogue; an empty one when the program made none (then every ID
 // shows as unknown).
@@ -34,26 +36,6 @@ const TSettings &Catalogue() {
     static const TSettings Empty{std::string()};
     return Settings ? *Settings : Empty;
 }
-
-// How the register page sets itself up for a data type.
-struct TDataTypeSetup {
-    int NumRegs;          // value of the register count, 0 = left as it is
-    bool NumRegsEnabled;  // the user chooses the count
-    bool OrderFixed;      // word order forced to MSWF and locked
-    bool NumericValue;    // value shown in the number edit (else the text edit)
-    bool TextReadOnly;
-    bool WriteEnabled;
-};
-
-constexpr std::array<TDataTypeSetup, RegDataTypeCount> DataTypeSetups{{
-    /* float  */ {2, false, false, true, false, true},
-    /* int    */ {1, false, true, true, false, true},
-    /* uint16 */ {1, false, true, true, false, true},
-    /* BCD    */ {1, false, true, true, false, true},
-    /* uint32 */ {2, false, false, true, false, true},
-    /* string */ {0, true, true, false, false, true},
-    /* bit    */ {1, true, true, false, true, false},
-}};
 
 // Runs a handler the way every slot of the window does: whatever escapes it
 // goes to the default error box.
@@ -66,6 +48,9 @@ auto Guarded(F Handler) {
 
 TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSetupForm) {
     ui->setupUi(this);
+    Ui::TScanPage &Scan = ui->TabSheet1->Controls();
+    Ui::TCommPage &Comm = ui->TabSheet2->Controls();
+    Ui::TRegsPage &Regs = ui->TabSheet3->Controls();
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     InstallMinimizeAll(this);  // adds the minimise button
@@ -74,20 +59,20 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     // Enter in a field presses the action its page is about. The shared
     // connection settings, the scan list and the register value have none:
     // a Read there would overwrite the value just typed.
-    SetEnterActions(this, {{ui->edScanFirstA, ui->btnScan},
-                           {ui->edScanLastA, ui->btnScan},
-                           {ui->edCommAddr, ui->btnCommRead},
-                           {ui->edCommBRReg, ui->btnCommRead},
-                           {ui->edCommBRVal, ui->btnCommRead},
-                           {ui->edCommPDSReg, ui->btnCommRead},
-                           {ui->edCommPDSVal, ui->btnCommRead},
-                           {ui->edCommAdrReg, ui->btnCommRead},
-                           {ui->edCommAdrVal, ui->btnCommRead},
-                           {ui->edUpdAddr, ui->btnUpdRead},
-                           {ui->edUpdStartReg, ui->btnUpdRead},
-                           {ui->cbUpdDataType, ui->btnUpdRead},
-                           {ui->edNumRegs, ui->btnUpdRead},
-                           {ui->cbUpdDataOrder, ui->btnUpdRead}});
+    SetEnterActions(this, {{Scan.edScanFirstA, Scan.btnScan},
+                           {Scan.edScanLastA, Scan.btnScan},
+                           {Comm.edCommAddr, Comm.btnCommRead},
+                           {Comm.edCommBRReg, Comm.btnCommRead},
+                           {Comm.edCommBRVal, Comm.btnCommRead},
+                           {Comm.edCommPDSReg, Comm.btnCommRead},
+                           {Comm.edCommPDSVal, Comm.btnCommRead},
+                           {Comm.edCommAdrReg, Comm.btnCommRead},
+                           {Comm.edCommAdrVal, Comm.btnCommRead},
+                           {Regs.edUpdAddr, Regs.btnUpdRead},
+                           {Regs.edUpdStartReg, Regs.btnUpdRead},
+                           {Regs.cbUpdDataType, Regs.btnUpdRead},
+                           {Regs.edNumRegs, Regs.btnUpdRead},
+                           {Regs.cbUpdDataOrder, Regs.btnUpdRead}});
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());
@@ -96,38 +81,19 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     static const char *const ParityNames[] = {"None", "Even", "Odd"};
     for (int I = 0; I < ui->cbParity->count() && I < 3; ++I)
         ui->cbParity->setItemData(I, QString::fromLatin1(ParityNames[I]));
-    ui->btnStopScan->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
-    ui->btnStopScan->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    // The progress bar shows only while a scan runs (empty, it looks like a
-    // text field); its place stays so that nothing moves.
-    QSizePolicy BarPolicy = ui->pbScanProgress->sizePolicy();
-    BarPolicy.setRetainSizeWhenHidden(true);
-    ui->pbScanProgress->setSizePolicy(BarPolicy);
-    ui->pbScanProgress->hide();
     // All three tabs stay in view, as on a page control.
     ui->PageControl1->setUsesScrollButtons(false);
-    QHeaderView *Header = ui->LVScan->header();
-    Header->setSectionsClickable(false);
-    Header->setSectionsMovable(false);
-    Header->setStretchLastSection(false);
-    Header->setSectionResizeMode(0, QHeaderView::Fixed);
-    Header->setSectionResizeMode(1, QHeaderView::Stretch);
-    Header->setSectionResizeMode(2, QHeaderView::Fixed);
-    Header->resizeSection(0, 70);
-    Header->resizeSection(2, 85);
 
     connect(ui->btnClose, &QPushButton::clicked, this, Guarded([this] { btnCloseClick(); }));
     connect(ui->btnReload, &QToolButton::clicked, this, Guarded([this] { btnReloadClick(); }));
     connect(ui->PageControl1, &QTabWidget::currentChanged, this,
             [this](int Index) { PageControl1Change(Index); });
-    connect(ui->btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
-    connect(ui->btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
-    connect(ui->btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
-    connect(ui->btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
-    connect(ui->btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
-    connect(ui->btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
-    connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this,
-            Guarded([this] { cbUpdDataTypeChange(); }));
+    connect(Scan.btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
+    connect(Scan.btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
+    connect(Comm.btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
+    connect(Comm.btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
+    connect(Regs.btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
+    connect(Regs.btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
 
     FormCreate();
 }
@@ -141,6 +107,10 @@ TDevSetupForm::~TDevSetupForm() {
     FBusyCursor.reset();
 }
 
+TScanPage &TDevSetupForm::ScanPage() const { return *ui->TabSheet1; }
+TCommPage &TDevSetupForm::CommPage() const { return *ui->TabSheet2; }
+TRegsPage &TDevSetupForm::RegsPage() const { return *ui->TabSheet3; }
+
 void TDevSetupForm::FormCreate() {
     // Register before the first listing so that nothing plugged in between
     // is missed; the watcher only queues reloads.
@@ -148,13 +118,6 @@ void TDevSetupForm::FormCreate() {
     FillPortCombo(ui->cbCOMPort);
     ui->PageControl1->setCurrentWidget(ui->TabSheet1);
     FPage = ui->PageControl1->currentIndex();
-
-    for (TNumberEdit *E : {ui->edCommBRReg, ui->edCommBRVal, ui->edCommPDSReg, ui->edCommPDSVal,
-                           ui->edCommAdrReg, ui->edCommAdrVal, ui->edUpdStartReg})
-        E->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
-    ui->edUpdValueNum->hide();
-    cbUpdDataTypeChange();
 }
 
 void TDevSetupForm::showEvent(QShowEvent *Event) {
@@ -198,7 +161,7 @@ void TDevSetupForm::PageControl1Change(int Index) {
     if (Index == FPage)
         return;
     if (!PageControl1Changing()) {
-        // Back to the page the scan runs on before anything is drawn.
+        // Back to the page the job runs on before anything is drawn.
         const QSignalBlocker Block(ui->PageControl1);
         ui->PageControl1->setCurrentIndex(FPage);
         return;
@@ -245,26 +208,15 @@ TPortParams TDevSetupForm::GetPortParams() const {
     return P;
 }
 
-// ---- Scan page ---------------------------------------------------------
-
-void TDevSetupForm::ShowScanCounts(int Scanned, int Found) {
-    ui->lblFound->setText(tr("Scanned: %1, found: %2").arg(Scanned).arg(Found));
-}
-
-void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
-    for (QWidget *W : std::initializer_list<QWidget *>{
-             ui->cbCOMPort, ui->btnReload, ui->cbBitrate, ui->cbParity, ui->cbStopBits,
-             ui->edTimeout, ui->edScanFirstA, ui->edScanLastA, ui->btnScan, ui->btnClose})
-        W->setEnabled(Enabled);
-}
+// ---- Jobs --------------------------------------------------------------
 
 void TDevSetupForm::SetActionsEnabled(bool Enabled) {
-    for (QWidget *W : std::initializer_list<QWidget *>{ui->btnScan, ui->btnClose, ui->btnCommRead,
-                                                       ui->btnCommWrite, ui->btnUpdRead})
+    Ui::TCommPage &Comm = CommPage().Controls();
+    Ui::TRegsPage &Regs = RegsPage().Controls();
+    for (QWidget *W : std::initializer_list<QWidget *>{ScanPage().Controls().btnScan, ui->btnClose,
+                                                       Comm.btnCommRead, Comm.btnCommWrite, Regs.btnUpdRead})
         W->setEnabled(Enabled);
-    const int Type = ui->cbUpdDataType->currentIndex();
-    ui->btnUpdWrite->setEnabled(Enabled && Type >= 0 && Type < RegDataTypeCount &&
-                                DataTypeSetups[static_cast<size_t>(Type)].WriteEnabled);
+    Regs.btnUpdWrite->setEnabled(Enabled && RegsPage().WriteAllowed());
 }
 
 void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work) {
@@ -285,23 +237,26 @@ void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TRe
     });
 }
 
-void TDevSetupForm::EndScan() {
-    SetScanControlsEnabled(true);
-    ui->btnStopScan->setEnabled(false);
-    ui->pbScanProgress->setValue(0);
-    ui->pbScanProgress->hide();
+// ---- Scan page ---------------------------------------------------------
+
+void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
+    Ui::TScanPage &Scan = ScanPage().Controls();
+    for (QWidget *W : std::initializer_list<QWidget *>{
+             ui->cbCOMPort, ui->btnReload, ui->cbBitrate, ui->cbParity, ui->cbStopBits,
+             ui->edTimeout, Scan.edScanFirstA, Scan.edScanLastA, Scan.btnScan, ui->btnClose})
+        W->setEnabled(Enabled);
 }
 
 void TDevSetupForm::btnScanClick() {
     if (IsBusy())
         return;
-    ui->LVScan->clear();
-    ShowScanCounts(0, 0);
+    Ui::TScanPage &Scan = ScanPage().Controls();
+    ScanPage().Clear();
     if (!CheckPortChosen())
         return;
     TScanOptionsJob Options;
-    Options.First = ui->edScanFirstA->value();
-    Options.Last = ui->edScanLastA->value();
+    Options.First = Scan.edScanFirstA->value();
+    Options.Last = Scan.edScanLastA->value();
     if (Options.First > Options.Last) {
         Error(TJobText::InvalidAddresses);
         return;
@@ -311,9 +266,7 @@ void TDevSetupForm::btnScanClick() {
 
     bStopScan = false;
     FScanPace.acquire(FScanPace.available());
-    ui->btnStopScan->setEnabled(true);
-    ui->pbScanProgress->setValue(0);
-    ui->pbScanProgress->show();
+    ScanPage().ShowRunning(true);
     SetScanControlsEnabled(false);
     // Busy, not the hourglass: Stop stays clickable.
     RunJob(Qt::BusyCursor, [this, Options] {
@@ -321,82 +274,48 @@ void TDevSetupForm::btnScanClick() {
             std::optional<TScanDevice> Device;
             if (Step.Device)
                 Device = *Step.Device;
-            FRunner.Post([this, Step, Device] { ShowScanStep(Step, Device); });
+            FRunner.Post([this, Step, Device] {
+                ScanPage().ShowStep(Step, Device);
+                // On to the next address once what is queued has run (a
+                // click on Stop).
+                QTimer::singleShot(0, this, [this] { FScanPace.release(); });
+            });
             FScanPace.acquire();
         });
         return [this, Result] { ShowScanResult(Result); };
     });
 }
 
-void TDevSetupForm::ShowScanStep(const TScanStep &Step, const std::optional<TScanDevice> &Device) {
-    if (Device) {
-        auto *Row = new QTreeWidgetItem(ui->LVScan);
-        Row->setText(0, QString::number(Device->Address));
-        Row->setText(1, CatalogueText(Device->DeviceCode));
-        Row->setText(2, CatalogueText(Device->Version));
-    }
-    ShowScanCounts(Step.Scanned, Step.Found);
-    ui->pbScanProgress->setValue(Step.Percent);
-    // On to the next address once what is queued has run (a click on Stop).
-    QTimer::singleShot(0, this, [this] { FScanPace.release(); });
-}
-
 void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
     // A port error ends the scan; the default handler shows it, after the
     // row and the counts of the address it hit are complete.
     if (Result.PortError && Result.Uncounted)
-        ShowScanCounts(Result.Scanned + 1, Result.Found);
-    EndScan();
+        ScanPage().ShowCounts(Result.Scanned + 1, Result.Found);
+    SetScanControlsEnabled(true);
+    ScanPage().ShowRunning(false);
     if (Result.PortError)
         throw *Result.PortError;
 }
 
 void TDevSetupForm::btnStopScanClick() {
     bStopScan = true;
-    ui->btnStopScan->setEnabled(false);
+    ScanPage().Controls().btnStopScan->setEnabled(false);
 }
 
 // ---- Comm setup page ---------------------------------------------------
 
-namespace {
-struct TCommRow {
-    TNumberEdit *Reg;
-    TNumberEdit *Val;
-};
-}  // namespace
-
-namespace {
-
-TCommSettings CommSettingsOf(const std::array<TCommRow, CommSettingCount> &Rows, bool WithValues) {
-    TCommSettings Settings;
-    for (size_t I = 0; I < Rows.size(); ++I) {
-        Settings[I].Reg = Rows[I].Reg->WholeValue();
-        if (WithValues)
-            Settings[I].Value = Rows[I].Val->WholeValue();
-    }
-    return Settings;
-}
-
-}  // namespace
-
 void TDevSetupForm::btnCommReadClick() {
     if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, CommSettingCount> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                                       {ui->edCommPDSReg, ui->edCommPDSVal},
-                                                       {ui->edCommAdrReg, ui->edCommAdrVal}}};
-    for (const TCommRow &R : Rows)
-        R.Val->clear();
-    if (std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); }))
+    CommPage().ClearValues();
+    if (CommPage().NothingToRead())
         return;
 
-    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edCommAddr->value()};
-    RunJob(Qt::WaitCursor, [Target, Settings = CommSettingsOf(Rows, false), Rows] {
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
+    RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
         const TCommResult Result = ReadCommSettings(Target, Settings);
-        return [Rows, Result] {
-            for (size_t I = 0; I < Rows.size(); ++I)
-                if (Result.Rows[I].Done && Result.Rows[I].Ok)
-                    Rows[I].Val->SetWholeValue(Result.Rows[I].Value);
+        return [this, Result] {
+            CommPage().ShowRead(Result);
             // A port that failed in the middle: the default handler says so.
             if (Result.PortError && !Result.OpenFailed)
                 throw *Result.PortError;
@@ -407,17 +326,11 @@ void TDevSetupForm::btnCommReadClick() {
 void TDevSetupForm::btnCommWriteClick() {
     if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, CommSettingCount> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                                       {ui->edCommPDSReg, ui->edCommPDSVal},
-                                                       {ui->edCommAdrReg, ui->edCommAdrVal}}};
-    auto Complete = [](const TCommRow &R) {
-        return R.Reg->WholeValue().has_value() && R.Val->WholeValue().has_value();
-    };
-    if (std::none_of(Rows.begin(), Rows.end(), Complete))
+    if (CommPage().NothingToWrite())
         return;
 
-    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edCommAddr->value()};
-    RunJob(Qt::WaitCursor, [Target, Settings = CommSettingsOf(Rows, true)] {
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
+    RunJob(Qt::WaitCursor, [Target, Settings = CommPage().Settings(true)] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
         return [Result] {
             if (Result.PortError && !Result.OpenFailed)
@@ -432,38 +345,12 @@ void TDevSetupForm::btnCommWriteClick() {
 
 // ---- Register check/update page ----------------------------------------
 
-void TDevSetupForm::cbUpdDataTypeChange() {
-    const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount)
-        return;
-    const auto Type = static_cast<TRegDataType>(Index);
-    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
-
-    ui->edUpdValueStr->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
-    ui->btnUpdWrite->setEnabled(true);
-
-    if (S.NumRegs > 0)
-        ui->edNumRegs->setValue(S.NumRegs);
-    ui->edNumRegs->setEnabled(S.NumRegsEnabled);
-    if (S.OrderFixed)
-        ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
-    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed);
-    ui->edUpdValueStr->setVisible(!S.NumericValue);
-    ui->edUpdValueNum->setVisible(S.NumericValue);
-    if (S.NumericValue)
-        ui->edUpdValueNum->setDecimals(DisplayDecimals(Type));
-    else
-        ui->edUpdValueStr->setReadOnly(S.TextReadOnly);
-    ui->btnUpdWrite->setEnabled(S.WriteEnabled);
-}
-
 // The port and start register both Read and Write need; an error is shown
 // and nothing returned when either is missing.
 std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
     if (!CheckPortChosen())
         return std::nullopt;
-    const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
+    const std::optional<qlonglong> Start = RegsPage().StartRegister();
     if (!Start)
         Error(TJobText::RegisterNotSpecified);
     return Start;
@@ -475,25 +362,19 @@ void TDevSetupForm::btnUpdReadClick() {
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
-    ui->edUpdValueStr->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
+    RegsPage().ClearValue();
 
-    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edUpdAddr->value()};
-    const TRegBlock Block{static_cast<uint16_t>(*Start), static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex()),
-                          static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex()), ui->edNumRegs->value()};
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
+    const TRegBlock Block = RegsPage().Block(static_cast<uint16_t>(*Start));
     RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
         return [this, Result] {
             if (!Result.Opened)
                 return;
-            if (Result.Failure != TJobText::None) {
+            if (Result.Failure != TJobText::None)
                 Error(Result.Failure);
-                return;
-            }
-            if (Result.Number)
-                ui->edUpdValueNum->SetRealValue(*Result.Number);
             else
-                ui->edUpdValueStr->setText(QString::fromStdString(Result.Text));
+                RegsPage().ShowRead(Result);
         };
     });
 }
@@ -504,32 +385,17 @@ void TDevSetupForm::btnUpdWriteClick() {
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
-    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
-    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
-    const auto Reg = static_cast<uint16_t>(*Start);
-
     // Everything is converted before the port is touched: a value that
     // cannot be written sends nothing (a number the type cannot hold
     // raises, and the default handler shows why).
-    TRegWritePlan Plan;
-    if (Type == rdtString) {
-        // Blanks and control characters around the text go, also from the
-        // edit, whatever follows.
-        const std::string Stripped = StripText(ui->edUpdValueStr->text().toStdString());
-        ui->edUpdValueStr->setText(QString::fromStdString(Stripped));
-        Plan = PlanTextWrite(Stripped, ui->edNumRegs->value());
-    } else if (const std::optional<double> Number = ui->edUpdValueNum->RealValue()) {
-        Plan = PlanNumberWrite(Type, Order, *Number);
-    } else {
-        Plan.Refusal = TJobText::ValueNotSpecified;
-    }
+    const TRegWritePlan Plan = RegsPage().PlanWrite();
     if (Plan.Refusal != TJobText::None) {
         Error(Plan.Refusal);
         return;
     }
 
-    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), ui->edUpdAddr->value()};
-    RunJob(Qt::WaitCursor, [Target, Reg, Plan] {
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
+    RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
         const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
         return [Result] {
             if (!Result.Opened)

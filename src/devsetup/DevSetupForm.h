@@ -25,6 +25,9 @@ class TDevSetupForm;
 }
 class THotPlugWatcher;
 class TWaitCursor;
+class TScanPage;
+class TCommPage;
+class TRegsPage;
 
 class TDevSetupForm : public QDialog {
     Q_OBJECT
@@ -69,10 +72,7 @@ private:
     void btnStopScanClick();
     void SetScanControlsEnabled(bool Enabled);
     void SetActionsEnabled(bool Enabled);
-    void ShowScanCounts(int Scanned, int Found);
-    void ShowScanStep(const TScanStep &Step, const std::optional<TScanDevice> &Device);
     void ShowScanResult(const TScanResult &Result);
-    void EndScan();
     // Runs Work on the worker thread under the given cursor; Work returns
     // what shows its result.
     void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work);
@@ -80,9 +80,12 @@ private:
     void btnCommReadClick();
     void btnCommWriteClick();
 
-    void cbUpdDataTypeChange();
     void btnUpdReadClick();
     void btnUpdWriteClick();
+
+    TScanPage &ScanPage() const;
+    TCommPage &CommPage() const;
+    TRegsPage &RegsPage() const;
 
     bool PortChosen() const;
     // Shows "COM port not selected" and returns false when no port is chosen.

@@ -10,6 +10,7 @@
 #include "shell/WindowHelpers.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,7 +53,7 @@ QString PickFirmwareFile(QWidget *Parent)
 // A text of the jobs in the user's language.
 QString Say(TJobText Text)
 {
-    return TFWUpdateForm::tr(JobText(Text));
+    return QCoreApplication::translate("TJobText", JobText(Text));
 }
 
 // The catalogue of the program; an empty one while none exists.
