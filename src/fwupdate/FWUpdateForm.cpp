@@ -262,7 +262,8 @@ void TFWUpdateForm::btnReloadClick()
 void TFWUpdateForm::cbCOMPortChange(int Index)
 {
     const auto Port = PortComboItem(ui->cbCOMPort, Index);
-    if (!Port)
+    // While a job runs the link is its own: not even asked for its port.
+    if (!Port || IsBusy())
         return;
     if (QString::fromStdString(Port->DeviceID)
             .compare(QString::fromStdString(XComm->COMPort()), Qt::CaseInsensitive) != 0)
