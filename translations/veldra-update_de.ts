@@ -184,6 +184,37 @@
     </message>
 </context>
 <context>
+    <name>TCommPage</name>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Register #</source>
+        <translation>Register-Nr.</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Baud rate</source>
+        <translation>Baudrate</translation>
+    </message>
+    <message>
+        <source>Parity, data, stop bits</source>
+        <translation>Parität, Daten-, Stoppbits</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Lesen</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Schreiben</translation>
+    </message>
+</context>
+<context>
     <name>TDevSetupForm</name>
     <message>
         <source>Setup</source>
@@ -230,6 +261,177 @@
         <translation>Sensorsuche</translation>
     </message>
     <message>
+        <source>Comm setup</source>
+        <translation>Kommunikation</translation>
+    </message>
+    <message>
+        <source>Regs check/update</source>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>TFWUpdateForm</name>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Loaded</source>
+        <translation>Geladen</translation>
+    </message>
+    <message>
+        <source>Please click the &quot;Update&quot; button to upload the firmware</source>
+        <translation>Bitte auf „Update“ klicken, um die Firmware zu übertragen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Next &gt;</source>
+        <translation>Weiter &gt;</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Update läuft...</translation>
+    </message>
+</context>
+<context>
+    <name>TJobText</name>
+    <message>
+        <source>COM port not selected</source>
+        <translation>Kein COM-Port ausgewählt</translation>
+    </message>
+    <message>
+        <source>Unable to find sensor or sensor is not in bootloader mode</source>
+        <translation>Sensor nicht gefunden oder nicht im Bootloader-Modus</translation>
+    </message>
+    <message>
+        <source>Sensor connection not established</source>
+        <translation>Keine Verbindung zum Sensor</translation>
+    </message>
+    <message>
+        <source>Firmware file not loaded</source>
+        <translation>Keine Firmware-Datei geladen</translation>
+    </message>
+    <message>
+        <source>Invalid COD file</source>
+        <translation>Ungültige COD-Datei</translation>
+    </message>
+    <message>
+        <source>The selected firmware does not match the connected device</source>
+        <translation>Die gewählte Firmware passt nicht zum angeschlossenen Gerät</translation>
+    </message>
+    <message>
+        <source>The firmware version selected is older than the sensor version. Do you want to proceed with the update?</source>
+        <translation>Die gewählte Firmware-Version ist älter als die Version des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
+    </message>
+    <message>
+        <source>The firmware version selected is the same as the sensor version. Do you want to proceed with the update?</source>
+        <translation>Die gewählte Firmware-Version ist dieselbe wie die des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
+    </message>
+    <message>
+        <source>Firmware update successful</source>
+        <translation>Firmware-Update erfolgreich</translation>
+    </message>
+    <message>
+        <source>Sensor update failed</source>
+        <translation>Sensor-Update fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Please reconnect the sensor and try again</source>
+        <translation>Bitte den Sensor neu verbinden und es erneut versuchen</translation>
+    </message>
+    <message>
+        <source>Invalid addresses</source>
+        <translation>Ungültige Adressen</translation>
+    </message>
+    <message>
+        <source>Register not specified</source>
+        <translation>Kein Register angegeben</translation>
+    </message>
+    <message>
+        <source>Value not specified</source>
+        <translation>Kein Wert angegeben</translation>
+    </message>
+    <message>
+        <source>Insufficient number of registers</source>
+        <translation>Zu wenige Register</translation>
+    </message>
+    <message>
+        <source>Error reading data.</source>
+        <translation>Fehler beim Lesen der Daten.</translation>
+    </message>
+    <message>
+        <source>Error writing data.</source>
+        <translation>Fehler beim Schreiben der Daten.</translation>
+    </message>
+    <message>
+        <source>Invalid BCD value read</source>
+        <translation>Ungültiger BCD-Wert gelesen</translation>
+    </message>
+    <message>
+        <source>Changes have been saved successfully</source>
+        <translation>Die Änderungen wurden gespeichert</translation>
+    </message>
+    <message>
+        <source>The changes will take effect after restart of the sensor.</source>
+        <translation>Die Änderungen werden nach einem Neustart des Sensors wirksam.</translation>
+    </message>
+</context>
+<context>
+    <name>TMainForm</name>
+    <message>
+        <source>Are you sure you want to exit?</source>
+        <translation>Möchten Sie das Programm wirklich beenden?</translation>
+    </message>
+</context>
+<context>
+    <name>TRegsPage</name>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Data type</source>
+        <translation>Datentyp</translation>
+    </message>
+    <message>
+        <source>Num of regs</source>
+        <translation>Anz. Reg.</translation>
+    </message>
+    <message>
+        <source>Data order</source>
+        <translation>Wortfolge</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Lesen</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Schreiben</translation>
+    </message>
+</context>
+<context>
+    <name>TScanPage</name>
+    <message>
         <source>First address</source>
         <translation>Startadresse</translation>
     </message>
@@ -266,174 +468,8 @@
         <translation>Suche abbrechen</translation>
     </message>
     <message>
-        <source>Comm setup</source>
-        <translation>Kommunikation</translation>
-    </message>
-    <message>
-        <source>Register #</source>
-        <translation>Register-Nr.</translation>
-    </message>
-    <message>
-        <source>Value</source>
-        <translation>Wert</translation>
-    </message>
-    <message>
-        <source>Parity, data, stop bits</source>
-        <translation>Parität, Daten-, Stoppbits</translation>
-    </message>
-    <message>
-        <source>Read</source>
-        <translation>Lesen</translation>
-    </message>
-    <message>
-        <source>Write</source>
-        <translation>Schreiben</translation>
-    </message>
-    <message>
-        <source>Regs check/update</source>
-        <translation>Register</translation>
-    </message>
-    <message>
-        <source>Register</source>
-        <translation>Register</translation>
-    </message>
-    <message>
-        <source>Data type</source>
-        <translation>Datentyp</translation>
-    </message>
-    <message>
-        <source>Num of regs</source>
-        <translation>Anz. Reg.</translation>
-    </message>
-    <message>
-        <source>Data order</source>
-        <translation>Wortfolge</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
-    </message>
-    <message>
-        <source>COM port not selected</source>
-        <translation>Kein COM-Port ausgewählt</translation>
-    </message>
-    <message>
         <source>Scanned: %1, found: %2</source>
         <translation>Geprüft: %1, gefunden: %2</translation>
-    </message>
-    <message>
-        <source>Invalid addresses</source>
-        <translation>Ungültige Adressen</translation>
-    </message>
-    <message>
-        <source>The changes will take effect after restart of the sensor.</source>
-        <translation>Die Änderungen werden nach einem Neustart des Sensors wirksam.</translation>
-    </message>
-    <message>
-        <source>Error writing data.</source>
-        <translation>Fehler beim Schreiben der Daten.</translation>
-    </message>
-    <message>
-        <source>Register not specified</source>
-        <translation>Kein Register angegeben</translation>
-    </message>
-    <message>
-        <source>Error reading data.</source>
-        <translation>Fehler beim Lesen der Daten.</translation>
-    </message>
-    <message>
-        <source>Invalid BCD value read</source>
-        <translation>Ungültiger BCD-Wert gelesen</translation>
-    </message>
-    <message>
-        <source>Value not specified</source>
-        <translation>Kein Wert angegeben</translation>
-    </message>
-    <message>
-        <source>Insufficient number of registers</source>
-        <translation>Zu wenige Register</translation>
-    </message>
-    <message>
-        <source>Changes have been saved successfully</source>
-        <translation>Die Änderungen wurden gespeichert</translation>
-    </message>
-</context>
-<context>
-    <name>TFWUpdateForm</name>
-    <message>
-        <source>N/A</source>
-        <translation>k. A.</translation>
-    </message>
-    <message>
-        <source>Firmware</source>
-        <translation>Firmware</translation>
-    </message>
-    <message>
-        <source>COM port not selected</source>
-        <translation>Kein COM-Port ausgewählt</translation>
-    </message>
-    <message>
-        <source>Unable to find sensor or sensor is not in bootloader mode</source>
-        <translation>Sensor nicht gefunden oder nicht im Bootloader-Modus</translation>
-    </message>
-    <message>
-        <source>Loaded</source>
-        <translation>Geladen</translation>
-    </message>
-    <message>
-        <source>Invalid COD file</source>
-        <translation>Ungültige COD-Datei</translation>
-    </message>
-    <message>
-        <source>Please click the &quot;Update&quot; button to upload the firmware</source>
-        <translation>Bitte auf „Update“ klicken, um die Firmware zu übertragen</translation>
-    </message>
-    <message>
-        <source>Update</source>
-        <translation>Update</translation>
-    </message>
-    <message>
-        <source>Sensor connection not established</source>
-        <translation>Keine Verbindung zum Sensor</translation>
-    </message>
-    <message>
-        <source>Firmware file not loaded</source>
-        <translation>Keine Firmware-Datei geladen</translation>
-    </message>
-    <message>
-        <source>The selected firmware does not match the connected device</source>
-        <translation>Die gewählte Firmware passt nicht zum angeschlossenen Gerät</translation>
-    </message>
-    <message>
-        <source>The firmware version selected is older than the sensor version. Do you want to proceed with the update?</source>
-        <translation>Die gewählte Firmware-Version ist älter als die Version des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
-    </message>
-    <message>
-        <source>The firmware version selected is the same as the sensor version. Do you want to proceed with the update?</source>
-        <translation>Die gewählte Firmware-Version ist dieselbe wie die des Sensors. Soll das Update trotzdem durchgeführt werden?</translation>
-    </message>
-    <message>
-        <source>Next &gt;</source>
-        <translation>Weiter &gt;</translation>
-    </message>
-    <message>
-        <source>Updating...</source>
-        <translation>Update läuft...</translation>
-    </message>
-    <message>
-        <source>Firmware update successful</source>
-        <translation>Firmware-Update erfolgreich</translation>
-    </message>
-    <message>
-        <source>Sensor update failed</source>
-        <translation>Sensor-Update fehlgeschlagen</translation>
-    </message>
-</context>
-<context>
-    <name>TMainForm</name>
-    <message>
-        <source>Are you sure you want to exit?</source>
-        <translation>Möchten Sie das Programm wirklich beenden?</translation>
     </message>
 </context>
 </TS>

@@ -8,6 +8,7 @@
 
 #include "bootloader/XComm.h"
 #include "cli/Commands.h"
+#include "jobs/FirmwareJob.h"
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "serial/ComPort.h"
@@ -15,32 +16,19 @@
 
 namespace {
 
-const char *const CNotFound = "Unable to find sensor or sensor is not in bootloader mode";
-const char *const CMismatch = "The selected firmware does not match the connected device";
-const char *const COlder =
-    "The firmware version selected is older than the sensor version. Do you want to proceed with the update?";
-const char *const CSame =
-    "The firmware version selected is the same as the sensor version. Do you want to proceed with the update?";
-const char *const CSuccess = "Firmware update successful";
-const char *const CFailed = "Sensor update failed";
-const char *const CRetryHint = "Please reconnect the sensor and try again";
-
 // A link with the update limits of the settings file (the setters raise
 // them to the link's minimums).
 std::unique_ptr<TXComm> MakeLink(const TCliContext &Ctx) {
     auto link = std::make_unique<TXComm>();
-    const TFWUpdSettings s = Ctx.Settings->FWUpdSettings();
-    link->SetMaxRetry(s.MaxRetry);
-    link->SetMaxFails(s.MaxFails);
-    link->SetDefTimeout(s.DefTimeout < 0 ? 0u : static_cast<uint32_t>(s.DefTimeout));
+    ApplyUpdateLimits(*link, Ctx.Settings->FWUpdSettings());
     return link;
 }
 
-nlohmann::json SensorJson(const TCliContext &Ctx, TXComm &Link) {
-    const TSensorVersion v = Link.Version();
-    return {{"baud_rate", Link.BaudRate()},
-            {"sensor_id", Link.SensorID()},
-            {"sensor", Ctx.Settings->SensorIDToName(Link.SensorID())},
+nlohmann::json SensorJson(const TCliContext &Ctx, const TBootSensor &Sensor) {
+    const TSensorVersion v = Sensor.Version;
+    return {{"baud_rate", Sensor.BaudRate},
+            {"sensor_id", Sensor.SensorID},
+            {"sensor", Ctx.Settings->SensorIDToName(Sensor.SensorID)},
             {"version", Ctx.Settings->SensorVersionToString(v.Hi, v.Lo)},
             {"version_major", v.Hi},
             {"version_minor", v.Lo}};
@@ -52,14 +40,15 @@ int RunIdentify(TCliContext &Ctx, const std::string &Port) {
     TResult result(Ctx, "identify");
     result["port"] = Port;
     auto link = MakeLink(Ctx);
-    if (!link->Open(Port)) {
-        if (const auto &e = link->OpenError()) return ReportPortProblem(result, Port, PortProblemOf(*e));
-        return result.Fail(ExitFailed, CNotFound);
+    const TBootSensor found = IdentifyBootSensor(*link, Port);
+    if (!found.Found) {
+        if (found.PortError) return ReportPortProblem(result, Port, PortProblemOf(*found.PortError));
+        return result.Fail(ExitFailed, JobText(TJobText::NotFound));
     }
-    const nlohmann::json sensor = SensorJson(Ctx, *link);
+    const nlohmann::json sensor = SensorJson(Ctx, found);
     result.Json().update(sensor);
     result.Text("Port: " + Port);
-    result.Text("Baud rate: " + std::to_string(link->BaudRate()));
+    result.Text("Baud rate: " + std::to_string(found.BaudRate));
     result.Text("Sensor ID: " + sensor["sensor"].get<std::string>());
     result.Text("Version: " + sensor["version"].get<std::string>());
     return result.Finish(ExitOk);
@@ -77,6 +66,7 @@ struct TFlashJob {
     std::string Message;         // its result text
     std::vector<std::string> Details;
     bool Identified = false;
+    TBootSensor Found;
     nlohmann::json Sensor;       // identity, kept when the link closes
     bool Uploaded = false;
     int Sent = 0, Fail = 0, Progress = 0;
@@ -143,10 +133,10 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     CheckDistinctPorts(Opt.Ports);
     TResult result(Ctx, "flash");
     const bool several = Opt.Ports.size() > 1;
-    TCODFileData hdr;
     // Read once: every port gets exactly the bytes checked here.
-    TByteArray image;
-    if (!CheckFirmwareFile(result, Opt.File, hdr, image)) return result.Finish(ExitFailed);
+    TFirmwareImage image;
+    if (!CheckFirmwareFile(result, Opt.File, image)) return result.Finish(ExitFailed);
+    const TCODFileData &hdr = image.Hdr;
     result["firmware"] = FirmwareJson(*Ctx.Settings, hdr);
 
     std::vector<TFlashJob> jobs(Opt.Ports.size());
@@ -158,15 +148,16 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     // Find the sensors, all at once. A port that cannot be opened says why.
     ForEachParallel(jobs, [&](size_t, TFlashJob &job) {
         job.Link = MakeLink(Ctx);
-        if (job.Link->Open(job.Port)) {
+        job.Found = IdentifyBootSensor(*job.Link, job.Port);
+        if (job.Found.Found) {
             job.Identified = true;
-            job.Sensor = SensorJson(Ctx, *job.Link);
-        } else if (const auto &e = job.Link->OpenError()) {
-            const TPortProblem problem = PortProblemOf(*e);
+            job.Sensor = SensorJson(Ctx, job.Found);
+        } else if (job.Found.PortError) {
+            const TPortProblem problem = PortProblemOf(*job.Found.PortError);
             job.Failed(ExitPort, PortProblemText(problem));
             if (std::string hint = PortAccessHint(job.Port, problem); !hint.empty()) job.Details.push_back(hint);
         } else {
-            job.Failed(ExitFailed, CNotFound);
+            job.Failed(ExitFailed, JobText(TJobText::NotFound));
         }
     });
 
@@ -174,22 +165,20 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     for (TFlashJob &job : jobs) {
         if (job.Code != ExitOk) continue;
         const std::string prefix = several ? job.Port + ": " : "";
-        TXComm &link = *job.Link;
-        const TSensorVersion s = link.Version(), f = hdr.Version;
-        Ctx.Console->Err(prefix + "Sensor ID: " + Ctx.Settings->SensorIDToName(link.SensorID()) +
+        const TBootSensor &found = job.Found;
+        const TSensorVersion s = found.Version;
+        Ctx.Console->Err(prefix + "Sensor ID: " + Ctx.Settings->SensorIDToName(found.SensorID) +
                          ", version " + Ctx.Settings->SensorVersionToString(s.Hi, s.Lo) + ", " +
-                         std::to_string(link.BaudRate()) + " baud");
-        if (hdr.DeviceID != link.SensorID()) {
-            job.Failed(ExitFailed, CMismatch);
+                         std::to_string(found.BaudRate) + " baud");
+        const TUpdateCheck check = CheckUpdate(found.SensorID, s, hdr);
+        if (check.Refusal != TJobText::None) {
+            job.Failed(ExitFailed, JobText(check.Refusal));
             continue;
         }
-        const char *question = nullptr;
-        if (s.Hi > f.Hi || (s.Hi == f.Hi && s.Lo > f.Lo))
-            question = COlder;
-        else if (s.Hi == f.Hi && s.Lo == f.Lo)
-            question = CSame;
         std::string refusal;
-        if (question && !Confirm(Ctx, prefix, question, Opt.Yes, refusal)) job.Failed(ExitFailed, refusal);
+        if (check.Question != TVersionQuestion::None &&
+            !Confirm(Ctx, prefix, JobText(QuestionText(check.Question)), Opt.Yes, refusal))
+            job.Failed(ExitFailed, refusal);
     }
 
     // Upload, all at once, one thread and one link per port.
@@ -207,25 +196,22 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             const size_t row = rowOf[i];
             const auto started = std::chrono::steady_clock::now();
             board.Start(row);
-            bool ok = false;
-            try {
-                ok = job.Link->UploadImage(image, hdr, [&](int sent, int fail, int progress) {
-                    job.Sent = sent;
-                    job.Fail = fail;
-                    job.Progress = progress;
-                    board.Report(row, sent, fail, progress);
-                });
-            } catch (const std::exception &e) {
-                job.Details.push_back(e.what());
-            }
+            const TUploadResult upload = UploadFirmware(*job.Link, image, [&](int sent, int fail, int progress) {
+                board.Report(row, sent, fail, progress);
+            });
+            job.Sent = upload.Sent;
+            job.Fail = upload.Fail;
+            job.Progress = upload.Progress;
+            if (!upload.Error.empty()) job.Details.push_back(upload.Error);
+            const bool ok = upload.Ok;
             job.Link->Close();
             job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             job.Uploaded = true;
             if (ok) {
-                job.Message = CSuccess;
+                job.Message = JobText(upload.Text());
             } else {
-                job.Failed(ExitFailed, CFailed);
-                job.Details.push_back(CRetryHint);
+                job.Failed(ExitFailed, JobText(upload.Text()));
+                job.Details.push_back(JobText(TJobText::RetryHint));
             }
             board.Done(row, ok ? "done" : "failed");
         });

@@ -6,6 +6,7 @@
 
 #include "bootloader/CodFile.h"
 #include "cli/Commands.h"
+#include "jobs/FirmwareJob.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 
@@ -32,7 +33,7 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr) 
             {"file_size", Hdr.FileSize}};
 }
 
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr, TByteArray &Image) {
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image) {
     Result["file"] = File;
     struct stat st{};
     if (::stat(File.c_str(), &st) != 0) {
@@ -43,28 +44,23 @@ bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &H
         Result.ErrorText(File + ": " + std::strerror(EISDIR));
         return false;
     }
-    TCodLoad load = TCodLoad::Invalid;
     try {
-        load = LoadFirmware(File, Image, Hdr);
+        Image = LoadFirmwareImage(File);
     } catch (const EFileError &e) {
         Result.ErrorText(e.what());
         return false;
     }
-    if (load == TCodLoad::Ok) return true;
-    if (load == TCodLoad::TooBig) {
-        Result["packets"] = Hdr.PacketCount();
-        Result.ErrorText(Hdr.TooBigText());
-        return false;
-    }
-    Result.ErrorText("Invalid COD file");
+    if (Image.Ok()) return true;
+    if (Image.Load == TCodLoad::TooBig) Result["packets"] = Image.Hdr.PacketCount();
+    Result.ErrorText(Image.Problem());
     return false;
 }
 
 int RunInfo(TCliContext &Ctx, const std::string &File) {
     TResult result(Ctx, "info");
-    TCODFileData hdr;
-    TByteArray image;
-    const bool ok = CheckFirmwareFile(result, File, hdr, image);
+    TFirmwareImage image;
+    const bool ok = CheckFirmwareFile(result, File, image);
+    const TCODFileData &hdr = image.Hdr;
     // A sound file too big to upload is still described.
     if (!ok && hdr.HeaderSize == 0) return result.Finish(ExitFailed);
     const nlohmann::json fw = FirmwareJson(*Ctx.Settings, hdr);

@@ -1,4 +1,5 @@
 // scan, read, write, comm read and comm write: the Modbus RTU commands.
+#include <atomic>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
@@ -7,32 +8,22 @@
 
 #include "cli/Commands.h"
 #include "cli/PortCheck.h"
-#include "modbus/SensorIdentify.h"
+#include "jobs/JobTexts.h"
+#include "jobs/RegisterJob.h"
+#include "jobs/ScanJob.h"
 #include "serial/ComPort.h"
 #include "settings/Settings.h"
 
 namespace {
 
-const char *const CReadError = "Error reading data.";
-const char *const CWriteError = "Error writing data.";
-const char *const CSaved = "Changes have been saved successfully";
-const char *const CRestart = "The changes will take effect after restart of the sensor.";
-const char *const CInvalidBCD = "Invalid BCD value read";
-const char *const CNoValue = "Value not specified";
-const char *const CTooFewRegs = "Insufficient number of registers";
+const std::string CReadError = JobText(TJobText::ReadError);
+const std::string CWriteError = JobText(TJobText::WriteError);
+const std::string CRestart = JobText(TJobText::RestartNeeded);
 
-// Why the master's port did not open.
-TPortProblem OpenProblemOf(const TModbusRTU &Master) {
-    if (const auto &e = Master.OpenError()) return PortProblemOf(*e);
+// Why a port did not open.
+TPortProblem OpenProblemOf(const std::optional<EComPort> &Error) {
+    if (Error) return PortProblemOf(*Error);
     return TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1};
-}
-
-// Opens the master; when the port refuses, reports why (exit code 3).
-bool OpenMaster(TResult &Result, TModbusRTU &Master, const std::string &Port, const TPortParams &Params,
-                int &Code) {
-    if (Master.Open(Port, Params)) return true;
-    Code = ReportPortProblem(Result, Port, OpenProblemOf(Master));
-    return false;
 }
 
 void LineJson(TResult &Result, const std::string &Port, const TPortParams &P) {
@@ -41,15 +32,6 @@ void LineJson(TResult &Result, const std::string &Port, const TPortParams &P) {
     Result["parity"] = ParityText(P.ParityBits);
     Result["stop_bits"] = StopBitsText(P.StopBits);
     Result["timeout_ms"] = P.Timeout;
-}
-
-// Leading and trailing blanks and control characters.
-bool IsBlankOrControl(unsigned char C) { return C <= 0x20 || C == 0x7F; }
-std::string Strip(const std::string &S) {
-    size_t b = 0, e = S.size();
-    while (b < e && IsBlankOrControl(static_cast<unsigned char>(S[b]))) ++b;
-    while (e > b && IsBlankOrControl(static_cast<unsigned char>(S[e - 1]))) --e;
-    return S.substr(b, e - b);
 }
 
 // Type, word order and register count of a read or write, checked.
@@ -83,8 +65,10 @@ void RegJson(TResult &Result, const TRegOptions &Opt, const TRegPlan &Plan) {
     if (WordOrderApplies(Plan.Type)) Result["order"] = WordOrderText(Plan.Order);
 }
 
-volatile std::sig_atomic_t GStopScan = 0;
-extern "C" void OnScanInterrupt(int) { GStopScan = 1; }
+// Set from the signal handler: a lock-free atomic is safe there.
+std::atomic<bool> GStopScan{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+extern "C" void OnScanInterrupt(int) { GStopScan = true; }
 
 std::string ScanCounts(int Scanned, int Found) {
     char buf[64];
@@ -106,64 +90,43 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     result["devices"] = nlohmann::json::array();
 
     // Ctrl+C ends the scan after the current address, keeping what was found.
-    GStopScan = 0;
+    GStopScan = false;
     struct sigaction sa{}, old{};
     sa.sa_handler = OnScanInterrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &old);
 
-    int scanned = 0, found = 0;
-    std::optional<TPortProblem> portProblem;
-    for (int a = Opt.First; a <= Opt.Last && !GStopScan; ++a) {
-        TModbusRTU master(static_cast<uint8_t>(a));
-        try {
-            if (!master.Open(Opt.Port, params)) {
-                if (a == Opt.First) {
-                    // The port cannot be used at all: nothing was scanned.
-                    sigaction(SIGINT, &old, nullptr);
-                    return ReportPortProblem(result, Opt.Port, OpenProblemOf(master));
-                }
-                // The port went away or was taken since the scan began.
-                portProblem = OpenProblemOf(master);
-                break;
-            }
-            if (master.Scan(ScanProbeReg)) {
-                ++found;
-                // A device that answered is listed even when the port fails
-                // while it is being identified.
-                TSensorIdentity id;
-                try {
-                    id = ReadSensorIdentity(master, *Ctx.Settings);
-                } catch (const EComPort &e) {
-                    portProblem = PortProblemOf(e);
-                }
-                result.Text(std::to_string(a) + "\t" + id.DeviceCode + "\t" + id.Version);
-                nlohmann::json dev{{"address", a}, {"identified", id.Identified},
-                                   {"device_code", id.DeviceCode}, {"fw_version", id.Version}};
-                if (id.SensorID >= 0) dev["sensor_id"] = id.SensorID;
-                if (id.VersionRegister >= 0) dev["version_register"] = id.VersionRegister;
-                result["devices"].push_back(dev);
-            }
-        } catch (const EComPort &e) {
-            portProblem = PortProblemOf(e);
-            break;
+    TScanOptionsJob job;
+    job.Port = Opt.Port;
+    job.Params = params;
+    job.First = Opt.First;
+    job.Last = Opt.Last;
+    job.StopOnOpenFailure = true;
+    const TScanResult scan = RunScanJob(job, *Ctx.Settings, GStopScan, [&](const TScanStep &step) {
+        if (const TScanDevice *d = step.Device) {
+            result.Text(std::to_string(d->Address) + "\t" + d->DeviceCode + "\t" + d->Version);
+            nlohmann::json dev{{"address", d->Address}, {"identified", d->Id.Identified},
+                               {"device_code", d->DeviceCode}, {"fw_version", d->Version}};
+            if (d->Id.SensorID >= 0) dev["sensor_id"] = d->Id.SensorID;
+            if (d->Id.VersionRegister >= 0) dev["version_register"] = d->Id.VersionRegister;
+            result["devices"].push_back(dev);
         }
-        ++scanned;
-        Ctx.Console->SetStatus({ScanCounts(scanned, found)});
-        if (portProblem) break;
-    }
+        Ctx.Console->SetStatus({ScanCounts(step.Scanned, step.Found)});
+    });
     sigaction(SIGINT, &old, nullptr);
+    // The port cannot be used at all: nothing was scanned.
+    if (scan.OpenFailedFirst) return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
     Ctx.Console->ClearStatus();
-    Ctx.Console->Err(ScanCounts(scanned, found));
-    result["scanned"] = scanned;
-    result["found"] = found;
-    if (portProblem) return ReportPortProblem(result, Opt.Port, *portProblem);
+    Ctx.Console->Err(ScanCounts(scan.Scanned, scan.Found));
+    result["scanned"] = scan.Scanned;
+    result["found"] = scan.Found;
+    if (scan.PortError) return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
     if (GStopScan) {
         result["stopped"] = true;
         result.ErrorText("Scan stopped");
         return result.Finish(ExitInterrupted);
     }
-    return result.Finish(found > 0 ? ExitOk : ExitFailed);
+    return result.Finish(scan.Found > 0 ? ExitOk : ExitFailed);
 }
 
 // ------------------------------------------------------------------- read
@@ -175,41 +138,30 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
     LineJson(result, Opt.Port, params);
     RegJson(result, Opt, plan);
 
-    TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
-    int code = ExitOk;
-    if (!OpenMaster(result, master, Opt.Port, params, code)) return code;
-    const uint16_t reg = static_cast<uint16_t>(Opt.Reg);
     try {
-        if (plan.Type == rdtBit) {
-            TModbusBits bits(static_cast<size_t>(plan.Count));
-            if (!master.ReadDiscreteInputs(reg, bits)) return result.Fail(ExitFailed, CReadError);
-            const std::string text = FormatBits(bits);
-            result["inputs"] = bits;
-            result["value"] = text;
-            result.Text(text);
-            return result.Finish(ExitOk);
-        }
-        TModbusRegisters regs(static_cast<size_t>(plan.Count));
-        if (!master.ReadHoldingRegs(reg, regs)) return result.Fail(ExitFailed, CReadError);
-        result["registers"] = regs;
-        if (plan.Type == rdtString) {
-            const std::string text = DecodeText(regs);
-            result["value"] = text;
-            result.Text(text);
-            return result.Finish(ExitOk);
-        }
-        double value = 0;
-        if (!DecodeRegisters(plan.Type, plan.Order, regs, value)) return result.Fail(ExitFailed, CInvalidBCD);
-        const std::string text = FormatValue(plan.Type, value);
-        // JSON has no NaN or infinity: those read as null, the text says which.
-        if (!std::isfinite(value))
-            result["value"] = nullptr;
-        else if (plan.Type == rdtFloat)
-            result["value"] = value;
+        const TRegReadResult read = ReadRegisterBlock({Opt.Port, params, Opt.Addr},
+                                                      {static_cast<uint16_t>(Opt.Reg), plan.Type, plan.Order, plan.Count});
+        if (!read.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.OpenError));
+        if (read.Failure == TJobText::ReadError) return result.Fail(ExitFailed, JobText(read.Failure));
+        if (plan.Type == rdtBit)
+            result["inputs"] = read.Bits;
         else
-            result["value"] = static_cast<long long>(value);
-        result["text"] = text;
-        result.Text(text);
+            result["registers"] = read.Regs;
+        if (read.Failure != TJobText::None) return result.Fail(ExitFailed, JobText(read.Failure));
+        if (!read.Number) {
+            result["value"] = read.Text;
+        } else {
+            const double value = *read.Number;
+            // JSON has no NaN or infinity: those read as null, the text says which.
+            if (!std::isfinite(value))
+                result["value"] = nullptr;
+            else if (plan.Type == rdtFloat)
+                result["value"] = value;
+            else
+                result["value"] = static_cast<long long>(value);
+            result["text"] = read.Text;
+        }
+        result.Text(read.Text);
         return result.Finish(ExitOk);
     } catch (const EComPort &e) {
         return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
@@ -221,22 +173,22 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
     const TRegPlan plan = PlanOf(Opt);
     if (plan.Type == rdtBit) throw EUsageError("--type bit: discrete inputs can only be read");
-    const std::string value = Strip(Opt.Value.value_or(""));
-    if (value.empty()) throw EUsageError(CNoValue);
+    const std::string value = StripText(Opt.Value.value_or(""));
+    if (value.empty()) throw EUsageError(JobText(TJobText::ValueNotSpecified));
 
     // Everything is converted before the port is touched: a value that
     // cannot be written sends nothing.
-    TModbusRegisters regs;
+    TRegWritePlan write;
     if (plan.Type == rdtString) {
-        if (TextRegisterCount(value) > plan.Count) throw EUsageError(CTooFewRegs);
-        regs = EncodeText(value, plan.Count);
+        write = PlanTextWrite(value, plan.Count);
+        if (write.Refusal != TJobText::None) throw EUsageError(JobText(write.Refusal));
     } else {
         char *end = nullptr;
         const double number = std::strtod(value.c_str(), &end);
         if (end == value.c_str() || *end != '\0')
             throw EUsageError("'" + value + "' is not a valid floating point value");
         try {
-            regs = EncodeValue(plan.Type, plan.Order, number);
+            write = PlanNumberWrite(plan.Type, plan.Order, number);
         } catch (const ERegConvertError &e) {
             throw EUsageError(e.what());
         }
@@ -247,21 +199,15 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
     LineJson(result, Opt.Port, params);
     RegJson(result, Opt, plan);
     result["value"] = value;
-    result["registers"] = regs;
+    result["registers"] = write.Regs;
 
-    TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
-    int code = ExitOk;
-    if (!OpenMaster(result, master, Opt.Port, params, code)) return code;
-    const uint16_t reg = static_cast<uint16_t>(Opt.Reg);
     try {
-        // One-register numbers go with function 6, everything else (strings
-        // of one register too) with function 16.
-        const bool single = plan.Type == rdtInt || plan.Type == rdtUInt16 || plan.Type == rdtBCD;
-        const bool ok = single ? master.WriteHoldingReg(reg, regs[0]) : master.WriteHoldingRegs(reg, regs);
-        result["function"] = single ? 6 : 16;
-        if (!ok) return result.Fail(ExitFailed, CWriteError);
-        result.Text(CSaved);
-        result["message"] = CSaved;
+        const TRegWriteResult done = WriteRegisterBlock({Opt.Port, params, Opt.Addr}, static_cast<uint16_t>(Opt.Reg), write);
+        if (!done.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(done.OpenError));
+        result["function"] = write.Function;
+        if (!done.Saved) return result.Fail(ExitFailed, JobText(done.Text()));
+        result.Text(JobText(done.Text()));
+        result["message"] = JobText(done.Text());
         return result.Finish(ExitOk);
     } catch (const EComPort &e) {
         return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
@@ -286,6 +232,15 @@ std::vector<TCommRowRef> CommRows(const TCommOptions &Opt) {
 
 }  // namespace
 
+TCommSettings CommSettingsOf(const std::vector<TCommRowRef> &Rows) {
+    TCommSettings settings;
+    for (size_t i = 0; i < Rows.size() && i < settings.size(); ++i) {
+        if (Rows[i].Row.Reg) settings[i].Reg = *Rows[i].Row.Reg;
+        settings[i].Value = Rows[i].Row.Value;
+    }
+    return settings;
+}
+
 int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     const auto rows = CommRows(Opt);
     if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg)
@@ -295,28 +250,23 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
 
-    TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
-    int code = ExitOk;
+    // Each setting is read over a freshly opened port, as the window does.
+    const TCommResult read = ReadCommSettings({Opt.Port, params, Opt.Addr}, CommSettingsOf(rows));
     std::vector<std::string> failed;
-    try {
-        for (const TCommRowRef &r : rows) {
-            if (!r.Row.Reg) continue;
-            // Each setting is read over a freshly opened port, as the window does.
-            if (!OpenMaster(result, master, Opt.Port, params, code)) return code;
-            TModbusRegisters one(1);
-            nlohmann::json j{{"register", *r.Row.Reg}};
-            if (master.ReadHoldingRegs(static_cast<uint16_t>(*r.Row.Reg), one)) {
-                j["value"] = one[0];
-                result.Text(std::string(r.Label) + ": " + std::to_string(one[0]));
-            } else {
-                j["value"] = nullptr;
-                failed.push_back(r.Label);
-            }
-            result[r.Key] = j;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TCommRowResult &r = read.Rows[i];
+        if (!r.Done) continue;
+        nlohmann::json j{{"register", *rows[i].Row.Reg}};
+        if (r.Ok) {
+            j["value"] = r.Value;
+            result.Text(std::string(rows[i].Label) + ": " + std::to_string(r.Value));
+        } else {
+            j["value"] = nullptr;
+            failed.push_back(rows[i].Label);
         }
-    } catch (const EComPort &e) {
-        return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+        result[rows[i].Key] = j;
     }
+    if (read.PortError || read.OpenFailed) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.PortError));
     if (failed.empty()) return result.Finish(ExitOk);
     for (const std::string &label : failed) result.ErrorText(label + ": " + CReadError);
     return result.Finish(ExitFailed);
@@ -332,36 +282,26 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
 
-    TModbusRTU master(static_cast<uint8_t>(Opt.Addr));
+    const TCommResult write = WriteCommSettings({Opt.Port, params, Opt.Addr}, CommSettingsOf(rows));
     int written = 0;
     std::vector<std::string> failed, done;
-    // Settings already written stay written when the port is lost later:
-    // name them, they take effect at the sensor's next restart.
-    auto TellWritten = [&] {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TCommRowResult &r = write.Rows[i];
+        if (!r.Done) continue;
+        result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", r.Value}, {"ok", r.Ok}};
+        if (r.Ok) {
+            ++written;
+            done.push_back(rows[i].Label);
+        } else {
+            failed.push_back(rows[i].Label);
+        }
+    }
+    if (write.PortError || write.OpenFailed) {
+        // Settings already written stay written when the port is lost later:
+        // name them, they take effect at the sensor's next restart.
         for (const std::string &label : done) result.Text(label + ": written");
         if (!done.empty()) result.Text(CRestart);
-    };
-    try {
-        for (const TCommRowRef &r : rows) {
-            if (!r.Row.Reg || !r.Row.Value) continue;
-            if (!master.Open(Opt.Port, params)) {
-                TellWritten();
-                return ReportPortProblem(result, Opt.Port, OpenProblemOf(master));
-            }
-            // Values travel as their low 16 bits (70000 is sent as 4464).
-            const auto value = static_cast<uint16_t>(static_cast<unsigned long long>(*r.Row.Value) & 0xFFFF);
-            const bool ok = master.WriteHoldingReg(static_cast<uint16_t>(*r.Row.Reg), value);
-            result[r.Key] = {{"register", *r.Row.Reg}, {"value", value}, {"ok", ok}};
-            if (ok) {
-                ++written;
-                done.push_back(r.Label);
-            } else {
-                failed.push_back(r.Label);
-            }
-        }
-    } catch (const EComPort &e) {
-        TellWritten();
-        return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+        return ReportPortProblem(result, Opt.Port, OpenProblemOf(write.PortError));
     }
     if (written > 0) {
         result.Text(CRestart);

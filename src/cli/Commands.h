@@ -72,6 +72,7 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt);
 // Shared by info and flash: the JSON facts of a valid firmware file, and the
 // check of a file that reports why it failed (missing, unreadable, invalid).
 struct TCODFileData;
+struct TFirmwareImage;
 using TByteArray = std::vector<uint8_t>;
 class TSettings;
 nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
@@ -79,7 +80,7 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
 // upload included) reports why and returns false. Hdr then still describes a
 // file whose header could be checked (HeaderSize not 0). Image holds the
 // bytes to upload.
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TCODFileData &Hdr, TByteArray &Image);
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image);
 
 // Builds the parser, runs the chosen command on standard output and
 // standard error and returns the exit code.

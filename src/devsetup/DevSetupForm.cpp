@@ -3,50 +3,39 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QHeaderView>
-#include <QStyle>
-#include <QTreeWidgetItem>
+#include <QTimer>
 #include <QWindow>
-#include <array>
-#include <optional>
 
-#include "devsetup/DevSetup.h"
+#include "devsetup/CommPage.h"
 #include "devsetup/NumberEdit.h"
-#include "modbus/RegisterCodecs.h"
+#include "devsetup/RegsPage.h"
+#include "devsetup/ScanPage.h"
+#include "jobs/RegisterJob.h"
 #include "serial/ComPort.h"
+#include "settings/Settings.h"
 #include "shell/Application.h"
 #include "shell/HotPlugWatcher.h"
 #include "shell/MsgBox.h"
 #include "shell/PortCombo.h"
 #include "shell/WindowHelpers.h"
+#include "ui_CommPage.h"
 #include "ui_DevSetupForm.h"
+#include "ui_RegsPage.h"
+#include "ui_ScanPage.h"
 
 namespace {
 
-// Messages are given as source texts (marked with QT_TR_NOOP) and shown in
-// the user's language.
-void Error(const char *Msg) { ShowErrorMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
-void Info(const char *Msg) { ShowInfoMsg(AppTitle(), TDevSetupForm::tr(Msg)); }
+// The jobs' texts, shown in the user's language.
+QString Say(TJobText Msg) { return QCoreApplication::translate("TJobText", JobText(Msg)); }
+void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), Say(Msg)); }
+void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), Say(Msg)); }
 
-// How the register page sets itself up for a data type.
-struct TDataTypeSetup {
-    int NumRegs;          // value of the register count, 0 = left as it is
-    bool NumRegsEnabled;  // the user chooses the count
-    bool OrderFixed;      // word order forced to MSWF and locked
-    bool NumericValue;    // value shown in the number edit (else the text edit)
-    bool TextReadOnly;
-    bool WriteEnabled;
-};
-
-constexpr std::array<TDataTypeSetup, RegDataTypeCount> DataTypeSetups{{
-    /* float  */ {2, false, false, true, false, true},
-    /* int    */ {1, false, true, true, false, true},
-    /* uint16 */ {1, false, true, true, false, true},
-    /* BCD    */ {1, false, true, true, false, true},
-    /* uint32 */ {2, false, false, true, false, true},
-    /* string */ {0, true, true, false, false, true},
-    /* bit    */ {1, true, true, false, true, false},
-}};
+// The catalogue; an empty one when the program made none (then every ID
+// shows as unknown).
+const TSettings &Catalogue() {
+    static const TSettings Empty{std::string()};
+    return Settings ? *Settings : Empty;
+}
 
 // Runs a handler the way every slot of the window does: whatever escapes it
 // goes to the default error box.
@@ -59,6 +48,9 @@ auto Guarded(F Handler) {
 
 TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSetupForm) {
     ui->setupUi(this);
+    Ui::TScanPage &Scan = ui->TabSheet1->Controls();
+    Ui::TCommPage &Comm = ui->TabSheet2->Controls();
+    Ui::TRegsPage &Regs = ui->TabSheet3->Controls();
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     InstallMinimizeAll(this);  // adds the minimise button
@@ -67,20 +59,20 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     // Enter in a field presses the action its page is about. The shared
     // connection settings, the scan list and the register value have none:
     // a Read there would overwrite the value just typed.
-    SetEnterActions(this, {{ui->edScanFirstA, ui->btnScan},
-                           {ui->edScanLastA, ui->btnScan},
-                           {ui->edCommAddr, ui->btnCommRead},
-                           {ui->edCommBRReg, ui->btnCommRead},
-                           {ui->edCommBRVal, ui->btnCommRead},
-                           {ui->edCommPDSReg, ui->btnCommRead},
-                           {ui->edCommPDSVal, ui->btnCommRead},
-                           {ui->edCommAdrReg, ui->btnCommRead},
-                           {ui->edCommAdrVal, ui->btnCommRead},
-                           {ui->edUpdAddr, ui->btnUpdRead},
-                           {ui->edUpdStartReg, ui->btnUpdRead},
-                           {ui->cbUpdDataType, ui->btnUpdRead},
-                           {ui->edNumRegs, ui->btnUpdRead},
-                           {ui->cbUpdDataOrder, ui->btnUpdRead}});
+    SetEnterActions(this, {{Scan.edScanFirstA, Scan.btnScan},
+                           {Scan.edScanLastA, Scan.btnScan},
+                           {Comm.edCommAddr, Comm.btnCommRead},
+                           {Comm.edCommBRReg, Comm.btnCommRead},
+                           {Comm.edCommBRVal, Comm.btnCommRead},
+                           {Comm.edCommPDSReg, Comm.btnCommRead},
+                           {Comm.edCommPDSVal, Comm.btnCommRead},
+                           {Comm.edCommAdrReg, Comm.btnCommRead},
+                           {Comm.edCommAdrVal, Comm.btnCommRead},
+                           {Regs.edUpdAddr, Regs.btnUpdRead},
+                           {Regs.edUpdStartReg, Regs.btnUpdRead},
+                           {Regs.cbUpdDataType, Regs.btnUpdRead},
+                           {Regs.edNumRegs, Regs.btnUpdRead},
+                           {Regs.cbUpdDataOrder, Regs.btnUpdRead}});
     setFixedSize(394, 372);
 
     ui->btnReload->setIcon(ReloadIcon());
@@ -89,43 +81,35 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     static const char *const ParityNames[] = {"None", "Even", "Odd"};
     for (int I = 0; I < ui->cbParity->count() && I < 3; ++I)
         ui->cbParity->setItemData(I, QString::fromLatin1(ParityNames[I]));
-    ui->btnStopScan->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
-    ui->btnStopScan->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    // The progress bar shows only while a scan runs (empty, it looks like a
-    // text field); its place stays so that nothing moves.
-    QSizePolicy BarPolicy = ui->pbScanProgress->sizePolicy();
-    BarPolicy.setRetainSizeWhenHidden(true);
-    ui->pbScanProgress->setSizePolicy(BarPolicy);
-    ui->pbScanProgress->hide();
     // All three tabs stay in view, as on a page control.
     ui->PageControl1->setUsesScrollButtons(false);
-    QHeaderView *Header = ui->LVScan->header();
-    Header->setSectionsClickable(false);
-    Header->setSectionsMovable(false);
-    Header->setStretchLastSection(false);
-    Header->setSectionResizeMode(0, QHeaderView::Fixed);
-    Header->setSectionResizeMode(1, QHeaderView::Stretch);
-    Header->setSectionResizeMode(2, QHeaderView::Fixed);
-    Header->resizeSection(0, 70);
-    Header->resizeSection(2, 85);
 
     connect(ui->btnClose, &QPushButton::clicked, this, Guarded([this] { btnCloseClick(); }));
     connect(ui->btnReload, &QToolButton::clicked, this, Guarded([this] { btnReloadClick(); }));
     connect(ui->PageControl1, &QTabWidget::currentChanged, this,
             [this](int Index) { PageControl1Change(Index); });
-    connect(ui->btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
-    connect(ui->btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
-    connect(ui->btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
-    connect(ui->btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
-    connect(ui->btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
-    connect(ui->btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
-    connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this,
-            Guarded([this] { cbUpdDataTypeChange(); }));
+    connect(Scan.btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
+    connect(Scan.btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
+    connect(Comm.btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
+    connect(Comm.btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
+    connect(Regs.btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
+    connect(Regs.btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
 
     FormCreate();
 }
 
-TDevSetupForm::~TDevSetupForm() = default;
+TDevSetupForm::~TDevSetupForm() {
+    // A scan still running ends after its address; nothing it reports is
+    // shown any more.
+    bStopScan = true;
+    FScanPace.release();
+    FRunner.Wait();
+    FBusyCursor.reset();
+}
+
+TScanPage &TDevSetupForm::ScanPage() const { return *ui->TabSheet1; }
+TCommPage &TDevSetupForm::CommPage() const { return *ui->TabSheet2; }
+TRegsPage &TDevSetupForm::RegsPage() const { return *ui->TabSheet3; }
 
 void TDevSetupForm::FormCreate() {
     // Register before the first listing so that nothing plugged in between
@@ -134,13 +118,6 @@ void TDevSetupForm::FormCreate() {
     FillPortCombo(ui->cbCOMPort);
     ui->PageControl1->setCurrentWidget(ui->TabSheet1);
     FPage = ui->PageControl1->currentIndex();
-
-    for (TNumberEdit *E : {ui->edCommBRReg, ui->edCommBRVal, ui->edCommPDSReg, ui->edCommPDSVal,
-                           ui->edCommAdrReg, ui->edCommAdrVal, ui->edUpdStartReg})
-        E->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
-    ui->edUpdValueNum->hide();
-    cbUpdDataTypeChange();
 }
 
 void TDevSetupForm::showEvent(QShowEvent *Event) {
@@ -161,7 +138,7 @@ void TDevSetupForm::FormShow() {
     ui->btnReload->setFixedWidth(ui->btnReload->height());
 }
 
-bool TDevSetupForm::FormCloseQuery() const { return ui->btnScan->isEnabled(); }
+bool TDevSetupForm::FormCloseQuery() const { return !IsBusy(); }
 
 void TDevSetupForm::closeEvent(QCloseEvent *Event) {
     if (!FormCloseQuery()) {
@@ -178,13 +155,13 @@ void TDevSetupForm::done(int Result) {
     QDialog::done(Result);
 }
 
-bool TDevSetupForm::PageControl1Changing() const { return ui->btnScan->isEnabled(); }
+bool TDevSetupForm::PageControl1Changing() const { return !IsBusy(); }
 
 void TDevSetupForm::PageControl1Change(int Index) {
     if (Index == FPage)
         return;
     if (!PageControl1Changing()) {
-        // Back to the page the scan runs on before anything is drawn.
+        // Back to the page the job runs on before anything is drawn.
         const QSignalBlocker Block(ui->PageControl1);
         ui->PageControl1->setCurrentIndex(FPage);
         return;
@@ -199,9 +176,8 @@ void TDevSetupForm::btnReloadClick() { ReloadPortList(); }
 void TDevSetupForm::WMReloadPorts() { ReloadPortList(); }
 
 void TDevSetupForm::ReloadPortList() {
-    // The scan reads the chosen port for every address: leave the list
-    // alone until it has ended.
-    if (!ui->btnScan->isEnabled()) {
+    // A job reads the chosen port: leave the list alone until it has ended.
+    if (IsBusy()) {
         bReloadPending = true;
         return;
     }
@@ -214,7 +190,7 @@ bool TDevSetupForm::PortChosen() const { return SelectedPort(ui->cbCOMPort).has_
 bool TDevSetupForm::CheckPortChosen() const {
     if (PortChosen())
         return true;
-    Error(QT_TR_NOOP("COM port not selected"));
+    Error(TJobText::PortNotSelected);
     return false;
 }
 
@@ -232,305 +208,202 @@ TPortParams TDevSetupForm::GetPortParams() const {
     return P;
 }
 
-// ---- Scan page ---------------------------------------------------------
+// ---- Jobs --------------------------------------------------------------
 
-void TDevSetupForm::ShowScanCounts(int Scanned, int Found) {
-    ui->lblFound->setText(tr("Scanned: %1, found: %2").arg(Scanned).arg(Found));
+void TDevSetupForm::SetActionsEnabled(bool Enabled) {
+    Ui::TCommPage &Comm = CommPage().Controls();
+    Ui::TRegsPage &Regs = RegsPage().Controls();
+    for (QWidget *W : std::initializer_list<QWidget *>{ScanPage().Controls().btnScan, ui->btnClose,
+                                                       Comm.btnCommRead, Comm.btnCommWrite, Regs.btnUpdRead})
+        W->setEnabled(Enabled);
+    Regs.btnUpdWrite->setEnabled(Enabled && RegsPage().WriteAllowed());
 }
 
+void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work) {
+    FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
+    SetActionsEnabled(false);
+    FRunner.Start(std::move(Work), [this](const TJobRunner::TResultStep &Step, std::exception_ptr Error) {
+        // The normal cursor again before any box the result shows.
+        FBusyCursor.reset();
+        SetActionsEnabled(true);
+        RunGuarded([&] {
+            if (Error)
+                std::rethrow_exception(Error);
+            Step();
+        });
+        if (bReloadPending)
+            ReloadPortList();
+        emit JobFinished();
+    });
+}
+
+// ---- Scan page ---------------------------------------------------------
+
 void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
+    Ui::TScanPage &Scan = ScanPage().Controls();
     for (QWidget *W : std::initializer_list<QWidget *>{
              ui->cbCOMPort, ui->btnReload, ui->cbBitrate, ui->cbParity, ui->cbStopBits,
-             ui->edTimeout, ui->edScanFirstA, ui->edScanLastA, ui->btnScan, ui->btnClose})
+             ui->edTimeout, Scan.edScanFirstA, Scan.edScanLastA, Scan.btnScan, ui->btnClose})
         W->setEnabled(Enabled);
 }
 
-void TDevSetupForm::EndScan() {
-    SetScanControlsEnabled(true);
-    ui->btnStopScan->setEnabled(false);
-    ui->pbScanProgress->setValue(0);
-    ui->pbScanProgress->hide();
-    if (bReloadPending)
-        ReloadPortList();
-}
-
 void TDevSetupForm::btnScanClick() {
-    ui->LVScan->clear();
-    int Scanned = 0, Found = 0;
-    ShowScanCounts(Scanned, Found);
+    if (IsBusy())
+        return;
+    Ui::TScanPage &Scan = ScanPage().Controls();
+    ScanPage().Clear();
     if (!CheckPortChosen())
         return;
-    const int First = ui->edScanFirstA->value();
-    const int Last = ui->edScanLastA->value();
-    if (First > Last) {
-        Error(QT_TR_NOOP("Invalid addresses"));
+    TScanOptionsJob Options;
+    Options.First = Scan.edScanFirstA->value();
+    Options.Last = Scan.edScanLastA->value();
+    if (Options.First > Options.Last) {
+        Error(TJobText::InvalidAddresses);
         return;
     }
-    const TPortParams Params = GetPortParams();
+    Options.Port = GetSelectedPort();
+    Options.Params = GetPortParams();
 
     bStopScan = false;
-    ui->btnStopScan->setEnabled(true);
-    ui->pbScanProgress->setValue(0);
-    ui->pbScanProgress->show();
+    FScanPace.acquire(FScanPace.available());
+    ScanPage().ShowRunning(true);
     SetScanControlsEnabled(false);
-    // The address being probed and its row, when it has one: a port error
-    // in the middle still leaves a whole row and counts that add up.
-    bool Probing = false;
-    QTreeWidgetItem *Row = nullptr;
-    try {
-        // Busy, not the hourglass: Stop stays clickable.
-        const TWaitCursor Busy(Qt::BusyCursor);
-        QCoreApplication::processEvents();
-        for (int A = First; A <= Last; ++A) {
-            if (bStopScan || !PortChosen())
-                break;
-            Probing = true;
-            Row = nullptr;
-            auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(A));
-            if (Master->Open(GetSelectedPort(), Params) && Master->Scan(ScanProbeReg)) {
-                ++Found;
-                Row = new QTreeWidgetItem(ui->LVScan);
-                Row->setText(0, QString::number(A));
-                std::string Code, Version;
-                if (!IdentifySensor(*Master, Code, Version))
-                    Code = Version = "N/A";
-                Row->setText(1, CatalogueText(Code));
-                Row->setText(2, CatalogueText(Version));
-            }
-            ++Scanned;
-            Probing = false;
-            ShowScanCounts(Scanned, Found);
-            ui->pbScanProgress->setValue(ScanProgress(A, Last));
-            QCoreApplication::processEvents();
-        }
-    } catch (...) {
-        // A port error ends the scan; the default handler shows it, after
-        // the row and the counts of the address it hit are complete.
-        if (Row)
-            for (int Column = 1; Column < ui->LVScan->columnCount(); ++Column)
-                if (Row->text(Column).isEmpty())
-                    Row->setText(Column, CatalogueText("N/A"));
-        if (Probing)
-            ++Scanned;
-        ShowScanCounts(Scanned, Found);
-        EndScan();
-        throw;
-    }
-    EndScan();
+    // Busy, not the hourglass: Stop stays clickable.
+    RunJob(Qt::BusyCursor, [this, Options] {
+        const TScanResult Result = RunScanJob(Options, Catalogue(), bStopScan, [this](const TScanStep &Step) {
+            std::optional<TScanDevice> Device;
+            if (Step.Device)
+                Device = *Step.Device;
+            FRunner.Post([this, Step, Device] {
+                ScanPage().ShowStep(Step, Device);
+                // On to the next address once what is queued has run (a
+                // click on Stop).
+                QTimer::singleShot(0, this, [this] { FScanPace.release(); });
+            });
+            FScanPace.acquire();
+        });
+        return [this, Result] { ShowScanResult(Result); };
+    });
+}
+
+void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
+    // A port error ends the scan; the default handler shows it, after the
+    // row and the counts of the address it hit are complete.
+    if (Result.PortError && Result.Uncounted)
+        ScanPage().ShowCounts(Result.Scanned + 1, Result.Found);
+    SetScanControlsEnabled(true);
+    ScanPage().ShowRunning(false);
+    if (Result.PortError)
+        throw *Result.PortError;
 }
 
 void TDevSetupForm::btnStopScanClick() {
     bStopScan = true;
-    ui->btnStopScan->setEnabled(false);
+    ScanPage().Controls().btnStopScan->setEnabled(false);
 }
 
 // ---- Comm setup page ---------------------------------------------------
 
-namespace {
-struct TCommRow {
-    TNumberEdit *Reg;
-    TNumberEdit *Val;
-};
-}  // namespace
-
 void TDevSetupForm::btnCommReadClick() {
-    if (!CheckPortChosen())
+    if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                        {ui->edCommPDSReg, ui->edCommPDSVal},
-                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
-    for (const TCommRow &R : Rows)
-        R.Val->clear();
-    if (std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); }))
+    CommPage().ClearValues();
+    if (CommPage().NothingToRead())
         return;
 
-    const TWaitCursor Wait;
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
-    const TPortParams Params = GetPortParams();
-    for (const TCommRow &R : Rows) {
-        if (R.Reg->IsEmpty())
-            continue;
-        if (!Master->Open(GetSelectedPort(), Params))
-            continue;
-        TModbusRegisters Value(1);
-        if (Master->ReadHoldingRegs(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
-            R.Val->SetWholeValue(Value[0]);
-    }
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
+    RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
+        const TCommResult Result = ReadCommSettings(Target, Settings);
+        return [this, Result] {
+            CommPage().ShowRead(Result);
+            // A port that failed in the middle: the default handler says so.
+            if (Result.PortError && !Result.OpenFailed)
+                throw *Result.PortError;
+        };
+    });
 }
 
 void TDevSetupForm::btnCommWriteClick() {
-    if (!CheckPortChosen())
+    if (IsBusy() || !CheckPortChosen())
         return;
-    const std::array<TCommRow, 3> Rows{{{ui->edCommBRReg, ui->edCommBRVal},
-                                        {ui->edCommPDSReg, ui->edCommPDSVal},
-                                        {ui->edCommAdrReg, ui->edCommAdrVal}}};
-    auto Complete = [](const TCommRow &R) {
-        return R.Reg->WholeValue().has_value() && R.Val->WholeValue().has_value();
-    };
-    if (std::none_of(Rows.begin(), Rows.end(), Complete))
+    if (CommPage().NothingToWrite())
         return;
 
-    std::optional<TWaitCursor> Wait(std::in_place);
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edCommAddr->value()));
-    const TPortParams Params = GetPortParams();
-    bool AnySaved = false;
-    for (const TCommRow &R : Rows) {
-        if (!Complete(R))
-            continue;
-        if (!Master->Open(GetSelectedPort(), Params))
-            continue;
-        // Values travel as their low 16 bits (70000 goes out as 4464).
-        const auto Value = static_cast<uint16_t>(static_cast<unsigned long long>(*R.Val->WholeValue()));
-        if (Master->WriteHoldingReg(static_cast<uint16_t>(*R.Reg->WholeValue()), Value))
-            AnySaved = true;
-    }
-    Master.reset();
-    Wait.reset();
-    if (AnySaved)
-        Info(QT_TR_NOOP("The changes will take effect after restart of the sensor."));
-    else
-        Error(QT_TR_NOOP("Error writing data."));
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
+    RunJob(Qt::WaitCursor, [Target, Settings = CommPage().Settings(true)] {
+        const TCommResult Result = WriteCommSettings(Target, Settings);
+        return [Result] {
+            if (Result.PortError && !Result.OpenFailed)
+                throw *Result.PortError;
+            if (Result.Saved() > 0)
+                Info(TJobText::RestartNeeded);
+            else
+                Error(TJobText::WriteError);
+        };
+    });
 }
 
 // ---- Register check/update page ----------------------------------------
-
-void TDevSetupForm::cbUpdDataTypeChange() {
-    const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount)
-        return;
-    const auto Type = static_cast<TRegDataType>(Index);
-    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
-
-    ui->edUpdValueStr->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
-    ui->btnUpdWrite->setEnabled(true);
-
-    if (S.NumRegs > 0)
-        ui->edNumRegs->setValue(S.NumRegs);
-    ui->edNumRegs->setEnabled(S.NumRegsEnabled);
-    if (S.OrderFixed)
-        ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
-    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed);
-    ui->edUpdValueStr->setVisible(!S.NumericValue);
-    ui->edUpdValueNum->setVisible(S.NumericValue);
-    if (S.NumericValue)
-        ui->edUpdValueNum->setDecimals(DisplayDecimals(Type));
-    else
-        ui->edUpdValueStr->setReadOnly(S.TextReadOnly);
-    ui->btnUpdWrite->setEnabled(S.WriteEnabled);
-}
 
 // The port and start register both Read and Write need; an error is shown
 // and nothing returned when either is missing.
 std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
     if (!CheckPortChosen())
         return std::nullopt;
-    const std::optional<qlonglong> Start = ui->edUpdStartReg->WholeValue();
+    const std::optional<qlonglong> Start = RegsPage().StartRegister();
     if (!Start)
-        Error(QT_TR_NOOP("Register not specified"));
+        Error(TJobText::RegisterNotSpecified);
     return Start;
 }
 
 void TDevSetupForm::btnUpdReadClick() {
+    if (IsBusy())
+        return;
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
-    ui->edUpdValueStr->clear();
-    ui->edUpdValueNum->SetRealValue(std::nullopt);
+    RegsPage().ClearValue();
 
-    const TWaitCursor Wait;
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
-    if (!Master->Open(GetSelectedPort(), GetPortParams()))
-        return;
-    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
-    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
-    const auto Reg = static_cast<uint16_t>(*Start);
-    const auto Count = static_cast<size_t>(ui->edNumRegs->value());
-
-    if (Type == rdtBit) {
-        TModbusBits Bits(Count);
-        if (!Master->ReadDiscreteInputs(Reg, Bits)) {
-            Error(QT_TR_NOOP("Error reading data."));
-            return;
-        }
-        ui->edUpdValueStr->setText(QString::fromStdString(FormatBits(Bits)));
-        return;
-    }
-
-    TModbusRegisters Regs(Count);
-    if (!Master->ReadHoldingRegs(Reg, Regs)) {
-        Error(QT_TR_NOOP("Error reading data."));
-        return;
-    }
-    if (Type == rdtString) {
-        ui->edUpdValueStr->setText(QString::fromStdString(DecodeText(Regs)));
-        return;
-    }
-    double Value = 0;
-    if (!DecodeRegisters(Type, Order, Regs, Value)) {
-        Error(QT_TR_NOOP("Invalid BCD value read"));
-        return;
-    }
-    ui->edUpdValueNum->SetRealValue(Value);
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
+    const TRegBlock Block = RegsPage().Block(static_cast<uint16_t>(*Start));
+    RunJob(Qt::WaitCursor, [this, Target, Block] {
+        const TRegReadResult Result = ReadRegisterBlock(Target, Block);
+        return [this, Result] {
+            if (!Result.Opened)
+                return;
+            if (Result.Failure != TJobText::None)
+                Error(Result.Failure);
+            else
+                RegsPage().ShowRead(Result);
+        };
+    });
 }
 
 void TDevSetupForm::btnUpdWriteClick() {
+    if (IsBusy())
+        return;
     const std::optional<qlonglong> Start = CheckUpdStart();
     if (!Start)
         return;
-    const auto Type = static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex());
-    const auto Order = static_cast<TWordOrder>(ui->cbUpdDataOrder->currentIndex());
-    const auto Reg = static_cast<uint16_t>(*Start);
-    const int Count = ui->edNumRegs->value();
-
-    std::string Text;
-    std::optional<double> Number;
-    if (Type == rdtString) {
-        // Blanks and control characters around the text go, also from the
-        // edit, whatever follows.
-        QString Stripped = ui->edUpdValueStr->text();
-        qsizetype B = 0, E = Stripped.size();
-        while (B < E && Stripped.at(B).unicode() <= 0x20)
-            ++B;
-        while (E > B && Stripped.at(E - 1).unicode() <= 0x20)
-            --E;
-        Stripped = Stripped.mid(B, E - B);
-        ui->edUpdValueStr->setText(Stripped);
-        if (Stripped.isEmpty()) {
-            Error(QT_TR_NOOP("Value not specified"));
-            return;
-        }
-        Text = Stripped.toStdString();
-        if (TextRegisterCount(Text) > Count) {
-            Error(QT_TR_NOOP("Insufficient number of registers"));
-            return;
-        }
-    } else {
-        Number = ui->edUpdValueNum->RealValue();
-        if (!Number) {
-            Error(QT_TR_NOOP("Value not specified"));
-            return;
-        }
-    }
-
-    std::optional<TWaitCursor> Wait(std::in_place);
-    auto Master = std::make_unique<TModbusRTU>(static_cast<uint8_t>(ui->edUpdAddr->value()));
-    if (!Master->Open(GetSelectedPort(), GetPortParams()))
+    // Everything is converted before the port is touched: a value that
+    // cannot be written sends nothing (a number the type cannot hold
+    // raises, and the default handler shows why).
+    const TRegWritePlan Plan = RegsPage().PlanWrite();
+    if (Plan.Refusal != TJobText::None) {
+        Error(Plan.Refusal);
         return;
-    bool Saved = false;
-    if (Type == rdtString) {
-        Saved = Master->WriteHoldingRegs(Reg, EncodeText(Text, Count));
-    } else {
-        // A number that cannot be converted throws before anything is sent;
-        // the master closes the port on the way out.
-        const TModbusRegisters Regs = EncodeValue(Type, Order, *Number);
-        Saved = Regs.size() == 1 ? Master->WriteHoldingReg(Reg, Regs[0])
-                                 : Master->WriteHoldingRegs(Reg, Regs);
     }
-    Master.reset();
-    Wait.reset();
-    if (Saved)
-        Info(QT_TR_NOOP("Changes have been saved successfully"));
-    else
-        Error(QT_TR_NOOP("Error writing data."));
+
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
+    RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
+        const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
+        return [Result] {
+            if (!Result.Opened)
+                return;
+            if (Result.Saved)
+                Info(Result.Text());
+            else
+                Error(Result.Text());
+        };
+    });
 }

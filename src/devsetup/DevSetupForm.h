@@ -1,24 +1,33 @@
 #pragma once
-
-#include <optional>
 // The sensor setup window: shared connection settings and three pages
 // (scan for sensors, comm setup, register check/update).
 //
-// Every action creates its own Modbus master for the address it needs and
-// frees it before returning; the window keeps none. While a scan runs the
-// Scan button is disabled, and that alone keeps the window open and on its
-// page.
+// Every action is a job (jobs/ScanJob.h, jobs/RegisterJob.h) that runs on a
+// worker thread with its own Modbus master and a copy of the settings it
+// needs; the window keeps no master. While a job runs, the controls that
+// could start a second one are disabled, the window stays open and on its
+// page, and a port list reload waits until the job has ended.
 
 #include <QDialog>
+#include <QSemaphore>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "jobs/ScanJob.h"
 #include "modbus/ModbusRTU.h"
+#include "widgets/JobRunner.h"
 
 namespace Ui {
 class TDevSetupForm;
 }
 class THotPlugWatcher;
+class TWaitCursor;
+class TScanPage;
+class TCommPage;
+class TRegsPage;
 
 class TDevSetupForm : public QDialog {
     Q_OBJECT
@@ -33,8 +42,15 @@ public:
     TPortParams GetPortParams() const;
 
     // Rebuilds the port list, keeping the chosen port when it is still
-    // there. During a scan the rebuild waits until the scan has ended.
+    // there. While a job runs the rebuild waits until it has ended.
     void ReloadPortList();
+
+    // A scan, a read or a write is running on the worker thread.
+    bool IsBusy() const { return FRunner.Busy(); }
+
+signals:
+    // A job has ended and its result is shown.
+    void JobFinished();
 
 protected:
     void showEvent(QShowEvent *Event) override;
@@ -55,15 +71,21 @@ private:
     void btnScanClick();
     void btnStopScanClick();
     void SetScanControlsEnabled(bool Enabled);
-    void ShowScanCounts(int Scanned, int Found);
-    void EndScan();
+    void SetActionsEnabled(bool Enabled);
+    void ShowScanResult(const TScanResult &Result);
+    // Runs Work on the worker thread under the given cursor; Work returns
+    // what shows its result.
+    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work);
 
     void btnCommReadClick();
     void btnCommWriteClick();
 
-    void cbUpdDataTypeChange();
     void btnUpdReadClick();
     void btnUpdWriteClick();
+
+    TScanPage &ScanPage() const;
+    TCommPage &CommPage() const;
+    TRegsPage &RegsPage() const;
 
     bool PortChosen() const;
     // Shows "COM port not selected" and returns false when no port is chosen.
@@ -72,8 +94,13 @@ private:
 
     std::unique_ptr<Ui::TDevSetupForm> ui;
     THotPlugWatcher *FHotPlug = nullptr;
-    bool bStopScan = false;
-    bool bReloadPending = false;  // a reload arrived during a scan
+    std::atomic<bool> bStopScan{false};
+    // The scan goes on to the next address once the window has shown the
+    // last one and served its event queue (Stop is seen in between).
+    QSemaphore FScanPace;
+    bool bReloadPending = false;  // a reload arrived during a job
+    std::unique_ptr<TWaitCursor> FBusyCursor;
+    TJobRunner FRunner{this};
     int FPage = 0;                // page shown, restored when a change is refused
     bool FScreenWatched = false;
 };

@@ -2,7 +2,6 @@
 
 #include "ui_FWUpdateForm.h"
 
-#include "bootloader/XComm.h"
 #include "settings/Settings.h"
 #include "shell/Application.h"
 #include "shell/HotPlugWatcher.h"
@@ -49,6 +48,12 @@ QString PickFirmwareFile(QWidget *Parent)
     if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
         return {};
     return Dialog.selectedFiles().constFirst();
+}
+
+// A text of the jobs in the user's language.
+QString Say(TJobText Text)
+{
+    return QCoreApplication::translate("TJobText", JobText(Text));
 }
 
 // The catalogue of the program; an empty one while none exists.
@@ -139,14 +144,13 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
     FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
     FillPortCombo(ui->cbCOMPort);
 
-    const TFWUpdSettings Limits = Catalogue().FWUpdSettings();
-    XComm->SetMaxRetry(Limits.MaxRetry);
-    XComm->SetMaxFails(Limits.MaxFails);
-    XComm->SetDefTimeout(static_cast<uint32_t>(Limits.DefTimeout));
+    ApplyUpdateLimits(*XComm, Catalogue().FWUpdSettings());
 }
 
 TFWUpdateForm::~TFWUpdateForm()
 {
+    FRunner.Wait();
+    FBusyCursor.reset();
     delete FHotPlug;  // unregisters; a reload still queued is dropped with it
     FHotPlug = nullptr;
     if (XComm && XComm->Connected())
@@ -190,24 +194,63 @@ void TFWUpdateForm::LineUpPortButtons()
 
 void TFWUpdateForm::btnConnectClick()
 {
+    if (IsBusy())
+        return;
     const auto Port = SelectedPort(ui->cbCOMPort);
     if (!Port) {
-        ShowErrorMsg(AppTitle(), tr("COM port not selected"));
+        ShowErrorMsg(AppTitle(), Say(TJobText::PortNotSelected));
         return;
     }
-    bool Ok = false;
-    {
-        TWaitCursor Wait;
-        Ok = XComm->Open(Port->DeviceID);
-    }
-    if (Ok) {
-        ui->lblSensorID->setText(SensorName(XComm->SensorID()));
-        ui->lblSensorVersion->setText(VersionText(XComm->Version()));
+    SetConnectControlsEnabled(false);
+    RunJob(Qt::WaitCursor, [this, Link = XComm.get(), Device = Port->DeviceID] {
+        const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
+        return [this, Sensor] { ShowConnectResult(Sensor); };
+    });
+}
+
+void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor)
+{
+    if (Sensor.Found && !bClosePending) {
+        ui->lblSensorID->setText(SensorName(Sensor.SensorID));
+        ui->lblSensorVersion->setText(VersionText(Sensor.Version));
         bConnected = true;
+    } else if (bClosePending) {
+        // The port went away while the sensor was being looked for.
+        Disconnect();
     } else {
         // No stale "connected" state survives a failed attempt.
         Disconnect();
-        ShowErrorMsg(AppTitle(), tr("Unable to find sensor or sensor is not in bootloader mode"));
+        ShowErrorMsg(AppTitle(), Say(TJobText::NotFound));
+    }
+}
+
+void TFWUpdateForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work)
+{
+    FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
+    FRunner.Start(std::move(Work), [this](const TJobRunner::TResultStep &Step, std::exception_ptr Error) {
+        // The normal cursor again before any box the result shows.
+        FBusyCursor.reset();
+        SetConnectControlsEnabled(true);
+        RunGuarded([&] {
+            if (Error)
+                std::rethrow_exception(Error);
+            Step();
+        });
+        if (bClosePending) {
+            bClosePending = false;
+            XComm->Close();
+        }
+        emit JobFinished();
+    });
+}
+
+void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled)
+{
+    for (QWidget *W : std::initializer_list<QWidget *>{ui->cbCOMPort, ui->btnReload, ui->btnConnect})
+        W->setEnabled(Enabled);
+    if (!bUpdating) {
+        ui->btnNext->setEnabled(Enabled);
+        ui->btnClose->setEnabled(Enabled);
     }
 }
 
@@ -219,7 +262,8 @@ void TFWUpdateForm::btnReloadClick()
 void TFWUpdateForm::cbCOMPortChange(int Index)
 {
     const auto Port = PortComboItem(ui->cbCOMPort, Index);
-    if (!Port)
+    // While a job runs the link is its own: not even asked for its port.
+    if (!Port || IsBusy())
         return;
     if (QString::fromStdString(Port->DeviceID)
             .compare(QString::fromStdString(XComm->COMPort()), Qt::CaseInsensitive) != 0)
@@ -228,8 +272,8 @@ void TFWUpdateForm::cbCOMPortChange(int Index)
 
 void TFWUpdateForm::Disconnect()
 {
-    if (bUpdating)
-        bClosePending = true;  // the running upload still uses the port
+    if (IsBusy())
+        bClosePending = true;  // the running job still uses the port
     else
         XComm->Close();
     bConnected = false;
@@ -245,31 +289,31 @@ void TFWUpdateForm::ReloadPortList()
 
 void TFWUpdateForm::btnLoadFileClick()
 {
+    if (IsBusy())
+        return;
     const QString Name = PickFirmwareFile(this);
     if (Name.isEmpty())
         return;
     FFileName = Name;
     ShowFileName(Name);
-    TCODFileData Data;
-    TByteArray Image;
     // Read once, whole: the update sends exactly the bytes checked here. A
     // file that exists but cannot be read raises; the labels then keep
     // their earlier values and the default handler shows the error.
-    const TCodLoad Load = LoadFirmware(QFile::encodeName(Name).toStdString(), Image, Data);
-    if (Load == TCodLoad::Ok) {
-        Hdr = Data;
+    TFirmwareImage Image = LoadFirmwareImage(QFile::encodeName(Name).toStdString());
+    if (Image.Ok()) {
         FImage = std::move(Image);
-        ui->lblFileID->setText(SensorName(Hdr.DeviceID));
-        ui->lblFileVersion->setText(VersionText(Hdr.Version));
+        ui->lblFileID->setText(SensorName(FImage.Hdr.DeviceID));
+        ui->lblFileVersion->setText(VersionText(FImage.Hdr.Version));
         SetColoured(ui->lblFileStatus, tr("Loaded"), kGreen);
         bLoaded = true;
     } else {
-        FImage.clear();
+        FImage.Bytes.clear();
+        FImage.Load = Image.Load;
         ui->lblFileID->setText(NA());
         ui->lblFileVersion->setText(NA());
         SetColoured(ui->lblFileStatus,
-                    Load == TCodLoad::TooBig ? QString::fromStdString(Data.TooBigText())
-                                             : tr("Invalid COD file"),
+                    Image.Load == TCodLoad::TooBig ? QString::fromStdString(Image.Problem())
+                                                   : Say(TJobText::InvalidCodFile),
                     kRed);
         bLoaded = false;
     }
@@ -299,10 +343,12 @@ void TFWUpdateForm::PreparePage3()
 
 void TFWUpdateForm::btnNextClick()
 {
+    if (IsBusy())
+        return;
     switch (PageIndex()) {
     case 0:
         if (!bConnected) {
-            ShowErrorMsg(AppTitle(), tr("Sensor connection not established"));
+            ShowErrorMsg(AppTitle(), Say(TJobText::NotConnected));
             return;
         }
         ui->btnPrev->setEnabled(true);
@@ -310,39 +356,22 @@ void TFWUpdateForm::btnNextClick()
         return;
     case 1: {
         if (!bLoaded) {
-            ShowErrorMsg(AppTitle(), tr("Firmware file not loaded"));
+            ShowErrorMsg(AppTitle(), Say(TJobText::NotLoaded));
             return;
         }
-        if (Hdr.DeviceID != XComm->SensorID()) {
-            ShowErrorMsg(AppTitle(), tr("The selected firmware does not match the connected device"));
+        const TUpdateCheck Check = CheckUpdate(XComm->SensorID(), XComm->Version(), FImage.Hdr);
+        if (Check.Refusal != TJobText::None) {
+            ShowErrorMsg(AppTitle(), Say(Check.Refusal));
             return;
         }
-        const TSensorVersion S = XComm->Version();
-        const TSensorVersion F = Hdr.Version;
-        if (S.Hi > F.Hi || (S.Hi == F.Hi && S.Lo > F.Lo)) {
-            if (AskYesNo(AppTitle(), tr("The firmware version selected is older than the sensor "
-                                        "version. Do you want to proceed with the update?"))
-                != kMsgYes)
-                return;
-        }
-        if (S.Hi == F.Hi && S.Lo == F.Lo) {
-            if (AskYesNo(AppTitle(), tr("The firmware version selected is the same as the sensor "
-                                        "version. Do you want to proceed with the update?"))
-                != kMsgYes)
-                return;
-        }
+        if (Check.Question != TVersionQuestion::None
+            && AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != kMsgYes)
+            return;
         PreparePage3();
         return;
     }
     case 2:
         UpdateFirmware();
-        ui->btnPrev->hide();
-        ui->btnNext->hide();
-        ui->btnUpdNextDevice->show();
-        ShowPage(3);
-        // The natural next step: Enter starts on the next sensor.
-        ui->btnUpdNextDevice->setDefault(true);
-        ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
         return;
     default:
         return;
@@ -373,41 +402,39 @@ void TFWUpdateForm::UpdateFirmware()
     ui->btnPrev->setEnabled(false);
     ui->btnNext->setEnabled(false);
 
-    struct TFinish {
-        TFWUpdateForm *F;
-        ~TFinish()
-        {
-            F->ui->btnPrev->setEnabled(true);
-            F->ui->btnNext->setEnabled(true);
-            F->ui->btnClose->setEnabled(true);
-            F->bUpdating = false;
-            F->bFinished = true;
-            if (F->bClosePending) {
-                F->bClosePending = false;
-                F->XComm->Close();
-            }
-        }
-    } Finish{this};
-
-    bool Ok = false;
-    if (bConnected && bLoaded) {
-        const TWaitCursor Busy(Qt::BusyCursor);
-        try {
-            Ok = XComm->UploadImage(FImage, Hdr,
-                                   [this](int Sent, int Fail, int Progress) { UpdateProgress(Sent, Fail, Progress); });
-        } catch (const std::exception &) {
-            // The file or the port failed (an unplugged adapter, say): that
-            // is a failed update, shown as such below.
-            Ok = false;
-        }
+    if (!bConnected || !bLoaded) {
+        ShowUploadResult({});
+        return;
     }
-    if (Ok) {
-        SetColoured(ui->lblStatus, tr("Firmware update successful"), kGreen);
+    RunJob(Qt::BusyCursor, [this, Link = XComm.get(), Image = &FImage] {
+        const TUploadResult Result = UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
+            FRunner.Post([this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
+        });
+        return [this, Result] { ShowUploadResult(Result); };
+    });
+}
+
+void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result)
+{
+    ui->btnPrev->setEnabled(true);
+    ui->btnNext->setEnabled(true);
+    ui->btnClose->setEnabled(true);
+    bUpdating = false;
+    bFinished = true;
+    if (Result.Ok) {
+        SetColoured(ui->lblStatus, Say(Result.Text()), kGreen);
         ui->lblStatusMsg->hide();
     } else {
-        SetColoured(ui->lblStatus, tr("Sensor update failed"), kRed);
+        SetColoured(ui->lblStatus, Say(Result.Text()), kRed);
         ui->lblStatusMsg->show();
     }
+    ui->btnPrev->hide();
+    ui->btnNext->hide();
+    ui->btnUpdNextDevice->show();
+    ShowPage(3);
+    // The natural next step: Enter starts on the next sensor.
+    ui->btnUpdNextDevice->setDefault(true);
+    ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
 }
 
 void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progress)
@@ -420,20 +447,18 @@ void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progres
     ui->ProgressBar1->setValue(10 * Progress);
     ui->ProgressBar1->setValue(10 * Progress - 1);
     ui->ProgressBar1->setValue(10 * Progress);
-    ui->ProgressBar1->repaint();
     if (Progress == 100) {
         QWidget *Area = ui->pnlUploadArea;
         QWidget *Panel = ui->pnlValidating;
         Panel->move((Area->width() - Panel->width()) / 2, (Area->height() - Panel->height()) / 2);
         Panel->show();
     }
-    // Repaint, and run what is queued (a hot-plug reload, say). Controls that
-    // could start a second action are disabled and closing is refused.
-    QCoreApplication::processEvents();
 }
 
 void TFWUpdateForm::btnUpdNextDeviceClick()
 {
+    if (IsBusy())
+        return;
     XComm->Close();
     bConnected = bUpdating = bFinished = false;
     ui->lblSensorID->setText(NA());
@@ -456,7 +481,7 @@ void TFWUpdateForm::btnCloseClick()
 
 void TFWUpdateForm::FormCloseQuery(bool &CanClose)
 {
-    CanClose = bFinished || !bUpdating;
+    CanClose = !IsBusy() && (bFinished || !bUpdating);
 }
 
 void TFWUpdateForm::closeEvent(QCloseEvent *Event)
@@ -481,6 +506,10 @@ void TFWUpdateForm::reject()
 
 void TFWUpdateForm::done(int Result)
 {
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (!CanClose)
+        return;
     FormClose();
     QDialog::done(Result);
 }

@@ -2,20 +2,24 @@
 // The firmware update wizard: connect to a sensor in bootloader mode, load a
 // firmware file, upload it, show the result, and on to the next sensor.
 //
-// Pages: 1 connect, 2 file, 3 upload, 4 result. Everything runs on the
-// user-interface thread; during an upload the window serves its event queue
-// only from the progress report (UpdateProgress).
+// Pages: 1 connect, 2 file, 3 upload, 4 result. Connecting and uploading
+// run as jobs on a worker thread (jobs/FirmwareJob.h); the window shows
+// their progress and results as they come back and keeps its event loop
+// turning. While a job runs the link belongs to it: the window only marks
+// a close that has to wait (a port that vanished) and does it afterwards.
 
-#include "bootloader/CodFile.h"
+#include "jobs/FirmwareJob.h"
+#include "widgets/JobRunner.h"
 
 #include <QDialog>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui { class FWUpdateForm; }
-class TXComm;
 class THotPlugWatcher;
+class TWaitCursor;
 
 // Asks for a firmware file; returns its path or "" when cancelled.
 using TFirmwareFilePicker = std::function<QString(QWidget *Parent)>;
@@ -34,11 +38,17 @@ public:
     bool IsLoaded() const { return bLoaded; }
     bool IsUpdating() const { return bUpdating; }
     bool IsFinished() const { return bFinished; }
+    // A connect or an upload is running on the worker thread.
+    bool IsBusy() const { return FRunner.Busy(); }
     int PageIndex() const;  // 0..3
     TXComm &Link() { return *XComm; }
 
     // What a hot-plug notification does: queue a reload of the port list.
     void PostReloadPorts();
+
+signals:
+    // A connect or an upload has ended and its result is shown.
+    void JobFinished();
 
 public slots:
     void btnConnectClick();
@@ -64,6 +74,12 @@ private:
     void Disconnect();
     void UpdateFirmware();
     void UpdateProgress(int PacketsSent, int PacketsFail, int Progress);
+    void ShowUploadResult(const TUploadResult &Result);
+    void ShowConnectResult(const TBootSensor &Sensor);
+    // Runs Work on the worker thread under the given cursor; Work returns
+    // what shows its result.
+    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work);
+    void SetConnectControlsEnabled(bool Enabled);
     void PreparePage3();
     void ShowFileName(const QString &Path);
     void ShowPage(int Index);
@@ -75,12 +91,13 @@ private:
     bool bLoaded = false;
     bool bUpdating = false;
     bool bFinished = false;
-    TCODFileData Hdr;
     // The file last chosen in the dialogue, and its bytes as checked.
     QString FFileName;
-    TByteArray FImage;
-    // The link's port vanished while an upload ran: closed when it ends.
+    TFirmwareImage FImage;
+    // The link's port vanished while a job ran: closed when it ends.
     bool bClosePending = false;
+    std::unique_ptr<TWaitCursor> FBusyCursor;
+    TJobRunner FRunner{this};
     bool bScreenWatched = false;
     THotPlugWatcher *FHotPlug = nullptr;
 };

@@ -1,7 +1,5 @@
 #include "modbus/SensorIdentify.h"
 
-#include "settings/Settings.h"
-
 std::string VendorTextFromRegs(const TModbusRegisters &Regs) {
     std::string Text;
     for (uint16_t R : Regs) {
@@ -24,7 +22,7 @@ void VersionFromRegister(uint16_t Reg, int &Major, int &Minor) {
     Minor = BcdByte(Reg & 0xFF);
 }
 
-TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, const TSettings &Catalogue) {
+TSensorIdentity ReadSensorIdentity(TModbusRTU &Master) {
     TSensorIdentity Id;
     for (size_t I = 0; I < SensorRegMaps.size(); ++I) {
         const TSensorRegMap &Map = SensorRegMaps[I];
@@ -34,17 +32,9 @@ TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, const TSettings &Catalogu
         Id.Identified = true;
         Id.RegMap = static_cast<int>(I);
         TModbusRegisters One(1);
-        if (Master.ReadHoldingRegs(Map.SensorIDReg, One)) {
-            Id.SensorID = One[0];
-            Id.DeviceCode = Catalogue.SensorIDToName(One[0]);
-        }
+        if (Master.ReadHoldingRegs(Map.SensorIDReg, One)) Id.SensorID = One[0];
         One.assign(1, 0);
-        if (Master.ReadHoldingRegs(Map.VersionReg, One)) {
-            Id.VersionRegister = One[0];
-            int Major = -1, Minor = -1;
-            VersionFromRegister(One[0], Major, Minor);
-            Id.Version = Catalogue.SensorVersionToString(Major, Minor);
-        }
+        if (Master.ReadHoldingRegs(Map.VersionReg, One)) Id.VersionRegister = One[0];
         break;
     }
     return Id;

@@ -8,8 +8,6 @@
 
 #include "modbus/ModbusRTU.h"
 
-class TSettings;
-
 // Where one generation of sensors keeps its identification registers.
 struct TSensorRegMap {
     uint16_t VendorReg;    // first of VendorRegCount registers holding the vendor text
@@ -43,11 +41,10 @@ struct TSensorIdentity {
     int RegMap = -1;                 // index into SensorRegMaps that matched
     int SensorID = -1;               // device code register, -1 when not read
     int VersionRegister = -1;        // raw version register, -1 when not read
-    std::string DeviceCode = "N/A";  // through the catalogue
-    std::string Version = "N/A";
 };
 
 // Asks the device behind an open master for the vendor text of each register
-// map in turn; on a match reads device code and version and names them
-// through the catalogue. Port errors (EComPort) reach the caller.
-TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, const TSettings &Catalogue);
+// map in turn; on a match reads the device code and version registers (the
+// catalogue names them, one floor up). Port errors (EComPort) reach the
+// caller.
+TSensorIdentity ReadSensorIdentity(TModbusRTU &Master);

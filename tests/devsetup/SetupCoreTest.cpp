@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "devsetup/DevSetup.h"
+#include "jobs/ScanJob.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,7 +115,26 @@ protected:
         return W;
     }
     TNumberEdit *Num(const char *Name) { return Find<TNumberEdit>(Name); }
-    void Click(const char *Name) { Find<QAbstractButton>(Name)->click(); }
+    // Clicks a button and, when that started a job, waits until it has
+    // ended. OnEnd runs the moment it ends, before anything else queued.
+    void Click(const char *Name, const std::function<void()> &OnEnd = {}) {
+        const bool WasBusy = Form->IsBusy();
+        bool Ended = false;
+        const auto C = QObject::connect(Form.get(), &TDevSetupForm::JobFinished, [&] {
+            Ended = true;
+            if (OnEnd)
+                OnEnd();
+        });
+        Find<QAbstractButton>(Name)->click();
+        if (!WasBusy && Form->IsBusy()) {
+            QElapsedTimer Clock;
+            Clock.start();
+            while (!Ended && Clock.elapsed() < 180000)
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+            EXPECT_TRUE(Ended) << Name;
+        }
+        QObject::disconnect(C);
+    }
 
     // Next request the line saw, as "REQ <hex> -> <outcome>".
     std::string NextRequest() {
@@ -167,7 +187,7 @@ protected:
             QObject::connect(&Timer, &QTimer::timeout, Hook);
             Timer.start();
         }
-        Click("btnScan");
+        Click("btnScan", [&] { Timer.stop(); });
         Timer.stop();
     }
 
@@ -863,6 +883,45 @@ TEST_F(SetupFormTest, EnterInAFieldPressesTheActionOfItsPage) {
         EXPECT_EQ(Pressed, R.Pressed);
         EXPECT_TRUE(Form->isVisible());
     }
+}
+
+// A read that waits three seconds for a silent sensor runs beside the
+// window: its event loop keeps turning (timers fire, the window paints and
+// moves), the read buttons stay disabled and closing is refused, and the
+// error comes when the wait is over.
+TEST_F(SetupFormTest, TheWindowKeepsRunningDuringASilentRead) {
+    StartSim();
+    OpenForm(true, 3000);
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(2);
+    Find<QSpinBox>("edUpdAddr")->setValue(9);  // nobody there
+    Num("edUpdStartReg")->SetWholeValue(1);
+
+    int Ticks = 0;
+    bool Painted = true, Disabled = true, Refused = true;
+    QTimer Beat;
+    QObject::connect(&Beat, &QTimer::timeout, [&] {
+        ++Ticks;
+        Painted &= !Form->grab().isNull();
+        Form->move(Form->pos() + QPoint(Ticks % 2 ? 1 : -1, 0));
+        Disabled &= !Find<QWidget>("btnUpdRead")->isEnabled() && !Find<QWidget>("btnCommRead")->isEnabled();
+        Refused &= !Form->close() && Form->isVisible();
+    });
+    Beat.start(50);
+    QElapsedTimer Clock;
+    Clock.start();
+    Click("btnUpdRead", [&] { Beat.stop(); });
+    const qint64 Took = Clock.elapsed();
+
+    EXPECT_GE(Took, 2900);
+    // Twenty beats a second while the read waits; a fifth of that is plenty
+    // even on a loaded machine, and none at all is what a blocked loop gives.
+    EXPECT_GE(Ticks, 12) << "the event loop stood still for " << Took << " ms";
+    EXPECT_TRUE(Painted);
+    EXPECT_TRUE(Disabled);
+    EXPECT_TRUE(Refused);
+    ExpectOneMsg(TMsgKind::Error, "Error reading data.");
+    EXPECT_TRUE(Find<QWidget>("btnUpdRead")->isEnabled());
+    EXPECT_TRUE(Form->isVisible());
 }
 
 // The busy cursor while transactions wait; the arrow over a message box;

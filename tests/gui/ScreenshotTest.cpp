@@ -49,6 +49,7 @@ TEST(Screenshots, MainWindowAndEveryWizardPage)
         Combo->setCurrentIndex(0);
         emit Combo->activated(0);
         Child<QPushButton>(&Form, "btnConnect")->click();
+        ASSERT_TRUE(WaitUntil([&] { return !Form.IsBusy(); }, 60000));
         ASSERT_TRUE(Form.IsConnected());
         SaveScreenshot(&Form, QStringLiteral("wizard-1-connect"));
         Child<QPushButton>(&Form, "btnNext")->click();
@@ -58,6 +59,7 @@ TEST(Screenshots, MainWindowAndEveryWizardPage)
         ASSERT_EQ(Form.PageIndex(), 2);
         SaveScreenshot(&Form, QStringLiteral("wizard-3-upload"));
         Child<QPushButton>(&Form, "btnNext")->click();
+        ASSERT_TRUE(WaitUntil([&] { return !Form.IsBusy(); }, 180000));
         ASSERT_EQ(Form.PageIndex(), 3);
         SaveScreenshot(&Form, QStringLiteral("wizard-4-result"));
     }

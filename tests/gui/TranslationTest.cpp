@@ -139,7 +139,7 @@ TTexts ReadTexts(const QString &ShotPrefix = QString())
     }
     T.ErrorCaption = BuildMsgBox(TMsgKind::Error, AppTitle(), QStringLiteral("x"))->windowTitle();
     auto Ask = BuildMsgBox(TMsgKind::YesNo, AppTitle(),
-                           TFWUpdateForm::tr("The firmware version selected is older than the sensor version. "
+                           QCoreApplication::translate("TJobText", "The firmware version selected is older than the sensor version. "
                                              "Do you want to proceed with the update?"));
     Shot(Ask.get(), "question-box");
     T.Yes = Ask->button(QMessageBox::Yes)->text();

@@ -107,10 +107,28 @@ protected:
         ADD_FAILURE() << "port not listed: " << Path;
     }
 
+    // Clicks a button and, when that started a job (connect, upload),
+    // waits until it has ended. OnEnd runs the moment it ends, before
+    // anything else the event loop has queued.
+    void Press(const char *Name, const std::function<void()> &OnEnd = {})
+    {
+        bool Ended = false;
+        const auto C = QObject::connect(Form.get(), &TFWUpdateForm::JobFinished, [&] {
+            Ended = true;
+            if (OnEnd)
+                OnEnd();
+        });
+        B(Name)->click();
+        if (Form->IsBusy()) {
+            EXPECT_TRUE(WaitUntil([&] { return Ended; }, 180000)) << Name;
+        }
+        QObject::disconnect(C);
+    }
+
     void Connect(const std::string &Path)
     {
         Choose(Path);
-        B("btnConnect")->click();
+        Press("btnConnect");
     }
 
     std::string WriteCod(const std::string &Name, uint16_t ID, uint8_t Hi, uint8_t Lo, size_t ImageSize = 200)
@@ -129,9 +147,9 @@ protected:
     {
         Connect(Port);
         ASSERT_TRUE(Form->IsConnected());
-        B("btnNext")->click();
+        Press("btnNext");
         Load(File);
-        B("btnNext")->click();
+        Press("btnNext");
         ASSERT_EQ(Form->PageIndex(), 2);
     }
 
@@ -168,8 +186,8 @@ TEST_F(WizardTest, StartsOnPageOneWithItsControls)
     EXPECT_EQ(W<QStackedWidget>("Notebook1")->count(), 4);
 
     // No port chosen, no connection: each click says why.
-    B("btnConnect")->click();
-    B("btnNext")->click();
+    Press("btnConnect");
+    Press("btnNext");
     EXPECT_EQ(Msgs.Take(), (std::vector<QString>{QStringLiteral("COM port not selected"),
                                                  QStringLiteral("Sensor connection not established")}));
     EXPECT_EQ(Form->PageIndex(), 0);
@@ -229,7 +247,7 @@ TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection)
     EXPECT_FALSE(Form->IsConnected());
     EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
     EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("N/A"));
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Sensor connection not established")});
     EXPECT_EQ(Form->PageIndex(), 0);
 }
@@ -254,7 +272,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo)
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5"});
     Open();
     Connect(Port);
-    B("btnNext")->click();
+    Press("btnNext");
     ASSERT_EQ(Form->PageIndex(), 1);
     EXPECT_TRUE(B("btnPrev")->isEnabled());
 
@@ -274,7 +292,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo)
         if (!R.Question.isEmpty()) {
             // No: page 2 stays as it was.
             Msgs.Answers = {kMsgNo};
-            B("btnNext")->click();
+            Press("btnNext");
             ASSERT_EQ(Msgs.Shown.size(), 1u);
             EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::YesNo);
             EXPECT_EQ(Msgs.Shown[0].Msg, R.Question);
@@ -284,7 +302,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo)
             EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
             Msgs.Answers = {kMsgYes};
         }
-        B("btnNext")->click();
+        Press("btnNext");
         EXPECT_EQ(Msgs.Shown.size(), R.Question.isEmpty() ? 0u : 1u);
         Msgs.Shown.clear();
         ASSERT_EQ(Form->PageIndex(), 2);
@@ -307,9 +325,9 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
-    B("btnNext")->click();
+    Press("btnNext");
 
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
 
     // A file for another sensor is refused before any version question
@@ -319,7 +337,7 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("0.05"));
     EXPECT_EQ(TextColour(L("lblFileStatus")), kGreen);
     Msgs.Answers = {kMsgYes};
-    B("btnNext")->click();
+    Press("btnNext");
     ASSERT_EQ(Msgs.Shown.size(), 1u);
     EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
     EXPECT_EQ(Msgs.Shown[0].Msg, QStringLiteral("The selected firmware does not match the connected device"));
@@ -338,7 +356,7 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("N/A"));
     EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Invalid COD file"));
     EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
 }
 
@@ -347,7 +365,7 @@ TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo)
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
-    B("btnNext")->click();
+    Press("btnNext");
     // 65534 packets of 8 bytes: one more than an upload can carry.
     Load(WriteCod("big.cod", 17, 2, 0, 65534 * 8 - 16));
     EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("N/A"));
@@ -355,7 +373,7 @@ TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo)
         << L("lblFileStatus")->text().toStdString();
     EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
     EXPECT_FALSE(Form->IsLoaded());
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
     // The largest that fits loads.
     Load(WriteCod("fits.cod", 17, 2, 0, 65533 * 8 - 16));
@@ -383,7 +401,7 @@ TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges)
     for (size_t I = 16; I < Other.size(); ++I)
         Other[I] = static_cast<char>(~Other[I]);
     Dir.Write("fw.cod", Other);
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
     std::string Line;
     EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
@@ -415,8 +433,7 @@ TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
         EXPECT_EQ(L("lblUpdatingPage")->text(), QStringLiteral("Updating..."));
     });
     Watch.start(0);
-    B("btnNext")->click();  // "Update": returns when the upload has ended
-    Watch.stop();
+    Press("btnNext", [&] { Watch.stop(); });  // "Update": returns when the upload has ended
 
     EXPECT_FALSE(Percents.empty());
     EXPECT_EQ(Form->PageIndex(), 3);
@@ -453,8 +470,8 @@ TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
     ASSERT_TRUE(Sim().WaitForLine("ENTERED BOOTLOADER", Line));
     Connect(Port);
     ASSERT_TRUE(Form->IsConnected());
-    B("btnNext")->click();
-    B("btnNext")->click();
+    Press("btnNext");
+    Press("btnNext");
     EXPECT_TRUE(Msgs.Take().empty());
     EXPECT_EQ(Form->PageIndex(), 2);
     EXPECT_TRUE(W<QWidget>("pnlValidating")->isHidden());  // page 3 prepared afresh
@@ -472,7 +489,7 @@ TEST_F(WizardTest, UploadThatStaysInBootloaderFails)
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
     Open();
     ReachUploadPage(Port, File);
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_EQ(Form->PageIndex(), 3);
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
     EXPECT_EQ(TextColour(L("lblStatus")), kRed);
@@ -517,16 +534,19 @@ TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)
 TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
 {
     const std::string File = WriteCod("fw.cod", 17, 2, 6, 400);
-    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--hangup-after", "10", "--quiet"});
+    // Paced at the line's rate: the upload runs on its own thread, and the
+    // window has to see the reload well before the tenth packet.
+    const std::string Port =
+        AddSim({"--sensor-id", "17", "--version", "2.5", "--hangup-after", "10", "--pace", "--quiet"});
     Open();
     ReachUploadPage(Port, File);
 
     // The adapter vanishes from the system while packets are on their way:
-    // the hot-plug reload runs from inside the progress report.
+    // the hot-plug reload runs while the upload goes on. Looked at from the
+    // progress reports, while packets are still being acknowledged.
     bool Posted = false;
     bool ReloadSeen = false;
-    QTimer Unplug;
-    QObject::connect(&Unplug, &QTimer::timeout, [&] {
+    const auto Unplug = QObject::connect(W<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged, [&] {
         if (!Posted) {
             Ports.clear();
             Form->PostReloadPorts();
@@ -540,9 +560,7 @@ TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
             EXPECT_NE(Form->Link().COMPort(), "");
         }
     });
-    Unplug.start(0);
-    B("btnNext")->click();
-    Unplug.stop();
+    Press("btnNext", [&] { QObject::disconnect(Unplug); });
 
     EXPECT_TRUE(Posted);
     EXPECT_TRUE(ReloadSeen);
@@ -583,6 +601,7 @@ TEST_F(WizardTest, FocusFollowsTheNextStepAfterAnUpload)
     ReachUploadPage(Port, File);
     B("btnNext")->setFocus();
     QTest::keyClick(B("btnNext"), Qt::Key_Return);  // "Update"
+    ASSERT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }, 180000));
     ASSERT_EQ(Form->PageIndex(), 3);
     EXPECT_EQ(Form->focusWidget(), B("btnUpdNextDevice"));
     EXPECT_TRUE(B("btnUpdNextDevice")->isDefault());
@@ -607,6 +626,7 @@ TEST_F(WizardTest, EnterInThePortListConnects)
     Combo()->setFocus();
     QApplication::processEvents();
     QTest::keyClick(Combo(), Qt::Key_Return);
+    ASSERT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }, 60000));
     EXPECT_TRUE(Form->IsConnected());
     EXPECT_EQ(Reloads, 0);
     EXPECT_TRUE(B("btnConnect")->isDefault() || !Form->isActiveWindow());
@@ -652,7 +672,7 @@ TEST_F(WizardTest, FilePageNamesTheLoadedFile)
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
-    B("btnNext")->click();
+    Press("btnNext");
     EXPECT_TRUE(L("lblFileName")->text().isEmpty());
 
     const std::string Good = WriteCod("sensor-17_v2.06.cod", 17, 2, 6);
@@ -692,8 +712,7 @@ TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading)
         During.push_back(C ? C->shape() : Qt::ArrowCursor);
     });
     Watch.start(0);
-    B("btnNext")->click();
-    Watch.stop();
+    Press("btnNext", [&] { Watch.stop(); });
     ASSERT_FALSE(During.empty());
     EXPECT_EQ(During.front(), Qt::BusyCursor);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -710,7 +729,7 @@ TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading)
     });
     Combo()->setCurrentIndex(Combo()->findText(QStringLiteral("Nothing there")));
     emit Combo()->activated(Combo()->currentIndex());
-    B("btnConnect")->click();
+    Press("btnConnect");
     EXPECT_EQ(AtBox, std::optional<Qt::CursorShape>(Qt::ArrowCursor));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

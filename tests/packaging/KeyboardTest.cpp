@@ -391,6 +391,7 @@ TEST_F(KeyboardTest, WizardPagesAndEscapeDuringAnUpload)
     auto *Form = Open<TFWUpdateForm>();
     ChooseSimPort();
     Find<QPushButton>("btnConnect")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }));
     ASSERT_TRUE(Form->IsConnected()) << (Msgs().empty() ? "" : Msgs().back());
     ExpectTabReachesEveryButton(Form, "firmware update wizard, page 1, connected");
 
@@ -405,8 +406,7 @@ TEST_F(KeyboardTest, WizardPagesAndEscapeDuringAnUpload)
     ASSERT_EQ(Form->PageIndex(), 2);
     ExpectTabReachesEveryButton(Form, "firmware update wizard, page 3");
 
-    // Escape while the upload runs: sent from the progress report's event
-    // processing, the only time the window serves events then.
+    // Escape while the upload runs on its worker thread.
     bool SentDuringUpload = false;
     QTimer Escaper;
     QObject::connect(&Escaper, &QTimer::timeout, [&] {

@@ -1,0 +1,43 @@
+#pragma once
+// The setup window's third page: one sensor's registers read and written as
+// a typed value. The page sets itself up for the data type chosen; reading
+// and writing are jobs the window runs (jobs/RegisterJob.h).
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "jobs/RegisterJob.h"
+
+namespace Ui {
+class TRegsPage;
+}
+
+class TRegsPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TRegsPage(QWidget *Parent = nullptr);
+    ~TRegsPage() override;
+
+    Ui::TRegsPage &Controls() { return *ui; }
+
+    int Address() const;
+    // The start register; none when its box is empty.
+    std::optional<qlonglong> StartRegister() const;
+    // The block of the chosen type, order and count at Start.
+    TRegBlock Block(uint16_t Start) const;
+    // Whether the chosen type can be written at all ("bit" cannot).
+    bool WriteAllowed() const;
+    // What a write of the value shown would send; a string is stripped in
+    // its edit first. Raises ERegConvertError for a number the type cannot
+    // hold.
+    TRegWritePlan PlanWrite();
+    // No value shown.
+    void ClearValue();
+    void ShowRead(const TRegReadResult &Result);
+
+private:
+    void DataTypeChanged();
+
+    std::unique_ptr<Ui::TRegsPage> ui;
+};

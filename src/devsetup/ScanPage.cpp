@@ -1,0 +1,57 @@
+#include "devsetup/ScanPage.h"
+
+#include <QHeaderView>
+#include <QStyle>
+#include <QTreeWidgetItem>
+
+#include "shell/WindowHelpers.h"
+#include "ui_ScanPage.h"
+
+TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::TScanPage>()) {
+    ui->setupUi(this);
+    ui->btnStopScan->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    ui->btnStopScan->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The progress bar shows only while a scan runs (empty, it looks like a
+    // text field); its place stays so that nothing moves.
+    QSizePolicy BarPolicy = ui->pbScanProgress->sizePolicy();
+    BarPolicy.setRetainSizeWhenHidden(true);
+    ui->pbScanProgress->setSizePolicy(BarPolicy);
+    ui->pbScanProgress->hide();
+    QHeaderView *Header = ui->LVScan->header();
+    Header->setSectionsClickable(false);
+    Header->setSectionsMovable(false);
+    Header->setStretchLastSection(false);
+    Header->setSectionResizeMode(0, QHeaderView::Fixed);
+    Header->setSectionResizeMode(1, QHeaderView::Stretch);
+    Header->setSectionResizeMode(2, QHeaderView::Fixed);
+    Header->resizeSection(0, 70);
+    Header->resizeSection(2, 85);
+}
+
+TScanPage::~TScanPage() = default;
+
+void TScanPage::Clear() {
+    ui->LVScan->clear();
+    ShowCounts(0, 0);
+}
+
+void TScanPage::ShowCounts(int Scanned, int Found) {
+    ui->lblFound->setText(tr("Scanned: %1, found: %2").arg(Scanned).arg(Found));
+}
+
+void TScanPage::ShowRunning(bool Running) {
+    ui->btnStopScan->setEnabled(Running);
+    ui->pbScanProgress->setValue(0);
+    ui->pbScanProgress->setVisible(Running);
+}
+
+void TScanPage::ShowStep(const TScanStep &Step, const std::optional<TScanDevice> &Device) {
+    if (Device) {
+        auto *Row = new QTreeWidgetItem(ui->LVScan);
+        Row->setText(0, QString::number(Device->Address));
+        Row->setText(1, CatalogueText(Device->DeviceCode));
+        Row->setText(2, CatalogueText(Device->Version));
+    }
+    ShowCounts(Step.Scanned, Step.Found);
+    ui->pbScanProgress->setValue(Step.Percent);
+}

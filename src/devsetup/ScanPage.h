@@ -1,0 +1,35 @@
+#pragma once
+// The setup window's first page: an address range, the list of the sensors
+// found and the scan's counts, progress and Stop button. The scan itself
+// is a job the window runs (jobs/ScanJob.h).
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "jobs/ScanJob.h"
+
+namespace Ui {
+class TScanPage;
+}
+
+class TScanPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TScanPage(QWidget *Parent = nullptr);
+    ~TScanPage() override;
+
+    Ui::TScanPage &Controls() { return *ui; }
+
+    // An empty list and "Scanned: 0, found: 0".
+    void Clear();
+    void ShowCounts(int Scanned, int Found);
+    // Stop enabled and the progress bar shown, or both back at rest.
+    void ShowRunning(bool Running);
+    // One address done: its row when a sensor answered, the counts and
+    // the progress.
+    void ShowStep(const TScanStep &Step, const std::optional<TScanDevice> &Device);
+
+private:
+    std::unique_ptr<Ui::TScanPage> ui;
+};

@@ -1,0 +1,78 @@
+#include "jobs/FirmwareJob.h"
+
+#include <exception>
+
+void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits) {
+    Link.SetMaxRetry(Limits.MaxRetry);
+    Link.SetMaxFails(Limits.MaxFails);
+    Link.SetDefTimeout(Limits.DefTimeout < 0 ? 0u : static_cast<uint32_t>(Limits.DefTimeout));
+}
+
+TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port) {
+    TBootSensor Sensor;
+    if (!Link.Open(Port)) {
+        Sensor.PortError = Link.OpenError();
+        return Sensor;
+    }
+    Sensor.Found = true;
+    Sensor.SensorID = Link.SensorID();
+    Sensor.Version = Link.Version();
+    Sensor.BaudRate = Link.BaudRate();
+    return Sensor;
+}
+
+std::string TFirmwareImage::Problem() const {
+    switch (Load) {
+    case TCodLoad::Ok: return {};
+    case TCodLoad::TooBig: return Hdr.TooBigText();
+    default: return JobText(TJobText::InvalidCodFile);
+    }
+}
+
+TFirmwareImage LoadFirmwareImage(const std::string &Path) {
+    TFirmwareImage Image;
+    Image.Load = LoadFirmware(Path, Image.Bytes, Image.Hdr);
+    if (!Image.Ok()) Image.Bytes.clear();
+    return Image;
+}
+
+TUpdateCheck CheckUpdate(uint16_t SensorID, TSensorVersion Sensor, const TCODFileData &Hdr) {
+    TUpdateCheck Check;
+    if (Hdr.DeviceID != SensorID) {
+        Check.Refusal = TJobText::Mismatch;
+        return Check;
+    }
+    const TSensorVersion &File = Hdr.Version;
+    if (Sensor.Hi > File.Hi || (Sensor.Hi == File.Hi && Sensor.Lo > File.Lo))
+        Check.Question = TVersionQuestion::Older;
+    else if (Sensor == File)
+        Check.Question = TVersionQuestion::Same;
+    return Check;
+}
+
+TJobText QuestionText(TVersionQuestion Question) {
+    switch (Question) {
+    case TVersionQuestion::Older: return TJobText::OlderQuestion;
+    case TVersionQuestion::Same: return TJobText::SameQuestion;
+    default: return TJobText::None;
+    }
+}
+
+TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TOnProgress &OnProgress) {
+    TUploadResult Result;
+    if (!Image.Ok()) return Result;
+    try {
+        Result.Ok = Link.UploadImage(Image.Bytes, Image.Hdr, [&](int Sent, int Fail, int Progress) {
+            Result.Sent = Sent;
+            Result.Fail = Fail;
+            Result.Progress = Progress;
+            if (OnProgress) OnProgress(Sent, Fail, Progress);
+        });
+    } catch (const std::exception &E) {
+        // The file or the port failed (an unplugged adapter, say): a failed
+        // update.
+        Result.Ok = false;
+        Result.Error = E.what();
+    }
+    return Result;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The firmware update, step by step: find the sensor in bootloader mode,
+// load the image once and check it, decide what to ask before an upload,
+// upload it with progress. The same steps for the wizard and veldra-cli;
+// neither asks anything here, the results say what to ask or show.
+
+#include <optional>
+#include <string>
+
+#include "bootloader/CodFile.h"
+#include "bootloader/XComm.h"
+#include "jobs/JobTexts.h"
+#include "serial/ComPort.h"
+#include "settings/Settings.h"
+
+// Puts the update limits of the settings file on a link (the link raises
+// them to its minimums).
+void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits);
+
+struct TBootSensor {
+    bool Found = false;
+    // The port itself could not be opened, and why; empty when it opened
+    // and no sensor answered.
+    std::optional<EComPort> PortError;
+    uint16_t SensorID = 0;
+    TSensorVersion Version{};
+    int BaudRate = 0;
+};
+
+// Opens Port and looks for a sensor in bootloader mode at every bit rate.
+TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port);
+
+// A firmware file read once, whole: an upload sends exactly these bytes.
+struct TFirmwareImage {
+    TCodLoad Load = TCodLoad::Invalid;
+    TCODFileData Hdr;  // set for Ok and TooBig
+    TByteArray Bytes;  // the file, for Ok only
+    bool Ok() const { return Load == TCodLoad::Ok; }
+    // Why it cannot be uploaded, in English: the size text for TooBig,
+    // "Invalid COD file" otherwise; "" for Ok.
+    std::string Problem() const;
+};
+
+// Reads and checks Path. A file that exists but cannot be read raises
+// EFileError.
+TFirmwareImage LoadFirmwareImage(const std::string &Path);
+
+// What the user is asked before the upload.
+enum class TVersionQuestion { None, Older, Same };
+
+struct TUpdateCheck {
+    TJobText Refusal = TJobText::None;  // Mismatch: no upload at all
+    TVersionQuestion Question = TVersionQuestion::None;
+};
+
+// Checks a found sensor against a loaded image: the device must match; a
+// file older than or as old as the sensor needs the user's yes.
+TUpdateCheck CheckUpdate(uint16_t SensorID, TSensorVersion Sensor, const TCODFileData &Hdr);
+TJobText QuestionText(TVersionQuestion Question);
+
+struct TUploadResult {
+    bool Ok = false;
+    std::string Error;  // what ended it, when something raised
+    int Sent = 0, Fail = 0, Progress = 0;
+    TJobText Text() const { return Ok ? TJobText::UpdateOk : TJobText::UpdateFailed; }
+};
+
+// Uploads a sound image over an identified link and waits for the sensor to
+// start the new firmware (the link's final check). Errors of the port end
+// it as a failed update; the link stays open.
+TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TOnProgress &OnProgress);

@@ -1,0 +1,37 @@
+#include "jobs/JobTexts.h"
+
+// Marks a text for the windows' translation (lupdate reads this file; the
+// windows translate in the context "TJobText"). No Qt here: the mark is a
+// plain string.
+#define QT_TRANSLATE_NOOP(Context, Text) Text
+
+const char *JobText(TJobText Text) {
+    switch (Text) {
+    case TJobText::None: return "";
+    case TJobText::PortNotSelected: return QT_TRANSLATE_NOOP("TJobText", "COM port not selected");
+    case TJobText::NotFound: return QT_TRANSLATE_NOOP("TJobText", "Unable to find sensor or sensor is not in bootloader mode");
+    case TJobText::NotConnected: return QT_TRANSLATE_NOOP("TJobText", "Sensor connection not established");
+    case TJobText::NotLoaded: return QT_TRANSLATE_NOOP("TJobText", "Firmware file not loaded");
+    case TJobText::InvalidCodFile: return QT_TRANSLATE_NOOP("TJobText", "Invalid COD file");
+    case TJobText::Mismatch: return QT_TRANSLATE_NOOP("TJobText", "The selected firmware does not match the connected device");
+    case TJobText::OlderQuestion:
+        return QT_TRANSLATE_NOOP("TJobText", "The firmware version selected is older than the sensor version. "
+                                 "Do you want to proceed with the update?");
+    case TJobText::SameQuestion:
+        return QT_TRANSLATE_NOOP("TJobText", "The firmware version selected is the same as the sensor version. "
+                                 "Do you want to proceed with the update?");
+    case TJobText::UpdateOk: return QT_TRANSLATE_NOOP("TJobText", "Firmware update successful");
+    case TJobText::UpdateFailed: return QT_TRANSLATE_NOOP("TJobText", "Sensor update failed");
+    case TJobText::RetryHint: return QT_TRANSLATE_NOOP("TJobText", "Please reconnect the sensor and try again");
+    case TJobText::InvalidAddresses: return QT_TRANSLATE_NOOP("TJobText", "Invalid addresses");
+    case TJobText::RegisterNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Register not specified");
+    case TJobText::ValueNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Value not specified");
+    case TJobText::TooFewRegisters: return QT_TRANSLATE_NOOP("TJobText", "Insufficient number of registers");
+    case TJobText::ReadError: return QT_TRANSLATE_NOOP("TJobText", "Error reading data.");
+    case TJobText::WriteError: return QT_TRANSLATE_NOOP("TJobText", "Error writing data.");
+    case TJobText::InvalidBCD: return QT_TRANSLATE_NOOP("TJobText", "Invalid BCD value read");
+    case TJobText::Saved: return QT_TRANSLATE_NOOP("TJobText", "Changes have been saved successfully");
+    case TJobText::RestartNeeded: return QT_TRANSLATE_NOOP("TJobText", "The changes will take effect after restart of the sensor.");
+    }
+    return "";
+}

@@ -1,0 +1,132 @@
+#include "jobs/RegisterJob.h"
+
+namespace {
+
+// A master for the target with its port open; false with the reason when
+// the port does not open.
+bool OpenMaster(TModbusRTU &Master, const TModbusTarget &Target, std::optional<EComPort> &Error) {
+    if (Master.Open(Target.Port, Target.Params)) return true;
+    Error = Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
+    return false;
+}
+
+bool IsBlankOrControl(unsigned char C) { return C <= 0x20 || C == 0x7F; }
+
+}  // namespace
+
+TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block) {
+    TRegReadResult Result;
+    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    Result.Opened = OpenMaster(Master, Target, Result.OpenError);
+    if (!Result.Opened) return Result;
+    const auto Count = static_cast<size_t>(Block.Count);
+    if (Block.Type == rdtBit) {
+        Result.Bits.assign(Count, false);
+        if (!Master.ReadDiscreteInputs(Block.Reg, Result.Bits)) {
+            Result.Failure = TJobText::ReadError;
+            return Result;
+        }
+        Result.Text = FormatBits(Result.Bits);
+        return Result;
+    }
+    Result.Regs.assign(Count, 0);
+    if (!Master.ReadHoldingRegs(Block.Reg, Result.Regs)) {
+        Result.Failure = TJobText::ReadError;
+        return Result;
+    }
+    if (Block.Type == rdtString) {
+        Result.Text = DecodeText(Result.Regs);
+        return Result;
+    }
+    double Value = 0;
+    if (!DecodeRegisters(Block.Type, Block.Order, Result.Regs, Value)) {
+        Result.Failure = TJobText::InvalidBCD;
+        return Result;
+    }
+    Result.Number = Value;
+    Result.Text = FormatValue(Block.Type, Value);
+    return Result;
+}
+
+std::string StripText(const std::string &Text) {
+    size_t B = 0, E = Text.size();
+    while (B < E && IsBlankOrControl(static_cast<unsigned char>(Text[B]))) ++B;
+    while (E > B && IsBlankOrControl(static_cast<unsigned char>(Text[E - 1]))) --E;
+    return Text.substr(B, E - B);
+}
+
+TRegWritePlan PlanTextWrite(const std::string &Stripped, int Count) {
+    TRegWritePlan Plan;
+    if (Stripped.empty())
+        Plan.Refusal = TJobText::ValueNotSpecified;
+    else if (TextRegisterCount(Stripped) > Count)
+        Plan.Refusal = TJobText::TooFewRegisters;
+    else
+        Plan.Regs = EncodeText(Stripped, Count);
+    return Plan;
+}
+
+TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value) {
+    TRegWritePlan Plan;
+    Plan.Regs = EncodeValue(Type, Order, Value);
+    Plan.Function = RegisterCount(Type) == 1 ? 6 : 16;
+    return Plan;
+}
+
+TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg, const TRegWritePlan &Plan) {
+    TRegWriteResult Result;
+    if (Plan.Refusal != TJobText::None || Plan.Regs.empty()) return Result;
+    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    Result.Opened = OpenMaster(Master, Target, Result.OpenError);
+    if (!Result.Opened) return Result;
+    Result.Saved = Plan.Function == 6 ? Master.WriteHoldingReg(Reg, Plan.Regs[0])
+                                      : Master.WriteHoldingRegs(Reg, Plan.Regs);
+    return Result;
+}
+
+int TCommResult::Saved() const {
+    int N = 0;
+    for (const TCommRowResult &R : Rows) N += R.Done && R.Ok;
+    return N;
+}
+
+namespace {
+
+template <class F>
+TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Rows, bool Writing, F Transact) {
+    TCommResult Result;
+    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    try {
+        for (size_t I = 0; I < Rows.size(); ++I) {
+            const TCommSetting &Row = Rows[I];
+            if (!Row.Reg || (Writing && !Row.Value)) continue;
+            if (!OpenMaster(Master, Target, Result.PortError)) {
+                Result.OpenFailed = true;
+                break;
+            }
+            Result.Rows[I].Done = Transact(Master, Row, Result.Rows[I]);
+        }
+    } catch (const EComPort &E) {
+        Result.PortError = E;
+    }
+    return Result;
+}
+
+}  // namespace
+
+TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
+    return ForEachCommRow(Target, Rows, false, [](TModbusRTU &Master, const TCommSetting &Row, TCommRowResult &Out) {
+        TModbusRegisters One(1);
+        Out.Ok = Master.ReadHoldingRegs(static_cast<uint16_t>(*Row.Reg), One);
+        if (Out.Ok) Out.Value = One[0];
+        return true;
+    });
+}
+
+TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
+    return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, const TCommSetting &Row, TCommRowResult &Out) {
+        Out.Value = static_cast<uint16_t>(static_cast<unsigned long long>(*Row.Value) & 0xFFFF);
+        Out.Ok = Master.WriteHoldingReg(static_cast<uint16_t>(*Row.Reg), Out.Value);
+        return true;
+    });
+}

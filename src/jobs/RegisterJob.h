@@ -1,0 +1,106 @@
+#pragma once
+// Reading and writing one sensor's registers as a typed value (the register
+// page and `read`/`write`), and the three settings of the comm setup.
+//
+// Every job opens the port for its master, does its transactions and
+// closes it on return.
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "jobs/JobTexts.h"
+#include "modbus/ModbusRTU.h"
+#include "modbus/RegisterCodecs.h"
+#include "serial/ComPort.h"
+
+// Where a job talks: port, line settings and the sensor's address.
+struct TModbusTarget {
+    std::string Port;
+    TPortParams Params;
+    int Addr = 1;
+};
+
+// A block of registers read or written as one type.
+struct TRegBlock {
+    uint16_t Reg = 0;
+    TRegDataType Type = rdtInt;
+    TWordOrder Order = woMSWF;
+    int Count = 1;  // registers (inputs for "bit")
+};
+
+struct TRegReadResult {
+    bool Opened = false;
+    std::optional<EComPort> OpenError;  // why the port did not open
+    TJobText Failure = TJobText::None;  // ReadError or InvalidBCD
+    TModbusRegisters Regs;              // as read (not for "bit")
+    TModbusBits Bits;                   // "bit" only
+    std::optional<double> Number;       // the numeric types
+    std::string Text;                   // string and bit: the text; numbers: FormatValue
+    bool Ok() const { return Opened && Failure == TJobText::None; }
+};
+
+// Reads a block: discrete inputs (function 2) for "bit", holding registers
+// (function 3) otherwise, decoded as the type. Port errors raise EComPort.
+TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block);
+
+// Leading and trailing blanks and control characters (codes up to 0x20 and
+// DEL) of a text to be written.
+std::string StripText(const std::string &Text);
+
+// What a write sends: the registers and the function (6 for the
+// one-register numbers, 16 for everything else, strings of one register
+// too).
+struct TRegWritePlan {
+    TJobText Refusal = TJobText::None;  // ValueNotSpecified, TooFewRegisters
+    TModbusRegisters Regs;
+    int Function = 16;
+};
+
+// A string, already stripped (StripText).
+TRegWritePlan PlanTextWrite(const std::string &Stripped, int Count);
+// A number of a numeric type; raises ERegConvertError for a value the type
+// cannot hold.
+TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value);
+
+struct TRegWriteResult {
+    bool Opened = false;
+    std::optional<EComPort> OpenError;
+    bool Saved = false;
+    TJobText Text() const { return Saved ? TJobText::Saved : TJobText::WriteError; }
+};
+
+// Sends a planned write to Reg. Port errors raise EComPort.
+TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg, const TRegWritePlan &Plan);
+
+// ---- comm setup: baud rate, framing and address settings of a sensor
+
+inline constexpr int CommSettingCount = 3;
+
+struct TCommSetting {
+    std::optional<long long> Reg;    // none: the row is left out
+    std::optional<long long> Value;  // writes only
+};
+using TCommSettings = std::array<TCommSetting, CommSettingCount>;
+
+struct TCommRowResult {
+    bool Done = false;   // the row was read or written
+    bool Ok = false;     // the sensor answered as it should
+    uint16_t Value = 0;  // read, or sent (its low 16 bits)
+};
+
+struct TCommResult {
+    std::array<TCommRowResult, CommSettingCount> Rows{};
+    // The port did not open for a row, or failed in the middle: the rows
+    // after it were left alone.
+    std::optional<EComPort> PortError;
+    bool OpenFailed = false;
+    int Saved() const;
+};
+
+// Reads one register per row that names one (each over a freshly opened
+// port, as the comm setup page always did).
+TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
+// Writes the value of each row that has a register and a value, with
+// function 6; values travel as their low 16 bits (70000 goes out as 4464).
+TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);

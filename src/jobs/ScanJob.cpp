@@ -1,0 +1,59 @@
+#include "jobs/ScanJob.h"
+
+#include "settings/Settings.h"
+
+int ScanProgress(int A, int Last) { return Last > 0 ? A * 100 / Last : 0; }
+
+void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::string &DeviceCode,
+                std::string &Version) {
+    DeviceCode = Version = "N/A";
+    if (!Id.Identified) return;
+    if (Id.SensorID >= 0) DeviceCode = Catalogue.SensorIDToName(Id.SensorID);
+    if (Id.VersionRegister >= 0) {
+        int Major = -1, Minor = -1;
+        VersionFromRegister(static_cast<uint16_t>(Id.VersionRegister), Major, Minor);
+        Version = Catalogue.SensorVersionToString(Major, Minor);
+    }
+}
+
+TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
+                       const TScanReport &OnStep) {
+    TScanResult Result;
+    for (int A = Options.First; A <= Options.Last && !Stop; ++A) {
+        TModbusRTU Master(static_cast<uint8_t>(A));
+        const TScanDevice *Device = nullptr;
+        try {
+            const bool Opened = Master.Open(Options.Port, Options.Params);
+            if (!Opened && Options.StopOnOpenFailure) {
+                Result.PortError = Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
+                Result.OpenFailedFirst = A == Options.First;
+                break;
+            }
+            if (Opened && Master.Scan(ScanProbeReg)) {
+                ++Result.Found;
+                TScanDevice Found;
+                Found.Address = A;
+                // A device that answered is listed even when the port fails
+                // while it is being identified.
+                try {
+                    Found.Id = ReadSensorIdentity(Master);
+                } catch (const EComPort &E) {
+                    Found.Id = TSensorIdentity{};
+                    Result.PortError = E;
+                }
+                NameSensor(Found.Id, Catalogue, Found.DeviceCode, Found.Version);
+                Result.Devices.push_back(std::move(Found));
+                Device = &Result.Devices.back();
+            }
+        } catch (const EComPort &E) {
+            Result.PortError = E;
+            Result.Uncounted = true;
+            break;
+        }
+        ++Result.Scanned;
+        if (OnStep) OnStep({A, Result.Scanned, Result.Found, ScanProgress(A, Options.Last), Device});
+        if (Result.PortError) break;
+    }
+    Result.Stopped = Stop;
+    return Result;
+}
