@@ -98,6 +98,15 @@ protected:
     template <class T>
     T *W(QWidget *Form, const char *Name) { return Child<T>(Form, Name); }
 
+    // Clicks a button and waits until the job it may have started (on the
+    // window's worker thread) has ended.
+    template <class TForm>
+    void ClickAndWait(TForm *Form, const char *Button)
+    {
+        W<QPushButton>(Form, Button)->click();
+        ASSERT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }, 120000)) << Button;
+    }
+
     void Choose(QWidget *Form, const TMockDevice &D)
     {
         auto *C = W<QComboBox>(Form, "cbCOMPort");
@@ -127,7 +136,7 @@ TEST_F(WindowHotPlugTest, WizardKeepsOrDropsTheChoiceAndTheLinkGoesWithItsAdapte
     auto *Id = W<QLabel>(Wizard.get(), "lblSensorID");
     ASSERT_EQ(Combo->count(), 1);
     Choose(Wizard.get(), Ftdi.Dev);
-    W<QPushButton>(Wizard.get(), "btnConnect")->click();
+    ClickAndWait(Wizard.get(), "btnConnect");
     ASSERT_TRUE(Wizard->IsConnected());
     EXPECT_EQ(Id->text(), QStringLiteral("17 (0x00000011) Probe A"));
 
@@ -165,12 +174,12 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds)
     Wizard->show();
     auto *Combo = W<QComboBox>(Wizard.get(), "cbCOMPort");
     Choose(Wizard.get(), Ftdi.Dev);
-    W<QPushButton>(Wizard.get(), "btnConnect")->click();
+    ClickAndWait(Wizard.get(), "btnConnect");
     ASSERT_TRUE(Wizard->IsConnected());
-    W<QPushButton>(Wizard.get(), "btnNext")->click();
+    ClickAndWait(Wizard.get(), "btnNext");
     NextFile = QString::fromStdString(File);
-    W<QPushButton>(Wizard.get(), "btnLoadFile")->click();
-    W<QPushButton>(Wizard.get(), "btnNext")->click();
+    ClickAndWait(Wizard.get(), "btnLoadFile");
+    ClickAndWait(Wizard.get(), "btnNext");
     ASSERT_EQ(Wizard->PageIndex(), 2);
 
     // While packets go out, the adapter's removal is announced: the list is
@@ -194,7 +203,7 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds)
         }
     });
     Hook.start(0);
-    W<QPushButton>(Wizard.get(), "btnNext")->click();
+    ClickAndWait(Wizard.get(), "btnNext");
     Hook.stop();
 
     EXPECT_EQ(Step, 2);
@@ -264,7 +273,7 @@ TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading)
         ReadDuringScan |= !EventsWaiting();
     });
     Hook.start(0);
-    W<QPushButton>(Setup.get(), "btnScan")->click();
+    ClickAndWait(Setup.get(), "btnScan");
     Hook.stop();
 
     EXPECT_TRUE(Plugged);
@@ -275,7 +284,7 @@ TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading)
     EXPECT_EQ(LV->topLevelItem(0)->text(0), QStringLiteral("1"));
     EXPECT_EQ(LV->topLevelItem(1)->text(0), QStringLiteral("3"));
     // The reload ran when the scan ended.
-    EXPECT_EQ(Combo->count(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return Combo->count() == 2; }));
     EXPECT_EQ(Combo->currentText(), Text(Ftdi.Dev));
     EXPECT_TRUE(Msgs.Take().empty());
 }
@@ -336,7 +345,7 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
                 PullOut(Rig, true);
         });
         Hook.start(0);
-        W<QPushButton>(Setup.get(), "btnScan")->click();
+        ClickAndWait(Setup.get(), "btnScan");
         Hook.stop();
         if (Puller.joinable())
             Puller.join();
