@@ -14,11 +14,11 @@
 #include "devsetup/NumberEdit.h"
 #include "modbus/RegisterCodecs.h"
 #include "serial/ComPort.h"
-#include "shell/Application.h"
-#include "shell/HotPlugWatcher.h"
-#include "shell/MsgBox.h"
-#include "shell/PortCombo.h"
-#include "shell/WindowHelpers.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/HotPlugWatcher.h"
+#include "widgets/MsgBox.h"
+#include "widgets/PortCombo.h"
+#include "widgets/WindowHelpers.h"
 #include "ui_DevSetupForm.h"
 
 namespace {

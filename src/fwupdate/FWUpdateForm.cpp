@@ -4,11 +4,11 @@
 
 #include "bootloader/XComm.h"
 #include "settings/Settings.h"
-#include "shell/Application.h"
-#include "shell/HotPlugWatcher.h"
-#include "shell/MsgBox.h"
-#include "shell/PortCombo.h"
-#include "shell/WindowHelpers.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/HotPlugWatcher.h"
+#include "widgets/MsgBox.h"
+#include "widgets/PortCombo.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -93,7 +93,7 @@ void SetFirmwareFilePicker(TFirmwareFilePicker Picker)
 
 TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>())
 {
-    InitShellResources();
+    InitWidgetResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -322,13 +322,13 @@ void TFWUpdateForm::btnNextClick()
         if (S.Hi > F.Hi || (S.Hi == F.Hi && S.Lo > F.Lo)) {
             if (AskYesNo(AppTitle(), tr("The firmware version selected is older than the sensor "
                                         "version. Do you want to proceed with the update?"))
-                != kMsgYes)
+                != mrYes)
                 return;
         }
         if (S.Hi == F.Hi && S.Lo == F.Lo) {
             if (AskYesNo(AppTitle(), tr("The firmware version selected is the same as the sensor "
                                         "version. Do you want to proceed with the update?"))
-                != kMsgYes)
+                != mrYes)
                 return;
         }
         PreparePage3();

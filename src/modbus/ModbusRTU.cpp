@@ -100,12 +100,12 @@ bool TModbusRTU::Scan(uint16_t Address) {
                        ReadRegsAnswerLength(1), true, Answer);
 }
 
-bool TModbusRTU::ReadDiscreteInputs(uint16_t _Register, TModbusBits &Bits) {
+bool TModbusRTU::ReadDiscreteInputs(uint16_t Register, TModbusBits &Bits) {
     if (Bits.empty()) return true;
     const size_t Q = Bits.size();
     const size_t K = (Q + 7) / 8;
     std::vector<uint8_t> Answer;
-    if (!Transaction(BuildRequest(FDeviceAddr, FnReadDiscreteInputs, _Register,
+    if (!Transaction(BuildRequest(FDeviceAddr, FnReadDiscreteInputs, Register,
                                   static_cast<uint16_t>(Q)),
                      ReadBitsAnswerLength(Q), false, Answer))
         return false;
@@ -114,11 +114,11 @@ bool TModbusRTU::ReadDiscreteInputs(uint16_t _Register, TModbusBits &Bits) {
     return true;
 }
 
-bool TModbusRTU::ReadHoldingRegs(uint16_t _Register, TModbusRegisters &Regs) {
+bool TModbusRTU::ReadHoldingRegs(uint16_t Register, TModbusRegisters &Regs) {
     if (Regs.empty()) return true;
     const size_t N = Regs.size();
     std::vector<uint8_t> Answer;
-    if (!Transaction(BuildRequest(FDeviceAddr, FnReadHoldingRegs, _Register,
+    if (!Transaction(BuildRequest(FDeviceAddr, FnReadHoldingRegs, Register,
                                   static_cast<uint16_t>(N)),
                      ReadRegsAnswerLength(N), false, Answer))
         return false;
@@ -136,20 +136,20 @@ bool EchoMatches(const std::vector<uint8_t> &Answer, uint16_t Field1, uint16_t F
 
 }  // namespace
 
-bool TModbusRTU::WriteHoldingReg(uint16_t _Register, uint16_t Value) {
+bool TModbusRTU::WriteHoldingReg(uint16_t Register, uint16_t Value) {
     std::vector<uint8_t> Answer;
-    return Transaction(BuildRequest(FDeviceAddr, FnWriteHoldingReg, _Register, Value),
+    return Transaction(BuildRequest(FDeviceAddr, FnWriteHoldingReg, Register, Value),
                        WriteAnswerLength, false, Answer) &&
-           EchoMatches(Answer, _Register, Value);
+           EchoMatches(Answer, Register, Value);
 }
 
-bool TModbusRTU::WriteHoldingRegs(uint16_t _Register, const TModbusRegisters &Regs) {
+bool TModbusRTU::WriteHoldingRegs(uint16_t Register, const TModbusRegisters &Regs) {
     if (Regs.empty()) return true;
     // The byte count is one byte: beyond 127 registers the frame would lie
     // about its own length.
     if (Regs.size() > 127) return false;
     std::vector<uint8_t> Answer;
-    return Transaction(BuildWriteMultiple(FDeviceAddr, _Register, Regs), WriteAnswerLength,
+    return Transaction(BuildWriteMultiple(FDeviceAddr, Register, Regs), WriteAnswerLength,
                        false, Answer) &&
-           EchoMatches(Answer, _Register, static_cast<uint16_t>(Regs.size()));
+           EchoMatches(Answer, Register, static_cast<uint16_t>(Regs.size()));
 }

@@ -45,13 +45,13 @@ public:
     // any 7 bytes arrive in time, whatever they hold.
     bool Scan(uint16_t Address);
     // Function 0x02; quantity = Bits.size().
-    bool ReadDiscreteInputs(uint16_t _Register, TModbusBits &Bits);
+    bool ReadDiscreteInputs(uint16_t Register, TModbusBits &Bits);
     // Function 0x03; quantity = Regs.size() (128 or more never succeeds).
-    bool ReadHoldingRegs(uint16_t _Register, TModbusRegisters &Regs);
+    bool ReadHoldingRegs(uint16_t Register, TModbusRegisters &Regs);
     // Function 0x06; true on a matching echo.
-    bool WriteHoldingReg(uint16_t _Register, uint16_t Value);
+    bool WriteHoldingReg(uint16_t Register, uint16_t Value);
     // Function 0x10; more than 127 registers cannot be framed: false, nothing sent.
-    bool WriteHoldingRegs(uint16_t _Register, const TModbusRegisters &Regs);
+    bool WriteHoldingRegs(uint16_t Register, const TModbusRegisters &Regs);
 
     uint8_t DeviceAddr() const { return FDeviceAddr; }
     uint32_t Timeout() const { return FTimeout; }
