@@ -75,24 +75,27 @@ void TXComm::SetClock(TClock &Clock) {
     FOwnClock.reset();
 }
 
-void TXComm::SetTickSource(TTickSource Tick) {
-    auto *Own = dynamic_cast<TFunctionClock *>(FOwnClock.get());
-    if (!Own) {
-        FOwnClock = std::make_unique<TFunctionClock>();
-        Own = static_cast<TFunctionClock *>(FOwnClock.get());
+// The function clock of the older seams, made on first use.
+static TFunctionClock &FunctionClock(std::unique_ptr<TClock> &Own) {
+    auto *Clock = dynamic_cast<TFunctionClock *>(Own.get());
+    if (!Clock) {
+        auto Made = std::make_unique<TFunctionClock>();
+        Clock = Made.get();
+        Own = std::move(Made);
     }
-    Own->Tick = std::move(Tick);
-    FClock = Own;
+    return *Clock;
+}
+
+void TXComm::SetTickSource(TTickSource Tick) {
+    TFunctionClock &Clock = FunctionClock(FOwnClock);
+    Clock.Tick = std::move(Tick);
+    FClock = &Clock;
 }
 
 void TXComm::SetPause(TPause Pause) {
-    auto *Own = dynamic_cast<TFunctionClock *>(FOwnClock.get());
-    if (!Own) {
-        FOwnClock = std::make_unique<TFunctionClock>();
-        Own = static_cast<TFunctionClock *>(FOwnClock.get());
-    }
-    Own->Sleep = std::move(Pause);
-    FClock = Own;
+    TFunctionClock &Clock = FunctionClock(FOwnClock);
+    Clock.Sleep = std::move(Pause);
+    FClock = &Clock;
 }
 
 TComPort &TXComm::ComPort() {
