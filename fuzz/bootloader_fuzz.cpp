@@ -112,17 +112,16 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     TFuzzInput In(Data, Size);
     const uint8_t Mode = In.Byte();
-    auto Own = std::make_unique<TFuzzPort>(In, false);
+    auto Own = std::make_unique<TFuzzPort>(In);
     TFuzzPort *Port = Own.get();
     TXComm X(std::move(Own));
-    X.SetTickSource([Port] { return Port->Now(); });
-    X.SetPause([](uint32_t) {});
+    X.SetClock(*Port);
     try {
         switch (Mode % 4) {
         case 0: {  // one exchange, judged against the reference
             static const uint8_t Cmds[] = {CCmdIdent, CCmdIdent16, CCmdData};
             const uint8_t Cmd = Cmds[In.Byte() % 3];
-            Port->Open();
+            if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
             TByteArray Reply;
             const bool Ok = X.Transact(BuildRequest(Cmd, In.Word()), Reply, 500);
             std::vector<uint8_t> Payload;
@@ -140,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
             const TImage &Image = (Mode % 4 == 2) ? Small : Esp;
             X.SetMaxRetry(In.Byte() % 8);
             X.SetMaxFails(In.Byte() % 24);
-            Port->Open();
+            if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
             int LastSent = 0, LastFail = 0, Reports = 0;
             const bool Ok = X.UploadFile(Image.Path, Image.Hdr, [&](int Sent, int Fail, int Progress) {
                 FUZZ_REQUIRE(Progress >= 0 && Progress <= 100);

@@ -32,11 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const uint8_t Device = In.Byte();
     const uint16_t Reg = In.Word();
     const size_t Quantity = In.Byte() % 140;  // beyond 127 on purpose
-    auto Own = std::make_unique<TFuzzPort>(In, true);
+    auto Own = std::make_unique<TFuzzPort>(In);
     TFuzzPort *Port = Own.get();
     TModbusRTU M(Device, std::move(Own));
+    M.SetClock(*Port);
     TPortParams Params;
-    Params.Timeout = 0;
+    // Virtual time: a time-out as long as the longest gap between pieces
+    // lets every scheduled byte arrive, and costs nothing.
+    Params.Timeout = 255 * 8;
     try {
         if (!M.Open("fuzz", Params)) return 0;
         const auto &A = Port->Delivered();

@@ -1,10 +1,8 @@
 #include "bootloader/XComm.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <stdexcept>
-#include <thread>
 
 #include "bootloader/CRC8.h"
 #include "serial/ComPort.h"
@@ -40,78 +38,126 @@ bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload) {
 
 // --- TXComm -----------------------------------------------------------------
 
+namespace {
+
+// The clock of SetTickSource / SetPause: each function, or the system's.
+class TFunctionClock final : public TClock {
+public:
+    TXComm::TTickSource Tick;
+    TXComm::TPause Sleep;
+    uint64_t Now() const override { return Tick ? Tick() : SystemClock().Now(); }
+    void Pause(uint32_t Ms) override {
+        if (Sleep)
+            Sleep(Ms);
+        else
+            SystemClock().Pause(Ms);
+    }
+};
+
+}  // namespace
+
 TXComm::TXComm() : TXComm(std::make_unique<TComPort>()) {}
 
-TXComm::TXComm(std::unique_ptr<TComPort> Port) : FComPort(std::move(Port)) {
-    if (!FComPort) FComPort = std::make_unique<TComPort>();
+TXComm::TXComm(std::unique_ptr<TLink> Link) : FLink(std::move(Link)) {
+    if (!FLink) FLink = std::make_unique<TComPort>();
 }
 
 TXComm::~TXComm() {
     try {
-        if (FComPort->Connected()) FComPort->Close();
+        FLink->Close();
     } catch (...) {
         // Nothing sensible to do with a failing close while being freed.
     }
 }
 
-void TXComm::SetTickSource(TTickSource Tick) { FTick = std::move(Tick); }
-void TXComm::SetPause(TPause Pause) { FPause = std::move(Pause); }
+void TXComm::SetClock(TClock &Clock) {
+    FClock = &Clock;
+    FOwnClock.reset();
+}
 
-uint64_t TXComm::Now() const { return FTick ? FTick() : GetTickCount64(); }
+// The function clock of the older seams, made on first use.
+static TFunctionClock &FunctionClock(std::unique_ptr<TClock> &Own) {
+    auto *Clock = dynamic_cast<TFunctionClock *>(Own.get());
+    if (!Clock) {
+        auto Made = std::make_unique<TFunctionClock>();
+        Clock = Made.get();
+        Own = std::move(Made);
+    }
+    return *Clock;
+}
+
+void TXComm::SetTickSource(TTickSource Tick) {
+    TFunctionClock &Clock = FunctionClock(FOwnClock);
+    Clock.Tick = std::move(Tick);
+    FClock = &Clock;
+}
+
+void TXComm::SetPause(TPause Pause) {
+    TFunctionClock &Clock = FunctionClock(FOwnClock);
+    Clock.Sleep = std::move(Pause);
+    FClock = &Clock;
+}
+
+TComPort &TXComm::ComPort() {
+    auto *Port = dynamic_cast<TComPort *>(FLink.get());
+    if (!Port) throw std::logic_error("the bootloader link runs on no serial port");
+    return *Port;
+}
 
 void TXComm::SetMaxRetry(int Value) { FMaxRetry = std::max(Value, 3); }
 void TXComm::SetMaxFails(int Value) { FMaxFails = std::max(Value, 5); }
 void TXComm::SetDefTimeout(uint32_t Value) { FDefTimeout = std::clamp<uint32_t>(Value, 500, CMaxDefTimeout); }
 
-bool TXComm::Connected() const { return FComPort->Connected() && FSensorID != 0; }
+bool TXComm::Connected() const { return FLink->Connected() && FSensorID != 0; }
 
-std::string TXComm::COMPort() const { return FComPort->Connected() ? FComPort->Port() : std::string(); }
+std::string TXComm::COMPort() const { return FLink->Connected() ? FLink->Settings().Port : std::string(); }
 
-int TXComm::BaudRate() const { return FComPort->Connected() ? BaudRateToInt(FComPort->BaudRate()) : 0; }
+int TXComm::BaudRate() const { return FLink->Connected() ? BaudRateToInt(FLink->Settings().BaudRate) : 0; }
 
 void TXComm::Close() {
-    FComPort->Close();
+    FLink->Close();
     FSensorID = 0;
     FVersionHi = 0;
     FVersionLo = 0;
 }
 
+// 8 data bits, even parity (checked), one stop bit, RTS toggling the RS-485
+// transmitter, DTR on.
+TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
+    TLinkSettings S;
+    S.BaudRate = Rate;
+    S.DataBits = dbEight;
+    S.Parity = prEven;
+    S.ParityCheck = true;
+    S.StopBits = sbOneStopBit;
+    S.ControlRTS = rtsToggle;
+    S.ControlDTR = dtrEnable;
+    return S;
+}
+
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
-    try {
-        FComPort->SetPort(Port);
-        FComPort->SetDataBits(dbEight);
-        FComPort->SetParityBits(prEven);
-        FComPort->SetParityCheck(true);
-        FComPort->SetStopBits(sbOneStopBit);
-        FComPort->SetControlRTS(rtsToggle);
-        FComPort->SetControlDTR(dtrEnable);
-    } catch (const EComPort &E) {
-        FOpenError = E;
-        return false;
-    }
     for (TBaudRate Rate : {br19200, br57600}) {
+        TLinkSettings S = LineSettings(Rate);
+        S.Port = Port;
+        // A link left open by an error of the previous attempt is simply
+        // switched to the next rate and asked again.
+        if (auto Error = FLink->Open(S)) {
+            // Kept for the caller: the port itself refused.
+            FOpenError = std::move(Error);
+            continue;
+        }
+        FOpenError.reset();
         try {
-            // A port left open by an error of the previous attempt is simply
-            // switched to the next rate and asked again.
-            FComPort->SetBaudRate(Rate);
-            try {
-                FComPort->Open();
-                FOpenError.reset();
-            } catch (const EComPort &E) {
-                // Kept for the caller: the port itself refused.
-                FOpenError = E;
-                continue;
-            }
-            if (FComPort->Connected() && GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
-            FComPort->Close();
+            if (GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
+            FLink->Close();
         } catch (const EComPort &) {
         }
     }
     // Whatever happened above, a failed open leaves the link closed.
     try {
-        FComPort->Close();
+        FLink->Close();
     } catch (const EComPort &) {
     }
     FSensorID = 0;
@@ -121,7 +167,7 @@ bool TXComm::Open(const std::string &Port) {
 }
 
 bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo) {
-    if (!FComPort->Connected()) return false;
+    if (!FLink->Connected()) return false;
     TByteArray Reply;
     if (Transact(BuildRequest(CCmdIdent, 0), Reply, FDefTimeout) && Reply.size() == 3) {
         VersionHi = Reply[0];
@@ -130,7 +176,7 @@ bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &Vers
         return true;
     }
     // Sensors with a 16-bit ID answer only this request, and only at 57600.
-    if (FComPort->BaudRate() == br57600 && Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) &&
+    if (FLink->Settings().BaudRate == br57600 && Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) &&
         Reply.size() == 4) {
         VersionHi = Reply[0];
         VersionLo = Reply[1];
@@ -142,10 +188,11 @@ bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &Vers
 
 bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs) {
     Reply.clear();
-    FComPort->ClearBuffer(true, true);
-    const int Written = FComPort->Write(Request.data(), static_cast<int>(Request.size()));
+    FLink->Clear();
+    const int Written = FLink->Write(Request.data(), static_cast<int>(Request.size()));
     const bool Trace = FrameTraceEnabled();
-    if (Trace) TraceFrame(FComPort->Port(), TTraceDir::Tx, Request.data(), Request.size());
+    const std::string PortName = Trace ? FLink->Settings().Port : std::string();
+    if (Trace) TraceFrame(PortName, TTraceDir::Tx, Request.data(), Request.size());
     if (Written != static_cast<int>(Request.size())) return false;
 
     // Silence time-out: every byte received restarts it; the wait ends as
@@ -159,37 +206,34 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
     uint64_t Deadline = Start + TimeoutMs;
     const uint64_t Limit = Start + TimeoutMs + ReplyAllowance();
     for (;;) {
-        const int Waiting = FComPort->InputCount();
-        if (Waiting > 0) {
-            // Take what the reply still needs in one read, never more, so
-            // that bytes after a complete reply stay for the next purge:
-            // start byte and length until the length is known, then the rest.
-            size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
-            if (Expected != 0) Need = Expected - Reply.size();
-            uint8_t Buf[256];
-            const int Got = FComPort->Read(Buf, static_cast<int>(std::min({Need, static_cast<size_t>(Waiting), sizeof Buf})));
-            for (int i = 0; i < Got; ++i) {
-                const uint8_t Byte = Buf[i];
-                if (Trace && Raw.size() < CMaxTraceBytes) Raw.push_back(Byte);
-                if (Byte == CBootStart || !Reply.empty()) {
-                    Reply.push_back(Byte);
-                    if (Reply.size() == 2) {
-                        // Start, length, command and CRC at least: a shorter
-                        // length cannot be a reply, and the exchange ends
-                        // here as failed (waiting on would take whatever
-                        // follows, without end).
-                        Expected = Reply[1] < 3 ? Reply.size() : static_cast<size_t>(Reply[1]) + 1;
-                    }
+        // Take what has arrived of what the reply still needs, never more,
+        // so that bytes after a complete reply stay for the next purge:
+        // start byte and length until the length is known, then the rest.
+        size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
+        if (Expected != 0) Need = Expected - Reply.size();
+        uint8_t Buf[256];
+        const int Got = FLink->Read(Buf, static_cast<int>(std::min(Need, sizeof Buf)));
+        for (int i = 0; i < Got; ++i) {
+            const uint8_t Byte = Buf[i];
+            if (Trace && Raw.size() < CMaxTraceBytes) Raw.push_back(Byte);
+            if (Byte == CBootStart || !Reply.empty()) {
+                Reply.push_back(Byte);
+                if (Reply.size() == 2) {
+                    // Start, length, command and CRC at least: a shorter
+                    // length cannot be a reply, and the exchange ends
+                    // here as failed (waiting on would take whatever
+                    // follows, without end).
+                    Expected = Reply[1] < 3 ? Reply.size() : static_cast<size_t>(Reply[1]) + 1;
                 }
             }
-            // Noise before the start byte is dropped but counts as activity.
-            if (Got > 0) Deadline = std::min(Now() + TimeoutMs, Limit);
         }
+        // Noise before the start byte is dropped but counts as activity.
+        if (Got > 0) Deadline = std::min(Now() + TimeoutMs, Limit);
         const uint64_t T = Now();
         if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
-        if (Waiting <= 0) FComPort->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
+        if (Got <= 0) FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
     }
-    if (Trace) TraceFrame(FComPort->Port(), TTraceDir::Rx, Raw.data(), Raw.size());
+    if (Trace) TraceFrame(PortName, TTraceDir::Rx, Raw.data(), Raw.size());
 
     if (Expected == 0 || Reply.size() != Expected || Request.size() < 3) return false;
     TByteArray Payload;
@@ -200,7 +244,7 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
 
 uint32_t TXComm::ReplyAllowance() const {
     // 11 bits a character (8 data bits, parity, start and stop bit).
-    const int Rate = BaudRateToInt(FComPort->BaudRate(), FComPort->CustomBaudRate());
+    const int Rate = BaudRateToInt(FLink->Settings().BaudRate);
     const uint64_t Line = CMaxReplyBytes * 11ULL * 1000ULL / static_cast<uint64_t>(std::max(Rate, 300));
     return static_cast<uint32_t>(2 * Line + CReplyMarginMs);
 }
@@ -214,7 +258,7 @@ bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count
 }
 
 bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
-    if (!FComPort->Connected()) return false;
+    if (!FLink->Connected()) return false;
     TByteArray Image;
     TCODFileData Check;
     if (LoadFirmware(FName, Image, Check) != TCodLoad::Ok) return false;
@@ -223,7 +267,7 @@ bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const
 
 bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
     // The bytes are checked once more: they are what will be sent.
-    if (!FComPort->Connected()) return false;
+    if (!FLink->Connected()) return false;
     TCODFileData Check;
     if (!ValidateImage(Image, Check) || Check.DeviceID != Hdr.DeviceID) return false;
 
@@ -264,10 +308,7 @@ bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const
             }
             if (Ack == CAckComplete) {
                 Report(PacketNo - 1, Fails, 100);
-                if (FPause)
-                    FPause(CRebootPause);
-                else
-                    std::this_thread::sleep_for(std::chrono::milliseconds(CRebootPause));
+                FClock->Pause(CRebootPause);
                 // Success means the sensor has left bootloader mode. One
                 // unanswered identification proves little on a noisy line:
                 // a sensor still in its bootloader whose answer got lost

@@ -6,8 +6,9 @@
 // Reply packet:    F5, M+3, command | 0x80, M payload bytes, CRC-8
 // The CRC covers everything from the length byte to the byte before it.
 //
-// An object owns one serial port and is used by one thread at a time;
-// separate objects may run in separate threads.
+// An object owns one serial link (the port, or a test's scripted line) and
+// is used by one thread at a time; separate objects may run in separate
+// threads.
 
 #include <cstdint>
 #include <functional>
@@ -18,7 +19,9 @@
 
 #include "bootloader/BootTypes.h"
 #include "bootloader/CodFile.h"
+#include "serial/Clock.h"
 #include "serial/ComPort.h"
+#include "serial/Link.h"
 
 struct TComListData;  // serial/PortDiscovery.h
 
@@ -71,8 +74,8 @@ public:
     using TPause = std::function<void(uint32_t Ms)>;   // blocking sleep
 
     TXComm();
-    // Takes a port of the caller's choosing (tests use a fake one).
-    explicit TXComm(std::unique_ptr<TComPort> Port);
+    // Takes a link of the caller's choosing (tests use a scripted one).
+    explicit TXComm(std::unique_ptr<TLink> Link);
     ~TXComm();
     TXComm(const TXComm &) = delete;
     TXComm &operator=(const TXComm &) = delete;
@@ -124,8 +127,10 @@ public:
     // Refills Ports with the serial ports present, sorted.
     static void EnumComPorts(std::vector<TComListData> &Ports);
 
-    // Time seams: the clock of every deadline and the pause after completion.
-    // Defaults: GetTickCount64 and a real sleep.
+    // The clock of every deadline and of the pause after completion (the
+    // system's by default). It must outlive the object.
+    void SetClock(TClock &Clock);
+    // Older seams, one function each; unset ones stay the system's.
     void SetTickSource(TTickSource Tick);
     void SetPause(TPause Pause);
 
@@ -136,23 +141,27 @@ public:
     // most CMaxReplyBytes).
     bool Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs);
 
-    TComPort &ComPort() { return *FComPort; }
+    TLink &Link() { return *FLink; }
+    // The port behind the link; raises std::logic_error when the link is
+    // not a TComPort.
+    TComPort &ComPort();
     // Beyond the time-out: twice the line time of the longest reply at the
     // port's rate, plus CReplyMarginMs.
     uint32_t ReplyAllowance() const;
 
 private:
     bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs, uint16_t &Ack);
-    uint64_t Now() const;
+    uint64_t Now() const { return FClock->Now(); }
+    TLinkSettings LineSettings(TBaudRate Rate) const;
 
-    std::unique_ptr<TComPort> FComPort;
+    std::unique_ptr<TLink> FLink;
     uint16_t FSensorID = 0;
     uint8_t FVersionHi = 0;
     uint8_t FVersionLo = 0;
     int FMaxRetry = 5;
     int FMaxFails = 15;
     uint32_t FDefTimeout = 1000;
-    TTickSource FTick;
-    TPause FPause;
+    TClock *FClock = &SystemClock();
+    std::unique_ptr<TClock> FOwnClock;  // behind SetTickSource / SetPause
     std::optional<EComPort> FOpenError;
 };

@@ -4,7 +4,7 @@
 #include <QStyle>
 #include <QTreeWidgetItem>
 
-#include "shell/WindowHelpers.h"
+#include "widgets/WindowHelpers.h"
 #include "ui_ScanPage.h"
 
 TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::TScanPage>()) {

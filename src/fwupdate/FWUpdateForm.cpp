@@ -3,11 +3,11 @@
 #include "ui_FWUpdateForm.h"
 
 #include "settings/Settings.h"
-#include "shell/Application.h"
-#include "shell/HotPlugWatcher.h"
-#include "shell/MsgBox.h"
-#include "shell/PortCombo.h"
-#include "shell/WindowHelpers.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/HotPlugWatcher.h"
+#include "widgets/MsgBox.h"
+#include "widgets/PortCombo.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -98,7 +98,7 @@ void SetFirmwareFilePicker(TFirmwareFilePicker Picker)
 
 TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>())
 {
-    InitShellResources();
+    InitWidgetResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -365,7 +365,7 @@ void TFWUpdateForm::btnNextClick()
             return;
         }
         if (Check.Question != TVersionQuestion::None
-            && AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != kMsgYes)
+            && AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != mrYes)
             return;
         PreparePage3();
         return;

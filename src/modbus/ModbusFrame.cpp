@@ -53,6 +53,29 @@ bool CheckAnswer(const uint8_t *Data, size_t Count, size_t Expected, uint8_t Dev
     return CheckCRC16(Data, static_cast<int>(Count - 2), Crc);
 }
 
+namespace {
+
+uint16_t Word(const uint8_t *Data, size_t At) { return static_cast<uint16_t>(Data[At] << 8 | Data[At + 1]); }
+
+}  // namespace
+
+bool ParseReadBits(const uint8_t *Answer, size_t Count, TModbusBits &Bits) {
+    const size_t Bytes = (Bits.size() + 7) / 8;
+    if (Count != ReadBitsAnswerLength(Bits.size()) || Answer[2] != Bytes) return false;
+    for (size_t k = 0; k < Bits.size(); ++k) Bits[k] = (Answer[3 + k / 8] >> (k % 8)) & 1;
+    return true;
+}
+
+bool ParseReadRegs(const uint8_t *Answer, size_t Count, TModbusRegisters &Regs) {
+    if (Count != ReadRegsAnswerLength(Regs.size()) || Answer[2] != 2 * Regs.size()) return false;
+    for (size_t i = 0; i < Regs.size(); ++i) Regs[i] = Word(Answer, 3 + 2 * i);
+    return true;
+}
+
+bool CheckWriteEcho(const uint8_t *Answer, size_t Count, uint16_t Field1, uint16_t Field2) {
+    return Count == WriteAnswerLength && Word(Answer, 2) == Field1 && Word(Answer, 4) == Field2;
+}
+
 bool CanStillPass(const uint8_t *Data, size_t Count, uint8_t Device, uint8_t Function) {
     if (Count >= 1 && Data[0] != Device) return false;
     if (Count >= 2 && ((Data[1] & 0x80) || (Data[1] & 0x7F) != Function)) return false;

@@ -1,10 +1,13 @@
 #pragma once
-// Modbus RTU master: one device address over one serial port it owns.
+// Modbus RTU master over one serial link it owns.
 //
 // Every operation is a blocking request/answer exchange that reports only
-// success or failure. Arrays passed by reference are sized by the caller and
-// written only when the answer passed every check. Errors of the serial port
-// raised during an operation (EComPort) reach the caller; Open swallows them.
+// success or failure. The device address comes with each request, so one
+// master serves a whole line (a scan asks every address through it); the
+// calls without one use the default address given at creation. Arrays
+// passed by reference are sized by the caller and written only when the
+// answer passed every check. Errors of the link raised during an operation
+// (EComPort) reach the caller; Open hands its error back instead.
 
 #include <cstdint>
 #include <memory>
@@ -12,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "modbus/ModbusFrame.h"
+#include "serial/Clock.h"
 #include "serial/ComPort.h"
+#include "serial/Link.h"
 
 // Line settings handed to TModbusRTU::Open.
 struct TPortParams {
@@ -22,47 +28,65 @@ struct TPortParams {
     int Timeout = 1000;  // receive time-out in ms: longest silence tolerated
 };
 
-using TModbusRegisters = std::vector<uint16_t>;
-using TModbusBits = std::vector<bool>;
-
 class TModbusRTU {
 public:
-    explicit TModbusRTU(uint8_t DeviceAddr);
-    // For tests: a substitute port object (a fake or an instrumented TComPort).
-    TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TComPort> Port);
+    // A master on a serial port of its own (TComPort), or on the link given
+    // (tests use a scripted one). DeviceAddr is the default address.
+    explicit TModbusRTU(uint8_t DeviceAddr = 1);
+    TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link);
     ~TModbusRTU();
     TModbusRTU(const TModbusRTU &) = delete;
     TModbusRTU &operator=(const TModbusRTU &) = delete;
 
-    // Closes the port, applies the settings and opens it again. False (port
-    // closed) when the port cannot be opened.
+    // Closes the link, then opens it with the settings (8 data bits, RTS
+    // toggling the RS-485 transmitter, DTR on). False (link closed) when it
+    // cannot be opened; OpenError then says why.
     bool Open(const std::string &Port, const TPortParams &Params);
     // Why the last Open failed (empty after a successful one).
     const std::optional<EComPort> &OpenError() const { return FOpenError; }
     void Close();
 
-    // Presence probe: reads one holding register at Address and is true when
-    // any 7 bytes arrive in time, whatever they hold.
-    bool Scan(uint16_t Address);
+    // Presence probe: reads one holding register at Address of Device and
+    // is true when any 7 bytes arrive in time, whatever they hold.
+    bool Scan(uint8_t Device, uint16_t Address);
     // Function 0x02; quantity = Bits.size().
-    bool ReadDiscreteInputs(uint16_t _Register, TModbusBits &Bits);
+    bool ReadDiscreteInputs(uint8_t Device, uint16_t Register, TModbusBits &Bits);
     // Function 0x03; quantity = Regs.size() (128 or more never succeeds).
-    bool ReadHoldingRegs(uint16_t _Register, TModbusRegisters &Regs);
+    bool ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegisters &Regs);
     // Function 0x06; true on a matching echo.
-    bool WriteHoldingReg(uint16_t _Register, uint16_t Value);
+    bool WriteHoldingReg(uint8_t Device, uint16_t Register, uint16_t Value);
     // Function 0x10; more than 127 registers cannot be framed: false, nothing sent.
-    bool WriteHoldingRegs(uint16_t _Register, const TModbusRegisters &Regs);
+    bool WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModbusRegisters &Regs);
+
+    // The same with the default address.
+    bool Scan(uint16_t Address) { return Scan(FDeviceAddr, Address); }
+    bool ReadDiscreteInputs(uint16_t Register, TModbusBits &Bits) {
+        return ReadDiscreteInputs(FDeviceAddr, Register, Bits);
+    }
+    bool ReadHoldingRegs(uint16_t Register, TModbusRegisters &Regs) {
+        return ReadHoldingRegs(FDeviceAddr, Register, Regs);
+    }
+    bool WriteHoldingReg(uint16_t Register, uint16_t Value) { return WriteHoldingReg(FDeviceAddr, Register, Value); }
+    bool WriteHoldingRegs(uint16_t Register, const TModbusRegisters &Regs) {
+        return WriteHoldingRegs(FDeviceAddr, Register, Regs);
+    }
 
     uint8_t DeviceAddr() const { return FDeviceAddr; }
     uint32_t Timeout() const { return FTimeout; }
-    TComPort &ComPort() { return *FComPort; }
+    // The clock of the receive time-out (the system's by default); it must
+    // outlive the master.
+    void SetClock(TClock &Clock) { FClock = &Clock; }
+    TLink &Link() { return *FLink; }
+    // The port behind the link; raises std::logic_error when the link is
+    // not a TComPort.
+    TComPort &ComPort();
 
 private:
-    bool Transaction(const std::vector<uint8_t> &Request, size_t AnswerLen, bool AnyAnswer,
-                     std::vector<uint8_t> &Answer);
+    bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer, TFrame &Answer);
 
-    std::unique_ptr<TComPort> FComPort;
+    std::unique_ptr<TLink> FLink;
     uint8_t FDeviceAddr;
     uint32_t FTimeout = 0;
+    TClock *FClock = &SystemClock();
     std::optional<EComPort> FOpenError;
 };

@@ -542,3 +542,37 @@ bool TComPort::WaitForInput(int TimeoutMs) {
         if (pf.revents & POLLIN) return true;
     }
 }
+
+std::optional<EComPort> TComPort::Open(const TLinkSettings &Settings) {
+    try {
+        SetPort(Settings.Port);
+        SetDataBits(Settings.DataBits);
+        SetParityBits(Settings.Parity);
+        if (Settings.ParityCheck) SetParityCheck(*Settings.ParityCheck);
+        SetStopBits(Settings.StopBits);
+        SetBaudRate(Settings.BaudRate);
+        SetControlRTS(Settings.ControlRTS);
+        SetControlDTR(Settings.ControlDTR);
+        Open();
+        return std::nullopt;
+    } catch (const EComPort &E) {
+        try {
+            Close();
+        } catch (const EComPort &) {
+        }
+        return E;
+    }
+}
+
+TLinkSettings TComPort::Settings() const {
+    TLinkSettings S;
+    S.Port = FPort;
+    S.BaudRate = FBaudRate;
+    S.DataBits = FDataBits;
+    S.Parity = FParity.Bits;
+    S.ParityCheck = FParity.Check;
+    S.StopBits = FStopBits;
+    S.ControlRTS = FFlowControl.ControlRTS;
+    S.ControlDTR = FFlowControl.ControlDTR;
+    return S;
+}

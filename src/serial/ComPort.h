@@ -9,84 +9,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+#include <optional>
 #include <string>
 
+#include "serial/LineTypes.h"
+#include "serial/Link.h"
 #include "serial/UniqueFd.h"
-
-enum TBaudRate : int {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
-    br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
-};
-enum TStopBits : int { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
-enum TDataBits : int { dbFive, dbSix, dbSeven, dbEight };
-enum TParityBits : int { prNone, prOdd, prEven, prMark, prSpace };
-enum TDTRFlowControl : int { dtrDisable, dtrEnable, dtrHandshake };
-enum TRTSFlowControl : int { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
-
-struct TComParity {
-    TParityBits Bits = prNone;
-    bool Check = false;
-    bool Replace = false;
-    char ReplaceChar = 0;
-    bool operator==(const TComParity &) const = default;
-};
-
-struct TComFlowControl {
-    TDTRFlowControl ControlDTR = dtrDisable;
-    TRTSFlowControl ControlRTS = rtsDisable;
-    bool OutCTSFlow = false;
-    bool OutDSRFlow = false;
-    bool XonXoffOut = false;
-    bool XonXoffIn = false;
-    bool DSRSensitivity = false;
-    bool TxContinueOnXoff = false;
-    char XonChar = 0x11;
-    char XoffChar = 0x13;
-    bool operator==(const TComFlowControl &) const = default;
-};
-
-struct TComTimeouts {
-    int ReadInterval = -1;
-    int ReadTotalMultiplier = 0;
-    int ReadTotalConstant = 0;
-    int WriteTotalMultiplier = 100;
-    int WriteTotalConstant = 1000;
-};
-
-struct TComBuffer {
-    int InputSize = 1024;
-    int OutputSize = 1024;
-};
-
-// Error numbers of EComPort (the texts form one table indexed 1..25).
-enum : int {
-    CError_OpenFailed = 1,
-    CError_WriteFailed = 2,
-    CError_ReadFailed = 3,
-    CError_PurgeFailed = 5,
-    CError_CommState = 7,
-    CError_TimeoutsFailed = 8,
-    CError_SetupComm = 9,
-    CError_ClearComm = 10,
-    CError_NotOpen = 24,
-    CError_Disconnected = 25,
-};
-
-class EComPort : public std::runtime_error {
-public:
-    // WinCode is the operating-system error number (errno here), -1 when none.
-    explicit EComPort(int Code, int WinCode = -1);
-    int Code() const { return FCode; }
-    int WinCode() const { return FWinCode; }
-    // Text of an error number alone, "" outside 1..25.
-    static std::string ErrorText(int Code);
-    static std::string Message(int Code, int WinCode);
-
-private:
-    int FCode;
-    int FWinCode;
-};
 
 TBaudRate BaudRateFromText(const std::string &Text);
 TStopBits StopBitsFromText(const std::string &Text);
@@ -100,7 +28,7 @@ const char *ParityText(TParityBits Bits);
 // Monotonic millisecond tick, 64 bits wide (never wraps in practice).
 uint64_t GetTickCount64();
 
-class TComPort {
+class TComPort : public TLink {
 public:
     TComPort();
     virtual ~TComPort();
@@ -133,19 +61,26 @@ public:
     char EofChar() const { return FEofChar; }
     char EventChar() const { return FEventChar; }
 
-    virtual bool Connected() const { return static_cast<bool>(FFd); }
+    bool Connected() const override { return static_cast<bool>(FFd); }
 
     // Operations. Errors raise EComPort.
     virtual void Open();
-    virtual void Close();
-    virtual int Write(const void *Buffer, int Count);
-    virtual int Read(void *Buffer, int Count);
+    void Close() override;
+    int Write(const void *Buffer, int Count) override;
+    int Read(void *Buffer, int Count) override;
     virtual int InputCount();
     virtual void ClearBuffer(bool Input, bool Output);
     // Blocks until received bytes are waiting or TimeoutMs has passed.
     // Returns true when input is waiting. A hang-up closes the port and
     // raises error 25.
-    virtual bool WaitForInput(int TimeoutMs);
+    bool WaitForInput(int TimeoutMs) override;
+
+    // The link's side: the settings above, applied in one step, then Open;
+    // the error instead of raising it (the port is then closed). Clear
+    // empties both queues.
+    std::optional<EComPort> Open(const TLinkSettings &Settings) override;
+    TLinkSettings Settings() const override;
+    void Clear() override { ClearBuffer(true, true); }
 
     // What the driver granted at the last Open.
     bool Rs485Mode() const { return FRs485; }

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "CodFixtures.h"
-#include "FakePort.h"
+#include "ScriptedLink.h"
 #include "TempDir.h"
+#include "bootloader/CRC8.h"
 #include "bootloader/XComm.h"
 #include "serial/PortDiscovery.h"
 
@@ -19,24 +20,30 @@ const TByteArray KIdentRequest{0xF5, 0x05, 0x0C, 0x00, 0x00, 0x3A};
 const TByteArray KIdent16Request{0xF5, 0x05, 0x0B, 0x00, 0x00, 0x40};
 const TByteArray KIdentReply{0xF5, 0x06, 0x8C, 0x02, 0x05, 0x11, 0x24};  // 2.05, sensor 17
 
-// A link on a fake port whose clock also drives the link's deadlines.
-struct TFakeLink {
-    TFakePort *Port;
-    TXComm Link;
-    std::vector<uint32_t> Pauses;
+// A reply packet as a bootloader sends it.
+TByteArray MakeReply(uint8_t Command, const TByteArray &Payload) {
+    TByteArray R;
+    R.reserve(Payload.size() + 4);
+    R.push_back(0xF5);
+    R.push_back(static_cast<uint8_t>(Payload.size() + 3));
+    R.push_back(static_cast<uint8_t>(Command | 0x80));
+    for (uint8_t B : Payload) R.push_back(B);
+    R.push_back(CalcCRC8(R, 1, R.size() - 1));
+    return R;
+}
 
-    TFakeLink() : Port(new TFakePort), Link(std::unique_ptr<TComPort>(Port)) {
-        Link.SetTickSource([this] { return Port->Clock; });
-        Link.SetPause([this](uint32_t Ms) {
-            Pauses.push_back(Ms);
-            Port->Clock += Ms;
-        });
+// A link on a scripted line whose clock also drives the link's deadlines
+// and pauses.
+struct TFakeLink {
+    TScriptedLink *Port;
+    TXComm Link;
+    std::vector<uint32_t> &Pauses;
+
+    TFakeLink() : Port(new TScriptedLink), Link(std::unique_ptr<TLink>(Port)), Pauses(Port->Pauses) {
+        Link.SetClock(*Port);
     }
-    // Opens the fake port directly, at a given rate, without identification.
-    void OpenAt(TBaudRate Rate) {
-        Port->SetBaudRate(Rate);
-        Port->Open();
-    }
+    // Opens the line directly, at a given rate, without identification.
+    void OpenAt(TBaudRate Rate) { ASSERT_FALSE(Port->Open(LinkAt(Rate)).has_value()); }
     size_t Sent() const { return Port->Sent.size(); }
 };
 

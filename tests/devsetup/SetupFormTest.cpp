@@ -31,8 +31,8 @@
 #include "modbus/ModbusRTU.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/HotPlugWatcher.h"
-#include "shell/MsgBox.h"
+#include "widgets/HotPlugWatcher.h"
+#include "widgets/MsgBox.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString &Text, std::ostream *Os) { *Os << '"' << Text.toStdString() << '"'; }

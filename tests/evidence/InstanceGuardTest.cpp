@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "TempDir.h"
-#include "shell/SingleInstance.h"
+#include "app/SingleInstance.h"
 
 namespace {
 

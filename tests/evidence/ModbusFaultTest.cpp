@@ -12,30 +12,11 @@ namespace {
 
 constexpr uint32_t TimeoutMs = 20;
 
-// A port that hands everything to one shared line, so that the setup
-// window's pattern (a fresh master per address or action) can be followed.
-class TLineTap : public TComPort {
-public:
-    explicit TLineTap(TSimModbusLine &Line) : FLine(Line) {}
-    bool Connected() const override { return FOpen; }
-    void Open() override {
-        FLine.Open();
-        FOpen = true;
-    }
-    void Close() override { FOpen = false; }
-    int Write(const void *B, int C) override { return FLine.Write(B, C); }
-    int Read(void *B, int C) override { return FLine.Read(B, C); }
-    int InputCount() override { return FLine.InputCount(); }
-    void ClearBuffer(bool I, bool O) override { FLine.ClearBuffer(I, O); }
-    bool WaitForInput(int T) override { return FLine.WaitForInput(T); }
-
-private:
-    TSimModbusLine &FLine;
-    bool FOpen = false;
-};
-
-std::unique_ptr<TModbusRTU> Master(TSimModbusLine &Line, uint8_t Address) {
-    auto M = std::make_unique<TModbusRTU>(Address, std::make_unique<TLineTap>(Line));
+// One master for the whole line, on its clock: each request names its device.
+std::unique_ptr<TModbusRTU> Master(std::unique_ptr<TSimModbusLine> Line) {
+    TSimModbusLine &Clock = *Line;
+    auto M = std::make_unique<TModbusRTU>(1, std::move(Line));
+    M->SetClock(Clock);
     TPortParams P;
     P.Timeout = static_cast<int>(TimeoutMs);
     EXPECT_TRUE(M->Open("sim", P));
@@ -63,13 +44,14 @@ TModbusFaults AllFaults(double Scale) {
 TEST(ModbusFaults, ScanListsOnlyDevicesThatAnswered) {
     for (uint32_t Seed : {11u, 12u}) {
         SCOPED_TRACE(testing::Message() << "seed " << Seed);
-        TSimModbusLine Line(Seed, AllFaults(1.5), TimeoutMs);
+        auto Own = std::make_unique<TSimModbusLine>(Seed, AllFaults(1.5), TimeoutMs);
+        TSimModbusLine &Line = *Own;
         std::mt19937 Rng(Seed);
         for (int i = 0; i < 25; ++i) Line.AddDevice(static_cast<uint8_t>(1 + Rng() % 247));
+        auto M = Master(std::move(Own));
         int Listed = 0;
         for (int Addr = 1; Addr <= 247; ++Addr) {
-            auto M = Master(Line, static_cast<uint8_t>(Addr));
-            const bool Found = M->Scan(0);
+            const bool Found = M->Scan(static_cast<uint8_t>(Addr), 0);
             // The probe takes any seven bytes: it lists exactly the
             // addresses that put at least that many on the line.
             EXPECT_EQ(Found, Line.LastAnswerBytes() >= 7) << "address " << Addr;
@@ -84,14 +66,15 @@ TEST(ModbusFaults, ScanListsOnlyDevicesThatAnswered) {
 
 TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
     const uint32_t Seed = 21;
-    TSimModbusLine Line(Seed, AllFaults(1.0), TimeoutMs);
+    auto Own = std::make_unique<TSimModbusLine>(Seed, AllFaults(1.0), TimeoutMs);
+    TSimModbusLine &Line = *Own;
+    auto M = Master(std::move(Own));
     std::mt19937 Rng(Seed);
     const uint8_t Devices[] = {3, 17, 247};
     for (uint8_t A : Devices) Line.AddDevice(A);
     int Accepted = 0, Refused = 0;
     for (int i = 0; i < 400; ++i) {
         const uint8_t Addr = Devices[Rng() % 3];
-        auto M = Master(Line, Addr);
         // Starts near the end of the map now and then, so that the device
         // refuses with an exception answer.
         const uint16_t Start = static_cast<uint16_t>(Rng() % 210);
@@ -102,7 +85,7 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
         switch (Rng() % 4) {
         case 0: {
             TModbusRegisters Regs(N, 0xA5A5);
-            Ok = M->ReadHoldingRegs(Start, Regs);
+            Ok = M->ReadHoldingRegs(Addr, Start, Regs);
             for (size_t k = 0; k < N; ++k) {
                 const uint16_t Want = Ok ? Line.Register(Addr, static_cast<uint16_t>(Start + k)) : 0xA5A5;
                 ASSERT_EQ(Regs[k], Want) << "register " << Start + k;
@@ -111,7 +94,7 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
         }
         case 1: {
             TModbusBits Bits(N * 3, true);
-            Ok = M->ReadDiscreteInputs(Start, Bits);
+            Ok = M->ReadDiscreteInputs(Addr, Start, Bits);
             for (size_t k = 0; k < Bits.size(); ++k) {
                 const bool Want = Ok ? Line.Input(Addr, static_cast<uint16_t>(Start + k)) : true;
                 ASSERT_EQ(Bits[k], Want) << "input " << Start + k;
@@ -120,7 +103,7 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
         }
         case 2: {
             const uint16_t Value = static_cast<uint16_t>(Rng());
-            Ok = M->WriteHoldingReg(Start, Value);
+            Ok = M->WriteHoldingReg(Addr, Start, Value);
             if (Ok) {
                 EXPECT_EQ(Line.Register(Addr, Start), Value);
             }
@@ -129,7 +112,7 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
         default: {
             TModbusRegisters Regs(N);
             for (auto &R : Regs) R = static_cast<uint16_t>(Rng());
-            Ok = M->WriteHoldingRegs(Start, Regs);
+            Ok = M->WriteHoldingRegs(Addr, Start, Regs);
             if (Ok) {
                 for (size_t k = 0; k < N; ++k) EXPECT_EQ(Line.Register(Addr, static_cast<uint16_t>(Start + k)), Regs[k]);
             }

@@ -148,8 +148,7 @@ TEST(Security, FirmwareAndSettingsFilesAreOnlyRead) {
         auto Own = std::make_unique<TSimBootLine>(Image, Id, 1, TBootFaults{}, 1000);
         TSimBootLine *Line = Own.get();
         TXComm X(std::move(Own));
-        X.SetTickSource([Line] { return Line->Now(); });
-        X.SetPause([Line](uint32_t Ms) { Line->Advance(Ms); });
+        X.SetClock(*Line);
         ASSERT_TRUE(X.Open("sim"));
         EXPECT_TRUE(X.UploadFile(Path, Hdr, nullptr));
     }

@@ -49,7 +49,9 @@ std::vector<uint8_t> MakeCodImage(bool Esp32, uint16_t DeviceID, size_t Size, ui
 
 TSimBootLine::TSimBootLine(std::vector<uint8_t> Image, uint16_t SensorID, uint32_t Seed, TBootFaults Faults,
                            uint32_t LateLimitMs)
-    : FImage(std::move(Image)), FSensorID(SensorID), FRng(Seed), FFaults(Faults), FLateLimit(LateLimitMs) {}
+    : FImage(std::move(Image)), FSensorID(SensorID), FRng(Seed), FFaults(Faults), FLateLimit(LateLimitMs) {
+    Responder = [this](const std::vector<uint8_t> &Request) { return Answer(Request); };
+}
 
 bool TSimBootLine::StoredIsPrefix() const {
     return FStored.size() <= FImage.size() && std::equal(FStored.begin(), FStored.end(), FImage.begin());
@@ -57,35 +59,16 @@ bool TSimBootLine::StoredIsPrefix() const {
 
 bool TSimBootLine::Chance(double P) { return P > 0 && std::uniform_real_distribution<double>(0, 1)(FRng) < P; }
 
-void TSimBootLine::CheckOpen() {
-    if (FGone && FOpen) {
-        FOpen = false;
-        throw EComPort(CError_Disconnected);
-    }
-    if (!FOpen) throw EComPort(CError_NotOpen);
-}
-
-void TSimBootLine::Open() {
-    if (FOpen) return;
-    if (FGone) throw EComPort(CError_OpenFailed, 2);
-    FOpen = true;
-}
-
-int TSimBootLine::Write(const void *Buffer, int Count) {
-    CheckOpen();
+std::vector<TChunk> TSimBootLine::Answer(const std::vector<uint8_t> &Request) {
     if (Chance(FFaults.HangUp)) {
-        FGone = true;
-        CheckOpen();
+        Unplug();
+        return {};
     }
-    const auto *p = static_cast<const uint8_t *>(Buffer);
-    const std::vector<uint8_t> Request(p, p + Count);
     bool DataAck = false;
     std::vector<uint8_t> Reply = Respond(Request, DataAck);
-    if (!Reply.empty()) {
-        const uint16_t No = static_cast<uint16_t>(Request[3] | (Request[4] << 8));
-        Schedule(std::move(Reply), DataAck, No);
-    }
-    return Count;
+    if (Reply.empty()) return {};
+    const uint16_t No = static_cast<uint16_t>(Request[3] | (Request[4] << 8));
+    return Spoil(std::move(Reply), DataAck, No);
 }
 
 // The bootloader's side: ignores what it cannot parse, answers
@@ -135,14 +118,14 @@ std::vector<uint8_t> TSimBootLine::Respond(const std::vector<uint8_t> &Q, bool &
     }
 }
 
-void TSimBootLine::Schedule(std::vector<uint8_t> Reply, bool DataAck, uint16_t Number) {
+std::vector<TChunk> TSimBootLine::Spoil(std::vector<uint8_t> Reply, bool DataAck, uint16_t Number) {
     bool Spoiled = false;
-    uint64_t At = FNow + 1 + FRng() % 5;
+    uint64_t Delay = 1 + FRng() % 5;
     std::vector<uint8_t> Noise;
     if (FSpoiledRun < FFaults.MaxBurst) {
         if (Chance(FFaults.Lost)) {
             ++FSpoiledRun;
-            return;
+            return {};
         }
         if (DataAck && Chance(FFaults.WrongNumber)) {
             // A number that is neither the packet's nor the completion code.
@@ -158,7 +141,7 @@ void TSimBootLine::Schedule(std::vector<uint8_t> Reply, bool DataAck, uint16_t N
             Spoiled = true;
         }
         if (Chance(FFaults.Late)) {
-            At = FNow + FRng() % (2 * FLateLimit + 1);
+            Delay = FRng() % (2 * FLateLimit + 1);
             Spoiled = true;
         }
         if (Chance(FFaults.Noise)) {
@@ -169,45 +152,6 @@ void TSimBootLine::Schedule(std::vector<uint8_t> Reply, bool DataAck, uint16_t N
     }
     FSpoiledRun = Spoiled ? FSpoiledRun + 1 : 0;
     // A byte takes well under a millisecond at the bootloader's rates.
-    for (uint8_t b : Noise) FLine.push_back({At, b});
-    for (uint8_t b : Reply) FLine.push_back({At, b});
-    std::stable_sort(FLine.begin(), FLine.end(), [](const TByteAt &a, const TByteAt &b) { return a.At < b.At; });
-}
-
-int TSimBootLine::Read(void *Buffer, int Count) {
-    CheckOpen();
-    auto *p = static_cast<uint8_t *>(Buffer);
-    int n = 0;
-    while (n < Count && !FLine.empty() && FLine.front().At <= FNow) {
-        p[n++] = FLine.front().Byte;
-        FLine.pop_front();
-    }
-    return n;
-}
-
-int TSimBootLine::InputCount() {
-    CheckOpen();
-    int n = 0;
-    for (const auto &b : FLine) {
-        if (b.At > FNow) break;
-        ++n;
-    }
-    return n;
-}
-
-void TSimBootLine::ClearBuffer(bool Input, bool) {
-    CheckOpen();
-    if (!Input) return;
-    while (!FLine.empty() && FLine.front().At <= FNow) FLine.pop_front();
-}
-
-bool TSimBootLine::WaitForInput(int TimeoutMs) {
-    if (InputCount() > 0) return true;
-    const uint64_t Limit = FNow + static_cast<uint64_t>(std::max(TimeoutMs, 0));
-    if (!FLine.empty() && FLine.front().At <= Limit) {
-        FNow = FLine.front().At;
-        return true;
-    }
-    FNow = Limit;
-    return false;
+    Noise.insert(Noise.end(), Reply.begin(), Reply.end());
+    return {{Delay, Noise}};
 }

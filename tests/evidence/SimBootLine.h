@@ -1,17 +1,16 @@
 #pragma once
-// A sensor in bootloader mode behind a fake port, in the test's own
-// process and on a virtual clock: it keeps what it was sent, knows whether
+// A sensor in bootloader mode on a scripted line, in the test's own
+// process and on the line's virtual clock: it keeps what it was sent, knows whether
 // it holds the whole image and has left bootloader mode, and spoils its
 // replies at random (lost, corrupted, late, noisy, wrongly numbered) or
 // goes away altogether.
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <random>
 #include <vector>
 
-#include "serial/ComPort.h"
+#include "ScriptedLink.h"
 
 struct TBootFaults {
     // Chances per reply, 0..1.
@@ -29,7 +28,7 @@ struct TBootFaults {
     int LoseIdentAfterComplete = 0;
 };
 
-class TSimBootLine : public TComPort {
+class TSimBootLine : public TScriptedLink {
 public:
     TSimBootLine(std::vector<uint8_t> Image, uint16_t SensorID, uint32_t Seed, TBootFaults Faults,
                  uint32_t LateLimitMs);
@@ -42,33 +41,18 @@ public:
     // Everything it stored matches the image so far.
     bool StoredIsPrefix() const;
     bool InBootloader() const { return FInBoot; }
-    bool Gone() const { return FGone; }
+    bool Gone() const { return Unplugged(); }
     // Transmissions of each data packet number (start packet included).
     const std::map<uint16_t, int> &Transmissions() const { return FTransmissions; }
     int WrongNumbersSent() const { return FWrongSent; }
 
-    // Virtual clock, for TXComm's tick source and pause.
-    uint64_t Now() const { return FNow; }
-    void Advance(uint64_t Ms) { FNow += Ms; }
-
-    bool Connected() const override { return FOpen; }
-    void Open() override;
-    void Close() override { FOpen = false; }
-    int Write(const void *Buffer, int Count) override;
-    int Read(void *Buffer, int Count) override;
-    int InputCount() override;
-    void ClearBuffer(bool Input, bool Output) override;
-    bool WaitForInput(int TimeoutMs) override;
+    // The line is the clock: TXComm's deadlines and pause run on Now().
 
 private:
-    struct TByteAt {
-        uint64_t At;
-        uint8_t Byte;
-    };
     bool Chance(double P);
-    void CheckOpen();
+    std::vector<TChunk> Answer(const std::vector<uint8_t> &Request);
     std::vector<uint8_t> Respond(const std::vector<uint8_t> &Request, bool &DataAck);
-    void Schedule(std::vector<uint8_t> Reply, bool DataAck, uint16_t Number);
+    std::vector<TChunk> Spoil(std::vector<uint8_t> Reply, bool DataAck, uint16_t Number);
 
     std::vector<uint8_t> FImage;
     uint16_t FSensorID;
@@ -76,8 +60,6 @@ private:
     TBootFaults FFaults;
     uint32_t FLateLimit;
 
-    bool FOpen = false;
-    bool FGone = false;
     bool FInBoot = true;
     bool FStarted = false;
     uint16_t FNextNo = 0;
@@ -87,8 +69,6 @@ private:
     int FSpoiledRun = 0;
     bool FComplete = false;
     int FIdentLost = 0;
-    uint64_t FNow = 1'000'000;
-    std::deque<TByteAt> FLine;  // sorted by arrival
 };
 
 // A firmware file image of Size bytes in all: with a 32-byte header

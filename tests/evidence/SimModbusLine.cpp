@@ -1,8 +1,6 @@
 #include "SimModbusLine.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "modbus/CRC16.h"
 
@@ -19,7 +17,9 @@ uint16_t Be16(const std::vector<uint8_t> &F, size_t i) { return static_cast<uint
 }  // namespace
 
 TSimModbusLine::TSimModbusLine(uint32_t Seed, TModbusFaults Faults, uint32_t TimeoutMs)
-    : FRng(Seed), FFaults(Faults), FTimeout(TimeoutMs) {}
+    : FRng(Seed), FFaults(Faults), FTimeout(TimeoutMs) {
+    Responder = [this](const std::vector<uint8_t> &Request) { return Answer(Request); };
+}
 
 bool TSimModbusLine::Chance(double P) { return P > 0 && std::uniform_real_distribution<double>(0, 1)(FRng) < P; }
 
@@ -88,20 +88,18 @@ std::vector<uint8_t> TSimModbusLine::Correct(TDevice &D, const std::vector<uint8
     return A;
 }
 
-int TSimModbusLine::Write(const void *Buffer, int Count) {
-    if (!FOpen) throw EComPort(CError_NotOpen);
+std::vector<TChunk> TSimModbusLine::Answer(const std::vector<uint8_t> &Q) {
     ++FRequests;
-    const auto *p = static_cast<const uint8_t *>(Buffer);
-    const std::vector<uint8_t> Q(p, p + Count);
+    const int Count = static_cast<int>(Q.size());
     FFaithful = false;
     FAnswerBytes = 0;
     if (Q.size() < 8 || !CheckCRC16(Q.data(), Count - 2, static_cast<uint16_t>(Q[Count - 2] << 8 | Q[Count - 1])))
-        return Count;
+        return {};
     auto It = FDevices.find(Q[0]);
-    if (It == FDevices.end()) return Count;  // nobody there: silence
+    if (It == FDevices.end()) return {};  // nobody there: silence
     bool Exception = false;
     std::vector<uint8_t> A = Correct(It->second, Q, Exception);
-    if (Chance(FFaults.Lost)) return Count;
+    if (Chance(FFaults.Lost)) return {};
     const std::vector<uint8_t> Truth = Exception ? std::vector<uint8_t>{} : A;
     if (Chance(FFaults.Exception)) {
         A = {Q[0], static_cast<uint8_t>(Q[1] | 0x80), 4};
@@ -139,46 +137,5 @@ int TSimModbusLine::Write(const void *Buffer, int Count) {
     FFaithful = !Truth.empty() && Bytes.size() >= Truth.size() && std::equal(Truth.begin(), Truth.end(), Bytes.begin());
     FAnswerBytes = Bytes.size();
     // In time, but a slow device may take up to half the time-out.
-    const uint64_t At = GetTickCount64() + (Chance(FFaults.Slow) ? FTimeout / 2 : 0);
-    for (uint8_t b : Bytes) FLine.push_back({At, b});
-    return Count;
-}
-
-int TSimModbusLine::Read(void *Buffer, int Count) {
-    if (!FOpen) throw EComPort(CError_NotOpen);
-    const uint64_t Now = GetTickCount64();
-    auto *p = static_cast<uint8_t *>(Buffer);
-    int n = 0;
-    while (n < Count && !FLine.empty() && FLine.front().At <= Now) {
-        p[n++] = FLine.front().Byte;
-        FLine.pop_front();
-    }
-    return n;
-}
-
-int TSimModbusLine::InputCount() {
-    if (!FOpen) throw EComPort(CError_NotOpen);
-    const uint64_t Now = GetTickCount64();
-    int n = 0;
-    for (const auto &b : FLine) {
-        if (b.At > Now) break;
-        ++n;
-    }
-    return n;
-}
-
-void TSimModbusLine::ClearBuffer(bool Input, bool) {
-    if (!FOpen) throw EComPort(CError_NotOpen);
-    if (!Input) return;
-    const uint64_t Now = GetTickCount64();
-    while (!FLine.empty() && FLine.front().At <= Now) FLine.pop_front();
-}
-
-bool TSimModbusLine::WaitForInput(int TimeoutMs) {
-    if (InputCount() > 0) return true;
-    const uint64_t Now = GetTickCount64();
-    uint64_t Until = Now + static_cast<uint64_t>(std::max(TimeoutMs, 0));
-    if (!FLine.empty()) Until = std::min(Until, FLine.front().At);
-    std::this_thread::sleep_for(std::chrono::milliseconds(Until - Now));
-    return InputCount() > 0;
+    return {{Chance(FFaults.Slow) ? FTimeout / 2 : 0, Bytes}};
 }

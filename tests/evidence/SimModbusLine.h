@@ -1,17 +1,16 @@
 #pragma once
-// A Modbus RTU line with several slaves behind a fake port, in the test's
-// own process and on the real clock (the master times out on it). Answers
+// A Modbus RTU line with several slaves on a scripted line, in the test's
+// own process and on the line's virtual clock (give it to the master). Answers
 // are spoiled at random; the line records what the answering device truly
 // holds and whether the bytes it put on the line began with the exact,
 // correct answer, so a test can tell what the master was entitled to accept.
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <random>
 #include <vector>
 
-#include "serial/ComPort.h"
+#include "ScriptedLink.h"
 
 struct TModbusFaults {
     // Chances per answer, 0..1.
@@ -28,7 +27,7 @@ struct TModbusFaults {
     double Slow = 0;         // answer comes late, yet within the time-out
 };
 
-class TSimModbusLine : public TComPort {
+class TSimModbusLine : public TScriptedLink {
 public:
     TSimModbusLine(uint32_t Seed, TModbusFaults Faults, uint32_t TimeoutMs);
 
@@ -44,34 +43,20 @@ public:
     size_t LastAnswerBytes() const { return FAnswerBytes; }
     int Requests() const { return FRequests; }
 
-    bool Connected() const override { return FOpen; }
-    void Open() override { FOpen = true; }
-    void Close() override { FOpen = false; }
-    int Write(const void *Buffer, int Count) override;
-    int Read(void *Buffer, int Count) override;
-    int InputCount() override;
-    void ClearBuffer(bool Input, bool Output) override;
-    bool WaitForInput(int TimeoutMs) override;
-
 private:
     struct TDevice {
         std::map<uint16_t, uint16_t> Regs;
         std::map<uint16_t, bool> Inputs;
     };
-    struct TByteAt {
-        uint64_t At;
-        uint8_t Byte;
-    };
     bool Chance(double P);
+    std::vector<TChunk> Answer(const std::vector<uint8_t> &Request);
     std::vector<uint8_t> Correct(TDevice &D, const std::vector<uint8_t> &Q, bool &Exception);
 
     std::mt19937 FRng;
     TModbusFaults FFaults;
     uint32_t FTimeout;
     std::map<uint8_t, TDevice> FDevices;
-    bool FOpen = false;
     bool FFaithful = false;
     size_t FAnswerBytes = 0;
     int FRequests = 0;
-    std::deque<TByteAt> FLine;
 };

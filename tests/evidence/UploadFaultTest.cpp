@@ -71,8 +71,7 @@ TEST(UploadFaults, VerdictMatchesWhatTheSensorHolds) {
         auto Own = std::make_unique<TSimBootLine>(Image, Id, Seed, TBootFaults{}, Timeout);
         TSimBootLine *Line = Own.get();
         TXComm X(std::move(Own));
-        X.SetTickSource([Line] { return Line->Now(); });
-        X.SetPause([Line](uint32_t Ms) { Line->Advance(Ms); });
+        X.SetClock(*Line);
         X.SetMaxRetry(static_cast<int>(Rng() % 8));
         X.SetMaxFails(static_cast<int>(Rng() % 20));
         X.SetDefTimeout(Timeout);
@@ -160,8 +159,7 @@ TEST(UploadFaults, FinalIdentificationSurvivesLostAnswers) {
         auto Own = std::make_unique<TSimBootLine>(Image, 9, 1, F, 1000);
         TSimBootLine *Line = Own.get();
         TXComm X(std::move(Own));
-        X.SetTickSource([Line] { return Line->Now(); });
-        X.SetPause([Line](uint32_t Ms) { Line->Advance(Ms); });
+        X.SetClock(*Line);
         ASSERT_TRUE(X.Open("sim"));
         EXPECT_EQ(X.UploadFile(Path, Hdr, nullptr), C.Success);
         EXPECT_TRUE(Line->HoldsWholeImage());

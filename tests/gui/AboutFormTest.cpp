@@ -2,8 +2,8 @@
 
 #include "GuiSupport.h"
 
-#include "shell/AboutForm.h"
-#include "shell/WindowHelpers.h"
+#include "app/AboutForm.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QDesktopServices>
 #include <QLabel>

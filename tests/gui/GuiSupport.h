@@ -2,7 +2,7 @@
 // Helpers of the window tests: an answering message presenter, waiting on
 // the event loop, finding widgets by object name.
 
-#include "shell/MsgBox.h"
+#include "widgets/MsgBox.h"
 
 #include <QApplication>
 #include <QString>

@@ -4,14 +4,12 @@
 #include "GuiSupport.h"
 
 #include "fwupdate/FWUpdateForm.h"
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
 #include "devsetup/DevSetupForm.h"
-#endif
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/AboutForm.h"
-#include "shell/MainForm.h"
-#include "shell/SingleInstance.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "app/SingleInstance.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -143,9 +141,7 @@ TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt)
              return Wizard && !Wizard->IsConnected() && Wizard->PageIndex() == 0;
          }},
     };
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
     Rows.push_back({"btnSetup", [](QWidget *W) { return qobject_cast<TDevSetupForm *>(W) != nullptr; }});
-#endif
     TMainForm Main;
     Main.show();
     for (const TRow &R : Rows) {

@@ -2,8 +2,8 @@
 
 #include "GuiSupport.h"
 
-#include "shell/Application.h"
-#include "shell/MsgBox.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/MsgBox.h"
 
 #include <QLabel>
 #include <QMessageBox>

@@ -11,7 +11,7 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/MainForm.h"
+#include "app/MainForm.h"
 
 #include <QComboBox>
 #include <QFontDatabase>

@@ -6,9 +6,9 @@
 
 #include "settings/Settings.h"
 #include "settings/SettingsLookup.h"
-#include "shell/AboutForm.h"
-#include "shell/MainForm.h"
-#include "shell/SettingsLocation.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "widgets/SettingsLocation.h"
 
 #include "TempDir.h"
 

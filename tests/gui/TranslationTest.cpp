@@ -6,8 +6,8 @@
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
-#include "shell/Application.h"
-#include "shell/MainForm.h"
+#include "app/Application.h"
+#include "app/MainForm.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Version information of the program's own executable and of other files.
 
 #include "Version.h"
-#include "shell/VersionInfo.h"
+#include "app/VersionInfo.h"
 
 #include "TempDir.h"
 

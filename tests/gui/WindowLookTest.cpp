@@ -4,13 +4,11 @@
 #include "GuiSupport.h"
 
 #include "fwupdate/FWUpdateForm.h"
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
 #include "devsetup/DevSetupForm.h"
-#endif
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/AboutForm.h"
-#include "shell/MainForm.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -56,9 +54,7 @@ TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre)
     const TRow Rows[] = {
         {"Veldra-Update, v2.0.0.5", [] { return std::unique_ptr<QWidget>(); }},
         {"Update firmware", [&] { return std::make_unique<TFWUpdateForm>(&Main); }},
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
         {"Setup", [&] { return std::make_unique<TDevSetupForm>(&Main); }},
-#endif
         {"About", [&] { return std::make_unique<TAboutForm>(&Main); }},
         {"Error", [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Error, AppTitle(), "x")); }},
         {"Information", [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Info, AppTitle(), "x")); }},

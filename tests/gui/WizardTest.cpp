@@ -11,7 +11,7 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/PortCombo.h"
+#include "widgets/PortCombo.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

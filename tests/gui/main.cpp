@@ -1,7 +1,7 @@
 // The window tests run inside the real application object, so that its
 // default error handler is the one under test.
 
-#include "shell/Application.h"
+#include "app/Application.h"
 
 #include <gtest/gtest.h>
 

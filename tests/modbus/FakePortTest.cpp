@@ -7,71 +7,37 @@
 #include <vector>
 
 #include "modbus/ModbusFrame.h"
+#include "ScriptedLink.h"
 #include "modbus/ModbusRTU.h"
 
 namespace {
 
-// A port whose answer bytes are all waiting as soon as the request is written.
-class TFakePort : public TComPort {
-public:
-    bool Connected() const override { return FOpen; }
-    void Open() override {
-        if (FailOpen) throw EComPort(CError_OpenFailed, 2);
-        FOpen = true;
-    }
-    void Close() override { FOpen = false; }
-    int Write(const void *, int Count) override {
-        ++Writes;
-        if (ShortWrite) return Count - 1;
-        Input.assign(Answer.begin(), Answer.end());
-        return Count;
-    }
-    int Read(void *Buffer, int Count) override {
-        MaxReadAsked = std::max(MaxReadAsked, Count);
-        int n = 0;
-        while (n < Count && !Input.empty()) {
-            static_cast<uint8_t *>(Buffer)[n++] = Input.front();
-            Input.pop_front();
-        }
-        return n;
-    }
-    int InputCount() override { return static_cast<int>(Input.size()); }
-    void ClearBuffer(bool, bool) override { Input.clear(); }
-    bool WaitForInput(int) override {
-        ++Waits;
-        return !Input.empty();
-    }
-
-    bool FailOpen = false;
-    bool ShortWrite = false;
-    std::vector<uint8_t> Answer;
-    std::deque<uint8_t> Input;
-    int Writes = 0;
-    int Waits = 0;
-    int MaxReadAsked = 0;
-
-private:
-    bool FOpen = false;
-};
-
+// A master on a scripted line whose answer bytes are all waiting as soon
+// as the request is written.
 struct Fixture {
-    TFakePort *Port;
+    TScriptedLink *Port;
     std::unique_ptr<TModbusRTU> Master;
+    std::vector<uint8_t> Answer;
 };
 
 Fixture Make() {
-    auto Port = std::make_unique<TFakePort>();
-    TFakePort *Raw = Port.get();
-    auto Master = std::make_unique<TModbusRTU>(5, std::move(Port));
+    auto Port = std::make_unique<TScriptedLink>();
+    TScriptedLink *Raw = Port.get();
+    Fixture F{Raw, std::make_unique<TModbusRTU>(5, std::move(Port)), {}};
+    F.Master->SetClock(*Raw);
     TPortParams P;
     P.Timeout = 5000;
-    EXPECT_TRUE(Master->Open("fake", P));
-    return {Raw, std::move(Master)};
+    EXPECT_TRUE(F.Master->Open("fake", P));
+    return F;
+}
+
+void AnswerWith(Fixture &F, const std::vector<uint8_t> &Answer) {
+    F.Port->Responder = [Answer](const std::vector<uint8_t> &) { return std::vector<TChunk>{{0, Answer}}; };
 }
 
 TEST(MasterOnFakePort, ShortWriteFailsWithoutWaiting) {
     Fixture F = Make();
-    F.Port->ShortWrite = true;
+    F.Port->ShortWrite = 1;
     TModbusRegisters Regs = {9};
     EXPECT_FALSE(F.Master->ReadHoldingRegs(0, Regs));
     EXPECT_FALSE(F.Master->WriteHoldingReg(0, 1));
@@ -84,18 +50,19 @@ TEST(MasterOnFakePort, ReadsNoMoreThanTheAnswer) {
     Fixture F = Make();
     TFrame Answer = {5, 0x03, 0x02, 0x12, 0x34};
     ModbusFrame::Seal(Answer);
-    F.Port->Answer = Answer;
-    F.Port->Answer.insert(F.Port->Answer.end(), {0xEE, 0xEE, 0xEE});  // trailing noise
+    TFrame Sent = Answer;
+    Sent.insert(Sent.end(), {0xEE, 0xEE, 0xEE});  // trailing noise
+    AnswerWith(F, Sent);
     TModbusRegisters Regs(1);
     EXPECT_TRUE(F.Master->ReadHoldingRegs(0, Regs));
     EXPECT_EQ(Regs, TModbusRegisters{0x1234});
     EXPECT_EQ(F.Port->MaxReadAsked, 7);
-    EXPECT_EQ(F.Port->Input.size(), 3u);  // left for the next purge
+    EXPECT_EQ(F.Port->Pending(), 3u);  // left for the next purge
 }
 
 TEST(MasterOnFakePort, OpenSwallowsPortErrors) {
-    auto Port = std::make_unique<TFakePort>();
-    TFakePort *Raw = Port.get();
+    auto Port = std::make_unique<TScriptedLink>();
+    TScriptedLink *Raw = Port.get();
     TModbusRTU M(1, std::move(Port));
     Raw->FailOpen = true;
     TPortParams P;
@@ -112,7 +79,47 @@ TEST(MasterOnFakePort, OpenSwallowsPortErrors) {
     EXPECT_TRUE(M.ReadHoldingRegs(1, None));
     EXPECT_TRUE(M.ReadDiscreteInputs(1, NoBits));
     EXPECT_TRUE(M.WriteHoldingRegs(1, None));
-    EXPECT_EQ(Raw->Writes, 0);
+    EXPECT_EQ(Raw->Sent.size(), 0u);
+}
+
+// One master serves every address: each request carries its own device,
+// and only an answer from that device is taken.
+TEST(MasterOnFakePort, DeviceAddressComesWithEachRequest) {
+    struct TRow {
+        const char *Name;
+        uint8_t Asked;      // device the request goes to
+        uint8_t Answering;  // device in the answer
+        bool Ok;
+    };
+    const TRow Rows[] = {
+        {"the device asked", 17, 17, true},
+        {"the default address answers instead", 17, 5, false},
+        {"another device answers", 17, 18, false},
+        {"the default address asked", 5, 5, true},
+        {"the highest address", 247, 247, true},
+    };
+    Fixture F = Make();
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TFrame Answer = {R.Answering, 0x03, 0x02, 0x12, 0x34};
+        ModbusFrame::Seal(Answer);
+        AnswerWith(F, Answer);
+        TModbusRegisters Regs = {9};
+        EXPECT_EQ(F.Master->ReadHoldingRegs(R.Asked, 7, Regs), R.Ok);
+        EXPECT_EQ(Regs, R.Ok ? TModbusRegisters{0x1234} : TModbusRegisters{9});
+        EXPECT_EQ(F.Port->Sent.back(), ModbusFrame::BuildRequest(R.Asked, 0x03, 7, 1));
+
+        TFrame Echo = {R.Answering, 0x06, 0x00, 0x07, 0x00, 0x2A};
+        ModbusFrame::Seal(Echo);
+        AnswerWith(F, Echo);
+        EXPECT_EQ(F.Master->WriteHoldingReg(R.Asked, 7, 42), R.Ok);
+        EXPECT_EQ(F.Port->Sent.back(), ModbusFrame::BuildRequest(R.Asked, 0x06, 7, 42));
+        // The presence probe takes any seven bytes, but asks the right device.
+        AnswerWith(F, TFrame(7, 0));
+        EXPECT_TRUE(F.Master->Scan(R.Asked, 10));
+        EXPECT_EQ(F.Port->Sent.back(), ModbusFrame::BuildRequest(R.Asked, 0x03, 10, 1));
+    }
+    EXPECT_EQ(F.Master->DeviceAddr(), 5);
 }
 
 }  // namespace

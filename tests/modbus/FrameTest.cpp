@@ -136,4 +136,51 @@ TEST(ModbusFrame, AnswerLengths) {
     EXPECT_EQ(ReadBitsAnswerLength(2040), 260u);
 }
 
+// The payload of a checked answer: the byte count must describe exactly the
+// quantity asked for, or nothing is taken.
+TEST(ModbusFrame, AnswerPayloads) {
+    using namespace ModbusFrame;
+    const Bytes Regs2 = {0x05, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00};
+    TModbusRegisters Regs(2, 0x5A5A);
+    EXPECT_TRUE(ParseReadRegs(Regs2.data(), Regs2.size(), Regs));
+    EXPECT_EQ(Regs, (TModbusRegisters{0x1234, 0xABCD}));
+    struct RegRow {
+        const char *Name;
+        Bytes Answer;
+        size_t Quantity;
+    };
+    const RegRow BadRegs[] = {
+        {"count says one register", {0x05, 0x03, 0x02, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00}, 2},
+        {"count says three registers", {0x05, 0x03, 0x06, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00}, 2},
+        {"answer one register short", {0x05, 0x03, 0x04, 0x12, 0x34, 0x00, 0x00}, 2},
+        // 128 registers would need a count of 256: it never fits a byte.
+        {"count wraps", Bytes(2 * 128 + 5, 0x00), 128},
+    };
+    for (const RegRow &R : BadRegs) {
+        SCOPED_TRACE(R.Name);
+        TModbusRegisters Out(R.Quantity, 0x5A5A);
+        EXPECT_FALSE(ParseReadRegs(R.Answer.data(), R.Answer.size(), Out));
+        EXPECT_EQ(Out, TModbusRegisters(R.Quantity, 0x5A5A));
+    }
+
+    // Bit k is bit k mod 8 of data byte k / 8, least significant first.
+    const Bytes Bits10 = {0x05, 0x02, 0x02, 0b10100101, 0b00000010, 0x00, 0x00};
+    TModbusBits Bits(10, false);
+    EXPECT_TRUE(ParseReadBits(Bits10.data(), Bits10.size(), Bits));
+    EXPECT_EQ(Bits, (TModbusBits{true, false, true, false, false, true, false, true, false, true}));
+    TModbusBits Seventeen(17, true);
+    EXPECT_FALSE(ParseReadBits(Bits10.data(), Bits10.size(), Seventeen)) << "two data bytes for three";
+    EXPECT_EQ(Seventeen, TModbusBits(17, true));
+    const Bytes WrongCount = {0x05, 0x02, 0x01, 0xFF, 0x02, 0x00, 0x00};
+    TModbusBits Ten(10, false);
+    EXPECT_FALSE(ParseReadBits(WrongCount.data(), WrongCount.size(), Ten));
+    EXPECT_EQ(Ten, TModbusBits(10, false));
+
+    const Bytes Echo = {0x05, 0x06, 0x00, 0x07, 0x01, 0x2C, 0x00, 0x00};
+    EXPECT_TRUE(CheckWriteEcho(Echo.data(), Echo.size(), 7, 300));
+    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size(), 7, 301));
+    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size(), 0x0700, 300));
+    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size() - 1, 7, 300));
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // The keyboard tests run inside the program's own application object.
 
-#include "shell/Application.h"
+#include "app/Application.h"
 
 #include <gtest/gtest.h>
 

@@ -36,9 +36,9 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "shell/AboutForm.h"
-#include "shell/MainForm.h"
-#include "shell/MsgBox.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "widgets/MsgBox.h"
 
 namespace {
 

@@ -21,6 +21,10 @@ void SetRoundRegion(QWidget *Panel);
 void InstallMinimizeAll(QWidget *Window);
 void MinimizeApplication();
 
+// Registers the windows' Qt resources (icons, banner); the application
+// object does it, tests that build windows without it call it themselves.
+void InitWidgetResources();
+
 // The reload picture of the port lists (image 0 of the main window's
 // 16-pixel image list) and the application's icon.
 QIcon ReloadIcon();

@@ -1,4 +1,4 @@
-#include "shell/HotPlugWatcher.h"
+#include "widgets/HotPlugWatcher.h"
 
 #include "serial/HotPlug.h"
 

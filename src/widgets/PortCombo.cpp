@@ -1,4 +1,4 @@
-#include "shell/PortCombo.h"
+#include "widgets/PortCombo.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

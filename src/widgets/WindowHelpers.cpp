@@ -1,4 +1,4 @@
-#include "shell/WindowHelpers.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -68,14 +68,25 @@ void MinimizeApplication()
     Busy = false;
 }
 
+static void InitResourcesOutsideNamespace()
+{
+    Q_INIT_RESOURCE(widgets);
+}
+
+void InitWidgetResources()
+{
+    static const bool Done = (InitResourcesOutsideNamespace(), true);
+    (void)Done;
+}
+
 QIcon ReloadIcon()
 {
-    return QIcon(QStringLiteral(":/shell/reload16.svg"));
+    return QIcon(QStringLiteral(":/widgets/reload16.svg"));
 }
 
 QIcon AppIcon()
 {
-    return QIcon(QStringLiteral(":/shell/veldra-update.svg"));
+    return QIcon(QStringLiteral(":/widgets/veldra-update.svg"));
 }
 
 void ApplyWindowFont(QWidget *Window)

@@ -1,8 +1,8 @@
 // Program entry: one copy per user, then the main window.
 
-#include "shell/Application.h"
-#include "shell/MainForm.h"
-#include "shell/SingleInstance.h"
+#include "app/Application.h"
+#include "app/MainForm.h"
+#include "app/SingleInstance.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "shell/SettingsLocation.h"
+#include "widgets/SettingsLocation.h"
 
 #include "settings/Settings.h"
 #include "settings/SettingsLookup.h"

@@ -1,6 +1,6 @@
-#include "shell/SingleInstance.h"
+#include "app/SingleInstance.h"
 
-#include "shell/MsgBox.h"
+#include "widgets/MsgBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "shell/AboutForm.h"
+#include "app/AboutForm.h"
 
 #include "ui_AboutForm.h"
 
-#include "shell/WindowHelpers.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>

@@ -1,29 +1,17 @@
-#include "shell/Application.h"
+#include "app/Application.h"
 
-#include "shell/MsgBox.h"
-#include "shell/WindowHelpers.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/MsgBox.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTranslator>
 #include <memory>
 #include <vector>
-#include <QPushButton>
-
-static void InitResourcesOutsideNamespace()
-{
-    Q_INIT_RESOURCE(shell);
-}
-
-void InitShellResources()
-{
-    static const bool Done = (InitResourcesOutsideNamespace(), true);
-    (void)Done;
-}
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
-    InitShellResources();
+    InitWidgetResources();
     InstallTranslations();
     setApplicationName(AppTitle());
     // No application display name: X11 and Wayland append it to every
@@ -43,35 +31,6 @@ bool TApplication::notify(QObject *Receiver, QEvent *Event)
         ShowUnknownException();
     }
     return false;
-}
-
-QString ErrorMessageText(const QString &Msg)
-{
-    if (!Msg.isEmpty() && Msg.back().unicode() > u'.')
-        return Msg + QLatin1Char('.');
-    return Msg;
-}
-
-static void ShowDefaultErrorBox(const QString &Text)
-{
-    if (HasMsgPresenter()) {
-        PresentMsg(TMsgKind::Error, AppTitle(), Text);
-        return;
-    }
-    QMessageBox Box(QMessageBox::Critical, AppTitle(), Text, QMessageBox::Ok);
-    Box.setDefaultButton(QMessageBox::Ok);
-    Box.button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
-    ExecMsgBox(Box);
-}
-
-void ShowException(const std::exception &E)
-{
-    ShowDefaultErrorBox(ErrorMessageText(QString::fromLocal8Bit(E.what())));
-}
-
-void ShowUnknownException()
-{
-    ShowDefaultErrorBox(ErrorMessageText(QCoreApplication::translate("MsgBox", "Unknown error")));
 }
 
 namespace {
@@ -120,7 +79,7 @@ QStringList UiLanguages()
 
 QString InstallTranslations()
 {
-    InitShellResources();
+    InitWidgetResources();
     for (QTranslator *T : Installed()) {
         QCoreApplication::removeTranslator(T);
         delete T;

@@ -1,4 +1,4 @@
-#include "shell/MsgBox.h"
+#include "widgets/MsgBox.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -61,11 +61,12 @@ void WidenMsgBox(QMessageBox *Box)
     Grid->addItem(new QSpacerItem(Width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), Row, Column);
 }
 
-int ExecMsgBox(QMessageBox &Box)
+TMsgResult ExecMsgBox(QMessageBox &Box)
 {
     WidenMsgBox(&Box);
     const TArrowOverBusy Arrow;
-    return Box.exec();
+    Box.exec();
+    return MsgResultFromButton(Box.standardButton(Box.clickedButton()));
 }
 
 QString AppTitle()
@@ -120,47 +121,47 @@ std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, co
     return Box;
 }
 
-int MsgResultFromButton(int StandardButton)
+TMsgResult MsgResultFromButton(int StandardButton)
 {
     switch (StandardButton) {
     case QMessageBox::Yes:
-        return kMsgYes;
+        return mrYes;
     case QMessageBox::No:
-        return kMsgNo;
+        return mrNo;
     case QMessageBox::Ok:
-        return kMsgOk;
+        return mrOk;
     default:
         // Closing a Yes/No box by Escape or the title bar is not a Yes.
-        return 2;
+        return mrDismissed;
     }
 }
 
-int PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg)
+TMsgResult PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg)
 {
     const TArrowOverBusy Arrow;
     if (Presenter()) {
         // Copy first: the presenter may replace itself while it runs.
         TMsgPresenter P = Presenter();
-        return P(Kind, Title, Msg);
+        return static_cast<TMsgResult>(P(Kind, Title, Msg));
     }
     auto Box = BuildMsgBox(Kind, Title, Msg);
     Box->exec();
     return MsgResultFromButton(Box->standardButton(Box->clickedButton()));
 }
 
-int ShowErrorMsg(const QString &Title, const QString &Msg)
+TMsgResult ShowErrorMsg(const QString &Title, const QString &Msg)
 {
     PresentMsg(TMsgKind::Error, Title, Msg);
-    return kMsgOk;
+    return mrOk;
 }
 
-int ShowInfoMsg(const QString &Title, const QString &Msg)
+TMsgResult ShowInfoMsg(const QString &Title, const QString &Msg)
 {
     PresentMsg(TMsgKind::Info, Title, Msg);
-    return kMsgOk;
+    return mrOk;
 }
 
-int AskYesNo(const QString &Title, const QString &Msg)
+TMsgResult AskYesNo(const QString &Title, const QString &Msg)
 {
-    return PresentMsg(TMsgKind::YesNo, Title, Msg) == kMsgYes ? kMsgYes : kMsgNo;
+    return PresentMsg(TMsgKind::YesNo, Title, Msg) == mrYes ? mrYes : mrNo;
 }

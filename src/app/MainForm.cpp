@@ -1,28 +1,23 @@
-#include "shell/MainForm.h"
+#include "app/MainForm.h"
 
 #include "ui_MainForm.h"
 
+#include "app/AboutForm.h"
+#include "app/SingleInstance.h"
+#include "app/VersionInfo.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
 #include "settings/Settings.h"
-#include "shell/AboutForm.h"
-#include "shell/Application.h"
-#include "shell/MsgBox.h"
-#include "shell/SettingsLocation.h"
-#include "shell/SingleInstance.h"
-#include "shell/VersionInfo.h"
-#include "shell/WindowHelpers.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/MsgBox.h"
+#include "widgets/SettingsLocation.h"
+#include "widgets/WindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
-
-#ifdef VELDRA_HAVE_VELDRA_FWUPDATE
-#include "fwupdate/FWUpdateForm.h"
-#endif
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
-#include "devsetup/DevSetupForm.h"
-#endif
 
 QString MainCaption()
 {
@@ -35,7 +30,7 @@ static QPixmap Banner()
 {
     QPixmap Pix(290, 58);
     Pix.fill(Qt::transparent);
-    QSvgRenderer Svg(QStringLiteral(":/shell/banner.svg"));
+    QSvgRenderer Svg(QStringLiteral(":/widgets/banner.svg"));
     QPainter P(&Pix);
     Svg.render(&P);
     return Pix;
@@ -43,7 +38,7 @@ static QPixmap Banner()
 
 TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::MainForm>())
 {
-    InitShellResources();
+    InitWidgetResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -97,7 +92,7 @@ void TMainForm::closeEvent(QCloseEvent *Event)
 
 void TMainForm::FormCloseQuery(bool &CanClose)
 {
-    CanClose = AskYesNo(AppTitle(), tr("Are you sure you want to exit?")) == kMsgYes;
+    CanClose = AskYesNo(AppTitle(), tr("Are you sure you want to exit?")) == mrYes;
 }
 
 void TMainForm::btnExitClick()
@@ -123,16 +118,12 @@ void TMainForm::ShowTool(std::unique_ptr<QDialog> Window)
 
 void TMainForm::btnFWUpdateClick()
 {
-#ifdef VELDRA_HAVE_VELDRA_FWUPDATE
     RunGuarded([this] { ShowTool(std::make_unique<TFWUpdateForm>(this)); });
-#endif
 }
 
 void TMainForm::btnSetupClick()
 {
-#ifdef VELDRA_HAVE_VELDRA_DEVSETUP
     RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(this)); });
-#endif
 }
 
 void TMainForm::btnAboutClick()

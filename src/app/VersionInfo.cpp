@@ -1,4 +1,4 @@
-#include "shell/VersionInfo.h"
+#include "app/VersionInfo.h"
 
 #include "Version.h"
 
