@@ -16,13 +16,14 @@ bool IsBlankOrControl(unsigned char C) { return C <= 0x20 || C == 0x7F; }
 
 TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block) {
     TRegReadResult Result;
-    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    TModbusRTU Master;
+    const auto Addr = static_cast<uint8_t>(Target.Addr);
     Result.Opened = OpenMaster(Master, Target, Result.OpenError);
     if (!Result.Opened) return Result;
     const auto Count = static_cast<size_t>(Block.Count);
     if (Block.Type == rdtBit) {
         Result.Bits.assign(Count, false);
-        if (!Master.ReadDiscreteInputs(Block.Reg, Result.Bits)) {
+        if (!Master.ReadDiscreteInputs(Addr, Block.Reg, Result.Bits)) {
             Result.Failure = TJobText::ReadError;
             return Result;
         }
@@ -30,7 +31,7 @@ TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &B
         return Result;
     }
     Result.Regs.assign(Count, 0);
-    if (!Master.ReadHoldingRegs(Block.Reg, Result.Regs)) {
+    if (!Master.ReadHoldingRegs(Addr, Block.Reg, Result.Regs)) {
         Result.Failure = TJobText::ReadError;
         return Result;
     }
@@ -76,11 +77,12 @@ TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value)
 TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg, const TRegWritePlan &Plan) {
     TRegWriteResult Result;
     if (Plan.Refusal != TJobText::None || Plan.Regs.empty()) return Result;
-    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    TModbusRTU Master;
+    const auto Addr = static_cast<uint8_t>(Target.Addr);
     Result.Opened = OpenMaster(Master, Target, Result.OpenError);
     if (!Result.Opened) return Result;
-    Result.Saved = Plan.Function == 6 ? Master.WriteHoldingReg(Reg, Plan.Regs[0])
-                                      : Master.WriteHoldingRegs(Reg, Plan.Regs);
+    Result.Saved = Plan.Function == 6 ? Master.WriteHoldingReg(Addr, Reg, Plan.Regs[0])
+                                      : Master.WriteHoldingRegs(Addr, Reg, Plan.Regs);
     return Result;
 }
 
@@ -95,7 +97,8 @@ namespace {
 template <class F>
 TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Rows, bool Writing, F Transact) {
     TCommResult Result;
-    TModbusRTU Master(static_cast<uint8_t>(Target.Addr));
+    TModbusRTU Master;
+    const auto Addr = static_cast<uint8_t>(Target.Addr);
     try {
         for (size_t I = 0; I < Rows.size(); ++I) {
             const TCommSetting &Row = Rows[I];
@@ -104,7 +107,7 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
                 Result.OpenFailed = true;
                 break;
             }
-            Result.Rows[I].Done = Transact(Master, Row, Result.Rows[I]);
+            Result.Rows[I].Done = Transact(Master, Addr, Row, Result.Rows[I]);
         }
     } catch (const EComPort &E) {
         Result.PortError = E;
@@ -115,18 +118,18 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
 }  // namespace
 
 TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
-    return ForEachCommRow(Target, Rows, false, [](TModbusRTU &Master, const TCommSetting &Row, TCommRowResult &Out) {
+    return ForEachCommRow(Target, Rows, false, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
         TModbusRegisters One(1);
-        Out.Ok = Master.ReadHoldingRegs(static_cast<uint16_t>(*Row.Reg), One);
+        Out.Ok = Master.ReadHoldingRegs(Addr, static_cast<uint16_t>(*Row.Reg), One);
         if (Out.Ok) Out.Value = One[0];
         return true;
     });
 }
 
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
-    return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, const TCommSetting &Row, TCommRowResult &Out) {
+    return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
         Out.Value = static_cast<uint16_t>(static_cast<unsigned long long>(*Row.Value) & 0xFFFF);
-        Out.Ok = Master.WriteHoldingReg(static_cast<uint16_t>(*Row.Reg), Out.Value);
+        Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
         return true;
     });
 }

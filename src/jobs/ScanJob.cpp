@@ -19,8 +19,12 @@ void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::stri
 TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
                        const TScanReport &OnStep) {
     TScanResult Result;
+    // One master for the whole range; the device address goes with each
+    // request. The port is still opened and closed for every address, so an
+    // address whose open fails only counts as silent.
+    TModbusRTU Master;
     for (int A = Options.First; A <= Options.Last && !Stop; ++A) {
-        TModbusRTU Master(static_cast<uint8_t>(A));
+        const auto Addr = static_cast<uint8_t>(A);
         const TScanDevice *Device = nullptr;
         try {
             const bool Opened = Master.Open(Options.Port, Options.Params);
@@ -29,14 +33,14 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
                 Result.OpenFailedFirst = A == Options.First;
                 break;
             }
-            if (Opened && Master.Scan(ScanProbeReg)) {
+            if (Opened && Master.Scan(Addr, ScanProbeReg)) {
                 ++Result.Found;
                 TScanDevice Found;
                 Found.Address = A;
                 // A device that answered is listed even when the port fails
                 // while it is being identified.
                 try {
-                    Found.Id = ReadSensorIdentity(Master);
+                    Found.Id = ReadSensorIdentity(Master, Addr);
                 } catch (const EComPort &E) {
                     Found.Id = TSensorIdentity{};
                     Result.PortError = E;
@@ -50,6 +54,7 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
             Result.Uncounted = true;
             break;
         }
+        Master.Close();
         ++Result.Scanned;
         if (OnStep) OnStep({A, Result.Scanned, Result.Found, ScanProgress(A, Options.Last), Device});
         if (Result.PortError) break;

@@ -22,19 +22,19 @@ void VersionFromRegister(uint16_t Reg, int &Major, int &Minor) {
     Minor = BcdByte(Reg & 0xFF);
 }
 
-TSensorIdentity ReadSensorIdentity(TModbusRTU &Master) {
+TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, uint8_t Device) {
     TSensorIdentity Id;
     for (size_t I = 0; I < SensorRegMaps.size(); ++I) {
         const TSensorRegMap &Map = SensorRegMaps[I];
         TModbusRegisters Vendor(VendorRegCount);
-        if (!Master.ReadHoldingRegs(Map.VendorReg, Vendor)) continue;
+        if (!Master.ReadHoldingRegs(Device, Map.VendorReg, Vendor)) continue;
         if (VendorTextFromRegs(Vendor) != VendorSignature) continue;
         Id.Identified = true;
         Id.RegMap = static_cast<int>(I);
         TModbusRegisters One(1);
-        if (Master.ReadHoldingRegs(Map.SensorIDReg, One)) Id.SensorID = One[0];
+        if (Master.ReadHoldingRegs(Device, Map.SensorIDReg, One)) Id.SensorID = One[0];
         One.assign(1, 0);
-        if (Master.ReadHoldingRegs(Map.VersionReg, One)) Id.VersionRegister = One[0];
+        if (Master.ReadHoldingRegs(Device, Map.VersionReg, One)) Id.VersionRegister = One[0];
         break;
     }
     return Id;

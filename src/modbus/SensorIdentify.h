@@ -43,8 +43,8 @@ struct TSensorIdentity {
     int VersionRegister = -1;        // raw version register, -1 when not read
 };
 
-// Asks the device behind an open master for the vendor text of each register
+// Asks Device, through an open master, for the vendor text of each register
 // map in turn; on a match reads the device code and version registers (the
 // catalogue names them, one floor up). Port errors (EComPort) reach the
 // caller.
-TSensorIdentity ReadSensorIdentity(TModbusRTU &Master);
+TSensorIdentity ReadSensorIdentity(TModbusRTU &Master, uint8_t Device);
