@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "settings/TextDecode.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -17,62 +19,30 @@ void AppendHex(std::string &Out, unsigned Value) {
     Out += buf;
 }
 
-// Length of the well-formed UTF-8 sequence at P (up to End), 0 if none.
-size_t Utf8Length(const unsigned char *P, const unsigned char *End) {
-    const unsigned char c = *P;
-    size_t n = 0;
-    unsigned cp = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (static_cast<size_t>(End - P) < n) return 0;
-    for (size_t i = 1; i < n; ++i) {
-        if ((P[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (P[i] & 0x3F);
-    }
-    // Over-long forms, surrogates and values beyond U+10FFFF are not UTF-8.
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
-}
-
 }  // namespace
 
 std::string VisibleText(const std::string &Text) {
     std::string out;
     out.reserve(Text.size());
-    const auto *p = reinterpret_cast<const unsigned char *>(Text.data());
-    const auto *end = p + Text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            if ((c < 0x20 && c != '\t') || c == 0x7F)
+    for (size_t i = 0; i < Text.size();) {
+        const auto c = static_cast<unsigned char>(Text[i]);
+        char32_t cp = 0;
+        const size_t n = DecodeUtf8At(Text, i, cp);
+        if (n == 0 || cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+            // Controls (C0, DEL, C1) and bytes that are not UTF-8, shown as
+            // their bytes; a tab stays the column separator.
+            if (cp == '\t' && n == 1) {
+                out += '\t';
+            } else if (n == 2) {
+                AppendHex(out, static_cast<unsigned char>(Text[i + 1]));  // C1: U+0080..U+009F
+            } else {
                 AppendHex(out, c);
-            else
-                out += static_cast<char>(c);
-            ++p;
+            }
+            i += n == 0 ? 1 : n;
             continue;
         }
-        const size_t n = Utf8Length(p, end);
-        if (n == 0) {
-            AppendHex(out, c);
-            ++p;
-        } else if (n == 2 && c == 0xC2 && p[1] < 0xA0) {
-            AppendHex(out, p[1]);  // C1 control: U+0080..U+009F
-            p += 2;
-        } else {
-            out.append(reinterpret_cast<const char *>(p), n);
-            p += n;
-        }
+        out.append(Text, i, n);
+        i += n;
     }
     return out;
 }

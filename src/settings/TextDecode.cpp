@@ -27,32 +27,6 @@ void AppendUtf8(std::string &Out, char32_t C) {
 
 // Decodes one UTF-8 sequence at Pos. Returns its length, 0 when the bytes
 // there are not a well-formed sequence.
-size_t DecodeUtf8At(const std::string &S, size_t Pos, char32_t &C) {
-    const auto Byte = [&](size_t I) { return static_cast<uint8_t>(S[I]); };
-    const uint8_t B0 = Byte(Pos);
-    size_t Len;
-    char32_t Min;
-    if (B0 < 0x80) {
-        C = B0;
-        return 1;
-    } else if ((B0 & 0xE0) == 0xC0) {
-        Len = 2, Min = 0x80, C = B0 & 0x1F;
-    } else if ((B0 & 0xF0) == 0xE0) {
-        Len = 3, Min = 0x800, C = B0 & 0x0F;
-    } else if ((B0 & 0xF8) == 0xF0) {
-        Len = 4, Min = 0x10000, C = B0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (S.size() - Pos < Len) return 0;
-    for (size_t I = 1; I < Len; ++I) {
-        const uint8_t B = Byte(Pos + I);
-        if ((B & 0xC0) != 0x80) return 0;
-        C = (C << 6) | (B & 0x3F);
-    }
-    if (C < Min || C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) return 0;
-    return Len;
-}
 
 std::string DecodeUtf8Lenient(const std::string &S, size_t Start) {
     std::string Out;
@@ -109,6 +83,33 @@ bool StartsWith(const std::string &S, const char *Prefix, size_t Len) {
 }
 
 }  // namespace
+
+size_t DecodeUtf8At(const std::string &S, size_t Pos, char32_t &C) {
+    const auto Byte = [&](size_t I) { return static_cast<uint8_t>(S[I]); };
+    const uint8_t B0 = Byte(Pos);
+    size_t Len;
+    char32_t Min;
+    if (B0 < 0x80) {
+        C = B0;
+        return 1;
+    } else if ((B0 & 0xE0) == 0xC0) {
+        Len = 2, Min = 0x80, C = B0 & 0x1F;
+    } else if ((B0 & 0xF0) == 0xE0) {
+        Len = 3, Min = 0x800, C = B0 & 0x0F;
+    } else if ((B0 & 0xF8) == 0xF0) {
+        Len = 4, Min = 0x10000, C = B0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (S.size() - Pos < Len) return 0;
+    for (size_t I = 1; I < Len; ++I) {
+        const uint8_t B = Byte(Pos + I);
+        if ((B & 0xC0) != 0x80) return 0;
+        C = (C << 6) | (B & 0x3F);
+    }
+    if (C < Min || C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) return 0;
+    return Len;
+}
 
 bool IsValidUtf8(const std::string &Bytes) {
     for (size_t Pos = 0; Pos < Bytes.size();) {
