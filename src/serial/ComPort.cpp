@@ -521,11 +521,11 @@ void TComPort::ClearBuffer(bool Input, bool Output) {
 
 bool TComPort::WaitForInput(int TimeoutMs) {
     if (!Connected()) throw EComPort(CError_NotOpen);
-    // poll() answers at once when bytes are already waiting.
+    // poll() answers at once when bytes are already waiting, so even a zero
+    // time-out looks once.
     const long long deadline = NowMs() + std::max(TimeoutMs, 0);
     for (;;) {
-        const long long left = deadline - NowMs();
-        if (left <= 0) return false;
+        const long long left = std::max(deadline - NowMs(), 0LL);
         pollfd pf{FFd.get(), POLLIN, 0};
         int r = poll(&pf, 1, static_cast<int>(left));
         if (r < 0) {

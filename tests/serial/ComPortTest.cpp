@@ -222,6 +222,19 @@ TEST(ComPort, ReadNeverWaitsAndReturnsWhatArrived) {
     EXPECT_EQ(buf[1], 0x0C);
 }
 
+TEST(ComPort, WaitForInputWithoutTimeLooksOnce) {
+    TPty pty;
+    TComPort p;
+    p.SetPort(pty.Path);
+    p.Open();
+    EXPECT_FALSE(p.WaitForInput(0));
+    pty.Send({0x01});
+    ASSERT_TRUE(p.WaitForInput(5000));
+    // A byte is waiting: a zero (or negative) time-out still reports it.
+    EXPECT_TRUE(p.WaitForInput(0));
+    EXPECT_TRUE(p.WaitForInput(-1));
+}
+
 TEST(ComPort, WaitForInputTimesOutOnASilentLine) {
     TPty pty;
     TComPort p;
