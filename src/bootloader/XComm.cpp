@@ -7,6 +7,7 @@
 #include "bootloader/CRC8.h"
 #include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
+#include "serial/LinkFactory.h"
 
 // --- Packets ----------------------------------------------------------------
 
@@ -56,10 +57,13 @@ public:
 
 }  // namespace
 
-TXComm::TXComm() : TXComm(std::make_unique<TComPort>()) {}
+TXComm::TXComm() : TXComm(nullptr) {}
 
 TXComm::TXComm(std::unique_ptr<TLink> Link) : FLink(std::move(Link)) {
-    if (!FLink) FLink = std::make_unique<TComPort>();
+    if (!FLink) {
+        FLink = std::make_unique<TComPort>();
+        FOwnLink = true;
+    }
 }
 
 TXComm::~TXComm() {
@@ -138,6 +142,8 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
+    // Our own link follows the port name (a local device or a network URL).
+    if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
     for (TBaudRate Rate : {br19200, br57600}) {
         TLinkSettings S = LineSettings(Rate);
         S.Port = Port;

@@ -6,14 +6,18 @@
 #include <stdexcept>
 
 #include "serial/FrameTrace.h"
+#include "serial/LinkFactory.h"
 
 using namespace ModbusFrame;
 
-TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, std::make_unique<TComPort>()) {}
+TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, nullptr) {}
 
 TModbusRTU::TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link)
     : FLink(std::move(Link)), FDeviceAddr(DeviceAddr) {
-    if (!FLink) FLink = std::make_unique<TComPort>();
+    if (!FLink) {
+        FLink = std::make_unique<TComPort>();
+        FOwnLink = true;
+    }
 }
 
 TModbusRTU::~TModbusRTU() {
@@ -50,6 +54,8 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         FOpenError = E;
         return false;
     }
+    // Our own link follows the port name (a local device or a network URL).
+    if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
     FOpenError = FLink->Open(S);
     return !FOpenError;
 }
