@@ -142,6 +142,13 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
+    if (Port.rfind("modbus-tcp://", 0) == 0) {
+        // A gateway speaks Modbus only; the bootloader protocol needs the
+        // line itself.
+        FOpenError = EComPort(CError_OpenFailed, -1,
+                              "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
+        return false;
+    }
     // Our own link follows the port name (a local device or a network URL).
     if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
     for (TBaudRate Rate : {br19200, br57600}) {

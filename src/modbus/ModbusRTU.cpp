@@ -5,6 +5,7 @@
 #include <climits>
 #include <stdexcept>
 
+#include "modbus/ModbusTcpLink.h"
 #include "serial/FrameTrace.h"
 #include "serial/LinkFactory.h"
 
@@ -55,7 +56,14 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         return false;
     }
     // Our own link follows the port name (a local device or a network URL).
-    if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
+    // A Modbus TCP gateway takes the frames without their CRC.
+    if (FOwnLink) {
+        if (TModbusTcpLink::IsModbusTcpPort(Port)) {
+            if (!dynamic_cast<TModbusTcpLink *>(FLink.get())) FLink = std::make_unique<TModbusTcpLink>();
+        } else if (!LinkFitsPort(*FLink, Port)) {
+            FLink = MakeLink(Port);
+        }
+    }
     FOpenError = FLink->Open(S);
     return !FOpenError;
 }

@@ -1,7 +1,12 @@
 // Network ports: veldra-cli and the firmware job through a real ser2net in
 // front of simulated sensors, in RFC 2217 (telnet) and raw TCP mode.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -30,6 +35,43 @@ std::string Cod16(uint8_t DeviceID, uint8_t Hi, uint8_t Lo, size_t ImageSize) {
     for (size_t i = 0; i < ImageSize; ++i) f += static_cast<char>(i * 7 + 3);
     return f;
 }
+
+// pymodbus's TCP server (tests/cli/modbus_tcp_server.py) on 127.0.0.1 with a
+// free port, stopped by its pid.
+class TModbusGateway {
+public:
+    TModbusGateway() : FPort(TSer2Net::FreePort()) {}
+    ~TModbusGateway() {
+        if (FPid > 0) {
+            ::kill(FPid, SIGTERM);
+            ::waitpid(FPid, nullptr, 0);
+        }
+    }
+    bool Start() {
+        const std::string script = VELDRA_SOURCE_DIR "/tests/cli/modbus_tcp_server.py";
+        const std::string port = std::to_string(FPort);
+        FPid = ::fork();
+        if (FPid == 0) {
+            ::execl("/usr/bin/python3", "python3", script.c_str(), port.c_str(), nullptr);
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (int wait = 5; !TSer2Net::Accepts(FPort); wait = std::min(wait * 2, 100)) {
+            if (::waitpid(FPid, nullptr, WNOHANG) == FPid) {
+                FPid = -1;
+                return false;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            ::poll(nullptr, 0, wait);
+        }
+        return true;
+    }
+    std::string Url() const { return "modbus-tcp://127.0.0.1:" + std::to_string(FPort); }
+
+private:
+    int FPort;
+    int FPid = -1;
+};
 
 class CliNetwork : public ::testing::Test {
 protected:
@@ -149,6 +191,44 @@ TEST_F(CliNetwork, ModbusJobsThroughTheServer) {
         EXPECT_EQ(comm.ExitCode, 0) << comm.Err;
         EXPECT_EQ(comm.Out, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n");
     }
+}
+
+TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
+    TModbusGateway gateway;
+    ASSERT_TRUE(gateway.Start());
+    const std::string url = gateway.Url();
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Out;
+        std::string Err;
+    } cases[] = {
+        {"scan: units 1 and 2 answer", {"scan", "--first", "1", "--last", "3"}, 0, "1\tN/A\tN/A\n2\tN/A\tN/A\n",
+         "Scanned: 3, found: 2"},
+        {"read", {"read", "--addr", "2", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
+        {"write", {"write", "--addr", "1", "--reg", "40", "65535"}, 0, "Changes have been saved successfully\n", ""},
+        {"read it back", {"read", "--addr", "1", "--reg", "40", "--type", "uint16"}, 0, "65535\n", ""},
+        {"exception answer", {"read", "--addr", "1", "--reg", "500"}, 1, "", "Error reading data."},
+        {"absent unit", {"read", "--addr", "3", "--reg", "0"}, 1, "", "Error reading data."},
+        {"comm read",
+         {"comm", "read", "--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"}, 0,
+         "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
+        {"identify is refused", {"identify"}, 3, "", "a Modbus TCP gateway does not carry firmware updates"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> args = c.Args;
+        args.insert(args.begin() + (args[0] == "comm" ? 2 : 1), {"--port", url});
+        const TRunResult r = Cli(args);
+        EXPECT_EQ(r.ExitCode, c.Exit) << r.Err;
+        EXPECT_EQ(r.Out, c.Out) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, c.Err)) << r.Err;
+    }
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 60));
+    const TRunResult flash = Cli({"flash", "--port", url, file});
+    EXPECT_EQ(flash.ExitCode, 3) << flash.Err;
+    EXPECT_TRUE(Contains(flash.Out + flash.Err, "does not carry firmware updates")) << flash.Out << flash.Err;
 }
 
 // The server goes away in the middle of an upload: the update has failed
