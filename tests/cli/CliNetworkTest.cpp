@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -229,6 +230,31 @@ TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
     const TRunResult flash = Cli({"flash", "--port", url, file});
     EXPECT_EQ(flash.ExitCode, 3) << flash.Err;
     EXPECT_TRUE(Contains(flash.Out + flash.Err, "does not carry firmware updates")) << flash.Out << flash.Err;
+}
+
+// [PORTS] of the settings file: listed after the local ports, in file
+// order, as "name (URL)"; lines without a URL are no ports.
+TEST_F(CliNetwork, PortsSectionListsNetworkPortsLast) {
+    auto sim = Sim({"bootloader"});
+    const std::string settings = FDir.Write("ports.ini",
+                                            "[PORTS]\n"
+                                            "Zeta cabinet=rfc2217://127.0.0.1:2001\n"
+                                            "Alpha gateway = modbus-tcp://127.0.0.1\n"
+                                            "no url=/dev/ttyS0\n"
+                                            "bare\n"
+                                            "Raw=tcp://[::1]:4001\n");
+    const TRunResult r = RunCliWith(settings, {"ports"}, "", {"VELDRA_EXTRA_PORTS=" + sim->PtyPath()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const std::vector<std::string> lines = SplitLines(r.Out);
+    ASSERT_GE(lines.size(), 4u) << r.Out;
+    const std::vector<std::string> last(lines.end() - 3, lines.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"rfc2217://127.0.0.1:2001\tZeta cabinet (rfc2217://127.0.0.1:2001)",
+                                              "modbus-tcp://127.0.0.1\tAlpha gateway (modbus-tcp://127.0.0.1)",
+                                              "tcp://[::1]:4001\tRaw (tcp://[::1]:4001)"}));
+    // The local port is among those before them.
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 3,
+                            [&](const std::string &l) { return l.rfind(sim->PtyPath() + "\t", 0) == 0; }))
+        << r.Out;
 }
 
 // The server goes away in the middle of an upload: the update has failed
