@@ -71,11 +71,13 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     } catch (const std::exception &) {
         Settings = new TSettings(std::string());
     }
+    UseNetworkPorts(Settings);
 }
 
 TMainForm::~TMainForm()
 {
     SetInstanceNotify(nullptr);
+    UseNetworkPorts(nullptr);
     delete Settings;
     Settings = nullptr;
 }

@@ -7,6 +7,7 @@
 #include "bootloader/CRC8.h"
 #include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
+#include "serial/LinkFactory.h"
 
 // --- Packets ----------------------------------------------------------------
 
@@ -56,10 +57,13 @@ public:
 
 }  // namespace
 
-TXComm::TXComm() : TXComm(std::make_unique<TComPort>()) {}
+TXComm::TXComm() : TXComm(nullptr) {}
 
 TXComm::TXComm(std::unique_ptr<TLink> Link) : FLink(std::move(Link)) {
-    if (!FLink) FLink = std::make_unique<TComPort>();
+    if (!FLink) {
+        FLink = std::make_unique<TComPort>();
+        FOwnLink = true;
+    }
 }
 
 TXComm::~TXComm() {
@@ -138,6 +142,15 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
+    if (Port.rfind("modbus-tcp://", 0) == 0) {
+        // A gateway speaks Modbus only; the bootloader protocol needs the
+        // line itself.
+        FOpenError = EComPort(CError_OpenFailed, -1,
+                              "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
+        return false;
+    }
+    // Our own link follows the port name (a local device or a network URL).
+    if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
     for (TBaudRate Rate : {br19200, br57600}) {
         TLinkSettings S = LineSettings(Rate);
         S.Port = Port;

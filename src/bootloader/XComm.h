@@ -155,6 +155,7 @@ private:
     TLinkSettings LineSettings(TBaudRate Rate) const;
 
     std::unique_ptr<TLink> FLink;
+    bool FOwnLink = false;  // made here: Open picks its kind by the port name
     uint16_t FSensorID = 0;
     uint8_t FVersionHi = 0;
     uint8_t FVersionLo = 0;

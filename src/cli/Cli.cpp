@@ -218,6 +218,7 @@ int RunCli(int argc, char **argv) {
 
     TSettings settings(FindSettingsFile(settingsFile));
     Settings = &settings;
+    UseNetworkPorts(&settings);
     TConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
     TCliContext ctx;
     ctx.Json = json;
@@ -249,6 +250,7 @@ int RunCli(int argc, char **argv) {
         code = ExitFailed;
     }
     StopFrameTrace();
+    UseNetworkPorts(nullptr);
     Settings = nullptr;
     return code;
 }

@@ -5,15 +5,20 @@
 #include <climits>
 #include <stdexcept>
 
+#include "modbus/ModbusTcpLink.h"
 #include "serial/FrameTrace.h"
+#include "serial/LinkFactory.h"
 
 using namespace ModbusFrame;
 
-TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, std::make_unique<TComPort>()) {}
+TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, nullptr) {}
 
 TModbusRTU::TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link)
     : FLink(std::move(Link)), FDeviceAddr(DeviceAddr) {
-    if (!FLink) FLink = std::make_unique<TComPort>();
+    if (!FLink) {
+        FLink = std::make_unique<TComPort>();
+        FOwnLink = true;
+    }
 }
 
 TModbusRTU::~TModbusRTU() {
@@ -49,6 +54,15 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
     } catch (const EComPort &E) {
         FOpenError = E;
         return false;
+    }
+    // Our own link follows the port name (a local device or a network URL).
+    // A Modbus TCP gateway takes the frames without their CRC.
+    if (FOwnLink) {
+        if (TModbusTcpLink::IsModbusTcpPort(Port)) {
+            if (!dynamic_cast<TModbusTcpLink *>(FLink.get())) FLink = std::make_unique<TModbusTcpLink>();
+        } else if (!LinkFitsPort(*FLink, Port)) {
+            FLink = MakeLink(Port);
+        }
     }
     FOpenError = FLink->Open(S);
     return !FOpenError;

@@ -85,6 +85,7 @@ private:
     bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer, TFrame &Answer);
 
     std::unique_ptr<TLink> FLink;
+    bool FOwnLink = false;  // made here: Open picks its kind by the port name
     uint8_t FDeviceAddr;
     uint32_t FTimeout = 0;
     TClock *FClock = &SystemClock();

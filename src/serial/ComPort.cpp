@@ -162,6 +162,9 @@ long long NowMs() {
 EComPort::EComPort(int Code, int WinCode)
     : std::runtime_error(Message(Code, WinCode)), FCode(Code), FWinCode(WinCode) {}
 
+EComPort::EComPort(int Code, int WinCode, const std::string &Where)
+    : std::runtime_error(Message(Code, WinCode) + " [" + Where + "]"), FCode(Code), FWinCode(WinCode) {}
+
 std::string EComPort::ErrorText(int Code) {
     if (Code < 1 || Code > 25) return "";
     return kErrorTexts[Code];

@@ -68,6 +68,9 @@ class EComPort : public std::runtime_error {
 public:
     // WinCode is the operating-system error number (errno here), -1 when none.
     explicit EComPort(int Code, int WinCode = -1);
+    // The same error on a line reached over the network: Where (the
+    // server's address) follows the text in brackets.
+    EComPort(int Code, int WinCode, const std::string &Where);
     int Code() const { return FCode; }
     int WinCode() const { return FWinCode; }
     // Text of an error number alone, "" outside 1..25.

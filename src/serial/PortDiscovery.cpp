@@ -5,9 +5,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace {
+
+std::mutex NetworkPortsLock;
+std::vector<TComListData> &NetworkPortList() {
+    static std::vector<TComListData> List;
+    return List;
+}
 
 TPortQuery &PortQueryOverride() {
     static TPortQuery Query;
@@ -93,7 +100,20 @@ void EnumComPorts(std::vector<TComListData> &Ports) {
     std::stable_sort(Found.begin(), Found.end(), [](const TComListData &L, const TComListData &R) {
         return CompareNatural(L.DeviceID, R.DeviceID) < 0;
     });
+    {
+        const std::lock_guard Lock(NetworkPortsLock);
+        for (const TComListData &P : NetworkPortList()) {
+            const bool Listed = std::any_of(Found.begin(), Found.end(),
+                                            [&](const TComListData &F) { return F.DeviceID == P.DeviceID; });
+            if (!Listed) Found.push_back(P);
+        }
+    }
     Ports.swap(Found);
+}
+
+void SetNetworkPorts(std::vector<TComListData> Ports) {
+    const std::lock_guard Lock(NetworkPortsLock);
+    NetworkPortList() = std::move(Ports);
 }
 
 void SetPortQuery(TPortQuery Query) { PortQueryOverride() = std::move(Query); }

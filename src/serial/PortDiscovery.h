@@ -28,8 +28,14 @@ int ComparePortNames(const std::vector<TComListData> &Ports, int Index1, int Ind
 // without regard to case ("ttyUSB2" < "ttyUSB10", "COM2" < "com10").
 int CompareNatural(const std::string &A, const std::string &B);
 
-// Clears Ports and refills it with the ports present, sorted by ComparePortNames.
+// Clears Ports and refills it with the ports present, sorted by
+// ComparePortNames, then the network ports of SetNetworkPorts in their order.
 void EnumComPorts(std::vector<TComListData> &Ports);
+
+// The network ports listed after the local ones (DeviceID the URL, e.g.
+// rfc2217://10.0.0.5:2001): the [PORTS] section of the settings file, set
+// once the settings are read. They are listed whether the server is up or not.
+void SetNetworkPorts(std::vector<TComListData> Ports);
 
 // Test seam: replaces the query EnumComPorts runs. An empty function restores
 // the real one (QueryComPorts).

@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "serial/PortDiscovery.h"
+
 #include "settings/IniFile.h"
 #include "settings/SettingsLookup.h"
 #include "settings/TextDecode.h"
@@ -124,6 +126,20 @@ void TSettings::LoadBytes(const std::string &Bytes) {
         for (const TIniEntry &E : Sensors->Entries)
             FSensors.push_back(E.HasValue ? E.Key + "=" + E.Value : E.Key);
     }
+    FNetworkPorts.clear();
+    if (const TIniSection *Ports = Ini.FindSection("PORTS")) {
+        for (const TIniEntry &E : Ports->Entries) {
+            if (E.HasValue && !E.Key.empty() && E.Value.find("://") != std::string::npos)
+                FNetworkPorts.push_back({E.Key, E.Value});
+        }
+    }
+}
+
+void UseNetworkPorts(const TSettings *S) {
+    std::vector<TComListData> List;
+    if (S)
+        for (const TSettings::TNetworkPort &P : S->NetworkPorts()) List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
+    SetNetworkPorts(std::move(List));
 }
 
 std::string SettingsSourceText(const TSettings &S) {

@@ -30,6 +30,13 @@ public:
     // The catalogue: every line of [SENSORS] in file order, "key=value"
     // (a line without '=' as the bare key).
     const std::vector<std::string> &SensorNames() const { return FSensors; }
+    // The network ports of [PORTS], in file order: "name=URL" lines whose
+    // URL has a scheme (tcp://, rfc2217://, modbus-tcp://).
+    struct TNetworkPort {
+        std::string Name;
+        std::string Url;
+    };
+    const std::vector<TNetworkPort> &NetworkPorts() const { return FNetworkPorts; }
     // True when the file exists but could not be read; the limits then hold
     // their key defaults and the catalogue is empty.
     bool ReadFailed() const { return FReadFailed; }
@@ -43,8 +50,12 @@ private:
     std::string FFileName;
     TFWUpdSettings FFWUpdSettings;
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
+    std::vector<TNetworkPort> FNetworkPorts;
     bool FReadFailed = false;
 };
+
+// The network ports of S for the port lists: "name (URL)", opened by URL.
+void UseNetworkPorts(const TSettings *S);
 
 // The running executable's path with its extension replaced by ".ini".
 std::string DefaultSettingsFileName();

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "Ser2Net.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "devsetup/DevSetupForm.h"
@@ -422,6 +423,42 @@ TEST_F(SetupFormTest, ScanListsAndIdentifiesTheDevices) {
     EXPECT_EQ(Progress.back(), 100);
     ExpectIdle();
     SaveShot(Form.get(), "devsetup-scan-finished.png");
+}
+
+// A line behind ser2net (RFC 2217), named in [PORTS] of the settings file:
+// listed after the local port, scanned as the local line is, and still
+// listed and chosen after a hot-plug reload.
+TEST_F(SetupFormTest, ScanOnANetworkPortOfTheSettingsFile) {
+    StartSim();
+    TSer2Net Server({{TSer2Net::TMode::Rfc2217, Sim->PtyPath()}});
+    ASSERT_TRUE(Server.Start());
+    const std::string Ini = Dir.Write("ports.ini", "[SENSORS]\n7=Probe A\n1042=Probe B\n[PORTS]\nCabinet 3=" +
+                                                       Server.Url(0) + "\n");
+    Catalogue = std::make_unique<TSettings>(Ini);
+    Settings = Catalogue.get();
+    UseNetworkPorts(Settings);
+    const QString NetText = QString::fromStdString("Cabinet 3 (" + Server.Url(0) + ")");
+    OpenForm(false);
+    auto *Combo = Find<QComboBox>("cbCOMPort");
+    ASSERT_EQ(Combo->count(), 2);
+    EXPECT_EQ(Combo->itemText(0), SimPortText);
+    EXPECT_EQ(Combo->itemText(1), NetText);
+    Combo->setCurrentIndex(1);
+    RunScan(1, 3);
+    EXPECT_TRUE(Msgs.empty()) << (Msgs.empty() ? "" : Msgs[0].Text.toStdString());
+    const std::vector<std::vector<QString>> Expected{
+        {"1", "7 (0x00000007) Probe A", "1.05"},
+        {"2", "1042 (0x00000412) Probe B", "2.10"},
+        {"3", "Unknown", "3.02"},
+    };
+    EXPECT_EQ(ScanRows(), Expected);
+    ExpectIdle();
+    Form->findChild<THotPlugWatcher *>()->PostReload();
+    QApplication::processEvents();
+    EXPECT_EQ(Combo->count(), 2);
+    EXPECT_EQ(Combo->currentText(), NetText);
+    Form.reset();
+    UseNetworkPorts(nullptr);
 }
 
 TEST_F(SetupFormTest, ScanRefusesWithoutPortOrWithAnInvertedRange) {

@@ -4,6 +4,7 @@
 #include "GuiSupport.h"
 
 #include "CodFixtures.h"
+#include "Ser2Net.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 
@@ -406,6 +407,30 @@ TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges)
     std::string Line;
     EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
     EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
+}
+
+// A sensor behind ser2net (RFC 2217), named in [PORTS]: found at 57600
+// after the rate switch on the server, and updated byte for byte.
+TEST_F(WizardTest, UploadThroughANetworkPortOfTheSettingsFile)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6, 600);
+    const std::string Port = AddSim({"--baud", "57600", "--sensor-id", "17", "--version", "2.5", "--expect", File});
+    TSer2Net Server({{TSer2Net::TMode::Rfc2217, Port}});
+    ASSERT_TRUE(Server.Start());
+    const TSettings WithPorts(Dir.Write("ports.ini", "[PORTS]\nCabinet 3=" + Server.Url(0) + "\n"));
+    UseNetworkPorts(&WithPorts);
+    Open();
+    ASSERT_EQ(Combo()->count(), 2);
+    EXPECT_EQ(Combo()->itemText(1), QString::fromStdString("Cabinet 3 (" + Server.Url(0) + ")"));
+    ReachUploadPage(Server.Url(0), File);
+    EXPECT_EQ(Form->Link().BaudRate(), 57600);
+    Press("btnNext");
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    std::string Line;
+    EXPECT_TRUE(Sim().WaitForLine("RESULT MATCH", Line, 5000));
+    Form.reset();
+    UseNetworkPorts(nullptr);
 }
 
 TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)

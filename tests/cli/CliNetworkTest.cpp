@@ -1,0 +1,283 @@
+// Network ports: veldra-cli and the firmware job through a real ser2net in
+// front of simulated sensors, in RFC 2217 (telnet) and raw TCP mode.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "CliTestUtil.h"
+#include "Ser2Net.h"
+#include "jobs/FirmwareJob.h"
+
+namespace {
+
+using TMode = TSer2Net::TMode;
+
+// A firmware file with the 16-byte header (as in the local tests).
+std::string Cod16(uint8_t DeviceID, uint8_t Hi, uint8_t Lo, size_t ImageSize) {
+    std::string f(16, '\0');
+    const uint32_t size = static_cast<uint32_t>(ImageSize);
+    for (int i = 0; i < 4; ++i) f[3 + i] = static_cast<char>(size >> (8 * i));
+    f[7] = static_cast<char>(Hi);
+    f[8] = static_cast<char>(Lo);
+    f[9] = static_cast<char>(DeviceID);
+    f[10] = 'A', f[11] = 'V', f[12] = 'R';
+    unsigned sum = 2;
+    for (int i = 0; i < 15; ++i) sum += static_cast<uint8_t>(f[i]);
+    f[15] = static_cast<char>(sum & 0xFF);
+    // Every byte value, 0xFF (the Telnet escape) among them.
+    for (size_t i = 0; i < ImageSize; ++i) f += static_cast<char>(i * 7 + 3);
+    return f;
+}
+
+// pymodbus's TCP server (tests/cli/modbus_tcp_server.py) on 127.0.0.1 with a
+// free port, stopped by its pid.
+class TModbusGateway {
+public:
+    TModbusGateway() : FPort(TSer2Net::FreePort()) {}
+    ~TModbusGateway() {
+        if (FPid > 0) {
+            ::kill(FPid, SIGTERM);
+            ::waitpid(FPid, nullptr, 0);
+        }
+    }
+    bool Start() {
+        const std::string script = VELDRA_SOURCE_DIR "/tests/cli/modbus_tcp_server.py";
+        const std::string port = std::to_string(FPort);
+        FPid = ::fork();
+        if (FPid == 0) {
+            ::execl("/usr/bin/python3", "python3", script.c_str(), port.c_str(), nullptr);
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (int wait = 5; !TSer2Net::Accepts(FPort); wait = std::min(wait * 2, 100)) {
+            if (::waitpid(FPid, nullptr, WNOHANG) == FPid) {
+                FPid = -1;
+                return false;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            ::poll(nullptr, 0, wait);
+        }
+        return true;
+    }
+    std::string Url() const { return "modbus-tcp://127.0.0.1:" + std::to_string(FPort); }
+
+private:
+    int FPort;
+    int FPid = -1;
+};
+
+class CliNetwork : public ::testing::Test {
+protected:
+    void SetUp() override { FSettings = WriteTestSettings(FDir); }
+    TRunResult Cli(const std::vector<std::string> &Args) { return RunCliWith(FSettings, Args); }
+    static std::unique_ptr<TSimProcess> Sim(std::vector<std::string> Args) {
+        auto sim = std::make_unique<TSimProcess>(Args);
+        EXPECT_TRUE(sim->Start());
+        return sim;
+    }
+    static std::unique_ptr<TSer2Net> Server(std::vector<TSer2Net::TLine> Lines) {
+        auto s = std::make_unique<TSer2Net>(std::move(Lines));
+        EXPECT_TRUE(s->Start());
+        return s;
+    }
+    static bool SimSaid(TSimProcess &S, const std::string &Prefix) {
+        std::string line;
+        return S.WaitForLine(Prefix, line, 5000);
+    }
+    TTempDir FDir;
+    std::string FSettings;
+};
+
+TEST_F(CliNetwork, IdentifyThroughTheServer) {
+    struct TCase {
+        const char *Name;
+        TMode Mode;
+        std::string RawLine;
+        std::vector<std::string> SimArgs;
+        std::string Out;
+    } cases[] = {
+        {"rfc2217, sensor at 19200", TMode::Rfc2217, "", {"--sensor-id", "17", "--version", "2.5"},
+         "Baud rate: 19200\nSensor ID: 17 (0x00000011) Probe Q\nVersion: 2.05\n"},
+        // Answers only at 57600: the rate switch has to reach the server.
+        {"rfc2217, 16-bit ID at 57600", TMode::Rfc2217, "",
+         {"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"},
+         "Baud rate: 57600\nSensor ID: 300 (0x0000012C) Probe W\nVersion: 2.05\n"},
+        {"raw tcp, line fixed at 19200 8E1", TMode::RawTcp, "19200e81", {"--sensor-id", "17", "--version", "2.5"},
+         "Baud rate: 19200\nSensor ID: 17 (0x00000011) Probe Q\nVersion: 2.05\n"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> args{"bootloader"};
+        args.insert(args.end(), c.SimArgs.begin(), c.SimArgs.end());
+        auto sim = Sim(args);
+        auto server = Server({{c.Mode, sim->PtyPath(), c.RawLine.empty() ? "19200e81" : c.RawLine}});
+        const TRunResult r = Cli({"identify", "--port", server->Url(0)});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(r.Out, "Port: " + server->Url(0) + "\n" + c.Out) << r.Err;
+    }
+}
+
+TEST_F(CliNetwork, FlashThroughTheServerAlsoInParallel) {
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 600));
+    auto a = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--baud", "57600", "--expect", file});
+    auto b = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--expect", file});
+    auto server = Server({{TMode::Rfc2217, a->PtyPath()}, {TMode::RawTcp, b->PtyPath(), "19200e81"}});
+    const std::string ua = server->Url(0), ub = server->Url(1);
+    const TRunResult r = Cli({"--json", "flash", "--port", ua, "--port", ub, file});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    const auto o = nlohmann::json::parse(r.Out);
+    ASSERT_EQ(o["ports"].size(), 2u) << r.Out;
+    EXPECT_EQ(o["ports"][0]["port"], ua);
+    EXPECT_EQ(o["ports"][0]["baud_rate"], 57600);
+    EXPECT_EQ(o["ports"][0]["message"], "Firmware update successful");
+    EXPECT_EQ(o["ports"][1]["port"], ub);
+    EXPECT_EQ(o["ports"][1]["message"], "Firmware update successful");
+    // The images arrived byte for byte, 0xFF included.
+    EXPECT_TRUE(SimSaid(*a, "RESULT MATCH"));
+    EXPECT_TRUE(SimSaid(*b, "RESULT MATCH"));
+}
+
+TEST_F(CliNetwork, NoServerIsAPortErrorNamingIt) {
+    const int port = TSer2Net::FreePort();
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 60));
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Args;
+    } cases[] = {
+        {"identify, rfc2217", {"identify", "--port", "rfc2217://" + address}},
+        {"flash, tcp", {"flash", "--port", "tcp://" + address, file}},
+        {"read, rfc2217", {"read", "--port", "rfc2217://" + address, "--addr", "1", "--reg", "0"}},
+        {"scan, tcp", {"scan", "--port", "tcp://" + address, "--first", "1", "--last", "2"}},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRunResult r = Cli(c.Args);
+        EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
+        EXPECT_TRUE(Contains(r.Out + r.Err, "server " + address)) << r.Out << r.Err;
+    }
+}
+
+TEST_F(CliNetwork, ModbusJobsThroughTheServer) {
+    for (TMode mode : {TMode::Rfc2217, TMode::RawTcp}) {
+        SCOPED_TRACE(mode == TMode::Rfc2217 ? "rfc2217" : "raw tcp");
+        auto sim = Sim({"modbus", "--profiles"});
+        auto server = Server({{mode, sim->PtyPath(), "19200e81"}});
+        const std::string url = server->Url(0);
+
+        const TRunResult scan = Cli({"scan", "--port", url, "--first", "1", "--last", "3"});
+        EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
+        EXPECT_EQ(scan.Out, "1\t7 (0x00000007) Probe A\t1.05\n2\t1042 (0x00000412) Probe B\t2.10\n3\tUnknown\t3.02\n");
+
+        const TRunResult read = Cli({"read", "--port", url, "--addr", "4", "--reg", "1", "--type", "uint32"});
+        EXPECT_EQ(read.ExitCode, 0) << read.Err;
+        EXPECT_EQ(read.Out, "16843010\n");
+
+        // 0xFF in the data: escaped on the way out, unescaped on the way back.
+        const TRunResult write = Cli({"write", "--port", url, "--addr", "4", "--reg", "40", "65535"});
+        EXPECT_EQ(write.ExitCode, 0) << write.Err;
+        const TRunResult back = Cli({"read", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16"});
+        EXPECT_EQ(back.Out, "65535\n") << back.Err;
+
+        const TRunResult comm = Cli({"comm", "read", "--port", url, "--addr", "2", "--baud-reg", "120",
+                                     "--framing-reg", "121", "--addr-reg", "122"});
+        EXPECT_EQ(comm.ExitCode, 0) << comm.Err;
+        EXPECT_EQ(comm.Out, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n");
+    }
+}
+
+TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
+    TModbusGateway gateway;
+    ASSERT_TRUE(gateway.Start());
+    const std::string url = gateway.Url();
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Out;
+        std::string Err;
+    } cases[] = {
+        {"scan: units 1 and 2 answer", {"scan", "--first", "1", "--last", "3"}, 0, "1\tN/A\tN/A\n2\tN/A\tN/A\n",
+         "Scanned: 3, found: 2"},
+        {"read", {"read", "--addr", "2", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
+        {"write", {"write", "--addr", "1", "--reg", "40", "65535"}, 0, "Changes have been saved successfully\n", ""},
+        {"read it back", {"read", "--addr", "1", "--reg", "40", "--type", "uint16"}, 0, "65535\n", ""},
+        {"exception answer", {"read", "--addr", "1", "--reg", "500"}, 1, "", "Error reading data."},
+        {"absent unit", {"read", "--addr", "3", "--reg", "0"}, 1, "", "Error reading data."},
+        {"comm read",
+         {"comm", "read", "--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"}, 0,
+         "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
+        {"identify is refused", {"identify"}, 3, "", "a Modbus TCP gateway does not carry firmware updates"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> args = c.Args;
+        args.insert(args.begin() + (args[0] == "comm" ? 2 : 1), {"--port", url});
+        const TRunResult r = Cli(args);
+        EXPECT_EQ(r.ExitCode, c.Exit) << r.Err;
+        EXPECT_EQ(r.Out, c.Out) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, c.Err)) << r.Err;
+    }
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 60));
+    const TRunResult flash = Cli({"flash", "--port", url, file});
+    EXPECT_EQ(flash.ExitCode, 3) << flash.Err;
+    EXPECT_TRUE(Contains(flash.Out + flash.Err, "does not carry firmware updates")) << flash.Out << flash.Err;
+}
+
+// [PORTS] of the settings file: listed after the local ports, in file
+// order, as "name (URL)"; lines without a URL are no ports.
+TEST_F(CliNetwork, PortsSectionListsNetworkPortsLast) {
+    auto sim = Sim({"bootloader"});
+    const std::string settings = FDir.Write("ports.ini",
+                                            "[PORTS]\n"
+                                            "Zeta cabinet=rfc2217://127.0.0.1:2001\n"
+                                            "Alpha gateway = modbus-tcp://127.0.0.1\n"
+                                            "no url=/dev/ttyS0\n"
+                                            "bare\n"
+                                            "Raw=tcp://[::1]:4001\n");
+    const TRunResult r = RunCliWith(settings, {"ports"}, "", {"VELDRA_EXTRA_PORTS=" + sim->PtyPath()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const std::vector<std::string> lines = SplitLines(r.Out);
+    ASSERT_GE(lines.size(), 4u) << r.Out;
+    const std::vector<std::string> last(lines.end() - 3, lines.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"rfc2217://127.0.0.1:2001\tZeta cabinet (rfc2217://127.0.0.1:2001)",
+                                              "modbus-tcp://127.0.0.1\tAlpha gateway (modbus-tcp://127.0.0.1)",
+                                              "tcp://[::1]:4001\tRaw (tcp://[::1]:4001)"}));
+    // The local port is among those before them.
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 3,
+                            [&](const std::string &l) { return l.rfind(sim->PtyPath() + "\t", 0) == 0; }))
+        << r.Out;
+}
+
+// The server goes away in the middle of an upload: the update has failed
+// because the port was disconnected, and the link is closed.
+TEST_F(CliNetwork, ServerGoneMidUpload) {
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 4000));
+    auto sim = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--baud", "57600"});
+    auto server = Server({{TMode::Rfc2217, sim->PtyPath()}});
+    TXComm link;
+    const TBootSensor sensor = IdentifyBootSensor(link, server->Url(0));
+    ASSERT_TRUE(sensor.Found);
+    EXPECT_EQ(sensor.BaudRate, 57600);
+    const TFirmwareImage image = LoadFirmwareImage(file);
+    ASSERT_TRUE(image.Ok());
+    const TUploadResult r = UploadFirmware(link, image, [&](int Sent, int, int) {
+        if (Sent == 5) server->Kill();
+    });
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Text(), TJobText::UpdateFailed);
+    EXPECT_TRUE(Contains(r.Error, "Port Disconnected")) << r.Error;
+    EXPECT_TRUE(Contains(r.Error, "server 127.0.0.1:" + std::to_string(server->Port(0)))) << r.Error;
+    EXPECT_GE(r.Sent, 5);
+    EXPECT_FALSE(link.Link().Connected());
+}
+
+}  // namespace
