@@ -322,6 +322,7 @@ int TNetLink::Read(void *Buffer, int Count) {
     Pump();
     const size_t Have = FInput.size() - FInputPos;
     const size_t N = std::min(Have, static_cast<size_t>(std::max(Count, 0)));
+    if (N == 0) return 0;  // nothing waiting (the buffer may not even exist)
     std::memcpy(Buffer, FInput.data() + FInputPos, N);
     FInputPos += N;
     if (FInputPos == FInput.size()) {
