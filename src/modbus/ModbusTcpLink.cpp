@@ -7,21 +7,10 @@
 
 std::optional<TNetLink::TAddress> TModbusTcpLink::ParseUrl(const std::string &Url) {
     if (Url.rfind("modbus-tcp://", 0) != 0) return std::nullopt;
-    std::string Rest = Url.substr(13);
-    Rest = Rest.substr(0, Rest.find_first_of("/?"));
     TNetLink::TAddress A;
     A.Kind = TNetLink::TKind::Raw;
-    size_t Colon;
-    if (!Rest.empty() && Rest.front() == '[') {
-        const size_t Close = Rest.find(']');
-        if (Close == std::string::npos) return A;
-        A.Host = Rest.substr(1, Close - 1);
-        Colon = Rest.find(':', Close);
-    } else {
-        Colon = Rest.rfind(':');
-        A.Host = Rest.substr(0, Colon);
-    }
-    A.Service = Colon == std::string::npos ? "502" : Rest.substr(Colon + 1);
+    A.Service = "502";
+    TNetLink::SplitHostPort(Url.substr(13), A);
     return A;
 }
 

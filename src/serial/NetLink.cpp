@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 
@@ -45,12 +46,17 @@ std::optional<TNetLink::TAddress> TNetLink::ParseUrl(const std::string &Url) {
     } else {
         return std::nullopt;
     }
+    SplitHostPort(std::move(Rest), A);
+    return A;
+}
+
+void TNetLink::SplitHostPort(std::string Rest, TAddress &A) {
     // Path or options after the address are not ours: cut at '/' or '?'.
     Rest = Rest.substr(0, Rest.find_first_of("/?"));
     size_t Colon;
     if (!Rest.empty() && Rest.front() == '[') {  // [IPv6]:port
         const size_t Close = Rest.find(']');
-        if (Close == std::string::npos) return A;
+        if (Close == std::string::npos) return;
         A.Host = Rest.substr(1, Close - 1);
         Colon = Rest.find(':', Close);
     } else {
@@ -58,7 +64,6 @@ std::optional<TNetLink::TAddress> TNetLink::ParseUrl(const std::string &Url) {
         A.Host = Rest.substr(0, Colon);
     }
     if (Colon != std::string::npos) A.Service = Rest.substr(Colon + 1);
-    return A;
 }
 
 TNetLink::~TNetLink() { Close(); }

@@ -32,6 +32,10 @@ public:
     };
     // The address of a tcp:// or rfc2217:// URL; empty for any other name.
     static std::optional<TAddress> ParseUrl(const std::string &Url);
+    // Host and port of what follows a URL's scheme ("host:port",
+    // "[v6]:port", path or options cut off); Service stays as given when the
+    // port is left out.
+    static void SplitHostPort(std::string Rest, TAddress &A);
 
     TNetLink() = default;
     ~TNetLink() override;
