@@ -175,12 +175,14 @@ void ReadWhole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen, TFirmw
     std::memcpy(Image.data(), Head, HeadLen);
     size_t Have = HeadLen + File.Read(Image.data() + HeadLen, Size - HeadLen);
     if (Have == Size) {
-        constexpr size_t CStep = 64 << 10;
-        while (Have <= CMaxCodFileBytes) {
-            Image.resize(Have + CStep);
-            const size_t N = File.Read(Image.data() + Have, CStep);
+        // More than the size said? Looked at through a small buffer, so that
+        // the usual end of the file costs no second allocation.
+        uint8_t More[4096];
+        for (;;) {
+            const size_t N = File.Read(More, sizeof More);
+            if (N == 0 || Have > CMaxCodFileBytes) break;
+            Image.insert(Image.end(), More, More + N);
             Have += N;
-            if (N < CStep) break;
         }
     }
     Image.resize(std::min<size_t>(Have, CMaxCodFileBytes + 1));
