@@ -242,7 +242,8 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
 
 bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data) {
     uint8_t Head[CHead32] = {};
-    std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));  // short: the size checks catch it
+    if (!Image.empty())  // short: the size checks catch it
+        std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));
     if (HasMagic(Head)) {
         const size_t From = std::min<size_t>(Image.size(), CHead32);
         return Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From), Data);
