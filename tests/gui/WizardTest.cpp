@@ -547,6 +547,7 @@ TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage)
               QStringLiteral("The sensor reported the image complete after packet 3 of 27"));
     EXPECT_EQ(L("lblPacketsSent")->text(), QStringLiteral("2"));
     EXPECT_TRUE(Msgs.Take().empty());
+    SaveScreenshot(Form.get(), QStringLiteral("wizard-4-early-completion"));
 }
 
 // The reasons the jobs give with numbers in them (a file too big to upload,
