@@ -386,6 +386,18 @@
         <source>The changes will take effect after restart of the sensor.</source>
         <translation>Die Änderungen werden nach einem Neustart des Sensors wirksam.</translation>
     </message>
+    <message>
+        <source>The firmware file is too big to upload (%1 packets, at most %2)</source>
+        <translation>Die Firmware-Datei ist zu groß für die Übertragung (%1 Pakete, höchstens %2)</translation>
+    </message>
+    <message>
+        <source>The sensor reported the image complete after packet %1 of %2</source>
+        <translation>Der Sensor meldete das Abbild nach Paket %1 von %2 als vollständig</translation>
+    </message>
+    <message>
+        <source>The upload stopped: %1</source>
+        <translation>Die Übertragung brach ab: %1</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>

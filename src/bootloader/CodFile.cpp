@@ -69,7 +69,7 @@ TCodFileReader::~TCodFileReader() {
     if (FFd >= 0) close(FFd);
 }
 
-size_t TCodFileReader::ReadRaw(uint8_t *Buf, size_t Count) {
+size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
     size_t Done = 0;
     while (Done < Count) {
         const ssize_t n = read(FFd, Buf + Done, Count - Done);
@@ -84,113 +84,182 @@ size_t TCodFileReader::ReadRaw(uint8_t *Buf, size_t Count) {
     return Done;
 }
 
-size_t TCodFileReader::Read(uint8_t *Buf, size_t Count) {
-    constexpr size_t CBlockSize = 1 << 16;
-    size_t Done = 0;
-    while (Done < Count) {
-        if (FBlockPos == FBlockLen) {
-            // Large reads bypass the block; small ones refill it.
-            if (Count - Done >= CBlockSize) {
-                Done += ReadRaw(Buf + Done, Count - Done);
-                break;
-            }
-            FBlock.resize(CBlockSize);
-            FBlockLen = ReadRaw(FBlock.data(), CBlockSize);
-            FBlockPos = 0;
-            if (FBlockLen == 0) break;
-        }
-        const size_t n = std::min(Count - Done, FBlockLen - FBlockPos);
-        std::memcpy(Buf + Done, FBlock.data() + FBlockPos, n);
-        FBlockPos += n;
-        Done += n;
-    }
-    FPosition += Done;
-    return Done;
+// --- Checks ----------------------------------------------------------------
+
+namespace {
+
+constexpr int CHead32 = 32;
+constexpr int CHead16 = 16;
+
+// Adds bytes to the 32-byte header's image sum (kept wide; only its low 16
+// bits count).
+uint32_t AddBytes(uint32_t Sum, const uint8_t *P, size_t N) {
+    for (size_t i = 0; i < N; ++i) Sum += P[i];
+    return Sum;
 }
 
-void TCodFileReader::Rewind() {
-    if (lseek(FFd, 0, SEEK_SET) != 0) throw EFileError(errno, "Error reading file \"" + FName + "\"");
-    FPosition = 0;
-    FBlockPos = FBlockLen = 0;
-}
+bool HasMagic(const uint8_t *Head) { return std::memcmp(Head, CCodMagic, CCodMagicLen) == 0; }
 
-// --- ValidateFile ---------------------------------------------------------
-
-std::string TCODFileData::TooBigText() const {
-    return "The firmware file is too big to upload (" + std::to_string(PacketCount()) + " packets, at most " +
-           std::to_string(CMaxDataPackets) + ")";
-}
-
-bool ValidateImage(const TByteArray &Image, TCODFileData &Data) {
-    const int64_t Size = static_cast<int64_t>(Image.size());
-    uint8_t Head[32] = {};
-    std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));  // short: the size checks catch it
-
+// The 32-byte layout: Head is the header (zero-padded when the file is
+// shorter), Size the whole file's size, Sum the image's sum.
+bool Judge32(const uint8_t *Head, uint64_t Size, uint32_t Sum, TCODFileData &Data) {
+    if (Size < CHead32 || static_cast<uint16_t>(Sum) != Le16(Head + 26) || Size - CHead32 != Le32(Head + 28))
+        return false;
     TCODFileData Result;
-    Result.FileSize = Image.size();
-    if (std::memcmp(Head, CCodMagic, CCodMagicLen) == 0) {
-        // 32-byte header: 16-bit sum over the image.
-        uint32_t Sum = 0;
-        for (size_t i = std::min<size_t>(Image.size(), 32); i < Image.size(); ++i) Sum += Image[i];
-        if (static_cast<uint16_t>(Sum) != Le16(Head + 26) || Size - 32 != static_cast<int64_t>(Le32(Head + 28)))
-            return false;
-        Result.DeviceID = Le16(Head + 22);
-        Result.Version.Hi = Head[25];
-        Result.Version.Lo = Head[24];
-        Result.ProcessorType = "ESP32";
-        Result.HeaderSize = 32;
-    } else {
-        // 16-byte header with its own checksum; the image is not covered.
-        const uint8_t *H = Head;
-        uint8_t Sum = 2;
-        for (int i = 0; i < 15; ++i) Sum = static_cast<uint8_t>(Sum + H[i]);
-        if (Sum != H[15] || Size - 16 != static_cast<int64_t>(Le32(H + 3))) return false;
-        Result.DeviceID = H[9];
-        Result.Version.Hi = H[7];
-        Result.Version.Lo = H[8];
-        Result.ProcessorType = Latin1ToUtf8(H + 10, 5);
-        Result.HeaderSize = 16;
-    }
+    Result.FileSize = Size;
+    Result.DeviceID = Le16(Head + 22);
+    Result.Version.Hi = Head[25];
+    Result.Version.Lo = Head[24];
+    Result.ProcessorType = "ESP32";
+    Result.HeaderSize = CHead32;
     Data = Result;
     return true;
 }
 
-TCodLoad LoadFirmware(const std::string &FName, TByteArray &Image, TCODFileData &Data) {
-    Image.clear();
+// The 16-byte layout: the header alone decides; the image is not covered.
+bool Judge16(const uint8_t *H, uint64_t Size, TCODFileData &Data) {
+    uint8_t Sum = 2;
+    for (int i = 0; i < 15; ++i) Sum = static_cast<uint8_t>(Sum + H[i]);
+    if (Size < CHead16 || Sum != H[15] || Size - CHead16 != Le32(H + 3)) return false;
+    TCODFileData Result;
+    Result.FileSize = Size;
+    Result.DeviceID = H[9];
+    Result.Version.Hi = H[7];
+    Result.Version.Lo = H[8];
+    Result.ProcessorType = Latin1ToUtf8(H + 10, 5);
+    Result.HeaderSize = CHead16;
+    Data = Result;
+    return true;
+}
+
+// A file that cannot be judged without reading more than an upload could
+// ever carry: its size and the processor its header names, nothing else.
+TCODFileData SizeOnly(const uint8_t *Head, uint64_t Size) {
+    TCODFileData Big;
+    Big.FileSize = Size;
+    Big.ProcessorType = HasMagic(Head) ? std::string("ESP32") : Latin1ToUtf8(Head + 10, 5);
+    return Big;
+}
+
+// Streams the rest of a 32-byte-header file (the header has been read)
+// through a fixed buffer and judges it. Reads to the end of the file, not to
+// the size taken when it was opened, and never beyond CMaxCodFileBytes.
+TCodLoad Stream32(TCodFileReader &File, const uint8_t *Head, TCODFileData &Data) {
+    constexpr size_t CBuffer = 128 << 10;
+    const std::unique_ptr<uint8_t[]> Buf(new uint8_t[CBuffer]);
+    uint64_t Size = CHead32;
+    uint32_t Sum = 0;
+    for (;;) {
+        const size_t N = File.Read(Buf.get(), CBuffer);
+        if (N == 0) break;
+        Sum = AddBytes(Sum, Buf.get(), N);
+        Size += N;
+        if (Size > CMaxCodFileBytes) {
+            Data = SizeOnly(Head, std::max(Size, File.Size()));
+            return TCodLoad::TooBig;
+        }
+    }
+    TCODFileData Result;
+    if (!Judge32(Head, Size, Sum, Result)) return TCodLoad::Invalid;
+    Data = Result;
+    return Result.FitsUpload() ? TCodLoad::Ok : TCodLoad::TooBig;
+}
+
+// Reads the whole file into Image: one allocation of the size the file had
+// when opened, the header already read copied in, the rest read straight
+// in. A file that grew since is read on to its end (never beyond
+// CMaxCodFileBytes + 1 bytes), one that shrank is cut.
+void ReadWhole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen, TFirmwareBytes &Image) {
+    const size_t Size = static_cast<size_t>(std::clamp<uint64_t>(File.Size(), HeadLen, CMaxCodFileBytes + 1));
+    Image.resize(Size);  // no zero fill (TNoInitAllocator)
+    std::memcpy(Image.data(), Head, HeadLen);
+    size_t Have = HeadLen + File.Read(Image.data() + HeadLen, Size - HeadLen);
+    if (Have == Size) {
+        // More than the size said? Looked at through a small buffer, so that
+        // the usual end of the file costs no second allocation.
+        uint8_t More[4096];
+        for (;;) {
+            const size_t N = File.Read(More, sizeof More);
+            if (N == 0 || Have > CMaxCodFileBytes) break;
+            Image.insert(Image.end(), More, More + N);
+            Have += N;
+        }
+    }
+    Image.resize(std::min<size_t>(Have, CMaxCodFileBytes + 1));
+}
+
+// The common road of LoadFirmware (Image set: keep the bytes) and
+// CheckFirmware (Image null).
+TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData &Data) {
+    if (Image) Image->clear();
     if (!CodFileExists(FName)) return TCodLoad::Missing;
     TCodFileReader File(FName);
-    // Read to the end, not to the size stat() gave: the file may change
-    // meanwhile, and what was read is what gets checked and sent.
-    TByteArray Bytes;
-    if (File.Size() <= CMaxCodFileBytes) Bytes.reserve(static_cast<size_t>(File.Size()));
-    constexpr size_t CBlock = 1 << 16;
-    while (Bytes.size() <= CMaxCodFileBytes) {
-        const size_t Old = Bytes.size();
-        Bytes.resize(Old + CBlock);
-        const size_t N = File.Read(Bytes.data() + Old, CBlock);
-        Bytes.resize(Old + N);
-        if (N == 0) break;
+    uint8_t Head[CHead32] = {};
+    const size_t HeadLen = File.Read(Head, sizeof Head);
+    const uint64_t Size = std::max<uint64_t>(File.Size(), HeadLen);
+
+    // Refused from its size and header alone: more packets than an upload
+    // can carry. A 16-byte header is judged whole from itself; a 32-byte
+    // one is judged (streamed) only while the file is small enough to read.
+    TCODFileData Facts = SizeOnly(Head, Size);
+    if (!Facts.FitsUpload()) {
+        if (!HasMagic(Head)) {
+            if (!Judge16(Head, Size, Facts)) return TCodLoad::Invalid;
+            Data = Facts;
+            return TCodLoad::TooBig;
+        }
+        if (Size > CMaxCodFileBytes) {
+            Data = Facts;
+            return TCodLoad::TooBig;
+        }
+        return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
     }
+
+    if (!Image) {
+        if (HasMagic(Head)) return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
+        TCODFileData Result;
+        if (!Judge16(Head, Size, Result)) return TCodLoad::Invalid;
+        Data = Result;
+        return TCodLoad::Ok;
+    }
+
+    // Kept for an upload: the bytes read are the bytes judged.
+    TFirmwareBytes Bytes;
+    ReadWhole(File, Head, HeadLen, Bytes);
     if (Bytes.size() > CMaxCodFileBytes) {
-        // Never uploadable: say how big from the header alone.
-        TCODFileData Big;
-        Big.FileSize = std::max<uint64_t>(File.Size(), Bytes.size());
-        if (std::memcmp(Bytes.data(), CCodMagic, CCodMagicLen) == 0) Big.ProcessorType = "ESP32";
-        Data = Big;
+        Data = SizeOnly(Bytes.data(), Bytes.size());
         return TCodLoad::TooBig;
     }
     TCODFileData Result;
     if (!ValidateImage(Bytes, Result)) return TCodLoad::Invalid;
     Data = Result;
     if (!Result.FitsUpload()) return TCodLoad::TooBig;
-    Image = std::move(Bytes);
+    *Image = std::move(Bytes);
     return TCodLoad::Ok;
 }
 
+}  // namespace
+
+bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data) {
+    uint8_t Head[CHead32] = {};
+    if (!Image.empty())  // short: the size checks catch it
+        std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));
+    if (HasMagic(Head)) {
+        const size_t From = std::min<size_t>(Image.size(), CHead32);
+        return Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From), Data);
+    }
+    return Judge16(Head, Image.size(), Data);
+}
+
+TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data) {
+    return CheckCod(FName, &Image, Data);
+}
+
+TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data) { return CheckCod(FName, nullptr, Data); }
+
 bool ValidateFile(const std::string &FName, TCODFileData &Data) {
-    TByteArray Image;
     TCODFileData Result;
-    const TCodLoad Load = LoadFirmware(FName, Image, Result);
+    const TCodLoad Load = CheckFirmware(FName, Result);
     // A file too big to upload may still be sound; one too big to read is not judged.
     if (Load == TCodLoad::Ok || (Load == TCodLoad::TooBig && Result.HeaderSize != 0)) {
         Data = Result;

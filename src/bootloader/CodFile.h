@@ -7,9 +7,15 @@
 // type field.
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "bootloader/BootTypes.h"
 
@@ -19,9 +25,26 @@ constexpr int CMaxDataPackets = 65533;
 // Data bytes per packet.
 constexpr int CESP32PacketSize = 240;
 constexpr int CDefPacketSize = 8;
-// Files are read whole into memory up to this size; anything larger could
-// never be uploaded (65533 packets of 240 bytes are about 15 MiB).
+// No file larger than this is read beyond its header: it could never be
+// uploaded (65533 packets of 240 bytes are about 15 MiB).
 constexpr uint64_t CMaxCodFileBytes = 16u << 20;
+
+// An allocator whose resize leaves new bytes as they come (no zero fill):
+// a firmware image is read straight into its one allocation.
+template <class T>
+struct TNoInitAllocator : std::allocator<T> {
+    using std::allocator<T>::allocator;
+    template <class U>
+    void construct(U *P) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void *>(P)) U;
+    }
+    template <class U, class... A>
+    void construct(U *P, A &&...Args) {
+        ::new (static_cast<void *>(P)) U(std::forward<A>(Args)...);
+    }
+};
+// A firmware file in memory, as read for an upload.
+using TFirmwareBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
 
 struct TCODFileData {
     uint16_t DeviceID = 0;        // sensor ID the firmware is for
@@ -37,8 +60,6 @@ struct TCODFileData {
     uint64_t PacketCount() const { return (FileSize + PacketSize() - 1) / PacketSize(); }
     // At most CMaxDataPackets packets.
     bool FitsUpload() const { return PacketCount() <= static_cast<uint64_t>(CMaxDataPackets); }
-    // "The firmware file is too big to upload (N packets, at most 65533)".
-    std::string TooBigText() const;
     // Processor type for display: the text, or "(none)" when the field is empty.
     std::string ProcessorTypeText() const;
     // "32-byte header (ESP32)" or "16-byte header".
@@ -59,10 +80,11 @@ public:
 // Checks a firmware file: true when it exists, can be read and its header
 // and checksum match; Data is written only then. A missing file gives false;
 // a file that exists but cannot be opened or read raises EFileError. The
-// file is opened read-only and never changed.
+// file is opened read-only and never changed. Nothing of it is kept: the
+// checksum runs through a fixed buffer (CheckFirmware).
 bool ValidateFile(const std::string &FName, TCODFileData &Data);
 
-// The outcome of LoadFirmware.
+// The outcome of LoadFirmware and CheckFirmware.
 enum class TCodLoad {
     Ok,       // read whole and valid; fits an upload
     Missing,  // no such regular file
@@ -70,12 +92,21 @@ enum class TCodLoad {
     TooBig,   // more packets than an upload can carry (Data tells the size)
 };
 
-// Reads a firmware file once, whole, into Image and checks that buffer
-// (ValidateImage); an upload then sends exactly the bytes that were checked,
-// whatever happens to the file meanwhile. Data is written for Ok and TooBig;
-// Image holds the file only for Ok. A file larger than CMaxCodFileBytes is
-// not read beyond its header. Raises EFileError like ValidateFile.
-TCodLoad LoadFirmware(const std::string &FName, TByteArray &Image, TCODFileData &Data);
+// Reads a firmware file once, whole, into Image (one allocation of the
+// file's size) and checks that buffer (ValidateImage); an upload then sends
+// exactly the bytes that were checked, whatever happens to the file
+// meanwhile. Data is written for Ok and TooBig; Image holds the file only
+// for Ok. A file that needs more packets than an upload can carry is
+// refused from its size and header (TooBig) and not read further, except a
+// 32-byte-header file of at most CMaxCodFileBytes, whose checksum is
+// streamed so that it can still be described. Raises EFileError like
+// ValidateFile.
+TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data);
+
+// The same checks and outcomes without keeping the file: the 32-byte
+// header's checksum is streamed through a fixed buffer; of a 16-byte-header
+// file only the header is read.
+TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data);
 
 // The checks of ValidateFile over a file's bytes in memory.
-bool ValidateImage(const TByteArray &Image, TCODFileData &Data);
+bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data);

@@ -271,15 +271,17 @@ bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count
 }
 
 bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+    FEarlyCompletion.reset();
     if (!FLink->Connected()) return false;
-    TByteArray Image;
+    TFirmwareBytes Image;
     TCODFileData Check;
     if (LoadFirmware(FName, Image, Check) != TCodLoad::Ok) return false;
     return UploadImage(Image, Hdr, OnProgress);
 }
 
-bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
     // The bytes are checked once more: they are what will be sent.
+    FEarlyCompletion.reset();
     if (!FLink->Connected()) return false;
     TCODFileData Check;
     if (!ValidateImage(Image, Check) || Check.DeviceID != Hdr.DeviceID) return false;
@@ -289,7 +291,8 @@ bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const
     const size_t PacketSize = Esp32 ? CESP32PacketSize : CDefPacketSize;
     // The packet number must never reach the completion code (nor wrap into
     // the start packet's 0): refuse images that need more packets.
-    if ((Size + PacketSize - 1) / PacketSize > static_cast<uint64_t>(CMaxDataPackets)) return false;
+    const uint64_t Packets = (Size + PacketSize - 1) / PacketSize;
+    if (Packets > static_cast<uint64_t>(CMaxDataPackets)) return false;
 
     auto Report = [&OnProgress](int Sent, int Fails, int Progress) {
         if (OnProgress) OnProgress(Sent, Fails, Progress);
@@ -317,6 +320,12 @@ bool TXComm::UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const
                 ++Fails;
                 Report(PacketNo - 1, Fails, Progress);
                 if (Attempts < FMaxRetry && Fails < FMaxFails) continue;
+                return false;
+            }
+            if (Ack == CAckComplete && Position < Size) {
+                // Complete before the image is: the sensor holds part of it.
+                Report(PacketNo - 1, Fails, Progress);
+                FEarlyCompletion = TEarlyCompletion{PacketNo, static_cast<int>(Packets)};
                 return false;
             }
             if (Ack == CAckComplete) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -117,10 +118,21 @@ public:
     // (EComPort) and file errors (EFileError) reach the caller; the file is
     // closed by then.
     // The file is read once (LoadFirmware) and sent from memory.
+    // A completion acknowledgement before the last data packet is a failed
+    // upload: the image ends where its header says, so a bootloader that
+    // has it whole can say so only on the last packet (EarlyCompletion()).
     bool UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress);
     // The same for a file already in memory (LoadFirmware's Image): exactly
     // these bytes are checked again and sent.
-    bool UploadImage(const TByteArray &Image, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+    bool UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+    // After an upload that failed because the bootloader reported the image
+    // complete too early: the packet it said so after and the number of
+    // data packets of the image; empty after any other ending.
+    struct TEarlyCompletion {
+        int Packet = 0;
+        int Packets = 0;
+    };
+    const std::optional<TEarlyCompletion> &EarlyCompletion() const { return FEarlyCompletion; }
 
     // The firmware-file check, also reachable through the class.
     static bool ValidateFile(const std::string &FName, TCODFileData &Data) { return ::ValidateFile(FName, Data); }
@@ -165,4 +177,5 @@ private:
     TClock *FClock = &SystemClock();
     std::unique_ptr<TClock> FOwnClock;  // behind SetTickSource / SetPause
     std::optional<EComPort> FOpenError;
+    std::optional<TEarlyCompletion> FEarlyCompletion;
 };

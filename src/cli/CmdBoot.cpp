@@ -135,7 +135,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     const bool several = Opt.Ports.size() > 1;
     // Read once: every port gets exactly the bytes checked here.
     TFirmwareImage image;
-    if (!CheckFirmwareFile(result, Opt.File, image)) return result.Finish(ExitFailed);
+    if (!CheckFirmwareFile(result, Opt.File, image, true)) return result.Finish(ExitFailed);
     const TCODFileData &hdr = image.Hdr;
     result["firmware"] = FirmwareJson(*Ctx.Settings, hdr);
 
@@ -202,7 +202,7 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             job.Sent = upload.Sent;
             job.Fail = upload.Fail;
             job.Progress = upload.Progress;
-            if (!upload.Error.empty()) job.Details.push_back(upload.Error);
+            if (!upload.Error.Empty()) job.Details.push_back(JobText(upload.Error));
             const bool ok = upload.Ok;
             job.Link->Close();
             job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -33,7 +33,7 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr) 
             {"file_size", Hdr.FileSize}};
 }
 
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image) {
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image, bool KeepBytes) {
     Result["file"] = File;
     struct stat st{};
     if (::stat(File.c_str(), &st) != 0) {
@@ -45,21 +45,21 @@ bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage 
         return false;
     }
     try {
-        Image = LoadFirmwareImage(File);
+        Image = KeepBytes ? LoadFirmwareImage(File) : CheckFirmwareImage(File);
     } catch (const EFileError &e) {
         Result.ErrorText(e.what());
         return false;
     }
     if (Image.Ok()) return true;
     if (Image.Load == TCodLoad::TooBig) Result["packets"] = Image.Hdr.PacketCount();
-    Result.ErrorText(Image.Problem());
+    Result.ErrorText(JobText(Image.Problem()));
     return false;
 }
 
 int RunInfo(TCliContext &Ctx, const std::string &File) {
     TResult result(Ctx, "info");
     TFirmwareImage image;
-    const bool ok = CheckFirmwareFile(result, File, image);
+    const bool ok = CheckFirmwareFile(result, File, image, false);
     const TCODFileData &hdr = image.Hdr;
     // A sound file too big to upload is still described.
     if (!ok && hdr.HeaderSize == 0) return result.Finish(ExitFailed);

@@ -78,9 +78,10 @@ class TSettings;
 nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
 // Reads a firmware file once and checks it; on failure (a file too big to
 // upload included) reports why and returns false. Hdr then still describes a
-// file whose header could be checked (HeaderSize not 0). Image holds the
-// bytes to upload.
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image);
+// file whose header could be checked (HeaderSize not 0). With KeepBytes
+// Image holds the bytes to upload; without, the file is only checked (its
+// checksum streamed, nothing kept).
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image, bool KeepBytes);
 
 // Builds the parser, runs the chosen command on standard output and
 // standard error and returns the exit code.

@@ -56,6 +56,13 @@ QString Say(TJobText Text)
     return QCoreApplication::translate("TJobText", JobText(Text));
 }
 
+// A reason of the jobs in the user's language: the text translated, then its
+// arguments filled in.
+QString Say(const TJobReason &Reason)
+{
+    return QString::fromStdString(FillJobArgs(Say(Reason.Text).toStdString(), Reason.Args));
+}
+
 // The catalogue of the program; an empty one while none exists.
 const TSettings &Catalogue()
 {
@@ -312,7 +319,7 @@ void TFWUpdateForm::btnLoadFileClick()
         ui->lblFileID->setText(NA());
         ui->lblFileVersion->setText(NA());
         SetColoured(ui->lblFileStatus,
-                    Image.Load == TCodLoad::TooBig ? QString::fromStdString(Image.Problem())
+                    Image.Load == TCodLoad::TooBig ? Say(Image.Problem())
                                                    : Say(TJobText::InvalidCodFile),
                     kRed);
         bLoaded = false;
@@ -424,10 +431,15 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result)
     if (Result.Ok) {
         SetColoured(ui->lblStatus, Say(Result.Text()), kGreen);
         ui->lblStatusMsg->hide();
+        ui->lblStatusDetail->clear();
     } else {
         SetColoured(ui->lblStatus, Say(Result.Text()), kRed);
         ui->lblStatusMsg->show();
+        // What ended it, when more is known (the sensor reported the image
+        // complete too early, the port failed).
+        ui->lblStatusDetail->setText(Say(Result.Error));
     }
+    ui->lblStatusDetail->setVisible(!ui->lblStatusDetail->text().isEmpty());
     ui->btnPrev->hide();
     ui->btnNext->hide();
     ui->btnUpdNextDevice->show();

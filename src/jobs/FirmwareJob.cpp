@@ -1,6 +1,7 @@
 #include "jobs/FirmwareJob.h"
 
 #include <exception>
+#include <string>
 
 void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits) {
     Link.SetMaxRetry(Limits.MaxRetry);
@@ -21,11 +22,12 @@ TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port) {
     return Sensor;
 }
 
-std::string TFirmwareImage::Problem() const {
+TJobReason TFirmwareImage::Problem() const {
     switch (Load) {
     case TCodLoad::Ok: return {};
-    case TCodLoad::TooBig: return Hdr.TooBigText();
-    default: return JobText(TJobText::InvalidCodFile);
+    case TCodLoad::TooBig:
+        return {TJobText::TooBigToUpload, {std::to_string(Hdr.PacketCount()), std::to_string(CMaxDataPackets)}};
+    default: return TJobText::InvalidCodFile;
     }
 }
 
@@ -33,6 +35,12 @@ TFirmwareImage LoadFirmwareImage(const std::string &Path) {
     TFirmwareImage Image;
     Image.Load = LoadFirmware(Path, Image.Bytes, Image.Hdr);
     if (!Image.Ok()) Image.Bytes.clear();
+    return Image;
+}
+
+TFirmwareImage CheckFirmwareImage(const std::string &Path) {
+    TFirmwareImage Image;
+    Image.Load = CheckFirmware(Path, Image.Hdr);
     return Image;
 }
 
@@ -68,11 +76,13 @@ TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TO
             Result.Progress = Progress;
             if (OnProgress) OnProgress(Sent, Fail, Progress);
         });
+        if (const auto &Early = Link.EarlyCompletion())
+            Result.Error = {TJobText::EarlyCompletion, {std::to_string(Early->Packet), std::to_string(Early->Packets)}};
     } catch (const std::exception &E) {
         // The file or the port failed (an unplugged adapter, say): a failed
         // update.
         Result.Ok = false;
-        Result.Error = E.what();
+        Result.Error = {TJobText::UploadStopped, {E.what()}};
     }
     return Result;
 }

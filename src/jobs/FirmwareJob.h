@@ -34,16 +34,19 @@ TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port);
 struct TFirmwareImage {
     TCodLoad Load = TCodLoad::Invalid;
     TCODFileData Hdr;  // set for Ok and TooBig
-    TByteArray Bytes;  // the file, for Ok only
+    TFirmwareBytes Bytes;  // the file, for Ok only (LoadFirmwareImage)
     bool Ok() const { return Load == TCodLoad::Ok; }
-    // Why it cannot be uploaded, in English: the size text for TooBig,
-    // "Invalid COD file" otherwise; "" for Ok.
-    std::string Problem() const;
+    // Why it cannot be uploaded: the size for TooBig, "Invalid COD file"
+    // otherwise; none for Ok.
+    TJobReason Problem() const;
 };
 
-// Reads and checks Path. A file that exists but cannot be read raises
-// EFileError.
+// Reads and checks Path, keeping the bytes for an upload. A file that
+// exists but cannot be read raises EFileError.
 TFirmwareImage LoadFirmwareImage(const std::string &Path);
+// Checks Path the same way without keeping it (the checksum streams through
+// a fixed buffer): for showing what a file is. Bytes stays empty.
+TFirmwareImage CheckFirmwareImage(const std::string &Path);
 
 // What the user is asked before the upload.
 enum class TVersionQuestion { None, Older, Same };
@@ -60,7 +63,10 @@ TJobText QuestionText(TVersionQuestion Question);
 
 struct TUploadResult {
     bool Ok = false;
-    std::string Error;  // what ended it, when something raised
+    // Why it failed, when more can be said than "Sensor update failed": the
+    // sensor reported the image complete too early, or the port or the file
+    // raised (EarlyCompletion, UploadStopped).
+    TJobReason Error;
     int Sent = 0, Fail = 0, Progress = 0;
     TJobText Text() const { return Ok ? TJobText::UpdateOk : TJobText::UpdateFailed; }
 };

@@ -1,5 +1,7 @@
 #include "jobs/JobTexts.h"
 
+#include <cstddef>
+
 // Marks a text for the windows' translation (lupdate reads this file; the
 // windows translate in the context "TJobText"). No Qt here: the mark is a
 // plain string.
@@ -23,6 +25,11 @@ const char *JobText(TJobText Text) {
     case TJobText::UpdateOk: return QT_TRANSLATE_NOOP("TJobText", "Firmware update successful");
     case TJobText::UpdateFailed: return QT_TRANSLATE_NOOP("TJobText", "Sensor update failed");
     case TJobText::RetryHint: return QT_TRANSLATE_NOOP("TJobText", "Please reconnect the sensor and try again");
+    case TJobText::TooBigToUpload:
+        return QT_TRANSLATE_NOOP("TJobText", "The firmware file is too big to upload (%1 packets, at most %2)");
+    case TJobText::EarlyCompletion:
+        return QT_TRANSLATE_NOOP("TJobText", "The sensor reported the image complete after packet %1 of %2");
+    case TJobText::UploadStopped: return QT_TRANSLATE_NOOP("TJobText", "The upload stopped: %1");
     case TJobText::InvalidAddresses: return QT_TRANSLATE_NOOP("TJobText", "Invalid addresses");
     case TJobText::RegisterNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Register not specified");
     case TJobText::ValueNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Value not specified");
@@ -35,3 +42,23 @@ const char *JobText(TJobText Text) {
     }
     return "";
 }
+
+std::string FillJobArgs(const std::string &Template, const std::vector<std::string> &Args) {
+    std::string Out;
+    Out.reserve(Template.size());
+    for (size_t i = 0; i < Template.size(); ++i) {
+        const char C = Template[i];
+        if (C == '%' && i + 1 < Template.size() && Template[i + 1] >= '1' && Template[i + 1] <= '9') {
+            const size_t N = static_cast<size_t>(Template[i + 1] - '1');
+            if (N < Args.size()) {
+                Out += Args[N];
+                ++i;
+                continue;
+            }
+        }
+        Out += C;
+    }
+    return Out;
+}
+
+std::string JobText(const TJobReason &Reason) { return FillJobArgs(JobText(Reason.Text), Reason.Args); }

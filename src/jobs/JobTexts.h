@@ -3,6 +3,9 @@
 // faces. veldra-cli prints them as they are; the windows show them in the
 // user's language (the English text is the translation's source).
 
+#include <string>
+#include <vector>
+
 enum class TJobText {
     None,
     PortNotSelected,
@@ -17,6 +20,9 @@ enum class TJobText {
     UpdateOk,
     UpdateFailed,
     RetryHint,
+    TooBigToUpload,    // %1 packets, %2 the most an upload carries
+    EarlyCompletion,   // %1 the packet, %2 the packets of the image
+    UploadStopped,     // %1 what the port or the file said
     // setup
     InvalidAddresses,
     RegisterNotSpecified,
@@ -31,3 +37,22 @@ enum class TJobText {
 
 // The English text; "" for None.
 const char *JobText(TJobText Text);
+
+// A text of the table with its arguments: "%1", "%2", ... in the text stand
+// for them (numbers, what a port said). The windows translate the text
+// first and fill in the arguments after.
+struct TJobReason {
+    TJobText Text = TJobText::None;
+    std::vector<std::string> Args;
+
+    TJobReason() = default;
+    TJobReason(TJobText T, std::vector<std::string> A = {}) : Text(T), Args(std::move(A)) {}
+    bool Empty() const { return Text == TJobText::None; }
+    bool operator==(const TJobReason &) const = default;
+};
+
+// Fills "%1" to "%9" of Template with Args in one pass (an argument's own
+// "%2" stays as it is); a number without its argument stays too.
+std::string FillJobArgs(const std::string &Template, const std::vector<std::string> &Args);
+// The English text of a reason, arguments filled in; "" for none.
+std::string JobText(const TJobReason &Reason);

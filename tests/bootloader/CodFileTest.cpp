@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 
@@ -163,6 +165,142 @@ TEST(ValidateFile, LeavesTheFileUntouched) {
     EXPECT_EQ(ReadAll(Path), Bytes);
     EXPECT_EQ(Before.st_mtim.tv_sec, After.st_mtim.tv_sec);
     EXPECT_EQ(Before.st_mtim.tv_nsec, After.st_mtim.tv_nsec);
+}
+
+// Bytes this process has read through read() and friends so far
+// (/proc/self/io, "rchar"); -1 where the kernel does not say.
+long long BytesReadSoFar() {
+    std::ifstream In("/proc/self/io");
+    std::string Key;
+    long long Value = -1;
+    while (In >> Key >> Value)
+        if (Key == "rchar:") return Value;
+    return -1;
+}
+
+// Both roads of the check, keeping the file for an upload or streaming it,
+// come to the same verdict and the same description.
+TEST(LoadFirmware, KeptOrStreamedTheVerdictIsTheSame) {
+    TTempDir Dir;
+    std::string Damaged = MakeCod32(300, 3, 1, MakeImage(5000));
+    Damaged[100] ^= 1;
+    std::string BadHeader16 = MakeCod16(17, 2, 5, "AVR", MakeImage(65534 * 8 - 16));
+    BadHeader16[15] ^= 1;
+    struct Row {
+        const char *Name;
+        std::string Bytes;
+        TCodLoad Load;
+        int HeaderSize;       // 0: not judged (or invalid)
+        uint64_t Packets;     // of the description, for Ok and TooBig
+    };
+    const Row Rows[] = {
+        {"16-byte header", MakeCod16(17, 2, 5, "AVR", MakeImage(100)), TCodLoad::Ok, 16, 15},
+        {"32-byte header", MakeCod32(300, 3, 1, MakeImage(5000)), TCodLoad::Ok, 32, 21},
+        {"32-byte header, empty image", MakeCod32(300, 3, 1, ""), TCodLoad::Ok, 32, 1},
+        {"32-byte header, damaged image", Damaged, TCodLoad::Invalid, 0, 0},
+        {"magic text alone", "\r\nORVcod", TCodLoad::Invalid, 0, 0},
+        {"shorter than a 16-byte header", "abc", TCodLoad::Invalid, 0, 0},
+        {"largest 8-byte-packet upload", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)), TCodLoad::Ok, 16, 65533},
+        {"one 8-byte packet too many", MakeCod16(17, 2, 5, "AVR", MakeImage(65534 * 8 - 16)), TCodLoad::TooBig, 16, 65534},
+        {"too big, broken 16-byte header", BadHeader16, TCodLoad::Invalid, 0, 0},
+        {"one ESP32 packet too many", MakeCod32(300, 3, 1, MakeImage(65533 * 240 + 1 - 32)), TCodLoad::TooBig, 32,
+         65534},
+        {"largest ESP32 upload", MakeCod32(300, 3, 1, MakeImage(65533 * 240 - 32)), TCodLoad::Ok, 32, 65533},
+    };
+    for (const Row &R : Rows) {
+        const std::string Path = Dir.Write("f.cod", R.Bytes);
+        TCODFileData Kept, Streamed;
+        TFirmwareBytes Image;
+        EXPECT_EQ(LoadFirmware(Path, Image, Kept), R.Load) << R.Name;
+        EXPECT_EQ(CheckFirmware(Path, Streamed), R.Load) << R.Name;
+        if (R.Load == TCodLoad::Ok)
+            EXPECT_EQ(std::string(Image.begin(), Image.end()), R.Bytes) << R.Name;
+        else
+            EXPECT_TRUE(Image.empty()) << R.Name;
+        if (R.Load == TCodLoad::Invalid) continue;
+        for (const TCODFileData *D : {&Kept, &Streamed}) {
+            EXPECT_EQ(D->HeaderSize, R.HeaderSize) << R.Name;
+            EXPECT_EQ(D->FileSize, R.Bytes.size()) << R.Name;
+            EXPECT_EQ(D->PacketCount(), R.Packets) << R.Name;
+        }
+        EXPECT_EQ(Kept.DeviceID, Streamed.DeviceID) << R.Name;
+        EXPECT_EQ(Kept.Version, Streamed.Version) << R.Name;
+        EXPECT_EQ(Kept.ProcessorType, Streamed.ProcessorType) << R.Name;
+    }
+}
+
+// A file that could never be uploaded is refused from its size and header:
+// nothing of a 64 MiB file is read beyond its first block, whichever road.
+// The processor its header names sets the packet size of the count.
+TEST(LoadFirmware, FileTooBigToUploadIsNotReadBeyondItsHeader) {
+    if (BytesReadSoFar() < 0) GTEST_SKIP() << "no /proc/self/io";
+    TTempDir Dir;
+    const uint64_t Size = 64ull << 20;
+    struct Row {
+        const char *Name;
+        std::string Head;
+        std::string Processor;
+        uint64_t Packets;
+    };
+    const Row Rows[] = {
+        {"32-byte header", MakeCod32(300, 3, 1, "").substr(0, 32), "ESP32", (Size + 239) / 240},
+        {"16-byte header naming ESP32", MakeCod16(17, 2, 5, "ESP32", "").substr(0, 16), "ESP32", (Size + 239) / 240},
+        {"16-byte header", MakeCod16(17, 2, 5, "AVR", "").substr(0, 16), "AVR", Size / 8},
+    };
+    for (const Row &R : Rows) {
+        const std::string Path = Dir.Write("big.cod", R.Head);
+        ASSERT_EQ(truncate(Path.c_str(), static_cast<off_t>(Size)), 0);  // sparse: cheap to make
+        for (const bool Keep : {true, false}) {
+            TCODFileData D;
+            TFirmwareBytes Image;
+            const long long Before = BytesReadSoFar();
+            const TCodLoad Load = Keep ? LoadFirmware(Path, Image, D) : CheckFirmware(Path, D);
+            const long long Read = BytesReadSoFar() - Before;
+            // The 16-byte header's size field does not match here: either
+            // verdict is a refusal, neither reads the file.
+            EXPECT_NE(Load, TCodLoad::Ok) << R.Name;
+            EXPECT_LT(Read, 64 << 10) << R.Name << (Keep ? ", kept" : ", streamed");
+            EXPECT_TRUE(Image.empty()) << R.Name;
+            if (Load == TCodLoad::TooBig) {
+                EXPECT_EQ(D.FileSize, Size) << R.Name;
+                EXPECT_EQ(D.ProcessorType, R.Processor) << R.Name;
+                EXPECT_EQ(D.PacketCount(), R.Packets) << R.Name;
+            }
+        }
+    }
+    // A sound 16-byte header is judged whole from itself: too big, described,
+    // counted in the packets of the processor it names.
+    const struct {
+        const char *Processor;
+        uint64_t Packets;
+    } Sound[] = {{"AVR", Size / 8}, {"ESP32", (Size + 239) / 240}};
+    for (const auto &R : Sound) {
+        std::string Head = MakeCod16(17, 2, 5, R.Processor, "").substr(0, 16);
+        const uint32_t ImageSize = static_cast<uint32_t>(Size - 16);
+        for (int i = 0; i < 4; ++i) Head[3 + i] = static_cast<char>(ImageSize >> (8 * i));
+        FixCod16Checksum(Head);
+        const std::string Path = Dir.Write("big16.cod", Head);
+        ASSERT_EQ(truncate(Path.c_str(), static_cast<off_t>(Size)), 0);
+        TCODFileData D;
+        const long long Before = BytesReadSoFar();
+        EXPECT_EQ(CheckFirmware(Path, D), TCodLoad::TooBig) << R.Processor;
+        EXPECT_LT(BytesReadSoFar() - Before, 64 << 10) << R.Processor;
+        EXPECT_EQ(D.HeaderSize, 16) << R.Processor;
+        EXPECT_EQ(D.DeviceID, 17) << R.Processor;
+        EXPECT_EQ(D.ProcessorType, R.Processor);
+        EXPECT_EQ(D.PacketCount(), R.Packets) << R.Processor;
+    }
+}
+
+// Of a 16-byte-header file only the header is read when nothing is kept.
+TEST(LoadFirmware, StreamedCheckOfA16ByteHeaderReadsTheHeaderOnly) {
+    if (BytesReadSoFar() < 0) GTEST_SKIP() << "no /proc/self/io";
+    TTempDir Dir;
+    const std::string Path = Dir.Write("f.cod", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)));
+    TCODFileData D;
+    const long long Before = BytesReadSoFar();
+    EXPECT_EQ(CheckFirmware(Path, D), TCodLoad::Ok);
+    EXPECT_LT(BytesReadSoFar() - Before, 4096);
 }
 
 }  // namespace

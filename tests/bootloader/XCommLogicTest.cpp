@@ -557,12 +557,58 @@ TEST(UploadFile, FinalIdentificationOutlastsLostAnswers) {
     }
 }
 
-TEST(UploadFile, CompletionIsTakenWhateverThePacketNumber) {
-    TUploadFixture F(MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
-    F.Model.CompleteAt = 4;  // the bootloader has enough early
-    EXPECT_TRUE(F.Upload());
-    EXPECT_EQ(F.Model.Data.size(), 4u);
-    EXPECT_EQ(F.Reports.back(), (TReport{3, 0, 100}));
+// The file ends where its header says, so a bootloader that has the whole
+// image can report it complete only on the last data packet. Earlier, it
+// holds part of the image: a failed upload that names the packet and the
+// count, without the pause and the final identification.
+TEST(UploadFile, CompletionBeforeTheLastPacketFails) {
+    // 216 bytes in 8-byte packets: 27 packets; 1000 bytes in 240-byte ones: 5.
+    const std::string Avr = MakeCod16(17, 1, 1, "PIC", MakeImage(200));
+    const std::string Esp = MakeCod32(17, 1, 1, MakeImage(968));
+    struct Row {
+        const char *Name;
+        std::string File;
+        uint16_t CompleteAt;
+        bool SilentFirst;  // the completing packet's first attempt goes unanswered
+        bool Ok;
+        int Packets;          // of the image, when it failed early
+        TReport Last;         // the last report
+    };
+    const Row Rows[] = {
+        {"packet 3 of 27", Avr, 3, false, false, 27, {2, 0, 11}},
+        {"the first packet", Avr, 1, false, false, 27, {0, 0, 4}},
+        {"the last but one", Avr, 26, false, false, 27, {25, 0, 96}},
+        {"after a retry", Avr, 3, true, false, 27, {2, 1, 11}},
+        {"ESP32, packet 4 of 5", Esp, 4, false, false, 5, {3, 0, 96}},
+        {"the last packet completes", Avr, 27, false, true, 0, {26, 0, 100}},
+        {"ESP32, the last packet", Esp, 5, false, true, 0, {4, 0, 100}},
+    };
+    for (const Row &R : Rows) {
+        TUploadFixture F(R.File);
+        F.Model.CompleteAt = R.CompleteAt;
+        if (R.SilentFirst) F.Model.Faults[{R.CompleteAt, 1}] = TAnswer::Silent;
+        EXPECT_EQ(F.Upload(), R.Ok) << R.Name;
+        // Nothing is sent after the completion.
+        EXPECT_EQ(F.Model.Data.size(), R.CompleteAt + (R.SilentFirst ? 1u : 0u)) << R.Name;
+        ASSERT_FALSE(F.Reports.empty()) << R.Name;
+        EXPECT_EQ(F.Reports.back(), R.Last) << R.Name;
+        const auto &Early = F.L.Link.EarlyCompletion();
+        if (R.Ok) {
+            EXPECT_FALSE(Early.has_value()) << R.Name;
+            EXPECT_EQ(F.L.Pauses, std::vector<uint32_t>{2500}) << R.Name;
+            continue;
+        }
+        ASSERT_TRUE(Early.has_value()) << R.Name;
+        EXPECT_EQ(Early->Packet, R.CompleteAt) << R.Name;
+        EXPECT_EQ(Early->Packets, R.Packets) << R.Name;
+        EXPECT_TRUE(F.L.Pauses.empty()) << R.Name;
+        EXPECT_NE(F.L.Port->Sent.back(), KIdentRequest) << R.Name << ": no final identification";
+        // The next upload on the same link starts with a clean slate.
+        F.Model = TModelBootloader{};
+        F.Model.CompleteAt = static_cast<uint16_t>(R.Packets);
+        EXPECT_TRUE(F.Upload()) << R.Name;
+        EXPECT_FALSE(F.L.Link.EarlyCompletion().has_value()) << R.Name;
+    }
 }
 
 TEST(UploadFile, RefusedBeforeAnythingIsSent) {

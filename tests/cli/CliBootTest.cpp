@@ -206,6 +206,12 @@ TEST_F(CliBoot, FlashChecksTheSensorBeforeSending) {
         {"adapter unplugged during the upload", {"--sensor-id", "17", "--version", "1.0", "--hangup-after", "3"},
          false, 1, "", {"Sensor update failed", "Port Disconnected", "Please reconnect the sensor and try again"},
          true},
+        // 76 bytes are 10 packets: "complete" after the third is a failure.
+        {"image reported complete too early", {"--sensor-id", "17", "--version", "1.0", "--complete-at", "3"}, false,
+         1, "",
+         {"Sensor update failed", "The sensor reported the image complete after packet 3 of 10",
+          "Please reconnect the sensor and try again"},
+         true},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -299,6 +305,27 @@ TEST_F(CliBoot, FlashSendsTheWholeFileAndTracesThePackets) {
     EXPECT_EQ(o["ports"][0]["baud_rate"], 57600);
     EXPECT_EQ(o["ports"][0]["packets_sent"], 2);  // the third is answered with "complete"
     EXPECT_EQ(o["ports"][0]["progress"], 100);
+}
+
+// A bootloader that says "complete" at packet 3 of 27 has 24 of the 216
+// bytes: a failed update, exit 1, with the reason and the retry hint.
+TEST_F(CliBoot, EarlyCompletionIsAFailedUpdate) {
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, "AVR", 200));
+    auto sim = Sim({"--sensor-id", "17", "--version", "1.0", "--complete-at", "3"});
+    const TRunResult r = Cli({"--json", "flash", "--port", sim->PtyPath(), file});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    const auto o = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(o["ok"], false);
+    EXPECT_EQ(o["exit_code"], 1);
+    ASSERT_EQ(o["ports"].size(), 1u);
+    const auto &p = o["ports"][0];
+    EXPECT_EQ(p["ok"], false);
+    EXPECT_EQ(p["message"], "Sensor update failed");
+    EXPECT_EQ(p["details"], nlohmann::json::array({"The sensor reported the image complete after packet 3 of 27",
+                                                    "Please reconnect the sensor and try again"}));
+    EXPECT_EQ(p["packets_sent"], 2);
+    EXPECT_NE(p["progress"], 100);
+    EXPECT_TRUE(SimSaid(*sim, "COMPLETE 24"));
 }
 
 TEST_F(CliBoot, ParallelFlashSummarisesEveryPort) {

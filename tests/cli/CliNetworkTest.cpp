@@ -274,8 +274,10 @@ TEST_F(CliNetwork, ServerGoneMidUpload) {
     });
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.Text(), TJobText::UpdateFailed);
-    EXPECT_TRUE(Contains(r.Error, "Port Disconnected")) << r.Error;
-    EXPECT_TRUE(Contains(r.Error, "server 127.0.0.1:" + std::to_string(server->Port(0)))) << r.Error;
+    const std::string error = JobText(r.Error);
+    EXPECT_EQ(r.Error.Text, TJobText::UploadStopped);
+    EXPECT_TRUE(Contains(error, "Port Disconnected")) << error;
+    EXPECT_TRUE(Contains(error, "server 127.0.0.1:" + std::to_string(server->Port(0)))) << error;
     EXPECT_GE(r.Sent, 5);
     EXPECT_FALSE(link.Link().Connected());
 }

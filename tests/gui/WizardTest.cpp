@@ -8,6 +8,7 @@
 #include "SimProcess.h"
 #include "TempDir.h"
 
+#include "app/Application.h"
 #include "bootloader/XComm.h"
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
@@ -25,6 +26,7 @@
 #include <iterator>
 #include <QStackedWidget>
 #include <QTimer>
+#include <map>
 #include <optional>
 
 namespace {
@@ -465,6 +467,7 @@ TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
     EXPECT_EQ(TextColour(L("lblStatus")), kGreen);
     EXPECT_FALSE(L("lblStatusMsg")->isVisible());
+    EXPECT_FALSE(L("lblStatusDetail")->isVisible());
     EXPECT_EQ(L("lblPercent")->text(), QStringLiteral("100%"));
     EXPECT_EQ(W<QProgressBar>("ProgressBar1")->value(), 1000);
     EXPECT_FALSE(W<QWidget>("pnlValidating")->isHidden());
@@ -520,7 +523,78 @@ TEST_F(WizardTest, UploadThatStaysInBootloaderFails)
     EXPECT_EQ(TextColour(L("lblStatus")), kRed);
     EXPECT_TRUE(L("lblStatusMsg")->isVisible());
     EXPECT_EQ(L("lblStatusMsg")->text(), QStringLiteral("Please reconnect the sensor and try again"));
+    EXPECT_FALSE(L("lblStatusDetail")->isVisible());  // nothing more to say
     EXPECT_TRUE(Msgs.Take().empty());  // a failed update is no error box
+}
+
+// 216 bytes are 27 packets: a bootloader that reports the image complete
+// after the third holds 24 bytes of it. The failure page says so, with its
+// retry hint.
+TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
+    Open();
+    ReachUploadPage(Port, File);
+    Press("btnNext");
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
+    EXPECT_EQ(TextColour(L("lblStatus")), kRed);
+    EXPECT_TRUE(L("lblStatusMsg")->isVisible());
+    EXPECT_EQ(L("lblStatusMsg")->text(), QStringLiteral("Please reconnect the sensor and try again"));
+    EXPECT_TRUE(L("lblStatusDetail")->isVisible());
+    EXPECT_EQ(L("lblStatusDetail")->text(),
+              QStringLiteral("The sensor reported the image complete after packet 3 of 27"));
+    EXPECT_EQ(L("lblPacketsSent")->text(), QStringLiteral("2"));
+    EXPECT_TRUE(Msgs.Take().empty());
+    SaveScreenshot(Form.get(), QStringLiteral("wizard-4-early-completion"));
+}
+
+// The reasons the jobs give with numbers in them (a file too big to upload,
+// an image reported complete too early) are shown in German under a German
+// locale, numbers filled in.
+TEST_F(WizardTest, ReasonsWithNumbersAreTranslated)
+{
+    struct TGerman {
+        std::map<const char *, std::optional<QByteArray>> Old;
+        TGerman()
+        {
+            for (const char *Var : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+                Old[Var] = qEnvironmentVariableIsSet(Var) ? std::optional(qgetenv(Var)) : std::nullopt;
+                qunsetenv(Var);
+            }
+            qputenv("LANG", "de_DE.UTF-8");
+            Installed = InstallTranslations();
+        }
+        ~TGerman()
+        {
+            for (const auto &[Var, Value] : Old) {
+                if (Value)
+                    qputenv(Var, *Value);
+                else
+                    qunsetenv(Var);
+            }
+            InstallTranslations();
+        }
+        QString Installed;
+    } German;
+    ASSERT_EQ(German.Installed, QStringLiteral("de_DE"));
+
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
+    Open();
+    Connect(Port);
+    Press("btnNext");
+    Load(WriteCod("big.cod", 17, 2, 6, 65534 * 8 - 16));
+    EXPECT_EQ(L("lblFileStatus")->text(),
+              QStringLiteral("Die Firmware-Datei ist zu groß für die Übertragung (65534 Pakete, höchstens 65533)"));
+    Load(WriteCod("fw.cod", 17, 2, 6));
+    Press("btnNext");
+    ASSERT_EQ(Form->PageIndex(), 2);
+    Press("btnNext");
+    ASSERT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor-Update fehlgeschlagen"));
+    EXPECT_EQ(L("lblStatusDetail")->text(),
+              QStringLiteral("Der Sensor meldete das Abbild nach Paket 3 von 27 als vollständig"));
 }
 
 TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)

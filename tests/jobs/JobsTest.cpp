@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "../bootloader/CodFixtures.h"
+#include "ScriptedLink.h"
 #include "SimProcess.h"
 #include "TempDir.h"
+#include "bootloader/CRC8.h"
 #include "jobs/FirmwareJob.h"
 #include "jobs/RegisterJob.h"
 #include "jobs/ScanJob.h"
@@ -52,6 +55,59 @@ TEST(UpdateCheck, MismatchRefusesOlderAndSameAsk) {
     EXPECT_STREQ(JobText(QuestionText(TVersionQuestion::Same)),
                  "The firmware version selected is the same as the sensor version. Do you want to proceed with "
                  "the update?");
+}
+
+// Reasons carry their arguments apart from the text, so that a translated
+// text gets them too; filled in one pass.
+TEST(JobReason, ArgumentsAreFilledIntoTheText) {
+    struct TRow {
+        std::string Template;
+        std::vector<std::string> Args;
+        std::string Out;
+    };
+    const TRow Rows[] = {
+        {"after packet %1 of %2", {"3", "27"}, "after packet 3 of 27"},
+        {"%2 before %1", {"a", "b"}, "b before a"},
+        {"an argument's own %1 stays: %1", {"%2"}, "an argument's own %2 stays: %2"},
+        {"missing %2 stays", {"x"}, "missing %2 stays"},
+        {"100% and %", {}, "100% and %"},
+    };
+    for (const TRow &R : Rows) EXPECT_EQ(FillJobArgs(R.Template, R.Args), R.Out) << R.Template;
+    TFirmwareImage Big;
+    Big.Load = TCodLoad::TooBig;
+    Big.Hdr.FileSize = 65534 * 8;
+    EXPECT_EQ(Big.Problem(), TJobReason(TJobText::TooBigToUpload, {"65534", "65533"}));
+    EXPECT_EQ(JobText(Big.Problem()), "The firmware file is too big to upload (65534 packets, at most 65533)");
+    TFirmwareImage Bad;
+    EXPECT_EQ(JobText(Bad.Problem()), "Invalid COD file");
+}
+
+// A bootloader that reports the image complete at packet 3 of 27: the update
+// failed, and the reason says where.
+TEST(UploadJob, EarlyCompletionIsAFailureWithItsReason) {
+    auto *Port = new TScriptedLink;
+    TXComm Link{std::unique_ptr<TLink>(Port)};
+    Link.SetClock(*Port);
+    ASSERT_FALSE(Port->Open(LinkAt(br19200)).has_value());
+    Port->Responder = [](const TByteArray &Req) -> std::vector<TChunk> {
+        if (Req[2] != 0x0D) return {};  // the sensor has left its bootloader
+        uint16_t Ack = static_cast<uint16_t>(Req[3] | (Req[4] << 8));
+        if (Ack == 3) Ack = 0xFFFE;
+        TByteArray R{0xF5, 0x05, 0x8D, static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)};
+        R.push_back(CalcCRC8(R, 1, R.size() - 1));
+        return {{1, R}};
+    };
+    TTempDir Dir;
+    // 216 bytes in 8-byte packets: 27 packets.
+    const TFirmwareImage Image = LoadFirmwareImage(Dir.Write("fw.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(200))));
+    ASSERT_TRUE(Image.Ok());
+    const TUploadResult R = UploadFirmware(Link, Image, {});
+    EXPECT_FALSE(R.Ok);
+    EXPECT_EQ(R.Text(), TJobText::UpdateFailed);
+    EXPECT_EQ(R.Error, TJobReason(TJobText::EarlyCompletion, {"3", "27"}));
+    EXPECT_EQ(JobText(R.Error), "The sensor reported the image complete after packet 3 of 27");
+    EXPECT_EQ(R.Sent, 2);
+    EXPECT_NE(R.Progress, 100);
 }
 
 TEST(RegisterWrite, StripTakesBlanksControlsAndDelFromBothEnds) {

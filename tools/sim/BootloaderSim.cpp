@@ -83,6 +83,7 @@ struct TOptions {
     std::map<unsigned, std::pair<int, TFault>> FailPacket;  // packet -> (first K attempts, how)
     bool Silent = false;
     long HangupAfter = -1;
+    long CompleteAt = 0;  // data packet answered "complete" whatever was received (0: none)
     bool Pace = false;
     bool Quiet = false;
 };
@@ -117,6 +118,8 @@ const char *const CUsage =
     "                       (or a garbled one); may be given several times\n"
     "  --silent             never answer\n"
     "  --hangup-after N     hang up (simulated unplug) when data packet N+1 arrives\n"
+    "  --complete-at N      report the image complete on data packet N, whether or\n"
+    "                       not it is the last (a faulty bootloader)\n"
     "  --pace               take 11 bit times per character at the configured rate\n"
     "                       and answer 1 ms after a packet (for benchmarks)\n"
     "  --quiet              no PACKET lines\n";
@@ -204,6 +207,7 @@ TOptions ParseOptions(int argc, char **argv, bool &Help) {
             O.FailPacket[N] = {K, How};
         } else if (Opt == "--silent") O.Silent = true;
         else if (Opt == "--hangup-after") O.HangupAfter = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFF));
+        else if (Opt == "--complete-at") O.CompleteAt = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFD));
         else if (Opt == "--pace") O.Pace = true;
         else if (Opt == "--quiet") O.Quiet = true;
         else BadArg("unknown option: " + Opt);
@@ -401,7 +405,7 @@ void TBootloaderSim::HandleData(uint16_t Number, const uint8_t *Data, size_t Cou
         ++FDataPackets;
         if (!FOpt.Quiet) Say("PACKET %u", Number);
         const uint64_t Length = ImageLength(FImage);
-        Completing = Length != 0 && FImage.size() >= Length;
+        Completing = (Length != 0 && FImage.size() >= Length) || (FOpt.CompleteAt != 0 && Number == FOpt.CompleteAt);
     } else if (Number + 1u == FNext) {
         if (!FOpt.Quiet) Say("PACKET %u REPEAT", Number);
     } else {
