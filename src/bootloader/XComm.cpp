@@ -1,6 +1,7 @@
 #include "bootloader/XComm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <stdexcept>
 
@@ -8,6 +9,7 @@
 #include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
 #include "serial/LinkFactory.h"
+#include "serial/NetLink.h"
 
 // --- Packets ----------------------------------------------------------------
 
@@ -142,7 +144,7 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
-    if (Port.rfind("modbus-tcp://", 0) == 0) {
+    if (TNetLink::HasScheme(Port, "modbus-tcp://")) {
         // A gateway speaks Modbus only; the bootloader protocol needs the
         // line itself.
         FOpenError = EComPort(CError_OpenFailed, -1,
@@ -157,15 +159,26 @@ bool TXComm::Open(const std::string &Port) {
         // A link left open by an error of the previous attempt is simply
         // switched to the next rate and asked again.
         if (auto Error = FLink->Open(S)) {
-            // Kept for the caller: the port itself refused.
+            // Kept for the caller: the port itself refused. Only a refused
+            // line setting may be the rate's fault; a port that cannot be
+            // opened, or a server that cannot be reached or does not
+            // answer, will not be at the next rate either.
             FOpenError = std::move(Error);
+            if (FOpenError->Code() == CError_OpenFailed || FOpenError->WinCode() == ETIMEDOUT) break;
             continue;
         }
         FOpenError.reset();
         try {
             if (GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
             FLink->Close();
-        } catch (const EComPort &) {
+        } catch (const EComPort &E) {
+            // A line that has gone meanwhile (an adapter pulled out, a
+            // server that dropped the connection) ends the search as a
+            // port error; one still open is asked again at the next rate.
+            if (!FLink->Connected()) {
+                FOpenError = E;
+                break;
+            }
         }
     }
     // Whatever happened above, a failed open leaves the link closed.

@@ -85,8 +85,11 @@ public:
     // at 57600 baud. True when one answered; the port then stays open at the
     // rate that worked. Port errors are caught here and give false.
     bool Open(const std::string &Port);
-    // Why the last Open could not open the port (empty when the port opened
-    // and no bootloader answered, or when Open succeeded).
+    // Why the last Open could not open the port, or the port error that
+    // closed it during the search (a server that dropped the connection, an
+    // adapter pulled out); empty when no bootloader answered on a working
+    // port, or when Open succeeded. A port that cannot be opened at all
+    // ends the search at once.
     const std::optional<EComPort> &OpenError() const { return FOpenError; }
     // Closes the port and forgets the sensor's identity.
     void Close();

@@ -11,6 +11,7 @@ std::string FormatTraceLine(double Ms, const std::string &Port, TTraceDir Dir, c
     std::snprintf(head, sizeof head, "%9.3f ", Ms);
     std::string line = head;
     if (!Port.empty()) line += Port + " ";
+    if (Dir == TTraceDir::Dropped) return line + "RX dropped " + std::to_string(Count) + " bytes (input buffer full)";
     line += Dir == TTraceDir::Tx ? "TX" : "RX";
     if (Count == 0) return line + " (none)";
     static const char kHex[] = "0123456789ABCDEF";

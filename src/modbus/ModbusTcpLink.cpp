@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "modbus/CRC16.h"
+#include "serial/FrameTrace.h"
 
 std::optional<TNetLink::TAddress> TModbusTcpLink::ParseUrl(const std::string &Url) {
-    if (Url.rfind("modbus-tcp://", 0) != 0) return std::nullopt;
+    if (!TNetLink::HasScheme(Url, "modbus-tcp://")) return std::nullopt;
     TNetLink::TAddress A;
     A.Kind = TNetLink::TKind::Raw;
     A.Service = "502";
@@ -19,8 +20,8 @@ std::optional<EComPort> TModbusTcpLink::Open(const TLinkSettings &Settings) {
     FPending.clear();
     FInput.clear();
     const auto A = ParseUrl(Settings.Port);
-    if (!A || A->Host.empty() || A->Service.empty())
-        return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
+    if (!A) return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
+    if (auto Error = TNetLink::AddressError(*A, Settings.Port)) return Error;
     // The socket is a raw one to the same address; the line settings mean
     // nothing to a gateway.
     TLinkSettings Raw = Settings;
@@ -42,28 +43,44 @@ int TModbusTcpLink::Write(const void *Buffer, int Count) {
     return Count;
 }
 
+// Takes at most what one answer still needs from the socket at a time and
+// at most CMaxCollectBytes in one call: a gateway that never pauses cannot
+// hold the master beyond its deadline, and FPending never exceeds one
+// answer (CMaxAdu).
 void TModbusTcpLink::Collect() {
-    uint8_t Buf[512];
-    for (int N; (N = FSocket.Read(Buf, sizeof Buf)) > 0;) FPending.insert(FPending.end(), Buf, Buf + N);
-    while (FPending.size() >= 7) {
-        const size_t Len = (static_cast<size_t>(FPending[4]) << 8) | FPending[5];
-        if (Len < 2 || Len > 254) {  // not Modbus TCP: give the bytes up
+    size_t Dropped = 0;
+    for (size_t Taken = 0; Taken < CMaxCollectBytes;) {
+        // The header first (7 bytes), then the rest of the announced length.
+        size_t Need = 7;
+        if (FPending.size() >= 6) Need = 6 + ((static_cast<size_t>(FPending[4]) << 8) | FPending[5]);
+        if (FPending.size() >= 6 && (Need < 6 + 2 || Need > CMaxAdu)) {  // not Modbus TCP: give the bytes up
+            Dropped += FPending.size();
             FPending.clear();
-            return;
+            continue;
         }
-        if (FPending.size() < 6 + Len) return;
+        uint8_t Buf[CMaxAdu];
+        const int N = FSocket.Read(Buf, static_cast<int>(Need - FPending.size()));
+        if (N <= 0) break;
+        Taken += static_cast<size_t>(N);
+        FPending.insert(FPending.end(), Buf, Buf + N);
+        if (FPending.size() < Need || Need == 7) continue;
+        const size_t Len = Need - 6;
         const uint16_t Id = static_cast<uint16_t>((FPending[0] << 8) | FPending[1]);
-        // Answers to earlier requests (after a time-out) are dropped.
-        if (Id == FTransaction && FPending[2] == 0 && FPending[3] == 0) {
+        // Answers to earlier requests (after a time-out) are dropped; so are
+        // answers beyond what the master can still read.
+        if (Id == FTransaction && FPending[2] == 0 && FPending[3] == 0 && FInput.size() + Len + 2 <= CMaxInput) {
             const size_t Start = FInput.size();
-            FInput.insert(FInput.end(), FPending.begin() + 6, FPending.begin() + 6 + static_cast<long>(Len));
+            FInput.insert(FInput.end(), FPending.begin() + 6, FPending.end());
             const uint16_t Crc = CalcCRC16(FInput.data() + Start, static_cast<int>(Len));
             // In the order the frame functions put and check it.
             FInput.push_back(static_cast<uint8_t>(Crc >> 8));
             FInput.push_back(static_cast<uint8_t>(Crc & 0xFF));
+        } else {
+            Dropped += FPending.size();
         }
-        FPending.erase(FPending.begin(), FPending.begin() + 6 + static_cast<long>(Len));
+        FPending.clear();
     }
+    if (Dropped > 0 && FrameTraceEnabled()) TraceDroppedBytes(FSettings.Port, Dropped);
 }
 
 int TModbusTcpLink::Read(void *Buffer, int Count) {

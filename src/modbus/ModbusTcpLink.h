@@ -16,7 +16,16 @@
 
 class TModbusTcpLink final : public TLink {
 public:
-    // The server address of a modbus-tcp:// URL; empty for other names.
+    // The longest Modbus TCP answer: MBAP header (7 bytes, the unit
+    // identifier among them) and 253 bytes of PDU.
+    static constexpr size_t CMaxAdu = 260;
+    // Answers as RTU frames kept unread, and bytes taken from the gateway
+    // in one go at most.
+    static constexpr size_t CMaxInput = 1024;
+    static constexpr size_t CMaxCollectBytes = 64 * 1024;
+
+    // The server address of a modbus-tcp:// URL (the scheme in any case);
+    // empty for other names.
     static std::optional<TNetLink::TAddress> ParseUrl(const std::string &Url);
     static bool IsModbusTcpPort(const std::string &Port) { return ParseUrl(Port).has_value(); }
 
@@ -30,7 +39,9 @@ public:
     void Clear() override;
 
 private:
-    // Moves the complete answers of the socket into FInput as RTU frames.
+    // Moves the complete answers of the socket into FInput as RTU frames;
+    // bytes that are no answer of ours are dropped (and counted in the
+    // frame trace).
     void Collect();
 
     TNetLink FSocket;  // a raw TCP connection to the gateway

@@ -16,3 +16,7 @@ bool FrameTraceEnabled() { return static_cast<bool>(Hook()); }
 void TraceFrame(const std::string &Port, TTraceDir Dir, const uint8_t *Data, size_t Count) {
     if (auto &h = Hook()) h(Port, Dir, Data, Count);
 }
+
+void TraceDroppedBytes(const std::string &Port, size_t Count) {
+    if (auto &h = Hook()) h(Port, TTraceDir::Dropped, nullptr, Count);
+}

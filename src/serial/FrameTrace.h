@@ -7,7 +7,9 @@
 #include <functional>
 #include <string>
 
-enum class TTraceDir { Tx, Rx };
+// Dropped: Count received bytes were thrown away unread (a link's input
+// buffer was full); Data is null.
+enum class TTraceDir { Tx, Rx, Dropped };
 
 using TFrameTraceHook =
     std::function<void(const std::string &Port, TTraceDir Dir, const uint8_t *Data, size_t Count)>;
@@ -16,3 +18,5 @@ using TFrameTraceHook =
 void SetFrameTraceHook(TFrameTraceHook Hook);
 bool FrameTraceEnabled();
 void TraceFrame(const std::string &Port, TTraceDir Dir, const uint8_t *Data, size_t Count);
+// Count received bytes dropped on Port (TTraceDir::Dropped).
+void TraceDroppedBytes(const std::string &Port, size_t Count);

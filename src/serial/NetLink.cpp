@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "serial/Clock.h"
 #include "serial/ComPort.h"
+#include "serial/FrameTrace.h"
 
 namespace {
 
@@ -32,15 +34,45 @@ constexpr int CWriteTimeoutMs = 5000;
 
 uint64_t NowMs() { return GetTickCount64(); }
 
+// The texts of the line settings in the answers of an RFC 2217 server.
+std::string SettingValueText(uint8_t Command, uint32_t Value) {
+    switch (Command) {
+    case CpSetParity: {
+        static const char *const Names[] = {"none", "odd", "even", "mark", "space"};
+        return Value >= 1 && Value <= 5 ? Names[Value - 1] : std::to_string(Value);
+    }
+    case CpSetStopSize: return Value == 3 ? "1.5" : std::to_string(Value);
+    default: return std::to_string(Value);
+    }
+}
+
+const char *SettingName(uint8_t Command) {
+    switch (Command) {
+    case CpSetBaudRate: return "baud rate";
+    case CpSetDataSize: return "data bits";
+    case CpSetParity: return "parity";
+    default: return "stop bits";
+    }
+}
+
 }  // namespace
+
+bool TNetLink::HasScheme(const std::string &Url, const std::string &Scheme) {
+    if (Url.size() < Scheme.size()) return false;
+    for (size_t I = 0; I < Scheme.size(); ++I) {
+        const unsigned char C = static_cast<unsigned char>(Url[I]);
+        if (std::tolower(C) != Scheme[I]) return false;
+    }
+    return true;
+}
 
 std::optional<TNetLink::TAddress> TNetLink::ParseUrl(const std::string &Url) {
     TAddress A;
     std::string Rest;
-    if (Url.rfind("tcp://", 0) == 0) {
+    if (HasScheme(Url, "tcp://")) {
         A.Kind = TKind::Raw;
         Rest = Url.substr(6);
-    } else if (Url.rfind("rfc2217://", 0) == 0) {
+    } else if (HasScheme(Url, "rfc2217://")) {
         A.Kind = TKind::Rfc2217;
         Rest = Url.substr(10);
     } else {
@@ -48,6 +80,18 @@ std::optional<TNetLink::TAddress> TNetLink::ParseUrl(const std::string &Url) {
     }
     SplitHostPort(std::move(Rest), A);
     return A;
+}
+
+std::optional<EComPort> TNetLink::AddressError(const TAddress &A, const std::string &Url) {
+    if (A.Host.empty() || A.Service.empty()) return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Url);
+    // Digits only, 1..65535: the resolver would take a larger number modulo
+    // 65536 and a service name from its own tables.
+    bool Number = A.Service.size() <= 5;
+    for (char C : A.Service) Number = Number && C >= '0' && C <= '9';
+    const long Port = Number ? std::stol(A.Service) : 0;
+    if (Port < 1 || Port > 65535)
+        return EComPort(CError_OpenFailed, EINVAL, "bad port number " + A.Service + " in " + Url + " (1 to 65535)");
+    return std::nullopt;
 }
 
 void TNetLink::SplitHostPort(std::string Rest, TAddress &A) {
@@ -74,6 +118,7 @@ std::string TNetLink::ServerText() const {
 }
 
 void TNetLink::Close() {
+    TraceDropped();
     FFd.reset();
     FInput.clear();
     FInputPos = 0;
@@ -88,11 +133,9 @@ std::optional<EComPort> TNetLink::Open(const TLinkSettings &Settings) {
         if (!Same) {
             Close();
             const auto A = ParseUrl(Settings.Port);
-            if (!A || A->Host.empty() || A->Service.empty()) {
-                FAddress = A.value_or(TAddress{});
-                return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
-            }
+            if (!A) return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
             FAddress = *A;
+            if (auto Error = AddressError(*A, Settings.Port)) return Error;
             Connect();
         }
         if (FAddress.Kind == TKind::Rfc2217) SendLineSettings();
@@ -108,8 +151,13 @@ void TNetLink::Connect() {
     Hints.ai_family = AF_UNSPEC;
     Hints.ai_socktype = SOCK_STREAM;
     addrinfo *List = nullptr;
-    if (const int R = ::getaddrinfo(FAddress.Host.c_str(), FAddress.Service.c_str(), &Hints, &List); R != 0)
-        throw EComPort(CError_OpenFailed, R == EAI_SYSTEM ? errno : EHOSTUNREACH, ServerText());
+    Hints.ai_flags = AI_NUMERICSERV;
+    if (const int R = ::getaddrinfo(FAddress.Host.c_str(), FAddress.Service.c_str(), &Hints, &List); R != 0) {
+        if (R == EAI_SYSTEM) throw EComPort(CError_OpenFailed, errno, ServerText());
+        // The resolver's own reason, with the name it could not resolve.
+        throw EComPort(CError_OpenFailed, -1,
+                       ServerText() + ": cannot resolve " + FAddress.Host + ": " + ::gai_strerror(R));
+    }
     int LastErr = ECONNREFUSED;
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
     for (addrinfo *Ai = List; Ai && !FFd; Ai = Ai->ai_next) {
@@ -157,15 +205,20 @@ void TNetLink::Connect() {
 }
 
 void TNetLink::SendLineSettings() {
+    for (auto &A : FAnswered) A.reset();
+    FAsked[CpSetDataSize] = static_cast<uint32_t>(5 + static_cast<int>(FSettings.DataBits));
+    // Parity: 1 none, 2 odd, 3 even, 4 mark, 5 space (the order of TParityBits).
+    FAsked[CpSetParity] = static_cast<uint32_t>(1 + static_cast<int>(FSettings.Parity));
+    // Stop bits: 1 one, 2 two, 3 one and a half.
+    FAsked[CpSetStopSize] = FSettings.StopBits == sbTwoStopBits ? 2 : FSettings.StopBits == sbOne5StopBits ? 3 : 1;
     const uint32_t Rate = static_cast<uint32_t>(BaudRateToInt(FSettings.BaudRate));
+    FAsked[CpSetBaudRate] = Rate;
+    // The rate last: a server answers in order, so with the rate's answer
+    // those of the others are in too.
+    for (uint8_t Command : {CpSetDataSize, CpSetParity, CpSetStopSize})
+        SendComPort(Command, {static_cast<uint8_t>(FAsked[Command])});
     SendComPort(CpSetBaudRate, {static_cast<uint8_t>(Rate >> 24), static_cast<uint8_t>(Rate >> 16),
                                 static_cast<uint8_t>(Rate >> 8), static_cast<uint8_t>(Rate)});
-    SendComPort(CpSetDataSize, {static_cast<uint8_t>(5 + static_cast<int>(FSettings.DataBits))});
-    // Parity: 1 none, 2 odd, 3 even, 4 mark, 5 space (the order of TParityBits).
-    SendComPort(CpSetParity, {static_cast<uint8_t>(1 + static_cast<int>(FSettings.Parity))});
-    // Stop bits: 1 one, 2 two, 3 one and a half.
-    const uint8_t Stop = FSettings.StopBits == sbTwoStopBits ? 2 : FSettings.StopBits == sbOne5StopBits ? 3 : 1;
-    SendComPort(CpSetStopSize, {Stop});
     // Modem lines are asked for, not required: many servers (and every
     // pseudo-terminal behind one) ignore or refuse them.
     if (FSettings.ControlDTR == dtrEnable) SendComPort(CpSetControl, {8});
@@ -173,16 +226,34 @@ void TNetLink::SendLineSettings() {
 
     // The data that follows must go out at the new rate: wait until the
     // server has answered the rate.
-    FBaudAnswered = false;
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
-    while (!FBaudAnswered) {
-        if (FComPortRefused) throw EComPort(CError_CommState, -1, ServerText());
+    while (!FAnswered[CpSetBaudRate]) {
+        if (FComPortRefused)
+            throw EComPort(CError_CommState, -1,
+                           ServerText() +
+                               " does not accept line settings (RFC 2217); if its line is preset, use tcp://" +
+                               ServerText().substr(7));
         const uint64_t Now = NowMs();
-        if (Now >= Deadline) throw EComPort(CError_CommState, ETIMEDOUT, ServerText());
+        if (Now >= Deadline)
+            throw EComPort(CError_CommState, ETIMEDOUT,
+                           ServerText() + " did not answer the line settings (RFC 2217)");
         pollfd Pf{FFd.get(), POLLIN, 0};
         if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_CommState, errno, ServerText());
         Pump();
+    }
+    CheckAnswers();
+}
+
+// A server that answers another value than the one asked for has refused
+// it, as a local port refuses a rate it cannot run.
+void TNetLink::CheckAnswers() const {
+    for (uint8_t Command : {CpSetBaudRate, CpSetDataSize, CpSetParity, CpSetStopSize}) {
+        if (!FAnswered[Command] || *FAnswered[Command] == FAsked[Command]) continue;
+        const uint32_t Got = *FAnswered[Command];
+        throw EComPort(CError_CommState, -1,
+                       ServerText() + " set " + SettingName(Command) + " " + SettingValueText(Command, Got) +
+                           " instead of " + SettingValueText(Command, FAsked[Command]));
     }
 }
 
@@ -215,7 +286,7 @@ void TNetLink::SendRaw(const uint8_t *Data, size_t Count, int TimeoutMs) {
             continue;
         }
         if (N < 0 && errno == EINTR) continue;
-        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Dropped(errno);
+        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Disconnected(errno);
         const uint64_t Now = NowMs();
         if (Now >= Deadline) throw EComPort(CError_WriteFailed, ETIMEDOUT, ServerText());
         pollfd Pf{FFd.get(), POLLOUT, 0};
@@ -242,24 +313,48 @@ int TNetLink::Write(const void *Buffer, int Count) {
     return Count;
 }
 
+// Takes what the socket holds, at most CMaxPumpBytes; data beyond
+// CMaxInput unread bytes is dropped.
 void TNetLink::Pump() {
     if (!FFd) throw EComPort(CError_NotOpen);
+    if (FInputPos > 0) {  // read bytes make room
+        FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(FInputPos));
+        FInputPos = 0;
+    }
     uint8_t Buf[4096];
-    for (;;) {
+    for (size_t Taken = 0; Taken < CMaxPumpBytes;) {
         const ssize_t N = ::recv(FFd.get(), Buf, sizeof Buf, MSG_DONTWAIT);
-        if (N == 0) Dropped(ECONNRESET);
+        if (N == 0) Disconnected(ECONNRESET);
         if (N < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            Dropped(errno);
+            Disconnected(errno);
         }
-        if (FAddress.Kind == TKind::Raw) {
-            FInput.insert(FInput.end(), Buf, Buf + N);
-        } else {
-            for (ssize_t I = 0; I < N; ++I) Feed(Buf[I]);
+        Taken += static_cast<size_t>(N);
+        for (ssize_t I = 0; I < N; ++I) {
+            if (FAddress.Kind == TKind::Raw)
+                Keep(Buf[I]);
+            else
+                Feed(Buf[I]);
         }
         if (static_cast<size_t>(N) < sizeof Buf) return;
     }
+}
+
+void TNetLink::Keep(uint8_t Byte) {
+    if (FInput.size() < CMaxInput) {
+        if (FInput.capacity() < CMaxInput) FInput.reserve(CMaxInput);
+        FInput.push_back(Byte);
+    } else {
+        ++FDroppedNow;
+        ++FDroppedTotal;
+    }
+}
+
+void TNetLink::TraceDropped() {
+    if (FDroppedNow == 0) return;
+    if (FrameTraceEnabled()) TraceDroppedBytes(FSettings.Port, FDroppedNow);
+    FDroppedNow = 0;
 }
 
 void TNetLink::Feed(uint8_t Byte) {
@@ -268,11 +363,11 @@ void TNetLink::Feed(uint8_t Byte) {
         if (Byte == IAC)
             FState = TState::Iac;
         else
-            FInput.push_back(Byte);
+            Keep(Byte);
         break;
     case TState::Iac:
         if (Byte == IAC) {
-            FInput.push_back(IAC);
+            Keep(IAC);
             FState = TState::Data;
         } else if (Byte == WILL || Byte == WONT || Byte == DO || Byte == DONT) {
             FVerb = Byte;
@@ -313,12 +408,20 @@ void TNetLink::Feed(uint8_t Byte) {
 }
 
 void TNetLink::HandleSub() {
-    if (FSub.size() >= 2 && FSub[0] == OptComPort && FSub[1] == CpServerOffset + CpSetBaudRate) FBaudAnswered = true;
+    // Answers to the line settings: the rate in four bytes, the others in
+    // one.
+    if (FSub.size() < 3 || FSub[0] != OptComPort || FSub[1] <= CpServerOffset) return;
+    const uint8_t Command = static_cast<uint8_t>(FSub[1] - CpServerOffset);
+    if (Command == CpSetBaudRate && FSub.size() >= 6)
+        FAnswered[Command] = (static_cast<uint32_t>(FSub[2]) << 24) | (static_cast<uint32_t>(FSub[3]) << 16) |
+                             (static_cast<uint32_t>(FSub[4]) << 8) | FSub[5];
+    else if (Command == CpSetDataSize || Command == CpSetParity || Command == CpSetStopSize)
+        FAnswered[Command] = FSub[2];
     // Other answers (and notifications of line and modem state) need no
     // action: a refused modem-line request is not an error.
 }
 
-void TNetLink::Dropped(int Err) {
+void TNetLink::Disconnected(int Err) {
     Close();
     throw EComPort(CError_Disconnected, Err, ServerText());
 }
@@ -356,5 +459,6 @@ void TNetLink::Clear() {
     Pump();
     FInput.clear();
     FInputPos = 0;
+    TraceDropped();
     if (FAddress.Kind == TKind::Rfc2217) SendComPort(CpPurgeData, {3});
 }

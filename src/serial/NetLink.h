@@ -9,7 +9,12 @@
 // own bounded time-out, waiting for input sleeps in poll(). A refused or
 // dropped connection is a port error naming the server; once open, a drop
 // raises error 25 (Port Disconnected) as an unplugged adapter does.
+// Received data waits in a buffer of CMaxInput bytes, the receive queue of a
+// local port: what a server sends beyond it before it is read is dropped
+// and counted in the frame trace, so a server that floods the line costs
+// neither memory nor more than the reader's own deadlines.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,14 +29,26 @@ public:
     // Time allowed to reach the server and, for rfc2217, for it to accept
     // the line settings.
     static constexpr int CConnectTimeoutMs = 5000;
+    // Data bytes received and not yet read that are kept (four of the
+    // longest frame of either protocol, 261 bytes).
+    static constexpr size_t CMaxInput = 1024;
+    // Bytes taken from the socket in one go at most: a server that never
+    // pauses cannot hold a read or a wait beyond its deadline.
+    static constexpr size_t CMaxPumpBytes = 64 * 1024;
 
     struct TAddress {
         TKind Kind = TKind::Raw;
         std::string Host;
         std::string Service;
     };
-    // The address of a tcp:// or rfc2217:// URL; empty for any other name.
+    // The address of a tcp:// or rfc2217:// URL (the scheme in any case);
+    // empty for any other name.
     static std::optional<TAddress> ParseUrl(const std::string &Url);
+    // Whether Url begins with Scheme ("tcp://"), in any case.
+    static bool HasScheme(const std::string &Url, const std::string &Scheme);
+    // Why a parsed address cannot be connected to: no host, no port, or a
+    // port that is not a number in 1..65535 (error 1, EINVAL, naming Url).
+    static std::optional<EComPort> AddressError(const TAddress &A, const std::string &Url);
     // Host and port of what follows a URL's scheme ("host:port",
     // "[v6]:port", path or options cut off); Service stays as given when the
     // port is left out.
@@ -53,6 +70,8 @@ public:
 
     // "HOST:PORT" of the server, for messages.
     std::string ServerText() const;
+    // Data bytes dropped because the input buffer was full, in all.
+    uint64_t Dropped() const { return FDroppedTotal; }
 
 private:
     void Connect();
@@ -64,8 +83,12 @@ private:
     // raises error 25 when the server has gone.
     void Pump();
     void Feed(uint8_t Byte);
+    void Keep(uint8_t Byte);
     void HandleSub();
-    [[noreturn]] void Dropped(int Err);
+    // Puts the bytes dropped since the last report in the frame trace.
+    void TraceDropped();
+    void CheckAnswers() const;
+    [[noreturn]] void Disconnected(int Err);
 
     TLinkSettings FSettings;
     TAddress FAddress;
@@ -77,5 +100,10 @@ private:
     uint8_t FVerb = 0;
     std::vector<uint8_t> FSub;
     bool FComPortRefused = false;
-    bool FBaudAnswered = false;
+    // The line settings asked of an RFC 2217 server and its answers
+    // (empty: not answered), by command (rate, data size, parity, stop size).
+    uint32_t FAsked[5] = {};
+    std::optional<uint32_t> FAnswered[5];
+    uint64_t FDroppedNow = 0;    // not yet in the trace
+    uint64_t FDroppedTotal = 0;
 };

@@ -1,6 +1,8 @@
 // Link and upload logic over a fake port and a fake clock: runs instantly.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -288,6 +290,44 @@ TEST(Open, PortThatCannotOpenGivesFalse) {
     EXPECT_NO_THROW(EXPECT_FALSE(L.Link.Open("/dev/ttyNONE")));
     EXPECT_EQ(L.Link.COMPort(), "");
     EXPECT_EQ(L.Sent(), 0u);
+}
+
+// Only a refused line setting may be the rate's fault: a port that cannot
+// be opened or reached, a server that does not answer and a line that goes
+// during identification end the search at once, with their error kept.
+TEST(Open, WhichFailuresEndTheSearch) {
+    struct Row {
+        const char *Name;
+        std::optional<EComPort> OpenError;  // of every Open
+        int DisconnectAtWrite;
+        int WantOpenCalls;
+        size_t WantSent;
+        int WantCode;
+    };
+    const Row Rows[] = {
+        {"connect refused", EComPort(CError_OpenFailed, ECONNREFUSED, "server h:1"), -1, 1, 0, CError_OpenFailed},
+        {"connect timed out", EComPort(CError_OpenFailed, ETIMEDOUT, "server h:1"), -1, 1, 0, CError_OpenFailed},
+        {"server does not answer the settings", EComPort(CError_CommState, ETIMEDOUT, "server h:1"), -1, 1, 0,
+         CError_CommState},
+        {"rate refused: the next rate is tried", EComPort(CError_CommState, EINVAL), -1, 2, 0, CError_CommState},
+        {"line gone during identification", std::nullopt, 1, 1, 1, CError_Disconnected},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TFakeLink L;
+        int Calls = 0;
+        L.Port->OnOpen = [&](const TLinkSettings &) {
+            ++Calls;
+            return R.OpenError;
+        };
+        L.Port->DisconnectAtWrite = R.DisconnectAtWrite;
+        EXPECT_NO_THROW(EXPECT_FALSE(L.Link.Open("tcp://h:1")));
+        EXPECT_EQ(Calls, R.WantOpenCalls);
+        EXPECT_EQ(L.Sent(), R.WantSent);
+        ASSERT_TRUE(L.Link.OpenError().has_value());
+        EXPECT_EQ(L.Link.OpenError()->Code(), R.WantCode);
+        EXPECT_FALSE(L.Port->Connected());
+    }
 }
 
 TEST(Open, ReopeningForgetsTheOldSensorAndCloseResets) {

@@ -1,6 +1,7 @@
 // Network ports: veldra-cli and the firmware job through a real ser2net in
 // front of simulated sensors, in RFC 2217 (telnet) and raw TCP mode.
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,11 +9,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include "CliTestUtil.h"
+#include "FakeServer.h"
 #include "Ser2Net.h"
 #include "jobs/FirmwareJob.h"
 
@@ -280,6 +283,169 @@ TEST_F(CliNetwork, ServerGoneMidUpload) {
     EXPECT_TRUE(Contains(error, "server 127.0.0.1:" + std::to_string(server->Port(0)))) << error;
     EXPECT_GE(r.Sent, 5);
     EXPECT_FALSE(link.Link().Connected());
+}
+
+// A server that sends without pause: every command ends by its own
+// deadlines with its usual failure and JSON object, its memory stays small
+// (the flood is far larger), and the trace counts what was dropped.
+TEST_F(CliNetwork, FloodingServerEndsInBoundedTimeAndMemory) {
+    const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 600));
+    struct TCase {
+        const char *Name;
+        std::string Scheme;
+        std::vector<std::string> Args;  // the port follows the command
+        int Exit;
+        std::string Error;
+    } cases[] = {
+        {"identify over tcp", "tcp://", {"identify"}, 1, "Unable to find sensor"},
+        {"flash over tcp", "tcp://", {"flash", file}, 1, "Unable to find sensor"},
+        {"read over modbus-tcp", "modbus-tcp://", {"read", "--addr", "1", "--reg", "0"}, 1, "Error reading data."},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakeServer server(TFakeServer::TBehaviour::Flood);
+        server.FloodBytes = 768ULL << 20;
+        ASSERT_TRUE(server.Start());
+        std::vector<std::string> args{"--json", "--trace", c.Args[0], "--port", c.Scheme + server.Address()};
+        args.insert(args.end(), c.Args.begin() + 1, c.Args.end());
+        const auto start = std::chrono::steady_clock::now();
+        const TRunResult r = Cli(args);
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.ExitCode, c.Exit) << r.Out << r.Err.substr(0, 2000);
+        const auto o = nlohmann::json::parse(r.Out, nullptr, false);
+        ASSERT_FALSE(o.is_discarded()) << r.Out;
+        EXPECT_EQ(o.value("ok", true), false);
+        EXPECT_TRUE(Contains(r.Out, c.Error)) << r.Out;
+        EXPECT_TRUE(Contains(r.Err, "RX dropped ")) << r.Err.substr(0, 2000);
+        EXPECT_LT(r.MaxRssKb, 200L * 1024) << "flooded " << server.Flooded() << " bytes";
+        EXPECT_LT(seconds, 60);
+        EXPECT_LE(server.Connections(), 2);  // one for each rate at most
+    }
+}
+
+// A server that drops the connection while the sensor is looked for: a
+// port error naming it (exit 3), over every kind of network port.
+TEST_F(CliNetwork, ServerDroppingTheConnectionIsAPortError) {
+    for (const std::string scheme : {"tcp://", "rfc2217://", "modbus-tcp://"}) {
+        SCOPED_TRACE(scheme);
+        TFakeServer server(TFakeServer::TBehaviour::DropOnRequest);
+        ASSERT_TRUE(server.Start());
+        const bool modbus = scheme == "modbus-tcp://";
+        std::vector<std::string> args{"identify", "--port", scheme + server.Address()};
+        if (modbus) args = {"read", "--port", scheme + server.Address(), "--addr", "1", "--reg", "0"};
+        const TRunResult r = Cli(args);
+        EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
+        EXPECT_TRUE(Contains(r.Err, "server " + server.Address())) << r.Err;
+        EXPECT_FALSE(Contains(r.Out + r.Err, "Unable to find sensor")) << r.Out << r.Err;
+        if (scheme == "tcp://") {
+            EXPECT_TRUE(Contains(r.Err, "Port Disconnected")) << r.Err;
+            EXPECT_EQ(server.Connections(), 1);
+        }
+    }
+}
+
+// Every line setting an RFC 2217 server answers is compared with the one
+// asked for; a server without the option is told apart.
+TEST_F(CliNetwork, Rfc2217AnswersAreChecked) {
+    struct TCase {
+        const char *Name;
+        TFakeServer::TBehaviour Behaviour;
+        std::map<uint8_t, uint32_t> Answers;
+        std::vector<std::string> Args;  // after --port
+        int Exit;
+        std::string Error;
+    } cases[] = {
+        {"answers as asked", TFakeServer::TBehaviour::Rfc2217, {}, {"identify"}, 1, "Unable to find sensor"},
+        {"another rate", TFakeServer::TBehaviour::Rfc2217, {{1, 9600}}, {"identify"}, 3,
+         "set baud rate 9600 instead of 57600"},
+        {"another data size", TFakeServer::TBehaviour::Rfc2217, {{2, 7}}, {"identify"}, 3,
+         "set data bits 7 instead of 8"},
+        {"another parity", TFakeServer::TBehaviour::Rfc2217, {{3, 2}}, {"identify"}, 3,
+         "set parity odd instead of even"},
+        {"another stop size", TFakeServer::TBehaviour::Rfc2217, {{4, 2}}, {"identify"}, 3,
+         "set stop bits 2 instead of 1"},
+        {"parity of a Modbus read", TFakeServer::TBehaviour::Rfc2217, {{3, 3}},
+         {"read", "--baud", "9600", "--parity", "none", "--addr", "1", "--reg", "0"}, 3,
+         "set parity even instead of none"},
+        {"no RFC 2217", TFakeServer::TBehaviour::RefuseComPort, {}, {"identify"}, 3,
+         "does not accept line settings (RFC 2217); if its line is preset, use tcp://127.0.0.1:"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakeServer server(c.Behaviour);
+        server.Answers = c.Answers;
+        ASSERT_TRUE(server.Start());
+        std::vector<std::string> args{c.Args[0], "--port", "rfc2217://" + server.Address()};
+        args.insert(args.end(), c.Args.begin() + 1, c.Args.end());
+        const TRunResult r = Cli(args);
+        EXPECT_EQ(r.ExitCode, c.Exit) << r.Out << r.Err;
+        EXPECT_TRUE(Contains(r.Out + r.Err, c.Error)) << r.Out << r.Err;
+        if (c.Exit == 3) {
+            EXPECT_TRUE(Contains(r.Err, "server " + server.Address())) << r.Err;
+        }
+    }
+}
+
+// Port names that cannot be connected to: refused before any connection,
+// as bad port names (exit 3); a host that cannot be resolved is reported
+// with the resolver's own reason.
+TEST_F(CliNetwork, BadServerAddresses) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    const int rc = ::getaddrinfo("nohost.invalid", "2001", &hints, &list);
+    if (list) ::freeaddrinfo(list);
+    ASSERT_NE(rc, 0);
+    const std::string reason = std::string("cannot resolve nohost.invalid: ") + ::gai_strerror(rc);
+    struct TCase {
+        std::string Port;
+        std::string Error;
+    } cases[] = {
+        {"modbus-tcp://127.0.0.1:112636", "bad port number 112636"},
+        {"tcp://127.0.0.1:65536", "bad port number 65536"},
+        {"rfc2217://127.0.0.1:0", "bad port number 0"},
+        {"tcp://127.0.0.1:-1", "bad port number -1"},
+        {"tcp://127.0.0.1:telnet", "bad port number telnet"},
+        {"tcp://nohost.invalid:2001", reason},
+        {"modbus-tcp://nohost.invalid", reason},
+    };
+    for (const TCase &c : cases) {
+        for (const std::string command : {"identify", "read"}) {
+            SCOPED_TRACE(c.Port + " " + command);
+            std::vector<std::string> args{command, "--port", c.Port};
+            if (command == "read") args.insert(args.end(), {"--addr", "1", "--reg", "0"});
+            const TRunResult r = Cli(args);
+            EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
+            if (command == "identify" && c.Port.rfind("modbus-tcp", 0) == 0) continue;  // refused before
+            EXPECT_TRUE(Contains(r.Err, c.Error)) << r.Err;
+        }
+    }
+}
+
+// Schemes are taken in any case.
+TEST_F(CliNetwork, SchemesInAnyCase) {
+    auto boot = Sim({"bootloader", "--sensor-id", "17", "--version", "2.5"});
+    auto raw = Sim({"bootloader", "--sensor-id", "17", "--version", "2.5"});
+    auto server = Server({{TMode::Rfc2217, boot->PtyPath()}, {TMode::RawTcp, raw->PtyPath(), "19200e81"}});
+    const std::string rfc = "Rfc2217://127.0.0.1:" + std::to_string(server->Port(0));
+    const std::string tcp = "TCP://127.0.0.1:" + std::to_string(server->Port(1));
+    for (const std::string &url : {rfc, tcp}) {
+        SCOPED_TRACE(url);
+        const TRunResult r = Cli({"identify", "--port", url});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_TRUE(Contains(r.Out, "Sensor ID: 17")) << r.Out;
+    }
+    TModbusGateway gateway;
+    ASSERT_TRUE(gateway.Start());
+    std::string url = gateway.Url();
+    url.replace(0, 10, "MODBUS-TCP");
+    const TRunResult read = Cli({"read", "--port", url, "--addr", "2", "--reg", "1", "--type", "uint32"});
+    EXPECT_EQ(read.ExitCode, 0) << read.Err;
+    EXPECT_EQ(read.Out, "16843010\n");
+    const TRunResult identify = Cli({"identify", "--port", url});
+    EXPECT_EQ(identify.ExitCode, 3) << identify.Err;
+    EXPECT_TRUE(Contains(identify.Err, "does not carry firmware updates")) << identify.Err;
 }
 
 }  // namespace

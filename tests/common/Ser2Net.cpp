@@ -57,7 +57,9 @@ bool TSer2Net::Start(int TimeoutMs) {
                 ",127.0.0.1," + std::to_string(FPorts[I]) + "\n";
         Yaml += "  connector: serialdev," + L.Device + "," + (L.Mode == TMode::Rfc2217 ? "19200e81" : L.Line) +
                 ",local\n";
-        Yaml += "  options:\n    kickolduser: true\n";
+        // No character delay: ser2net otherwise holds every batch of
+        // received bytes for two character times before sending it on.
+        Yaml += "  options:\n    kickolduser: true\n    chardelay: false\n";
     }
     const std::string Config = FDir.Write("ser2net.yaml", Yaml);
     const std::string PidFile = FDir.File("ser2net.pid");

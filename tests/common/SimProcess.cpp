@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,10 +29,12 @@ std::vector<char *> CArgs(std::vector<std::string> &v) {
     return out;
 }
 
-int WaitChild(int pid) {
+int WaitChild(int pid, long *MaxRssKb = nullptr) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    if (MaxRssKb) *MaxRssKb = usage.ru_maxrss;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return -WTERMSIG(status);
     return -1;
@@ -191,6 +194,6 @@ TRunResult RunProgram(const std::vector<std::string> &Argv, const std::string &S
     }
     for (auto &q : p)
         if (q.fd >= 0) close(q.fd);
-    res.ExitCode = WaitChild(pid);
+    res.ExitCode = WaitChild(pid, &res.MaxRssKb);
     return res;
 }

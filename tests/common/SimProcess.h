@@ -39,6 +39,7 @@ struct TRunResult {
     int ExitCode = -1;
     std::string Out;
     std::string Err;
+    long MaxRssKb = 0;  // the program's peak resident memory
 };
 // ExtraEnv entries ("NAME=value") are added to the environment, replacing
 // inherited ones.
