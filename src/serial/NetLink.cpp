@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <cerrno>
 #include <cstring>
 
 #include "serial/Clock.h"
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -110,6 +112,8 @@ void TNetLink::Connect() {
     addrinfo *List = nullptr;
     if (const int R = ::getaddrinfo(FAddress.Host.c_str(), FAddress.Service.c_str(), &Hints, &List); R != 0)
         throw EComPort(CError_OpenFailed, R == EAI_SYSTEM ? errno : EHOSTUNREACH, ServerText());
+    // Freed also when a stop request ends the wait for the connection.
+    const std::unique_ptr<addrinfo, void (*)(addrinfo *)> Resolved(List, ::freeaddrinfo);
     int LastErr = ECONNREFUSED;
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
     for (addrinfo *Ai = List; Ai && !FFd; Ai = Ai->ai_next) {
@@ -126,7 +130,7 @@ void TNetLink::Connect() {
                 const uint64_t Now = NowMs();
                 const int Left = Now < Deadline ? static_cast<int>(Deadline - Now) : 0;
                 int R;
-                do R = ::poll(&Pf, 1, Left);
+                do R = PollInterruptible(&Pf, 1, Left);
                 while (R < 0 && errno == EINTR);
                 if (R == 0) {
                     Err = ETIMEDOUT;
@@ -144,7 +148,6 @@ void TNetLink::Connect() {
         ::setsockopt(Fd.get(), IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
         FFd = std::move(Fd);
     }
-    ::freeaddrinfo(List);
     if (!FFd) throw EComPort(CError_OpenFailed, LastErr, ServerText());
     if (FAddress.Kind == TKind::Rfc2217) {
         FComPortRefused = false;
@@ -180,7 +183,7 @@ void TNetLink::SendLineSettings() {
         const uint64_t Now = NowMs();
         if (Now >= Deadline) throw EComPort(CError_CommState, ETIMEDOUT, ServerText());
         pollfd Pf{FFd.get(), POLLIN, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_CommState, errno, ServerText());
         Pump();
     }
@@ -219,13 +222,14 @@ void TNetLink::SendRaw(const uint8_t *Data, size_t Count, int TimeoutMs) {
         const uint64_t Now = NowMs();
         if (Now >= Deadline) throw EComPort(CError_WriteFailed, ETIMEDOUT, ServerText());
         pollfd Pf{FFd.get(), POLLOUT, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_WriteFailed, errno, ServerText());
     }
 }
 
 int TNetLink::Write(const void *Buffer, int Count) {
     if (!FFd) throw EComPort(CError_NotOpen);
+    ThrowIfInterrupted();  // a stop asked for sends nothing more
     if (Count <= 0) return 0;
     const auto *P = static_cast<const uint8_t *>(Buffer);
     if (FAddress.Kind == TKind::Raw) {
@@ -324,6 +328,7 @@ void TNetLink::Dropped(int Err) {
 }
 
 int TNetLink::Read(void *Buffer, int Count) {
+    ThrowIfInterrupted();  // also for a server that never falls silent
     Pump();
     const size_t Have = FInput.size() - FInputPos;
     const size_t N = std::min(Have, static_cast<size_t>(std::max(Count, 0)));
@@ -346,7 +351,7 @@ bool TNetLink::WaitForInput(int TimeoutMs) {
         const uint64_t Now = NowMs();
         if (Now >= Deadline) return false;
         pollfd Pf{FFd.get(), POLLIN, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_ReadFailed, errno, ServerText());
     }
 }

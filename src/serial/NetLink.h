@@ -8,7 +8,9 @@
 // The program is only a client. The socket never blocks: connecting has its
 // own bounded time-out, waiting for input sleeps in poll(). A refused or
 // dropped connection is a port error naming the server; once open, a drop
-// raises error 25 (Port Disconnected) as an unplugged adapter does.
+// raises error 25 (Port Disconnected) as an unplugged adapter does. Every
+// wait (connecting included) ends at once on a stop request (EInterrupted,
+// serial/Interrupt.h).
 
 #include <cstdint>
 #include <optional>
