@@ -92,6 +92,9 @@ void ClearInterrupt() {
 int InterruptFd() { return GReadFd.load(); }
 
 int PollInterruptible(pollfd *Fds, nfds_t Count, int TimeoutMs) {
+    // The pipe must exist before the wait starts, or a request made from
+    // another thread would not wake it.
+    PrepareInterrupt();
     ThrowIfInterrupted();
     const int Wake = GReadFd.load();
     if (Wake < 0) {
