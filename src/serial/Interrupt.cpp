@@ -20,6 +20,13 @@ std::atomic<int> GWriteFd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int Signal) {
+    // A second signal ends the program at once (the default action): a call
+    // that blocks without a wait of ours must not make it unstoppable.
+    if (GSignal.load() != 0) {
+        ::signal(Signal, SIG_DFL);
+        ::raise(Signal);
+        return;
+    }
     const int SavedErrno = errno;
     RequestInterrupt(Signal);
     errno = SavedErrno;
@@ -44,6 +51,10 @@ void PrepareInterrupt() {
         GReadFd = Fds[0];
     });
 }
+
+// Made at start-up, once for the process: a pipe made at the first wait
+// would look like two descriptors leaked by that wait.
+[[maybe_unused]] const bool GPrepared = (PrepareInterrupt(), true);
 
 void InstallInterruptHandlers() {
     PrepareInterrupt();

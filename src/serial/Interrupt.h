@@ -30,7 +30,7 @@ void PrepareInterrupt();
 // Installs handlers of SIGINT, SIGTERM and SIGHUP that ask for a stop (the
 // command line). Blocking calls are restarted (SA_RESTART); poll() is not,
 // and looks at the pipe anyway. A signal ignored at the start (nohup) stays
-// ignored.
+// ignored. A second signal after the first ends the program at once.
 void InstallInterruptHandlers();
 // Asks for a stop on behalf of Signal. Async-signal-safe once
 // PrepareInterrupt() has run. The first signal is kept.

@@ -71,6 +71,7 @@ public:
         }
     }
     bool Started() const { return FPid > 0; }
+    pid_t Pid() const { return FPid; }
 
     // Whether the program holds Path open (its port), within TimeoutMs.
     bool HoldsOpen(const std::string &Path, int TimeoutMs = 20000) const {
