@@ -405,6 +405,22 @@
         <source>Are you sure you want to exit?</source>
         <translation>Möchten Sie das Programm wirklich beenden?</translation>
     </message>
+    <message>
+        <source>a folder, not a file</source>
+        <translation>ein Ordner, keine Datei</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>larger than %1 MiB</source>
+        <translation>größer als %1 MiB</translation>
+    </message>
+    <message>
+        <source>%1 (could not be read: %2; defaults used)</source>
+        <translation>%1 (nicht lesbar: %2; Standardwerte verwendet)</translation>
+    </message>
 </context>
 <context>
     <name>TRegsPage</name>

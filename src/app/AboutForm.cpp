@@ -50,9 +50,12 @@ void TAboutForm::SetIdentity(const QString &Name, const QString &Version, const 
     ui->imgICO->setPixmap(Icon.pixmap(32, 32));
 }
 
-void TAboutForm::SetSettingsFile(const QString &Source)
+void TAboutForm::SetSettingsFile(const QString &Source, bool Problem)
 {
     const QString Text = tr("Settings: %1").arg(Source);
+    QPalette P = ui->lblSettings->palette();
+    P.setColor(QPalette::WindowText, Problem ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
+    ui->lblSettings->setPalette(P);
     ui->lblSettings->setText(
         ui->lblSettings->fontMetrics().elidedText(Text, Qt::ElideMiddle, ui->lblSettings->width()));
     ui->lblSettings->setToolTip(Text);

@@ -18,8 +18,9 @@ public:
     // Filled in by the opener before showing.
     void SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon);
     // The settings file the program read ("none" without one); a long path
-    // is shortened in the middle, the whole of it is the tool tip.
-    void SetSettingsFile(const QString &Source);
+    // is shortened in the middle, the whole of it is the tool tip. Problem:
+    // the file could not be read (Source says why), shown as a warning.
+    void SetSettingsFile(const QString &Source, bool Problem = false);
 
 public slots:
     void FormClick();

@@ -18,6 +18,8 @@
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <cstdio>
+#include <cstring>
 
 QString MainCaption()
 {
@@ -72,6 +74,36 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
         Settings = new TSettings(std::string());
     }
     UseNetworkPorts(Settings);
+    // A file that exists but could not be read is no silent matter: the
+    // sensor names and update limits are gone (the About box says so too).
+    if (Settings->ReadFailed())
+        std::fprintf(stderr, "Warning: %s\n", SettingsWarningText(*Settings).c_str());
+}
+
+QString SettingsSourceForWindow(const TSettings &S, bool *Problem)
+{
+    if (Problem)
+        *Problem = S.ReadFailed();
+    const QString File = QFile::decodeName(S.FileName().c_str());
+    if (!S.ReadFailed())
+        return S.FileName().empty() ? QStringLiteral("none") : File;
+    QString Why;
+    switch (S.ReadError()) {
+    case TSettings::TReadError::System:
+        Why = QString::fromLocal8Bit(std::strerror(S.ReadErrno()));
+        break;
+    case TSettings::TReadError::Folder:
+        Why = TMainForm::tr("a folder, not a file");
+        break;
+    case TSettings::TReadError::NotRegular:
+        Why = TMainForm::tr("not a regular file");
+        break;
+    case TSettings::TReadError::TooBig:
+    case TSettings::TReadError::None:
+        Why = TMainForm::tr("larger than %1 MiB").arg(CMaxSettingsFileMiB);
+        break;
+    }
+    return TMainForm::tr("%1 (could not be read: %2; defaults used)").arg(File, Why);
 }
 
 TMainForm::~TMainForm()
@@ -135,8 +167,11 @@ void TMainForm::btnAboutClick()
         TFileVersionInfo Info;
         ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
         About->SetIdentity(AppTitle(), QStringLiteral("v") + Info.FileVersion, AppIcon());
-        if (Settings)
-            About->SetSettingsFile(QString::fromStdString(SettingsSourceText(*Settings)));
+        if (Settings) {
+            bool Problem = false;
+            const QString Source = SettingsSourceForWindow(*Settings, &Problem);
+            About->SetSettingsFile(Source, Problem);
+        }
         ShowTool(std::move(About));
     });
 }

@@ -38,3 +38,9 @@ private:
 
 // "Veldra-Update, v<version>", from the executable's version information.
 QString MainCaption();
+
+class TSettings;
+// The settings file as the About box names it: its path, "none" without
+// one; for a file that could not be read the path with the reason
+// (translated), and Problem set.
+QString SettingsSourceForWindow(const TSettings &S, bool *Problem = nullptr);

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/MainForm.h"
+#include "app/SignalQuit.h"
 #include "app/SingleInstance.h"
 
 #include <QTimer>
@@ -16,6 +17,8 @@ int main(int argc, char **argv)
     const QString GuardName = DefaultInstanceName(&GuardProblem);
     if (!CheckPrevInstance(GuardName, GuardProblem))
         return 0;
+    // SIGTERM, SIGHUP and SIGINT end the program in order (app/SignalQuit.h).
+    TSignalQuit Quit;
     int Result = 0;
     {
         TMainForm Main;

@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Trace.h"
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 #include "settings/Settings.h"
 #include "settings/SettingsLookup.h"
 
@@ -216,10 +217,15 @@ int RunCli(int argc, char **argv) {
     }
     if (write->parsed()) writeOpt.Value = writeValue;
 
+    // Ctrl+C, SIGTERM and SIGHUP stop a command at its next wait; the port
+    // is closed in order and the command reports as usual (exit 128 +
+    // the signal).
+    InstallInterruptHandlers();
     TSettings settings(FindSettingsFile(settingsFile));
     Settings = &settings;
     UseNetworkPorts(&settings);
     TConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
+    if (settings.ReadFailed()) console.Err("Warning: " + SettingsWarningText(settings));
     TCliContext ctx;
     ctx.Json = json;
     ctx.Trace = trace;
@@ -243,10 +249,13 @@ int RunCli(int argc, char **argv) {
         code = UsageError(app, e.what());
     } catch (const EComPort &e) {
         // Commands report port errors themselves; this is the last resort.
-        std::fprintf(stderr, "%s\n", e.what());
+        console.Err(e.what());
         code = ExitPort;
+    } catch (const EInterrupted &e) {
+        console.Err(e.what());
+        code = InterruptExitCode(e.Signal());
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        console.Err(e.what());
         code = ExitFailed;
     }
     StopFrameTrace();

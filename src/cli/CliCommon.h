@@ -8,7 +8,14 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Console.h"
+#include "serial/Interrupt.h"
 #include "settings/Settings.h"
+
+// The JSON object as printed: one line, undecodable bytes replaced, and no
+// control or hidden format character raw (EscapeJsonControls).
+inline std::string JsonText(const nlohmann::json &J) {
+    return EscapeJsonControls(J.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
 
 // Exit codes of the program.
 enum : int {
@@ -16,7 +23,9 @@ enum : int {
     ExitFailed = 1,    // the device or the file said no
     ExitUsage = 2,     // the command line is wrong
     ExitPort = 3,      // the serial port cannot be used
-    ExitInterrupted = 130,  // stopped by Ctrl+C (a scan)
+    // Stopped by a signal: 128 + its number (InterruptExitCode), 130 for
+    // SIGINT (Ctrl+C), 143 for SIGTERM, 129 for SIGHUP.
+    ExitInterrupted = 130,
 };
 
 // A command line that parsed but makes no sense (checked before any port is
@@ -58,18 +67,37 @@ public:
             FJson["details"].push_back(Line);
     }
     // Ends the command: prints the JSON object (JSON mode) and returns Code.
+    // After a stop request (a signal) a failure is the interruption's: exit
+    // code 128 + the signal, the reason added; a command that got its work
+    // done before it reached a wait keeps its result. Either way the JSON
+    // object names the signal ("interrupted").
     int Finish(int Code) {
+        if (const int Signal = InterruptSignal()) {
+            FJson["interrupted"] = SignalName(Signal);
+            if (Code != ExitOk && Code != InterruptExitCode(Signal)) {
+                const std::string Why = EInterrupted(Signal).what();
+                if (!HasErrorText(Why)) ErrorText(Why);
+                Code = InterruptExitCode(Signal);
+            }
+        }
         if (FCtx.Json) {
             FJson["ok"] = Code == ExitOk;
             FJson["exit_code"] = Code;
-            // The settings file that was read (null without one).
-            if (FCtx.Settings && !FCtx.Settings->FileName().empty())
+            // The settings file that was read (null without one, or when it
+            // could not be read: then settings_error says why).
+            if (FCtx.Settings && !FCtx.Settings->FileName().empty() && !FCtx.Settings->ReadFailed())
                 FJson["settings_file"] = FCtx.Settings->FileName();
             else
                 FJson["settings_file"] = nullptr;
-            FCtx.Console->Out(FJson.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+            if (FCtx.Settings && FCtx.Settings->ReadFailed()) FJson["settings_error"] = SettingsWarningText(*FCtx.Settings);
+            FCtx.Console->Out(JsonText(FJson));
         }
         return Code;
+    }
+    // Ends a command that a stop request (EInterrupted) cut short.
+    int Stopped(int Signal) {
+        ErrorText(EInterrupted(Signal).what());
+        return Finish(InterruptExitCode(Signal));
     }
     // ErrorText, then Finish.
     int Fail(int Code, const std::string &Line) {
@@ -78,6 +106,14 @@ public:
     }
 
 private:
+    bool HasErrorText(const std::string &Line) const {
+        if (FJson.contains("error") && FJson["error"] == Line) return true;
+        if (!FJson.contains("details")) return false;
+        for (const auto &D : FJson["details"])
+            if (D == Line) return true;
+        return false;
+    }
+
     TCliContext &FCtx;
     nlohmann::json FJson;
 };

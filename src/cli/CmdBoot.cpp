@@ -1,4 +1,8 @@
 // identify and flash: the sensors in bootloader mode.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +16,7 @@
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -40,7 +45,13 @@ int RunIdentify(TCliContext &Ctx, const std::string &Port) {
     TResult result(Ctx, "identify");
     result["port"] = Port;
     auto link = MakeLink(Ctx);
-    const TBootSensor found = IdentifyBootSensor(*link, Port);
+    TBootSensor found;
+    try {
+        found = IdentifyBootSensor(*link, Port);
+    } catch (const EInterrupted &e) {
+        link.reset();  // the port closed in order before the report
+        return result.Stopped(e.Signal());
+    }
     if (!found.Found) {
         if (found.PortError) return ReportPortProblem(result, Port, PortProblemOf(*found.PortError));
         return result.Fail(ExitFailed, JobText(TJobText::NotFound));
@@ -92,6 +103,10 @@ bool Confirm(TCliContext &Ctx, const std::string &Prefix, const std::string &Que
         return false;
     }
     Ctx.Console->Prompt(Prefix + Question + " [y/N] ");
+    // A signal ends the wait for the answer (EInterrupted).
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    while (PollInterruptible(&in, 1, -1) < 0 && errno == EINTR) {
+    }
     char line[64] = {};
     if (!std::fgets(line, sizeof line, stdin)) {
         Ctx.Console->Err("");
@@ -119,11 +134,23 @@ void CheckDistinctPorts(const std::vector<std::string> &Ports) {
     }
 }
 
+// A stop request (a signal) ends a port's job: its link is closed in order.
+void StoppedJob(TFlashJob &Job, int Signal) {
+    if (Job.Link) Job.Link->Close();
+    Job.Failed(InterruptExitCode(Signal), EInterrupted(Signal).what());
+}
+
 template <typename F>
 void ForEachParallel(std::vector<TFlashJob> &Jobs, F Work) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < Jobs.size(); ++i)
-        if (Jobs[i].Code == ExitOk) threads.emplace_back([&, i] { Work(i, Jobs[i]); });
+        if (Jobs[i].Code == ExitOk) threads.emplace_back([&, i] {
+            try {
+                Work(i, Jobs[i]);
+            } catch (const EInterrupted &e) {
+                StoppedJob(Jobs[i], e.Signal());
+            }
+        });
     for (auto &t : threads) t.join();
 }
 
@@ -164,6 +191,10 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     // Check each sensor against the file and ask the questions, one at a time.
     for (TFlashJob &job : jobs) {
         if (job.Code != ExitOk) continue;
+        if (const int sig = InterruptSignal()) {
+            StoppedJob(job, sig);
+            continue;
+        }
         const std::string prefix = several ? job.Port + ": " : "";
         const TBootSensor &found = job.Found;
         const TSensorVersion s = found.Version;
@@ -176,10 +207,19 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             continue;
         }
         std::string refusal;
-        if (check.Question != TVersionQuestion::None &&
-            !Confirm(Ctx, prefix, JobText(QuestionText(check.Question)), Opt.Yes, refusal))
-            job.Failed(ExitFailed, refusal);
+        try {
+            if (check.Question != TVersionQuestion::None &&
+                !Confirm(Ctx, prefix, JobText(QuestionText(check.Question)), Opt.Yes, refusal))
+                job.Failed(ExitFailed, refusal);
+        } catch (const EInterrupted &e) {
+            Ctx.Console->Err("");
+            StoppedJob(job, e.Signal());
+        }
     }
+    // A stop asked for during the questions uploads nothing.
+    if (const int sig = InterruptSignal())
+        for (TFlashJob &job : jobs)
+            if (job.Code == ExitOk) StoppedJob(job, sig);
 
     // Upload, all at once, one thread and one link per port.
     std::vector<std::string> rows;
@@ -222,6 +262,9 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     int code = ExitOk;
     result["ports"] = nlohmann::json::array();
     for (TFlashJob &job : jobs) {
+        // An upload that a signal cut short failed for that reason.
+        if (const int sig = InterruptSignal(); sig && job.Code == ExitFailed && job.Uploaded)
+            job.Code = InterruptExitCode(sig);
         if (job.Code == ExitPort)
             code = ExitPort;
         else if (job.Code != ExitOk && code == ExitOk)

@@ -14,6 +14,8 @@ int RunPorts(TCliContext &Ctx) {
     TResult result(Ctx, "ports");
     std::vector<TComListData> list;
     EnumComPorts(list);
+    // Its one safe point: a signal during the listing ends it here.
+    if (const int sig = InterruptSignal()) return result.Stopped(sig);
     result["ports"] = nlohmann::json::array();
     for (const TComListData &p : list) {
         result.Text(p.DeviceID + "\t" + p.Description);
@@ -60,6 +62,8 @@ int RunInfo(TCliContext &Ctx, const std::string &File) {
     TResult result(Ctx, "info");
     TFirmwareImage image;
     const bool ok = CheckFirmwareFile(result, File, image, false);
+    // Its one safe point: a signal during the reading ends it here.
+    if (const int sig = InterruptSignal()) return result.Stopped(sig);
     const TCODFileData &hdr = image.Hdr;
     // A sound file too big to upload is still described.
     if (!ok && hdr.HeaderSize == 0) return result.Finish(ExitFailed);

@@ -1,5 +1,4 @@
 // scan, read, write, comm read and comm write: the Modbus RTU commands.
-#include <atomic>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "jobs/RegisterJob.h"
 #include "jobs/ScanJob.h"
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -65,11 +65,6 @@ void RegJson(TResult &Result, const TRegOptions &Opt, const TRegPlan &Plan) {
     if (WordOrderApplies(Plan.Type)) Result["order"] = WordOrderText(Plan.Order);
 }
 
-// Set from the signal handler: a lock-free atomic is safe there.
-std::atomic<bool> GStopScan{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-extern "C" void OnScanInterrupt(int) { GStopScan = true; }
-
 std::string ScanCounts(int Scanned, int Found) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "Scanned: %d, found: %d", Scanned, Found);
@@ -89,20 +84,16 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     result["last"] = Opt.Last;
     result["devices"] = nlohmann::json::array();
 
-    // Ctrl+C ends the scan after the current address, keeping what was found.
-    GStopScan = false;
-    struct sigaction sa{}, old{};
-    sa.sa_handler = OnScanInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old);
-
+    // Ctrl+C (SIGTERM, SIGHUP) ends the scan at once, keeping what was
+    // found: the wait of the current address ends, that address is left
+    // uncounted (serial/Interrupt.h).
     TScanOptionsJob job;
     job.Port = Opt.Port;
     job.Params = params;
     job.First = Opt.First;
     job.Last = Opt.Last;
     job.StopOnOpenFailure = true;
-    const TScanResult scan = RunScanJob(job, *Ctx.Settings, GStopScan, [&](const TScanStep &step) {
+    const TScanResult scan = RunScanJob(job, *Ctx.Settings, InterruptRequested(), [&](const TScanStep &step) {
         if (const TScanDevice *d = step.Device) {
             result.Text(std::to_string(d->Address) + "\t" + d->DeviceCode + "\t" + d->Version);
             nlohmann::json dev{{"address", d->Address}, {"identified", d->Id.Identified},
@@ -113,7 +104,6 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
         }
         Ctx.Console->SetStatus({ScanCounts(step.Scanned, step.Found)});
     });
-    sigaction(SIGINT, &old, nullptr);
     // The port cannot be used at all: nothing was scanned.
     if (scan.OpenFailedFirst) return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
     Ctx.Console->ClearStatus();
@@ -121,10 +111,10 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     result["scanned"] = scan.Scanned;
     result["found"] = scan.Found;
     if (scan.PortError) return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
-    if (GStopScan) {
+    if (scan.Stopped) {
         result["stopped"] = true;
         result.ErrorText("Scan stopped");
-        return result.Finish(ExitInterrupted);
+        return result.Finish(InterruptExitCode(InterruptSignal() ? InterruptSignal() : SIGINT));
     }
     return result.Finish(scan.Found > 0 ? ExitOk : ExitFailed);
 }
@@ -165,6 +155,8 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
         return result.Finish(ExitOk);
     } catch (const EComPort &e) {
         return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+    } catch (const EInterrupted &e) {
+        return result.Stopped(e.Signal());
     }
 }
 
@@ -211,6 +203,8 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
         return result.Finish(ExitOk);
     } catch (const EComPort &e) {
         return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+    } catch (const EInterrupted &e) {
+        return result.Stopped(e.Signal());
     }
 }
 
@@ -266,6 +260,7 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
         }
         result[rows[i].Key] = j;
     }
+    if (read.StoppedBy) return result.Stopped(read.StoppedBy);
     if (read.PortError || read.OpenFailed) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.PortError));
     if (failed.empty()) return result.Finish(ExitOk);
     for (const std::string &label : failed) result.ErrorText(label + ": " + CReadError);
@@ -296,11 +291,13 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
             failed.push_back(rows[i].Label);
         }
     }
-    if (write.PortError || write.OpenFailed) {
-        // Settings already written stay written when the port is lost later:
-        // name them, they take effect at the sensor's next restart.
+    if (write.PortError || write.OpenFailed || write.StoppedBy) {
+        // Settings already written stay written when the port is lost later
+        // (or a signal stops the rest): name them, they take effect at the
+        // sensor's next restart.
         for (const std::string &label : done) result.Text(label + ": written");
         if (!done.empty()) result.Text(CRestart);
+        if (write.StoppedBy) return result.Stopped(write.StoppedBy);
         return ReportPortProblem(result, Opt.Port, OpenProblemOf(write.PortError));
     }
     if (written > 0) {

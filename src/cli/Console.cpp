@@ -21,6 +21,11 @@ void AppendHex(std::string &Out, unsigned Value) {
 
 }  // namespace
 
+bool IsHiddenFormatChar(char32_t C) {
+    return C == 0x061C || (C >= 0x200B && C <= 0x200F) || (C >= 0x2028 && C <= 0x202E) ||
+           (C >= 0x2060 && C <= 0x2064) || (C >= 0x2066 && C <= 0x2069) || C == 0xFEFF;
+}
+
 std::string VisibleText(const std::string &Text) {
     std::string out;
     out.reserve(Text.size());
@@ -41,8 +46,34 @@ std::string VisibleText(const std::string &Text) {
             i += n == 0 ? 1 : n;
             continue;
         }
-        out.append(Text, i, n);
+        if (IsHiddenFormatChar(cp)) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\u{%04X}", static_cast<unsigned>(cp));
+            out += buf;
+        } else {
+            out.append(Text, i, n);
+        }
         i += n;
+    }
+    return out;
+}
+
+std::string EscapeJsonControls(const std::string &Json) {
+    std::string out;
+    out.reserve(Json.size());
+    for (size_t i = 0; i < Json.size();) {
+        char32_t cp = 0;
+        const size_t n = DecodeUtf8At(Json, i, cp);
+        // Outside strings a JSON text is printable ASCII, so every match is
+        // inside a string, where an escape stands for the same character.
+        if (n > 0 && (cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || IsHiddenFormatChar(cp))) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+            out += buf;
+        } else {
+            out.append(Json, i, n == 0 ? 1 : n);
+        }
+        i += n == 0 ? 1 : n;
     }
     return out;
 }
@@ -84,7 +115,8 @@ void TConsole::SetStatus(const std::vector<std::string> &Lines) {
     if (!FErrIsTerminal) return;
     std::lock_guard<std::mutex> lock(FLock);
     EraseLocked();
-    FStatus = Lines;
+    FStatus.clear();
+    for (const std::string &Line : Lines) FStatus.push_back(VisibleText(Line));
     DrawLocked();
 }
 

@@ -12,8 +12,21 @@
 // Text from outside (a device, a file, the settings) made safe for a
 // terminal: C0 and C1 control characters, DEL and bytes that are not UTF-8
 // appear as \xNN (a C1 character by its code, e.g. \x9B); a tab stays a tab
-// (it separates columns). Everything else passes unchanged.
+// (it separates columns). Characters that reorder or hide text
+// (IsHiddenFormatChar: bidi embeddings, overrides, isolates and marks,
+// zero-width characters, the line and paragraph separators) appear as
+// \u{202E}. Everything else passes unchanged.
 std::string VisibleText(const std::string &Text);
+
+// Bidi controls and invisible characters: U+061C, U+200B..U+200F,
+// U+2028..U+202E, U+2060..U+2064, U+2066..U+2069, U+FEFF.
+bool IsHiddenFormatChar(char32_t C);
+
+// A JSON text (as nlohmann::json::dump writes it, UTF-8 and C0 controls
+// escaped) with DEL, the C1 controls and IsHiddenFormatChar characters
+// escaped too (\u007f, \u0080..\u009f, \u202e): the value is the same for
+// every JSON reader, and none of them reaches a terminal raw.
+std::string EscapeJsonControls(const std::string &Json);
 
 class TConsole {
 public:

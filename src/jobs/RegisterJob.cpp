@@ -1,5 +1,7 @@
 #include "jobs/RegisterJob.h"
 
+#include "serial/Interrupt.h"
+
 namespace {
 
 // A master for the target with its port open; false with the reason when
@@ -111,6 +113,8 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
         }
     } catch (const EComPort &E) {
         Result.PortError = E;
+    } catch (const EInterrupted &E) {
+        Result.StoppedBy = E.Signal();
     }
     return Result;
 }

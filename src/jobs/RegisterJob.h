@@ -41,7 +41,8 @@ struct TRegReadResult {
 };
 
 // Reads a block: discrete inputs (function 2) for "bit", holding registers
-// (function 3) otherwise, decoded as the type. Port errors raise EComPort.
+// (function 3) otherwise, decoded as the type. Port errors raise EComPort, a
+// stop request EInterrupted (the port closed by then).
 TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block);
 
 // Leading and trailing blanks and control characters (codes up to 0x20 and
@@ -95,6 +96,9 @@ struct TCommResult {
     // after it were left alone.
     std::optional<EComPort> PortError;
     bool OpenFailed = false;
+    // A stop request (serial/Interrupt.h) ended it: the signal; the rows
+    // after the one in progress were left alone.
+    int StoppedBy = 0;
     int Saved() const;
 };
 

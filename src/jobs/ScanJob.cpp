@@ -1,5 +1,6 @@
 #include "jobs/ScanJob.h"
 
+#include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
 int ScanProgress(int A, int Last) { return Last > 0 ? A * 100 / Last : 0; }
@@ -53,6 +54,11 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
             Result.PortError = E;
             Result.Uncounted = true;
             break;
+        } catch (const EInterrupted &) {
+            // A signal asked the program to stop: this address is left
+            // uncounted, what was found stays.
+            Result.Stopped = true;
+            return Result;
         }
         Master.Close();
         ++Result.Scanned;

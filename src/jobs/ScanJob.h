@@ -41,7 +41,7 @@ struct TScanOptionsJob {
 
 struct TScanResult {
     int Scanned = 0, Found = 0;
-    bool Stopped = false;  // the stop flag was set
+    bool Stopped = false;  // the stop flag was set, or a stop request (EInterrupted) ended it
     std::vector<TScanDevice> Devices;
     // A port error ended the scan (a failed open too when asked to stop on
     // one); OpenFailedFirst when it was the open of the first address,
@@ -55,7 +55,8 @@ struct TScanResult {
 int ScanProgress(int A, int Last);
 
 // Scans the range; Stop is looked at before every address and may be set
-// from another thread (or a signal handler).
+// from another thread (or a signal handler). A stop request of the process
+// (serial/Interrupt.h) ends the address in progress at once, uncounted.
 TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
                        const TScanReport &OnStep);
 

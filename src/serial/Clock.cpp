@@ -1,16 +1,18 @@
 #include "serial/Clock.h"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <climits>
 
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
 class TSystemClock final : public TClock {
 public:
     uint64_t Now() const override { return GetTickCount64(); }
-    void Pause(uint32_t Ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); }
+    // A stop asked for (Ctrl+C, SIGTERM) ends the pause with EInterrupted.
+    void Pause(uint32_t Ms) override { SleepInterruptible(static_cast<int>(std::min<uint32_t>(Ms, INT_MAX))); }
 };
 
 }  // namespace

@@ -12,5 +12,6 @@ public:
     virtual void Pause(uint32_t Ms) = 0;
 };
 
-// GetTickCount64 and a real sleep.
+// GetTickCount64 and a real sleep, which a stop request ends
+// (EInterrupted, serial/Interrupt.h).
 TClock &SystemClock();

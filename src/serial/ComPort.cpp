@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "serial/CustomBaud.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -430,6 +431,8 @@ void TComPort::Close() {
 
 int TComPort::Write(const void *Buffer, int Count) {
     if (!Connected()) throw EComPort(CError_NotOpen);
+    // A stop asked for sends nothing more.
+    ThrowIfInterrupted();
     if (Count <= 0) return 0;
     const auto *p = static_cast<const uint8_t *>(Buffer);
     const long long deadline =
@@ -450,7 +453,7 @@ int TComPort::Write(const void *Buffer, int Count) {
         const long long left = deadline - NowMs();
         if (left <= 0) break;
         pollfd pf{FFd.get(), POLLOUT, 0};
-        int r = poll(&pf, 1, static_cast<int>(left));
+        int r = PollInterruptible(&pf, 1, static_cast<int>(left));
         if (r < 0 && errno != EINTR) throw EComPort(CError_WriteFailed, errno);
         if (r > 0 && (pf.revents & (POLLHUP | POLLNVAL)) && !(pf.revents & POLLOUT)) Disconnected();
     }
@@ -468,7 +471,7 @@ int TComPort::Write(const void *Buffer, int Count) {
             // short enough to return soon after it has emptied.
             const int rate = std::max(BaudRateToInt(FBaudRate, FCustomBaudRate), 50);
             const long long need = static_cast<long long>(queued) * 11 * 1000 / rate;
-            poll(nullptr, 0, static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
+            SleepInterruptible(static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
         }
     }
     return done;
@@ -484,6 +487,9 @@ int TComPort::OutputQueued() {
 
 int TComPort::Read(void *Buffer, int Count) {
     if (!Connected()) throw EComPort(CError_NotOpen);
+    // Receive loops that never wait (a line that never falls silent) stop
+    // here.
+    ThrowIfInterrupted();
     if (Count <= 0) return 0;
     for (;;) {
         ssize_t n = ::read(FFd.get(), Buffer, static_cast<size_t>(Count));
@@ -530,7 +536,8 @@ bool TComPort::WaitForInput(int TimeoutMs) {
     for (;;) {
         const long long left = std::max(deadline - NowMs(), 0LL);
         pollfd pf{FFd.get(), POLLIN, 0};
-        int r = poll(&pf, 1, static_cast<int>(left));
+        // A stop asked for (Ctrl+C, SIGTERM) ends the wait at once.
+        int r = PollInterruptible(&pf, 1, static_cast<int>(left));
         if (r < 0) {
             if (errno == EINTR) continue;
             throw EComPort(CError_ReadFailed, errno);

@@ -72,7 +72,8 @@ public:
     virtual void ClearBuffer(bool Input, bool Output);
     // Blocks until received bytes are waiting or TimeoutMs has passed.
     // Returns true when input is waiting. A hang-up closes the port and
-    // raises error 25.
+    // raises error 25; a stop request raises EInterrupted (the port stays
+    // open for its owner to close).
     bool WaitForInput(int TimeoutMs) override;
 
     // The link's side: the settings above, applied in one step, then Open;

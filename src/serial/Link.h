@@ -5,7 +5,8 @@
 // place.
 //
 // Errors of an open line travel as EComPort, as the port raises them; only
-// Open hands its error back as a value.
+// Open hands its error back as a value. A stop asked for by a signal
+// (serial/Interrupt.h) ends Write, Read and WaitForInput with EInterrupted.
 
 #include <optional>
 #include <string>

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "serial/Clock.h"
 #include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -158,6 +160,8 @@ void TNetLink::Connect() {
         throw EComPort(CError_OpenFailed, -1,
                        ServerText() + ": cannot resolve " + FAddress.Host + ": " + ::gai_strerror(R));
     }
+    // Freed also when a stop request ends the wait for the connection.
+    const std::unique_ptr<addrinfo, void (*)(addrinfo *)> Resolved(List, ::freeaddrinfo);
     int LastErr = ECONNREFUSED;
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
     for (addrinfo *Ai = List; Ai && !FFd; Ai = Ai->ai_next) {
@@ -174,7 +178,7 @@ void TNetLink::Connect() {
                 const uint64_t Now = NowMs();
                 const int Left = Now < Deadline ? static_cast<int>(Deadline - Now) : 0;
                 int R;
-                do R = ::poll(&Pf, 1, Left);
+                do R = PollInterruptible(&Pf, 1, Left);
                 while (R < 0 && errno == EINTR);
                 if (R == 0) {
                     Err = ETIMEDOUT;
@@ -192,7 +196,6 @@ void TNetLink::Connect() {
         ::setsockopt(Fd.get(), IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
         FFd = std::move(Fd);
     }
-    ::freeaddrinfo(List);
     if (!FFd) throw EComPort(CError_OpenFailed, LastErr, ServerText());
     if (FAddress.Kind == TKind::Rfc2217) {
         FComPortRefused = false;
@@ -238,7 +241,7 @@ void TNetLink::SendLineSettings() {
             throw EComPort(CError_CommState, ETIMEDOUT,
                            ServerText() + " did not answer the line settings (RFC 2217)");
         pollfd Pf{FFd.get(), POLLIN, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_CommState, errno, ServerText());
         Pump();
     }
@@ -290,13 +293,14 @@ void TNetLink::SendRaw(const uint8_t *Data, size_t Count, int TimeoutMs) {
         const uint64_t Now = NowMs();
         if (Now >= Deadline) throw EComPort(CError_WriteFailed, ETIMEDOUT, ServerText());
         pollfd Pf{FFd.get(), POLLOUT, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_WriteFailed, errno, ServerText());
     }
 }
 
 int TNetLink::Write(const void *Buffer, int Count) {
     if (!FFd) throw EComPort(CError_NotOpen);
+    ThrowIfInterrupted();  // a stop asked for sends nothing more
     if (Count <= 0) return 0;
     const auto *P = static_cast<const uint8_t *>(Buffer);
     if (FAddress.Kind == TKind::Raw) {
@@ -427,6 +431,7 @@ void TNetLink::Disconnected(int Err) {
 }
 
 int TNetLink::Read(void *Buffer, int Count) {
+    ThrowIfInterrupted();  // also for a server that never falls silent
     Pump();
     const size_t Have = FInput.size() - FInputPos;
     const size_t N = std::min(Have, static_cast<size_t>(std::max(Count, 0)));
@@ -449,7 +454,7 @@ bool TNetLink::WaitForInput(int TimeoutMs) {
         const uint64_t Now = NowMs();
         if (Now >= Deadline) return false;
         pollfd Pf{FFd.get(), POLLIN, 0};
-        if (::poll(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
+        if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
             throw EComPort(CError_ReadFailed, errno, ServerText());
     }
 }

@@ -13,6 +13,8 @@
 // local port: what a server sends beyond it before it is read is dropped
 // and counted in the frame trace, so a server that floods the line costs
 // neither memory nor more than the reader's own deadlines.
+// Every wait (connecting included) ends at once on a stop request
+// (EInterrupted, serial/Interrupt.h).
 
 #include <cstddef>
 #include <cstdint>

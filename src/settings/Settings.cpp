@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,9 +23,15 @@ constexpr int kDefMaxRetry = 5;
 constexpr int kDefMaxFails = 15;
 constexpr int kDefTimeout = 1000;
 // A settings file is a few hundred bytes; anything beyond this is not one.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr off_t kMaxFileSize = off_t{CMaxSettingsFileMiB} * 1024 * 1024;
 
 enum class TReadResult { Ok, Missing, Failed };
+
+// Why a file that exists was not read.
+struct TReadFailure {
+    TSettings::TReadError Kind = TSettings::TReadError::None;
+    int Errno = 0;
+};
 
 class TFd {
 public:
@@ -40,26 +47,38 @@ private:
     int FFd;
 };
 
+TReadResult Fail(TReadFailure &Why, TSettings::TReadError Kind, int Errno = 0) {
+    Why.Kind = Kind;
+    Why.Errno = Errno;
+    return TReadResult::Failed;
+}
+
 // Reads a whole regular file, opened read-only.
-TReadResult ReadWholeFile(const std::string &FileName, std::string &Bytes) {
+TReadResult ReadWholeFile(const std::string &FileName, std::string &Bytes, TReadFailure &Why) {
+    using E = TSettings::TReadError;
     // O_NONBLOCK: a FIFO named like the file must not hang the start-up.
     TFd Fd(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (Fd.Get() < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? TReadResult::Missing : TReadResult::Failed;
+    if (Fd.Get() < 0) {
+        const int Err = errno;
+        if (Err == ENOENT || Err == ENOTDIR) return TReadResult::Missing;
+        return Fail(Why, Err == EISDIR ? E::Folder : E::System, Err);
+    }
     struct stat St {};
-    if (::fstat(Fd.Get(), &St) != 0 || !S_ISREG(St.st_mode) || St.st_size > kMaxFileSize)
-        return TReadResult::Failed;
+    if (::fstat(Fd.Get(), &St) != 0) return Fail(Why, E::System, errno);
+    if (S_ISDIR(St.st_mode)) return Fail(Why, E::Folder);
+    if (!S_ISREG(St.st_mode)) return Fail(Why, E::NotRegular);
+    if (St.st_size > kMaxFileSize) return Fail(Why, E::TooBig);
     Bytes.clear();
     char Buf[16384];
     for (;;) {
         const ssize_t N = ::read(Fd.Get(), Buf, sizeof Buf);
         if (N < 0) {
             if (errno == EINTR) continue;
-            return TReadResult::Failed;
+            return Fail(Why, E::System, errno);
         }
         if (N == 0) break;
         Bytes.append(Buf, static_cast<size_t>(N));
-        if (Bytes.size() > static_cast<size_t>(kMaxFileSize)) return TReadResult::Failed;
+        if (Bytes.size() > static_cast<size_t>(kMaxFileSize)) return Fail(Why, E::TooBig);
     }
     return TReadResult::Ok;
 }
@@ -100,14 +119,18 @@ TSettings TSettings::FromBytes(const std::string &Bytes) {
 void TSettings::Load(const std::string &FileName) {
     if (FileName.empty()) return;
     std::string Bytes;
-    switch (ReadWholeFile(FileName, Bytes)) {
+    TReadFailure Why;
+    switch (ReadWholeFile(FileName, Bytes, Why)) {
     case TReadResult::Missing:
         // Limits stay 0; the bootloader link raises them to its minimums.
         FFileName.clear();
         return;
     case TReadResult::Failed:
-        // Present but unreadable: as if the file were empty.
+        // Present but unreadable: as if the file were empty; the programs
+        // say so (SettingsWarningText).
         FReadFailed = true;
+        FReadError = Why.Kind;
+        FReadErrno = Why.Errno;
         LoadBytes({});
         return;
     case TReadResult::Ok:
@@ -142,9 +165,27 @@ void UseNetworkPorts(const TSettings *S) {
     SetNetworkPorts(std::move(List));
 }
 
+std::string TSettings::ReadErrorText() const {
+    switch (FReadError) {
+    case TReadError::None: return {};
+    case TReadError::System: return std::strerror(FReadErrno);
+    case TReadError::Folder: return "a folder, not a file";
+    case TReadError::NotRegular: return "not a regular file";
+    case TReadError::TooBig: return "larger than " + std::to_string(CMaxSettingsFileMiB) + " MiB";
+    }
+    return {};
+}
+
 std::string SettingsSourceText(const TSettings &S) {
     if (S.FileName().empty()) return "none";
-    return S.ReadFailed() ? S.FileName() + " (could not be read, defaults used)" : S.FileName();
+    return S.ReadFailed() ? S.FileName() + " (could not be read: " + S.ReadErrorText() + "; defaults used)"
+                          : S.FileName();
+}
+
+std::string SettingsWarningText(const TSettings &S) {
+    if (!S.ReadFailed()) return {};
+    return "Settings file " + S.FileName() + " could not be read (" + S.ReadErrorText() +
+           "): the defaults are used and no sensor has a name";
 }
 
 std::string TSettings::SensorIDToName(int ID) const {

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// A settings file is a few hundred bytes; a larger one than this is not read.
+inline constexpr int CMaxSettingsFileMiB = 16;
+
 struct TFWUpdSettings {
     int MaxRetry = 0;
     int MaxFails = 0;
@@ -40,6 +43,19 @@ public:
     // True when the file exists but could not be read; the limits then hold
     // their key defaults and the catalogue is empty.
     bool ReadFailed() const { return FReadFailed; }
+    // Why it could not be read.
+    enum class TReadError {
+        None,
+        System,      // open or read failed: ReadErrno() (no permission, an I/O error)
+        Folder,      // a folder named like the file
+        NotRegular,  // a FIFO, a device
+        TooBig,      // larger than CMaxSettingsFileMiB
+    };
+    TReadError ReadError() const { return FReadError; }
+    int ReadErrno() const { return FReadErrno; }
+    // The reason in English ("Permission denied", "a folder, not a file",
+    // "not a regular file", "larger than 16 MiB"); "" when it was read.
+    std::string ReadErrorText() const;
 
 private:
     struct TNoFile {};
@@ -52,6 +68,8 @@ private:
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
     std::vector<TNetworkPort> FNetworkPorts;
     bool FReadFailed = false;
+    TReadError FReadError = TReadError::None;
+    int FReadErrno = 0;
 };
 
 // The network ports of S for the port lists: "name (URL)", opened by URL.
@@ -61,8 +79,11 @@ void UseNetworkPorts(const TSettings *S);
 std::string DefaultSettingsFileName();
 
 // The file the settings came from, for the user: its path, "none" without
-// one, and a note when it could not be read.
+// one, and a note with the reason when it could not be read.
 std::string SettingsSourceText(const TSettings &S);
+// The warning about a file that could not be read, naming it and the
+// reason; "" when there is nothing to warn about.
+std::string SettingsWarningText(const TSettings &S);
 
 // The one settings object of the program (created by its main window or the
 // command line, nullptr before that).

@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -27,6 +28,9 @@ public:
     TJobRunner &operator=(const TJobRunner &) = delete;
 
     bool Busy() const { return FThread != nullptr; }
+    // Jobs of every runner whose work has not yet returned (the program's
+    // orderly end after a signal waits for them).
+    static int Running() { return FRunning.load(); }
 
     // Starts Work on a worker thread (only when none runs; false otherwise).
     // Work returns the step that shows its result.
@@ -35,12 +39,14 @@ public:
         if (FThread)
             return false;
         auto Outcome = std::make_shared<TOutcome>();
+        ++FRunning;
         FThread = QThread::create([Outcome, Work = std::move(Work)] {
             try {
                 Outcome->Step = Work();
             } catch (...) {
                 Outcome->Error = std::current_exception();
             }
+            --FRunning;
         });
         QThread *Thread = FThread;
         // Queued: finished() comes from the worker, the window's context
@@ -81,4 +87,5 @@ private:
     };
     QObject *FWindow;
     QThread *FThread = nullptr;
+    static inline std::atomic<int> FRunning{0};
 };

@@ -249,6 +249,23 @@ TEST_F(CliBoot, TextFromTheSettingsIsShownNotObeyed) {
     EXPECT_FALSE(Contains(r.Out, "\x1b")) << r.Out;
 }
 
+// Bidi overrides and invisible characters of a name are shown in text; in
+// JSON, DEL, C1 controls and those characters are escaped, the value kept.
+TEST_F(CliBoot, HiddenCharactersOfTheSettingsNeverReachTheTerminalRaw) {
+    const std::string name = "Probe \xe2\x80\xae" "A\xe2\x80\x8b\x7f\xc2\x9b\xc2\x85" "B";
+    const std::string settings = FDir.Write("hidden.ini", "[SENSORS]\n17=" + name + "\n");
+    auto sim = Sim({"--sensor-id", "17", "--version", "2.5"});
+    const TRunResult r = RunCliWith(settings, {"identify", "--port", sim->PtyPath()});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_TRUE(Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\u{202E}A\\u{200B}\\x7F\\x9B\\x85B\n")) << r.Out;
+    const TRunResult j = RunCliWith(settings, {"--json", "identify", "--port", sim->PtyPath()});
+    ASSERT_EQ(j.ExitCode, 0) << j.Err;
+    for (const char *raw : {"\xe2\x80\xae", "\xe2\x80\x8b", "\x7f", "\xc2\x9b", "\xc2\x85"})
+        EXPECT_FALSE(Contains(j.Out, raw)) << j.Out;
+    EXPECT_TRUE(Contains(j.Out, "Probe \\u202eA\\u200b\\u007f\\u009b\\u0085B")) << j.Out;
+    EXPECT_EQ(nlohmann::json::parse(j.Out)["sensor"], "17 (0x00000011) " + name);
+}
+
 TEST_F(CliBoot, FlashRefusesAFileTooBigToUpload) {
     const std::string file = FDir.Write("big.cod", Cod16(17, 2, 5, "AVR", 65534 * 8 - 16));
     auto sim = Sim({"--sensor-id", "17", "--version", "2.0"});

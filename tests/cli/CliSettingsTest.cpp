@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "CliTestUtil.h"
 #include "CodFixtures.h"
@@ -78,6 +79,46 @@ TEST(CliSettings, LookupOrderShownByVersionAndJson) {
         const std::string Name =
             R.Expected.empty() ? "Unknown" : std::string("7 (0x00000007) ") + Label(R.Expected);
         EXPECT_TRUE(Contains(I.Out, Name)) << I.Out;
+    }
+}
+
+// A settings file that exists but could not be read is named with the
+// reason: a warning on standard error, settings_file null and
+// settings_error in JSON, and in --version.
+TEST(CliSettings, UnreadableFileIsReportedWithTheReason) {
+    TTempDir Dir;
+    const std::string Firmware = Dir.Write("fw.cod", MakeCod16(7, 2, 5, "PIC", MakeImage(64)));
+    struct TRow {
+        const char *Name;
+        std::string Path;
+        std::string Reason;
+    };
+    std::vector<TRow> Rows;
+    const std::string Big = Dir.Write("big.ini", "[SENSORS]\n7=Big\n");
+    fs::resize_file(Big, 17 * 1024 * 1024);
+    Rows.push_back({"oversized", Big, "larger than 16 MiB"});
+    if (::geteuid() != 0) {  // root reads every file
+        const std::string Closed = Dir.Write("closed.ini", "[SENSORS]\n7=Closed\n");
+        fs::permissions(Closed, fs::perms::none);
+        Rows.push_back({"mode 000", Closed, "Permission denied"});
+    }
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        const std::string Warning = "Settings file " + R.Path + " could not be read (" + R.Reason +
+                                    "): the defaults are used and no sensor has a name";
+        const TRunResult J = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "--json", "info", Firmware});
+        EXPECT_EQ(J.ExitCode, 0) << J.Err;
+        EXPECT_EQ(J.Err, "Warning: " + Warning + "\n");
+        const auto O = nlohmann::json::parse(J.Out, nullptr, false);
+        ASSERT_FALSE(O.is_discarded()) << J.Out;
+        EXPECT_EQ(O["settings_file"], nullptr);
+        EXPECT_EQ(O["settings_error"], Warning);
+        EXPECT_EQ(O["device"], "Unknown");
+
+        const TRunResult T = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "info", Firmware});
+        EXPECT_TRUE(Contains(T.Err, Warning)) << T.Err;
+        const TRunResult V = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "--version"});
+        EXPECT_TRUE(Contains(V.Out, "Settings: " + R.Path + " (could not be read: " + R.Reason)) << V.Out;
     }
 }
 

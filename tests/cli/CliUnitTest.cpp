@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/Console.h"
 #include "cli/PortCheck.h"
 #include "TempDir.h"
@@ -38,6 +40,42 @@ TEST(CliText, ControlCharactersAreShownNotObeyed) {
         {"over-long \xc0\x9b", "over-long \\xC0\\x9B"},
     };
     for (const auto &c : cases) EXPECT_EQ(VisibleText(c.In), c.Out) << c.In;
+}
+
+// Characters that reorder or hide text are shown by their code point.
+TEST(CliText, BidiAndInvisibleCharactersAreShown) {
+    const struct {
+        std::string In, Out;
+    } cases[] = {
+        {"Probe \u202eA", "Probe \\u{202E}A"},           // right-to-left override
+        {"a\u202ab\u202bc\u202cd\u202de", "a\\u{202A}b\\u{202B}c\\u{202C}d\\u{202D}e"},
+        {"\u2066x\u2067y\u2068z\u2069", "\\u{2066}x\\u{2067}y\\u{2068}z\\u{2069}"},  // isolates
+        {"zero\u200bwidth\u200c\u200d\u200e\u200f", "zero\\u{200B}width\\u{200C}\\u{200D}\\u{200E}\\u{200F}"},
+        {"line\u2028para\u2029", "line\\u{2028}para\\u{2029}"},
+        {"\u061c\u2060\ufeff", "\\u{061C}\\u{2060}\\u{FEFF}"},
+        // Neighbours pass unchanged.
+        {"\u200a\u2010\u2027\u202f\u2065\u206a", "\u200a\u2010\u2027\u202f\u2065\u206a"},
+        {"\u05d0\u05d1 Hebrew, \u0627 Arabic", "\u05d0\u05d1 Hebrew, \u0627 Arabic"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(VisibleText(c.In), c.Out) << c.In;
+}
+
+// The JSON text escapes DEL, C1 and the hidden characters as \uXXXX; the
+// value stays the same for a reader.
+TEST(CliText, JsonEscapesDelC1AndHiddenCharacters) {
+    const struct {
+        std::string In, Out;
+    } cases[] = {
+        {"{\"a\":\"del\x7f\"}", "{\"a\":\"del\\u007f\"}"},
+        {"{\"a\":\"\xc2\x80\xc2\x85\xc2\x9b\xc2\x9f\"}", "{\"a\":\"\\u0080\\u0085\\u009b\\u009f\"}"},
+        {"{\"a\":\"\u202e\u2028\u200b\"}", "{\"a\":\"\\u202e\\u2028\\u200b\"}"},
+        {"{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}", "{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}"},
+        {"[1,2.5,null,true]", "[1,2.5,null,true]"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(EscapeJsonControls(c.In), c.Out) << c.In;
+        EXPECT_EQ(nlohmann::json::parse(EscapeJsonControls(c.In)), nlohmann::json::parse(c.In)) << c.In;
+    }
 }
 
 TEST(CliPortProblem, BusyPortsSayTheyAreInUse) {

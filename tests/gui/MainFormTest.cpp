@@ -11,10 +11,14 @@
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
 
+#include "TempDir.h"
+
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -184,6 +188,41 @@ TEST_F(MainFormTest, AboutBoxShowsTitleVersionAndIcon)
     Child<QPushButton>(&Main, "btnAbout")->click();
     EXPECT_TRUE(Checked);
     EXPECT_EQ(Main.OpenToolWindow(), nullptr);
+}
+
+// A settings file that could not be read: the About box names it and the
+// reason, as a warning.
+TEST_F(MainFormTest, AboutBoxWarnsOfAnUnreadableSettingsFile)
+{
+    TTempDir Dir;
+    ASSERT_EQ(::mkdir(Dir.File("veldra-update").c_str(), 0755), 0);
+    const std::string File = Dir.Write("veldra-update/veldra-update.ini", "[SENSORS]\n7=X\n");
+    ASSERT_EQ(::truncate(File.c_str(), 17 * 1024 * 1024), 0);
+    const QByteArray Old = qgetenv("XDG_CONFIG_HOME");
+    const bool Had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Dir.Path()));
+    {
+        TMainForm Main;
+        Main.show();
+        ASSERT_NE(Settings, nullptr);
+        EXPECT_TRUE(Settings->ReadFailed());
+        bool Checked = false;
+        OnModal([&](QWidget *W) {
+            const QLabel *L = Child<QLabel>(W, "lblSettings");
+            EXPECT_EQ(L->toolTip(), QStringLiteral("Settings: ") + QString::fromStdString(File)
+                                        + QStringLiteral(" (could not be read: larger than 16 MiB; defaults used)"));
+            EXPECT_TRUE(L->text().endsWith(QStringLiteral("defaults used)"))) << L->text().toStdString();
+            EXPECT_NE(L->palette().color(QPalette::WindowText), W->palette().color(QPalette::WindowText));
+            Checked = true;
+            QTest::keyClick(W, Qt::Key_Space);
+        });
+        Child<QPushButton>(&Main, "btnAbout")->click();
+        EXPECT_TRUE(Checked);
+    }
+    if (Had)
+        qputenv("XDG_CONFIG_HOME", Old);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(MainFormTest, SecondStartRestoresAMinimisedWindow)

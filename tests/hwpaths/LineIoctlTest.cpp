@@ -5,11 +5,16 @@
 
 #include "MockBed.h"
 
+#include "modbus/ModbusRTU.h"
 #include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <ostream>
+#include <thread>
 
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -133,6 +138,49 @@ TEST_F(LineIoctlTest, FreeingAnOpenPortHandsTheModesBackToo)
     }
     EXPECT_EQ(Driver.Rs485().flags, 0u);
     EXPECT_EQ(Driver.SerialFlags(), 0);
+}
+
+// A stop request (Ctrl+C, SIGTERM) in the middle of a Modbus exchange ends
+// the wait at once; the master closes its port on the way out, handing the
+// driver modes back and giving exclusive use up.
+TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack)
+{
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    serial_rs485 Found{};
+    Found.flags = SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND;
+    Driver.SetRs485(Found);
+    Driver.SetSerialFlags(ASYNC_SPD_HI);
+    const int Far = Bed.FarEnd(Ftdi.DevNode);
+    // The request reaches the far end, which never answers; then the stop.
+    std::thread Stopper([Far] {
+        char B = 0;
+        while (::read(Far, &B, 1) != 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        RequestInterrupt(SIGTERM);
+    });
+    const auto Start = std::chrono::steady_clock::now();
+    bool Stopped = false;
+    {
+        TModbusRTU Master;
+        TPortParams P;
+        P.Timeout = 60000;
+        ASSERT_TRUE(Master.Open(Ftdi.DevNode, P));
+        EXPECT_EQ(Driver.Rs485().flags & kOurFlags, kOurFlags);
+        TModbusRegisters Regs(1);
+        try {
+            Master.ReadHoldingRegs(1, 0, Regs);
+        } catch (const EInterrupted &E) {
+            Stopped = E.Signal() == SIGTERM;
+        }
+    }
+    Stopper.join();
+    ClearInterrupt();
+    EXPECT_TRUE(Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(30));  // not the 60 s time-out
+    EXPECT_EQ(Driver.Rs485().flags, Found.flags);
+    EXPECT_EQ(Driver.SerialFlags(), ASYNC_SPD_HI);
+    EXPECT_EQ(Count(Driver.Requests(), TIOCNXCL), 1);
 }
 
 TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode)

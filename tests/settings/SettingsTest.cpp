@@ -256,14 +256,55 @@ TEST(SettingsFile, UnreadableFileFallsBackToDefaults) {
     ASSERT_EQ(::mkfifo(AsFifo.c_str(), 0644), 0);
     const std::string Target = Dir.Write("target", "[SENSORS]\n7=X\n");
     const std::string AsDevice = "/dev/null";
-    for (const std::string &Path : {AsDir, AsFifo, AsDevice}) {
-        SCOPED_TRACE(Path);
-        const TSettings S(Path);
+    // Larger than any settings file: taken from its size, not read.
+    const std::string Big = Dir.Write("big.ini", "[SENSORS]\n7=X\n");
+    ASSERT_EQ(::truncate(Big.c_str(), 17 * 1024 * 1024), 0);
+    const struct {
+        std::string Path;
+        TSettings::TReadError Error;
+        std::string Reason;
+    } Rows[] = {
+        {AsDir, TSettings::TReadError::Folder, "a folder, not a file"},
+        {AsFifo, TSettings::TReadError::NotRegular, "not a regular file"},
+        {AsDevice, TSettings::TReadError::NotRegular, "not a regular file"},
+        {Big, TSettings::TReadError::TooBig, "larger than 16 MiB"},
+    };
+    for (const auto &R : Rows) {
+        SCOPED_TRACE(R.Path);
+        const TSettings S(R.Path);
         EXPECT_TRUE(S.ReadFailed());
         ExpectLimits(S, 5, 15, 1000);
         EXPECT_TRUE(S.SensorNames().empty());
         EXPECT_EQ(S.SensorIDToName(7), "Unknown");
+        EXPECT_EQ(S.ReadError(), R.Error);
+        EXPECT_EQ(S.ReadErrorText(), R.Reason);
+        EXPECT_EQ(SettingsSourceText(S), R.Path + " (could not be read: " + R.Reason + "; defaults used)");
+        EXPECT_EQ(SettingsWarningText(S), "Settings file " + R.Path + " could not be read (" + R.Reason +
+                                              "): the defaults are used and no sensor has a name");
     }
+}
+
+// A file the user may not read says why (root reads every file).
+TEST(SettingsFile, UnreadableForTheUserSaysWhy) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TTempDir Dir;
+    const std::string Path = Dir.Write("closed.ini", "[SENSORS]\n7=X\n");
+    ASSERT_EQ(::chmod(Path.c_str(), 0), 0);
+    const TSettings S(Path);
+    EXPECT_TRUE(S.ReadFailed());
+    EXPECT_EQ(S.ReadError(), TSettings::TReadError::System);
+    EXPECT_EQ(S.ReadErrno(), EACCES);
+    EXPECT_EQ(S.ReadErrorText(), "Permission denied");
+    EXPECT_EQ(S.FileName(), Path);
+}
+
+TEST(SettingsFile, AReadableFileHasNoWarning) {
+    TTempDir Dir;
+    const TSettings S(Dir.Write("ok.ini", "[SENSORS]\n7=X\n"));
+    EXPECT_FALSE(S.ReadFailed());
+    EXPECT_EQ(S.ReadError(), TSettings::TReadError::None);
+    EXPECT_EQ(SettingsWarningText(S), "");
+    EXPECT_EQ(SettingsWarningText(TSettings(std::string())), "");
 }
 
 TEST(SettingsFile, Utf16FileWithBom) {
