@@ -7,6 +7,7 @@
 #include "app/VersionInfo.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/MsgBox.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <cstdio>
 
 QString MainCaption()
 {
@@ -71,7 +73,10 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     } catch (const std::exception &) {
         Settings = new TSettings(std::string());
     }
-    UseNetworkPorts(Settings);
+    // Entries of [PORTS] that cannot be opened are not listed: said once,
+    // on stderr.
+    for (const std::string &Warning : UseNetworkPorts(Settings))
+        std::fprintf(stderr, "veldra-update: %s\n", Warning.c_str());
 }
 
 TMainForm::~TMainForm()
