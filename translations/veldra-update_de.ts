@@ -175,6 +175,10 @@
         <source>&amp;No</source>
         <translation>&amp;Nein</translation>
     </message>
+    <message>
+        <source>Unknown error (exception of type %1)</source>
+        <translation>Unbekannter Fehler (Ausnahme vom Typ %1)</translation>
+    </message>
 </context>
 <context>
     <name>TAboutForm</name>

@@ -7,6 +7,7 @@
 #include "app/VersionInfo.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/MsgBox.h"
@@ -73,7 +74,10 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     } catch (const std::exception &) {
         Settings = new TSettings(std::string());
     }
-    UseNetworkPorts(Settings);
+    // Entries of [PORTS] that cannot be opened are not listed: said once,
+    // on stderr.
+    for (const std::string &Warning : UseNetworkPorts(Settings))
+        std::fprintf(stderr, "veldra-update: %s\n", Warning.c_str());
     // A file that exists but could not be read is no silent matter: the
     // sensor names and update limits are gone (the About box says so too).
     if (Settings->ReadFailed())

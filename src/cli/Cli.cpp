@@ -10,6 +10,7 @@
 #include "Version.h"
 #include "cli/Commands.h"
 #include "cli/Trace.h"
+#include "jobs/PortsJob.h"
 #include "serial/ComPort.h"
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
@@ -223,7 +224,10 @@ int RunCli(int argc, char **argv) {
     InstallInterruptHandlers();
     TSettings settings(FindSettingsFile(settingsFile));
     Settings = &settings;
-    UseNetworkPorts(&settings);
+    // Entries of [PORTS] that cannot be opened are not listed: said once,
+    // on stderr (stdout stays the command's own, JSON included).
+    for (const std::string &warning : UseNetworkPorts(&settings))
+        std::fprintf(stderr, "veldra-cli: %s\n", warning.c_str());
     TConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
     if (settings.ReadFailed()) console.Err("Warning: " + SettingsWarningText(settings));
     TCliContext ctx;

@@ -249,6 +249,11 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     std::vector<std::string> failed;
     for (size_t i = 0; i < rows.size(); ++i) {
         const TCommRowResult &r = read.Rows[i];
+        if (r.OpenError) {
+            // The port did not open for this row: the others were still tried.
+            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", nullptr}};
+            continue;
+        }
         if (!r.Done) continue;
         nlohmann::json j{{"register", *rows[i].Row.Reg}};
         if (r.Ok) {
@@ -261,7 +266,8 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
         result[rows[i].Key] = j;
     }
     if (read.StoppedBy) return result.Stopped(read.StoppedBy);
-    if (read.PortError || read.OpenFailed) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.PortError));
+    if (const auto portError = read.FirstPortError(); portError || read.OpenFailed)
+        return ReportPortProblem(result, Opt.Port, OpenProblemOf(portError));
     if (failed.empty()) return result.Finish(ExitOk);
     for (const std::string &label : failed) result.ErrorText(label + ": " + CReadError);
     return result.Finish(ExitFailed);
@@ -282,6 +288,12 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     std::vector<std::string> failed, done;
     for (size_t i = 0; i < rows.size(); ++i) {
         const TCommRowResult &r = write.Rows[i];
+        if (r.OpenError) {
+            // The port did not open for this row: the others were still tried.
+            const auto value = static_cast<uint16_t>(static_cast<unsigned long long>(*rows[i].Row.Value) & 0xFFFF);
+            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", value}, {"ok", false}};
+            continue;
+        }
         if (!r.Done) continue;
         result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", r.Value}, {"ok", r.Ok}};
         if (r.Ok) {
@@ -291,14 +303,15 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
             failed.push_back(rows[i].Label);
         }
     }
-    if (write.PortError || write.OpenFailed || write.StoppedBy) {
-        // Settings already written stay written when the port is lost later
-        // (or a signal stops the rest): name them, they take effect at the
-        // sensor's next restart.
+    if (const auto portError = write.FirstPortError(); portError || write.OpenFailed || write.StoppedBy) {
+        // Settings already written stay written when the port is lost later,
+        // did not open for another row or a signal stopped the rest: name
+        // them, they take effect at the sensor's next restart.
         for (const std::string &label : done) result.Text(label + ": written");
         if (!done.empty()) result.Text(CRestart);
         if (write.StoppedBy) return result.Stopped(write.StoppedBy);
-        return ReportPortProblem(result, Opt.Port, OpenProblemOf(write.PortError));
+        for (const std::string &label : failed) result.ErrorText(label + ": " + CWriteError);
+        return ReportPortProblem(result, Opt.Port, OpenProblemOf(portError));
     }
     if (written > 0) {
         result.Text(CRestart);

@@ -219,13 +219,19 @@ void TDevSetupForm::SetActionsEnabled(bool Enabled) {
     Regs.btnUpdWrite->setEnabled(Enabled && RegsPage().WriteAllowed());
 }
 
-void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work) {
+void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
+                           TJobRunner::TResultStep Failed) {
     FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
     SetActionsEnabled(false);
-    FRunner.Start(std::move(Work), [this](const TJobRunner::TResultStep &Step, std::exception_ptr Error) {
+    FRunner.Start(std::move(Work), [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
+                                                                       std::exception_ptr Error) {
         // The normal cursor again before any box the result shows.
         FBusyCursor.reset();
         SetActionsEnabled(true);
+        // A job that raised has no result step: the window is put back
+        // first, then the error is shown.
+        if (Error && Failed)
+            RunGuarded(Failed);
         RunGuarded([&] {
             if (Error)
                 std::rethrow_exception(Error);
@@ -283,6 +289,9 @@ void TDevSetupForm::btnScanClick() {
             FScanPace.acquire();
         });
         return [this, Result] { ShowScanResult(Result); };
+    }, [this] {
+        SetScanControlsEnabled(true);
+        ScanPage().ShowRunning(false);
     });
 }
 

@@ -74,8 +74,10 @@ private:
     void SetActionsEnabled(bool Enabled);
     void ShowScanResult(const TScanResult &Result);
     // Runs Work on the worker thread under the given cursor; Work returns
-    // what shows its result.
-    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work);
+    // what shows its result. When Work raises instead, Failed (if given)
+    // puts the window back as a failed result would, and the error is shown.
+    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
+                TJobRunner::TResultStep Failed = {});
 
     void btnCommReadClick();
     void btnCommWriteClick();

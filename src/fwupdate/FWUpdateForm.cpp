@@ -212,7 +212,7 @@ void TFWUpdateForm::btnConnectClick()
     RunJob(Qt::WaitCursor, [this, Link = XComm.get(), Device = Port->DeviceID] {
         const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
         return [this, Sensor] { ShowConnectResult(Sensor); };
-    });
+    }, [this] { Disconnect(); });
 }
 
 void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor)
@@ -231,13 +231,19 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor)
     }
 }
 
-void TFWUpdateForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work)
+void TFWUpdateForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
+                           TJobRunner::TResultStep Failed)
 {
     FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
-    FRunner.Start(std::move(Work), [this](const TJobRunner::TResultStep &Step, std::exception_ptr Error) {
+    FRunner.Start(std::move(Work), [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
+                                                                       std::exception_ptr Error) {
         // The normal cursor again before any box the result shows.
         FBusyCursor.reset();
         SetConnectControlsEnabled(true);
+        // A job that raised has no result step: the wizard is put back as
+        // a failed result would leave it, then the error is shown.
+        if (Error && Failed)
+            RunGuarded(Failed);
         RunGuarded([&] {
             if (Error)
                 std::rethrow_exception(Error);
@@ -301,12 +307,13 @@ void TFWUpdateForm::btnLoadFileClick()
     const QString Name = PickFirmwareFile(this);
     if (Name.isEmpty())
         return;
+    // Read once, whole: the update sends exactly the bytes checked here. A
+    // file that exists but cannot be read raises before any label changes:
+    // name, status and version keep those of the earlier file (which an
+    // update would still send) and the default handler shows the error.
+    TFirmwareImage Image = LoadFirmwareImage(QFile::encodeName(Name).toStdString());
     FFileName = Name;
     ShowFileName(Name);
-    // Read once, whole: the update sends exactly the bytes checked here. A
-    // file that exists but cannot be read raises; the labels then keep
-    // their earlier values and the default handler shows the error.
-    TFirmwareImage Image = LoadFirmwareImage(QFile::encodeName(Name).toStdString());
     if (Image.Ok()) {
         FImage = std::move(Image);
         ui->lblFileID->setText(SensorName(FImage.Hdr.DeviceID));
@@ -418,7 +425,7 @@ void TFWUpdateForm::UpdateFirmware()
             FRunner.Post([this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
         });
         return [this, Result] { ShowUploadResult(Result); };
-    });
+    }, [this] { ShowUploadResult({}); });
 }
 
 void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result)

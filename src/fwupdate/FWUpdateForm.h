@@ -77,8 +77,10 @@ private:
     void ShowUploadResult(const TUploadResult &Result);
     void ShowConnectResult(const TBootSensor &Sensor);
     // Runs Work on the worker thread under the given cursor; Work returns
-    // what shows its result.
-    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work);
+    // what shows its result. When Work raises instead, Failed (if given)
+    // puts the window back as a failed result would, and the error is shown.
+    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
+                TJobRunner::TResultStep Failed = {});
     void SetConnectControlsEnabled(bool Enabled);
     void PreparePage3();
     void ShowFileName(const QString &Path);

@@ -94,6 +94,13 @@ int TCommResult::Saved() const {
     return N;
 }
 
+std::optional<EComPort> TCommResult::FirstPortError() const {
+    if (PortError) return PortError;
+    for (const TCommRowResult &R : Rows)
+        if (R.OpenError) return R.OpenError;
+    return std::nullopt;
+}
+
 namespace {
 
 template <class F>
@@ -101,20 +108,28 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
     TCommResult Result;
     TModbusRTU Master;
     const auto Addr = static_cast<uint8_t>(Target.Addr);
+    bool Tried = false, Opened = false;
     try {
         for (size_t I = 0; I < Rows.size(); ++I) {
             const TCommSetting &Row = Rows[I];
             if (!Row.Reg || (Writing && !Row.Value)) continue;
-            if (!OpenMaster(Master, Target, Result.PortError)) {
-                Result.OpenFailed = true;
-                break;
-            }
+            Tried = true;
+            // Every row opens anew: one that finds the port closed to it
+            // fails alone.
+            if (!OpenMaster(Master, Target, Result.Rows[I].OpenError)) continue;
+            Opened = true;
             Result.Rows[I].Done = Transact(Master, Addr, Row, Result.Rows[I]);
         }
     } catch (const EComPort &E) {
         Result.PortError = E;
+        return Result;
     } catch (const EInterrupted &E) {
         Result.StoppedBy = E.Signal();
+        return Result;
+    }
+    if (Tried && !Opened) {
+        Result.OpenFailed = true;
+        Result.PortError = Result.FirstPortError();
     }
     return Result;
 }

@@ -88,23 +88,29 @@ struct TCommRowResult {
     bool Done = false;   // the row was read or written
     bool Ok = false;     // the sensor answered as it should
     uint16_t Value = 0;  // read, or sent (its low 16 bits)
+    std::optional<EComPort> OpenError;  // the port did not open for this row
 };
 
 struct TCommResult {
     std::array<TCommRowResult, CommSettingCount> Rows{};
-    // The port did not open for a row, or failed in the middle: the rows
-    // after it were left alone.
+    // The port failed in the middle of a row (the rows after it were left
+    // alone), or (OpenFailed) it opened for none of the rows: the first
+    // row's open error.
     std::optional<EComPort> PortError;
     bool OpenFailed = false;
     // A stop request (serial/Interrupt.h) ended it: the signal; the rows
     // after the one in progress were left alone.
     int StoppedBy = 0;
     int Saved() const;
+    // The first port failure of any kind: PortError, else the open error
+    // of the first row the port did not open for.
+    std::optional<EComPort> FirstPortError() const;
 };
 
-// Reads one register per row that names one (each over a freshly opened
-// port, as the comm setup page always did).
+// Reads one register per row that names one. Each row opens the port anew
+// (as the comm setup page always did): a row the port does not open for
+// fails alone, the rows after it are still tried.
 TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
 // Writes the value of each row that has a register and a value, with
-// function 6; values travel as their low 16 bits (70000 goes out as 4464).
+// function 6, opening the port anew for each row as the read does; values travel as their low 16 bits (70000 goes out as 4464).
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);

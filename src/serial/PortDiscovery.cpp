@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <sys/stat.h>
+#include <string>
+#include <unordered_set>
 
 namespace {
 
@@ -101,12 +103,15 @@ void EnumComPorts(std::vector<TComListData> &Ports) {
         return CompareNatural(L.DeviceID, R.DeviceID) < 0;
     });
     {
+        // A name listed already (a local port, an earlier network port) is
+        // not listed again; a set keeps long lists linear.
         const std::lock_guard Lock(NetworkPortsLock);
-        for (const TComListData &P : NetworkPortList()) {
-            const bool Listed = std::any_of(Found.begin(), Found.end(),
-                                            [&](const TComListData &F) { return F.DeviceID == P.DeviceID; });
-            if (!Listed) Found.push_back(P);
-        }
+        std::unordered_set<std::string> Listed;
+        Listed.reserve(Found.size() + NetworkPortList().size());
+        for (const TComListData &F : Found) Listed.insert(F.DeviceID);
+        Found.reserve(Found.size() + NetworkPortList().size());
+        for (const TComListData &P : NetworkPortList())
+            if (Listed.insert(P.DeviceID).second) Found.push_back(P);
     }
     Ports.swap(Found);
 }

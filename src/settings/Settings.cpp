@@ -152,17 +152,9 @@ void TSettings::LoadBytes(const std::string &Bytes) {
     FNetworkPorts.clear();
     if (const TIniSection *Ports = Ini.FindSection("PORTS")) {
         for (const TIniEntry &E : Ports->Entries) {
-            if (E.HasValue && !E.Key.empty() && E.Value.find("://") != std::string::npos)
-                FNetworkPorts.push_back({E.Key, E.Value});
+            FNetworkPorts.push_back({E.Key, E.HasValue ? E.Value : std::string()});
         }
     }
-}
-
-void UseNetworkPorts(const TSettings *S) {
-    std::vector<TComListData> List;
-    if (S)
-        for (const TSettings::TNetworkPort &P : S->NetworkPorts()) List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
-    SetNetworkPorts(std::move(List));
 }
 
 std::string TSettings::ReadErrorText() const {

@@ -33,8 +33,9 @@ public:
     // The catalogue: every line of [SENSORS] in file order, "key=value"
     // (a line without '=' as the bare key).
     const std::vector<std::string> &SensorNames() const { return FSensors; }
-    // The network ports of [PORTS], in file order: "name=URL" lines whose
-    // URL has a scheme (tcp://, rfc2217://, modbus-tcp://).
+    // The lines of [PORTS], in file order, as written: "name=URL" (a line
+    // without '=' has an empty URL). Which of them can be opened is the
+    // jobs' concern (jobs/PortsJob.h).
     struct TNetworkPort {
         std::string Name;
         std::string Url;
@@ -72,8 +73,6 @@ private:
     int FReadErrno = 0;
 };
 
-// The network ports of S for the port lists: "name (URL)", opened by URL.
-void UseNetworkPorts(const TSettings *S);
 
 // The running executable's path with its extension replaced by ".ini".
 std::string DefaultSettingsFileName();

@@ -5,6 +5,10 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <memory>
+#include <typeinfo>
 
 QString ErrorMessageText(const QString &Msg)
 {
@@ -30,7 +34,23 @@ void ShowException(const std::exception &E)
     ShowDefaultErrorBox(ErrorMessageText(QString::fromLocal8Bit(E.what())));
 }
 
+// The type of the exception being handled, readable ("int", "Foo::Bar"),
+// or empty when the runtime cannot tell.
+static QString CurrentExceptionType()
+{
+    const std::type_info *Type = abi::__cxa_current_exception_type();
+    if (!Type)
+        return {};
+    int Status = -1;
+    const std::unique_ptr<char, void (*)(void *)> Name(abi::__cxa_demangle(Type->name(), nullptr, nullptr, &Status),
+                                                        std::free);
+    return QString::fromUtf8(Status == 0 && Name ? Name.get() : Type->name());
+}
+
 void ShowUnknownException()
 {
-    ShowDefaultErrorBox(ErrorMessageText(QCoreApplication::translate("MsgBox", "Unknown error")));
+    const QString Type = CurrentExceptionType();
+    ShowDefaultErrorBox(ErrorMessageText(
+        Type.isEmpty() ? QCoreApplication::translate("MsgBox", "Unknown error")
+                       : QCoreApplication::translate("MsgBox", "Unknown error (exception of type %1)").arg(Type)));
 }

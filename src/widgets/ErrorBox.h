@@ -15,6 +15,8 @@ QString ErrorMessageText(const QString &Msg);
 // Shows an error the way the default handler does (caption the application
 // title, error icon, OK), through the message presenter when one is set.
 void ShowException(const std::exception &E);
+// Inside a handler of any other exception: "Unknown error", with the
+// exception's type when the runtime can name it.
 void ShowUnknownException();
 
 // Runs Handler and shows whatever it throws like the default handler does.

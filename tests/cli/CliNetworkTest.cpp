@@ -260,6 +260,32 @@ TEST_F(CliNetwork, PortsSectionListsNetworkPortsLast) {
         << r.Out;
 }
 
+// [PORTS] entries that cannot be opened are not listed; each is named once
+// on stderr, and a name is listed once.
+TEST_F(CliNetwork, PortsSectionLeavesOutWhatCannotBeOpened) {
+    const std::string settings = FDir.Write("bad-ports.ini",
+                                            "[PORTS]\n"
+                                            "Good=tcp://127.0.0.1:4001\n"
+                                            "Ftp=ftp://x\n"
+                                            "Empty=tcp://\n"
+                                            "Wraps=modbus-tcp://127.0.0.1:112636\n"
+                                            "Good=tcp://127.0.0.1:4002\n");
+    for (const bool json : {false, true}) {
+        std::vector<std::string> args{"ports"};
+        if (json) args.insert(args.begin(), "--json");
+        const TRunResult r = RunCliWith(settings, args, "", {"VELDRA_EXTRA_PORTS="});
+        ASSERT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_TRUE(Contains(r.Out, "tcp://127.0.0.1:4001")) << r.Out;
+        for (const char *bad : {"ftp://x", "tcp://\"", "112636", "4002"}) {
+            EXPECT_FALSE(Contains(r.Out, bad)) << bad << "\n" << r.Out;
+            const size_t at = r.Err.find(bad);
+            EXPECT_NE(at, std::string::npos) << bad << "\n" << r.Err;
+            EXPECT_EQ(r.Err.find(bad, at + 1), std::string::npos) << "warned twice: " << bad << "\n" << r.Err;
+        }
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 4) << r.Err;
+    }
+}
+
 // The server goes away in the middle of an upload: the update has failed
 // because the port was disconnected, and the link is closed.
 TEST_F(CliNetwork, ServerGoneMidUpload) {

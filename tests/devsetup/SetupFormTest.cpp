@@ -24,13 +24,17 @@
 #include <string>
 #include <vector>
 
+#include "FaultyLink.h"
 #include "Ser2Net.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "devsetup/DevSetupForm.h"
 #include "devsetup/NumberEdit.h"
 #include "modbus/ModbusRTU.h"
+#include "serial/ComPort.h"
+#include "serial/LinkFactory.h"
 #include "serial/PortDiscovery.h"
+#include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/MsgBox.h"
@@ -83,6 +87,7 @@ protected:
 
     void TearDown() override {
         Form.reset();
+        SetLinkMaker({});
         if (Sim)
             Sim->Stop();
         SetPortQuery(nullptr);
@@ -595,6 +600,43 @@ TEST_F(SetupFormTest, PortErrorEndsTheScanAndReachesTheDefaultHandler) {
     EXPECT_LE(ScanRows().size(), 1u);
     ExpectIdle();
     EXPECT_TRUE(Form->close());
+}
+
+// Something that is neither a port, a file nor a standard error escapes the
+// scan job: the page is put back as after any end (controls enabled, Stop
+// disabled) and the error says what was raised.
+TEST_F(SetupFormTest, AnyErrorRaisedByTheScanEndsItAndFreesThePage) {
+    struct TOddFault {};
+    struct TRow {
+        int RaiseAtWrite;  // the first write is address 1's probe
+        std::function<void()> Raise;
+        const char *Shown;
+    };
+    const TRow Rows[] = {
+        {1, [] { throw 42; }, "Unknown error (exception of type int)"},
+        {6, [] { throw TOddFault{}; }, "TOddFault"},
+    };
+    StartSim();
+    for (const TRow &R : Rows) {
+        int Writes = 0;
+        SetLinkMaker([&](const std::string &) {
+            return std::make_unique<TFaultyLink>(std::make_unique<TComPort>(), [&] {
+                if (++Writes == R.RaiseAtWrite)
+                    R.Raise();
+            });
+        });
+        OpenForm();
+        RunScan(1, 10);
+        ASSERT_EQ(Msgs.size(), 1u) << R.Shown;
+        EXPECT_EQ(Msgs[0].Kind, TMsgKind::Error);
+        EXPECT_TRUE(Msgs[0].Text.contains(QString::fromLatin1(R.Shown))) << Msgs[0].Text.toStdString();
+        Msgs.clear();
+        ExpectIdle();
+        EXPECT_FALSE(Form->IsBusy());
+        EXPECT_TRUE(Form->close()) << R.Shown;
+        Form.reset();
+    }
+    SetLinkMaker({});
 }
 
 // ---- Comm setup page ---------------------------------------------------

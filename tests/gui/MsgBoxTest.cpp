@@ -150,9 +150,15 @@ TEST(DefaultErrorHandler, RunGuardedShowsTheErrorAndReportsIt)
     EXPECT_TRUE(RunGuarded([] {}));
     EXPECT_FALSE(RunGuarded([] { throw std::runtime_error("Cannot open file (x)"); }));
     EXPECT_FALSE(RunGuarded([] { throw 42; }));
-    ASSERT_EQ(Rec.Shown.size(), 2u);
+    struct TOddFault {};
+    EXPECT_FALSE(RunGuarded([] { throw TOddFault{}; }));
+    ASSERT_EQ(Rec.Shown.size(), 3u);
     EXPECT_EQ(Rec.Shown[0].Msg, QStringLiteral("Cannot open file (x)"));
-    EXPECT_EQ(Rec.Shown[1].Msg, QStringLiteral("Unknown error."));
+    // Not an error with a text: its type says at least what was raised.
+    EXPECT_EQ(Rec.Shown[1].Msg, QStringLiteral("Unknown error (exception of type int)"));
+    EXPECT_TRUE(Rec.Shown[2].Msg.startsWith(QStringLiteral("Unknown error (exception of type ")))
+        << Rec.Shown[2].Msg.toStdString();
+    EXPECT_TRUE(Rec.Shown[2].Msg.contains(QStringLiteral("TOddFault"))) << Rec.Shown[2].Msg.toStdString();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "GuiSupport.h"
 
 #include "CodFixtures.h"
+#include "FaultyLink.h"
 #include "Ser2Net.h"
 #include "SimProcess.h"
 #include "TempDir.h"
@@ -11,12 +12,16 @@
 #include "app/Application.h"
 #include "bootloader/XComm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "serial/ComPort.h"
+#include "serial/LinkFactory.h"
 #include "serial/PortDiscovery.h"
+#include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "widgets/PortCombo.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QTest>
 #include <QLabel>
@@ -27,7 +32,10 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <map>
+#include <atomic>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +70,7 @@ protected:
     void TearDown() override
     {
         Form.reset();
+        SetLinkMaker({});
         SetFirmwareFilePicker({});
         SetPortQuery({});
         delete Settings;
@@ -794,6 +803,111 @@ TEST_F(WizardTest, FilePageNamesTheLoadedFile)
     Load(Broken);
     EXPECT_EQ(L("lblFileName")->text(), QStringLiteral("broken.cod"));
     EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Invalid COD file"));
+}
+
+// A file that cannot be read after a good one: an error, and every label
+// still describes the good file, which is what Update sends.
+TEST_F(WizardTest, UnreadableFileKeepsTheLabelsOfTheLoadedFile)
+{
+    const std::string Good = WriteCod("good.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0", "--expect", Good});
+    // Mode 000 stops an ordinary user; root reads through it, but not
+    // through the start of its own address space (EIO).
+    std::string Unreadable = WriteCod("unreadable.cod", 17, 2, 7);
+    ASSERT_EQ(::chmod(Unreadable.c_str(), 0), 0);
+    if (::geteuid() == 0)
+        Unreadable = "/proc/self/mem";
+    Open();
+    Connect(Port);
+    Press("btnNext");
+    Load(Good);
+    Msgs.Shown.clear();
+    const char *const Labels[] = {"lblFileName", "lblFileID", "lblFileVersion", "lblFileStatus"};
+    std::vector<QString> Before;
+    for (const char *Name : Labels)
+        Before.push_back(L(Name)->text());
+    const QString Tip = L("lblFileName")->toolTip();
+
+    Load(Unreadable);
+    ASSERT_EQ(Msgs.Shown.size(), 1u);
+    EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
+    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QString::fromStdString(Unreadable))) << Msgs.Shown[0].Msg.toStdString();
+    Msgs.Shown.clear();
+    for (size_t I = 0; I < std::size(Labels); ++I)
+        EXPECT_EQ(L(Labels[I])->text(), Before[I]) << Labels[I];
+    EXPECT_EQ(L("lblFileName")->text(), QStringLiteral("good.cod"));
+    EXPECT_EQ(L("lblFileName")->toolTip(), Tip);
+    EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
+    EXPECT_TRUE(Form->IsLoaded());
+
+    Press("btnNext");
+    ASSERT_EQ(Form->PageIndex(), 2);
+    Press("btnNext");
+    EXPECT_EQ(Form->PageIndex(), 3);
+    std::string Line;
+    EXPECT_TRUE(Sim().WaitForLine("RESULT", Line, 5000));
+    EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
+}
+
+// A job that raises something that is neither a port, a file nor a
+// standard error: the wizard still comes back (the failed connect, the
+// failure page of an upload), says what was raised, and closes.
+struct TOddFault {};
+
+TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure)
+{
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
+    std::atomic<int> Raise{0};  // 1: an int, 2: a type of its own
+    SetLinkMaker([&](const std::string &) {
+        return std::make_unique<TFaultyLink>(std::make_unique<TComPort>(), [&] {
+            if (Raise == 1)
+                throw 42;
+            if (Raise == 2)
+                throw TOddFault{};
+        });
+    });
+    Open();
+
+    // Connect.
+    Raise = 1;
+    Connect(Port);
+    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Unknown error (exception of type int)")});
+    EXPECT_FALSE(Form->IsConnected());
+    for (const char *Name : {"btnConnect", "btnReload", "cbCOMPort", "btnNext", "btnClose"})
+        EXPECT_TRUE(W<QWidget>(Name)->isEnabled()) << Name;
+    EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+
+    // Upload.
+    Raise = 0;
+    ReachUploadPage(Port, File);
+    Raise = 2;
+    Press("btnNext");
+    Raise = 0;
+    ASSERT_EQ(Msgs.Shown.size(), 1u);
+    EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
+    EXPECT_TRUE(Msgs.Shown[0].Msg.startsWith(QStringLiteral("Unknown error (exception of type ")))
+        << Msgs.Shown[0].Msg.toStdString();
+    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QStringLiteral("TOddFault"))) << Msgs.Shown[0].Msg.toStdString();
+    Msgs.Shown.clear();
+    EXPECT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
+    EXPECT_EQ(TextColour(L("lblStatus")), kRed);
+    EXPECT_TRUE(B("btnClose")->isEnabled());
+    EXPECT_TRUE(B("btnUpdNextDevice")->isVisible());
+
+    // The next device: page one, Next and Close work again.
+    Press("btnUpdNextDevice");
+    EXPECT_EQ(Form->PageIndex(), 0);
+    Connect(Port);
+    ASSERT_TRUE(Form->IsConnected());
+    Press("btnNext");
+    EXPECT_EQ(Form->PageIndex(), 1);
+    Press("btnPrev");
+    EXPECT_EQ(Form->PageIndex(), 0);
+    EXPECT_TRUE(Form->close());
+    Form.reset();
+    SetLinkMaker({});
 }
 
 // The busy cursor while the link waits, the normal one afterwards.

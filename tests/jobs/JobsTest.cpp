@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +16,12 @@
 #include "TempDir.h"
 #include "bootloader/CRC8.h"
 #include "jobs/FirmwareJob.h"
+#include "jobs/PortsJob.h"
 #include "jobs/RegisterJob.h"
 #include "jobs/ScanJob.h"
+#include "modbus/CRC16.h"
+#include "serial/LinkFactory.h"
+#include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -251,6 +257,156 @@ TEST(ScanJob, APortThatDoesNotOpenEndsOrCountsAsTheFaceAsks) {
     EXPECT_FALSE(Counts.PortError);
     EXPECT_EQ(Counts.Scanned, 3);
     EXPECT_EQ(Counts.Found, 0);
+}
+
+// Each comm row opens the port anew: a row the port does not open for fails
+// alone and the rows after it are still read or written.
+class TForwardLink : public TLink {
+public:
+    explicit TForwardLink(TLink &Real) : FReal(Real) {}
+    std::optional<EComPort> Open(const TLinkSettings &Settings) override { return FReal.Open(Settings); }
+    void Close() override { FReal.Close(); }
+    bool Connected() const override { return FReal.Connected(); }
+    TLinkSettings Settings() const override { return FReal.Settings(); }
+    int Write(const void *Buffer, int Count) override { return FReal.Write(Buffer, Count); }
+    int Read(void *Buffer, int Count) override { return FReal.Read(Buffer, Count); }
+    bool WaitForInput(int TimeoutMs) override { return FReal.WaitForInput(TimeoutMs); }
+    void Clear() override { FReal.Clear(); }
+
+private:
+    TLink &FReal;
+};
+
+TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
+    struct TRow {
+        std::set<int> Refused;  // opens (1-based) the port refuses
+        std::array<bool, 3> Opened;
+        bool OpenFailed;
+    };
+    const TRow Rows[] = {
+        {{}, {true, true, true}, false},
+        {{1}, {false, true, true}, false},
+        {{2}, {true, false, true}, false},
+        {{1, 2}, {false, false, true}, false},
+        {{1, 2, 3}, {false, false, false}, true},
+    };
+    for (const bool Writing : {false, true}) {
+        for (const TRow &R : Rows) {
+            TScriptedLink Line;
+            int Opens = 0;
+            Line.OnOpen = [&](const TLinkSettings &) -> std::optional<EComPort> {
+                if (R.Refused.count(++Opens)) return EComPort(CError_OpenFailed, 16);
+                return std::nullopt;
+            };
+            // A sensor at address 4 whose registers hold their own number.
+            Line.Responder = [](const std::vector<uint8_t> &Req) -> std::vector<TChunk> {
+                if (Req.size() < 8 || Req[0] != 4) return {};
+                if (Req[1] == 6) return {{0, Req}};
+                std::vector<uint8_t> A{4, 3, 2, Req[2], Req[3]};
+                const uint16_t Crc = CalcCRC16(A.data(), static_cast<int>(A.size()));
+                A.push_back(static_cast<uint8_t>(Crc >> 8));
+                A.push_back(static_cast<uint8_t>(Crc & 0xFF));
+                return {{0, A}};
+            };
+            SetLinkMaker([&](const std::string &) { return std::make_unique<TForwardLink>(Line); });
+            TPortParams Params;
+            Params.Timeout = 200;
+            const TModbusTarget Target{"/dev/ttyCOMMROWS", Params, 4};
+            const TCommSettings Settings{{{56, 9600}, {57, 3}, {58, 12}}};
+            const TCommResult Result = Writing ? WriteCommSettings(Target, Settings) : ReadCommSettings(Target, Settings);
+            SetLinkMaker({});
+
+            const std::string Case = std::string(Writing ? "write" : "read") + ", refused opens " +
+                                     std::to_string(R.Refused.size());
+            EXPECT_EQ(Opens, 3) << Case;
+            int Done = 0;
+            for (size_t I = 0; I < 3; ++I) {
+                const TCommRowResult &Row = Result.Rows[I];
+                EXPECT_EQ(Row.Done, R.Opened[I]) << Case << ", row " << I;
+                EXPECT_EQ(Row.Ok, R.Opened[I]) << Case << ", row " << I;
+                EXPECT_EQ(Row.OpenError.has_value(), !R.Opened[I]) << Case << ", row " << I;
+                if (R.Opened[I]) {
+                    ++Done;
+                    EXPECT_EQ(Row.Value, Writing ? *Settings[I].Value : *Settings[I].Reg) << Case << ", row " << I;
+                }
+            }
+            EXPECT_EQ(Line.Sent.size(), static_cast<size_t>(Done)) << Case;
+            EXPECT_EQ(Result.Saved(), Done) << Case;
+            EXPECT_EQ(Result.OpenFailed, R.OpenFailed) << Case;
+            // A port that opened for some rows is no port error of the
+            // whole action (the windows show the rows, not an error).
+            EXPECT_EQ(Result.PortError.has_value(), R.OpenFailed) << Case;
+            EXPECT_EQ(Result.FirstPortError().has_value(), !R.Refused.empty()) << Case;
+        }
+    }
+}
+
+// [PORTS]: only what can be opened is listed, each name and URL once; the
+// others are left out with a warning each.
+TEST(NetworkPorts, OnlyEntriesThatCanBeOpenedAreListed) {
+    struct TRow {
+        const char *Name;
+        const char *Url;
+        const char *Why;  // nullptr: listed
+    };
+    const TRow Rows[] = {
+        {"Cabinet 3", "rfc2217://192.168.10.20:2001", nullptr},
+        {"Raw", "tcp://10.0.0.5:4001", nullptr},
+        {"Pump house", "modbus-tcp://192.168.10.21", nullptr},
+        {"Gateway", "modbus-tcp://gw.example:1502", nullptr},
+        {"V6", "tcp://[fe80::1]:4001", nullptr},
+        {"Top port", "tcp://h:65535", nullptr},
+        {"Ftp", "ftp://x", "not a tcp://, rfc2217:// or modbus-tcp:// URL"},
+        {"Local", "/dev/ttyUSB0", "not a tcp://, rfc2217:// or modbus-tcp:// URL"},
+        {"Bare scheme", "tcp://", "no host"},
+        {"No host", "rfc2217://:2001", "no host"},
+        {"Port zero", "tcp://h:0", "the port must be a number from 1 to 65535"},
+        {"Port wraps", "modbus-tcp://127.0.0.1:112636", "the port must be a number from 1 to 65535"},
+        {"Port text", "tcp://h:telnet", "the port must be a number from 1 to 65535"},
+        {"", "tcp://h:1", "no name"},
+        {"No URL", "", "no URL"},
+        {"Cabinet 3", "tcp://other:1", "the name is listed already"},
+        {"Again", "tcp://10.0.0.5:4001", "the URL is listed already"},
+    };
+    std::vector<TSettings::TNetworkPort> Entries;
+    std::vector<std::string> Listed, Warned;
+    for (const TRow &R : Rows) {
+        Entries.push_back({R.Name, R.Url});
+        if (!R.Why)
+            Listed.push_back(R.Name);
+        else
+            Warned.push_back(std::string("[PORTS] entry \"") + R.Name + "=" + R.Url + "\" left out: " + R.Why);
+    }
+    const TNetworkPortsCheck Check = CheckNetworkPorts(Entries);
+    std::vector<std::string> Names;
+    for (const auto &P : Check.Usable) Names.push_back(P.Name);
+    EXPECT_EQ(Names, Listed);
+    EXPECT_EQ(Check.Warnings, Warned);
+}
+
+// 200 000 entries, every name twice: checked and listed in well under the
+// bound (a listing that compares every entry with every other takes
+// several seconds here).
+TEST(NetworkPorts, LongListsStayLinear) {
+    TTempDir Dir;
+    std::string Ini = "[PORTS]\n";
+    for (int I = 0; I < 100000; ++I) {
+        const std::string Line = "P" + std::to_string(I) + "=tcp://h" + std::to_string(I) + ":4001\n";
+        Ini += Line + Line;
+    }
+    const TSettings S(Dir.Write("ports.ini", Ini));
+    ASSERT_EQ(S.NetworkPorts().size(), 200000u);
+    SetPortQuery([](std::vector<TComListData> &) {});
+    const auto Start = std::chrono::steady_clock::now();
+    const std::vector<std::string> Warnings = UseNetworkPorts(&S);
+    std::vector<TComListData> Ports;
+    EnumComPorts(Ports);
+    const auto Took = std::chrono::steady_clock::now() - Start;
+    UseNetworkPorts(nullptr);
+    SetPortQuery({});
+    EXPECT_EQ(Ports.size(), 100000u);
+    EXPECT_EQ(Warnings.size(), 100000u);
+    EXPECT_LT(Took, std::chrono::seconds(5));
 }
 
 }  // namespace

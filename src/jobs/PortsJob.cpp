@@ -1,0 +1,62 @@
+#include "jobs/PortsJob.h"
+
+#include "modbus/ModbusTcpLink.h"
+#include "serial/NetLink.h"
+#include "serial/PortDiscovery.h"
+
+#include <optional>
+#include <unordered_set>
+
+namespace {
+
+// Why Url cannot be opened as a network port, "" when it can. The parsers
+// of the links decide which schemes and ports they take.
+std::string UrlProblem(const std::string &Url) {
+    std::optional<TNetLink::TAddress> A = TNetLink::ParseUrl(Url);
+    if (!A) A = TModbusTcpLink::ParseUrl(Url);
+    if (!A) return "not a tcp://, rfc2217:// or modbus-tcp:// URL";
+    if (A->Host.empty()) return "no host";
+    // The parsers leave the port as text; getaddrinfo would wrap a number
+    // beyond 65535.
+    const std::string &Port = A->Service;
+    bool Number = !Port.empty() && Port.size() <= 5;
+    for (const char C : Port) Number = Number && C >= '0' && C <= '9';
+    if (!Number || std::stol(Port) < 1 || std::stol(Port) > 65535) return "the port must be a number from 1 to 65535";
+    return {};
+}
+
+}  // namespace
+
+TNetworkPortsCheck CheckNetworkPorts(const std::vector<TSettings::TNetworkPort> &Entries) {
+    TNetworkPortsCheck Check;
+    std::unordered_set<std::string> Names, Urls;
+    for (const TSettings::TNetworkPort &E : Entries) {
+        std::string Why;
+        if (E.Name.empty())
+            Why = "no name";
+        else if (E.Url.empty())
+            Why = "no URL";
+        else
+            Why = UrlProblem(E.Url);
+        if (Why.empty() && !Names.insert(E.Name).second) Why = "the name is listed already";
+        if (Why.empty() && !Urls.insert(E.Url).second) Why = "the URL is listed already";
+        if (Why.empty())
+            Check.Usable.push_back(E);
+        else
+            Check.Warnings.push_back("[PORTS] entry \"" + E.Name + "=" + E.Url + "\" left out: " + Why);
+    }
+    return Check;
+}
+
+std::vector<std::string> UseNetworkPorts(const TSettings *S) {
+    std::vector<TComListData> List;
+    if (!S) {
+        SetNetworkPorts(std::move(List));
+        return {};
+    }
+    TNetworkPortsCheck Check = CheckNetworkPorts(S->NetworkPorts());
+    List.reserve(Check.Usable.size());
+    for (const TSettings::TNetworkPort &P : Check.Usable) List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
+    SetNetworkPorts(std::move(List));
+    return std::move(Check.Warnings);
+}
