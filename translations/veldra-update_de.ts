@@ -386,6 +386,10 @@
         <source>The changes will take effect after restart of the sensor.</source>
         <translation>Die Änderungen werden nach einem Neustart des Sensors wirksam.</translation>
     </message>
+    <message>
+        <source>Value out of range (%1 to %2)</source>
+        <translation>Wert außerhalb des Bereichs (%1 bis %2)</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>

@@ -60,7 +60,7 @@ struct TRegWritePlan {
 // A string, already stripped (StripText).
 TRegWritePlan PlanTextWrite(const std::string &Stripped, int Count);
 // A number of a numeric type; raises ERegConvertError for a value the type
-// cannot hold.
+// cannot hold (OutOfRange for a whole number outside ValueRange).
 TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value);
 
 struct TRegWriteResult {
@@ -101,6 +101,11 @@ struct TCommResult {
 // Reads one register per row that names one (each over a freshly opened
 // port, as the comm setup page always did).
 TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
+// The first row with a register and a value that no comm setting register
+// can hold (CommValueRange, 0..65535); nullopt when every value fits. Both
+// faces refuse such a write before the port is opened.
+std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows);
 // Writes the value of each row that has a register and a value, with
-// function 6; values travel as their low 16 bits (70000 goes out as 4464).
+// function 6. A value outside CommValueRange is never sent (its row is left
+// out, not wrapped to 16 bits).
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
