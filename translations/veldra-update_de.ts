@@ -402,6 +402,10 @@
         <source>The upload stopped: %1</source>
         <translation>Die Übertragung brach ab: %1</translation>
     </message>
+    <message>
+        <source>Value out of range (%1 to %2)</source>
+        <translation>Wert außerhalb des Bereichs (%1 bis %2)</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>

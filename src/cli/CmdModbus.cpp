@@ -40,7 +40,7 @@ struct TRegPlan {
     TWordOrder Order;
     int Count;
 };
-TRegPlan PlanOf(const TRegOptions &Opt) {
+TRegPlan PlanOf(const TRegOptions &Opt, bool Writing) {
     TRegPlan plan{rdtInt, woMSWF, 1};
     plan.Type = RegDataTypeFromText(Opt.Type).value_or(rdtInt);
     plan.Order = WordOrderFromText(Opt.Order).value_or(woMSWF);
@@ -53,6 +53,13 @@ TRegPlan PlanOf(const TRegOptions &Opt) {
         plan.Count = fixed;
     } else {
         plan.Count = Opt.Count.value_or(1);
+        // More than one request carries can never succeed: refused before
+        // the port is opened.
+        const int most = MaxCount(plan.Type, Writing);
+        if (plan.Count > most)
+            throw EUsageError("--count: at most " + std::to_string(most) +
+                              (plan.Type == rdtBit ? " inputs" : " registers") + " per " +
+                              (Writing ? "write" : "read") + " (type " + RegDataTypeText(plan.Type) + ")");
     }
     return plan;
 }
@@ -122,7 +129,7 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
 // ------------------------------------------------------------------- read
 
 int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
-    const TRegPlan plan = PlanOf(Opt);
+    const TRegPlan plan = PlanOf(Opt, false);
     TResult result(Ctx, "read");
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
@@ -163,8 +170,8 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
 // ------------------------------------------------------------------ write
 
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
-    const TRegPlan plan = PlanOf(Opt);
-    if (plan.Type == rdtBit) throw EUsageError("--type bit: discrete inputs can only be read");
+    if (RegDataTypeFromText(Opt.Type) == rdtBit) throw EUsageError("--type bit: discrete inputs can only be read");
+    const TRegPlan plan = PlanOf(Opt, true);
     const std::string value = StripText(Opt.Value.value_or(""));
     if (value.empty()) throw EUsageError(JobText(TJobText::ValueNotSpecified));
 
@@ -182,6 +189,8 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
         try {
             write = PlanNumberWrite(plan.Type, plan.Order, number);
         } catch (const ERegConvertError &e) {
+            if (e.Kind() == TRegConvertKind::OutOfRange)
+                throw EUsageError("'" + value + "': " + e.what() + " for type " + RegDataTypeText(plan.Type));
             throw EUsageError(e.what());
         }
     }
@@ -278,12 +287,19 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg)
         throw EUsageError("Give at least one register with its value (--baud-reg/--baud-val, "
                           "--framing-reg/--framing-val, --addr-reg/--addr-val)");
+    // A value no register holds is refused, never sent wrapped to 16 bits.
+    const TCommSettings settings = CommSettingsOf(rows);
+    if (const std::optional<size_t> bad = CommValueOutOfRange(settings)) {
+        static const char *const options[] = {"--baud-val", "--framing-val", "--addr-val"};
+        throw EUsageError(std::string(options[*bad]) + " " + std::to_string(*settings[*bad].Value) + ": " +
+                          OutOfRangeText(CommValueRange));
+    }
     TResult result(Ctx, "comm write");
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
 
-    const TCommResult write = WriteCommSettings({Opt.Port, params, Opt.Addr}, CommSettingsOf(rows));
+    const TCommResult write = WriteCommSettings({Opt.Port, params, Opt.Addr}, settings);
     int written = 0;
     std::vector<std::string> failed, done;
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -29,6 +29,11 @@ namespace {
 QString Say(TJobText Msg) { return QCoreApplication::translate("TJobText", JobText(Msg)); }
 void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), Say(Msg)); }
 void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), Say(Msg)); }
+// A value no register of its kind holds: refused with the range, nothing
+// sent.
+void ErrorOutOfRange(const TValueRange &Range) {
+    ShowErrorMsg(AppTitle(), Say(TJobText::ValueOutOfRange).arg(Range.Min).arg(Range.Max));
+}
 
 // The catalogue; an empty one when the program made none (then every ID
 // shows as unknown).
@@ -212,11 +217,15 @@ TPortParams TDevSetupForm::GetPortParams() const {
 
 void TDevSetupForm::SetActionsEnabled(bool Enabled) {
     Ui::TCommPage &Comm = CommPage().Controls();
-    Ui::TRegsPage &Regs = RegsPage().Controls();
-    for (QWidget *W : std::initializer_list<QWidget *>{ScanPage().Controls().btnScan, ui->btnClose,
-                                                       Comm.btnCommRead, Comm.btnCommWrite, Regs.btnUpdRead})
+    // The inputs a running job was started from are locked with the
+    // buttons: what it shows at its end stands under the inputs it was
+    // made for.
+    for (QWidget *W : std::initializer_list<QWidget *>{
+             ScanPage().Controls().btnScan, ui->btnClose, Comm.btnCommRead, Comm.btnCommWrite, Comm.edCommAddr,
+             Comm.edCommBRReg, Comm.edCommBRVal, Comm.edCommPDSReg, Comm.edCommPDSVal, Comm.edCommAdrReg,
+             Comm.edCommAdrVal})
         W->setEnabled(Enabled);
-    Regs.btnUpdWrite->setEnabled(Enabled && RegsPage().WriteAllowed());
+    RegsPage().SetBusy(!Enabled);
 }
 
 void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
@@ -337,9 +346,14 @@ void TDevSetupForm::btnCommWriteClick() {
         return;
     if (CommPage().NothingToWrite())
         return;
+    const TCommSettings Settings = CommPage().Settings(true);
+    if (CommValueOutOfRange(Settings)) {
+        ErrorOutOfRange(CommValueRange);
+        return;
+    }
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
-    RunJob(Qt::WaitCursor, [Target, Settings = CommPage().Settings(true)] {
+    RunJob(Qt::WaitCursor, [Target, Settings] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
         return [Result] {
             if (Result.PortError && !Result.OpenFailed)
@@ -377,13 +391,13 @@ void TDevSetupForm::btnUpdReadClick() {
     const TRegBlock Block = RegsPage().Block(static_cast<uint16_t>(*Start));
     RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
-        return [this, Result] {
+        return [this, Target, Block, Result] {
             if (!Result.Opened)
                 return;
             if (Result.Failure != TJobText::None)
                 Error(Result.Failure);
             else
-                RegsPage().ShowRead(Result);
+                RegsPage().ShowRead(Target.Addr, Block, Result);
         };
     });
 }
@@ -397,7 +411,15 @@ void TDevSetupForm::btnUpdWriteClick() {
     // Everything is converted before the port is touched: a value that
     // cannot be written sends nothing (a number the type cannot hold
     // raises, and the default handler shows why).
-    const TRegWritePlan Plan = RegsPage().PlanWrite();
+    TRegWritePlan Plan;
+    try {
+        Plan = RegsPage().PlanWrite();
+    } catch (const ERegConvertError &E) {
+        if (E.Kind() != TRegConvertKind::OutOfRange)
+            throw;
+        ErrorOutOfRange(E.Range());
+        return;
+    }
     if (Plan.Refusal != TJobText::None) {
         Error(Plan.Refusal);
         return;

@@ -64,19 +64,39 @@ void TRegsPage::DataTypeChanged() {
     const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
 
     ClearValue();
+    // No more registers (inputs) than one request carries; one box serves
+    // the read and the write of a string, so it keeps to the write's 123.
+    ui->edNumRegs->setMaximum(Type == rdtBit ? MaxReadInputs : MaxWriteRegisters);
     if (S.NumRegs > 0)
         ui->edNumRegs->setValue(S.NumRegs);
-    ui->edNumRegs->setEnabled(S.NumRegsEnabled);
     if (S.OrderFixed)
         ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
-    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed);
     ui->edUpdValueStr->setVisible(!S.NumericValue);
     ui->edUpdValueNum->setVisible(S.NumericValue);
     if (S.NumericValue)
         ui->edUpdValueNum->setDecimals(DisplayDecimals(Type));
     else
         ui->edUpdValueStr->setReadOnly(S.TextReadOnly);
-    ui->btnUpdWrite->setEnabled(S.WriteEnabled);
+    ApplyEnabled();
+}
+
+void TRegsPage::ApplyEnabled() {
+    const int Index = ui->cbUpdDataType->currentIndex();
+    if (Index < 0 || Index >= RegDataTypeCount)
+        return;
+    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
+    for (QWidget *W : std::initializer_list<QWidget *>{ui->edUpdAddr, ui->edUpdStartReg, ui->cbUpdDataType,
+                                                       ui->edUpdValueStr, ui->edUpdValueNum})
+        W->setEnabled(!FBusy);
+    ui->edNumRegs->setEnabled(S.NumRegsEnabled && !FBusy);
+    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed && !FBusy);
+    ui->btnUpdRead->setEnabled(!FBusy);
+    ui->btnUpdWrite->setEnabled(S.WriteEnabled && !FBusy);
+}
+
+void TRegsPage::SetBusy(bool Busy) {
+    FBusy = Busy;
+    ApplyEnabled();
 }
 
 TRegWritePlan TRegsPage::PlanWrite() {
@@ -100,7 +120,11 @@ void TRegsPage::ClearValue() {
     ui->edUpdValueNum->SetRealValue(std::nullopt);
 }
 
-void TRegsPage::ShowRead(const TRegReadResult &Result) {
+void TRegsPage::ShowRead(int Addr, const TRegBlock &Read, const TRegReadResult &Result) {
+    const TRegBlock Now = Block(Read.Reg);
+    if (Address() != Addr || StartRegister() != qlonglong{Read.Reg} || Now.Type != Read.Type ||
+        Now.Order != Read.Order || Now.Count != Read.Count)
+        return;
     if (Result.Number)
         ui->edUpdValueNum->SetRealValue(*Result.Number);
     else

@@ -34,10 +34,20 @@ public:
     TRegWritePlan PlanWrite();
     // No value shown.
     void ClearValue();
-    void ShowRead(const TRegReadResult &Result);
+    // Shows what a read of Block gave, unless the page has been set up for
+    // another block since (then the value would stand under inputs it was
+    // not read for).
+    void ShowRead(int Addr, const TRegBlock &Block, const TRegReadResult &Result);
+    // While a read or write runs, every input it depends on is locked (and
+    // Write stays disabled whatever type is chosen); afterwards each is as
+    // the chosen type sets it up.
+    void SetBusy(bool Busy);
 
 private:
     void DataTypeChanged();
+    void ApplyEnabled();
+
+    bool FBusy = false;
 
     std::unique_ptr<Ui::TRegsPage> ui;
 };

@@ -39,6 +39,7 @@ const char *JobText(TJobText Text) {
     case TJobText::InvalidBCD: return QT_TRANSLATE_NOOP("TJobText", "Invalid BCD value read");
     case TJobText::Saved: return QT_TRANSLATE_NOOP("TJobText", "Changes have been saved successfully");
     case TJobText::RestartNeeded: return QT_TRANSLATE_NOOP("TJobText", "The changes will take effect after restart of the sensor.");
+    case TJobText::ValueOutOfRange: return QT_TRANSLATE_NOOP("TJobText", "Value out of range (%1 to %2)");
     }
     return "";
 }

@@ -33,6 +33,7 @@ enum class TJobText {
     InvalidBCD,
     Saved,
     RestartNeeded,
+    ValueOutOfRange,  // %1, %2: the range's ends (OutOfRangeText in English)
 };
 
 // The English text; "" for None.

@@ -145,8 +145,15 @@ TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &R
     });
 }
 
+std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows) {
+    for (size_t I = 0; I < Rows.size(); ++I)
+        if (Rows[I].Reg && Rows[I].Value && !CommValueRange.Holds(*Rows[I].Value)) return I;
+    return std::nullopt;
+}
+
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
     return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
+        if (!CommValueRange.Holds(*Row.Value)) return false;
         Out.Value = static_cast<uint16_t>(static_cast<unsigned long long>(*Row.Value) & 0xFFFF);
         Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
         return true;

@@ -61,7 +61,7 @@ struct TRegWritePlan {
 // A string, already stripped (StripText).
 TRegWritePlan PlanTextWrite(const std::string &Stripped, int Count);
 // A number of a numeric type; raises ERegConvertError for a value the type
-// cannot hold.
+// cannot hold (OutOfRange for a whole number outside ValueRange).
 TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value);
 
 struct TRegWriteResult {
@@ -111,6 +111,12 @@ struct TCommResult {
 // (as the comm setup page always did): a row the port does not open for
 // fails alone, the rows after it are still tried.
 TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
+// The first row with a register and a value that no comm setting register
+// can hold (CommValueRange, 0..65535); nullopt when every value fits. Both
+// faces refuse such a write before the port is opened.
+std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows);
 // Writes the value of each row that has a register and a value, with
-// function 6, opening the port anew for each row as the read does; values travel as their low 16 bits (70000 goes out as 4464).
+// function 6, opening the port anew for each row as the read does. A value
+// outside CommValueRange is never sent (its row is left out, not wrapped to
+// 16 bits).
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);

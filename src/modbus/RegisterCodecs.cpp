@@ -57,6 +57,13 @@ int64_t ToInt64(double Value) {
     return static_cast<int64_t>(Whole);
 }
 
+// A whole number the type can hold, else OutOfRange.
+int64_t InRange(TRegDataType Type, int64_t Whole) {
+    const TValueRange Range = *ValueRange(Type);
+    if (!Range.Holds(Whole)) throw ERegConvertError(Range);
+    return Whole;
+}
+
 // Nearest whole number, halves to the even neighbour.
 int64_t RoundHalfEven(double Value) {
     const double Floor = std::floor(Value);
@@ -141,6 +148,25 @@ std::optional<TWordOrder> WordOrderFromText(const std::string &Text) {
     return std::nullopt;
 }
 
+std::optional<TValueRange> ValueRange(TRegDataType Type) {
+    switch (Type) {
+    case rdtInt: return TValueRange{-32768, 32767};
+    case rdtUInt16: return TValueRange{0, 65535};
+    case rdtBCD: return TValueRange{0, 9999};
+    case rdtUInt32: return TValueRange{0, 4294967295LL};
+    default: return std::nullopt;
+    }
+}
+
+std::string OutOfRangeText(const TValueRange &Range) {
+    return "Value out of range (" + std::to_string(Range.Min) + " to " + std::to_string(Range.Max) + ")";
+}
+
+int MaxCount(TRegDataType Type, bool Writing) {
+    if (Type == rdtBit) return MaxReadInputs;
+    return Writing ? MaxWriteRegisters : MaxReadRegisters;
+}
+
 int RegisterCount(TRegDataType Type) { return Info(Type).Registers; }
 bool IsNumericType(TRegDataType Type) { return Info(Type).Numeric; }
 bool WordOrderApplies(TRegDataType Type) { return Info(Type).WordOrder; }
@@ -202,20 +228,20 @@ TModbusRegisters EncodeValue(TRegDataType Type, TWordOrder Order, double Value) 
     }
     case rdtInt:
     case rdtUInt16:
-        return {static_cast<uint16_t>(static_cast<uint64_t>(ToInt64(Value)) & 0xFFFF)};
+        return {static_cast<uint16_t>(static_cast<uint64_t>(InRange(Type, ToInt64(Value))) & 0xFFFF)};
     case rdtBCD: {
         const int64_t Whole = RoundHalfEven(Value);
         if (Whole < 0 || Whole > 99999999)
             throw ERegConvertError(TRegConvertKind::InvalidInteger,
                                    "'$" + std::to_string(Whole) + "' is not a valid integer value");
-        // The decimal digits read as hexadecimal ones; the register keeps the
-        // last four.
+        InRange(Type, Whole);
+        // The decimal digits read as hexadecimal ones.
         uint64_t Packed = 0;
         for (char c : std::to_string(Whole)) Packed = Packed << 4 | static_cast<uint64_t>(c - '0');
-        return {static_cast<uint16_t>(Packed & 0xFFFF)};
+        return {static_cast<uint16_t>(Packed)};
     }
     case rdtUInt32:
-        return Split(Order, static_cast<uint32_t>(static_cast<uint64_t>(ToInt64(Value))));
+        return Split(Order, static_cast<uint32_t>(InRange(Type, ToInt64(Value))));
     default:
         throw std::invalid_argument("not a numeric register data type");
     }

@@ -44,21 +44,52 @@ int DisplayDecimals(TRegDataType Type);
 // non-finite floats give "NaN", "Inf" or "-Inf".
 std::string FormatValue(TRegDataType Type, double Value);
 
+// The whole numbers a register takes, as typed: int -32768..32767, uint16
+// and the comm settings 0..65535, BCD 0..9999, uint32 0..4294967295.
+struct TValueRange {
+    long long Min;
+    long long Max;
+    bool Holds(long long Value) const { return Value >= Min && Value <= Max; }
+};
+// The range of an integer type (after its rounding: toward zero, BCD to the
+// nearest); nullopt for float (any finite single-precision number), string
+// and bit.
+std::optional<TValueRange> ValueRange(TRegDataType Type);
+// The raw values of the comm settings' registers.
+inline constexpr TValueRange CommValueRange{0, 65535};
+// "Value out of range (-32768 to 32767)": the text of an OutOfRange refusal.
+std::string OutOfRangeText(const TValueRange &Range);
+
+// Most registers or inputs one request can carry (Modbus application
+// protocol): read holding registers (function 3) 125, write multiple
+// registers (function 16) 123, read discrete inputs (function 2) 2000.
+inline constexpr int MaxReadRegisters = 125;
+inline constexpr int MaxWriteRegisters = 123;
+inline constexpr int MaxReadInputs = 2000;
+// The most registers (inputs for "bit") one read or write of Type carries.
+int MaxCount(TRegDataType Type, bool Writing);
+
 // Why a value could not be encoded.
-enum class TRegConvertKind { InvalidInteger, FloatOverflow, InvalidFloatOp };
+enum class TRegConvertKind { InvalidInteger, FloatOverflow, InvalidFloatOp, OutOfRange };
 
 // Conversion failure with the text the user sees:
 //   InvalidInteger  "'$-5' is not a valid integer value"
 //   FloatOverflow   "Floating point overflow"
 //   InvalidFloatOp  "Invalid floating point operation"
+//   OutOfRange      OutOfRangeText(Range)
 class ERegConvertError : public std::runtime_error {
 public:
     ERegConvertError(TRegConvertKind Kind, const std::string &Message)
         : std::runtime_error(Message), FKind(Kind) {}
+    explicit ERegConvertError(const TValueRange &Range)
+        : std::runtime_error(OutOfRangeText(Range)), FKind(TRegConvertKind::OutOfRange), FRange(Range) {}
     TRegConvertKind Kind() const { return FKind; }
+    // The range a value fell outside (OutOfRange only).
+    const TValueRange &Range() const { return FRange; }
 
 private:
     TRegConvertKind FKind;
+    TValueRange FRange{0, 0};
 };
 
 // Decodes a numeric type from the first RegisterCount(Type) registers.
@@ -67,8 +98,9 @@ private:
 // come out as NaN or +-infinity.
 bool DecodeRegisters(TRegDataType Type, TWordOrder Order, const TModbusRegisters &Regs,
                      double &Value);
-// Encodes a number as RegisterCount(Type) registers. Throws ERegConvertError;
-// std::invalid_argument for a non-numeric type.
+// Encodes a number as RegisterCount(Type) registers. Throws ERegConvertError
+// (OutOfRange for a whole number outside ValueRange(Type): nothing is ever
+// written wrapped); std::invalid_argument for a non-numeric type.
 TModbusRegisters EncodeValue(TRegDataType Type, TWordOrder Order, double Value);
 
 // Registers (high byte, then low byte) up to the first zero byte, as UTF-8.

@@ -185,7 +185,7 @@ TEST_F(CliNetwork, ModbusJobsThroughTheServer) {
         EXPECT_EQ(read.Out, "16843010\n");
 
         // 0xFF in the data: escaped on the way out, unescaped on the way back.
-        const TRunResult write = Cli({"write", "--port", url, "--addr", "4", "--reg", "40", "65535"});
+        const TRunResult write = Cli({"write", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16", "65535"});
         EXPECT_EQ(write.ExitCode, 0) << write.Err;
         const TRunResult back = Cli({"read", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16"});
         EXPECT_EQ(back.Out, "65535\n") << back.Err;
@@ -211,7 +211,7 @@ TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
         {"scan: units 1 and 2 answer", {"scan", "--first", "1", "--last", "3"}, 0, "1\tN/A\tN/A\n2\tN/A\tN/A\n",
          "Scanned: 3, found: 2"},
         {"read", {"read", "--addr", "2", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
-        {"write", {"write", "--addr", "1", "--reg", "40", "65535"}, 0, "Changes have been saved successfully\n", ""},
+        {"write", {"write", "--addr", "1", "--reg", "40", "--type", "uint16", "65535"}, 0, "Changes have been saved successfully\n", ""},
         {"read it back", {"read", "--addr", "1", "--reg", "40", "--type", "uint16"}, 0, "65535\n", ""},
         {"exception answer", {"read", "--addr", "1", "--reg", "500"}, 1, "", "Error reading data."},
         {"absent unit", {"read", "--addr", "3", "--reg", "0"}, 1, "", "Error reading data."},

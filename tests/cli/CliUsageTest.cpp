@@ -66,6 +66,78 @@ TEST(CliUsage, BadArgumentsAreUsageErrorsBeforeThePortIsOpened) {
     }
 }
 
+// A value no register of its type holds, and a count no request carries,
+// are refused with the range or the limit before the port is opened: never
+// written wrapped (70000 as 4464) nor failing after the port was opened.
+// Values and counts just inside get as far as the port (exit 3).
+TEST(CliUsage, ValuesAndCountsBeyondTheirLimitsAreRefusedBeforeThePort) {
+    TTempDir dir;
+    const std::string settings = WriteTestSettings(dir);
+    auto Write = [](const char *Type, const char *Value) {
+        return std::vector<std::string>{"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", Type, "--", Value};
+    };
+    auto Read = [](const char *Type, const char *Count) {
+        return std::vector<std::string>{"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", Type, "--count", Count};
+    };
+    auto Comm = [](const char *Row, const char *Value) {
+        return std::vector<std::string>{"comm", "write", "--port", CNoPort, "--addr", "1",
+                                        std::string("--") + Row + "-reg", "4", std::string("--") + Row + "-val", Value};
+    };
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Err;  // for exit 2
+    } cases[] = {
+        {"int 70000", Write("int", "70000"), 2, "(-32768 to 32767)"},
+        {"int 32768", Write("int", "32768"), 2, "(-32768 to 32767)"},
+        {"int -32769", Write("int", "-32769"), 2, "(-32768 to 32767)"},
+        {"int -32768", Write("int", "-32768"), 3, ""},
+        {"int 32767.9 (cut toward zero)", Write("int", "32767.9"), 3, ""},
+        {"uint16 -1", Write("uint16", "-1"), 2, "(0 to 65535)"},
+        {"uint16 65536", Write("uint16", "65536"), 2, "(0 to 65535)"},
+        {"uint16 65535", Write("uint16", "65535"), 3, ""},
+        {"BCD 10000", Write("BCD", "10000"), 2, "(0 to 9999)"},
+        {"BCD 70000", Write("BCD", "70000"), 2, "(0 to 9999)"},
+        {"BCD 9999.5 (rounds to 10000)", Write("BCD", "9999.5"), 2, "(0 to 9999)"},
+        {"BCD 9999", Write("BCD", "9999"), 3, ""},
+        {"uint32 4294967296", Write("uint32", "4294967296"), 2, "(0 to 4294967295)"},
+        {"uint32 -1", Write("uint32", "-1"), 2, "(0 to 4294967295)"},
+        {"uint32 4294967295", Write("uint32", "4294967295"), 3, ""},
+        {"float inf", Write("float", "inf"), 2, "Floating point overflow"},
+        {"float nan", Write("float", "nan"), 2, "Invalid floating point operation"},
+        {"float 3e38", Write("float", "3e38"), 3, ""},
+        {"comm baud 70000", Comm("baud", "70000"), 2, "--baud-val 70000: Value out of range (0 to 65535)"},
+        {"comm framing -1", Comm("framing", "-1"), 2, "--framing-val -1: Value out of range (0 to 65535)"},
+        {"comm baud 65535", Comm("baud", "65535"), 3, ""},
+        {"read 126 string registers", Read("string", "126"), 2, "--count: at most 125 registers per read"},
+        {"read 125 string registers", Read("string", "125"), 3, ""},
+        {"read 2001 inputs", Read("bit", "2001"), 2, "--count: at most 2000 inputs per read"},
+        {"read 2000 inputs", Read("bit", "2000"), 3, ""},
+        {"write 124 string registers", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string",
+                                         "--count", "124", "AB"}, 2, "--count: at most 123 registers per write"},
+        {"write 123 string registers", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string",
+                                         "--count", "123", "AB"}, 3, ""},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRunResult r = RunCliWith(settings, c.Args);
+        EXPECT_EQ(r.ExitCode, c.Exit) << r.Err;
+        if (c.Exit != 2) continue;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_TRUE(Contains(r.Err, c.Err)) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, "Usage:")) << r.Err;
+        // With --json the refusal is the same usage error (no object, as
+        // for the other usage errors).
+        std::vector<std::string> json{"--json"};
+        json.insert(json.end(), c.Args.begin(), c.Args.end());
+        const TRunResult j = RunCliWith(settings, json);
+        EXPECT_EQ(j.ExitCode, 2) << j.Err;
+        EXPECT_EQ(j.Out, "");
+        EXPECT_TRUE(Contains(j.Err, c.Err)) << j.Err;
+    }
+}
+
 TEST(CliUsage, HelpAndVersion) {
     // The version, then the settings file (see CliSettingsTest.cpp).
     const TRunResult v = RunProgram({VELDRA_CLI_PATH, "--version"});

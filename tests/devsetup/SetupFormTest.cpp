@@ -275,7 +275,7 @@ TEST_F(SetupFormTest, OpensWithDefaults) {
     };
     const TSpin Spins[] = {{"edScanFirstA", 1, 247, 1}, {"edScanLastA", 1, 247, 247},
                            {"edCommAddr", 1, 247, 1},   {"edUpdAddr", 1, 247, 1},
-                           {"edNumRegs", 1, 65535, 1}};
+                           {"edNumRegs", 1, 123, 1}};
     for (const TSpin &S : Spins) {
         auto *B = Find<QSpinBox>(S.Name);
         EXPECT_EQ(B->minimum(), S.Min) << S.Name;
@@ -695,7 +695,11 @@ TEST_F(SetupFormTest, CommWriteSendsTheCompleteRows) {
     const TCase Cases[] = {
         {"one row", {"4", "", ""}, {"3", "", ""}, {"01 06 00 04 00 03"}, Saved},
         {"row without value skipped", {"4", "5", ""}, {"", "2", ""}, {"01 06 00 05 00 02"}, Saved},
-        {"low 16 bits of 70000", {"4", "", ""}, {"70000", "", ""}, {"01 06 00 04 11 70"}, Saved},
+        // A value no register holds is refused with the range, never sent
+        // wrapped (70000 as 4464), also when the other rows fit.
+        {"70000 refused", {"4", "5", ""}, {"70000", "2", ""}, {}, TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
+        {"-1 refused", {"", "5", ""}, {"", "-1", ""}, {}, TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
+        {"65535 sent", {"4", "", ""}, {"65535", "", ""}, {"01 06 00 04 FF FF"}, Saved},
         {"first fails, third succeeds", {"200", "", "6"}, {"1", "", "1"},
          {"01 06 00 C8 00 01", "01 06 00 06 00 01"}, Saved},
         {"all rows fail", {"200", "201", ""}, {"1", "2", ""},
@@ -877,7 +881,17 @@ TEST_F(SetupFormTest, RegisterWriteEncodesAndSends) {
         {"BCD", "MSWF", 0, "140", "950", "14 06 00 8C 09 50", TMsgKind::Info, SavedText, ""},
         {"float", "MSWF", 0, "140", "1", "14 10 00 8C 00 02 04 3F 80 00 00", TMsgKind::Info, SavedText, ""},
         {"float", "LSWF", 0, "140", "1", "14 10 00 8C 00 02 04 00 00 3F 80", TMsgKind::Info, SavedText, ""},
-        {"uint32", "MSWF", 0, "140", "-1", "14 10 00 8C 00 02 04 FF FF FF FF", TMsgKind::Info, SavedText, ""},
+        {"uint32", "MSWF", 0, "140", "4294967295", "14 10 00 8C 00 02 04 FF FF FF FF", TMsgKind::Info, SavedText, ""},
+        {"int", "MSWF", 0, "140", "-32768", "14 06 00 8C 80 00", TMsgKind::Info, SavedText, ""},
+        {"BCD", "MSWF", 0, "140", "9999", "14 06 00 8C 99 99", TMsgKind::Info, SavedText, ""},
+        // Numbers the type cannot hold: an error box with the range, nothing sent.
+        {"int", "MSWF", 0, "140", "70000", "", TMsgKind::Error, "Value out of range (-32768 to 32767)", ""},
+        {"int", "MSWF", 0, "140", "32768", "", TMsgKind::Error, "Value out of range (-32768 to 32767)", ""},
+        {"uint16", "MSWF", 0, "140", "-1", "", TMsgKind::Error, "Value out of range (0 to 65535)", ""},
+        {"uint16", "MSWF", 0, "140", "65536", "", TMsgKind::Error, "Value out of range (0 to 65535)", ""},
+        {"BCD", "MSWF", 0, "140", "10000", "", TMsgKind::Error, "Value out of range (0 to 9999)", ""},
+        {"uint32", "MSWF", 0, "140", "4294967296", "", TMsgKind::Error, "Value out of range (0 to 4294967295)", ""},
+        {"uint32", "MSWF", 0, "140", "-1", "", TMsgKind::Error, "Value out of range (0 to 4294967295)", ""},
         {"string", "MSWF", 2, "140", " ABC\t", "14 10 00 8C 00 02 04 41 42 43 00", TMsgKind::Info, SavedText, "ABC"},
         {"string", "MSWF", 1, "140", "AB", "14 10 00 8C 00 01 02 41 42", TMsgKind::Info, SavedText, "AB"},
         {"string", "MSWF", 1, "140", "  ABC  ", "", TMsgKind::Error, "Insufficient number of registers", "ABC"},
@@ -913,6 +927,91 @@ TEST_F(SetupFormTest, RegisterWriteEncodesAndSends) {
         }
         ExpectNothingMoreSent();
     }
+}
+
+// The number boxes keep to what one request can carry and to the range a
+// register holds: no count or value that can never work reaches a job.
+TEST_F(SetupFormTest, NumberBoxesKeepToWhatARequestCarries) {
+    OpenForm(false);
+    auto *Type = Find<QComboBox>("cbUpdDataType");
+    auto *Count = Find<QSpinBox>("edNumRegs");
+    struct TCase {
+        const char *Type;
+        int Max;  // registers (inputs for bit)
+    };
+    const TCase Cases[] = {{"string", 123}, {"bit", 2000}, {"string", 123}};
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Type);
+        Type->setCurrentText(C.Type);
+        EXPECT_EQ(Count->maximum(), C.Max);
+        Count->setFocus();
+        Count->selectAll();
+        QTest::keyClicks(Count, "65535");
+        Count->interpretText();
+        EXPECT_LE(Count->value(), C.Max);
+        Count->setValue(C.Max);
+        EXPECT_EQ(Count->value(), C.Max);
+    }
+    // The comm page's address value box keeps a typed number in 1..247.
+    TNumberEdit *AdrVal = Num("edCommAdrVal");
+    AdrVal->setFocus();
+    QTest::keyClicks(AdrVal, "70000");
+    ASSERT_TRUE(AdrVal->WholeValue().has_value());
+    EXPECT_GE(*AdrVal->WholeValue(), 1);
+    EXPECT_LE(*AdrVal->WholeValue(), 247);
+}
+
+// While a read waits for a slow sensor, every input it was started from is
+// locked and Write stays disabled; a value is shown only under the inputs
+// it was read for (0xFFFF read as "int" must never show -1 under "uint16").
+TEST_F(SetupFormTest, RegisterInputsStayLockedWhileAJobRuns) {
+    StartSim({"--delay-ms", "1500"});
+    OpenForm(true, 3000);
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(2);
+    Find<QSpinBox>("edUpdAddr")->setValue(20);
+    Find<QComboBox>("cbUpdDataType")->setCurrentText("int");
+    Num("edUpdStartReg")->setText("100");
+    const char *Inputs[] = {"edUpdAddr", "edUpdStartReg", "cbUpdDataType", "edNumRegs", "cbUpdDataOrder",
+                            "edUpdValueNum", "edUpdValueStr", "btnUpdRead", "btnUpdWrite",
+                            "edCommAddr", "edCommBRReg", "edCommBRVal"};
+    std::vector<std::string> EnabledDuring;
+    bool Switched = false, WriteDuring = false;
+    QTimer Beat;
+    QObject::connect(&Beat, &QTimer::timeout, [&] {
+        if (!Form->IsBusy())
+            return;
+        for (const char *Name : Inputs)
+            if (Find<QWidget>(Name)->isEnabled())
+                EnabledDuring.push_back(Name);
+        if (!Switched) {
+            // What a click on the list would do, were it not locked.
+            Find<QComboBox>("cbUpdDataType")->setCurrentText("uint16");
+            Switched = true;
+        }
+        WriteDuring |= Find<QWidget>("btnUpdWrite")->isEnabled();
+    });
+    Beat.start(100);
+    Click("btnUpdRead", [&] { Beat.stop(); });
+    Beat.stop();
+    ExpectNextRequest("14 03 00 64 00 01");
+
+    EXPECT_TRUE(Switched);
+    EXPECT_TRUE(EnabledDuring.empty()) << EnabledDuring.front();
+    EXPECT_FALSE(WriteDuring);
+    EXPECT_EQ(Find<QComboBox>("cbUpdDataType")->currentText(), "uint16");
+    EXPECT_EQ(Num("edUpdValueNum")->text(), "");  // not -1 under "uint16"
+    EXPECT_TRUE(Msgs.empty());
+    // Afterwards each input is as the type sets it up.
+    for (const char *Name : {"edUpdAddr", "edUpdStartReg", "cbUpdDataType", "edUpdValueNum", "btnUpdRead",
+                             "btnUpdWrite", "edCommBRVal"})
+        EXPECT_TRUE(Find<QWidget>(Name)->isEnabled()) << Name;
+    EXPECT_FALSE(Find<QWidget>("edNumRegs")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>("cbUpdDataOrder")->isEnabled());
+
+    // The same read as "uint16" shows what it read under "uint16".
+    Click("btnUpdRead");
+    ExpectNextRequest("14 03 00 64 00 01");
+    EXPECT_EQ(Num("edUpdValueNum")->text(), "65535");
 }
 
 TEST_F(SetupFormTest, ScreenshotsOfThePages) {

@@ -144,6 +144,7 @@ TEST(RegisterWrite, OneRegisterNumbersGoWithFunctionSixEverythingElseWithSixteen
         {rdtUInt16, 65535, {0xFFFF}, 6},
         {rdtBCD, 1234, {0x1234}, 6},
         {rdtUInt32, 70000, {0x0001, 0x1170}, 16},
+        {rdtUInt32, 4294967295.0, {0xFFFF, 0xFFFF}, 16},
         {rdtFloat, 1.0, {0x3F80, 0x0000}, 16},
     };
     for (const TRow &R : Rows) {
@@ -153,6 +154,7 @@ TEST(RegisterWrite, OneRegisterNumbersGoWithFunctionSixEverythingElseWithSixteen
         EXPECT_EQ(P.Function, R.Function) << RegDataTypeText(R.Type);
     }
     EXPECT_THROW(PlanNumberWrite(rdtBCD, woMSWF, -5), ERegConvertError);
+    EXPECT_THROW(PlanNumberWrite(rdtInt, woMSWF, 70000), ERegConvertError);
 
     // Strings always with 16, a block of one register too; refusals send nothing.
     const TRegWritePlan One = PlanTextWrite("AB", 1);
@@ -165,6 +167,30 @@ TEST(RegisterWrite, OneRegisterNumbersGoWithFunctionSixEverythingElseWithSixteen
     const TRegWriteResult Refused = WriteRegisterBlock({"/dev/null/none", {}, 1}, 0, Long);
     EXPECT_FALSE(Refused.Opened);
     EXPECT_FALSE(Refused.Saved);
+}
+
+// A comm value no register holds is found before anything is sent; the
+// windows' translated refusal has the codecs' English text as its source.
+TEST(CommWrite, ValuesOutsideSixteenBitsAreFoundBeforeTheWrite) {
+    struct TRow {
+        const char *Name;
+        TCommSettings Rows;
+        std::optional<size_t> Bad;
+    };
+    const TRow Rows[] = {
+        {"all fit", {{{4, 0}, {5, 65535}, {6, 247}}}, std::nullopt},
+        {"baud 70000", {{{4, 70000}, {5, 3}, {}}}, 0},
+        {"framing -1", {{{4, 9600}, {5, -1}, {}}}, 1},
+        {"address 65536", {{{}, {}, {6, 65536}}}, 2},
+        {"a value without register is not written", {{{std::nullopt, 70000}, {}, {}}}, std::nullopt},
+    };
+    for (const TRow &R : Rows)
+        EXPECT_EQ(CommValueOutOfRange(R.Rows), R.Bad) << R.Name;
+
+    std::string Text = JobText(TJobText::ValueOutOfRange);
+    Text.replace(Text.find("%1"), 2, "0");
+    Text.replace(Text.find("%2"), 2, "65535");
+    EXPECT_EQ(Text, OutOfRangeText(CommValueRange));
 }
 
 TEST(SensorNames, RawIdsAreNamedThroughTheCatalogue) {

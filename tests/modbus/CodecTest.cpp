@@ -30,22 +30,23 @@ TEST(RegisterCodecs, EncodeExamples) {
         {rdtUInt32, woMSWF, 305419896, {0x1234, 0x5678}},
         {rdtUInt32, woLSWF, 305419896, {0x5678, 0x1234}},
         {rdtUInt32, woMSWF, 4294967295.0, {0xFFFF, 0xFFFF}},
-        {rdtUInt32, woMSWF, -1, {0xFFFF, 0xFFFF}},
-        {rdtUInt32, woMSWF, -2147483648.0, {0x8000, 0x0000}},
         {rdtUInt32, woMSWF, 2147483648.0, {0x8000, 0x0000}},
-        {rdtUInt32, woLSWF, 4294967296.0 + 5, {0x0005, 0x0000}},  // low 32 bits only
+        {rdtUInt32, woMSWF, 0, {0x0000, 0x0000}},
         {rdtInt, woLSWF, -1, {0xFFFF}},
-        {rdtInt, woMSWF, 32768, {0x8000}},
+        {rdtInt, woMSWF, -32768, {0x8000}},
+        {rdtInt, woMSWF, 32767, {0x7FFF}},
+        {rdtInt, woMSWF, 32767.9, {0x7FFF}},  // cut toward zero, then in range
+        {rdtInt, woMSWF, -32768.9, {0x8000}},
+        {rdtUInt16, woMSWF, 0, {0x0000}},
+        {rdtUInt16, woMSWF, -0.9, {0x0000}},
         {rdtInt, woMSWF, 12.9, {0x000C}},   // cut toward zero
         {rdtInt, woMSWF, -12.9, {0xFFF4}},
         {rdtUInt16, woMSWF, 65535, {0xFFFF}},
-        {rdtUInt16, woMSWF, 65536, {0x0000}},
-        {rdtUInt16, woMSWF, 70000, {0x1170}},
         {rdtBCD, woMSWF, 1234, {0x1234}},
         {rdtBCD, woMSWF, 950, {0x0950}},
         {rdtBCD, woMSWF, 0, {0x0000}},
-        {rdtBCD, woMSWF, 12345, {0x2345}},
-        {rdtBCD, woMSWF, 99999999, {0x9999}},
+        {rdtBCD, woMSWF, 9999, {0x9999}},
+        {rdtBCD, woMSWF, 9999.4, {0x9999}},
         {rdtBCD, woMSWF, 12.5, {0x0012}},  // halves to even
         {rdtBCD, woMSWF, 13.5, {0x0014}},
         {rdtBCD, woMSWF, 12.6, {0x0013}},
@@ -81,6 +82,22 @@ TEST(RegisterCodecs, EncodeFailuresCarryTheirTexts) {
         {rdtBCD, 1e300, TRegConvertKind::InvalidFloatOp, "Invalid floating point operation"},
         {rdtUInt32, std::nan(""), TRegConvertKind::InvalidFloatOp,
          "Invalid floating point operation"},
+        // Whole numbers the type cannot hold are refused with its range,
+        // never written wrapped.
+        {rdtInt, 32768, TRegConvertKind::OutOfRange, "Value out of range (-32768 to 32767)"},
+        {rdtInt, 70000, TRegConvertKind::OutOfRange, "Value out of range (-32768 to 32767)"},
+        {rdtInt, -32769, TRegConvertKind::OutOfRange, "Value out of range (-32768 to 32767)"},
+        {rdtUInt16, 65536, TRegConvertKind::OutOfRange, "Value out of range (0 to 65535)"},
+        {rdtUInt16, 70000, TRegConvertKind::OutOfRange, "Value out of range (0 to 65535)"},
+        {rdtUInt16, -1, TRegConvertKind::OutOfRange, "Value out of range (0 to 65535)"},
+        {rdtBCD, 10000, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
+        {rdtBCD, 70000, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
+        {rdtBCD, 12345, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
+        {rdtBCD, 99999999, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
+        {rdtBCD, 9999.5, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},  // to even: 10000
+        {rdtUInt32, 4294967296.0, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
+        {rdtUInt32, 4294967296.0 + 5, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
+        {rdtUInt32, -1, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(std::string(RegDataTypeText(R.Type)) + " " + std::to_string(R.Value));
@@ -92,8 +109,40 @@ TEST(RegisterCodecs, EncodeFailuresCarryTheirTexts) {
             EXPECT_STREQ(E.what(), R.Text);
         }
     }
-    // The most negative 64-bit number still converts.
-    EXPECT_EQ(EncodeValue(rdtInt, woMSWF, -9223372036854775808.0), (Regs{0x0000}));
+}
+
+// The ranges both faces refuse values by, and the most registers or inputs
+// one request carries.
+TEST(RegisterCodecs, RangesAndCountLimits) {
+    struct Row {
+        TRegDataType Type;
+        std::optional<TValueRange> Range;
+        int MostRead, MostWritten;
+    };
+    const Row Rows[] = {
+        {rdtFloat, std::nullopt, 125, 123},
+        {rdtInt, TValueRange{-32768, 32767}, 125, 123},
+        {rdtUInt16, TValueRange{0, 65535}, 125, 123},
+        {rdtBCD, TValueRange{0, 9999}, 125, 123},
+        {rdtUInt32, TValueRange{0, 4294967295LL}, 125, 123},
+        {rdtString, std::nullopt, 125, 123},
+        {rdtBit, std::nullopt, 2000, 2000},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(RegDataTypeText(R.Type));
+        const std::optional<TValueRange> Range = ValueRange(R.Type);
+        ASSERT_EQ(Range.has_value(), R.Range.has_value());
+        if (Range) {
+            EXPECT_EQ(Range->Min, R.Range->Min);
+            EXPECT_EQ(Range->Max, R.Range->Max);
+        }
+        EXPECT_EQ(MaxCount(R.Type, false), R.MostRead);
+        EXPECT_EQ(MaxCount(R.Type, true), R.MostWritten);
+    }
+    EXPECT_TRUE(CommValueRange.Holds(0));
+    EXPECT_TRUE(CommValueRange.Holds(65535));
+    EXPECT_FALSE(CommValueRange.Holds(65536));
+    EXPECT_FALSE(CommValueRange.Holds(-1));
 }
 
 TEST(RegisterCodecs, DecodeExamples) {
@@ -180,14 +229,18 @@ TEST(RegisterCodecs, EncodeDecodeRoundTrip) {
             ASSERT_TRUE(DecodeRegisters(rdtFloat, Order, EncodeValue(rdtFloat, Order, v), Back));
             EXPECT_EQ(Back, static_cast<double>(static_cast<float>(v)));
         }
-        for (double v : {0.0, 1.0, -1.0, 2147483647.0, -2147483648.0}) {
+        for (double v : {0.0, 1.0, 2147483647.0}) {
             double Back = 0;
             ASSERT_TRUE(DecodeRegisters(rdtUInt32, Order, EncodeValue(rdtUInt32, Order, v), Back));
             EXPECT_EQ(Back, v);
         }
+        // A pattern with the top bit set reads back as a negative number.
+        double Back = 0;
+        ASSERT_TRUE(DecodeRegisters(rdtUInt32, Order, EncodeValue(rdtUInt32, Order, 4294967295.0), Back));
+        EXPECT_EQ(Back, -1);
     }
     double Back = 0;
-    ASSERT_TRUE(DecodeRegisters(rdtInt, woMSWF, EncodeValue(rdtInt, woMSWF, 32768), Back));
+    ASSERT_TRUE(DecodeRegisters(rdtInt, woMSWF, EncodeValue(rdtInt, woMSWF, -32768), Back));
     EXPECT_EQ(Back, -32768);
 }
 
