@@ -36,6 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         FUZZ_REQUIRE(Ok == (T != rdtBCD || BcdDigits));
         (void)FormatValue(T, V);
         if (!Ok || std::isnan(V) || std::isinf(V)) continue;
+        // A uint32 pattern with its top bit set reads as a negative number,
+        // which a write refuses (uint32 takes 0 to 4294967295 only).
+        if (T == rdtUInt32 && V < 0) {
+            bool Refused = false;
+            try {
+                (void)EncodeValue(T, Order, V);
+            } catch (const ERegConvertError &) {
+                Refused = true;
+            }
+            FUZZ_REQUIRE(Refused);
+            continue;
+        }
         const TModbusRegisters Back = EncodeValue(T, Order, V);
         FUZZ_REQUIRE(static_cast<int>(Back.size()) == RegisterCount(T));
         for (size_t i = 0; i < Back.size(); ++i) FUZZ_REQUIRE(Back[i] == Regs[i]);
