@@ -86,6 +86,7 @@ void TModbusTcpLink::Collect() {
 int TModbusTcpLink::Read(void *Buffer, int Count) {
     Collect();
     const size_t N = std::min(FInput.size(), static_cast<size_t>(std::max(Count, 0)));
+    if (N == 0) return 0;  // nothing to copy (an empty buffer has no data)
     std::memcpy(Buffer, FInput.data(), N);
     FInput.erase(FInput.begin(), FInput.begin() + static_cast<long>(N));
     return static_cast<int>(N);
