@@ -306,8 +306,7 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
         const TCommRowResult &r = write.Rows[i];
         if (r.OpenError) {
             // The port did not open for this row: the others were still tried.
-            const auto value = static_cast<uint16_t>(static_cast<unsigned long long>(*rows[i].Row.Value) & 0xFFFF);
-            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", value}, {"ok", false}};
+            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", *rows[i].Row.Value}, {"ok", false}};
             continue;
         }
         if (!r.Done) continue;

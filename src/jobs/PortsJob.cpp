@@ -16,12 +16,8 @@ std::string UrlProblem(const std::string &Url) {
     if (!A) A = TModbusTcpLink::ParseUrl(Url);
     if (!A) return "not a tcp://, rfc2217:// or modbus-tcp:// URL";
     if (A->Host.empty()) return "no host";
-    // The parsers leave the port as text; getaddrinfo would wrap a number
-    // beyond 65535.
-    const std::string &Port = A->Service;
-    bool Number = !Port.empty() && Port.size() <= 5;
-    for (const char C : Port) Number = Number && C >= '0' && C <= '9';
-    if (!Number || std::stol(Port) < 1 || std::stol(Port) > 65535) return "the port must be a number from 1 to 65535";
+    // The links' own rule: a port number in 1..65535.
+    if (TNetLink::AddressError(*A, Url)) return "the port must be a number from 1 to 65535";
     return {};
 }
 

@@ -154,7 +154,7 @@ std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows) {
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
     return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
         if (!CommValueRange.Holds(*Row.Value)) return false;
-        Out.Value = static_cast<uint16_t>(static_cast<unsigned long long>(*Row.Value) & 0xFFFF);
+        Out.Value = static_cast<uint16_t>(*Row.Value);
         Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
         return true;
     });

@@ -335,24 +335,20 @@ void TNetLink::Pump() {
             Disconnected(errno);
         }
         Taken += static_cast<size_t>(N);
-        for (ssize_t I = 0; I < N; ++I) {
-            if (FAddress.Kind == TKind::Raw)
-                Keep(Buf[I]);
-            else
-                Feed(Buf[I]);
-        }
+        if (FAddress.Kind == TKind::Raw)
+            Keep(Buf, static_cast<size_t>(N));
+        else
+            for (ssize_t I = 0; I < N; ++I) Feed(Buf[I]);
         if (static_cast<size_t>(N) < sizeof Buf) return;
     }
 }
 
-void TNetLink::Keep(uint8_t Byte) {
-    if (FInput.size() < CMaxInput) {
-        if (FInput.capacity() < CMaxInput) FInput.reserve(CMaxInput);
-        FInput.push_back(Byte);
-    } else {
-        ++FDroppedNow;
-        ++FDroppedTotal;
-    }
+void TNetLink::Keep(const uint8_t *Data, size_t Count) {
+    const size_t Kept = std::min(Count, CMaxInput - std::min(FInput.size(), CMaxInput));
+    if (FInput.capacity() < CMaxInput) FInput.reserve(CMaxInput);
+    FInput.insert(FInput.end(), Data, Data + Kept);
+    FDroppedNow += Count - Kept;
+    FDroppedTotal += Count - Kept;
 }
 
 void TNetLink::TraceDropped() {
@@ -367,11 +363,11 @@ void TNetLink::Feed(uint8_t Byte) {
         if (Byte == IAC)
             FState = TState::Iac;
         else
-            Keep(Byte);
+            Keep(&Byte, 1);
         break;
     case TState::Iac:
         if (Byte == IAC) {
-            Keep(IAC);
+            Keep(&Byte, 1);  // the escaped IAC
             FState = TState::Data;
         } else if (Byte == WILL || Byte == WONT || Byte == DO || Byte == DONT) {
             FVerb = Byte;

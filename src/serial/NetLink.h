@@ -85,7 +85,8 @@ private:
     // raises error 25 when the server has gone.
     void Pump();
     void Feed(uint8_t Byte);
-    void Keep(uint8_t Byte);
+    // Keeps what fits below CMaxInput unread bytes, counts the rest dropped.
+    void Keep(const uint8_t *Data, size_t Count);
     void HandleSub();
     // Puts the bytes dropped since the last report in the frame trace.
     void TraceDropped();

@@ -128,7 +128,6 @@ void TSettings::Load(const std::string &FileName) {
     case TReadResult::Failed:
         // Present but unreadable: as if the file were empty; the programs
         // say so (SettingsWarningText).
-        FReadFailed = true;
         FReadError = Why.Kind;
         FReadErrno = Why.Errno;
         LoadBytes({});

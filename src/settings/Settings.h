@@ -43,7 +43,7 @@ public:
     const std::vector<TNetworkPort> &NetworkPorts() const { return FNetworkPorts; }
     // True when the file exists but could not be read; the limits then hold
     // their key defaults and the catalogue is empty.
-    bool ReadFailed() const { return FReadFailed; }
+    bool ReadFailed() const { return FReadError != TReadError::None; }
     // Why it could not be read.
     enum class TReadError {
         None,
@@ -68,11 +68,9 @@ private:
     TFWUpdSettings FFWUpdSettings;
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
     std::vector<TNetworkPort> FNetworkPorts;
-    bool FReadFailed = false;
     TReadError FReadError = TReadError::None;
     int FReadErrno = 0;
 };
-
 
 // The running executable's path with its extension replaced by ".ini".
 std::string DefaultSettingsFileName();
