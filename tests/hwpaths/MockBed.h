@@ -7,11 +7,16 @@
 // The tests run under umockdev-wrapper (ctest starts them so). Every mocked
 // node is a pseudo-terminal whose far end the test holds.
 
+#include <linux/serial.h>
+// GLib names a struct member "signals", which Qt defines as a keyword
+// macro: keep the header readable whatever was included before it.
+#pragma push_macro("signals")
+#undef signals
 #include <umockdev.h>
+#pragma pop_macro("signals")
 
 #include <cstdint>
 #include <functional>
-#include <linux/serial.h>
 #include <mutex>
 #include <string>
 #include <thread>
