@@ -22,7 +22,8 @@ namespace {
 double CpuMs() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
 
 double WallMs() {
@@ -32,7 +33,8 @@ double WallMs() {
 }
 
 void Print(const char *What, double Wall, double Cpu) {
-    std::printf("%s: wall %.0f ms, cpu %.1f ms, %.2f %% of a core\n", What, Wall, Cpu, Wall > 0 ? 100.0 * Cpu / Wall : 0.0);
+    std::printf("%s: wall %.0f ms, cpu %.1f ms, %.2f %% of a core\n", What, Wall, Cpu,
+                Wall > 0 ? 100.0 * Cpu / Wall : 0.0);
 }
 
 }  // namespace
@@ -48,7 +50,8 @@ int main(int argc, char **argv) {
         Link.SetDefTimeout(argc > 3 ? static_cast<uint32_t>(std::atoi(argv[3])) : 2000);
         const double W0 = WallMs(), C0 = CpuMs();
         const bool Found = Link.Open(argv[2]);
-        Print(Found ? "open (sensor answered)" : "open on a silent line", WallMs() - W0, CpuMs() - C0);
+        Print(Found ? "open (sensor answered)" : "open on a silent line", WallMs() - W0,
+              CpuMs() - C0);
         return 0;
     }
     if (Mode == "validate") {
@@ -77,7 +80,8 @@ int main(int argc, char **argv) {
         const double Wall = LastReport - W0;
         Print(Ok ? "upload (done)" : "upload (failed)", Wall, CpuMs() - C0);
         std::printf("upload: %llu bytes at %d bit/s, %.0f bytes/s, %d failed attempts\n",
-                    static_cast<unsigned long long>(D.FileSize), Link.BaudRate(), D.FileSize / (Wall / 1000.0), Fails);
+                    static_cast<unsigned long long>(D.FileSize), Link.BaudRate(),
+                    D.FileSize / (Wall / 1000.0), Fails);
         return Ok ? 0 : 1;
     }
     std::fprintf(stderr, "unknown mode %s\n", Mode.c_str());

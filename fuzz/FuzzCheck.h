@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <vector>
 
-#define FUZZ_REQUIRE(cond)                                                              \
-    do {                                                                                \
-        if (!(cond)) {                                                                  \
+#define FUZZ_REQUIRE(cond)                                                                      \
+    do {                                                                                        \
+        if (!(cond)) {                                                                          \
             std::fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                               \
-        }                                                                               \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (0)
 
 // CRC-8/MAXIM bit by bit.
@@ -21,7 +21,8 @@ inline uint8_t RefCrc8(const uint8_t *p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         uint8_t b = p[i];
         for (int k = 0; k < 8; ++k) {
-            crc = ((crc ^ b) & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C) : static_cast<uint8_t>(crc >> 1);
+            crc = ((crc ^ b) & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C)
+                                  : static_cast<uint8_t>(crc >> 1);
             b >>= 1;
         }
     }
@@ -34,7 +35,9 @@ inline bool RefCrc16Ok(const uint8_t *p, size_t n) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i + 2 < n; ++i) {
         crc ^= p[i];
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
     }
     return p[n - 2] == (crc & 0xFF) && p[n - 1] == (crc >> 8);
 }
@@ -42,7 +45,8 @@ inline bool RefCrc16Ok(const uint8_t *p, size_t n) {
 // The bootloader reply hidden in what a port delivered: everything before
 // the first start byte is noise. True when it is one whole valid reply to
 // Command; Payload then holds its payload.
-inline bool RefBootReply(const std::vector<uint8_t> &Delivered, uint8_t Command, std::vector<uint8_t> &Payload) {
+inline bool RefBootReply(const std::vector<uint8_t> &Delivered, uint8_t Command,
+                         std::vector<uint8_t> &Payload) {
     size_t s = 0;
     while (s < Delivered.size() && Delivered[s] != 0xF5) ++s;
     if (s == Delivered.size()) return false;

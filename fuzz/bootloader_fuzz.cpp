@@ -21,8 +21,9 @@ struct TImage {
 TImage Small, Esp;
 
 void WriteFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
-    std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                                static_cast<std::streamsize>(Bytes.size()));
+    std::ofstream(Path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(Bytes.data()),
+               static_cast<std::streamsize>(Bytes.size()));
 }
 
 // 16-byte header, 8-byte packets: 12 data bytes give 4 packets (8, 8, 8, 4).
@@ -93,7 +94,8 @@ void CheckDataRequests(const TFuzzPort &Port, const TImage &Image) {
         const size_t Off = (No - 1) * P;
         FUZZ_REQUIRE(Off < Image.Bytes.size());
         FUZZ_REQUIRE(N == std::min(P, Image.Bytes.size() - Off));
-        FUZZ_REQUIRE(std::equal(R.begin() + 5, R.end() - 1, Image.Bytes.begin() + static_cast<long>(Off)));
+        FUZZ_REQUIRE(
+            std::equal(R.begin() + 5, R.end() - 1, Image.Bytes.begin() + static_cast<long>(Off)));
     }
 }
 
@@ -118,59 +120,63 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     X.SetClock(*Port);
     try {
         switch (Mode % 4) {
-        case 0: {  // one exchange, judged against the reference
-            static const uint8_t Cmds[] = {CCmdIdent, CCmdIdent16, CCmdData};
-            const uint8_t Cmd = Cmds[In.Byte() % 3];
-            if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
-            TByteArray Reply;
-            const bool Ok = X.Transact(BuildRequest(Cmd, In.Word()), Reply, 500);
-            std::vector<uint8_t> Payload;
-            FUZZ_REQUIRE(Ok == RefBootReply(Port->Delivered(), Cmd, Payload));
-            if (Ok) FUZZ_REQUIRE(Reply == Payload);
-            break;
-        }
-        case 1: {  // finding and identifying the sensor
-            const bool Ok = X.Open("fuzz");
-            if (Ok) FUZZ_REQUIRE(X.Connected() == (X.SensorID() != 0));
-            else FUZZ_REQUIRE(!X.Connected() && X.SensorID() == 0 && X.COMPort().empty());
-            break;
-        }
-        default: {  // a whole upload
-            const TImage &Image = (Mode % 4 == 2) ? Small : Esp;
-            X.SetMaxRetry(In.Byte() % 8);
-            X.SetMaxFails(In.Byte() % 24);
-            if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
-            int LastSent = 0, LastFail = 0, Reports = 0;
-            const bool Ok = X.UploadFile(Image.Path, Image.Hdr, [&](int Sent, int Fail, int Progress) {
-                FUZZ_REQUIRE(Progress >= 0 && Progress <= 100);
-                FUZZ_REQUIRE(Sent >= LastSent && Fail >= LastFail);
-                FUZZ_REQUIRE(Fail <= X.MaxFails());
-                LastSent = Sent;
-                LastFail = Fail;
-                ++Reports;
-            });
-            CheckDataRequests(*Port, Image);
-            if (Ok) {
-                // Success: the completion was acknowledged, and every
-                // identification request after the last data packet went
-                // without a valid answer.
-                const auto &Reqs = Port->Requests();
-                size_t LastData = Reqs.size();
-                for (size_t i = 0; i < Reqs.size(); ++i)
-                    if (Reqs[i][2] == CCmdData) LastData = i;
-                FUZZ_REQUIRE(LastData + CFinalIdentAttempts < Reqs.size() && Reports > 0);
+            case 0: {  // one exchange, judged against the reference
+                static const uint8_t Cmds[] = {CCmdIdent, CCmdIdent16, CCmdData};
+                const uint8_t Cmd = Cmds[In.Byte() % 3];
+                if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
+                TByteArray Reply;
+                const bool Ok = X.Transact(BuildRequest(Cmd, In.Word()), Reply, 500);
                 std::vector<uint8_t> Payload;
-                FUZZ_REQUIRE(RefBootReply(Port->DeliveredAfter(LastData), CCmdData, Payload) && Payload.size() == 2 &&
-                             Payload[0] == 0xFE && Payload[1] == 0xFF);
-                for (size_t i = LastData + 1; i < Reqs.size(); ++i) {
-                    FUZZ_REQUIRE(Reqs[i][2] == CCmdIdent || Reqs[i][2] == CCmdIdent16);
-                    // An identification answer counts only with its own payload size.
-                    const size_t Want = Reqs[i][2] == CCmdIdent ? 3 : 4;
-                    FUZZ_REQUIRE(!RefBootReply(Port->DeliveredAfter(i), Reqs[i][2], Payload) || Payload.size() != Want);
-                }
+                FUZZ_REQUIRE(Ok == RefBootReply(Port->Delivered(), Cmd, Payload));
+                if (Ok) FUZZ_REQUIRE(Reply == Payload);
+                break;
             }
-            break;
-        }
+            case 1: {  // finding and identifying the sensor
+                const bool Ok = X.Open("fuzz");
+                if (Ok)
+                    FUZZ_REQUIRE(X.Connected() == (X.SensorID() != 0));
+                else
+                    FUZZ_REQUIRE(!X.Connected() && X.SensorID() == 0 && X.COMPort().empty());
+                break;
+            }
+            default: {  // a whole upload
+                const TImage &Image = (Mode % 4 == 2) ? Small : Esp;
+                X.SetMaxRetry(In.Byte() % 8);
+                X.SetMaxFails(In.Byte() % 24);
+                if (Port->Open(LinkAt(br19200, "fuzz"))) return 0;
+                int LastSent = 0, LastFail = 0, Reports = 0;
+                const bool Ok =
+                    X.UploadFile(Image.Path, Image.Hdr, [&](int Sent, int Fail, int Progress) {
+                        FUZZ_REQUIRE(Progress >= 0 && Progress <= 100);
+                        FUZZ_REQUIRE(Sent >= LastSent && Fail >= LastFail);
+                        FUZZ_REQUIRE(Fail <= X.MaxFails());
+                        LastSent = Sent;
+                        LastFail = Fail;
+                        ++Reports;
+                    });
+                CheckDataRequests(*Port, Image);
+                if (Ok) {
+                    // Success: the completion was acknowledged, and every
+                    // identification request after the last data packet went
+                    // without a valid answer.
+                    const auto &Reqs = Port->Requests();
+                    size_t LastData = Reqs.size();
+                    for (size_t i = 0; i < Reqs.size(); ++i)
+                        if (Reqs[i][2] == CCmdData) LastData = i;
+                    FUZZ_REQUIRE(LastData + CFinalIdentAttempts < Reqs.size() && Reports > 0);
+                    std::vector<uint8_t> Payload;
+                    FUZZ_REQUIRE(RefBootReply(Port->DeliveredAfter(LastData), CCmdData, Payload) &&
+                                 Payload.size() == 2 && Payload[0] == 0xFE && Payload[1] == 0xFF);
+                    for (size_t i = LastData + 1; i < Reqs.size(); ++i) {
+                        FUZZ_REQUIRE(Reqs[i][2] == CCmdIdent || Reqs[i][2] == CCmdIdent16);
+                        // An identification answer counts only with its own payload size.
+                        const size_t Want = Reqs[i][2] == CCmdIdent ? 3 : 4;
+                        FUZZ_REQUIRE(!RefBootReply(Port->DeliveredAfter(i), Reqs[i][2], Payload) ||
+                                     Payload.size() != Want);
+                    }
+                }
+                break;
+            }
         }
     } catch (const EComPort &) {
         // The line went away: the caller sees the port's error.

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     FUZZ_REQUIRE(CalcCRC8(Data, Size) == RefCrc8(Data, Size));
     if (Size >= 2) {
         const uint16_t Crc = CalcCRC16(Data, static_cast<int>(Size) - 2);
-        const bool Ok = CheckCRC16(Data, static_cast<int>(Size) - 2, static_cast<uint16_t>(Data[Size - 2] << 8 | Data[Size - 1]));
+        const bool Ok = CheckCRC16(Data, static_cast<int>(Size) - 2,
+                                   static_cast<uint16_t>(Data[Size - 2] << 8 | Data[Size - 1]));
         FUZZ_REQUIRE(Ok == RefCrc16Ok(Data, Size));
         FUZZ_REQUIRE(Ok == (Crc == (Data[Size - 2] << 8 | Data[Size - 1])));
     }
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const int Count = In.Byte() % 40;
     const std::vector<uint8_t> TextBytes = In.Bytes(64);
     std::string Text(TextBytes.begin(), TextBytes.end());
-    Text.erase(std::remove(Text.begin(), Text.end(), '\0'), Text.end());  // an edit box holds no NULs
+    Text.erase(std::remove(Text.begin(), Text.end(), '\0'),
+               Text.end());  // an edit box holds no NULs
     const TModbusRegisters Block = EncodeText(Text, Count);
     FUZZ_REQUIRE(static_cast<int>(Block.size()) == Count);
     const std::string Decoded = DecodeText(Block);
@@ -81,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     for (uint8_t b : In.Bytes(32)) Bits.push_back(b & 1);
     const std::string Row = FormatBits(Bits);
     FUZZ_REQUIRE(Row.size() == Bits.size());
-    for (size_t k = 0; k < Bits.size(); ++k) FUZZ_REQUIRE(Row[Row.size() - 1 - k] == (Bits[k] ? '1' : '0'));
+    for (size_t k = 0; k < Bits.size(); ++k)
+        FUZZ_REQUIRE(Row[Row.size() - 1 - k] == (Bits[k] ? '1' : '0'));
     return 0;
 }

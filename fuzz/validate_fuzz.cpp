@@ -13,7 +13,9 @@
 namespace {
 
 std::string FilePath;
-void RemoveFile() { unlink(FilePath.c_str()); }
+void RemoveFile() {
+    unlink(FilePath.c_str());
+}
 
 uint32_t Le32(const uint8_t *p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);

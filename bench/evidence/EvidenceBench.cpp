@@ -48,7 +48,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Since(Clock::time_point T) { return std::chrono::duration<double>(Clock::now() - T).count(); }
+double Since(Clock::time_point T) {
+    return std::chrono::duration<double>(Clock::now() - T).count();
+}
 
 double Median(std::vector<double> V) {
     std::sort(V.begin(), V.end());
@@ -98,7 +100,8 @@ int MakeCod(const std::string &Path, size_t Size, bool Esp, uint16_t Id) {
         for (int i = 0; i < 15; ++i) Sum = static_cast<uint8_t>(Sum + F[i]);
         F[15] = Sum;
     }
-    std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(F.data()), static_cast<long>(Size));
+    std::ofstream(Path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(F.data()), static_cast<long>(Size));
     return 0;
 }
 
@@ -157,7 +160,8 @@ int Floor(const std::string &File, int Rounds, const std::string &Port) {
     const size_t Slice = Hdr.IsESP32() ? 240 : 8;
     std::vector<TByteArray> Packets = {BuildRequest(CCmdData, 0)};
     for (size_t Off = 0, No = 1; Off < F.size(); Off += Slice, ++No)
-        Packets.push_back(BuildRequest(CCmdData, static_cast<uint16_t>(No), F.data() + Off, std::min(Slice, F.size() - Off)));
+        Packets.push_back(BuildRequest(CCmdData, static_cast<uint16_t>(No), F.data() + Off,
+                                       std::min(Slice, F.size() - Off)));
     std::vector<double> Times;
     for (int r = 0; r < Rounds && !Port.empty(); ++r) {
         const int Fd = open(Port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -171,7 +175,8 @@ int Floor(const std::string &File, int Rounds, const std::string &Port) {
         const auto Start = Clock::now();
         uint8_t Ack[6];
         for (const auto &P : Packets) {
-            if (write(Fd, P.data(), P.size()) != static_cast<ssize_t>(P.size())) Die("floor: write");
+            if (write(Fd, P.data(), P.size()) != static_cast<ssize_t>(P.size()))
+                Die("floor: write");
             if (!ReadExactly(Fd, Ack, sizeof Ack)) Die("floor: no answer");
         }
         Times.push_back(Since(Start));
@@ -186,14 +191,16 @@ int Floor(const std::string &File, int Rounds, const std::string &Port) {
             uint8_t Buf[300];
             const uint8_t Ack[6] = {0xF5, 0x05, 0x8D, 0, 0, 0};
             for (size_t i = 0; i < Packets.size(); ++i) {
-                if (!ReadExactly(Master, Buf, 2) || !ReadExactly(Master, Buf + 2, Buf[1] - 1u)) return;
+                if (!ReadExactly(Master, Buf, 2) || !ReadExactly(Master, Buf + 2, Buf[1] - 1u))
+                    return;
                 if (write(Master, Ack, sizeof Ack) != static_cast<ssize_t>(sizeof Ack)) return;
             }
         });
         const auto Start = Clock::now();
         uint8_t Ack[6];
         for (const auto &P : Packets) {
-            if (write(Slave, P.data(), P.size()) != static_cast<ssize_t>(P.size())) Die("floor: write");
+            if (write(Slave, P.data(), P.size()) != static_cast<ssize_t>(P.size()))
+                Die("floor: write");
             if (!ReadExactly(Slave, Ack, sizeof Ack)) Die("floor: no answer");
         }
         Times.push_back(Since(Start));
@@ -238,7 +245,8 @@ double SpawnSeconds(const std::vector<std::string> &Args) {
     Argv.push_back(nullptr);
     const auto Start = Clock::now();
     pid_t Pid = -1;
-    if (posix_spawnp(&Pid, Argv[0], &A, nullptr, Argv.data(), environ) != 0) Die("cannot run " + Args[0]);
+    if (posix_spawnp(&Pid, Argv[0], &A, nullptr, Argv.data(), environ) != 0)
+        Die("cannot run " + Args[0]);
     int Status = 0;
     waitpid(Pid, &Status, 0);
     const double T = Since(Start);
@@ -266,7 +274,8 @@ int main(int argc, char **argv) {
     const std::vector<std::string> A(argv + 1, argv + argc);
     auto Arg = [&](size_t i, int Def) { return i < A.size() ? std::atoi(A[i].c_str()) : Def; };
     if (A.size() >= 5 && A[0] == "mkcod")
-        return MakeCod(A[1], std::strtoull(A[2].c_str(), nullptr, 0), A[3] == "esp", static_cast<uint16_t>(Arg(4, 1)));
+        return MakeCod(A[1], std::strtoull(A[2].c_str(), nullptr, 0), A[3] == "esp",
+                       static_cast<uint16_t>(Arg(4, 1)));
     if (A.size() >= 3 && A[0] == "upload") return Upload(A[1], A[2], Arg(3, 3));
     if (A.size() >= 2 && A[0] == "floor") return Floor(A[1], Arg(2, 3), A.size() > 3 ? A[3] : "");
     if (!A.empty() && A[0] == "scancpu") return ScanCpu(Arg(1, 100), Arg(2, 30));

@@ -10,11 +10,10 @@
 //              reference (it leaves out the slave's own work)
 // usage: veldra-bench-modbus PORT [COUNT=2000] [ROUNDS=5] [DEVICE=1]
 #include <fcntl.h>
+#include <modbus.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <modbus.h>
 
 #include <algorithm>
 #include <chrono>
@@ -61,7 +60,8 @@ double RunOurs(const std::string &Port, int Device, int Count) {
 double RunLibmodbus(const std::string &Port, int Device, int Count) {
     modbus_t *Ctx = modbus_new_rtu(Port.c_str(), 19200, 'N', 8, 1);
     if (!Ctx || modbus_set_slave(Ctx, Device) != 0 || modbus_connect(Ctx) != 0) {
-        std::fprintf(stderr, "libmodbus: cannot open %s: %s\n", Port.c_str(), modbus_strerror(errno));
+        std::fprintf(stderr, "libmodbus: cannot open %s: %s\n", Port.c_str(),
+                     modbus_strerror(errno));
         std::exit(1);
     }
     modbus_set_response_timeout(Ctx, 1, 0);
@@ -90,8 +90,8 @@ void RawMode(int Fd) {
 }
 
 double PingPong(int Fd, int Device, int Count) {
-    const TFrame Request =
-        ModbusFrame::BuildRequest(static_cast<uint8_t>(Device), ModbusFrame::FnReadHoldingRegs, 0, Quantity);
+    const TFrame Request = ModbusFrame::BuildRequest(static_cast<uint8_t>(Device),
+                                                     ModbusFrame::FnReadHoldingRegs, 0, Quantity);
     const size_t AnswerLen = ModbusFrame::ReadRegsAnswerLength(Quantity);
     uint8_t Answer[256];
     const auto Start = Clock::now();
@@ -163,7 +163,9 @@ double Median(std::vector<double> V) {
     return V[V.size() / 2];
 }
 
-double Best(const std::vector<double> &V) { return *std::min_element(V.begin(), V.end()); }
+double Best(const std::vector<double> &V) {
+    return *std::min_element(V.begin(), V.end());
+}
 
 }  // namespace
 
@@ -182,8 +184,8 @@ int main(int argc, char **argv) {
         Floor.push_back(RunFloor(Port, Device, Count));
         Ours.push_back(RunOurs(Port, Device, Count));
         Lib.push_back(RunLibmodbus(Port, Device, Count));
-        std::printf("round %d: raw pty %.3f s, floor %.3f s, ours %.3f s, libmodbus %.3f s\n", r + 1,
-                    Raw.back(), Floor.back(), Ours.back(), Lib.back());
+        std::printf("round %d: raw pty %.3f s, floor %.3f s, ours %.3f s, libmodbus %.3f s\n",
+                    r + 1, Raw.back(), Floor.back(), Ours.back(), Lib.back());
     }
     // On a shared machine the best round is the least disturbed one; the
     // median shows how much the load moved things.
@@ -203,10 +205,12 @@ int main(int argc, char **argv) {
         VsFloor.push_back(Ours[r] / Floor[r]);
         VsRaw.push_back(Ours[r] / Raw[r]);
     }
-    std::printf("ours / libmodbus = %.2f of the best rounds, %.2f median per round (goal <= 0.80)\n",
-                Best(Ours) / Best(Lib), Median(VsLib));
-    std::printf("ours / floor     = %.2f of the best rounds, %.2f median per round (goal <= 1.30)\n",
-                Best(Ours) / Best(Floor), Median(VsFloor));
+    std::printf(
+        "ours / libmodbus = %.2f of the best rounds, %.2f median per round (goal <= 0.80)\n",
+        Best(Ours) / Best(Lib), Median(VsLib));
+    std::printf(
+        "ours / floor     = %.2f of the best rounds, %.2f median per round (goal <= 1.30)\n",
+        Best(Ours) / Best(Floor), Median(VsFloor));
     std::printf("ours / raw pty   = %.2f of the best rounds, %.2f median per round\n",
                 Best(Ours) / Best(Raw), Median(VsRaw));
     return 0;

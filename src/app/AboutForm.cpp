@@ -1,18 +1,17 @@
 #include "app/AboutForm.h"
 
-#include "ui_AboutForm.h"
-
-#include "widgets/WindowHelpers.h"
-
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QUrl>
 
-TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::AboutForm>())
-{
+#include "ui_AboutForm.h"
+#include "widgets/WindowHelpers.h"
+
+TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::AboutForm>()) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(487, 224);
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
@@ -43,55 +42,47 @@ TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui:
 
 TAboutForm::~TAboutForm() = default;
 
-void TAboutForm::SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon)
-{
+void TAboutForm::SetIdentity(const QString &Name, const QString &Version, const QIcon &Icon) {
     ui->lblName->setText(Name);
     ui->lblVersion->setText(Version);
     ui->imgICO->setPixmap(Icon.pixmap(32, 32));
 }
 
-void TAboutForm::SetSettingsFile(const QString &Source, bool Problem)
-{
+void TAboutForm::SetSettingsFile(const QString &Source, bool Problem) {
     const QString Text = tr("Settings: %1").arg(Source);
     QPalette P = ui->lblSettings->palette();
-    P.setColor(QPalette::WindowText, Problem ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
+    P.setColor(QPalette::WindowText,
+               Problem ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
     ui->lblSettings->setPalette(P);
     ui->lblSettings->setText(
         ui->lblSettings->fontMetrics().elidedText(Text, Qt::ElideMiddle, ui->lblSettings->width()));
     ui->lblSettings->setToolTip(Text);
 }
 
-void TAboutForm::FormClick()
-{
+void TAboutForm::FormClick() {
     close();
 }
 
-void TAboutForm::lblEMailClick()
-{
+void TAboutForm::lblEMailClick() {
     QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + ui->lblEMail->text()));
 }
 
-void TAboutForm::lblURLClick()
-{
+void TAboutForm::lblURLClick() {
     QDesktopServices::openUrl(QUrl(ui->lblURL->text()));
 }
 
-void TAboutForm::keyPressEvent(QKeyEvent *Event)
-{
+void TAboutForm::keyPressEvent(QKeyEvent *Event) {
     Event->accept();
     FormClick();
 }
 
-void TAboutForm::mouseReleaseEvent(QMouseEvent *Event)
-{
-    if (Event->button() == Qt::LeftButton)
-        FormClick();
+void TAboutForm::mouseReleaseEvent(QMouseEvent *Event) {
+    if (Event->button() == Qt::LeftButton) FormClick();
 }
 
-bool TAboutForm::eventFilter(QObject *Watched, QEvent *Event)
-{
-    if (Event->type() != QEvent::MouseButtonRelease
-        || static_cast<QMouseEvent *>(Event)->button() != Qt::LeftButton)
+bool TAboutForm::eventFilter(QObject *Watched, QEvent *Event) {
+    if (Event->type() != QEvent::MouseButtonRelease ||
+        static_cast<QMouseEvent *>(Event)->button() != Qt::LeftButton)
         return QDialog::eventFilter(Watched, Event);
     if (Watched == ui->lblEMail)
         lblEMailClick();

@@ -7,7 +7,9 @@
 #include <QIcon>
 #include <memory>
 
-namespace Ui { class AboutForm; }
+namespace Ui {
+class AboutForm;
+}
 
 class TAboutForm : public QDialog {
     Q_OBJECT

@@ -1,19 +1,5 @@
 #include "app/MainForm.h"
 
-#include "ui_MainForm.h"
-
-#include "app/AboutForm.h"
-#include "app/SingleInstance.h"
-#include "app/VersionInfo.h"
-#include "devsetup/DevSetupForm.h"
-#include "fwupdate/FWUpdateForm.h"
-#include "jobs/PortsJob.h"
-#include "settings/Settings.h"
-#include "widgets/ErrorBox.h"
-#include "widgets/MsgBox.h"
-#include "widgets/SettingsLocation.h"
-#include "widgets/WindowHelpers.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -22,15 +8,26 @@
 #include <cstdio>
 #include <cstring>
 
-QString MainCaption()
-{
+#include "app/AboutForm.h"
+#include "app/SingleInstance.h"
+#include "app/VersionInfo.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "jobs/PortsJob.h"
+#include "settings/Settings.h"
+#include "ui_MainForm.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/MsgBox.h"
+#include "widgets/SettingsLocation.h"
+#include "widgets/WindowHelpers.h"
+
+QString MainCaption() {
     TFileVersionInfo Info;
     ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
     return QStringLiteral("%1, v%2").arg(AppTitle(), Info.FileVersion);
 }
 
-static QPixmap Banner()
-{
+static QPixmap Banner() {
     QPixmap Pix(290, 58);
     Pix.fill(Qt::transparent);
     QSvgRenderer Svg(QStringLiteral(":/widgets/banner.svg"));
@@ -39,12 +36,11 @@ static QPixmap Banner()
     return Pix;
 }
 
-TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::MainForm>())
-{
+TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::MainForm>()) {
     InitWidgetResources();
     ui->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(491, 289);
     CentreOnScreen(this);
     ApplyWindowFont(this);
@@ -63,8 +59,9 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
 
     SetInstanceNotify([this] { InstanceNotify(); });
     setWindowTitle(MainCaption());
-    for (QWidget *Panel : {static_cast<QWidget *>(ui->pnlTop), static_cast<QWidget *>(ui->pnlUpdFW),
-                           static_cast<QWidget *>(ui->pnlSetup), static_cast<QWidget *>(ui->pnlBottom)})
+    for (QWidget *Panel :
+         {static_cast<QWidget *>(ui->pnlTop), static_cast<QWidget *>(ui->pnlUpdFW),
+          static_cast<QWidget *>(ui->pnlSetup), static_cast<QWidget *>(ui->pnlBottom)})
         SetRoundRegion(Panel);
     // Last, after the window's own set-up. A settings file that exists but
     // cannot be read must not leave the program without settings: the
@@ -84,42 +81,37 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
         std::fprintf(stderr, "Warning: %s\n", SettingsWarningText(*Settings).c_str());
 }
 
-QString SettingsSourceForWindow(const TSettings &S, bool *Problem)
-{
-    if (Problem)
-        *Problem = S.ReadFailed();
+QString SettingsSourceForWindow(const TSettings &S, bool *Problem) {
+    if (Problem) *Problem = S.ReadFailed();
     const QString File = QFile::decodeName(S.FileName().c_str());
-    if (!S.ReadFailed())
-        return S.FileName().empty() ? QStringLiteral("none") : File;
+    if (!S.ReadFailed()) return S.FileName().empty() ? QStringLiteral("none") : File;
     QString Why;
     switch (S.ReadError()) {
-    case TSettings::TReadError::System:
-        Why = QString::fromLocal8Bit(std::strerror(S.ReadErrno()));
-        break;
-    case TSettings::TReadError::Folder:
-        Why = TMainForm::tr("a folder, not a file");
-        break;
-    case TSettings::TReadError::NotRegular:
-        Why = TMainForm::tr("not a regular file");
-        break;
-    case TSettings::TReadError::TooBig:
-    case TSettings::TReadError::None:
-        Why = TMainForm::tr("larger than %1 MiB").arg(CMaxSettingsFileMiB);
-        break;
+        case TSettings::TReadError::System:
+            Why = QString::fromLocal8Bit(std::strerror(S.ReadErrno()));
+            break;
+        case TSettings::TReadError::Folder:
+            Why = TMainForm::tr("a folder, not a file");
+            break;
+        case TSettings::TReadError::NotRegular:
+            Why = TMainForm::tr("not a regular file");
+            break;
+        case TSettings::TReadError::TooBig:
+        case TSettings::TReadError::None:
+            Why = TMainForm::tr("larger than %1 MiB").arg(CMaxSettingsFileMiB);
+            break;
     }
     return TMainForm::tr("%1 (could not be read: %2; defaults used)").arg(File, Why);
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     SetInstanceNotify(nullptr);
     UseNetworkPorts(nullptr);
     delete Settings;
     Settings = nullptr;
 }
 
-void TMainForm::closeEvent(QCloseEvent *Event)
-{
+void TMainForm::closeEvent(QCloseEvent *Event) {
     bool CanClose = true;
     FormCloseQuery(CanClose);
     if (CanClose)
@@ -128,23 +120,19 @@ void TMainForm::closeEvent(QCloseEvent *Event)
         Event->ignore();
 }
 
-void TMainForm::FormCloseQuery(bool &CanClose)
-{
+void TMainForm::FormCloseQuery(bool &CanClose) {
     CanClose = AskYesNo(AppTitle(), tr("Are you sure you want to exit?")) == mrYes;
 }
 
-void TMainForm::btnExitClick()
-{
+void TMainForm::btnExitClick() {
     close();
 }
 
-void TMainForm::InstanceNotify()
-{
+void TMainForm::InstanceNotify() {
     BringInstanceToFront(this);
 }
 
-void TMainForm::ShowTool(std::unique_ptr<QDialog> Window)
-{
+void TMainForm::ShowTool(std::unique_ptr<QDialog> Window) {
     // Freed when the modal loop ends, also when showing it raised an error.
     struct TReset {
         QDialog *&Slot;
@@ -154,18 +142,15 @@ void TMainForm::ShowTool(std::unique_ptr<QDialog> Window)
     Window->exec();
 }
 
-void TMainForm::btnFWUpdateClick()
-{
+void TMainForm::btnFWUpdateClick() {
     RunGuarded([this] { ShowTool(std::make_unique<TFWUpdateForm>(this)); });
 }
 
-void TMainForm::btnSetupClick()
-{
+void TMainForm::btnSetupClick() {
     RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(this)); });
 }
 
-void TMainForm::btnAboutClick()
-{
+void TMainForm::btnAboutClick() {
     RunGuarded([this] {
         auto About = std::make_unique<TAboutForm>(this);
         TFileVersionInfo Info;

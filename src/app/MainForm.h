@@ -6,7 +6,9 @@
 #include <QWidget>
 #include <memory>
 
-namespace Ui { class MainForm; }
+namespace Ui {
+class MainForm;
+}
 class QDialog;
 
 class TMainForm : public QWidget {

@@ -41,5 +41,5 @@ private:
     QSocketNotifier *FNotifier = nullptr;
     QTimer FPoll;
     QElapsedTimer FSince;
-    struct sigaction FOld[3] {};
+    struct sigaction FOld[3]{};
 };

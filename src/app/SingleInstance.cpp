@@ -1,6 +1,8 @@
 #include "app/SingleInstance.h"
 
-#include "widgets/MsgBox.h"
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -10,30 +12,25 @@
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QWidget>
-
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "widgets/MsgBox.h"
 
 Q_LOGGING_CATEGORY(lcInstance, "veldra.instance", QtWarningMsg)
 
 namespace {
 
 QLocalServer *Server = nullptr;
-std::function<void()> &NotifyHandler()
-{
+std::function<void()> &NotifyHandler() {
     static std::function<void()> H;
     return H;
 }
 
 // True when the process at the other end of a connected local socket runs
 // under our own user id.
-bool PeerIsOurs(qintptr Fd)
-{
+bool PeerIsOurs(qintptr Fd) {
     ucred Cred{};
     socklen_t Len = sizeof Cred;
     if (Fd < 0 || getsockopt(static_cast<int>(Fd), SOL_SOCKET, SO_PEERCRED, &Cred, &Len) != 0)
@@ -41,30 +38,27 @@ bool PeerIsOurs(qintptr Fd)
     return Cred.uid == ::getuid();
 }
 
-void SayOnStderr(const QString &Why)
-{
-    std::fprintf(stderr, "%s: no single-instance check: %s\n", qPrintable(AppTitle()), qPrintable(Why));
+void SayOnStderr(const QString &Why) {
+    std::fprintf(stderr, "%s: no single-instance check: %s\n", qPrintable(AppTitle()),
+                 qPrintable(Why));
     std::fflush(stderr);
 }
 
 // A folder that only we can use: a real folder (no link), ours, and
 // closed to everybody else. Empty when it is fine, else why not.
-QString PrivateDirProblem(const QString &Dir)
-{
+QString PrivateDirProblem(const QString &Dir) {
     struct stat St {};
     if (::lstat(QFile::encodeName(Dir).constData(), &St) != 0)
         return Dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-    if (!S_ISDIR(St.st_mode))
-        return Dir + QStringLiteral(" is not a folder");
-    if (St.st_uid != ::getuid())
-        return Dir + QStringLiteral(" belongs to another user");
+    if (!S_ISDIR(St.st_mode)) return Dir + QStringLiteral(" is not a folder");
+    if (St.st_uid != ::getuid()) return Dir + QStringLiteral(" belongs to another user");
     if ((St.st_mode & 077) != 0)
-        return Dir + QStringLiteral(" is open to other users (mode %1)").arg(St.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        return Dir + QStringLiteral(" is open to other users (mode %1)")
+                         .arg(St.st_mode & 07777, 4, 8, QLatin1Char('0'));
     return {};
 }
 
-void OnNewConnection()
-{
+void OnNewConnection() {
     while (QLocalSocket *Peer = Server->nextPendingConnection()) {
         // Reading is not needed: a connection is the announcement.
         QObject::connect(Peer, &QLocalSocket::disconnected, Peer, &QObject::deleteLater);
@@ -85,8 +79,8 @@ void OnNewConnection()
 // Tells the running copy to come to the front. True when one answered.
 // Stranger is set when the listener runs under another user: it is told
 // nothing.
-bool NotifyPrevInstance(const QString &Name, QLocalSocket::LocalSocketError &Error, bool &Stranger)
-{
+bool NotifyPrevInstance(const QString &Name, QLocalSocket::LocalSocketError &Error,
+                        bool &Stranger) {
     QLocalSocket Socket;
     Socket.connectToServer(Name, QIODevice::WriteOnly);
     if (!Socket.waitForConnected(2000)) {
@@ -106,8 +100,7 @@ bool NotifyPrevInstance(const QString &Name, QLocalSocket::LocalSocketError &Err
 
 }  // namespace
 
-QString DefaultInstanceName(QString *Problem)
-{
+QString DefaultInstanceName(QString *Problem) {
     // The user's private runtime folder when it is one ($XDG_RUNTIME_DIR);
     // otherwise a folder of our own in the temporary folder, created 0700.
     // A folder that is not ours is refused: whoever made it could plant a
@@ -116,31 +109,30 @@ QString DefaultInstanceName(QString *Problem)
     if (!Runtime.isEmpty() && QDir::isAbsolutePath(Runtime) && PrivateDirProblem(Runtime).isEmpty())
         return QDir(Runtime).filePath(AppTitle());
     const QString Dir =
-        QDir(QDir::tempPath()).filePath(AppTitle().toLower() + QLatin1Char('-') + QString::number(::getuid()));
+        QDir(QDir::tempPath())
+            .filePath(AppTitle().toLower() + QLatin1Char('-') + QString::number(::getuid()));
     if (::mkdir(QFile::encodeName(Dir).constData(), 0700) != 0 && errno != EEXIST) {
         if (Problem)
             *Problem = Dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         return {};
     }
     if (const QString Why = PrivateDirProblem(Dir); !Why.isEmpty()) {
-        if (Problem)
-            *Problem = Why;
+        if (Problem) *Problem = Why;
         return {};
     }
     return QDir(Dir).filePath(AppTitle());
 }
 
-bool CheckPrevInstance(const QString &Name, const QString &Problem)
-{
+bool CheckPrevInstance(const QString &Name, const QString &Problem) {
     // Without a channel the program starts anyway: a second window beats none.
     if (Name.isEmpty()) {
-        SayOnStderr(Problem.isEmpty() ? QStringLiteral("no private folder for the socket") : Problem);
+        SayOnStderr(Problem.isEmpty() ? QStringLiteral("no private folder for the socket")
+                                      : Problem);
         return true;
     }
     QLocalSocket::LocalSocketError Error = QLocalSocket::UnknownSocketError;
     bool Stranger = false;
-    if (NotifyPrevInstance(Name, Error, Stranger))
-        return false;
+    if (NotifyPrevInstance(Name, Error, Stranger)) return false;
     if (Stranger) {
         SayOnStderr(Name + QStringLiteral(" is held by another user"));
         return true;
@@ -153,7 +145,8 @@ bool CheckPrevInstance(const QString &Name, const QString &Problem)
     auto *S = new QLocalServer(qApp);
     S->setSocketOptions(QLocalServer::UserAccessOption);
     if (!S->listen(Name)) {
-        SayOnStderr(QStringLiteral("cannot listen on ") + Name + QStringLiteral(": ") + S->errorString());
+        SayOnStderr(QStringLiteral("cannot listen on ") + Name + QStringLiteral(": ") +
+                    S->errorString());
         delete S;
         return true;
     }
@@ -163,13 +156,11 @@ bool CheckPrevInstance(const QString &Name, const QString &Problem)
     return true;
 }
 
-void SetInstanceNotify(std::function<void()> Handler)
-{
+void SetInstanceNotify(std::function<void()> Handler) {
     NotifyHandler() = std::move(Handler);
 }
 
-void BringInstanceToFront(QWidget *Main)
-{
+void BringInstanceToFront(QWidget *Main) {
     if (Main) {
         if (Main->isMinimized() || !Main->isVisible()) {
             Main->setWindowState(Main->windowState() & ~Qt::WindowMinimized);
@@ -181,19 +172,16 @@ void BringInstanceToFront(QWidget *Main)
                 W->setWindowState(W->windowState() & ~Qt::WindowMinimized);
     }
     QWidget *Front = QApplication::activeModalWidget();
-    if (!Front)
-        Front = Main;
+    if (!Front) Front = Main;
     if (Front) {
         Front->raise();
         Front->activateWindow();
     }
-    if (Main)
-        QApplication::alert(Main, 1000);
+    if (Main) QApplication::alert(Main, 1000);
     qCInfo(lcInstance) << "brought to front";
 }
 
-void RemoveInstanceGuard()
-{
+void RemoveInstanceGuard() {
     if (Server) {
         Server->close();
         delete Server;

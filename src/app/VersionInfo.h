@@ -33,7 +33,7 @@ struct TFileVersionInfo {
 struct TFixedFileInfo {
     uint32_t FileFlagsMask = 0;
     uint32_t FileFlags = 0;
-    uint32_t FileType = 0;     // 1 application, 2 library, 3 driver, 4 font, ...
+    uint32_t FileType = 0;  // 1 application, 2 library, 3 driver, 4 font, ...
     uint32_t FileSubtype = 0;
 };
 

@@ -1,22 +1,20 @@
 // Program entry: one copy per user, then the main window.
 
+#include <QTimer>
+
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/SignalQuit.h"
 #include "app/SingleInstance.h"
 
-#include <QTimer>
-
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     TApplication App(argc, argv);
     // Another copy runs (it comes to the front): end without a window and
     // without a message. A guard that cannot be set up is reported on
     // standard error, and this copy starts anyway.
     QString GuardProblem;
     const QString GuardName = DefaultInstanceName(&GuardProblem);
-    if (!CheckPrevInstance(GuardName, GuardProblem))
-        return 0;
+    if (!CheckPrevInstance(GuardName, GuardProblem)) return 0;
     // SIGTERM, SIGHUP and SIGINT end the program in order (app/SignalQuit.h).
     TSignalQuit Quit;
     int Result = 0;

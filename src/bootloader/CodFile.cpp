@@ -15,10 +15,12 @@ const char CCodMagic[CCodMagicLen + 1] = "\r\nORVcod";
 
 namespace {
 
-uint16_t Le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t *p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // ISO 8859-1 to UTF-8, up to the first zero byte.
@@ -37,7 +39,9 @@ std::string Latin1ToUtf8(const uint8_t *p, size_t n) {
 
 }  // namespace
 
-std::string TCODFileData::ProcessorTypeText() const { return ProcessorType.empty() ? "(none)" : ProcessorType; }
+std::string TCODFileData::ProcessorTypeText() const {
+    return ProcessorType.empty() ? "(none)" : ProcessorType;
+}
 
 std::string TCODFileData::LayoutText() const {
     return HeaderSize == 32 ? "32-byte header (ESP32)" : "16-byte header";
@@ -98,12 +102,15 @@ uint32_t AddBytes(uint32_t Sum, const uint8_t *P, size_t N) {
     return Sum;
 }
 
-bool HasMagic(const uint8_t *Head) { return std::memcmp(Head, CCodMagic, CCodMagicLen) == 0; }
+bool HasMagic(const uint8_t *Head) {
+    return std::memcmp(Head, CCodMagic, CCodMagicLen) == 0;
+}
 
 // The 32-byte layout: Head is the header (zero-padded when the file is
 // shorter), Size the whole file's size, Sum the image's sum.
 bool Judge32(const uint8_t *Head, uint64_t Size, uint32_t Sum, TCODFileData &Data) {
-    if (Size < CHead32 || static_cast<uint16_t>(Sum) != Le16(Head + 26) || Size - CHead32 != Le32(Head + 28))
+    if (Size < CHead32 || static_cast<uint16_t>(Sum) != Le16(Head + 26) ||
+        Size - CHead32 != Le32(Head + 28))
         return false;
     TCODFileData Result;
     Result.FileSize = Size;
@@ -170,7 +177,8 @@ TCodLoad Stream32(TCodFileReader &File, const uint8_t *Head, TCODFileData &Data)
 // in. A file that grew since is read on to its end (never beyond
 // CMaxCodFileBytes + 1 bytes), one that shrank is cut.
 void ReadWhole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen, TFirmwareBytes &Image) {
-    const size_t Size = static_cast<size_t>(std::clamp<uint64_t>(File.Size(), HeadLen, CMaxCodFileBytes + 1));
+    const size_t Size =
+        static_cast<size_t>(std::clamp<uint64_t>(File.Size(), HeadLen, CMaxCodFileBytes + 1));
     Image.resize(Size);  // no zero fill (TNoInitAllocator)
     std::memcpy(Image.data(), Head, HeadLen);
     size_t Have = HeadLen + File.Read(Image.data() + HeadLen, Size - HeadLen);
@@ -216,7 +224,8 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
     }
 
     if (!Image) {
-        if (HasMagic(Head)) return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
+        if (HasMagic(Head))
+            return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
         TCODFileData Result;
         if (!Judge16(Head, Size, Result)) return TCodLoad::Invalid;
         Data = Result;
@@ -246,7 +255,8 @@ bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data) {
         std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));
     if (HasMagic(Head)) {
         const size_t From = std::min<size_t>(Image.size(), CHead32);
-        return Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From), Data);
+        return Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From),
+                       Data);
     }
     return Judge16(Head, Image.size(), Data);
 }
@@ -255,7 +265,9 @@ TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileD
     return CheckCod(FName, &Image, Data);
 }
 
-TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data) { return CheckCod(FName, nullptr, Data); }
+TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data) {
+    return CheckCod(FName, nullptr, Data);
+}
 
 bool ValidateFile(const std::string &FName, TCODFileData &Data) {
     TCODFileData Result;

@@ -47,12 +47,12 @@ struct TNoInitAllocator : std::allocator<T> {
 using TFirmwareBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
 
 struct TCODFileData {
-    uint16_t DeviceID = 0;        // sensor ID the firmware is for
-    TSensorVersion Version;       // firmware version in the file
-    std::string ProcessorType;    // "ESP32" selects the ESP32 upload (UTF-8)
+    uint16_t DeviceID = 0;      // sensor ID the firmware is for
+    TSensorVersion Version;     // firmware version in the file
+    std::string ProcessorType;  // "ESP32" selects the ESP32 upload (UTF-8)
     // Extra facts for display; not used by the upload.
-    int HeaderSize = 0;           // 16 or 32
-    uint64_t FileSize = 0;        // bytes, header included
+    int HeaderSize = 0;     // 16 or 32
+    uint64_t FileSize = 0;  // bytes, header included
 
     bool IsESP32() const { return ProcessorType == "ESP32"; }
     // Data bytes per packet of its upload, and the packets the whole file needs.
@@ -74,7 +74,8 @@ extern const char CCodMagic[CCodMagicLen + 1];  // "\r\nORVcod"
 // 'Cannot open file "x": Permission denied'.
 class EFileError : public std::system_error {
 public:
-    EFileError(int Errno, const std::string &What) : std::system_error(Errno, std::generic_category(), What) {}
+    EFileError(int Errno, const std::string &What)
+        : std::system_error(Errno, std::generic_category(), What) {}
 };
 
 // Checks a firmware file: true when it exists, can be read and its header

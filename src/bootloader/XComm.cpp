@@ -110,15 +110,27 @@ TComPort &TXComm::ComPort() {
     return *Port;
 }
 
-void TXComm::SetMaxRetry(int Value) { FMaxRetry = std::max(Value, 3); }
-void TXComm::SetMaxFails(int Value) { FMaxFails = std::max(Value, 5); }
-void TXComm::SetDefTimeout(uint32_t Value) { FDefTimeout = std::clamp<uint32_t>(Value, 500, CMaxDefTimeout); }
+void TXComm::SetMaxRetry(int Value) {
+    FMaxRetry = std::max(Value, 3);
+}
+void TXComm::SetMaxFails(int Value) {
+    FMaxFails = std::max(Value, 5);
+}
+void TXComm::SetDefTimeout(uint32_t Value) {
+    FDefTimeout = std::clamp<uint32_t>(Value, 500, CMaxDefTimeout);
+}
 
-bool TXComm::Connected() const { return FLink->Connected() && FSensorID != 0; }
+bool TXComm::Connected() const {
+    return FLink->Connected() && FSensorID != 0;
+}
 
-std::string TXComm::COMPort() const { return FLink->Connected() ? FLink->Settings().Port : std::string(); }
+std::string TXComm::COMPort() const {
+    return FLink->Connected() ? FLink->Settings().Port : std::string();
+}
 
-int TXComm::BaudRate() const { return FLink->Connected() ? BaudRateToInt(FLink->Settings().BaudRate) : 0; }
+int TXComm::BaudRate() const {
+    return FLink->Connected() ? BaudRateToInt(FLink->Settings().BaudRate) : 0;
+}
 
 void TXComm::Close() {
     FLink->Close();
@@ -147,8 +159,9 @@ bool TXComm::Open(const std::string &Port) {
     if (TNetLink::HasScheme(Port, "modbus-tcp://")) {
         // A gateway speaks Modbus only; the bootloader protocol needs the
         // line itself.
-        FOpenError = EComPort(CError_OpenFailed, -1,
-                              "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
+        FOpenError = EComPort(
+            CError_OpenFailed, -1,
+            "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
         return false;
     }
     // Our own link follows the port name (a local device or a network URL).
@@ -164,7 +177,8 @@ bool TXComm::Open(const std::string &Port) {
             // opened, or a server that cannot be reached or does not
             // answer, will not be at the next rate either.
             FOpenError = std::move(Error);
-            if (FOpenError->Code() == CError_OpenFailed || FOpenError->WinCode() == ETIMEDOUT) break;
+            if (FOpenError->Code() == CError_OpenFailed || FOpenError->WinCode() == ETIMEDOUT)
+                break;
             continue;
         }
         FOpenError.reset();
@@ -202,8 +216,8 @@ bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &Vers
         return true;
     }
     // Sensors with a 16-bit ID answer only this request, and only at 57600.
-    if (FLink->Settings().BaudRate == br57600 && Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) &&
-        Reply.size() == 4) {
+    if (FLink->Settings().BaudRate == br57600 &&
+        Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) && Reply.size() == 4) {
         VersionHi = Reply[0];
         VersionLo = Reply[1];
         SensorID = static_cast<uint16_t>(Reply[2] | (Reply[3] << 8));
@@ -257,7 +271,8 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
         if (Got > 0) Deadline = std::min(Now() + TimeoutMs, Limit);
         const uint64_t T = Now();
         if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
-        if (Got <= 0) FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
+        if (Got <= 0)
+            FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
     }
     if (Trace) TraceFrame(PortName, TTraceDir::Rx, Raw.data(), Raw.size());
 
@@ -271,19 +286,23 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
 uint32_t TXComm::ReplyAllowance() const {
     // 11 bits a character (8 data bits, parity, start and stop bit).
     const int Rate = BaudRateToInt(FLink->Settings().BaudRate);
-    const uint64_t Line = CMaxReplyBytes * 11ULL * 1000ULL / static_cast<uint64_t>(std::max(Rate, 300));
+    const uint64_t Line =
+        CMaxReplyBytes * 11ULL * 1000ULL / static_cast<uint64_t>(std::max(Rate, 300));
     return static_cast<uint32_t>(2 * Line + CReplyMarginMs);
 }
 
-bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs,
-                            uint16_t &Ack) {
+bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count,
+                            uint32_t TimeoutMs, uint16_t &Ack) {
     TByteArray Reply;
-    if (!Transact(BuildRequest(CCmdData, PacketNo, Data, Count), Reply, TimeoutMs) || Reply.size() != 2) return false;
+    if (!Transact(BuildRequest(CCmdData, PacketNo, Data, Count), Reply, TimeoutMs) ||
+        Reply.size() != 2)
+        return false;
     Ack = static_cast<uint16_t>(Reply[0] | (Reply[1] << 8));
     return true;
 }
 
-bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr,
+                        const TOnProgress &OnProgress) {
     FEarlyCompletion.reset();
     if (!FLink->Connected()) return false;
     TFirmwareBytes Image;
@@ -292,7 +311,8 @@ bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr, const
     return UploadImage(Image, Hdr, OnProgress);
 }
 
-bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr, const TOnProgress &OnProgress) {
+bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr,
+                         const TOnProgress &OnProgress) {
     // The bytes are checked once more: they are what will be sent.
     FEarlyCompletion.reset();
     if (!FLink->Connected()) return false;
@@ -323,8 +343,8 @@ bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr
         const size_t Count = static_cast<size_t>(std::min<uint64_t>(PacketSize, Size - Position));
         Position += Count;
         if (Position > CESP32SlowBytes && Timeout != FDefTimeout && Esp32) Timeout = FDefTimeout;
-        const int Progress =
-            static_cast<int>(std::nearbyint(static_cast<double>(Position) / static_cast<double>(Size) * 100.0));
+        const int Progress = static_cast<int>(
+            std::nearbyint(static_cast<double>(Position) / static_cast<double>(Size) * 100.0));
 
         int Attempts = 0;
         for (;;) {

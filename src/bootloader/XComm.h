@@ -33,9 +33,9 @@ using TOnProgress = std::function<void(int PacketsSent, int PacketsFail, int Pro
 // Bootloader commands and replies.
 enum : uint8_t {
     CBootStart = 0xF5,
-    CCmdIdent16 = 0x0B,   // identification with a 16-bit sensor ID (57600 baud only)
-    CCmdIdent = 0x0C,     // identification, 8-bit sensor ID
-    CCmdData = 0x0D,      // firmware data
+    CCmdIdent16 = 0x0B,  // identification with a 16-bit sensor ID (57600 baud only)
+    CCmdIdent = 0x0C,    // identification, 8-bit sensor ID
+    CCmdData = 0x0D,     // firmware data
     CReplyFlag = 0x80,
 };
 // Acknowledged number meaning "image complete".
@@ -64,15 +64,16 @@ constexpr uint32_t CMaxDefTimeout = 60000;
 
 // Packet building and reply checking, pure functions over bytes.
 // Request with command, packet number and data (at most 250 bytes).
-TByteArray BuildRequest(uint8_t Command, uint16_t PacketNo, const uint8_t *Data = nullptr, size_t Count = 0);
+TByteArray BuildRequest(uint8_t Command, uint16_t PacketNo, const uint8_t *Data = nullptr,
+                        size_t Count = 0);
 // Checks a complete reply to a request with Command; on success Payload
 // holds the payload only.
 bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload);
 
 class TXComm {
 public:
-    using TTickSource = std::function<uint64_t()>;     // monotonic milliseconds
-    using TPause = std::function<void(uint32_t Ms)>;   // blocking sleep
+    using TTickSource = std::function<uint64_t()>;    // monotonic milliseconds
+    using TPause = std::function<void(uint32_t Ms)>;  // blocking sleep
 
     TXComm();
     // Takes a link of the caller's choosing (tests use a scripted one).
@@ -108,11 +109,11 @@ public:
 
     // Limits; the setters clamp to their range instead of refusing.
     int MaxRetry() const { return FMaxRetry; }
-    void SetMaxRetry(int Value);        // at least 3
+    void SetMaxRetry(int Value);  // at least 3
     int MaxFails() const { return FMaxFails; }
-    void SetMaxFails(int Value);        // at least 5
+    void SetMaxFails(int Value);  // at least 5
     uint32_t DefTimeout() const { return FDefTimeout; }
-    void SetDefTimeout(uint32_t Value); // 500 to 60000 ms
+    void SetDefTimeout(uint32_t Value);  // 500 to 60000 ms
 
     // Uploads a firmware file to the open bootloader. Hdr is what the
     // caller's ValidateFile gave; it chooses the packet size and time-outs.
@@ -124,10 +125,12 @@ public:
     // A completion acknowledgement before the last data packet is a failed
     // upload: the image ends where its header says, so a bootloader that
     // has it whole can say so only on the last packet (EarlyCompletion()).
-    bool UploadFile(const std::string &FName, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+    bool UploadFile(const std::string &FName, const TCODFileData &Hdr,
+                    const TOnProgress &OnProgress);
     // The same for a file already in memory (LoadFirmware's Image): exactly
     // these bytes are checked again and sent.
-    bool UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr, const TOnProgress &OnProgress);
+    bool UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr,
+                     const TOnProgress &OnProgress);
     // After an upload that failed because the bootloader reported the image
     // complete too early: the packet it said so after and the number of
     // data packets of the image; empty after any other ending.
@@ -138,7 +141,9 @@ public:
     const std::optional<TEarlyCompletion> &EarlyCompletion() const { return FEarlyCompletion; }
 
     // The firmware-file check, also reachable through the class.
-    static bool ValidateFile(const std::string &FName, TCODFileData &Data) { return ::ValidateFile(FName, Data); }
+    static bool ValidateFile(const std::string &FName, TCODFileData &Data) {
+        return ::ValidateFile(FName, Data);
+    }
     // Refills Ports with the serial ports present, sorted.
     static void EnumComPorts(std::vector<TComListData> &Ports);
 
@@ -165,7 +170,8 @@ public:
     uint32_t ReplyAllowance() const;
 
 private:
-    bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs, uint16_t &Ack);
+    bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs,
+                        uint16_t &Ack);
     uint64_t Now() const { return FClock->Now(); }
     TLinkSettings LineSettings(TBaudRate Rate) const;
 

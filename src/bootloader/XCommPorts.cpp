@@ -3,4 +3,6 @@
 #include "bootloader/XComm.h"
 #include "serial/PortDiscovery.h"
 
-void TXComm::EnumComPorts(std::vector<TComListData> &Ports) { ::EnumComPorts(Ports); }
+void TXComm::EnumComPorts(std::vector<TComListData> &Ports) {
+    ::EnumComPorts(Ports);
+}

@@ -1,11 +1,10 @@
 // The parser of the command line and the dispatch to the commands.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "Version.h"
 #include "cli/Commands.h"
@@ -29,7 +28,8 @@ namespace {
 
 std::vector<std::string> BaudTexts() {
     std::vector<std::string> texts;
-    for (int r = br110; r <= br256000; ++r) texts.emplace_back(BaudRateText(static_cast<TBaudRate>(r)));
+    for (int r = br110; r <= br256000; ++r)
+        texts.emplace_back(BaudRateText(static_cast<TBaudRate>(r)));
     return texts;
 }
 
@@ -63,7 +63,8 @@ void AddAddr(CLI::App *Cmd, int &Addr) {
 const std::vector<std::string> &TypeTexts() {
     static const std::vector<std::string> texts = [] {
         std::vector<std::string> t;
-        for (int i = 0; i < RegDataTypeCount; ++i) t.emplace_back(RegDataTypeText(static_cast<TRegDataType>(i)));
+        for (int i = 0; i < RegDataTypeCount; ++i)
+            t.emplace_back(RegDataTypeText(static_cast<TRegDataType>(i)));
         return t;
     }();
     return texts;
@@ -126,7 +127,8 @@ int RunCli(int argc, char **argv) {
                  "veldra-cli"};
     app.require_subcommand(1);
     app.footer(
-        "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.");
+        "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be "
+        "used.");
 
     std::string settingsFile;
     bool trace = false, json = false;
@@ -151,11 +153,13 @@ int RunCli(int argc, char **argv) {
     info->add_option("FILE", infoFile, "Firmware file (.cod)")->required();
 
     std::string identPort;
-    auto *identify = app.add_subcommand("identify", "Find a sensor in bootloader mode (19200, then 57600 baud)");
+    auto *identify =
+        app.add_subcommand("identify", "Find a sensor in bootloader mode (19200, then 57600 baud)");
     AddPort(identify, identPort);
 
     TFlashOptions flashOpt;
-    auto *flash = app.add_subcommand("flash", "Update the firmware of one or more sensors in bootloader mode");
+    auto *flash = app.add_subcommand(
+        "flash", "Update the firmware of one or more sensors in bootloader mode");
     flash->add_option("--port", flashOpt.Ports, "Serial port; repeat for several sensors at once")
         ->required()
         ->allow_extra_args(false);
@@ -165,8 +169,12 @@ int RunCli(int argc, char **argv) {
     TScanOptions scanOpt;
     auto *scan = app.add_subcommand("scan", "Look for Modbus devices in an address range");
     AddPort(scan, scanOpt.Port);
-    scan->add_option("--first", scanOpt.First, "First address")->capture_default_str()->check(CLI::Range(1, 247));
-    scan->add_option("--last", scanOpt.Last, "Last address")->capture_default_str()->check(CLI::Range(1, 247));
+    scan->add_option("--first", scanOpt.First, "First address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 247));
+    scan->add_option("--last", scanOpt.Last, "Last address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 247));
     AddLineOptions(scan, scanOpt.Line);
 
     TRegOptions readOpt;
@@ -177,7 +185,8 @@ int RunCli(int argc, char **argv) {
     std::string writeValue;
     auto *write = app.add_subcommand("write", "Write a typed value into registers");
     AddRegOptions(write, writeOpt);
-    write->add_option("VALUE", writeValue, "The value (a number, or the text for string)")->required();
+    write->add_option("VALUE", writeValue, "The value (a number, or the text for string)")
+        ->required();
 
     auto *comm = app.add_subcommand("comm", "Baud rate, framing and address settings of a sensor");
     comm->require_subcommand(1);
@@ -186,7 +195,8 @@ int RunCli(int argc, char **argv) {
     AddPort(commRead, commReadOpt.Port);
     AddAddr(commRead, commReadOpt.Addr);
     AddCommRow(commRead, "baud", "baud rate setting", commReadOpt.Baud, false);
-    AddCommRow(commRead, "framing", "parity, data and stop bits setting", commReadOpt.Framing, false);
+    AddCommRow(commRead, "framing", "parity, data and stop bits setting", commReadOpt.Framing,
+               false);
     AddCommRow(commRead, "addr", "address setting", commReadOpt.Address, false);
     AddLineOptions(commRead, commReadOpt.Line);
     TCommOptions commWriteOpt;
@@ -194,15 +204,20 @@ int RunCli(int argc, char **argv) {
     AddPort(commWrite, commWriteOpt.Port);
     AddAddr(commWrite, commWriteOpt.Addr);
     AddCommRow(commWrite, "baud", "baud rate setting", commWriteOpt.Baud, true);
-    AddCommRow(commWrite, "framing", "parity, data and stop bits setting", commWriteOpt.Framing, true);
+    AddCommRow(commWrite, "framing", "parity, data and stop bits setting", commWriteOpt.Framing,
+               true);
     AddCommRow(commWrite, "addr", "address setting", commWriteOpt.Address, true, 1, 247);
     AddLineOptions(commWrite, commWriteOpt.Line);
 
     // Global options may also follow the command's name.
-    for (CLI::App *cmd : {ports, info, identify, flash, scan, read, write, comm, commRead, commWrite}) {
+    for (CLI::App *cmd :
+         {ports, info, identify, flash, scan, read, write, comm, commRead, commWrite}) {
         cmd->fallthrough();
-        cmd->footer("Global options --settings FILE, --trace and --json may come before or after the command.\n"
-                    "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.");
+        cmd->footer(
+            "Global options --settings FILE, --trace and --json may come before or after the "
+            "command.\n"
+            "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be "
+            "used.");
     }
 
     try {
@@ -240,15 +255,24 @@ int RunCli(int argc, char **argv) {
 
     int code = ExitUsage;
     try {
-        if (ports->parsed()) code = RunPorts(ctx);
-        else if (info->parsed()) code = RunInfo(ctx, infoFile);
-        else if (identify->parsed()) code = RunIdentify(ctx, identPort);
-        else if (flash->parsed()) code = RunFlash(ctx, flashOpt);
-        else if (scan->parsed()) code = RunScan(ctx, scanOpt);
-        else if (read->parsed()) code = RunRead(ctx, readOpt);
-        else if (write->parsed()) code = RunWrite(ctx, writeOpt);
-        else if (commRead->parsed()) code = RunCommRead(ctx, commReadOpt);
-        else if (commWrite->parsed()) code = RunCommWrite(ctx, commWriteOpt);
+        if (ports->parsed())
+            code = RunPorts(ctx);
+        else if (info->parsed())
+            code = RunInfo(ctx, infoFile);
+        else if (identify->parsed())
+            code = RunIdentify(ctx, identPort);
+        else if (flash->parsed())
+            code = RunFlash(ctx, flashOpt);
+        else if (scan->parsed())
+            code = RunScan(ctx, scanOpt);
+        else if (read->parsed())
+            code = RunRead(ctx, readOpt);
+        else if (write->parsed())
+            code = RunWrite(ctx, writeOpt);
+        else if (commRead->parsed())
+            code = RunCommRead(ctx, commReadOpt);
+        else if (commWrite->parsed())
+            code = RunCommWrite(ctx, commWriteOpt);
     } catch (const EUsageError &e) {
         code = UsageError(app, e.what());
     } catch (const EComPort &e) {

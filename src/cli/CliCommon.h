@@ -2,10 +2,9 @@
 // What every command of the command line shares: exit codes, the run's
 // context and the result that becomes either text or one JSON object.
 
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/Console.h"
 #include "serial/Interrupt.h"
@@ -19,10 +18,10 @@ inline std::string JsonText(const nlohmann::json &J) {
 
 // Exit codes of the program.
 enum : int {
-    ExitOk = 0,        // done
-    ExitFailed = 1,    // the device or the file said no
-    ExitUsage = 2,     // the command line is wrong
-    ExitPort = 3,      // the serial port cannot be used
+    ExitOk = 0,      // done
+    ExitFailed = 1,  // the device or the file said no
+    ExitUsage = 2,   // the command line is wrong
+    ExitPort = 3,    // the serial port cannot be used
     // Stopped by a signal: 128 + its number (InterruptExitCode), 130 for
     // SIGINT (Ctrl+C), 143 for SIGTERM, 129 for SIGHUP.
     ExitInterrupted = 130,
@@ -36,8 +35,8 @@ public:
 };
 
 struct TCliContext {
-    bool Json = false;        // one JSON object on standard output instead of text
-    bool Trace = false;       // frames on standard error
+    bool Json = false;   // one JSON object on standard output instead of text
+    bool Trace = false;  // frames on standard error
     bool StdinIsTerminal = false;
     const TSettings *Settings = nullptr;
     TConsole *Console = nullptr;
@@ -48,7 +47,9 @@ struct TCliContext {
 // collected fields are printed as one object by Finish.
 class TResult {
 public:
-    TResult(TCliContext &Ctx, const std::string &Command) : FCtx(Ctx) { FJson["command"] = Command; }
+    TResult(TCliContext &Ctx, const std::string &Command) : FCtx(Ctx) {
+        FJson["command"] = Command;
+    }
 
     nlohmann::json &Json() { return FJson; }
     nlohmann::json &operator[](const char *Key) { return FJson[Key]; }
@@ -89,7 +90,8 @@ public:
                 FJson["settings_file"] = FCtx.Settings->FileName();
             else
                 FJson["settings_file"] = nullptr;
-            if (FCtx.Settings && FCtx.Settings->ReadFailed()) FJson["settings_error"] = SettingsWarningText(*FCtx.Settings);
+            if (FCtx.Settings && FCtx.Settings->ReadFailed())
+                FJson["settings_error"] = SettingsWarningText(*FCtx.Settings);
             FCtx.Console->Out(JsonText(FJson));
         }
         return Code;

@@ -12,9 +12,9 @@
 
 #include "bootloader/XComm.h"
 #include "cli/Commands.h"
-#include "jobs/FirmwareJob.h"
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
+#include "jobs/FirmwareJob.h"
 #include "serial/ComPort.h"
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
@@ -53,7 +53,8 @@ int RunIdentify(TCliContext &Ctx, const std::string &Port) {
         return result.Stopped(e.Signal());
     }
     if (!found.Found) {
-        if (found.PortError) return ReportPortProblem(result, Port, PortProblemOf(*found.PortError));
+        if (found.PortError)
+            return ReportPortProblem(result, Port, PortProblemOf(*found.PortError));
         return result.Fail(ExitFailed, JobText(TJobText::NotFound));
     }
     const nlohmann::json sensor = SensorJson(Ctx, found);
@@ -73,12 +74,12 @@ namespace {
 struct TFlashJob {
     std::string Port;
     std::unique_ptr<TXComm> Link;
-    int Code = ExitOk;           // this port's exit code
-    std::string Message;         // its result text
+    int Code = ExitOk;    // this port's exit code
+    std::string Message;  // its result text
     std::vector<std::string> Details;
     bool Identified = false;
     TBootSensor Found;
-    nlohmann::json Sensor;       // identity, kept when the link closes
+    nlohmann::json Sensor;  // identity, kept when the link closes
     bool Uploaded = false;
     int Sent = 0, Fail = 0, Progress = 0;
     double Seconds = 0;
@@ -130,7 +131,8 @@ void CheckDistinctPorts(const std::vector<std::string> &Ports) {
             key = real;
             std::free(real);
         }
-        if (!seen.insert(key).second) throw EUsageError("--port: " + p + " is given more than once");
+        if (!seen.insert(key).second)
+            throw EUsageError("--port: " + p + " is given more than once");
     }
 }
 
@@ -144,13 +146,14 @@ template <typename F>
 void ForEachParallel(std::vector<TFlashJob> &Jobs, F Work) {
     std::vector<std::thread> threads;
     for (size_t i = 0; i < Jobs.size(); ++i)
-        if (Jobs[i].Code == ExitOk) threads.emplace_back([&, i] {
-            try {
-                Work(i, Jobs[i]);
-            } catch (const EInterrupted &e) {
-                StoppedJob(Jobs[i], e.Signal());
-            }
-        });
+        if (Jobs[i].Code == ExitOk)
+            threads.emplace_back([&, i] {
+                try {
+                    Work(i, Jobs[i]);
+                } catch (const EInterrupted &e) {
+                    StoppedJob(Jobs[i], e.Signal());
+                }
+            });
     for (auto &t : threads) t.join();
 }
 
@@ -182,7 +185,8 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
         } else if (job.Found.PortError) {
             const TPortProblem problem = PortProblemOf(*job.Found.PortError);
             job.Failed(ExitPort, PortProblemText(problem));
-            if (std::string hint = PortAccessHint(job.Port, problem); !hint.empty()) job.Details.push_back(hint);
+            if (std::string hint = PortAccessHint(job.Port, problem); !hint.empty())
+                job.Details.push_back(hint);
         } else {
             job.Failed(ExitFailed, JobText(TJobText::NotFound));
         }
@@ -236,16 +240,17 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             const size_t row = rowOf[i];
             const auto started = std::chrono::steady_clock::now();
             board.Start(row);
-            const TUploadResult upload = UploadFirmware(*job.Link, image, [&](int sent, int fail, int progress) {
-                board.Report(row, sent, fail, progress);
-            });
+            const TUploadResult upload = UploadFirmware(
+                *job.Link, image,
+                [&](int sent, int fail, int progress) { board.Report(row, sent, fail, progress); });
             job.Sent = upload.Sent;
             job.Fail = upload.Fail;
             job.Progress = upload.Progress;
             if (!upload.Error.Empty()) job.Details.push_back(JobText(upload.Error));
             const bool ok = upload.Ok;
             job.Link->Close();
-            job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            job.Seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             job.Uploaded = true;
             if (ok) {
                 job.Message = JobText(upload.Text());
@@ -269,7 +274,9 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             code = ExitPort;
         else if (job.Code != ExitOk && code == ExitOk)
             code = job.Code;
-        nlohmann::json j{{"port", job.Port}, {"ok", job.Code == ExitOk}, {"exit_code", job.Code},
+        nlohmann::json j{{"port", job.Port},
+                         {"ok", job.Code == ExitOk},
+                         {"exit_code", job.Code},
                          {"message", job.Message}};
         if (job.Identified) j.update(job.Sensor);
         if (job.Uploaded) {
@@ -300,8 +307,8 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             result.Text(job.Port + ": " + job.Message);
         }
         if (okCount != static_cast<int>(jobs.size()))
-            result["error"] = std::to_string(jobs.size() - okCount) + " of " + std::to_string(jobs.size()) +
-                              " sensors not updated";
+            result["error"] = std::to_string(jobs.size() - okCount) + " of " +
+                              std::to_string(jobs.size()) + " sensors not updated";
     }
     return result.Finish(code);
 }

@@ -35,9 +35,10 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr) 
             {"file_size", Hdr.FileSize}};
 }
 
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image, bool KeepBytes) {
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image,
+                       bool KeepBytes) {
     Result["file"] = File;
-    struct stat st{};
+    struct stat st {};
     if (::stat(File.c_str(), &st) != 0) {
         Result.ErrorText(File + ": " + std::strerror(errno));
         return false;

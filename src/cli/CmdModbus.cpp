@@ -1,6 +1,6 @@
 // scan, read, write, comm read and comm write: the Modbus RTU commands.
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -48,8 +48,8 @@ TRegPlan PlanOf(const TRegOptions &Opt, bool Writing) {
     const int fixed = RegisterCount(plan.Type);
     if (fixed > 0) {
         if (Opt.Count && *Opt.Count != fixed)
-            throw EUsageError("--count: type " + Opt.Type + " always uses " + std::to_string(fixed) +
-                              (fixed == 1 ? " register" : " registers"));
+            throw EUsageError("--count: type " + Opt.Type + " always uses " +
+                              std::to_string(fixed) + (fixed == 1 ? " register" : " registers"));
         plan.Count = fixed;
     } else {
         plan.Count = Opt.Count.value_or(1);
@@ -59,7 +59,8 @@ TRegPlan PlanOf(const TRegOptions &Opt, bool Writing) {
         if (plan.Count > most)
             throw EUsageError("--count: at most " + std::to_string(most) +
                               (plan.Type == rdtBit ? " inputs" : " registers") + " per " +
-                              (Writing ? "write" : "read") + " (type " + RegDataTypeText(plan.Type) + ")");
+                              (Writing ? "write" : "read") + " (type " +
+                              RegDataTypeText(plan.Type) + ")");
     }
     return plan;
 }
@@ -100,19 +101,23 @@ int RunScan(TCliContext &Ctx, const TScanOptions &Opt) {
     job.First = Opt.First;
     job.Last = Opt.Last;
     job.StopOnOpenFailure = true;
-    const TScanResult scan = RunScanJob(job, *Ctx.Settings, InterruptRequested(), [&](const TScanStep &step) {
-        if (const TScanDevice *d = step.Device) {
-            result.Text(std::to_string(d->Address) + "\t" + d->DeviceCode + "\t" + d->Version);
-            nlohmann::json dev{{"address", d->Address}, {"identified", d->Id.Identified},
-                               {"device_code", d->DeviceCode}, {"fw_version", d->Version}};
-            if (d->Id.SensorID >= 0) dev["sensor_id"] = d->Id.SensorID;
-            if (d->Id.VersionRegister >= 0) dev["version_register"] = d->Id.VersionRegister;
-            result["devices"].push_back(dev);
-        }
-        Ctx.Console->SetStatus({ScanCounts(step.Scanned, step.Found)});
-    });
+    const TScanResult scan =
+        RunScanJob(job, *Ctx.Settings, InterruptRequested(), [&](const TScanStep &step) {
+            if (const TScanDevice *d = step.Device) {
+                result.Text(std::to_string(d->Address) + "\t" + d->DeviceCode + "\t" + d->Version);
+                nlohmann::json dev{{"address", d->Address},
+                                   {"identified", d->Id.Identified},
+                                   {"device_code", d->DeviceCode},
+                                   {"fw_version", d->Version}};
+                if (d->Id.SensorID >= 0) dev["sensor_id"] = d->Id.SensorID;
+                if (d->Id.VersionRegister >= 0) dev["version_register"] = d->Id.VersionRegister;
+                result["devices"].push_back(dev);
+            }
+            Ctx.Console->SetStatus({ScanCounts(step.Scanned, step.Found)});
+        });
     // The port cannot be used at all: nothing was scanned.
-    if (scan.OpenFailedFirst) return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
+    if (scan.OpenFailedFirst)
+        return ReportPortProblem(result, Opt.Port, PortProblemOf(*scan.PortError));
     Ctx.Console->ClearStatus();
     Ctx.Console->Err(ScanCounts(scan.Scanned, scan.Found));
     result["scanned"] = scan.Scanned;
@@ -136,10 +141,12 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
     RegJson(result, Opt, plan);
 
     try {
-        const TRegReadResult read = ReadRegisterBlock({Opt.Port, params, Opt.Addr},
-                                                      {static_cast<uint16_t>(Opt.Reg), plan.Type, plan.Order, plan.Count});
+        const TRegReadResult read =
+            ReadRegisterBlock({Opt.Port, params, Opt.Addr},
+                              {static_cast<uint16_t>(Opt.Reg), plan.Type, plan.Order, plan.Count});
         if (!read.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.OpenError));
-        if (read.Failure == TJobText::ReadError) return result.Fail(ExitFailed, JobText(read.Failure));
+        if (read.Failure == TJobText::ReadError)
+            return result.Fail(ExitFailed, JobText(read.Failure));
         if (plan.Type == rdtBit)
             result["inputs"] = read.Bits;
         else
@@ -170,7 +177,8 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
 // ------------------------------------------------------------------ write
 
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
-    if (RegDataTypeFromText(Opt.Type) == rdtBit) throw EUsageError("--type bit: discrete inputs can only be read");
+    if (RegDataTypeFromText(Opt.Type) == rdtBit)
+        throw EUsageError("--type bit: discrete inputs can only be read");
     const TRegPlan plan = PlanOf(Opt, true);
     const std::string value = StripText(Opt.Value.value_or(""));
     if (value.empty()) throw EUsageError(JobText(TJobText::ValueNotSpecified));
@@ -190,7 +198,8 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
             write = PlanNumberWrite(plan.Type, plan.Order, number);
         } catch (const ERegConvertError &e) {
             if (e.Kind() == TRegConvertKind::OutOfRange)
-                throw EUsageError("'" + value + "': " + e.what() + " for type " + RegDataTypeText(plan.Type));
+                throw EUsageError("'" + value + "': " + e.what() + " for type " +
+                                  RegDataTypeText(plan.Type));
             throw EUsageError(e.what());
         }
     }
@@ -203,7 +212,8 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
     result["registers"] = write.Regs;
 
     try {
-        const TRegWriteResult done = WriteRegisterBlock({Opt.Port, params, Opt.Addr}, static_cast<uint16_t>(Opt.Reg), write);
+        const TRegWriteResult done =
+            WriteRegisterBlock({Opt.Port, params, Opt.Addr}, static_cast<uint16_t>(Opt.Reg), write);
         if (!done.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(done.OpenError));
         result["function"] = write.Function;
         if (!done.Saved) return result.Fail(ExitFailed, JobText(done.Text()));
@@ -285,14 +295,15 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
 int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     const auto rows = CommRows(Opt);
     if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg)
-        throw EUsageError("Give at least one register with its value (--baud-reg/--baud-val, "
-                          "--framing-reg/--framing-val, --addr-reg/--addr-val)");
+        throw EUsageError(
+            "Give at least one register with its value (--baud-reg/--baud-val, "
+            "--framing-reg/--framing-val, --addr-reg/--addr-val)");
     // A value no register holds is refused, never sent wrapped to 16 bits.
     const TCommSettings settings = CommSettingsOf(rows);
     if (const std::optional<size_t> bad = CommValueOutOfRange(settings)) {
         static const char *const options[] = {"--baud-val", "--framing-val", "--addr-val"};
-        throw EUsageError(std::string(options[*bad]) + " " + std::to_string(*settings[*bad].Value) + ": " +
-                          OutOfRangeText(CommValueRange));
+        throw EUsageError(std::string(options[*bad]) + " " + std::to_string(*settings[*bad].Value) +
+                          ": " + OutOfRangeText(CommValueRange));
     }
     TResult result(Ctx, "comm write");
     const TPortParams params = PortParamsOf(Opt.Line);
@@ -306,7 +317,8 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
         const TCommRowResult &r = write.Rows[i];
         if (r.OpenError) {
             // The port did not open for this row: the others were still tried.
-            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", *rows[i].Row.Value}, {"ok", false}};
+            result[rows[i].Key] = {
+                {"register", *rows[i].Row.Reg}, {"value", *rows[i].Row.Value}, {"ok", false}};
             continue;
         }
         if (!r.Done) continue;
@@ -318,7 +330,8 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
             failed.push_back(rows[i].Label);
         }
     }
-    if (const auto portError = write.FirstPortError(); portError || write.OpenFailed || write.StoppedBy) {
+    if (const auto portError = write.FirstPortError();
+        portError || write.OpenFailed || write.StoppedBy) {
         // Settings already written stay written when the port is lost later,
         // did not open for another row or a signal stopped the rest: name
         // them, they take effect at the sensor's next restart.

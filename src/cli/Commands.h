@@ -81,7 +81,8 @@ nlohmann::json FirmwareJson(const TSettings &Settings, const TCODFileData &Hdr);
 // file whose header could be checked (HeaderSize not 0). With KeepBytes
 // Image holds the bytes to upload; without, the file is only checked (its
 // checksum streamed, nothing kept).
-bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image, bool KeepBytes);
+bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage &Image,
+                       bool KeepBytes);
 
 // Builds the parser, runs the chosen command on standard output and
 // standard error and returns the exit code.

@@ -1,11 +1,11 @@
 #include "cli/Console.h"
 
-#include "settings/TextDecode.h"
-
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
+
+#include "settings/TextDecode.h"
 
 namespace {
 int TerminalWidth(std::FILE *F) {
@@ -81,7 +81,9 @@ std::string EscapeJsonControls(const std::string &Json) {
 TConsole::TConsole(std::FILE *Out, std::FILE *Err, bool ErrIsTerminal)
     : FOut(Out), FErr(Err), FErrIsTerminal(ErrIsTerminal) {}
 
-TConsole::~TConsole() { ClearStatus(); }
+TConsole::~TConsole() {
+    ClearStatus();
+}
 
 void TConsole::Out(const std::string &Line) {
     std::lock_guard<std::mutex> lock(FLock);

@@ -9,7 +9,9 @@
 #include "cli/CliCommon.h"
 #include "serial/ComPort.h"
 
-TPortProblem PortProblemOf(const EComPort &E) { return {E.what(), E.WinCode()}; }
+TPortProblem PortProblemOf(const EComPort &E) {
+    return {E.what(), E.WinCode()};
+}
 
 std::string PortProblemText(const TPortProblem &Problem) {
     std::string text = Problem.Text;
@@ -29,7 +31,7 @@ std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem)
     // name the group the device really belongs to.
     std::string group = "dialout";
     const std::string path = Port.find('/') == std::string::npos ? "/dev/" + Port : Port;
-    struct stat st{};
+    struct stat st {};
     st.st_gid = static_cast<gid_t>(-1);
     if (::stat(path.c_str(), &st) == 0) {
         if (const struct group *g = ::getgrgid(st.st_gid))
@@ -46,7 +48,8 @@ std::string PortAccessHint(const std::string &Port, const TPortProblem &Problem)
 int ReportPortProblem(TResult &Result, const std::string &Port, const TPortProblem &Problem) {
     Result["port"] = Port;
     Result.ErrorText(PortProblemLine(Port, Problem));
-    if (const std::string hint = PortAccessHint(Port, Problem); !hint.empty()) Result.ErrorText(hint);
+    if (const std::string hint = PortAccessHint(Port, Problem); !hint.empty())
+        Result.ErrorText(hint);
     if (Problem.Errno > 0) Result["errno"] = Problem.Errno;
     return Result.Finish(ExitPort);
 }

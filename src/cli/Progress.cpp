@@ -56,7 +56,10 @@ std::string FormatProgressStep(int Percent, int Sent, int Failed) {
 
 TProgressBoard::TProgressBoard(TConsole &Console, std::vector<std::string> Ports, bool Live,
                                uint64_t FileSize, int PacketSize)
-    : FConsole(Console), FLive(Live), FShowPort(Ports.size() > 1), FFileSize(FileSize),
+    : FConsole(Console),
+      FLive(Live),
+      FShowPort(Ports.size() > 1),
+      FFileSize(FileSize),
       FPacketSize(PacketSize) {
     for (auto &p : Ports) {
         FPortWidth = std::max(FPortWidth, p.size());
@@ -66,7 +69,9 @@ TProgressBoard::TProgressBoard(TConsole &Console, std::vector<std::string> Ports
     }
 }
 
-TProgressBoard::~TProgressBoard() { Finish(); }
+TProgressBoard::~TProgressBoard() {
+    Finish();
+}
 
 void TProgressBoard::Start(size_t Index) {
     std::lock_guard<std::mutex> lock(FLock);
@@ -123,8 +128,8 @@ std::string TProgressBoard::RowText(const TRow &Row, TClock::time_point Now) con
     if (Row.Started != TClock::time_point{} && (Row.Running || !Row.Note.empty())) {
         const double secs =
             std::chrono::duration<double>((Row.Running ? Now : Row.Ended) - Row.Started).count();
-        const uint64_t bytes =
-            std::min<uint64_t>(FFileSize, static_cast<uint64_t>(std::max(Row.Sent, 0)) * FPacketSize);
+        const uint64_t bytes = std::min<uint64_t>(
+            FFileSize, static_cast<uint64_t>(std::max(Row.Sent, 0)) * FPacketSize);
         if (secs > 0.05) {
             rate = static_cast<double>(bytes) / secs;
             if (Row.Running && rate > 0) left = static_cast<double>(FFileSize - bytes) / rate;
@@ -132,7 +137,8 @@ std::string TProgressBoard::RowText(const TRow &Row, TClock::time_point Now) con
     }
     // At 100 % the sensor checks the image before it leaves bootloader mode.
     const bool validating = Row.Running && Row.Progress >= 100;
-    std::string text = FormatProgressBar(Row.Progress, Row.Sent, Row.Fail, rate, validating ? -1 : left);
+    std::string text =
+        FormatProgressBar(Row.Progress, Row.Sent, Row.Fail, rate, validating ? -1 : left);
     if (validating) text += "  Validating...";
     if (!Row.Note.empty()) text += "  " + Row.Note;
     if (!FShowPort) return text;

@@ -11,7 +11,8 @@ std::string FormatTraceLine(double Ms, const std::string &Port, TTraceDir Dir, c
     std::snprintf(head, sizeof head, "%9.3f ", Ms);
     std::string line = head;
     if (!Port.empty()) line += Port + " ";
-    if (Dir == TTraceDir::Dropped) return line + "RX dropped " + std::to_string(Count) + " bytes (input buffer full)";
+    if (Dir == TTraceDir::Dropped)
+        return line + "RX dropped " + std::to_string(Count) + " bytes (input buffer full)";
     line += Dir == TTraceDir::Tx ? "TX" : "RX";
     if (Count == 0) return line + " (none)";
     static const char kHex[] = "0123456789ABCDEF";
@@ -29,9 +30,12 @@ void StartFrameTrace(TConsole &Console, bool ShowPort) {
     SetFrameTraceHook([&Console, ShowPort, start](const std::string &Port, TTraceDir Dir,
                                                   const uint8_t *Data, size_t Count) {
         const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         Console.Err(FormatTraceLine(ms, ShowPort ? Port : std::string(), Dir, Data, Count));
     });
 }
 
-void StopFrameTrace() { SetFrameTraceHook(nullptr); }
+void StopFrameTrace() {
+    SetFrameTraceHook(nullptr);
+}

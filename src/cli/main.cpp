@@ -2,4 +2,6 @@
 // sensor setup window.
 #include "cli/Commands.h"
 
-int main(int argc, char **argv) { return RunCli(argc, argv); }
+int main(int argc, char **argv) {
+    return RunCli(argc, argv);
+}

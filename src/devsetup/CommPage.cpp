@@ -13,7 +13,9 @@ struct TCommRow {
 };
 
 std::array<TCommRow, CommSettingCount> RowsOf(const Ui::TCommPage &Ui) {
-    return {{{Ui.edCommBRReg, Ui.edCommBRVal}, {Ui.edCommPDSReg, Ui.edCommPDSVal}, {Ui.edCommAdrReg, Ui.edCommAdrVal}}};
+    return {{{Ui.edCommBRReg, Ui.edCommBRVal},
+             {Ui.edCommPDSReg, Ui.edCommPDSVal},
+             {Ui.edCommAdrReg, Ui.edCommAdrVal}}};
 }
 }  // namespace
 
@@ -27,22 +29,24 @@ TCommPage::TCommPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
 
 TCommPage::~TCommPage() = default;
 
-int TCommPage::Address() const { return ui->edCommAddr->value(); }
+int TCommPage::Address() const {
+    return ui->edCommAddr->value();
+}
 
 TCommSettings TCommPage::Settings(bool WithValues) const {
     TCommSettings Settings;
     const auto Rows = RowsOf(*ui);
     for (size_t I = 0; I < Rows.size(); ++I) {
         Settings[I].Reg = Rows[I].Reg->WholeValue();
-        if (WithValues)
-            Settings[I].Value = Rows[I].Val->WholeValue();
+        if (WithValues) Settings[I].Value = Rows[I].Val->WholeValue();
     }
     return Settings;
 }
 
 bool TCommPage::NothingToRead() const {
     const auto Rows = RowsOf(*ui);
-    return std::all_of(Rows.begin(), Rows.end(), [](const TCommRow &R) { return R.Reg->IsEmpty(); });
+    return std::all_of(Rows.begin(), Rows.end(),
+                       [](const TCommRow &R) { return R.Reg->IsEmpty(); });
 }
 
 bool TCommPage::NothingToWrite() const {
@@ -53,8 +57,7 @@ bool TCommPage::NothingToWrite() const {
 }
 
 void TCommPage::ClearValues() {
-    for (const TCommRow &R : RowsOf(*ui))
-        R.Val->clear();
+    for (const TCommRow &R : RowsOf(*ui)) R.Val->clear();
 }
 
 void TCommPage::ShowRead(const TCommResult &Result) {

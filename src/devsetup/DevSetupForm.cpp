@@ -14,21 +14,27 @@
 #include "serial/ComPort.h"
 #include "settings/Settings.h"
 #include "ui_CommPage.h"
+#include "ui_DevSetupForm.h"
+#include "ui_RegsPage.h"
+#include "ui_ScanPage.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/MsgBox.h"
 #include "widgets/PortCombo.h"
 #include "widgets/WindowHelpers.h"
-#include "ui_DevSetupForm.h"
-#include "ui_RegsPage.h"
-#include "ui_ScanPage.h"
 
 namespace {
 
 // The jobs' texts, shown in the user's language.
-QString Say(TJobText Msg) { return QCoreApplication::translate("TJobText", JobText(Msg)); }
-void Error(TJobText Msg) { ShowErrorMsg(AppTitle(), Say(Msg)); }
-void Info(TJobText Msg) { ShowInfoMsg(AppTitle(), Say(Msg)); }
+QString Say(TJobText Msg) {
+    return QCoreApplication::translate("TJobText", JobText(Msg));
+}
+void Error(TJobText Msg) {
+    ShowErrorMsg(AppTitle(), Say(Msg));
+}
+void Info(TJobText Msg) {
+    ShowInfoMsg(AppTitle(), Say(Msg));
+}
 // A value no register of its kind holds: refused with the range, nothing
 // sent.
 void ErrorOutOfRange(const TValueRange &Range) {
@@ -96,7 +102,8 @@ TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSe
     connect(Scan.btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
     connect(Scan.btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
     connect(Comm.btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
-    connect(Comm.btnCommWrite, &QPushButton::clicked, this, Guarded([this] { btnCommWriteClick(); }));
+    connect(Comm.btnCommWrite, &QPushButton::clicked, this,
+            Guarded([this] { btnCommWriteClick(); }));
     connect(Regs.btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
     connect(Regs.btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
 
@@ -112,9 +119,15 @@ TDevSetupForm::~TDevSetupForm() {
     FBusyCursor.reset();
 }
 
-TScanPage &TDevSetupForm::ScanPage() const { return *ui->TabSheet1; }
-TCommPage &TDevSetupForm::CommPage() const { return *ui->TabSheet2; }
-TRegsPage &TDevSetupForm::RegsPage() const { return *ui->TabSheet3; }
+TScanPage &TDevSetupForm::ScanPage() const {
+    return *ui->TabSheet1;
+}
+TCommPage &TDevSetupForm::CommPage() const {
+    return *ui->TabSheet2;
+}
+TRegsPage &TDevSetupForm::RegsPage() const {
+    return *ui->TabSheet3;
+}
 
 void TDevSetupForm::FormCreate() {
     // Register before the first listing so that nothing plugged in between
@@ -135,7 +148,9 @@ void TDevSetupForm::showEvent(QShowEvent *Event) {
     }
 }
 
-void TDevSetupForm::FormAfterMonitorDpiChanged() { FormShow(); }
+void TDevSetupForm::FormAfterMonitorDpiChanged() {
+    FormShow();
+}
 
 void TDevSetupForm::FormShow() {
     // The reload button stands as tall as the drop-down beside it.
@@ -143,7 +158,9 @@ void TDevSetupForm::FormShow() {
     ui->btnReload->setFixedWidth(ui->btnReload->height());
 }
 
-bool TDevSetupForm::FormCloseQuery() const { return !IsBusy(); }
+bool TDevSetupForm::FormCloseQuery() const {
+    return !IsBusy();
+}
 
 void TDevSetupForm::closeEvent(QCloseEvent *Event) {
     if (!FormCloseQuery()) {
@@ -155,16 +172,16 @@ void TDevSetupForm::closeEvent(QCloseEvent *Event) {
 
 void TDevSetupForm::done(int Result) {
     // Escape, the close box and Close all end here.
-    if (!FormCloseQuery())
-        return;
+    if (!FormCloseQuery()) return;
     QDialog::done(Result);
 }
 
-bool TDevSetupForm::PageControl1Changing() const { return !IsBusy(); }
+bool TDevSetupForm::PageControl1Changing() const {
+    return !IsBusy();
+}
 
 void TDevSetupForm::PageControl1Change(int Index) {
-    if (Index == FPage)
-        return;
+    if (Index == FPage) return;
     if (!PageControl1Changing()) {
         // Back to the page the job runs on before anything is drawn.
         const QSignalBlocker Block(ui->PageControl1);
@@ -174,11 +191,17 @@ void TDevSetupForm::PageControl1Change(int Index) {
     FPage = Index;
 }
 
-void TDevSetupForm::btnCloseClick() { close(); }
+void TDevSetupForm::btnCloseClick() {
+    close();
+}
 
-void TDevSetupForm::btnReloadClick() { ReloadPortList(); }
+void TDevSetupForm::btnReloadClick() {
+    ReloadPortList();
+}
 
-void TDevSetupForm::WMReloadPorts() { ReloadPortList(); }
+void TDevSetupForm::WMReloadPorts() {
+    ReloadPortList();
+}
 
 void TDevSetupForm::ReloadPortList() {
     // A job reads the chosen port: leave the list alone until it has ended.
@@ -190,11 +213,12 @@ void TDevSetupForm::ReloadPortList() {
     ReloadPortCombo(ui->cbCOMPort);
 }
 
-bool TDevSetupForm::PortChosen() const { return SelectedPort(ui->cbCOMPort).has_value(); }
+bool TDevSetupForm::PortChosen() const {
+    return SelectedPort(ui->cbCOMPort).has_value();
+}
 
 bool TDevSetupForm::CheckPortChosen() const {
-    if (PortChosen())
-        return true;
+    if (PortChosen()) return true;
     Error(TJobText::PortNotSelected);
     return false;
 }
@@ -221,9 +245,9 @@ void TDevSetupForm::SetActionsEnabled(bool Enabled) {
     // buttons: what it shows at its end stands under the inputs it was
     // made for.
     for (QWidget *W : std::initializer_list<QWidget *>{
-             ScanPage().Controls().btnScan, ui->btnClose, Comm.btnCommRead, Comm.btnCommWrite, Comm.edCommAddr,
-             Comm.edCommBRReg, Comm.edCommBRVal, Comm.edCommPDSReg, Comm.edCommPDSVal, Comm.edCommAdrReg,
-             Comm.edCommAdrVal})
+             ScanPage().Controls().btnScan, ui->btnClose, Comm.btnCommRead, Comm.btnCommWrite,
+             Comm.edCommAddr, Comm.edCommBRReg, Comm.edCommBRVal, Comm.edCommPDSReg,
+             Comm.edCommPDSVal, Comm.edCommAdrReg, Comm.edCommAdrVal})
         W->setEnabled(Enabled);
     RegsPage().SetBusy(!Enabled);
 }
@@ -232,24 +256,22 @@ void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TRe
                            TJobRunner::TResultStep Failed) {
     FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
     SetActionsEnabled(false);
-    FRunner.Start(std::move(Work), [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
-                                                                       std::exception_ptr Error) {
-        // The normal cursor again before any box the result shows.
-        FBusyCursor.reset();
-        SetActionsEnabled(true);
-        // A job that raised has no result step: the window is put back
-        // first, then the error is shown.
-        if (Error && Failed)
-            RunGuarded(Failed);
-        RunGuarded([&] {
-            if (Error)
-                std::rethrow_exception(Error);
-            Step();
-        });
-        if (bReloadPending)
-            ReloadPortList();
-        emit JobFinished();
-    });
+    FRunner.Start(std::move(Work),
+                  [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
+                                                     std::exception_ptr Error) {
+                      // The normal cursor again before any box the result shows.
+                      FBusyCursor.reset();
+                      SetActionsEnabled(true);
+                      // A job that raised has no result step: the window is put back
+                      // first, then the error is shown.
+                      if (Error && Failed) RunGuarded(Failed);
+                      RunGuarded([&] {
+                          if (Error) std::rethrow_exception(Error);
+                          Step();
+                      });
+                      if (bReloadPending) ReloadPortList();
+                      emit JobFinished();
+                  });
 }
 
 // ---- Scan page ---------------------------------------------------------
@@ -263,12 +285,10 @@ void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
 }
 
 void TDevSetupForm::btnScanClick() {
-    if (IsBusy())
-        return;
+    if (IsBusy()) return;
     Ui::TScanPage &Scan = ScanPage().Controls();
     ScanPage().Clear();
-    if (!CheckPortChosen())
-        return;
+    if (!CheckPortChosen()) return;
     TScanOptionsJob Options;
     Options.First = Scan.edScanFirstA->value();
     Options.Last = Scan.edScanLastA->value();
@@ -284,24 +304,27 @@ void TDevSetupForm::btnScanClick() {
     ScanPage().ShowRunning(true);
     SetScanControlsEnabled(false);
     // Busy, not the hourglass: Stop stays clickable.
-    RunJob(Qt::BusyCursor, [this, Options] {
-        const TScanResult Result = RunScanJob(Options, Catalogue(), bStopScan, [this](const TScanStep &Step) {
-            std::optional<TScanDevice> Device;
-            if (Step.Device)
-                Device = *Step.Device;
-            FRunner.Post([this, Step, Device] {
-                ScanPage().ShowStep(Step, Device);
-                // On to the next address once what is queued has run (a
-                // click on Stop).
-                QTimer::singleShot(0, this, [this] { FScanPace.release(); });
-            });
-            FScanPace.acquire();
+    RunJob(
+        Qt::BusyCursor,
+        [this, Options] {
+            const TScanResult Result =
+                RunScanJob(Options, Catalogue(), bStopScan, [this](const TScanStep &Step) {
+                    std::optional<TScanDevice> Device;
+                    if (Step.Device) Device = *Step.Device;
+                    FRunner.Post([this, Step, Device] {
+                        ScanPage().ShowStep(Step, Device);
+                        // On to the next address once what is queued has run (a
+                        // click on Stop).
+                        QTimer::singleShot(0, this, [this] { FScanPace.release(); });
+                    });
+                    FScanPace.acquire();
+                });
+            return [this, Result] { ShowScanResult(Result); };
+        },
+        [this] {
+            SetScanControlsEnabled(true);
+            ScanPage().ShowRunning(false);
         });
-        return [this, Result] { ShowScanResult(Result); };
-    }, [this] {
-        SetScanControlsEnabled(true);
-        ScanPage().ShowRunning(false);
-    });
 }
 
 void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
@@ -311,8 +334,7 @@ void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
         ScanPage().ShowCounts(Result.Scanned + 1, Result.Found);
     SetScanControlsEnabled(true);
     ScanPage().ShowRunning(false);
-    if (Result.PortError)
-        throw *Result.PortError;
+    if (Result.PortError) throw *Result.PortError;
 }
 
 void TDevSetupForm::btnStopScanClick() {
@@ -323,11 +345,9 @@ void TDevSetupForm::btnStopScanClick() {
 // ---- Comm setup page ---------------------------------------------------
 
 void TDevSetupForm::btnCommReadClick() {
-    if (IsBusy() || !CheckPortChosen())
-        return;
+    if (IsBusy() || !CheckPortChosen()) return;
     CommPage().ClearValues();
-    if (CommPage().NothingToRead())
-        return;
+    if (CommPage().NothingToRead()) return;
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
@@ -335,17 +355,14 @@ void TDevSetupForm::btnCommReadClick() {
         return [this, Result] {
             CommPage().ShowRead(Result);
             // A port that failed in the middle: the default handler says so.
-            if (Result.PortError && !Result.OpenFailed)
-                throw *Result.PortError;
+            if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
         };
     });
 }
 
 void TDevSetupForm::btnCommWriteClick() {
-    if (IsBusy() || !CheckPortChosen())
-        return;
-    if (CommPage().NothingToWrite())
-        return;
+    if (IsBusy() || !CheckPortChosen()) return;
+    if (CommPage().NothingToWrite()) return;
     const TCommSettings Settings = CommPage().Settings(true);
     if (CommValueOutOfRange(Settings)) {
         ErrorOutOfRange(CommValueRange);
@@ -356,8 +373,7 @@ void TDevSetupForm::btnCommWriteClick() {
     RunJob(Qt::WaitCursor, [Target, Settings] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
         return [Result] {
-            if (Result.PortError && !Result.OpenFailed)
-                throw *Result.PortError;
+            if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
             if (Result.Saved() > 0)
                 Info(TJobText::RestartNeeded);
             else
@@ -371,20 +387,16 @@ void TDevSetupForm::btnCommWriteClick() {
 // The port and start register both Read and Write need; an error is shown
 // and nothing returned when either is missing.
 std::optional<qlonglong> TDevSetupForm::CheckUpdStart() const {
-    if (!CheckPortChosen())
-        return std::nullopt;
+    if (!CheckPortChosen()) return std::nullopt;
     const std::optional<qlonglong> Start = RegsPage().StartRegister();
-    if (!Start)
-        Error(TJobText::RegisterNotSpecified);
+    if (!Start) Error(TJobText::RegisterNotSpecified);
     return Start;
 }
 
 void TDevSetupForm::btnUpdReadClick() {
-    if (IsBusy())
-        return;
+    if (IsBusy()) return;
     const std::optional<qlonglong> Start = CheckUpdStart();
-    if (!Start)
-        return;
+    if (!Start) return;
     RegsPage().ClearValue();
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
@@ -392,8 +404,7 @@ void TDevSetupForm::btnUpdReadClick() {
     RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
         return [this, Target, Block, Result] {
-            if (!Result.Opened)
-                return;
+            if (!Result.Opened) return;
             if (Result.Failure != TJobText::None)
                 Error(Result.Failure);
             else
@@ -403,11 +414,9 @@ void TDevSetupForm::btnUpdReadClick() {
 }
 
 void TDevSetupForm::btnUpdWriteClick() {
-    if (IsBusy())
-        return;
+    if (IsBusy()) return;
     const std::optional<qlonglong> Start = CheckUpdStart();
-    if (!Start)
-        return;
+    if (!Start) return;
     // Everything is converted before the port is touched: a value that
     // cannot be written sends nothing (a number the type cannot hold
     // raises, and the default handler shows why).
@@ -415,8 +424,7 @@ void TDevSetupForm::btnUpdWriteClick() {
     try {
         Plan = RegsPage().PlanWrite();
     } catch (const ERegConvertError &E) {
-        if (E.Kind() != TRegConvertKind::OutOfRange)
-            throw;
+        if (E.Kind() != TRegConvertKind::OutOfRange) throw;
         ErrorOutOfRange(E.Range());
         return;
     }
@@ -429,8 +437,7 @@ void TDevSetupForm::btnUpdWriteClick() {
     RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
         const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
         return [Result] {
-            if (!Result.Opened)
-                return;
+            if (!Result.Opened) return;
             if (Result.Saved)
                 Info(Result.Text());
             else

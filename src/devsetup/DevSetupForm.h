@@ -103,6 +103,6 @@ private:
     bool bReloadPending = false;  // a reload arrived during a job
     std::unique_ptr<TWaitCursor> FBusyCursor;
     TJobRunner FRunner{this};
-    int FPage = 0;                // page shown, restored when a change is refused
+    int FPage = 0;  // page shown, restored when a change is refused
     bool FScreenWatched = false;
 };

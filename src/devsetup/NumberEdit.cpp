@@ -15,8 +15,7 @@ TNumberEdit::TNumberEdit(QWidget *Parent)
 }
 
 void TNumberEdit::setRealMode(bool Real) {
-    if (Real == FReal)
-        return;
+    if (Real == FReal) return;
     FReal = Real;
     FValue.reset();
     clear();
@@ -25,15 +24,13 @@ void TNumberEdit::setRealMode(bool Real) {
 
 void TNumberEdit::setMinimum(qlonglong Value) {
     FMin = Value;
-    if (FMax < FMin)
-        FMax = FMin;
+    if (FMax < FMin) FMax = FMin;
     UpdateValidator();
 }
 
 void TNumberEdit::setMaximum(qlonglong Value) {
     FMax = Value;
-    if (FMin > FMax)
-        FMin = FMax;
+    if (FMin > FMax) FMin = FMax;
     UpdateValidator();
 }
 
@@ -45,11 +42,12 @@ void TNumberEdit::setRange(qlonglong Min, qlonglong Max) {
 
 void TNumberEdit::setDecimals(int Value) {
     FDecimals = Value < 0 ? 0 : Value;
-    if (FReal && FValue)
-        SetRealValue(FValue);
+    if (FReal && FValue) SetRealValue(FValue);
 }
 
-bool TNumberEdit::IsEmpty() const { return text().trimmed().isEmpty(); }
+bool TNumberEdit::IsEmpty() const {
+    return text().trimmed().isEmpty();
+}
 
 std::optional<qlonglong> TNumberEdit::WholeValue() const {
     return ParseWhole(text(), FMin, FMax);
@@ -67,10 +65,8 @@ void TNumberEdit::SetRealValue(std::optional<double> Value) {
 }
 
 QString TNumberEdit::FormatReal(double Value, int Decimals) {
-    if (std::isnan(Value))
-        return QStringLiteral("NaN");
-    if (std::isinf(Value))
-        return Value > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
+    if (std::isnan(Value)) return QStringLiteral("NaN");
+    if (std::isinf(Value)) return Value > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
     QString Text = QString::number(Value, 'f', Decimals);
     // A tiny negative number rounds to zero; show it without a sign.
     if (Text.startsWith(u'-') && Text.count(u'0') + Text.count(u'.') == Text.size() - 1)
@@ -80,8 +76,7 @@ QString TNumberEdit::FormatReal(double Value, int Decimals) {
 
 std::optional<double> TNumberEdit::ParseReal(const QString &Text) {
     QString T = Text.trimmed();
-    if (T.isEmpty())
-        return std::nullopt;
+    if (T.isEmpty()) return std::nullopt;
     if (T.compare(QLatin1String("NaN"), Qt::CaseInsensitive) == 0)
         return std::numeric_limits<double>::quiet_NaN();
     if (T.compare(QLatin1String("Inf"), Qt::CaseInsensitive) == 0 ||
@@ -92,16 +87,15 @@ std::optional<double> TNumberEdit::ParseReal(const QString &Text) {
     T.replace(u',', u'.');
     bool Ok = false;
     double V = QLocale::c().toDouble(T, &Ok);
-    if (!Ok)
-        return std::nullopt;
+    if (!Ok) return std::nullopt;
     return V;
 }
 
-std::optional<qlonglong> TNumberEdit::ParseWhole(const QString &Text, qlonglong Min, qlonglong Max) {
+std::optional<qlonglong> TNumberEdit::ParseWhole(const QString &Text, qlonglong Min,
+                                                 qlonglong Max) {
     const QString T = Text.trimmed();
     static const QRegularExpression Whole(QStringLiteral("^[+-]?\\d+$"));
-    if (!Whole.match(T).hasMatch())
-        return std::nullopt;
+    if (!Whole.match(T).hasMatch()) return std::nullopt;
     bool Ok = false;
     qlonglong V = T.toLongLong(&Ok);
     if (!Ok)  // more digits than 64 bits hold
@@ -113,8 +107,8 @@ std::optional<qlonglong> TNumberEdit::ParseWhole(const QString &Text, qlonglong 
 void TNumberEdit::UpdateValidator() {
     QString Pattern;
     if (FReal)
-        Pattern = QStringLiteral(
-            "[+-]?(\\d*([.,]\\d*)?([eE][+-]?\\d*)?|[Nn][Aa]?[Nn]?|[Ii][Nn]?[Ff]?)");
+        Pattern =
+            QStringLiteral("[+-]?(\\d*([.,]\\d*)?([eE][+-]?\\d*)?|[Nn][Aa]?[Nn]?|[Ii][Nn]?[Ff]?)");
     else
         Pattern = FMin < 0 ? QStringLiteral("[+-]?\\d{0,20}") : QStringLiteral("\\+?\\d{0,20}");
     FValidator->setRegularExpression(QRegularExpression(Pattern));
@@ -123,15 +117,13 @@ void TNumberEdit::UpdateValidator() {
 void TNumberEdit::TextEdited(const QString &Text) {
     // Any text put in by the user or by setText() replaces the value; only
     // SetRealValue keeps the exact number behind its rounded text.
-    if (FReal && !FSettingValue)
-        FValue = ParseReal(Text);
+    if (FReal && !FSettingValue) FValue = ParseReal(Text);
 }
 
 void TNumberEdit::Normalise() {
     if (FReal) {
         // What was typed stays as typed; text that holds no number goes.
-        if (!FValue && !IsEmpty())
-            clear();
+        if (!FValue && !IsEmpty()) clear();
         return;
     }
     if (auto V = WholeValue())

@@ -36,15 +36,20 @@ TRegsPage::TRegsPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     ui->edUpdStartReg->clear();
     ui->edUpdValueNum->SetRealValue(std::nullopt);
     ui->edUpdValueNum->hide();
-    connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this, [this] { DataTypeChanged(); });
+    connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this,
+            [this] { DataTypeChanged(); });
     DataTypeChanged();
 }
 
 TRegsPage::~TRegsPage() = default;
 
-int TRegsPage::Address() const { return ui->edUpdAddr->value(); }
+int TRegsPage::Address() const {
+    return ui->edUpdAddr->value();
+}
 
-std::optional<qlonglong> TRegsPage::StartRegister() const { return ui->edUpdStartReg->WholeValue(); }
+std::optional<qlonglong> TRegsPage::StartRegister() const {
+    return ui->edUpdStartReg->WholeValue();
+}
 
 TRegBlock TRegsPage::Block(uint16_t Start) const {
     return {Start, static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex()),
@@ -53,13 +58,13 @@ TRegBlock TRegsPage::Block(uint16_t Start) const {
 
 bool TRegsPage::WriteAllowed() const {
     const int Index = ui->cbUpdDataType->currentIndex();
-    return Index >= 0 && Index < RegDataTypeCount && DataTypeSetups[static_cast<size_t>(Index)].WriteEnabled;
+    return Index >= 0 && Index < RegDataTypeCount &&
+           DataTypeSetups[static_cast<size_t>(Index)].WriteEnabled;
 }
 
 void TRegsPage::DataTypeChanged() {
     const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount)
-        return;
+    if (Index < 0 || Index >= RegDataTypeCount) return;
     const auto Type = static_cast<TRegDataType>(Index);
     const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
 
@@ -67,10 +72,8 @@ void TRegsPage::DataTypeChanged() {
     // No more registers (inputs) than one request carries; one box serves
     // the read and the write of a string, so it keeps to the write's 123.
     ui->edNumRegs->setMaximum(Type == rdtBit ? MaxReadInputs : MaxWriteRegisters);
-    if (S.NumRegs > 0)
-        ui->edNumRegs->setValue(S.NumRegs);
-    if (S.OrderFixed)
-        ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
+    if (S.NumRegs > 0) ui->edNumRegs->setValue(S.NumRegs);
+    if (S.OrderFixed) ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
     ui->edUpdValueStr->setVisible(!S.NumericValue);
     ui->edUpdValueNum->setVisible(S.NumericValue);
     if (S.NumericValue)
@@ -82,11 +85,11 @@ void TRegsPage::DataTypeChanged() {
 
 void TRegsPage::ApplyEnabled() {
     const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount)
-        return;
+    if (Index < 0 || Index >= RegDataTypeCount) return;
     const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
-    for (QWidget *W : std::initializer_list<QWidget *>{ui->edUpdAddr, ui->edUpdStartReg, ui->cbUpdDataType,
-                                                       ui->edUpdValueStr, ui->edUpdValueNum})
+    for (QWidget *W :
+         std::initializer_list<QWidget *>{ui->edUpdAddr, ui->edUpdStartReg, ui->cbUpdDataType,
+                                          ui->edUpdValueStr, ui->edUpdValueNum})
         W->setEnabled(!FBusy);
     ui->edNumRegs->setEnabled(S.NumRegsEnabled && !FBusy);
     ui->cbUpdDataOrder->setEnabled(!S.OrderFixed && !FBusy);

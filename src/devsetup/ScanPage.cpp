@@ -4,8 +4,8 @@
 #include <QStyle>
 #include <QTreeWidgetItem>
 
-#include "widgets/WindowHelpers.h"
 #include "ui_ScanPage.h"
+#include "widgets/WindowHelpers.h"
 
 TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::TScanPage>()) {
     ui->setupUi(this);

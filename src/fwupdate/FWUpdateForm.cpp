@@ -1,41 +1,37 @@
 #include "fwupdate/FWUpdateForm.h"
 
-#include "ui_FWUpdateForm.h"
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QWindow>
 
 #include "settings/Settings.h"
+#include "ui_FWUpdateForm.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/MsgBox.h"
 #include "widgets/PortCombo.h"
 #include "widgets/WindowHelpers.h"
 
-#include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileDialog>
-#include <QGuiApplication>
-#include <QWindow>
-
 namespace {
 
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
 
-QString NA()
-{
+QString NA() {
     return TFWUpdateForm::tr("N/A");
 }
 
-TFirmwareFilePicker &FilePicker()
-{
+TFirmwareFilePicker &FilePicker() {
     static TFirmwareFilePicker P;
     return P;
 }
 
-QString PickFirmwareFile(QWidget *Parent)
-{
+QString PickFirmwareFile(QWidget *Parent) {
     if (FilePicker()) {
         auto P = FilePicker();
         return P(Parent);
@@ -45,51 +41,43 @@ QString PickFirmwareFile(QWidget *Parent)
     Dialog.setFileMode(QFileDialog::ExistingFile);
     Dialog.setDefaultSuffix(QStringLiteral("cod"));
     Dialog.setNameFilter(TFWUpdateForm::tr("Firmware") + QStringLiteral(" (*.cod)"));
-    if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
-        return {};
+    if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return {};
     return Dialog.selectedFiles().constFirst();
 }
 
 // A text of the jobs in the user's language.
-QString Say(TJobText Text)
-{
+QString Say(TJobText Text) {
     return QCoreApplication::translate("TJobText", JobText(Text));
 }
 
 // A reason of the jobs in the user's language: the text translated, then its
 // arguments filled in.
-QString Say(const TJobReason &Reason)
-{
+QString Say(const TJobReason &Reason) {
     return QString::fromStdString(FillJobArgs(Say(Reason.Text).toStdString(), Reason.Args));
 }
 
 // The catalogue of the program; an empty one while none exists.
-const TSettings &Catalogue()
-{
+const TSettings &Catalogue() {
     static const TSettings Empty{std::string()};
     return Settings ? *Settings : Empty;
 }
 
-QString SensorName(int ID)
-{
+QString SensorName(int ID) {
     return CatalogueText(Catalogue().SensorIDToName(ID));
 }
 
-QString VersionText(const TSensorVersion &V)
-{
+QString VersionText(const TSensorVersion &V) {
     return CatalogueText(Catalogue().SensorVersionToString(V.Hi, V.Lo));
 }
 
-void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour)
-{
+void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour) {
     QPalette P = Label->palette();
     P.setColor(QPalette::WindowText, Colour);
     Label->setPalette(P);
     Label->setText(Text);
 }
 
-void MakeWhite(QWidget *W)
-{
+void MakeWhite(QWidget *W) {
     W->setAutoFillBackground(true);
     QPalette P = W->palette();
     P.setColor(QPalette::Window, Qt::white);
@@ -98,17 +86,16 @@ void MakeWhite(QWidget *W)
 
 }  // namespace
 
-void SetFirmwareFilePicker(TFirmwareFilePicker Picker)
-{
+void SetFirmwareFilePicker(TFirmwareFilePicker Picker) {
     FilePicker() = std::move(Picker);
 }
 
-TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>())
-{
+TFWUpdateForm::TFWUpdateForm(QWidget *Owner)
+    : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>()) {
     InitWidgetResources();
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(460, 246);
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
@@ -121,18 +108,24 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
         MakeWhite(W);
     // Names and texts from the settings file and from firmware files are
     // shown as they are, never read as rich text.
-    for (QLabel *Label : {ui->lblSensorID, ui->lblSensorVersion, ui->lblFileID, ui->lblFileVersion, ui->lblFileStatus})
+    for (QLabel *Label : {ui->lblSensorID, ui->lblSensorVersion, ui->lblFileID, ui->lblFileVersion,
+                          ui->lblFileStatus})
         Label->setTextFormat(Qt::PlainText);
     ui->btnReload->setIcon(ReloadIcon());
     ui->btnReload->setIconSize(QSize(16, 16));
 
-    connect(ui->btnConnect, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnConnectClick(); }); });
-    connect(ui->btnReload, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnReloadClick(); }); });
+    connect(ui->btnConnect, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnConnectClick(); }); });
+    connect(ui->btnReload, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnReloadClick(); }); });
     connect(ui->cbCOMPort, &QComboBox::activated, this,
             [this](int Index) { RunGuarded([this, Index] { cbCOMPortChange(Index); }); });
-    connect(ui->btnLoadFile, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnLoadFileClick(); }); });
-    connect(ui->btnNext, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnNextClick(); }); });
-    connect(ui->btnPrev, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnPrevClick(); }); });
+    connect(ui->btnLoadFile, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnLoadFileClick(); }); });
+    connect(ui->btnNext, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnNextClick(); }); });
+    connect(ui->btnPrev, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnPrevClick(); }); });
     connect(ui->btnUpdNextDevice, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnUpdNextDeviceClick(); }); });
     connect(ui->btnClose, &QPushButton::clicked, this, &TFWUpdateForm::btnCloseClick);
@@ -154,35 +147,29 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner) : QDialog(Owner), ui(std::make_uniq
     ApplyUpdateLimits(*XComm, Catalogue().FWUpdSettings());
 }
 
-TFWUpdateForm::~TFWUpdateForm()
-{
+TFWUpdateForm::~TFWUpdateForm() {
     FRunner.Wait();
     FBusyCursor.reset();
     delete FHotPlug;  // unregisters; a reload still queued is dropped with it
     FHotPlug = nullptr;
-    if (XComm && XComm->Connected())
-        XComm->Close();
+    if (XComm && XComm->Connected()) XComm->Close();
     XComm.reset();
     ui->cbCOMPort->clear();
 }
 
-int TFWUpdateForm::PageIndex() const
-{
+int TFWUpdateForm::PageIndex() const {
     return ui->Notebook1->currentIndex();
 }
 
-void TFWUpdateForm::ShowPage(int Index)
-{
+void TFWUpdateForm::ShowPage(int Index) {
     ui->Notebook1->setCurrentIndex(Index);
 }
 
-void TFWUpdateForm::PostReloadPorts()
-{
+void TFWUpdateForm::PostReloadPorts() {
     FHotPlug->PostReload();
 }
 
-void TFWUpdateForm::showEvent(QShowEvent *Event)
-{
+void TFWUpdateForm::showEvent(QShowEvent *Event) {
     QDialog::showEvent(Event);
     LineUpPortButtons();
     // Moving to a screen of another scale lines them up again.
@@ -192,31 +179,30 @@ void TFWUpdateForm::showEvent(QShowEvent *Event)
     }
 }
 
-void TFWUpdateForm::LineUpPortButtons()
-{
+void TFWUpdateForm::LineUpPortButtons() {
     const QRect List = ui->cbCOMPort->geometry();
     for (QPushButton *B : {ui->btnReload, ui->btnConnect})
         B->setGeometry(B->x(), List.top() - 1, B->width(), List.height() + 2);
 }
 
-void TFWUpdateForm::btnConnectClick()
-{
-    if (IsBusy())
-        return;
+void TFWUpdateForm::btnConnectClick() {
+    if (IsBusy()) return;
     const auto Port = SelectedPort(ui->cbCOMPort);
     if (!Port) {
         ShowErrorMsg(AppTitle(), Say(TJobText::PortNotSelected));
         return;
     }
     SetConnectControlsEnabled(false);
-    RunJob(Qt::WaitCursor, [this, Link = XComm.get(), Device = Port->DeviceID] {
-        const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
-        return [this, Sensor] { ShowConnectResult(Sensor); };
-    }, [this] { Disconnect(); });
+    RunJob(
+        Qt::WaitCursor,
+        [this, Link = XComm.get(), Device = Port->DeviceID] {
+            const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
+            return [this, Sensor] { ShowConnectResult(Sensor); };
+        },
+        [this] { Disconnect(); });
 }
 
-void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor)
-{
+void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
     if (Sensor.Found && !bClosePending) {
         ui->lblSensorID->setText(SensorName(Sensor.SensorID));
         ui->lblSensorVersion->setText(VersionText(Sensor.Version));
@@ -232,34 +218,32 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor)
 }
 
 void TFWUpdateForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
-                           TJobRunner::TResultStep Failed)
-{
+                           TJobRunner::TResultStep Failed) {
     FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
-    FRunner.Start(std::move(Work), [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
-                                                                       std::exception_ptr Error) {
-        // The normal cursor again before any box the result shows.
-        FBusyCursor.reset();
-        SetConnectControlsEnabled(true);
-        // A job that raised has no result step: the wizard is put back as
-        // a failed result would leave it, then the error is shown.
-        if (Error && Failed)
-            RunGuarded(Failed);
-        RunGuarded([&] {
-            if (Error)
-                std::rethrow_exception(Error);
-            Step();
-        });
-        if (bClosePending) {
-            bClosePending = false;
-            XComm->Close();
-        }
-        emit JobFinished();
-    });
+    FRunner.Start(std::move(Work),
+                  [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
+                                                     std::exception_ptr Error) {
+                      // The normal cursor again before any box the result shows.
+                      FBusyCursor.reset();
+                      SetConnectControlsEnabled(true);
+                      // A job that raised has no result step: the wizard is put back as
+                      // a failed result would leave it, then the error is shown.
+                      if (Error && Failed) RunGuarded(Failed);
+                      RunGuarded([&] {
+                          if (Error) std::rethrow_exception(Error);
+                          Step();
+                      });
+                      if (bClosePending) {
+                          bClosePending = false;
+                          XComm->Close();
+                      }
+                      emit JobFinished();
+                  });
 }
 
-void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled)
-{
-    for (QWidget *W : std::initializer_list<QWidget *>{ui->cbCOMPort, ui->btnReload, ui->btnConnect})
+void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled) {
+    for (QWidget *W :
+         std::initializer_list<QWidget *>{ui->cbCOMPort, ui->btnReload, ui->btnConnect})
         W->setEnabled(Enabled);
     if (!bUpdating) {
         ui->btnNext->setEnabled(Enabled);
@@ -267,24 +251,20 @@ void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled)
     }
 }
 
-void TFWUpdateForm::btnReloadClick()
-{
+void TFWUpdateForm::btnReloadClick() {
     ReloadPortList();
 }
 
-void TFWUpdateForm::cbCOMPortChange(int Index)
-{
+void TFWUpdateForm::cbCOMPortChange(int Index) {
     const auto Port = PortComboItem(ui->cbCOMPort, Index);
     // While a job runs the link is its own: not even asked for its port.
-    if (!Port || IsBusy())
-        return;
+    if (!Port || IsBusy()) return;
     if (QString::fromStdString(Port->DeviceID)
             .compare(QString::fromStdString(XComm->COMPort()), Qt::CaseInsensitive) != 0)
         Disconnect();
 }
 
-void TFWUpdateForm::Disconnect()
-{
+void TFWUpdateForm::Disconnect() {
     if (IsBusy())
         bClosePending = true;  // the running job still uses the port
     else
@@ -294,19 +274,14 @@ void TFWUpdateForm::Disconnect()
     ui->lblSensorVersion->setText(NA());
 }
 
-void TFWUpdateForm::ReloadPortList()
-{
-    if (ReloadPortCombo(ui->cbCOMPort) == TPortReload::Lost)
-        Disconnect();
+void TFWUpdateForm::ReloadPortList() {
+    if (ReloadPortCombo(ui->cbCOMPort) == TPortReload::Lost) Disconnect();
 }
 
-void TFWUpdateForm::btnLoadFileClick()
-{
-    if (IsBusy())
-        return;
+void TFWUpdateForm::btnLoadFileClick() {
+    if (IsBusy()) return;
     const QString Name = PickFirmwareFile(this);
-    if (Name.isEmpty())
-        return;
+    if (Name.isEmpty()) return;
     // Read once, whole: the update sends exactly the bytes checked here. A
     // file that exists but cannot be read raises before any label changes:
     // name, status and version keep those of the earlier file (which an
@@ -325,16 +300,15 @@ void TFWUpdateForm::btnLoadFileClick()
         FImage.Load = Image.Load;
         ui->lblFileID->setText(NA());
         ui->lblFileVersion->setText(NA());
-        SetColoured(ui->lblFileStatus,
-                    Image.Load == TCodLoad::TooBig ? Say(Image.Problem())
-                                                   : Say(TJobText::InvalidCodFile),
-                    kRed);
+        SetColoured(
+            ui->lblFileStatus,
+            Image.Load == TCodLoad::TooBig ? Say(Image.Problem()) : Say(TJobText::InvalidCodFile),
+            kRed);
         bLoaded = false;
     }
 }
 
-void TFWUpdateForm::ShowFileName(const QString &Path)
-{
+void TFWUpdateForm::ShowFileName(const QString &Path) {
     // The file's name beside the button, cut in the middle when long; the
     // whole path as the tooltip.
     QLabel *Label = ui->lblFileName;
@@ -343,8 +317,7 @@ void TFWUpdateForm::ShowFileName(const QString &Path)
     Label->setToolTip(QDir::toNativeSeparators(Path));
 }
 
-void TFWUpdateForm::PreparePage3()
-{
+void TFWUpdateForm::PreparePage3() {
     ui->lblUpdatingPage->setText(tr("Please click the \"Update\" button to upload the firmware"));
     ui->ProgressBar1->setValue(0);
     ui->lblPercent->setText(QStringLiteral("%1%").arg(0));
@@ -355,61 +328,57 @@ void TFWUpdateForm::PreparePage3()
     ShowPage(2);
 }
 
-void TFWUpdateForm::btnNextClick()
-{
-    if (IsBusy())
-        return;
+void TFWUpdateForm::btnNextClick() {
+    if (IsBusy()) return;
     switch (PageIndex()) {
-    case 0:
-        if (!bConnected) {
-            ShowErrorMsg(AppTitle(), Say(TJobText::NotConnected));
+        case 0:
+            if (!bConnected) {
+                ShowErrorMsg(AppTitle(), Say(TJobText::NotConnected));
+                return;
+            }
+            ui->btnPrev->setEnabled(true);
+            ShowPage(1);
+            return;
+        case 1: {
+            if (!bLoaded) {
+                ShowErrorMsg(AppTitle(), Say(TJobText::NotLoaded));
+                return;
+            }
+            const TUpdateCheck Check = CheckUpdate(XComm->SensorID(), XComm->Version(), FImage.Hdr);
+            if (Check.Refusal != TJobText::None) {
+                ShowErrorMsg(AppTitle(), Say(Check.Refusal));
+                return;
+            }
+            if (Check.Question != TVersionQuestion::None &&
+                AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != mrYes)
+                return;
+            PreparePage3();
             return;
         }
-        ui->btnPrev->setEnabled(true);
-        ShowPage(1);
-        return;
-    case 1: {
-        if (!bLoaded) {
-            ShowErrorMsg(AppTitle(), Say(TJobText::NotLoaded));
+        case 2:
+            UpdateFirmware();
             return;
-        }
-        const TUpdateCheck Check = CheckUpdate(XComm->SensorID(), XComm->Version(), FImage.Hdr);
-        if (Check.Refusal != TJobText::None) {
-            ShowErrorMsg(AppTitle(), Say(Check.Refusal));
+        default:
             return;
-        }
-        if (Check.Question != TVersionQuestion::None
-            && AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != mrYes)
-            return;
-        PreparePage3();
-        return;
-    }
-    case 2:
-        UpdateFirmware();
-        return;
-    default:
-        return;
     }
 }
 
-void TFWUpdateForm::btnPrevClick()
-{
+void TFWUpdateForm::btnPrevClick() {
     switch (PageIndex()) {
-    case 2:
-        ui->btnNext->setText(tr("Next >"));
-        ShowPage(1);
-        return;
-    case 1:
-        ui->btnPrev->setEnabled(false);
-        ShowPage(0);
-        return;
-    default:
-        return;
+        case 2:
+            ui->btnNext->setText(tr("Next >"));
+            ShowPage(1);
+            return;
+        case 1:
+            ui->btnPrev->setEnabled(false);
+            ShowPage(0);
+            return;
+        default:
+            return;
     }
 }
 
-void TFWUpdateForm::UpdateFirmware()
-{
+void TFWUpdateForm::UpdateFirmware() {
     bUpdating = true;
     ui->lblUpdatingPage->setText(tr("Updating..."));
     ui->btnClose->setEnabled(false);
@@ -420,16 +389,20 @@ void TFWUpdateForm::UpdateFirmware()
         ShowUploadResult({});
         return;
     }
-    RunJob(Qt::BusyCursor, [this, Link = XComm.get(), Image = &FImage] {
-        const TUploadResult Result = UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
-            FRunner.Post([this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
-        });
-        return [this, Result] { ShowUploadResult(Result); };
-    }, [this] { ShowUploadResult({}); });
+    RunJob(
+        Qt::BusyCursor,
+        [this, Link = XComm.get(), Image = &FImage] {
+            const TUploadResult Result =
+                UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
+                    FRunner.Post(
+                        [this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
+                });
+            return [this, Result] { ShowUploadResult(Result); };
+        },
+        [this] { ShowUploadResult({}); });
 }
 
-void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result)
-{
+void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     ui->btnPrev->setEnabled(true);
     ui->btnNext->setEnabled(true);
     ui->btnClose->setEnabled(true);
@@ -456,8 +429,7 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result)
     ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
 }
 
-void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progress)
-{
+void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progress) {
     ui->lblPacketsSent->setText(QString::number(PacketsSent));
     ui->lblPacketsFailed->setText(QString::number(PacketsFail));
     ui->lblPercent->setText(QStringLiteral("%1%").arg(Progress));
@@ -474,10 +446,8 @@ void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progres
     }
 }
 
-void TFWUpdateForm::btnUpdNextDeviceClick()
-{
-    if (IsBusy())
-        return;
+void TFWUpdateForm::btnUpdNextDeviceClick() {
+    if (IsBusy()) return;
     XComm->Close();
     bConnected = bUpdating = bFinished = false;
     ui->lblSensorID->setText(NA());
@@ -493,18 +463,15 @@ void TFWUpdateForm::btnUpdNextDeviceClick()
     ui->btnConnect->setFocus(Qt::OtherFocusReason);
 }
 
-void TFWUpdateForm::btnCloseClick()
-{
+void TFWUpdateForm::btnCloseClick() {
     close();
 }
 
-void TFWUpdateForm::FormCloseQuery(bool &CanClose)
-{
+void TFWUpdateForm::FormCloseQuery(bool &CanClose) {
     CanClose = !IsBusy() && (bFinished || !bUpdating);
 }
 
-void TFWUpdateForm::closeEvent(QCloseEvent *Event)
-{
+void TFWUpdateForm::closeEvent(QCloseEvent *Event) {
     bool CanClose = true;
     FormCloseQuery(CanClose);
     if (!CanClose) {
@@ -514,26 +481,21 @@ void TFWUpdateForm::closeEvent(QCloseEvent *Event)
     QDialog::closeEvent(Event);
 }
 
-void TFWUpdateForm::reject()
-{
+void TFWUpdateForm::reject() {
     // Escape and the title bar's close end here too.
     bool CanClose = true;
     FormCloseQuery(CanClose);
-    if (CanClose)
-        QDialog::reject();
+    if (CanClose) QDialog::reject();
 }
 
-void TFWUpdateForm::done(int Result)
-{
+void TFWUpdateForm::done(int Result) {
     bool CanClose = true;
     FormCloseQuery(CanClose);
-    if (!CanClose)
-        return;
+    if (!CanClose) return;
     FormClose();
     QDialog::done(Result);
 }
 
-void TFWUpdateForm::FormClose()
-{
+void TFWUpdateForm::FormClose() {
     XComm->Close();
 }

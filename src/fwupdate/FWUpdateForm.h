@@ -8,16 +8,18 @@
 // turning. While a job runs the link belongs to it: the window only marks
 // a close that has to wait (a port that vanished) and does it afterwards.
 
-#include "jobs/FirmwareJob.h"
-#include "widgets/JobRunner.h"
-
 #include <QDialog>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
 
-namespace Ui { class FWUpdateForm; }
+#include "jobs/FirmwareJob.h"
+#include "widgets/JobRunner.h"
+
+namespace Ui {
+class FWUpdateForm;
+}
 class THotPlugWatcher;
 class TWaitCursor;
 

@@ -24,10 +24,13 @@ TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port) {
 
 TJobReason TFirmwareImage::Problem() const {
     switch (Load) {
-    case TCodLoad::Ok: return {};
-    case TCodLoad::TooBig:
-        return {TJobText::TooBigToUpload, {std::to_string(Hdr.PacketCount()), std::to_string(CMaxDataPackets)}};
-    default: return TJobText::InvalidCodFile;
+        case TCodLoad::Ok:
+            return {};
+        case TCodLoad::TooBig:
+            return {TJobText::TooBigToUpload,
+                    {std::to_string(Hdr.PacketCount()), std::to_string(CMaxDataPackets)}};
+        default:
+            return TJobText::InvalidCodFile;
     }
 }
 
@@ -60,13 +63,17 @@ TUpdateCheck CheckUpdate(uint16_t SensorID, TSensorVersion Sensor, const TCODFil
 
 TJobText QuestionText(TVersionQuestion Question) {
     switch (Question) {
-    case TVersionQuestion::Older: return TJobText::OlderQuestion;
-    case TVersionQuestion::Same: return TJobText::SameQuestion;
-    default: return TJobText::None;
+        case TVersionQuestion::Older:
+            return TJobText::OlderQuestion;
+        case TVersionQuestion::Same:
+            return TJobText::SameQuestion;
+        default:
+            return TJobText::None;
     }
 }
 
-TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TOnProgress &OnProgress) {
+TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image,
+                             const TOnProgress &OnProgress) {
     TUploadResult Result;
     if (!Image.Ok()) return Result;
     try {
@@ -77,7 +84,8 @@ TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TO
             if (OnProgress) OnProgress(Sent, Fail, Progress);
         });
         if (const auto &Early = Link.EarlyCompletion())
-            Result.Error = {TJobText::EarlyCompletion, {std::to_string(Early->Packet), std::to_string(Early->Packets)}};
+            Result.Error = {TJobText::EarlyCompletion,
+                            {std::to_string(Early->Packet), std::to_string(Early->Packets)}};
     } catch (const std::exception &E) {
         // The file or the port failed (an unplugged adapter, say): a failed
         // update.

@@ -33,7 +33,7 @@ TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port);
 // A firmware file read once, whole: an upload sends exactly these bytes.
 struct TFirmwareImage {
     TCodLoad Load = TCodLoad::Invalid;
-    TCODFileData Hdr;  // set for Ok and TooBig
+    TCODFileData Hdr;      // set for Ok and TooBig
     TFirmwareBytes Bytes;  // the file, for Ok only (LoadFirmwareImage)
     bool Ok() const { return Load == TCodLoad::Ok; }
     // Why it cannot be uploaded: the size for TooBig, "Invalid COD file"
@@ -74,4 +74,5 @@ struct TUploadResult {
 // Uploads a sound image over an identified link and waits for the sensor to
 // start the new firmware (the link's final check). Errors of the port end
 // it as a failed update; the link stays open.
-TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image, const TOnProgress &OnProgress);
+TUploadResult UploadFirmware(TXComm &Link, const TFirmwareImage &Image,
+                             const TOnProgress &OnProgress);

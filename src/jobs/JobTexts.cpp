@@ -9,37 +9,67 @@
 
 const char *JobText(TJobText Text) {
     switch (Text) {
-    case TJobText::None: return "";
-    case TJobText::PortNotSelected: return QT_TRANSLATE_NOOP("TJobText", "COM port not selected");
-    case TJobText::NotFound: return QT_TRANSLATE_NOOP("TJobText", "Unable to find sensor or sensor is not in bootloader mode");
-    case TJobText::NotConnected: return QT_TRANSLATE_NOOP("TJobText", "Sensor connection not established");
-    case TJobText::NotLoaded: return QT_TRANSLATE_NOOP("TJobText", "Firmware file not loaded");
-    case TJobText::InvalidCodFile: return QT_TRANSLATE_NOOP("TJobText", "Invalid COD file");
-    case TJobText::Mismatch: return QT_TRANSLATE_NOOP("TJobText", "The selected firmware does not match the connected device");
-    case TJobText::OlderQuestion:
-        return QT_TRANSLATE_NOOP("TJobText", "The firmware version selected is older than the sensor version. "
-                                 "Do you want to proceed with the update?");
-    case TJobText::SameQuestion:
-        return QT_TRANSLATE_NOOP("TJobText", "The firmware version selected is the same as the sensor version. "
-                                 "Do you want to proceed with the update?");
-    case TJobText::UpdateOk: return QT_TRANSLATE_NOOP("TJobText", "Firmware update successful");
-    case TJobText::UpdateFailed: return QT_TRANSLATE_NOOP("TJobText", "Sensor update failed");
-    case TJobText::RetryHint: return QT_TRANSLATE_NOOP("TJobText", "Please reconnect the sensor and try again");
-    case TJobText::TooBigToUpload:
-        return QT_TRANSLATE_NOOP("TJobText", "The firmware file is too big to upload (%1 packets, at most %2)");
-    case TJobText::EarlyCompletion:
-        return QT_TRANSLATE_NOOP("TJobText", "The sensor reported the image complete after packet %1 of %2");
-    case TJobText::UploadStopped: return QT_TRANSLATE_NOOP("TJobText", "The upload stopped: %1");
-    case TJobText::InvalidAddresses: return QT_TRANSLATE_NOOP("TJobText", "Invalid addresses");
-    case TJobText::RegisterNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Register not specified");
-    case TJobText::ValueNotSpecified: return QT_TRANSLATE_NOOP("TJobText", "Value not specified");
-    case TJobText::TooFewRegisters: return QT_TRANSLATE_NOOP("TJobText", "Insufficient number of registers");
-    case TJobText::ReadError: return QT_TRANSLATE_NOOP("TJobText", "Error reading data.");
-    case TJobText::WriteError: return QT_TRANSLATE_NOOP("TJobText", "Error writing data.");
-    case TJobText::InvalidBCD: return QT_TRANSLATE_NOOP("TJobText", "Invalid BCD value read");
-    case TJobText::Saved: return QT_TRANSLATE_NOOP("TJobText", "Changes have been saved successfully");
-    case TJobText::RestartNeeded: return QT_TRANSLATE_NOOP("TJobText", "The changes will take effect after restart of the sensor.");
-    case TJobText::ValueOutOfRange: return QT_TRANSLATE_NOOP("TJobText", "Value out of range (%1 to %2)");
+        case TJobText::None:
+            return "";
+        case TJobText::PortNotSelected:
+            return QT_TRANSLATE_NOOP("TJobText", "COM port not selected");
+        case TJobText::NotFound:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "Unable to find sensor or sensor is not in bootloader mode");
+        case TJobText::NotConnected:
+            return QT_TRANSLATE_NOOP("TJobText", "Sensor connection not established");
+        case TJobText::NotLoaded:
+            return QT_TRANSLATE_NOOP("TJobText", "Firmware file not loaded");
+        case TJobText::InvalidCodFile:
+            return QT_TRANSLATE_NOOP("TJobText", "Invalid COD file");
+        case TJobText::Mismatch:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "The selected firmware does not match the connected device");
+        case TJobText::OlderQuestion:
+            return QT_TRANSLATE_NOOP(
+                "TJobText",
+                "The firmware version selected is older than the sensor version. "
+                "Do you want to proceed with the update?");
+        case TJobText::SameQuestion:
+            return QT_TRANSLATE_NOOP(
+                "TJobText",
+                "The firmware version selected is the same as the sensor version. "
+                "Do you want to proceed with the update?");
+        case TJobText::UpdateOk:
+            return QT_TRANSLATE_NOOP("TJobText", "Firmware update successful");
+        case TJobText::UpdateFailed:
+            return QT_TRANSLATE_NOOP("TJobText", "Sensor update failed");
+        case TJobText::RetryHint:
+            return QT_TRANSLATE_NOOP("TJobText", "Please reconnect the sensor and try again");
+        case TJobText::TooBigToUpload:
+            return QT_TRANSLATE_NOOP(
+                "TJobText", "The firmware file is too big to upload (%1 packets, at most %2)");
+        case TJobText::EarlyCompletion:
+            return QT_TRANSLATE_NOOP(
+                "TJobText", "The sensor reported the image complete after packet %1 of %2");
+        case TJobText::UploadStopped:
+            return QT_TRANSLATE_NOOP("TJobText", "The upload stopped: %1");
+        case TJobText::InvalidAddresses:
+            return QT_TRANSLATE_NOOP("TJobText", "Invalid addresses");
+        case TJobText::RegisterNotSpecified:
+            return QT_TRANSLATE_NOOP("TJobText", "Register not specified");
+        case TJobText::ValueNotSpecified:
+            return QT_TRANSLATE_NOOP("TJobText", "Value not specified");
+        case TJobText::TooFewRegisters:
+            return QT_TRANSLATE_NOOP("TJobText", "Insufficient number of registers");
+        case TJobText::ReadError:
+            return QT_TRANSLATE_NOOP("TJobText", "Error reading data.");
+        case TJobText::WriteError:
+            return QT_TRANSLATE_NOOP("TJobText", "Error writing data.");
+        case TJobText::InvalidBCD:
+            return QT_TRANSLATE_NOOP("TJobText", "Invalid BCD value read");
+        case TJobText::Saved:
+            return QT_TRANSLATE_NOOP("TJobText", "Changes have been saved successfully");
+        case TJobText::RestartNeeded:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "The changes will take effect after restart of the sensor.");
+        case TJobText::ValueOutOfRange:
+            return QT_TRANSLATE_NOOP("TJobText", "Value out of range (%1 to %2)");
     }
     return "";
 }
@@ -49,7 +79,8 @@ std::string FillJobArgs(const std::string &Template, const std::vector<std::stri
     Out.reserve(Template.size());
     for (size_t i = 0; i < Template.size(); ++i) {
         const char C = Template[i];
-        if (C == '%' && i + 1 < Template.size() && Template[i + 1] >= '1' && Template[i + 1] <= '9') {
+        if (C == '%' && i + 1 < Template.size() && Template[i + 1] >= '1' &&
+            Template[i + 1] <= '9') {
             const size_t N = static_cast<size_t>(Template[i + 1] - '1');
             if (N < Args.size()) {
                 Out += Args[N];
@@ -62,4 +93,6 @@ std::string FillJobArgs(const std::string &Template, const std::vector<std::stri
     return Out;
 }
 
-std::string JobText(const TJobReason &Reason) { return FillJobArgs(JobText(Reason.Text), Reason.Args); }
+std::string JobText(const TJobReason &Reason) {
+    return FillJobArgs(JobText(Reason.Text), Reason.Args);
+}

@@ -20,9 +20,9 @@ enum class TJobText {
     UpdateOk,
     UpdateFailed,
     RetryHint,
-    TooBigToUpload,    // %1 packets, %2 the most an upload carries
-    EarlyCompletion,   // %1 the packet, %2 the packets of the image
-    UploadStopped,     // %1 what the port or the file said
+    TooBigToUpload,   // %1 packets, %2 the most an upload carries
+    EarlyCompletion,  // %1 the packet, %2 the packets of the image
+    UploadStopped,    // %1 what the port or the file said
     // setup
     InvalidAddresses,
     RegisterNotSpecified,

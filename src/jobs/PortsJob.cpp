@@ -1,11 +1,11 @@
 #include "jobs/PortsJob.h"
 
+#include <optional>
+#include <unordered_set>
+
 #include "modbus/ModbusTcpLink.h"
 #include "serial/NetLink.h"
 #include "serial/PortDiscovery.h"
-
-#include <optional>
-#include <unordered_set>
 
 namespace {
 
@@ -39,7 +39,8 @@ TNetworkPortsCheck CheckNetworkPorts(const std::vector<TSettings::TNetworkPort> 
         if (Why.empty())
             Check.Usable.push_back(E);
         else
-            Check.Warnings.push_back("[PORTS] entry \"" + E.Name + "=" + E.Url + "\" left out: " + Why);
+            Check.Warnings.push_back("[PORTS] entry \"" + E.Name + "=" + E.Url +
+                                     "\" left out: " + Why);
     }
     return Check;
 }
@@ -52,7 +53,8 @@ std::vector<std::string> UseNetworkPorts(const TSettings *S) {
     }
     TNetworkPortsCheck Check = CheckNetworkPorts(S->NetworkPorts());
     List.reserve(Check.Usable.size());
-    for (const TSettings::TNetworkPort &P : Check.Usable) List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
+    for (const TSettings::TNetworkPort &P : Check.Usable)
+        List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
     SetNetworkPorts(std::move(List));
     return std::move(Check.Warnings);
 }

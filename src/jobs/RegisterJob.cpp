@@ -12,7 +12,9 @@ bool OpenMaster(TModbusRTU &Master, const TModbusTarget &Target, std::optional<E
     return false;
 }
 
-bool IsBlankOrControl(unsigned char C) { return C <= 0x20 || C == 0x7F; }
+bool IsBlankOrControl(unsigned char C) {
+    return C <= 0x20 || C == 0x7F;
+}
 
 }  // namespace
 
@@ -76,7 +78,8 @@ TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value)
     return Plan;
 }
 
-TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg, const TRegWritePlan &Plan) {
+TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg,
+                                   const TRegWritePlan &Plan) {
     TRegWriteResult Result;
     if (Plan.Refusal != TJobText::None || Plan.Regs.empty()) return Result;
     TModbusRTU Master;
@@ -104,7 +107,8 @@ std::optional<EComPort> TCommResult::FirstPortError() const {
 namespace {
 
 template <class F>
-TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Rows, bool Writing, F Transact) {
+TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Rows, bool Writing,
+                           F Transact) {
     TCommResult Result;
     TModbusRTU Master;
     const auto Addr = static_cast<uint8_t>(Target.Addr);
@@ -137,12 +141,14 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
 }  // namespace
 
 TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
-    return ForEachCommRow(Target, Rows, false, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
-        TModbusRegisters One(1);
-        Out.Ok = Master.ReadHoldingRegs(Addr, static_cast<uint16_t>(*Row.Reg), One);
-        if (Out.Ok) Out.Value = One[0];
-        return true;
-    });
+    return ForEachCommRow(
+        Target, Rows, false,
+        [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
+            TModbusRegisters One(1);
+            Out.Ok = Master.ReadHoldingRegs(Addr, static_cast<uint16_t>(*Row.Reg), One);
+            if (Out.Ok) Out.Value = One[0];
+            return true;
+        });
 }
 
 std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows) {
@@ -152,10 +158,12 @@ std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows) {
 }
 
 TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
-    return ForEachCommRow(Target, Rows, true, [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
-        if (!CommValueRange.Holds(*Row.Value)) return false;
-        Out.Value = static_cast<uint16_t>(*Row.Value);
-        Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
-        return true;
-    });
+    return ForEachCommRow(
+        Target, Rows, true,
+        [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
+            if (!CommValueRange.Holds(*Row.Value)) return false;
+            Out.Value = static_cast<uint16_t>(*Row.Value);
+            Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
+            return true;
+        });
 }

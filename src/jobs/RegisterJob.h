@@ -72,7 +72,8 @@ struct TRegWriteResult {
 };
 
 // Sends a planned write to Reg. Port errors raise EComPort.
-TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg, const TRegWritePlan &Plan);
+TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg,
+                                   const TRegWritePlan &Plan);
 
 // ---- comm setup: baud rate, framing and address settings of a sensor
 
@@ -85,9 +86,9 @@ struct TCommSetting {
 using TCommSettings = std::array<TCommSetting, CommSettingCount>;
 
 struct TCommRowResult {
-    bool Done = false;   // the row was read or written
-    bool Ok = false;     // the sensor answered as it should
-    uint16_t Value = 0;  // read, or sent (its low 16 bits)
+    bool Done = false;                  // the row was read or written
+    bool Ok = false;                    // the sensor answered as it should
+    uint16_t Value = 0;                 // read, or sent (its low 16 bits)
     std::optional<EComPort> OpenError;  // the port did not open for this row
 };
 

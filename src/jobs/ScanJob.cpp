@@ -3,7 +3,9 @@
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
-int ScanProgress(int A, int Last) { return Last > 0 ? A * 100 / Last : 0; }
+int ScanProgress(int A, int Last) {
+    return Last > 0 ? A * 100 / Last : 0;
+}
 
 void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::string &DeviceCode,
                 std::string &Version) {
@@ -17,8 +19,8 @@ void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::stri
     }
 }
 
-TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
-                       const TScanReport &OnStep) {
+TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue,
+                       const std::atomic<bool> &Stop, const TScanReport &OnStep) {
     TScanResult Result;
     // One master for the whole range; the device address goes with each
     // request. The port is still opened and closed for every address, so an
@@ -30,7 +32,8 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
         try {
             const bool Opened = Master.Open(Options.Port, Options.Params);
             if (!Opened && Options.StopOnOpenFailure) {
-                Result.PortError = Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
+                Result.PortError =
+                    Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
                 Result.OpenFailedFirst = A == Options.First;
                 break;
             }
@@ -62,7 +65,8 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
         }
         Master.Close();
         ++Result.Scanned;
-        if (OnStep) OnStep({A, Result.Scanned, Result.Found, ScanProgress(A, Options.Last), Device});
+        if (OnStep)
+            OnStep({A, Result.Scanned, Result.Found, ScanProgress(A, Options.Last), Device});
         if (Result.PortError) break;
     }
     Result.Stopped = Stop;

@@ -57,8 +57,8 @@ int ScanProgress(int A, int Last);
 // Scans the range; Stop is looked at before every address and may be set
 // from another thread (or a signal handler). A stop request of the process
 // (serial/Interrupt.h) ends the address in progress at once, uncounted.
-TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
-                       const TScanReport &OnStep);
+TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue,
+                       const std::atomic<bool> &Stop, const TScanReport &OnStep);
 
 // Names a sensor identity through the catalogue.
 void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::string &DeviceCode,

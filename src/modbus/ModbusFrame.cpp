@@ -55,7 +55,9 @@ bool CheckAnswer(const uint8_t *Data, size_t Count, size_t Expected, uint8_t Dev
 
 namespace {
 
-uint16_t Word(const uint8_t *Data, size_t At) { return static_cast<uint16_t>(Data[At] << 8 | Data[At + 1]); }
+uint16_t Word(const uint8_t *Data, size_t At) {
+    return static_cast<uint16_t>(Data[At] << 8 | Data[At + 1]);
+}
 
 }  // namespace
 

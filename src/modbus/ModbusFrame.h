@@ -27,8 +27,12 @@ TFrame BuildRequest(uint8_t Device, uint8_t Function, uint16_t Field1, uint16_t 
 TFrame BuildWriteMultiple(uint8_t Device, uint16_t Start, const std::vector<uint16_t> &Values);
 
 // Answer lengths.
-inline size_t ReadBitsAnswerLength(size_t Quantity) { return (Quantity + 7) / 8 + 5; }
-inline size_t ReadRegsAnswerLength(size_t Quantity) { return 2 * Quantity + 5; }
+inline size_t ReadBitsAnswerLength(size_t Quantity) {
+    return (Quantity + 7) / 8 + 5;
+}
+inline size_t ReadRegsAnswerLength(size_t Quantity) {
+    return 2 * Quantity + 5;
+}
 constexpr size_t WriteAnswerLength = 8;
 
 // Checks of every answer, in order: length, device address, exception bit,

@@ -59,7 +59,8 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
     // A Modbus TCP gateway takes the frames without their CRC.
     if (FOwnLink) {
         if (TModbusTcpLink::IsModbusTcpPort(Port)) {
-            if (!dynamic_cast<TModbusTcpLink *>(FLink.get())) FLink = std::make_unique<TModbusTcpLink>();
+            if (!dynamic_cast<TModbusTcpLink *>(FLink.get()))
+                FLink = std::make_unique<TModbusTcpLink>();
         } else if (!LinkFitsPort(*FLink, Port)) {
             FLink = MakeLink(Port);
         }
@@ -76,8 +77,8 @@ void TModbusRTU::Close() {
 // not silent for longer than FTimeout. Unless AnyAnswer, the wait ends early
 // once the bytes can no longer form a valid answer from Device, and the
 // answer is checked.
-bool TModbusRTU::Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer,
-                             TFrame &Answer) {
+bool TModbusRTU::Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen,
+                             bool AnyAnswer, TFrame &Answer) {
     const uint8_t Function = Request[1];
     Answer.assign(AnswerLen, 0);
     size_t Got = 0;
@@ -116,15 +117,16 @@ bool TModbusRTU::Transaction(uint8_t Device, const TFrame &Request, size_t Answe
 
 bool TModbusRTU::Scan(uint8_t Device, uint16_t Address) {
     TFrame Answer;
-    return Transaction(Device, BuildRequest(Device, FnReadHoldingRegs, Address, 1), ReadRegsAnswerLength(1), true,
-                       Answer);
+    return Transaction(Device, BuildRequest(Device, FnReadHoldingRegs, Address, 1),
+                       ReadRegsAnswerLength(1), true, Answer);
 }
 
 bool TModbusRTU::ReadDiscreteInputs(uint8_t Device, uint16_t Register, TModbusBits &Bits) {
     if (Bits.empty()) return true;
     const size_t Q = Bits.size();
     TFrame Answer;
-    if (!Transaction(Device, BuildRequest(Device, FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
+    if (!Transaction(Device,
+                     BuildRequest(Device, FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
                      ReadBitsAnswerLength(Q), false, Answer))
         return false;
     return ParseReadBits(Answer.data(), Answer.size(), Bits);
@@ -134,7 +136,8 @@ bool TModbusRTU::ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegis
     if (Regs.empty()) return true;
     const size_t N = Regs.size();
     TFrame Answer;
-    if (!Transaction(Device, BuildRequest(Device, FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
+    if (!Transaction(Device,
+                     BuildRequest(Device, FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
                      ReadRegsAnswerLength(N), false, Answer))
         return false;
     return ParseReadRegs(Answer.data(), Answer.size(), Regs);
@@ -142,8 +145,8 @@ bool TModbusRTU::ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegis
 
 bool TModbusRTU::WriteHoldingReg(uint8_t Device, uint16_t Register, uint16_t Value) {
     TFrame Answer;
-    return Transaction(Device, BuildRequest(Device, FnWriteHoldingReg, Register, Value), WriteAnswerLength, false,
-                       Answer) &&
+    return Transaction(Device, BuildRequest(Device, FnWriteHoldingReg, Register, Value),
+                       WriteAnswerLength, false, Answer) &&
            CheckWriteEcho(Answer.data(), Answer.size(), Register, Value);
 }
 
@@ -153,6 +156,8 @@ bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModb
     // about its own length.
     if (Regs.size() > 127) return false;
     TFrame Answer;
-    return Transaction(Device, BuildWriteMultiple(Device, Register, Regs), WriteAnswerLength, false, Answer) &&
-           CheckWriteEcho(Answer.data(), Answer.size(), Register, static_cast<uint16_t>(Regs.size()));
+    return Transaction(Device, BuildWriteMultiple(Device, Register, Regs), WriteAnswerLength, false,
+                       Answer) &&
+           CheckWriteEcho(Answer.data(), Answer.size(), Register,
+                          static_cast<uint16_t>(Regs.size()));
 }

@@ -66,7 +66,9 @@ public:
     bool ReadHoldingRegs(uint16_t Register, TModbusRegisters &Regs) {
         return ReadHoldingRegs(FDeviceAddr, Register, Regs);
     }
-    bool WriteHoldingReg(uint16_t Register, uint16_t Value) { return WriteHoldingReg(FDeviceAddr, Register, Value); }
+    bool WriteHoldingReg(uint16_t Register, uint16_t Value) {
+        return WriteHoldingReg(FDeviceAddr, Register, Value);
+    }
     bool WriteHoldingRegs(uint16_t Register, const TModbusRegisters &Regs) {
         return WriteHoldingRegs(FDeviceAddr, Register, Regs);
     }
@@ -82,7 +84,8 @@ public:
     TComPort &ComPort();
 
 private:
-    bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer, TFrame &Answer);
+    bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer,
+                     TFrame &Answer);
 
     std::unique_ptr<TLink> FLink;
     bool FOwnLink = false;  // made here: Open picks its kind by the port name

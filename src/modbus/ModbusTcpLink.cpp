@@ -36,8 +36,9 @@ int TModbusTcpLink::Write(const void *Buffer, int Count) {
     const auto *P = static_cast<const uint8_t *>(Buffer);
     const size_t Pdu = static_cast<size_t>(Count) - 3;
     ++FTransaction;
-    std::vector<uint8_t> Msg = {static_cast<uint8_t>(FTransaction >> 8), static_cast<uint8_t>(FTransaction), 0, 0,
-                                static_cast<uint8_t>((Pdu + 1) >> 8), static_cast<uint8_t>(Pdu + 1), P[0]};
+    std::vector<uint8_t> Msg = {
+        static_cast<uint8_t>(FTransaction >> 8), static_cast<uint8_t>(FTransaction), 0,   0,
+        static_cast<uint8_t>((Pdu + 1) >> 8),    static_cast<uint8_t>(Pdu + 1),      P[0]};
     Msg.insert(Msg.end(), P + 1, P + 1 + Pdu);
     FSocket.Write(Msg.data(), static_cast<int>(Msg.size()));
     return Count;
@@ -52,8 +53,10 @@ void TModbusTcpLink::Collect() {
     for (size_t Taken = 0; Taken < CMaxCollectBytes;) {
         // The header first (7 bytes), then the rest of the announced length.
         size_t Need = 7;
-        if (FPending.size() >= 6) Need = 6 + ((static_cast<size_t>(FPending[4]) << 8) | FPending[5]);
-        if (FPending.size() >= 6 && (Need < 6 + 2 || Need > CMaxAdu)) {  // not Modbus TCP: give the bytes up
+        if (FPending.size() >= 6)
+            Need = 6 + ((static_cast<size_t>(FPending[4]) << 8) | FPending[5]);
+        if (FPending.size() >= 6 &&
+            (Need < 6 + 2 || Need > CMaxAdu)) {  // not Modbus TCP: give the bytes up
             Dropped += FPending.size();
             FPending.clear();
             continue;
@@ -68,7 +71,8 @@ void TModbusTcpLink::Collect() {
         const uint16_t Id = static_cast<uint16_t>((FPending[0] << 8) | FPending[1]);
         // Answers to earlier requests (after a time-out) are dropped; so are
         // answers beyond what the master can still read.
-        if (Id == FTransaction && FPending[2] == 0 && FPending[3] == 0 && FInput.size() + Len + 2 <= CMaxInput) {
+        if (Id == FTransaction && FPending[2] == 0 && FPending[3] == 0 &&
+            FInput.size() + Len + 2 <= CMaxInput) {
             const size_t Start = FInput.size();
             FInput.insert(FInput.end(), FPending.begin() + 6, FPending.end());
             const uint16_t Crc = CalcCRC16(FInput.data() + Start, static_cast<int>(Len));

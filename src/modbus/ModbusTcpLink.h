@@ -30,7 +30,11 @@ public:
     static bool IsModbusTcpPort(const std::string &Port) { return ParseUrl(Port).has_value(); }
 
     std::optional<EComPort> Open(const TLinkSettings &Settings) override;
-    void Close() override { FSocket.Close(); FPending.clear(); FInput.clear(); }
+    void Close() override {
+        FSocket.Close();
+        FPending.clear();
+        FInput.clear();
+    }
     bool Connected() const override { return FSocket.Connected(); }
     TLinkSettings Settings() const override { return FSettings; }
     int Write(const void *Buffer, int Count) override;

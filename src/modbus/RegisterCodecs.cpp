@@ -20,12 +20,9 @@ struct TTypeInfo {
 };
 
 constexpr TTypeInfo TypeInfo[RegDataTypeCount] = {
-    {"float", 2, true, true, "0.000", 3},
-    {"int", 1, true, false, "0", 0},
-    {"uint16", 1, true, false, "0", 0},
-    {"BCD", 1, true, false, "0", 0},
-    {"uint32", 2, true, true, "0", 0},
-    {"string", 0, false, false, "", 0},
+    {"float", 2, true, true, "0.000", 3}, {"int", 1, true, false, "0", 0},
+    {"uint16", 1, true, false, "0", 0},   {"BCD", 1, true, false, "0", 0},
+    {"uint32", 2, true, true, "0", 0},    {"string", 0, false, false, "", 0},
     {"bit", 0, false, false, "", 0},
 };
 
@@ -108,13 +105,16 @@ std::vector<uint32_t> CodePoints(const std::string &Text) {
         }
         bool Ok = Len > 0 && i + Len <= n;
         for (size_t k = 1; Ok && k < Len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) Ok = false;
-            else Code = Code << 6 | (p[i + k] & 0x3F);
+            if ((p[i + k] & 0xC0) != 0x80)
+                Ok = false;
+            else
+                Code = Code << 6 | (p[i + k] & 0x3F);
         }
         // Over-long forms, surrogates and values beyond U+10FFFF are no
         // characters: an over-long NUL would end the text inside the block.
         static const uint32_t MinCode[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (Ok && (Code < MinCode[Len] || (Code >= 0xD800 && Code <= 0xDFFF) || Code > 0x10FFFF)) Ok = false;
+        if (Ok && (Code < MinCode[Len] || (Code >= 0xD800 && Code <= 0xDFFF) || Code > 0x10FFFF))
+            Ok = false;
         if (!Ok) {
             Out.push_back(0xFFFD);
             ++i;
@@ -128,7 +128,9 @@ std::vector<uint32_t> CodePoints(const std::string &Text) {
 
 }  // namespace
 
-const char *RegDataTypeText(TRegDataType Type) { return Info(Type).Text; }
+const char *RegDataTypeText(TRegDataType Type) {
+    return Info(Type).Text;
+}
 
 const char *WordOrderText(TWordOrder Order) {
     const int i = static_cast<int>(Order);
@@ -150,16 +152,22 @@ std::optional<TWordOrder> WordOrderFromText(const std::string &Text) {
 
 std::optional<TValueRange> ValueRange(TRegDataType Type) {
     switch (Type) {
-    case rdtInt: return TValueRange{-32768, 32767};
-    case rdtUInt16: return TValueRange{0, 65535};
-    case rdtBCD: return TValueRange{0, 9999};
-    case rdtUInt32: return TValueRange{0, 4294967295LL};
-    default: return std::nullopt;
+        case rdtInt:
+            return TValueRange{-32768, 32767};
+        case rdtUInt16:
+            return TValueRange{0, 65535};
+        case rdtBCD:
+            return TValueRange{0, 9999};
+        case rdtUInt32:
+            return TValueRange{0, 4294967295LL};
+        default:
+            return std::nullopt;
     }
 }
 
 std::string OutOfRangeText(const TValueRange &Range) {
-    return "Value out of range (" + std::to_string(Range.Min) + " to " + std::to_string(Range.Max) + ")";
+    return "Value out of range (" + std::to_string(Range.Min) + " to " + std::to_string(Range.Max) +
+           ")";
 }
 
 int MaxCount(TRegDataType Type, bool Writing) {
@@ -167,11 +175,21 @@ int MaxCount(TRegDataType Type, bool Writing) {
     return Writing ? MaxWriteRegisters : MaxReadRegisters;
 }
 
-int RegisterCount(TRegDataType Type) { return Info(Type).Registers; }
-bool IsNumericType(TRegDataType Type) { return Info(Type).Numeric; }
-bool WordOrderApplies(TRegDataType Type) { return Info(Type).WordOrder; }
-const char *DisplayFormat(TRegDataType Type) { return Info(Type).Format; }
-int DisplayDecimals(TRegDataType Type) { return Info(Type).Decimals; }
+int RegisterCount(TRegDataType Type) {
+    return Info(Type).Registers;
+}
+bool IsNumericType(TRegDataType Type) {
+    return Info(Type).Numeric;
+}
+bool WordOrderApplies(TRegDataType Type) {
+    return Info(Type).WordOrder;
+}
+const char *DisplayFormat(TRegDataType Type) {
+    return Info(Type).Format;
+}
+int DisplayDecimals(TRegDataType Type) {
+    return Info(Type).Decimals;
+}
 
 std::string FormatValue(TRegDataType Type, double Value) {
     if (std::isnan(Value)) return "NaN";
@@ -189,61 +207,65 @@ bool DecodeRegisters(TRegDataType Type, TWordOrder Order, const TModbusRegisters
     if (!IsNumericType(Type)) return false;
     if (Regs.size() < static_cast<size_t>(RegisterCount(Type))) return false;
     switch (Type) {
-    case rdtFloat:
-        Value = static_cast<double>(std::bit_cast<float>(Join(Order, Regs[0], Regs[1])));
-        return true;
-    case rdtInt:
-        Value = static_cast<int16_t>(Regs[0]);
-        return true;
-    case rdtUInt16:
-        Value = Regs[0];
-        return true;
-    case rdtBCD: {
-        int Result = 0;
-        for (int Shift = 12; Shift >= 0; Shift -= 4) {
-            const int Digit = (Regs[0] >> Shift) & 0xF;
-            if (Digit > 9) return false;
-            Result = Result * 10 + Digit;
+        case rdtFloat:
+            Value = static_cast<double>(std::bit_cast<float>(Join(Order, Regs[0], Regs[1])));
+            return true;
+        case rdtInt:
+            Value = static_cast<int16_t>(Regs[0]);
+            return true;
+        case rdtUInt16:
+            Value = Regs[0];
+            return true;
+        case rdtBCD: {
+            int Result = 0;
+            for (int Shift = 12; Shift >= 0; Shift -= 4) {
+                const int Digit = (Regs[0] >> Shift) & 0xF;
+                if (Digit > 9) return false;
+                Result = Result * 10 + Digit;
+            }
+            Value = Result;
+            return true;
         }
-        Value = Result;
-        return true;
-    }
-    case rdtUInt32:
-        Value = static_cast<int32_t>(Join(Order, Regs[0], Regs[1]));
-        return true;
-    default:
-        return false;
+        case rdtUInt32:
+            Value = static_cast<int32_t>(Join(Order, Regs[0], Regs[1]));
+            return true;
+        default:
+            return false;
     }
 }
 
 TModbusRegisters EncodeValue(TRegDataType Type, TWordOrder Order, double Value) {
     switch (Type) {
-    case rdtFloat: {
-        if (std::isnan(Value))
-            throw ERegConvertError(TRegConvertKind::InvalidFloatOp, "Invalid floating point operation");
-        const float Single = static_cast<float>(Value);
-        if (std::isinf(Single))
-            throw ERegConvertError(TRegConvertKind::FloatOverflow, "Floating point overflow");
-        return Split(Order, std::bit_cast<uint32_t>(Single));
-    }
-    case rdtInt:
-    case rdtUInt16:
-        return {static_cast<uint16_t>(static_cast<uint64_t>(InRange(Type, ToInt64(Value))) & 0xFFFF)};
-    case rdtBCD: {
-        const int64_t Whole = RoundHalfEven(Value);
-        if (Whole < 0 || Whole > 99999999)
-            throw ERegConvertError(TRegConvertKind::InvalidInteger,
-                                   "'$" + std::to_string(Whole) + "' is not a valid integer value");
-        InRange(Type, Whole);
-        // The decimal digits read as hexadecimal ones.
-        uint64_t Packed = 0;
-        for (char c : std::to_string(Whole)) Packed = Packed << 4 | static_cast<uint64_t>(c - '0');
-        return {static_cast<uint16_t>(Packed)};
-    }
-    case rdtUInt32:
-        return Split(Order, static_cast<uint32_t>(InRange(Type, ToInt64(Value))));
-    default:
-        throw std::invalid_argument("not a numeric register data type");
+        case rdtFloat: {
+            if (std::isnan(Value))
+                throw ERegConvertError(TRegConvertKind::InvalidFloatOp,
+                                       "Invalid floating point operation");
+            const float Single = static_cast<float>(Value);
+            if (std::isinf(Single))
+                throw ERegConvertError(TRegConvertKind::FloatOverflow, "Floating point overflow");
+            return Split(Order, std::bit_cast<uint32_t>(Single));
+        }
+        case rdtInt:
+        case rdtUInt16:
+            return {static_cast<uint16_t>(static_cast<uint64_t>(InRange(Type, ToInt64(Value))) &
+                                          0xFFFF)};
+        case rdtBCD: {
+            const int64_t Whole = RoundHalfEven(Value);
+            if (Whole < 0 || Whole > 99999999)
+                throw ERegConvertError(
+                    TRegConvertKind::InvalidInteger,
+                    "'$" + std::to_string(Whole) + "' is not a valid integer value");
+            InRange(Type, Whole);
+            // The decimal digits read as hexadecimal ones.
+            uint64_t Packed = 0;
+            for (char c : std::to_string(Whole))
+                Packed = Packed << 4 | static_cast<uint64_t>(c - '0');
+            return {static_cast<uint16_t>(Packed)};
+        }
+        case rdtUInt32:
+            return Split(Order, static_cast<uint32_t>(InRange(Type, ToInt64(Value))));
+        default:
+            throw std::invalid_argument("not a numeric register data type");
     }
 }
 

@@ -82,7 +82,9 @@ public:
     ERegConvertError(TRegConvertKind Kind, const std::string &Message)
         : std::runtime_error(Message), FKind(Kind) {}
     explicit ERegConvertError(const TValueRange &Range)
-        : std::runtime_error(OutOfRangeText(Range)), FKind(TRegConvertKind::OutOfRange), FRange(Range) {}
+        : std::runtime_error(OutOfRangeText(Range)),
+          FKind(TRegConvertKind::OutOfRange),
+          FRange(Range) {}
     TRegConvertKind Kind() const { return FKind; }
     // The range a value fell outside (OutOfRange only).
     const TValueRange &Range() const { return FRange; }

@@ -37,10 +37,10 @@ std::string VendorTextFromRegs(const TModbusRegisters &Regs);
 void VersionFromRegister(uint16_t Reg, int &Major, int &Minor);
 
 struct TSensorIdentity {
-    bool Identified = false;         // the vendor text matched
-    int RegMap = -1;                 // index into SensorRegMaps that matched
-    int SensorID = -1;               // device code register, -1 when not read
-    int VersionRegister = -1;        // raw version register, -1 when not read
+    bool Identified = false;   // the vendor text matched
+    int RegMap = -1;           // index into SensorRegMaps that matched
+    int SensorID = -1;         // device code register, -1 when not read
+    int VersionRegister = -1;  // raw version register, -1 when not read
 };
 
 // Asks Device, through an open master, for the vendor text of each register

@@ -12,7 +12,9 @@ class TSystemClock final : public TClock {
 public:
     uint64_t Now() const override { return GetTickCount64(); }
     // A stop asked for (Ctrl+C, SIGTERM) ends the pause with EInterrupted.
-    void Pause(uint32_t Ms) override { SleepInterruptible(static_cast<int>(std::min<uint32_t>(Ms, INT_MAX))); }
+    void Pause(uint32_t Ms) override {
+        SleepInterruptible(static_cast<int>(std::min<uint32_t>(Ms, INT_MAX)));
+    }
 };
 
 }  // namespace

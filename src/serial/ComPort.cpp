@@ -51,10 +51,10 @@ constexpr const char *kErrorTexts[] = {
     "Port Disconnected",
 };
 
-constexpr const char *kBaudTexts[] = {"Custom", "110",   "300",   "600",    "1200",   "2400",
-                                      "4800",   "9600",  "14400", "19200",  "38400",  "56000",
+constexpr const char *kBaudTexts[] = {"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                      "4800",   "9600",   "14400",  "19200", "38400", "56000",
                                       "57600",  "115200", "128000", "256000"};
-constexpr int kBaudRates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+constexpr int kBaudRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 constexpr const char *kStopTexts[] = {"1", "1.5", "2"};
 constexpr const char *kParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
@@ -74,21 +74,36 @@ E FromText(const std::string &Text, const char *const (&Names)[N], E Default) {
 
 speed_t SpeedConstant(int Rate) {
     switch (Rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return 0;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return 0;
     }
 }
 
@@ -164,7 +179,9 @@ EComPort::EComPort(int Code, int WinCode)
     : std::runtime_error(Message(Code, WinCode)), FCode(Code), FWinCode(WinCode) {}
 
 EComPort::EComPort(int Code, int WinCode, const std::string &Where)
-    : std::runtime_error(Message(Code, WinCode) + " [" + Where + "]"), FCode(Code), FWinCode(WinCode) {}
+    : std::runtime_error(Message(Code, WinCode) + " [" + Where + "]"),
+      FCode(Code),
+      FWinCode(WinCode) {}
 
 std::string EComPort::ErrorText(int Code) {
     if (Code < 1 || Code > 25) return "";
@@ -179,11 +196,15 @@ std::string EComPort::Message(int Code, int WinCode) {
 
 // ------------------------------------------------------------ converters
 
-TBaudRate BaudRateFromText(const std::string &Text) { return FromText(Text, kBaudTexts, br9600); }
+TBaudRate BaudRateFromText(const std::string &Text) {
+    return FromText(Text, kBaudTexts, br9600);
+}
 TStopBits StopBitsFromText(const std::string &Text) {
     return FromText(Text, kStopTexts, sbOneStopBit);
 }
-TParityBits ParityFromText(const std::string &Text) { return FromText(Text, kParityTexts, prNone); }
+TParityBits ParityFromText(const std::string &Text) {
+    return FromText(Text, kParityTexts, prNone);
+}
 
 int BaudRateToInt(TBaudRate Rate, int CustomRate) {
     if (Rate == brCustom) return CustomRate;
@@ -200,7 +221,9 @@ const char *ParityText(TParityBits Bits) {
     return (Bits >= prNone && Bits <= prSpace) ? kParityTexts[Bits] : "";
 }
 
-uint64_t GetTickCount64() { return static_cast<uint64_t>(NowMs()); }
+uint64_t GetTickCount64() {
+    return static_cast<uint64_t>(NowMs());
+}
 
 // ------------------------------------------------------------------ port
 
@@ -246,16 +269,36 @@ void TComPort::Change(T &Field, const T &Value) {
     if (Connected()) ApplyLineSettings(false);
 }
 
-void TComPort::SetBaudRate(TBaudRate Value) { Change(FBaudRate, Value); }
-void TComPort::SetCustomBaudRate(int Value) { Change(FCustomBaudRate, Value); }
-void TComPort::SetDataBits(TDataBits Value) { Change(FDataBits, Value); }
-void TComPort::SetStopBits(TStopBits Value) { Change(FStopBits, Value); }
-void TComPort::SetParity(const TComParity &Value) { Change(FParity, Value); }
-void TComPort::SetParityBits(TParityBits Value) { Change(FParity.Bits, Value); }
-void TComPort::SetParityCheck(bool Value) { Change(FParity.Check, Value); }
-void TComPort::SetFlowControl(const TComFlowControl &Value) { Change(FFlowControl, Value); }
-void TComPort::SetControlDTR(TDTRFlowControl Value) { Change(FFlowControl.ControlDTR, Value); }
-void TComPort::SetControlRTS(TRTSFlowControl Value) { Change(FFlowControl.ControlRTS, Value); }
+void TComPort::SetBaudRate(TBaudRate Value) {
+    Change(FBaudRate, Value);
+}
+void TComPort::SetCustomBaudRate(int Value) {
+    Change(FCustomBaudRate, Value);
+}
+void TComPort::SetDataBits(TDataBits Value) {
+    Change(FDataBits, Value);
+}
+void TComPort::SetStopBits(TStopBits Value) {
+    Change(FStopBits, Value);
+}
+void TComPort::SetParity(const TComParity &Value) {
+    Change(FParity, Value);
+}
+void TComPort::SetParityBits(TParityBits Value) {
+    Change(FParity.Bits, Value);
+}
+void TComPort::SetParityCheck(bool Value) {
+    Change(FParity.Check, Value);
+}
+void TComPort::SetFlowControl(const TComFlowControl &Value) {
+    Change(FFlowControl, Value);
+}
+void TComPort::SetControlDTR(TDTRFlowControl Value) {
+    Change(FFlowControl.ControlDTR, Value);
+}
+void TComPort::SetControlRTS(TRTSFlowControl Value) {
+    Change(FFlowControl.ControlRTS, Value);
+}
 
 void TComPort::Open() {
     if (Connected()) return;
@@ -305,11 +348,20 @@ void TComPort::ApplyLineSettings(bool Opening) {
     t.c_cflag |= kSizes[std::clamp<int>(FDataBits, dbFive, dbEight)];
     if (FStopBits != sbOneStopBit) t.c_cflag |= CSTOPB;
     switch (FParity.Bits) {
-    case prOdd: t.c_cflag |= PARENB | PARODD; break;
-    case prEven: t.c_cflag |= PARENB; break;
-    case prMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case prSpace: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+        case prOdd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case prEven:
+            t.c_cflag |= PARENB;
+            break;
+        case prMark:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case prSpace:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
     if (FParity.Check && FParity.Bits != prNone) t.c_iflag |= INPCK;
@@ -356,17 +408,26 @@ void TComPort::ApplyModemLines() {
     // Modem lines and RS-485 mode are best effort: pseudo-terminals and many
     // USB adapters have no such lines or switch direction themselves.
     int dtr = TIOCM_DTR;
-    if (FFlowControl.ControlDTR == dtrDisable) ioctl(fd, TIOCMBIC, &dtr);
-    else ioctl(fd, TIOCMBIS, &dtr);
+    if (FFlowControl.ControlDTR == dtrDisable)
+        ioctl(fd, TIOCMBIC, &dtr);
+    else
+        ioctl(fd, TIOCMBIS, &dtr);
     int rts = TIOCM_RTS;
     switch (FFlowControl.ControlRTS) {
-    case rtsDisable: ioctl(fd, TIOCMBIC, &rts); break;
-    case rtsEnable: ioctl(fd, TIOCMBIS, &rts); break;
-    default: break;
+        case rtsDisable:
+            ioctl(fd, TIOCMBIC, &rts);
+            break;
+        case rtsEnable:
+            ioctl(fd, TIOCMBIS, &rts);
+            break;
+        default:
+            break;
     }
     FRs485 = false;
-    if (FFlowControl.ControlRTS == rtsToggle) TryRs485();
-    else RestoreRs485();
+    if (FFlowControl.ControlRTS == rtsToggle)
+        TryRs485();
+    else
+        RestoreRs485();
 }
 
 void TComPort::TryRs485() {
@@ -435,8 +496,8 @@ int TComPort::Write(const void *Buffer, int Count) {
     ThrowIfInterrupted();
     if (Count <= 0) return 0;
     const auto *p = static_cast<const uint8_t *>(Buffer);
-    const long long deadline =
-        NowMs() + FTimeouts.WriteTotalConstant + static_cast<long long>(FTimeouts.WriteTotalMultiplier) * Count;
+    const long long deadline = NowMs() + FTimeouts.WriteTotalConstant +
+                               static_cast<long long>(FTimeouts.WriteTotalMultiplier) * Count;
     int done = 0;
     while (done < Count) {
         ssize_t n = ::write(FFd.get(), p + done, static_cast<size_t>(Count - done));
@@ -471,7 +532,8 @@ int TComPort::Write(const void *Buffer, int Count) {
             // short enough to return soon after it has emptied.
             const int rate = std::max(BaudRateToInt(FBaudRate, FCustomBaudRate), 50);
             const long long need = static_cast<long long>(queued) * 11 * 1000 / rate;
-            SleepInterruptible(static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
+            SleepInterruptible(
+                static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
         }
     }
     return done;
@@ -517,9 +579,12 @@ int TComPort::InputCount() {
 void TComPort::ClearBuffer(bool Input, bool Output) {
     if (!Connected()) throw EComPort(CError_NotOpen);
     int which = -1;
-    if (Input && Output) which = TCIOFLUSH;
-    else if (Input) which = TCIFLUSH;
-    else if (Output) which = TCOFLUSH;
+    if (Input && Output)
+        which = TCIOFLUSH;
+    else if (Input)
+        which = TCIFLUSH;
+    else if (Output)
+        which = TCOFLUSH;
     if (which < 0) return;
     if (tcflush(FFd.get(), which) != 0) {
         const int err = errno;
@@ -546,7 +611,8 @@ bool TComPort::WaitForInput(int TimeoutMs) {
         if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // Bytes that arrived before the hang-up are still the caller's.
             int n = 0;
-            if (!(pf.revents & POLLNVAL) && ioctl(FFd.get(), FIONREAD, &n) == 0 && n > 0) return true;
+            if (!(pf.revents & POLLNVAL) && ioctl(FFd.get(), FIONREAD, &n) == 0 && n > 0)
+                return true;
             Disconnected();
         }
         if (pf.revents & POLLIN) return true;

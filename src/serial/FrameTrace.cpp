@@ -9,9 +9,13 @@ TFrameTraceHook &Hook() {
 }
 }  // namespace
 
-void SetFrameTraceHook(TFrameTraceHook NewHook) { Hook() = std::move(NewHook); }
+void SetFrameTraceHook(TFrameTraceHook NewHook) {
+    Hook() = std::move(NewHook);
+}
 
-bool FrameTraceEnabled() { return static_cast<bool>(Hook()); }
+bool FrameTraceEnabled() {
+    return static_cast<bool>(Hook());
+}
 
 void TraceFrame(const std::string &Port, TTraceDir Dir, const uint8_t *Data, size_t Count) {
     if (auto &h = Hook()) h(Port, Dir, Data, Count);

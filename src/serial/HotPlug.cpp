@@ -1,11 +1,12 @@
 #include "serial/HotPlug.h"
 
-#include "serial/UdevHandles.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include "serial/UdevHandles.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ TMonitorState &State() {
 
 // Events processed by udevd arrive on the "udev" group once the device is
 // ready; a machine without udevd only has the kernel's own events.
-const char *EventSource() { return ::access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel"; }
+const char *EventSource() {
+    return ::access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+}
 
 TPortChange Merge(TPortChange Sum, TPortChange One) {
     if (Sum == TPortChange::None) return One;

@@ -40,7 +40,8 @@ long long NowMs() {
 
 }  // namespace
 
-EInterrupted::EInterrupted(int Signal) : std::runtime_error("Interrupted by " + SignalName(Signal)), FSignal(Signal) {}
+EInterrupted::EInterrupted(int Signal)
+    : std::runtime_error("Interrupted by " + SignalName(Signal)), FSignal(Signal) {}
 
 void PrepareInterrupt() {
     static std::once_flag Once;
@@ -78,13 +79,18 @@ void RequestInterrupt(int Signal) {
     const int Fd = GWriteFd.load();
     if (Fd >= 0) {
         const char Byte = 1;
-        [[maybe_unused]] const ssize_t N = ::write(Fd, &Byte, 1);  // a full pipe is readable already
+        [[maybe_unused]] const ssize_t N =
+            ::write(Fd, &Byte, 1);  // a full pipe is readable already
     }
 }
 
-int InterruptSignal() { return GSignal.load(); }
+int InterruptSignal() {
+    return GSignal.load();
+}
 
-const std::atomic<bool> &InterruptRequested() { return GRequested; }
+const std::atomic<bool> &InterruptRequested() {
+    return GRequested;
+}
 
 void ThrowIfInterrupted() {
     if (const int Signal = GSignal.load()) throw EInterrupted(Signal);
@@ -100,7 +106,9 @@ void ClearInterrupt() {
     GSignal = 0;
 }
 
-int InterruptFd() { return GReadFd.load(); }
+int InterruptFd() {
+    return GReadFd.load();
+}
 
 int PollInterruptible(pollfd *Fds, nfds_t Count, int TimeoutMs) {
     // The pipe must exist before the wait starts, or a request made from
@@ -146,11 +154,17 @@ void SleepInterruptible(int TimeoutMs) {
 
 std::string SignalName(int Signal) {
     switch (Signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "signal " + std::to_string(Signal);
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal " + std::to_string(Signal);
     }
 }
 
-int InterruptExitCode(int Signal) { return 128 + Signal; }
+int InterruptExitCode(int Signal) {
+    return 128 + Signal;
+}

@@ -9,8 +9,9 @@
 // every thread, not only in the one the signal was delivered to. The pipe is
 // never drained: once asked, every later wait ends at once too.
 
-#include <atomic>
 #include <poll.h>
+
+#include <atomic>
 #include <stdexcept>
 #include <string>
 
@@ -39,7 +40,9 @@ void RequestInterrupt(int Signal);
 int InterruptSignal();
 // Set with the request: a stop flag for loops that take one (the scan).
 const std::atomic<bool> &InterruptRequested();
-inline bool Interrupted() { return InterruptSignal() != 0; }
+inline bool Interrupted() {
+    return InterruptSignal() != 0;
+}
 // Raises EInterrupted when a stop was asked for.
 void ThrowIfInterrupted();
 // Forgets the request (tests; a program that goes on after handling one).

@@ -1,11 +1,13 @@
 #include "serial/LinkFactory.h"
 
+#include <utility>
+
 #include "serial/ComPort.h"
 #include "serial/NetLink.h"
 
-#include <utility>
-
-bool IsNetworkPort(const std::string &Port) { return TNetLink::ParseUrl(Port).has_value(); }
+bool IsNetworkPort(const std::string &Port) {
+    return TNetLink::ParseUrl(Port).has_value();
+}
 
 namespace {
 TLinkMaker &LinkMaker() {
@@ -14,7 +16,9 @@ TLinkMaker &LinkMaker() {
 }
 }  // namespace
 
-void SetLinkMaker(TLinkMaker Maker) { LinkMaker() = std::move(Maker); }
+void SetLinkMaker(TLinkMaker Maker) {
+    LinkMaker() = std::move(Maker);
+}
 
 std::unique_ptr<TLink> MakeLink(const std::string &Port) {
     if (LinkMaker())

@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "serial/Clock.h"
@@ -28,32 +28,40 @@ namespace {
 constexpr uint8_t IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 constexpr uint8_t OptBinary = 0, OptSuppressGoAhead = 3, OptComPort = 44;
 // Com Port Control commands, client to server (the server answers +100).
-constexpr uint8_t CpSetBaudRate = 1, CpSetDataSize = 2, CpSetParity = 3, CpSetStopSize = 4, CpSetControl = 5,
-                  CpPurgeData = 12;
+constexpr uint8_t CpSetBaudRate = 1, CpSetDataSize = 2, CpSetParity = 3, CpSetStopSize = 4,
+                  CpSetControl = 5, CpPurgeData = 12;
 constexpr uint8_t CpServerOffset = 100;
 
 constexpr int CWriteTimeoutMs = 5000;
 
-uint64_t NowMs() { return GetTickCount64(); }
+uint64_t NowMs() {
+    return GetTickCount64();
+}
 
 // The texts of the line settings in the answers of an RFC 2217 server.
 std::string SettingValueText(uint8_t Command, uint32_t Value) {
     switch (Command) {
-    case CpSetParity: {
-        static const char *const Names[] = {"none", "odd", "even", "mark", "space"};
-        return Value >= 1 && Value <= 5 ? Names[Value - 1] : std::to_string(Value);
-    }
-    case CpSetStopSize: return Value == 3 ? "1.5" : std::to_string(Value);
-    default: return std::to_string(Value);
+        case CpSetParity: {
+            static const char *const Names[] = {"none", "odd", "even", "mark", "space"};
+            return Value >= 1 && Value <= 5 ? Names[Value - 1] : std::to_string(Value);
+        }
+        case CpSetStopSize:
+            return Value == 3 ? "1.5" : std::to_string(Value);
+        default:
+            return std::to_string(Value);
     }
 }
 
 const char *SettingName(uint8_t Command) {
     switch (Command) {
-    case CpSetBaudRate: return "baud rate";
-    case CpSetDataSize: return "data bits";
-    case CpSetParity: return "parity";
-    default: return "stop bits";
+        case CpSetBaudRate:
+            return "baud rate";
+        case CpSetDataSize:
+            return "data bits";
+        case CpSetParity:
+            return "parity";
+        default:
+            return "stop bits";
     }
 }
 
@@ -85,14 +93,16 @@ std::optional<TNetLink::TAddress> TNetLink::ParseUrl(const std::string &Url) {
 }
 
 std::optional<EComPort> TNetLink::AddressError(const TAddress &A, const std::string &Url) {
-    if (A.Host.empty() || A.Service.empty()) return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Url);
+    if (A.Host.empty() || A.Service.empty())
+        return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Url);
     // Digits only, 1..65535: the resolver would take a larger number modulo
     // 65536 and a service name from its own tables.
     bool Number = A.Service.size() <= 5;
     for (char C : A.Service) Number = Number && C >= '0' && C <= '9';
     const long Port = Number ? std::stol(A.Service) : 0;
     if (Port < 1 || Port > 65535)
-        return EComPort(CError_OpenFailed, EINVAL, "bad port number " + A.Service + " in " + Url + " (1 to 65535)");
+        return EComPort(CError_OpenFailed, EINVAL,
+                        "bad port number " + A.Service + " in " + Url + " (1 to 65535)");
     return std::nullopt;
 }
 
@@ -112,7 +122,9 @@ void TNetLink::SplitHostPort(std::string Rest, TAddress &A) {
     if (Colon != std::string::npos) A.Service = Rest.substr(Colon + 1);
 }
 
-TNetLink::~TNetLink() { Close(); }
+TNetLink::~TNetLink() {
+    Close();
+}
 
 std::string TNetLink::ServerText() const {
     const bool V6 = FAddress.Host.find(':') != std::string::npos;
@@ -135,7 +147,8 @@ std::optional<EComPort> TNetLink::Open(const TLinkSettings &Settings) {
         if (!Same) {
             Close();
             const auto A = ParseUrl(Settings.Port);
-            if (!A) return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
+            if (!A)
+                return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
             FAddress = *A;
             if (auto Error = AddressError(*A, Settings.Port)) return Error;
             Connect();
@@ -154,18 +167,21 @@ void TNetLink::Connect() {
     Hints.ai_socktype = SOCK_STREAM;
     addrinfo *List = nullptr;
     Hints.ai_flags = AI_NUMERICSERV;
-    if (const int R = ::getaddrinfo(FAddress.Host.c_str(), FAddress.Service.c_str(), &Hints, &List); R != 0) {
+    if (const int R = ::getaddrinfo(FAddress.Host.c_str(), FAddress.Service.c_str(), &Hints, &List);
+        R != 0) {
         if (R == EAI_SYSTEM) throw EComPort(CError_OpenFailed, errno, ServerText());
         // The resolver's own reason, with the name it could not resolve.
-        throw EComPort(CError_OpenFailed, -1,
-                       ServerText() + ": cannot resolve " + FAddress.Host + ": " + ::gai_strerror(R));
+        throw EComPort(
+            CError_OpenFailed, -1,
+            ServerText() + ": cannot resolve " + FAddress.Host + ": " + ::gai_strerror(R));
     }
     // Freed also when a stop request ends the wait for the connection.
     const std::unique_ptr<addrinfo, void (*)(addrinfo *)> Resolved(List, ::freeaddrinfo);
     int LastErr = ECONNREFUSED;
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
     for (addrinfo *Ai = List; Ai && !FFd; Ai = Ai->ai_next) {
-        TUniqueFd Fd(::socket(Ai->ai_family, Ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai->ai_protocol));
+        TUniqueFd Fd(::socket(Ai->ai_family, Ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                              Ai->ai_protocol));
         if (!Fd) {
             LastErr = errno;
             continue;
@@ -201,8 +217,9 @@ void TNetLink::Connect() {
         FComPortRefused = false;
         // Binary both ways (no CR/NUL translation), no go-aheads, and the
         // Com Port Control option on our side.
-        const uint8_t Hello[] = {IAC, WILL, OptBinary, IAC, DO, OptBinary, IAC, WILL, OptSuppressGoAhead,
-                                 IAC, DO, OptSuppressGoAhead, IAC, WILL, OptComPort};
+        const uint8_t Hello[] = {IAC, WILL, OptBinary,          IAC, DO, OptBinary,
+                                 IAC, WILL, OptSuppressGoAhead, IAC, DO, OptSuppressGoAhead,
+                                 IAC, WILL, OptComPort};
         SendRaw(Hello, sizeof Hello, CConnectTimeoutMs);
     }
 }
@@ -213,7 +230,9 @@ void TNetLink::SendLineSettings() {
     // Parity: 1 none, 2 odd, 3 even, 4 mark, 5 space (the order of TParityBits).
     FAsked[CpSetParity] = static_cast<uint32_t>(1 + static_cast<int>(FSettings.Parity));
     // Stop bits: 1 one, 2 two, 3 one and a half.
-    FAsked[CpSetStopSize] = FSettings.StopBits == sbTwoStopBits ? 2 : FSettings.StopBits == sbOne5StopBits ? 3 : 1;
+    FAsked[CpSetStopSize] = FSettings.StopBits == sbTwoStopBits    ? 2
+                            : FSettings.StopBits == sbOne5StopBits ? 3
+                                                                   : 1;
     const uint32_t Rate = static_cast<uint32_t>(BaudRateToInt(FSettings.BaudRate));
     FAsked[CpSetBaudRate] = Rate;
     // The rate last: a server answers in order, so with the rate's answer
@@ -232,10 +251,11 @@ void TNetLink::SendLineSettings() {
     const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
     while (!FAnswered[CpSetBaudRate]) {
         if (FComPortRefused)
-            throw EComPort(CError_CommState, -1,
-                           ServerText() +
-                               " does not accept line settings (RFC 2217); if its line is preset, use tcp://" +
-                               ServerText().substr(7));
+            throw EComPort(
+                CError_CommState, -1,
+                ServerText() +
+                    " does not accept line settings (RFC 2217); if its line is preset, use tcp://" +
+                    ServerText().substr(7));
         const uint64_t Now = NowMs();
         if (Now >= Deadline)
             throw EComPort(CError_CommState, ETIMEDOUT,
@@ -255,8 +275,9 @@ void TNetLink::CheckAnswers() const {
         if (!FAnswered[Command] || *FAnswered[Command] == FAsked[Command]) continue;
         const uint32_t Got = *FAnswered[Command];
         throw EComPort(CError_CommState, -1,
-                       ServerText() + " set " + SettingName(Command) + " " + SettingValueText(Command, Got) +
-                           " instead of " + SettingValueText(Command, FAsked[Command]));
+                       ServerText() + " set " + SettingName(Command) + " " +
+                           SettingValueText(Command, Got) + " instead of " +
+                           SettingValueText(Command, FAsked[Command]));
     }
 }
 
@@ -359,51 +380,52 @@ void TNetLink::TraceDropped() {
 
 void TNetLink::Feed(uint8_t Byte) {
     switch (FState) {
-    case TState::Data:
-        if (Byte == IAC)
-            FState = TState::Iac;
-        else
-            Keep(&Byte, 1);
-        break;
-    case TState::Iac:
-        if (Byte == IAC) {
-            Keep(&Byte, 1);  // the escaped IAC
+        case TState::Data:
+            if (Byte == IAC)
+                FState = TState::Iac;
+            else
+                Keep(&Byte, 1);
+            break;
+        case TState::Iac:
+            if (Byte == IAC) {
+                Keep(&Byte, 1);  // the escaped IAC
+                FState = TState::Data;
+            } else if (Byte == WILL || Byte == WONT || Byte == DO || Byte == DONT) {
+                FVerb = Byte;
+                FState = TState::Verb;
+            } else if (Byte == SB) {
+                FSub.clear();
+                FState = TState::Sub;
+            } else {
+                FState = TState::Data;  // NOP, GA and the like
+            }
+            break;
+        case TState::Verb:
             FState = TState::Data;
-        } else if (Byte == WILL || Byte == WONT || Byte == DO || Byte == DONT) {
-            FVerb = Byte;
-            FState = TState::Verb;
-        } else if (Byte == SB) {
-            FSub.clear();
-            FState = TState::Sub;
-        } else {
-            FState = TState::Data;  // NOP, GA and the like
-        }
-        break;
-    case TState::Verb:
-        FState = TState::Data;
-        // Answers only to what we did not ask for, so no negotiation loops.
-        if (FVerb == WILL && Byte != OptBinary && Byte != OptSuppressGoAhead)
-            SendOption(DONT, Byte);
-        else if (FVerb == DO && Byte != OptBinary && Byte != OptSuppressGoAhead && Byte != OptComPort)
-            SendOption(WONT, Byte);
-        else if (FVerb == DONT && Byte == OptComPort)
-            FComPortRefused = true;
-        break;
-    case TState::Sub:
-        if (Byte == IAC)
-            FState = TState::SubIac;
-        else if (FSub.size() < 256)
-            FSub.push_back(Byte);
-        break;
-    case TState::SubIac:
-        if (Byte == SE) {
-            HandleSub();
-            FState = TState::Data;
-        } else {
-            if (FSub.size() < 256) FSub.push_back(Byte);  // IAC IAC
-            FState = TState::Sub;
-        }
-        break;
+            // Answers only to what we did not ask for, so no negotiation loops.
+            if (FVerb == WILL && Byte != OptBinary && Byte != OptSuppressGoAhead)
+                SendOption(DONT, Byte);
+            else if (FVerb == DO && Byte != OptBinary && Byte != OptSuppressGoAhead &&
+                     Byte != OptComPort)
+                SendOption(WONT, Byte);
+            else if (FVerb == DONT && Byte == OptComPort)
+                FComPortRefused = true;
+            break;
+        case TState::Sub:
+            if (Byte == IAC)
+                FState = TState::SubIac;
+            else if (FSub.size() < 256)
+                FSub.push_back(Byte);
+            break;
+        case TState::SubIac:
+            if (Byte == SE) {
+                HandleSub();
+                FState = TState::Data;
+            } else {
+                if (FSub.size() < 256) FSub.push_back(Byte);  // IAC IAC
+                FState = TState::Sub;
+            }
+            break;
     }
 }
 
@@ -413,7 +435,8 @@ void TNetLink::HandleSub() {
     if (FSub.size() < 3 || FSub[0] != OptComPort || FSub[1] <= CpServerOffset) return;
     const uint8_t Command = static_cast<uint8_t>(FSub[1] - CpServerOffset);
     if (Command == CpSetBaudRate && FSub.size() >= 6)
-        FAnswered[Command] = (static_cast<uint32_t>(FSub[2]) << 24) | (static_cast<uint32_t>(FSub[3]) << 16) |
+        FAnswered[Command] = (static_cast<uint32_t>(FSub[2]) << 24) |
+                             (static_cast<uint32_t>(FSub[3]) << 16) |
                              (static_cast<uint32_t>(FSub[4]) << 8) | FSub[5];
     else if (Command == CpSetDataSize || Command == CpSetParity || Command == CpSetStopSize)
         FAnswered[Command] = FSub[2];

@@ -107,6 +107,6 @@ private:
     // (empty: not answered), by command (rate, data size, parity, stop size).
     uint32_t FAsked[5] = {};
     std::optional<uint32_t> FAnswered[5];
-    uint64_t FDroppedNow = 0;    // not yet in the trace
+    uint64_t FDroppedNow = 0;  // not yet in the trace
     uint64_t FDroppedTotal = 0;
 };

@@ -1,14 +1,15 @@
 #include "serial/PortDiscovery.h"
 
-#include "serial/UdevPorts.h"
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
-#include <sys/stat.h>
 #include <string>
 #include <unordered_set>
+
+#include "serial/UdevPorts.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ TPortQuery &PortQueryOverride() {
 
 void QueryUdevPorts(std::vector<TComListData> &Ports) {
     ScanTtyDevices([&](const TTtyDevice &Dev) {
-        if (std::optional<TComListData> Entry = MakePortEntry(Dev, Has8250Uart)) Ports.push_back(std::move(*Entry));
+        if (std::optional<TComListData> Entry = MakePortEntry(Dev, Has8250Uart))
+            Ports.push_back(std::move(*Entry));
     });
 }
 
@@ -48,8 +50,12 @@ void QueryExtraPorts(std::vector<TComListData> &Ports) {
     }
 }
 
-char Fold(char C) { return static_cast<char>(std::tolower(static_cast<unsigned char>(C))); }
-bool IsDigit(char C) { return C >= '0' && C <= '9'; }
+char Fold(char C) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+}
+bool IsDigit(char C) {
+    return C >= '0' && C <= '9';
+}
 
 }  // namespace
 
@@ -121,4 +127,6 @@ void SetNetworkPorts(std::vector<TComListData> Ports) {
     NetworkPortList() = std::move(Ports);
 }
 
-void SetPortQuery(TPortQuery Query) { PortQueryOverride() = std::move(Query); }
+void SetPortQuery(TPortQuery Query) {
+    PortQueryOverride() = std::move(Query);
+}

@@ -1,19 +1,22 @@
 #include "serial/UdevPorts.h"
 
-#include "serial/UdevHandles.h"
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "serial/UdevHandles.h"
+
 namespace {
 
 constexpr char kVirtualDevices[] = "/sys/devices/virtual/";
 
-std::string Text(const char *P) { return P ? std::string(P) : std::string(); }
+std::string Text(const char *P) {
+    return P ? std::string(P) : std::string();
+}
 
 int HexValue(char C) {
     if (C >= '0' && C <= '9') return C - '0';
@@ -84,7 +87,8 @@ std::string DecodeUdevEscapes(const std::string &S) {
     std::string Out;
     Out.reserve(S.size());
     for (size_t I = 0; I < S.size(); ++I) {
-        if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x' && HexValue(S[I + 2]) >= 0 && HexValue(S[I + 3]) >= 0) {
+        if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x' && HexValue(S[I + 2]) >= 0 &&
+            HexValue(S[I + 3]) >= 0) {
             Out += static_cast<char>(HexValue(S[I + 2]) * 16 + HexValue(S[I + 3]));
             I += 3;
         } else {
@@ -101,12 +105,15 @@ std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProb
     // open may be refused or toggle the modem lines); older kernels only
     // answer TIOCGSERIAL.
     if (Dev.Serial8250) {
-        const bool Present = !Dev.PortType.empty() ? PortTypeKnown(Dev.PortType) : (HasUart && HasUart(Dev.DevNode));
+        const bool Present =
+            !Dev.PortType.empty() ? PortTypeKnown(Dev.PortType) : (HasUart && HasUart(Dev.DevNode));
         if (!Present) return std::nullopt;
     }
-    std::string Name = FirstOf({DecodeUdevEscapes(Dev.ModelEnc), Dev.ModelFromDatabase, Dev.Model, Dev.UsbProduct});
+    std::string Name = FirstOf(
+        {DecodeUdevEscapes(Dev.ModelEnc), Dev.ModelFromDatabase, Dev.Model, Dev.UsbProduct});
     if (Name.empty())
-        Name = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor, Dev.UsbManufacturer});
+        Name = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor,
+                        Dev.UsbManufacturer});
     if (Name.empty()) Name = FirstOf({Dev.UsbDriver, Dev.Driver});
     if (Name.empty()) Name = "Serial port";
     const std::string Serial = CleanText(Dev.SerialNumber);
@@ -128,7 +135,8 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
     if (!Udev) return;
     TUdevEnumeratePtr Enum(udev_enumerate_new(Udev.get()));
     if (!Enum) return;
-    if (udev_enumerate_add_match_subsystem(Enum.get(), "tty") < 0 || udev_enumerate_scan_devices(Enum.get()) < 0)
+    if (udev_enumerate_add_match_subsystem(Enum.get(), "tty") < 0 ||
+        udev_enumerate_scan_devices(Enum.get()) < 0)
         return;
     udev_list_entry *Entry;
     udev_list_entry_foreach(Entry, udev_enumerate_get_list_entry(Enum.get())) {
@@ -160,7 +168,8 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
         Info.VendorFromDatabase = Property(Dev.get(), "ID_VENDOR_FROM_DATABASE");
         Info.Vendor = Property(Dev.get(), "ID_VENDOR");
         Info.UsbDriver = Property(Dev.get(), "ID_USB_DRIVER");
-        udev_device *Usb = udev_device_get_parent_with_subsystem_devtype(Dev.get(), "usb", "usb_device");
+        udev_device *Usb =
+            udev_device_get_parent_with_subsystem_devtype(Dev.get(), "usb", "usb_device");
         Info.UsbProduct = SysAttr(Usb, "product");
         Info.UsbManufacturer = SysAttr(Usb, "manufacturer");
         Info.SerialNumber = Property(Dev.get(), "ID_SERIAL_SHORT");

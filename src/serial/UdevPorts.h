@@ -3,17 +3,17 @@
 // that turns it into a port-list entry. Kept apart from libudev so that the
 // rule can be checked with made-up devices.
 
-#include "serial/PortDiscovery.h"
-
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "serial/PortDiscovery.h"
+
 struct TTtyDevice {
-    std::string DevNode;         // /dev/ttyUSB0; empty when the device has no node
-    bool HasParent = false;      // false for virtual consoles, ptmx, ...
-    bool Serial8250 = false;     // an ancestor is bound to the legacy 8250 driver
-    std::string PortType;        // sysfs "type" of a serial core port (0 = no UART), "" if absent
+    std::string DevNode;      // /dev/ttyUSB0; empty when the device has no node
+    bool HasParent = false;   // false for virtual consoles, ptmx, ...
+    bool Serial8250 = false;  // an ancestor is bound to the legacy 8250 driver
+    std::string PortType;     // sysfs "type" of a serial core port (0 = no UART), "" if absent
     // udev properties (only present where udevd has processed the device)
     std::string ModelEnc, ModelFromDatabase, Model;
     std::string VendorEnc, VendorFromDatabase, Vendor;
@@ -22,7 +22,7 @@ struct TTtyDevice {
     std::string UsbProduct, UsbManufacturer;
     // ID_SERIAL_SHORT, else the USB device's "serial" attribute
     std::string SerialNumber;
-    std::string Driver;          // driver of the nearest real parent device
+    std::string Driver;  // driver of the nearest real parent device
 };
 
 // Whether a UART answers behind a legacy 8250 port node; asked only when

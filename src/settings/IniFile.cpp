@@ -6,7 +6,9 @@
 
 namespace {
 
-bool IsBlank(char C) { return static_cast<uint8_t>(C) <= 0x20; }
+bool IsBlank(char C) {
+    return static_cast<uint8_t>(C) <= 0x20;
+}
 
 // Splits at CR, LF and CR LF. A final line terminator opens no extra line.
 std::vector<std::string> SplitLines(const std::string &Text) {
@@ -32,7 +34,8 @@ std::string FoldCase(const std::string &S) {
             Out[I] = static_cast<char>(C + 32);
         } else if (C == 0xC3 && I + 1 < Out.size()) {
             const auto Next = static_cast<uint8_t>(Out[I + 1]);
-            if (Next >= 0x80 && Next <= 0x9E && Next != 0x97) Out[I + 1] = static_cast<char>(Next + 0x20);
+            if (Next >= 0x80 && Next <= 0x9E && Next != 0x97)
+                Out[I + 1] = static_cast<char>(Next + 0x20);
             ++I;
         }
     }
@@ -60,7 +63,9 @@ std::string TrimRightText(const std::string &S) {
     return S.substr(0, E);
 }
 
-std::string TrimText(const std::string &S) { return TrimLeftText(TrimRightText(S)); }
+std::string TrimText(const std::string &S) {
+    return TrimLeftText(TrimRightText(S));
+}
 
 bool SameText(const std::string &A, const std::string &B) {
     return A.size() == B.size() && FoldCase(A) == FoldCase(B);
@@ -78,7 +83,8 @@ int StrToIntDef(const std::string &Text, int Default) {
         Hex = true, Pos += 1;
     } else if (Pos < Text.size() && (Text[Pos] == 'x' || Text[Pos] == 'X')) {
         Hex = true, Pos += 1;
-    } else if (Pos + 1 < Text.size() && Text[Pos] == '0' && (Text[Pos + 1] == 'x' || Text[Pos + 1] == 'X')) {
+    } else if (Pos + 1 < Text.size() && Text[Pos] == '0' &&
+               (Text[Pos + 1] == 'x' || Text[Pos + 1] == 'X')) {
         Hex = true, Pos += 2;
     }
     if (Pos >= Text.size()) return Default;
@@ -102,7 +108,7 @@ int StrToIntDef(const std::string &Text, int Default) {
 
 TIniText TIniText::Parse(const std::string &Text) {
     TIniText Result;
-    TIniSection *Current = nullptr;  // nullptr: before the first section or in a repeated one
+    TIniSection *Current = nullptr;        // nullptr: before the first section or in a repeated one
     std::unordered_set<std::string> Seen;  // folded names of the sections so far
     for (const std::string &Raw : SplitLines(Text)) {
         const std::string Line = TrimText(Raw);

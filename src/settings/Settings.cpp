@@ -1,19 +1,19 @@
 #include "settings/Settings.h"
 
-#include "serial/PortDiscovery.h"
-
-#include "settings/IniFile.h"
-#include "settings/SettingsLookup.h"
-#include "settings/TextDecode.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "serial/PortDiscovery.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsLookup.h"
+#include "settings/TextDecode.h"
 
 TSettings *Settings = nullptr;
 
@@ -101,14 +101,17 @@ std::string DefaultSettingsFileName() {
     Exe.resize(static_cast<size_t>(N));
     // An executable replaced on disk while running reads as "path (deleted)".
     const std::string Deleted = " (deleted)";
-    if (Exe.size() > Deleted.size() && Exe.compare(Exe.size() - Deleted.size(), Deleted.size(), Deleted) == 0)
+    if (Exe.size() > Deleted.size() &&
+        Exe.compare(Exe.size() - Deleted.size(), Deleted.size(), Deleted) == 0)
         Exe.resize(Exe.size() - Deleted.size());
     return ChangeFileExt(Exe, ".ini");
 }
 
 TSettings::TSettings() : TSettings(FindSettingsFile()) {}
 
-TSettings::TSettings(const std::string &FileName) : FFileName(FileName) { Load(FileName); }
+TSettings::TSettings(const std::string &FileName) : FFileName(FileName) {
+    Load(FileName);
+}
 
 TSettings TSettings::FromBytes(const std::string &Bytes) {
     TSettings Result{TNoFile{}};
@@ -121,20 +124,20 @@ void TSettings::Load(const std::string &FileName) {
     std::string Bytes;
     TReadFailure Why;
     switch (ReadWholeFile(FileName, Bytes, Why)) {
-    case TReadResult::Missing:
-        // Limits stay 0; the bootloader link raises them to its minimums.
-        FFileName.clear();
-        return;
-    case TReadResult::Failed:
-        // Present but unreadable: as if the file were empty; the programs
-        // say so (SettingsWarningText).
-        FReadError = Why.Kind;
-        FReadErrno = Why.Errno;
-        LoadBytes({});
-        return;
-    case TReadResult::Ok:
-        LoadBytes(Bytes);
-        return;
+        case TReadResult::Missing:
+            // Limits stay 0; the bootloader link raises them to its minimums.
+            FFileName.clear();
+            return;
+        case TReadResult::Failed:
+            // Present but unreadable: as if the file were empty; the programs
+            // say so (SettingsWarningText).
+            FReadError = Why.Kind;
+            FReadErrno = Why.Errno;
+            LoadBytes({});
+            return;
+        case TReadResult::Ok:
+            LoadBytes(Bytes);
+            return;
     }
 }
 
@@ -158,19 +161,25 @@ void TSettings::LoadBytes(const std::string &Bytes) {
 
 std::string TSettings::ReadErrorText() const {
     switch (FReadError) {
-    case TReadError::None: return {};
-    case TReadError::System: return std::strerror(FReadErrno);
-    case TReadError::Folder: return "a folder, not a file";
-    case TReadError::NotRegular: return "not a regular file";
-    case TReadError::TooBig: return "larger than " + std::to_string(CMaxSettingsFileMiB) + " MiB";
+        case TReadError::None:
+            return {};
+        case TReadError::System:
+            return std::strerror(FReadErrno);
+        case TReadError::Folder:
+            return "a folder, not a file";
+        case TReadError::NotRegular:
+            return "not a regular file";
+        case TReadError::TooBig:
+            return "larger than " + std::to_string(CMaxSettingsFileMiB) + " MiB";
     }
     return {};
 }
 
 std::string SettingsSourceText(const TSettings &S) {
     if (S.FileName().empty()) return "none";
-    return S.ReadFailed() ? S.FileName() + " (could not be read: " + S.ReadErrorText() + "; defaults used)"
-                          : S.FileName();
+    return S.ReadFailed()
+               ? S.FileName() + " (could not be read: " + S.ReadErrorText() + "; defaults used)"
+               : S.FileName();
 }
 
 std::string SettingsWarningText(const TSettings &S) {

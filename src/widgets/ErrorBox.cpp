@@ -1,24 +1,22 @@
 #include "widgets/ErrorBox.h"
 
-#include "widgets/MsgBox.h"
+#include <cxxabi.h>
 
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
-#include <cxxabi.h>
 #include <memory>
 #include <typeinfo>
 
-QString ErrorMessageText(const QString &Msg)
-{
-    if (!Msg.isEmpty() && Msg.back().unicode() > u'.')
-        return Msg + QLatin1Char('.');
+#include "widgets/MsgBox.h"
+
+QString ErrorMessageText(const QString &Msg) {
+    if (!Msg.isEmpty() && Msg.back().unicode() > u'.') return Msg + QLatin1Char('.');
     return Msg;
 }
 
-static void ShowDefaultErrorBox(const QString &Text)
-{
+static void ShowDefaultErrorBox(const QString &Text) {
     if (HasMsgPresenter()) {
         PresentMsg(TMsgKind::Error, AppTitle(), Text);
         return;
@@ -29,28 +27,26 @@ static void ShowDefaultErrorBox(const QString &Text)
     ExecMsgBox(Box);
 }
 
-void ShowException(const std::exception &E)
-{
+void ShowException(const std::exception &E) {
     ShowDefaultErrorBox(ErrorMessageText(QString::fromLocal8Bit(E.what())));
 }
 
 // The type of the exception being handled, readable ("int", "Foo::Bar"),
 // or empty when the runtime cannot tell.
-static QString CurrentExceptionType()
-{
+static QString CurrentExceptionType() {
     const std::type_info *Type = abi::__cxa_current_exception_type();
-    if (!Type)
-        return {};
+    if (!Type) return {};
     int Status = -1;
-    const std::unique_ptr<char, void (*)(void *)> Name(abi::__cxa_demangle(Type->name(), nullptr, nullptr, &Status),
-                                                        std::free);
+    const std::unique_ptr<char, void (*)(void *)> Name(
+        abi::__cxa_demangle(Type->name(), nullptr, nullptr, &Status), std::free);
     return QString::fromUtf8(Status == 0 && Name ? Name.get() : Type->name());
 }
 
-void ShowUnknownException()
-{
+void ShowUnknownException() {
     const QString Type = CurrentExceptionType();
     ShowDefaultErrorBox(ErrorMessageText(
-        Type.isEmpty() ? QCoreApplication::translate("MsgBox", "Unknown error")
-                       : QCoreApplication::translate("MsgBox", "Unknown error (exception of type %1)").arg(Type)));
+        Type.isEmpty()
+            ? QCoreApplication::translate("MsgBox", "Unknown error")
+            : QCoreApplication::translate("MsgBox", "Unknown error (exception of type %1)")
+                  .arg(Type)));
 }

@@ -23,8 +23,7 @@ void ShowUnknownException();
 // Slots wired to widget signals use it, so that errors never unwind through
 // Qt's code. Returns false when an error was caught.
 template <class F>
-bool RunGuarded(F &&Handler)
-{
+bool RunGuarded(F &&Handler) {
     try {
         std::forward<F>(Handler)();
         return true;

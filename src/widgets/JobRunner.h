@@ -34,10 +34,8 @@ public:
 
     // Starts Work on a worker thread (only when none runs; false otherwise).
     // Work returns the step that shows its result.
-    bool Start(std::function<TResultStep()> Work, TDone Done)
-    {
-        if (FThread)
-            return false;
+    bool Start(std::function<TResultStep()> Work, TDone Done) {
+        if (FThread) return false;
         auto Outcome = std::make_shared<TOutcome>();
         ++FRunning;
         FThread = QThread::create([Outcome, Work = std::move(Work)] {
@@ -52,29 +50,28 @@ public:
         // Queued: finished() comes from the worker, the window's context
         // object runs the rest on its own thread, after every progress call
         // the job posted before it ended.
-        QObject::connect(Thread, &QThread::finished, FWindow, [this, Thread, Outcome, Done = std::move(Done)] {
-            Thread->wait();
-            Thread->deleteLater();
-            if (FThread == Thread)
-                FThread = nullptr;
-            Done(Outcome->Step, Outcome->Error);
-        }, Qt::QueuedConnection);
+        QObject::connect(
+            Thread, &QThread::finished, FWindow,
+            [this, Thread, Outcome, Done = std::move(Done)] {
+                Thread->wait();
+                Thread->deleteLater();
+                if (FThread == Thread) FThread = nullptr;
+                Done(Outcome->Step, Outcome->Error);
+            },
+            Qt::QueuedConnection);
         FThread->start();
         return true;
     }
 
     // From the worker: runs Step on the window's thread (progress reports).
-    void Post(std::function<void()> Step) const
-    {
+    void Post(std::function<void()> Step) const {
         QMetaObject::invokeMethod(FWindow, std::move(Step), Qt::QueuedConnection);
     }
 
     // Blocks until the running job has ended; its result is dropped. Only
     // for a window that is going away (its queued calls go with it).
-    void Wait()
-    {
-        if (!FThread)
-            return;
+    void Wait() {
+        if (!FThread) return;
         FThread->wait();
         FThread->deleteLater();
         FThread = nullptr;

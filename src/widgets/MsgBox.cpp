@@ -12,8 +12,7 @@
 
 namespace {
 
-TMsgPresenter &Presenter()
-{
+TMsgPresenter &Presenter() {
     static TMsgPresenter P;
     return P;
 }
@@ -26,12 +25,10 @@ constexpr int kMaxTextWidth = 440;
 // While a busy cursor is shown, a box gets the normal arrow.
 struct TArrowOverBusy {
     bool Pushed = QGuiApplication::overrideCursor() != nullptr;
-    TArrowOverBusy()
-    {
+    TArrowOverBusy() {
         if (Pushed) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     }
-    ~TArrowOverBusy()
-    {
+    ~TArrowOverBusy() {
         if (Pushed) QGuiApplication::restoreOverrideCursor();
     }
     TArrowOverBusy(const TArrowOverBusy &) = delete;
@@ -40,8 +37,7 @@ struct TArrowOverBusy {
 
 }  // namespace
 
-void WidenMsgBox(QMessageBox *Box)
-{
+void WidenMsgBox(QMessageBox *Box) {
     // The box takes the smallest width its layout allows, and a word-wrapped
     // text allows next to none: without a floor the message wraps into a
     // column a few words wide. The floor is a spacer in the message's cell.
@@ -61,31 +57,26 @@ void WidenMsgBox(QMessageBox *Box)
     Grid->addItem(new QSpacerItem(Width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), Row, Column);
 }
 
-TMsgResult ExecMsgBox(QMessageBox &Box)
-{
+TMsgResult ExecMsgBox(QMessageBox &Box) {
     WidenMsgBox(&Box);
     const TArrowOverBusy Arrow;
     Box.exec();
     return MsgResultFromButton(Box.standardButton(Box.clickedButton()));
 }
 
-QString AppTitle()
-{
+QString AppTitle() {
     return QStringLiteral("Veldra-Update");
 }
 
-void SetMsgPresenter(TMsgPresenter P)
-{
+void SetMsgPresenter(TMsgPresenter P) {
     Presenter() = std::move(P);
 }
 
-bool HasMsgPresenter()
-{
+bool HasMsgPresenter() {
     return static_cast<bool>(Presenter());
 }
 
-std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, const QString &Msg)
-{
+std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, const QString &Msg) {
     auto Box = std::make_unique<QMessageBox>();
     // Messages may carry outside text (file names, device data): plain text.
     Box->setTextFormat(Qt::PlainText);
@@ -94,50 +85,48 @@ std::unique_ptr<QMessageBox> BuildMsgBox(TMsgKind Kind, const QString &Title, co
     if (auto *Info = Box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         Info->setTextFormat(Qt::PlainText);
     switch (Kind) {
-    case TMsgKind::Error:
-        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Error"));
-        Box->setIcon(QMessageBox::Critical);
-        Box->setStandardButtons(QMessageBox::Ok);
-        Box->setDefaultButton(QMessageBox::Ok);
-        Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
-        break;
-    case TMsgKind::Info:
-        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Information"));
-        Box->setIcon(QMessageBox::Information);
-        Box->setStandardButtons(QMessageBox::Ok);
-        Box->setDefaultButton(QMessageBox::Ok);
-        Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
-        break;
-    case TMsgKind::YesNo:
-        Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Confirm"));
-        Box->setIcon(QMessageBox::Warning);
-        Box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        Box->setDefaultButton(QMessageBox::Yes);
-        Box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("MsgBox", "&Yes"));
-        Box->button(QMessageBox::No)->setText(QCoreApplication::translate("MsgBox", "&No"));
-        break;
+        case TMsgKind::Error:
+            Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Error"));
+            Box->setIcon(QMessageBox::Critical);
+            Box->setStandardButtons(QMessageBox::Ok);
+            Box->setDefaultButton(QMessageBox::Ok);
+            Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
+            break;
+        case TMsgKind::Info:
+            Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Information"));
+            Box->setIcon(QMessageBox::Information);
+            Box->setStandardButtons(QMessageBox::Ok);
+            Box->setDefaultButton(QMessageBox::Ok);
+            Box->button(QMessageBox::Ok)->setText(QCoreApplication::translate("MsgBox", "OK"));
+            break;
+        case TMsgKind::YesNo:
+            Box->setWindowTitle(QCoreApplication::translate("MsgBox", "Confirm"));
+            Box->setIcon(QMessageBox::Warning);
+            Box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            Box->setDefaultButton(QMessageBox::Yes);
+            Box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("MsgBox", "&Yes"));
+            Box->button(QMessageBox::No)->setText(QCoreApplication::translate("MsgBox", "&No"));
+            break;
     }
     WidenMsgBox(Box.get());
     return Box;
 }
 
-TMsgResult MsgResultFromButton(int StandardButton)
-{
+TMsgResult MsgResultFromButton(int StandardButton) {
     switch (StandardButton) {
-    case QMessageBox::Yes:
-        return mrYes;
-    case QMessageBox::No:
-        return mrNo;
-    case QMessageBox::Ok:
-        return mrOk;
-    default:
-        // Closing a Yes/No box by Escape or the title bar is not a Yes.
-        return mrDismissed;
+        case QMessageBox::Yes:
+            return mrYes;
+        case QMessageBox::No:
+            return mrNo;
+        case QMessageBox::Ok:
+            return mrOk;
+        default:
+            // Closing a Yes/No box by Escape or the title bar is not a Yes.
+            return mrDismissed;
     }
 }
 
-TMsgResult PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg)
-{
+TMsgResult PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg) {
     const TArrowOverBusy Arrow;
     if (Presenter()) {
         // Copy first: the presenter may replace itself while it runs.
@@ -149,19 +138,16 @@ TMsgResult PresentMsg(TMsgKind Kind, const QString &Title, const QString &Msg)
     return MsgResultFromButton(Box->standardButton(Box->clickedButton()));
 }
 
-TMsgResult ShowErrorMsg(const QString &Title, const QString &Msg)
-{
+TMsgResult ShowErrorMsg(const QString &Title, const QString &Msg) {
     PresentMsg(TMsgKind::Error, Title, Msg);
     return mrOk;
 }
 
-TMsgResult ShowInfoMsg(const QString &Title, const QString &Msg)
-{
+TMsgResult ShowInfoMsg(const QString &Title, const QString &Msg) {
     PresentMsg(TMsgKind::Info, Title, Msg);
     return mrOk;
 }
 
-TMsgResult AskYesNo(const QString &Title, const QString &Msg)
-{
+TMsgResult AskYesNo(const QString &Title, const QString &Msg) {
     return PresentMsg(TMsgKind::YesNo, Title, Msg) == mrYes ? mrYes : mrNo;
 }

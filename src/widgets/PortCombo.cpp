@@ -9,13 +9,11 @@
 #include <QStylePainter>
 #include <QToolTip>
 #include <QVariant>
-
 #include <algorithm>
 
 namespace {
 
-QStyleOptionComboBox ComboOption(const QComboBox *Combo)
-{
+QStyleOptionComboBox ComboOption(const QComboBox *Combo) {
     // What QComboBox sets up for itself (its own routine is not public).
     QStyleOptionComboBox Opt;
     Opt.initFrom(Combo);
@@ -30,10 +28,9 @@ QStyleOptionComboBox ComboOption(const QComboBox *Combo)
     return Opt;
 }
 
-QString ElidedText(const QComboBox *Combo, const QStyleOptionComboBox &Opt)
-{
-    const QRect Field =
-        Combo->style()->subControlRect(QStyle::CC_ComboBox, &Opt, QStyle::SC_ComboBoxEditField, Combo);
+QString ElidedText(const QComboBox *Combo, const QStyleOptionComboBox &Opt) {
+    const QRect Field = Combo->style()->subControlRect(QStyle::CC_ComboBox, &Opt,
+                                                       QStyle::SC_ComboBoxEditField, Combo);
     // A few pixels for the style's own text margins.
     const int Room = std::max(0, Field.width() - 4);
     return Combo->fontMetrics().elidedText(Opt.currentText, Qt::ElideMiddle, Room);
@@ -46,8 +43,7 @@ public:
     using QObject::QObject;
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
+    bool eventFilter(QObject *Watched, QEvent *Event) override {
         // While the list is being destroyed it is no longer a QComboBox.
         auto *Combo = qobject_cast<QComboBox *>(Watched);
         if (!Combo) return false;
@@ -70,8 +66,7 @@ protected:
     }
 };
 
-void InstallPortComboLook(QComboBox *Combo)
-{
+void InstallPortComboLook(QComboBox *Combo) {
     // Once per list (it is filled again on every reload).
     static const char kInstalled[] = "veldraPortComboLook";
     if (Combo->property(kInstalled).toBool()) return;
@@ -81,13 +76,11 @@ void InstallPortComboLook(QComboBox *Combo)
 
 }  // namespace
 
-QString PortComboDisplayText(const QComboBox *Combo)
-{
+QString PortComboDisplayText(const QComboBox *Combo) {
     return ElidedText(Combo, ComboOption(Combo));
 }
 
-void FillPortCombo(QComboBox *Combo)
-{
+void FillPortCombo(QComboBox *Combo) {
     InstallPortComboLook(Combo);
     std::vector<TComListData> Ports;
     EnumComPorts(Ports);
@@ -108,27 +101,21 @@ void FillPortCombo(QComboBox *Combo)
     View->setMinimumWidth(Widest + Margins);
 }
 
-std::optional<TComListData> PortComboItem(const QComboBox *Combo, int Index)
-{
-    if (Index < 0 || Index >= Combo->count())
-        return std::nullopt;
+std::optional<TComListData> PortComboItem(const QComboBox *Combo, int Index) {
+    if (Index < 0 || Index >= Combo->count()) return std::nullopt;
     const QVariant V = Combo->itemData(Index);
-    if (!V.canConvert<TComListData>())
-        return std::nullopt;
+    if (!V.canConvert<TComListData>()) return std::nullopt;
     return V.value<TComListData>();
 }
 
-std::optional<TComListData> SelectedPort(const QComboBox *Combo)
-{
+std::optional<TComListData> SelectedPort(const QComboBox *Combo) {
     return PortComboItem(Combo, Combo->currentIndex());
 }
 
-TPortReload ReloadPortCombo(QComboBox *Combo)
-{
+TPortReload ReloadPortCombo(QComboBox *Combo) {
     const QString Chosen = Combo->currentIndex() >= 0 ? Combo->currentText() : QString();
     FillPortCombo(Combo);
-    if (Chosen.isEmpty())
-        return TPortReload::NoneChosen;
+    if (Chosen.isEmpty()) return TPortReload::NoneChosen;
     for (int I = 0; I < Combo->count(); ++I) {
         if (Combo->itemText(I).compare(Chosen, Qt::CaseInsensitive) == 0) {
             const QSignalBlocker Block(Combo);

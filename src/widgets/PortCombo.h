@@ -2,10 +2,10 @@
 // A port drop-down filled from EnumComPorts. Each item's text is the port's
 // Description and its data (Qt::UserRole) the TComListData it came from.
 
-#include "serial/PortDiscovery.h"
-
 #include <QMetaType>
 #include <optional>
+
+#include "serial/PortDiscovery.h"
 
 class QComboBox;
 

@@ -1,20 +1,19 @@
 #include "widgets/SettingsLocation.h"
 
-#include "settings/Settings.h"
-#include "settings/SettingsLookup.h"
-
 #include <QDir>
 #include <QStandardPaths>
 
-QString LocateSettingsFile()
-{
+#include "settings/Settings.h"
+#include "settings/SettingsLookup.h"
+
+QString LocateSettingsFile() {
     std::vector<std::string> Candidates;
-    const QStringList Folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    const QStringList Folders =
+        QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
     for (const QString &Folder : Folders) {
         // Relative entries of $XDG_CONFIG_HOME or $XDG_CONFIG_DIRS are
         // invalid; Qt 6.4 would take them from the working folder.
-        if (!QDir::isAbsolutePath(Folder))
-            continue;
+        if (!QDir::isAbsolutePath(Folder)) continue;
         Candidates.push_back(SettingsFileIn(QFile::encodeName(Folder).toStdString()));
     }
     Candidates.push_back(DefaultSettingsFileName());

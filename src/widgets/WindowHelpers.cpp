@@ -1,30 +1,30 @@
 #include "widgets/WindowHelpers.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QEvent>
-#include <QGuiApplication>
-#include <QScreen>
-#include <QStyle>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDialog>
+#include <QEvent>
 #include <QFont>
+#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPushButton>
-#include <QToolButton>
 #include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QToolButton>
 #include <QWidget>
 #include <QWindow>
 
-void SetRoundRegion(QWidget *Panel)
-{
+void SetRoundRegion(QWidget *Panel) {
     // Corners are ellipses 20 pixels wide and high, that is a radius of 10.
     // Drawn by the style sheet (anti-aliased, follows later size changes);
     // the selector names this panel only, so its children keep their look.
     const QString Name = Panel->objectName();
     Panel->setAttribute(Qt::WA_StyledBackground, true);
-    Panel->setStyleSheet(QStringLiteral("#%1 { background-color: white; border: none; border-radius: 10px; }")
-                             .arg(Name));
+    Panel->setStyleSheet(
+        QStringLiteral("#%1 { background-color: white; border: none; border-radius: 10px; }")
+            .arg(Name));
 }
 
 namespace {
@@ -34,10 +34,9 @@ public:
     using QObject::QObject;
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
-        if (Event->type() == QEvent::WindowStateChange
-            && (static_cast<QWidget *>(Watched)->windowState() & Qt::WindowMinimized))
+    bool eventFilter(QObject *Watched, QEvent *Event) override {
+        if (Event->type() == QEvent::WindowStateChange &&
+            (static_cast<QWidget *>(Watched)->windowState() & Qt::WindowMinimized))
             MinimizeApplication();
         return false;
     }
@@ -45,52 +44,43 @@ protected:
 
 }  // namespace
 
-void InstallMinimizeAll(QWidget *Window)
-{
+void InstallMinimizeAll(QWidget *Window) {
     Window->setWindowFlag(Qt::WindowMinimizeButtonHint, true);
     Window->installEventFilter(new TMinimizeAllFilter(Window));
 }
 
-void MinimizeApplication()
-{
+void MinimizeApplication() {
     static bool Busy = false;
-    if (Busy)
-        return;
+    if (Busy) return;
     Busy = true;
     // Minimising one window changes the list of visible ones: collect first.
     QList<QPointer<QWidget>> Windows;
     for (QWidget *W : QApplication::topLevelWidgets())
-        if (W->isVisible() && W->isWindow())
-            Windows.append(W);
+        if (W->isVisible() && W->isWindow()) Windows.append(W);
     for (const QPointer<QWidget> &W : Windows)
         if (W && !(W->windowState() & Qt::WindowMinimized))
             W->setWindowState(W->windowState() | Qt::WindowMinimized);
     Busy = false;
 }
 
-static void InitResourcesOutsideNamespace()
-{
+static void InitResourcesOutsideNamespace() {
     Q_INIT_RESOURCE(widgets);
 }
 
-void InitWidgetResources()
-{
+void InitWidgetResources() {
     static const bool Done = (InitResourcesOutsideNamespace(), true);
     (void)Done;
 }
 
-QIcon ReloadIcon()
-{
+QIcon ReloadIcon() {
     return QIcon(QStringLiteral(":/widgets/reload16.svg"));
 }
 
-QIcon AppIcon()
-{
+QIcon AppIcon() {
     return QIcon(QStringLiteral(":/widgets/veldra-update.svg"));
 }
 
-void ApplyWindowFont(QWidget *Window)
-{
+void ApplyWindowFont(QWidget *Window) {
     QFont F = Window->font();
     F.setPixelSize(13);
     Window->setFont(F);
@@ -103,8 +93,7 @@ public:
     using QObject::QObject;
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
+    bool eventFilter(QObject *Watched, QEvent *Event) override {
         if (Event->type() != QEvent::KeyPress) return false;
         const auto *Key = static_cast<QKeyEvent *>(Event);
         if (Key->key() != Qt::Key_Return && Key->key() != Qt::Key_Enter) return false;
@@ -117,10 +106,8 @@ protected:
 
 }  // namespace
 
-void EnableEnterOnButtons(QWidget *Window)
-{
-    for (QPushButton *Button : Window->findChildren<QPushButton *>())
-        Button->setAutoDefault(true);
+void EnableEnterOnButtons(QWidget *Window) {
+    for (QPushButton *Button : Window->findChildren<QPushButton *>()) Button->setAutoDefault(true);
     auto *Filter = new TEnterClicksFilter(Window);
     for (QToolButton *Button : Window->findChildren<QToolButton *>())
         Button->installEventFilter(Filter);
@@ -133,8 +120,7 @@ namespace {
 class TEnterActionFilter : public QObject {
 public:
     TEnterActionFilter(QWidget *Window, TEnterActions Actions)
-        : QObject(Window), FWindow(Window), FActions(std::move(Actions))
-    {
+        : QObject(Window), FWindow(Window), FActions(std::move(Actions)) {
         Window->installEventFilter(this);
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *Now) {
             if (Now && Now->window() == FWindow) MarkDefault(Now);
@@ -142,8 +128,7 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
+    bool eventFilter(QObject *Watched, QEvent *Event) override {
         if (Watched != FWindow || Event->type() != QEvent::KeyPress) return false;
         const auto *Key = static_cast<QKeyEvent *>(Event);
         if (Key->key() != Qt::Key_Return && Key->key() != Qt::Key_Enter) return false;
@@ -159,17 +144,16 @@ protected:
 private:
     // The action of a field or of the field that contains it (the text
     // part of a number box).
-    QPushButton *ActionOf(QWidget *W) const
-    {
+    QPushButton *ActionOf(QWidget *W) const {
         for (; W && W != FWindow; W = W->parentWidget())
             for (const auto &[Field, Action] : FActions)
                 if (Field == W) return Action;
         return nullptr;
     }
 
-    void MarkDefault(QWidget *Now)
-    {
-        if (auto *Button = qobject_cast<QPushButton *>(Now); Button && Button->autoDefault()) return;
+    void MarkDefault(QWidget *Now) {
+        if (auto *Button = qobject_cast<QPushButton *>(Now); Button && Button->autoDefault())
+            return;
         QPushButton *Action = ActionOf(Now);
         for (QPushButton *B : FWindow->findChildren<QPushButton *>())
             if (B != Action) B->setDefault(false);
@@ -182,32 +166,27 @@ private:
 
 }  // namespace
 
-void SetEnterActions(QWidget *Window, TEnterActions Actions)
-{
+void SetEnterActions(QWidget *Window, TEnterActions Actions) {
     new TEnterActionFilter(Window, std::move(Actions));
 }
 
-void CentreOnScreen(QWidget *Window)
-{
+void CentreOnScreen(QWidget *Window) {
     QScreen *Screen = QGuiApplication::screenAt(QCursor::pos());
     if (!Screen) Screen = QGuiApplication::primaryScreen();
     if (!Screen) return;
-    Window->setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, Window->size(), Screen->availableGeometry()));
+    Window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, Window->size(),
+                                            Screen->availableGeometry()));
 }
 
-TWaitCursor::TWaitCursor(Qt::CursorShape Shape)
-{
+TWaitCursor::TWaitCursor(Qt::CursorShape Shape) {
     QGuiApplication::setOverrideCursor(QCursor(Shape));
 }
 
-TWaitCursor::~TWaitCursor()
-{
+TWaitCursor::~TWaitCursor() {
     QGuiApplication::restoreOverrideCursor();
 }
 
-QString CatalogueText(const std::string &Text)
-{
+QString CatalogueText(const std::string &Text) {
     if (Text == "N/A") return QCoreApplication::translate("Catalogue", "N/A");
     if (Text == "Unknown") return QCoreApplication::translate("Catalogue", "Unknown");
     return QString::fromStdString(Text);

@@ -1,7 +1,6 @@
 // Firmware file check: both header layouts, their checksums and size fields.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <fstream>
@@ -30,18 +29,25 @@ struct TValid {
 TEST(ValidateFile, ValidFilesDecodeTheirHeader) {
     std::string NoTerminator = MakeCod16(9, 1, 2, "ABCDE", "xyz");
     std::string Esp16 = MakeCod16(33, 4, 1, "ESP32", MakeImage(100));
-    std::string Latin1 = MakeCod16(5, 1, 0, "\xC4" "B", "");
+    std::string Latin1 = MakeCod16(5, 1, 0,
+                                   "\xC4"
+                                   "B",
+                                   "");
     const TValid Rows[] = {
         {"32-byte header", MakeCod32(0x1234, 2, 5, MakeImage(1000)), 0x1234, 2, 5, "ESP32", 32},
         {"32-byte header, empty image", MakeCod32(7, 1, 0, ""), 7, 1, 0, "ESP32", 32},
-        {"32-byte header, sum wraps past 65535", MakeCod32(300, 3, 99, std::string(1000, '\xFF')), 300, 3, 99,
-         "ESP32", 32},
+        {"32-byte header, sum wraps past 65535", MakeCod32(300, 3, 99, std::string(1000, '\xFF')),
+         300, 3, 99, "ESP32", 32},
         {"16-byte header", MakeCod16(17, 2, 5, "PIC", MakeImage(100)), 17, 2, 5, "PIC", 16},
-        {"16-byte header, two letters then zeros", MakeCod16(1, 0, 9, "AB", "12345678"), 1, 0, 9, "AB", 16},
+        {"16-byte header, two letters then zeros", MakeCod16(1, 0, 9, "AB", "12345678"), 1, 0, 9,
+         "AB", 16},
         {"16-byte header, five letters, no zero", NoTerminator, 9, 1, 2, "ABCDE", 16},
         {"16-byte header naming ESP32", Esp16, 33, 4, 1, "ESP32", 16},
         {"16-byte header, empty image", MakeCod16(255, 255, 255, "X", ""), 255, 255, 255, "X", 16},
-        {"processor text is Latin-1", Latin1, 5, 1, 0, "\xC3\x84" "B", 16},
+        {"processor text is Latin-1", Latin1, 5, 1, 0,
+         "\xC3\x84"
+         "B",
+         16},
     };
     TTempDir Dir;
     for (const auto &R : Rows) {
@@ -66,7 +72,8 @@ TEST(ValidateFile, InvalidFilesLeaveTheRecordAlone) {
         S[At] = static_cast<char>(S[At] ^ 0x01);
         return S;
     };
-    std::string MagicShort = std::string("\r\nORVcod") + std::string(20, '\0');  // magic, under 32 bytes
+    std::string MagicShort =
+        std::string("\r\nORVcod") + std::string(20, '\0');  // magic, under 32 bytes
     std::string CaseMagic = Good32;
     CaseMagic[4] = 'v';  // "\r\nORvcod": read with the 16-byte header, which does not fit
     std::string SizeField32 = Good32;
@@ -190,8 +197,8 @@ TEST(LoadFirmware, KeptOrStreamedTheVerdictIsTheSame) {
         const char *Name;
         std::string Bytes;
         TCodLoad Load;
-        int HeaderSize;       // 0: not judged (or invalid)
-        uint64_t Packets;     // of the description, for Ok and TooBig
+        int HeaderSize;    // 0: not judged (or invalid)
+        uint64_t Packets;  // of the description, for Ok and TooBig
     };
     const Row Rows[] = {
         {"16-byte header", MakeCod16(17, 2, 5, "AVR", MakeImage(100)), TCodLoad::Ok, 16, 15},
@@ -200,12 +207,15 @@ TEST(LoadFirmware, KeptOrStreamedTheVerdictIsTheSame) {
         {"32-byte header, damaged image", Damaged, TCodLoad::Invalid, 0, 0},
         {"magic text alone", "\r\nORVcod", TCodLoad::Invalid, 0, 0},
         {"shorter than a 16-byte header", "abc", TCodLoad::Invalid, 0, 0},
-        {"largest 8-byte-packet upload", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)), TCodLoad::Ok, 16, 65533},
-        {"one 8-byte packet too many", MakeCod16(17, 2, 5, "AVR", MakeImage(65534 * 8 - 16)), TCodLoad::TooBig, 16, 65534},
+        {"largest 8-byte-packet upload", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)),
+         TCodLoad::Ok, 16, 65533},
+        {"one 8-byte packet too many", MakeCod16(17, 2, 5, "AVR", MakeImage(65534 * 8 - 16)),
+         TCodLoad::TooBig, 16, 65534},
         {"too big, broken 16-byte header", BadHeader16, TCodLoad::Invalid, 0, 0},
-        {"one ESP32 packet too many", MakeCod32(300, 3, 1, MakeImage(65533 * 240 + 1 - 32)), TCodLoad::TooBig, 32,
-         65534},
-        {"largest ESP32 upload", MakeCod32(300, 3, 1, MakeImage(65533 * 240 - 32)), TCodLoad::Ok, 32, 65533},
+        {"one ESP32 packet too many", MakeCod32(300, 3, 1, MakeImage(65533 * 240 + 1 - 32)),
+         TCodLoad::TooBig, 32, 65534},
+        {"largest ESP32 upload", MakeCod32(300, 3, 1, MakeImage(65533 * 240 - 32)), TCodLoad::Ok,
+         32, 65533},
     };
     for (const Row &R : Rows) {
         const std::string Path = Dir.Write("f.cod", R.Bytes);
@@ -244,7 +254,8 @@ TEST(LoadFirmware, FileTooBigToUploadIsNotReadBeyondItsHeader) {
     };
     const Row Rows[] = {
         {"32-byte header", MakeCod32(300, 3, 1, "").substr(0, 32), "ESP32", (Size + 239) / 240},
-        {"16-byte header naming ESP32", MakeCod16(17, 2, 5, "ESP32", "").substr(0, 16), "ESP32", (Size + 239) / 240},
+        {"16-byte header naming ESP32", MakeCod16(17, 2, 5, "ESP32", "").substr(0, 16), "ESP32",
+         (Size + 239) / 240},
         {"16-byte header", MakeCod16(17, 2, 5, "AVR", "").substr(0, 16), "AVR", Size / 8},
     };
     for (const Row &R : Rows) {
@@ -296,7 +307,8 @@ TEST(LoadFirmware, FileTooBigToUploadIsNotReadBeyondItsHeader) {
 TEST(LoadFirmware, StreamedCheckOfA16ByteHeaderReadsTheHeaderOnly) {
     if (BytesReadSoFar() < 0) GTEST_SKIP() << "no /proc/self/io";
     TTempDir Dir;
-    const std::string Path = Dir.Write("f.cod", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)));
+    const std::string Path =
+        Dir.Write("f.cod", MakeCod16(17, 2, 5, "AVR", MakeImage(65533 * 8 - 16)));
     TCODFileData D;
     const long long Before = BytesReadSoFar();
     EXPECT_EQ(CheckFirmware(Path, D), TCodLoad::Ok);

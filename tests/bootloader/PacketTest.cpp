@@ -30,7 +30,8 @@ TEST(CRC8, CheckValuesAndRanges) {
         {Bytes({0xF5, 0x05, 0x8D, 0xFE, 0xFF}), 1, 4, 0x83},
         {Bytes({0xF5, 0x05}), 1, 0, 0x00},  // an empty range is 0
     };
-    for (const auto &R : Rows) EXPECT_EQ(CalcCRC8(R.Data, R.Start, R.Count), R.Crc) << "count " << R.Count;
+    for (const auto &R : Rows)
+        EXPECT_EQ(CalcCRC8(R.Data, R.Start, R.Count), R.Crc) << "count " << R.Count;
     // One step per byte gives the same as the block routine.
     uint8_t Crc = 0;
     for (char C : Digits) Crc = UpdateCRC8(Crc, static_cast<uint8_t>(C));
@@ -74,16 +75,26 @@ TEST(BootPackets, ReplyChecks) {
         TByteArray Payload;
     };
     const Row Rows[] = {
-        {"ident 2.05 / 17", Bytes({0xF5, 0x06, 0x8C, 0x02, 0x05, 0x11, 0x24}), CCmdIdent, true, Bytes({2, 5, 17})},
-        {"ident16 2.05 / 300", Bytes({0xF5, 0x07, 0x8B, 0x02, 0x05, 0x2C, 0x01, 0xDE}), CCmdIdent16, true,
-         Bytes({2, 5, 0x2C, 0x01})},
+        {"ident 2.05 / 17", Bytes({0xF5, 0x06, 0x8C, 0x02, 0x05, 0x11, 0x24}), CCmdIdent, true,
+         Bytes({2, 5, 17})},
+        {"ident16 2.05 / 300", Bytes({0xF5, 0x07, 0x8B, 0x02, 0x05, 0x2C, 0x01, 0xDE}), CCmdIdent16,
+         true, Bytes({2, 5, 0x2C, 0x01})},
         {"start ack", Bytes({0xF5, 0x05, 0x8D, 0x00, 0x00, 0xF3}), CCmdData, true, Bytes({0, 0})},
-        {"completion", Bytes({0xF5, 0x05, 0x8D, 0xFE, 0xFF, 0x83}), CCmdData, true, Bytes({0xFE, 0xFF})},
+        {"completion", Bytes({0xF5, 0x05, 0x8D, 0xFE, 0xFF, 0x83}), CCmdData, true,
+         Bytes({0xFE, 0xFF})},
         {"echo of the request", Bytes({0xF5, 0x05, 0x0C, 0x00, 0x00, 0x3A}), CCmdIdent, false, {}},
-        {"answer to another command", Bytes({0xF5, 0x05, 0x8D, 0x00, 0x00, 0xF3}), CCmdIdent, false, {}},
+        {"answer to another command",
+         Bytes({0xF5, 0x05, 0x8D, 0x00, 0x00, 0xF3}),
+         CCmdIdent,
+         false,
+         {}},
         {"bad CRC", Bytes({0xF5, 0x06, 0x8C, 0x02, 0x05, 0x11, 0x25}), CCmdIdent, false, {}},
         {"bad start", Bytes({0xF4, 0x06, 0x8C, 0x02, 0x05, 0x11, 0x24}), CCmdIdent, false, {}},
-        {"length disagrees", Bytes({0xF5, 0x07, 0x8C, 0x02, 0x05, 0x11, 0x24}), CCmdIdent, false, {}},
+        {"length disagrees",
+         Bytes({0xF5, 0x07, 0x8C, 0x02, 0x05, 0x11, 0x24}),
+         CCmdIdent,
+         false,
+         {}},
         {"too short to hold a CRC", Bytes({0xF5, 0x02, 0x8C}), CCmdIdent, false, {}},
     };
     for (const auto &R : Rows) {

@@ -1,10 +1,8 @@
 // Link and upload logic over a fake port and a fake clock: runs instantly.
 #include <gtest/gtest.h>
-
-#include <cerrno>
-
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -41,7 +39,8 @@ struct TFakeLink {
     TXComm Link;
     std::vector<uint32_t> &Pauses;
 
-    TFakeLink() : Port(new TScriptedLink), Link(std::unique_ptr<TLink>(Port)), Pauses(Port->Pauses) {
+    TFakeLink()
+        : Port(new TScriptedLink), Link(std::unique_ptr<TLink>(Port)), Pauses(Port->Pauses) {
         Link.SetClock(*Port);
     }
     // Opens the line directly, at a given rate, without identification.
@@ -74,17 +73,28 @@ TEST(Transact, ReplyTimingAndValidation) {
         {"reply after the time-out", {{1200, KIdentReply}}, false, 1000, 1002},
         {"noise before the reply", {{0, Noise}, {0, KIdentReply}}, true, 0, 0},
         {"noise keeps restarting the time-out",
-         {{300, {0x11}}, {600, {0x22}}, {900, {0x33}}, {1200, KIdentReply}}, true, 1200, 1200},
+         {{300, {0x11}}, {600, {0x22}}, {900, {0x33}}, {1200, KIdentReply}},
+         true,
+         1200,
+         1200},
         {"gaps inside the reply below the time-out", {{0, Head}, {900, Tail}}, true, 900, 900},
         {"gap inside the reply above the time-out", {{0, Head}, {1100, Tail}}, false, 1000, 1002},
         {"ends as soon as the length is in", {{0, KIdentReply}, {5000, {0x55, 0x66}}}, true, 0, 0},
         // A length below 3 cannot be a reply: the exchange ends at once.
         {"length byte 0", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 0, 0},
-        {"length byte 0 after a while", {{300, {0xF5}}, {400, {0x00}}, {400, TByteArray(5000, 0)}}, false, 400, 400},
+        {"length byte 0 after a while",
+         {{300, {0xF5}}, {400, {0x00}}, {400, TByteArray(5000, 0)}},
+         false,
+         400,
+         400},
         {"length byte 2", {{0, {0xF5, 0x02, 0x8C, 0x01}}}, false, 0, 0},
         {"command without bit 7", {{0, NoBit7}}, false, 0, 0},
         {"wrong CRC", {{0, BadCrc}}, false, 0, 0},
-        {"truncated reply", {{0, TByteArray(KIdentReply.begin(), KIdentReply.end() - 1)}}, false, 1000, 1002},
+        {"truncated reply",
+         {{0, TByteArray(KIdentReply.begin(), KIdentReply.end() - 1)}},
+         false,
+         1000,
+         1002},
     };
     for (const auto &R : Rows) {
         TFakeLink L;
@@ -203,9 +213,24 @@ TEST(GetDeviceInfo, RequestsAndPayloadSizes) {
         {"no 0x0B at 19200", br19200, {}, Id16, {KIdentRequest}, false, 0, 0, 0},
         {"0x0B at 57600", br57600, {}, Id16, {KIdentRequest, KIdent16Request}, true, 300, 2, 5},
         {"0x0C with four bytes", br19200, Id8Long, {}, {KIdentRequest}, false, 0, 0, 0},
-        {"0x0C with four bytes, then 0x0B", br57600, Id8Long, Id16, {KIdentRequest, KIdent16Request}, true, 300, 2,
+        {"0x0C with four bytes, then 0x0B",
+         br57600,
+         Id8Long,
+         Id16,
+         {KIdentRequest, KIdent16Request},
+         true,
+         300,
+         2,
          5},
-        {"0x0B with three bytes", br57600, {}, Id16Short, {KIdentRequest, KIdent16Request}, false, 0, 0, 0},
+        {"0x0B with three bytes",
+         br57600,
+         {},
+         Id16Short,
+         {KIdentRequest, KIdent16Request},
+         false,
+         0,
+         0,
+         0},
     };
     for (const auto &R : Rows) {
         TFakeLink L;
@@ -255,7 +280,8 @@ TEST(Open, TriesBothRatesInOrder) {
     for (const auto &R : Rows) {
         TFakeLink L;
         L.Port->Responder = [&](const TByteArray &Req) {
-            if (Req[2] != 0x0C || BaudRateToInt(L.Port->BaudRate()) != R.AnswerAt) return std::vector<TChunk>{};
+            if (Req[2] != 0x0C || BaudRateToInt(L.Port->BaudRate()) != R.AnswerAt)
+                return std::vector<TChunk>{};
             return std::vector<TChunk>{{1, MakeReply(0x0C, {2, 5, R.SensorID})}};
         };
         const uint64_t T0 = L.Port->Clock;
@@ -305,11 +331,14 @@ TEST(Open, WhichFailuresEndTheSearch) {
         int WantCode;
     };
     const Row Rows[] = {
-        {"connect refused", EComPort(CError_OpenFailed, ECONNREFUSED, "server h:1"), -1, 1, 0, CError_OpenFailed},
-        {"connect timed out", EComPort(CError_OpenFailed, ETIMEDOUT, "server h:1"), -1, 1, 0, CError_OpenFailed},
-        {"server does not answer the settings", EComPort(CError_CommState, ETIMEDOUT, "server h:1"), -1, 1, 0,
+        {"connect refused", EComPort(CError_OpenFailed, ECONNREFUSED, "server h:1"), -1, 1, 0,
+         CError_OpenFailed},
+        {"connect timed out", EComPort(CError_OpenFailed, ETIMEDOUT, "server h:1"), -1, 1, 0,
+         CError_OpenFailed},
+        {"server does not answer the settings", EComPort(CError_CommState, ETIMEDOUT, "server h:1"),
+         -1, 1, 0, CError_CommState},
+        {"rate refused: the next rate is tried", EComPort(CError_CommState, EINVAL), -1, 2, 0,
          CError_CommState},
-        {"rate refused: the next rate is tried", EComPort(CError_CommState, EINVAL), -1, 2, 0, CError_CommState},
         {"line gone during identification", std::nullopt, 1, 1, 1, CError_Disconnected},
     };
     for (const Row &R : Rows) {
@@ -334,7 +363,8 @@ TEST(Open, ReopeningForgetsTheOldSensorAndCloseResets) {
     TFakeLink L;
     uint8_t Id = 17;
     L.Port->Responder = [&](const TByteArray &Req) {
-        return Req[2] == 0x0C && Id ? std::vector<TChunk>{{1, MakeReply(0x0C, {2, 5, Id})}} : std::vector<TChunk>{};
+        return Req[2] == 0x0C && Id ? std::vector<TChunk>{{1, MakeReply(0x0C, {2, 5, Id})}}
+                                    : std::vector<TChunk>{};
     };
     L.Link.SetMaxRetry(7);
     ASSERT_TRUE(L.Link.Open("/dev/ttyFAKE0"));
@@ -369,9 +399,9 @@ TEST(Limits, SettersClampToTheirRange) {
     }
     const struct {
         uint32_t In, Out;
-    } Timeouts[] = {{0, 500},         {499, 500},     {500, 500},     {20, 500},
-                    {3000, 3000},     {60000, 60000}, {60001, 60000}, {600000, 60000},
-                    {0xFFFFFFFFu, 60000}};
+    } Timeouts[] = {{0, 500},       {499, 500},      {500, 500},
+                    {20, 500},      {3000, 3000},    {60000, 60000},
+                    {60001, 60000}, {600000, 60000}, {0xFFFFFFFFu, 60000}};
     for (const auto &R : Timeouts) {
         L.SetDefTimeout(R.In);
         EXPECT_EQ(L.DefTimeout(), R.Out) << R.In;
@@ -408,14 +438,19 @@ struct TModelBootloader {
         uint16_t Ack = No != 0 && No == CompleteAt ? 0xFFFE : No;
         if (Ack == 0xFFFE) Completed = true;
         switch (A) {
-        case TAnswer::Silent: return {};
-        case TAnswer::Garbled: {
-            TByteArray R = MakeReply(0x0D, {static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)});
-            R.back() ^= 0xFF;
-            return {{1, R}};
-        }
-        case TAnswer::Wrong: Ack = static_cast<uint16_t>(No + 1); break;
-        case TAnswer::Ack: break;
+            case TAnswer::Silent:
+                return {};
+            case TAnswer::Garbled: {
+                TByteArray R =
+                    MakeReply(0x0D, {static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)});
+                R.back() ^= 0xFF;
+                return {{1, R}};
+            }
+            case TAnswer::Wrong:
+                Ack = static_cast<uint16_t>(No + 1);
+                break;
+            case TAnswer::Ack:
+                break;
         }
         return {{1, MakeReply(0x0D, {static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)})}};
     }
@@ -444,7 +479,9 @@ struct TUploadFixture {
         L.Port->Responder = [this](const TByteArray &Req) { return Model(Req); };
     }
     bool Upload() {
-        return L.Link.UploadFile(Path, Hdr, [this](int S, int F, int P) { Reports.push_back({S, F, P}); });
+        return L.Link.UploadFile(Path, Hdr, [this](int S, int F, int P) {
+            Reports.push_back({S, F, P});
+        });
     }
     std::vector<size_t> DataSizes() const {
         std::vector<size_t> V;
@@ -464,13 +501,22 @@ TEST(UploadFile, PacketCountsSizesAndTimeouts) {
         // 1000-byte ESP32 file: 240 x 4 + 40, all five with 3000 ms.
         {"ESP32, 1000 bytes", MakeCod32(17, 1, 1, MakeImage(968)), {240, 240, 240, 240, 40}, 5},
         // 100-byte file, 8-byte packets: 12 x 8 + 4.
-        {"8-byte packets, 100 bytes", MakeCod16(17, 1, 1, "PIC", MakeImage(84)),
-         {8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4}, 0},
-        {"exact multiple ends with a full packet", MakeCod16(17, 1, 1, "PIC", MakeImage(16)), {8, 8, 8, 8}, 0},
+        {"8-byte packets, 100 bytes",
+         MakeCod16(17, 1, 1, "PIC", MakeImage(84)),
+         {8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4},
+         0},
+        {"exact multiple ends with a full packet",
+         MakeCod16(17, 1, 1, "PIC", MakeImage(16)),
+         {8, 8, 8, 8},
+         0},
         // 2400 bytes: the time-out drops once more than 2048 bytes are read
         // (after packet 9, 2160 bytes).
-        {"ESP32, 2400 bytes", MakeCod32(17, 1, 1, MakeImage(2368)), std::vector<size_t>(10, 240), 8},
-        {"16-byte header naming ESP32", MakeCod16(17, 1, 1, "ESP32", MakeImage(464)), {240, 240}, 2},
+        {"ESP32, 2400 bytes", MakeCod32(17, 1, 1, MakeImage(2368)), std::vector<size_t>(10, 240),
+         8},
+        {"16-byte header naming ESP32",
+         MakeCod16(17, 1, 1, "ESP32", MakeImage(464)),
+         {240, 240},
+         2},
     };
     for (const auto &R : Rows) {
         TUploadFixture F(R.File);
@@ -492,11 +538,13 @@ TEST(UploadFile, PacketCountsSizesAndTimeouts) {
         const auto &W = F.L.Port->FirstWait;
         EXPECT_EQ(W[0], 1001) << R.Name << ": start packet";
         for (size_t i = 1; i <= R.Sizes.size(); ++i)
-            EXPECT_EQ(W[i], static_cast<int>(i) <= R.SlowPackets ? 3001 : 1001) << R.Name << " packet " << i;
+            EXPECT_EQ(W[i], static_cast<int>(i) <= R.SlowPackets ? 3001 : 1001)
+                << R.Name << " packet " << i;
         EXPECT_EQ(F.L.Pauses, std::vector<uint32_t>{2500}) << R.Name;
         // The last request is the final identification.
         EXPECT_EQ(F.L.Port->Sent.back(), KIdentRequest) << R.Name;
-        EXPECT_EQ(F.Reports.back(), (TReport{static_cast<int>(R.Sizes.size()) - 1, 0, 100})) << R.Name;
+        EXPECT_EQ(F.Reports.back(), (TReport{static_cast<int>(R.Sizes.size()) - 1, 0, 100}))
+            << R.Name;
         EXPECT_TRUE(F.L.Port->Connected()) << R.Name << ": the link stays open";
     }
 }
@@ -524,11 +572,31 @@ TEST(UploadFile, RetryLimits) {
     };
     const Row Rows[] = {
         {"two failures then success", 3, 5, {{3, 1}, {3, 2}}, true, 10 + 2},
-        {"three failures of one packet end it below MaxFails", 3, 5, {{3, 1}, {3, 2}, {3, 3}}, false, 2 + 3},
-        {"five failures spread over packets", 3, 5, {{1, 1}, {2, 1}, {2, 2}, {4, 1}, {5, 1}}, false, 2 + 3 + 1 + 2 + 1},
+        {"three failures of one packet end it below MaxFails",
+         3,
+         5,
+         {{3, 1}, {3, 2}, {3, 3}},
+         false,
+         2 + 3},
+        {"five failures spread over packets",
+         3,
+         5,
+         {{1, 1}, {2, 1}, {2, 2}, {4, 1}, {5, 1}},
+         false,
+         2 + 3 + 1 + 2 + 1},
         {"four failures spread over packets", 3, 5, {{1, 1}, {2, 1}, {2, 2}, {4, 1}}, true, 10 + 4},
-        {"defaults: fourth failure of a packet retried", 5, 15, {{1, 1}, {1, 2}, {1, 3}, {1, 4}}, true, 10 + 4},
-        {"defaults: fifth failure of a packet ends it", 5, 15, {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}}, false, 5},
+        {"defaults: fourth failure of a packet retried",
+         5,
+         15,
+         {{1, 1}, {1, 2}, {1, 3}, {1, 4}},
+         true,
+         10 + 4},
+        {"defaults: fifth failure of a packet ends it",
+         5,
+         15,
+         {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}},
+         false,
+         5},
     };
     for (const auto &R : Rows) {
         TUploadFixture F(MakeCod16(17, 1, 1, "PIC", MakeImage(64)));  // 80 bytes: 10 packets
@@ -552,14 +620,25 @@ TEST(UploadFile, EndingsOtherThanSuccess) {
         bool FinalIdent;
     };
     const Row Rows[] = {
-        {"wrong acknowledged number ends at once", [](TUploadFixture &F) { F.Model.Faults[{3, 1}] = TAnswer::Wrong; },
+        {"wrong acknowledged number ends at once",
+         [](TUploadFixture &F) {
+             F.Model.Faults[{3, 1}] = TAnswer::Wrong;
+         },
          3, false},
-        {"still in bootloader after completion", [](TUploadFixture &F) { F.Model.Stays = true; }, 10, true},
-        {"end of file without completion", [](TUploadFixture &F) { F.Model.CompleteAt = 0; }, 10, false},
-        {"start packet not acknowledged", [](TUploadFixture &F) { F.Model.Faults[{0, 1}] = TAnswer::Silent; }, 0,
+        {"still in bootloader after completion", [](TUploadFixture &F) { F.Model.Stays = true; },
+         10, true},
+        {"end of file without completion", [](TUploadFixture &F) { F.Model.CompleteAt = 0; }, 10,
          false},
+        {"start packet not acknowledged",
+         [](TUploadFixture &F) {
+             F.Model.Faults[{0, 1}] = TAnswer::Silent;
+         },
+         0, false},
         {"start packet acknowledged with another number",
-         [](TUploadFixture &F) { F.Model.Faults[{0, 1}] = TAnswer::Wrong; }, 0, false},
+         [](TUploadFixture &F) {
+             F.Model.Faults[{0, 1}] = TAnswer::Wrong;
+         },
+         0, false},
     };
     for (const auto &R : Rows) {
         TUploadFixture F(MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
@@ -611,8 +690,8 @@ TEST(UploadFile, CompletionBeforeTheLastPacketFails) {
         uint16_t CompleteAt;
         bool SilentFirst;  // the completing packet's first attempt goes unanswered
         bool Ok;
-        int Packets;          // of the image, when it failed early
-        TReport Last;         // the last report
+        int Packets;   // of the image, when it failed early
+        TReport Last;  // the last report
     };
     const Row Rows[] = {
         {"packet 3 of 27", Avr, 3, false, false, 27, {2, 0, 11}},
@@ -656,8 +735,10 @@ TEST(UploadFile, RefusedBeforeAnythingIsSent) {
     const std::string Good = Dir.Write("good.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
     const std::string Bad = Dir.Write("bad.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(64)) + "x");
     // 65534 packets of 8 bytes would push the packet number onto 0xFFFE.
-    const std::string TooBig = Dir.Write("big.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(65534 * 8 - 16)));
-    const std::string TooBigEsp = Dir.Write("bigesp.cod", MakeCod32(17, 1, 1, MakeImage(65533 * 240 + 1 - 32)));
+    const std::string TooBig =
+        Dir.Write("big.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(65534 * 8 - 16)));
+    const std::string TooBigEsp =
+        Dir.Write("bigesp.cod", MakeCod32(17, 1, 1, MakeImage(65533 * 240 + 1 - 32)));
     TCODFileData Hdr;
     ASSERT_TRUE(ValidateFile(Good, Hdr));
     TCODFileData OtherId = Hdr;
@@ -711,7 +792,8 @@ TEST(UploadFile, SendsTheBytesThatWereChecked) {
                     std::fwrite(R.Replacement.data(), 1, R.Replacement.size(), File);
                     std::fclose(File);
                 }
-                if (R.Replacement.size() < Original.size()) truncate(F.Path.c_str(), static_cast<off_t>(R.Replacement.size()));
+                if (R.Replacement.size() < Original.size())
+                    truncate(F.Path.c_str(), static_cast<off_t>(R.Replacement.size()));
             }
             return Inner(Req);
         };

@@ -2,14 +2,13 @@
 // frames on the wire, identification at both rates, and whole uploads that
 // the simulator checks byte for byte.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CodFixtures.h"
@@ -30,9 +29,10 @@ struct TFrame {
 class TTraceRecorder {
 public:
     TTraceRecorder() {
-        SetFrameTraceHook([this](const std::string &, TTraceDir Dir, const uint8_t *Data, size_t Count) {
-            Frames.push_back({Dir, TByteArray(Data, Data + Count)});
-        });
+        SetFrameTraceHook(
+            [this](const std::string &, TTraceDir Dir, const uint8_t *Data, size_t Count) {
+                Frames.push_back({Dir, TByteArray(Data, Data + Count)});
+            });
     }
     ~TTraceRecorder() { SetFrameTraceHook({}); }
     bool Has(TTraceDir Dir, const TByteArray &Bytes) const {
@@ -63,7 +63,8 @@ TEST(SimLink, WorkedFramesOnTheWire) {
         EXPECT_EQ(Trace.Frames[1].Dir, TTraceDir::Rx);
     }
     {
-        TSimProcess Sim(SimArgs({"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"}));
+        TSimProcess Sim(
+            SimArgs({"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"}));
         ASSERT_TRUE(Sim.Start());
         TTraceRecorder Trace;
         TXComm Link;
@@ -85,10 +86,27 @@ TEST(SimLink, OpenAtBothRates) {
     };
     const Row Rows[] = {
         {"8-bit ID at 19200", {"--sensor-id", "17"}, true, true, 17, 19200, {"IDENT 0C"}},
-        {"8-bit ID at 57600", {"--baud", "57600", "--sensor-id", "0x21"}, true, true, 33, 57600, {"IDENT 0C"}},
-        {"16-bit ID at 57600", {"--baud", "57600", "--id16", "--sensor-id", "4660"}, true, true, 4660, 57600,
+        {"8-bit ID at 57600",
+         {"--baud", "57600", "--sensor-id", "0x21"},
+         true,
+         true,
+         33,
+         57600,
+         {"IDENT 0C"}},
+        {"16-bit ID at 57600",
+         {"--baud", "57600", "--id16", "--sensor-id", "4660"},
+         true,
+         true,
+         4660,
+         57600,
          {"IDENT 0C", "IDENT 0B"}},
-        {"16-bit ID at 19200 is never asked", {"--id16", "--sensor-id", "4660"}, false, false, 0, 0, {"IDENT 0C"}},
+        {"16-bit ID at 19200 is never asked",
+         {"--id16", "--sensor-id", "4660"},
+         false,
+         false,
+         0,
+         0,
+         {"IDENT 0C"}},
         {"sensor ID 0", {"--sensor-id", "0"}, true, false, 0, 19200, {"IDENT 0C"}},
         {"silent bootloader", {"--silent"}, false, false, 0, 0, {}},
     };
@@ -127,7 +145,9 @@ struct TSimUpload {
     }
     bool Start() { return Sim->Start() && Link.Open(Sim->PtyPath()) && Link.Connected(); }
     bool Upload() {
-        return Link.UploadFile(Path, Hdr, [this](int S, int F, int P) { Reports.push_back({S, F, P}); });
+        return Link.UploadFile(Path, Hdr, [this](int S, int F, int P) {
+            Reports.push_back({S, F, P});
+        });
     }
     std::string Line(const std::string &Prefix, int TimeoutMs = 10000) {
         std::string L;
@@ -142,7 +162,8 @@ TEST(SimUpload, WholeImagesConfirmedByteForByte) {
         std::vector<std::string> Args;
     };
     const Row Rows[] = {
-        {"1 MiB ESP32 image, 16-bit sensor ID", MakeCod32(0x0123, 3, 1, MakeImage(1 << 20, 11)),
+        {"1 MiB ESP32 image, 16-bit sensor ID",
+         MakeCod32(0x0123, 3, 1, MakeImage(1 << 20, 11)),
          {"--baud", "57600", "--id16"}},
         {"16-byte header image", MakeCod16(42, 1, 7, "PIC", MakeImage(3000, 12)), {}},
     };
@@ -191,7 +212,10 @@ TEST(SimUpload, FaultsOnTheLine) {
         // The sensor restarts at completion whether or not its answer arrives.
         {"completion answer lost", {"--lose-ack-at", "25"}, false, 5, "RESULT MATCH 200"},
         {"noise before answers", {"--noise", "0.5", "--seed", "7"}, true, 0, "RESULT MATCH 200"},
-        {"random lost and garbled answers", {"--lose-ack", "0.1", "--corrupt-ack", "0.1", "--seed", "3"}, true, -1,
+        {"random lost and garbled answers",
+         {"--lose-ack", "0.1", "--corrupt-ack", "0.1", "--seed", "3"},
+         true,
+         -1,
          "RESULT MATCH 200"},
         {"a packet that never gets through", {"--fail-packet", "4:5"}, false, 5, nullptr},
         {"wrong acknowledged number", {"--wrong-ack", "1"}, false, 0, nullptr},
@@ -201,7 +225,8 @@ TEST(SimUpload, FaultsOnTheLine) {
         TSimUpload U(File, R.Args);
         U.Link.SetMaxFails(50);
         // The simulated sensor leaves at once; no need for the full pause here.
-        U.Link.SetPause([](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+        U.Link.SetPause(
+            [](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
         ASSERT_TRUE(U.Start()) << R.Name;
         EXPECT_EQ(U.Upload(), R.Ok) << R.Name;
         if (R.Fails >= 0 && !U.Reports.empty()) {
@@ -215,7 +240,8 @@ TEST(SimUpload, FaultsOnTheLine) {
 
 TEST(SimUpload, DamagedImageKeepsTheSensorInBootloader) {
     TTempDir Other;
-    const std::string Expected = Other.Write("other.cod", MakeCod16(9, 2, 0, "PIC", MakeImage(64, 99)));
+    const std::string Expected =
+        Other.Write("other.cod", MakeCod16(9, 2, 0, "PIC", MakeImage(64, 99)));
     TSimUpload U(MakeCod16(9, 2, 0, "PIC", MakeImage(64, 98)), {"--expect", Expected});
     ASSERT_TRUE(U.Start());
     EXPECT_FALSE(U.Upload());
@@ -251,8 +277,9 @@ TEST(SimUpload, NextSensorAfterReentry) {
 
 TEST(SimProgram, RefusesBadOptions) {
     const std::vector<std::vector<std::string>> Bad{
-        {"--baud", "9600"}, {"--sensor-id", "300"}, {"--version", "2"}, {"--lose-ack", "1.5"},
-        {"--fail-packet", "3"}, {"--bogus"}, {"--sensor-id"},
+        {"--baud", "9600"},    {"--sensor-id", "300"}, {"--version", "2"},
+        {"--lose-ack", "1.5"}, {"--fail-packet", "3"}, {"--bogus"},
+        {"--sensor-id"},
     };
     for (const auto &Args : Bad) {
         std::vector<std::string> Argv{VELDRA_SIM_PATH, "bootloader"};

@@ -1,18 +1,17 @@
 // veldra-cli info, identify and flash against simulated sensors in
 // bootloader mode (veldra-sim bootloader).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
-#include <thread>
-
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "CliTestUtil.h"
 
@@ -20,7 +19,8 @@ namespace {
 
 // A firmware file with the 16-byte header: image size, version major and
 // minor, one-byte device ID, processor text and header checksum.
-std::string Cod16(uint8_t DeviceID, uint8_t Hi, uint8_t Lo, const std::string &Processor, size_t ImageSize) {
+std::string Cod16(uint8_t DeviceID, uint8_t Hi, uint8_t Lo, const std::string &Processor,
+                  size_t ImageSize) {
     std::string f(16, '\0');
     const uint32_t size = static_cast<uint32_t>(ImageSize);
     for (int i = 0; i < 4; ++i) f[3 + i] = static_cast<char>(size >> (8 * i));
@@ -50,7 +50,8 @@ std::string Cod32(uint16_t DeviceID, uint8_t Hi, uint8_t Lo, size_t ImageSize) {
     }
     f[26] = static_cast<char>(sum & 0xFF);
     f[27] = static_cast<char>((sum >> 8) & 0xFF);
-    for (int i = 0; i < 4; ++i) f[28 + i] = static_cast<char>(static_cast<uint32_t>(ImageSize) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        f[28 + i] = static_cast<char>(static_cast<uint32_t>(ImageSize) >> (8 * i));
     return f;
 }
 
@@ -88,9 +89,16 @@ TEST_F(CliBoot, InfoShowsTheFileHeader) {
          "Device ID: 17 (0x00000011) Probe Q\nVersion: 2.05\nProcessor: AVR\n", ""},
         {"32-byte header", Cod32(300, 3, 10, 1000), 0,
          "Device ID: 300 (0x0000012C) Probe W\nVersion: 3.10\nProcessor: ESP32\n", ""},
-        {"unknown sensor", Cod16(99, 1, 0, "PIC18", 8), 0, "Device ID: Unknown\nVersion: 1.00\nProcessor: PIC18\n", ""},
+        {"unknown sensor", Cod16(99, 1, 0, "PIC18", 8), 0,
+         "Device ID: Unknown\nVersion: 1.00\nProcessor: PIC18\n", ""},
         {"one byte appended", Cod16(17, 2, 5, "AVR", 100) + "x", 1, "", "Invalid COD file"},
-        {"image changed", [] { auto f = Cod32(300, 3, 10, 64); f[40] ^= 1; return f; }(), 1, "", "Invalid COD file"},
+        {"image changed",
+         [] {
+             auto f = Cod32(300, 3, 10, 64);
+             f[40] ^= 1;
+             return f;
+         }(),
+         1, "", "Invalid COD file"},
         {"shorter than a header", "\r\nORVcod", 1, "", "Invalid COD file"},
         // 65534 packets of 8 bytes: sound, but more than an upload can carry.
         {"too big to upload", Cod16(17, 2, 5, "AVR", 65534 * 8 - 16), 1,
@@ -130,23 +138,29 @@ TEST_F(CliBoot, IdentifyAtBothRatesWithTheWorkedFrames) {
         std::string Sensor;
         std::vector<std::string> Frames;  // trace lines, in order
     } cases[] = {
-        {"8-bit ID at 19200", {"--sensor-id", "17", "--version", "2.5"}, "19200", "17 (0x00000011) Probe Q",
+        {"8-bit ID at 19200",
+         {"--sensor-id", "17", "--version", "2.5"},
+         "19200",
+         "17 (0x00000011) Probe Q",
          {"TX F5 05 0C 00 00 3A", "RX F5 06 8C 02 05 11 24"}},
-        {"16-bit ID at 57600", {"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"}, "57600",
+        {"16-bit ID at 57600",
+         {"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"},
+         "57600",
          "300 (0x0000012C) Probe W",
-         {"TX F5 05 0C 00 00 3A", "RX (none)", "TX F5 05 0C 00 00 3A", "RX (none)", "TX F5 05 0B 00 00 40",
-          "RX F5 07 8B 02 05 2C 01 DE"}},
+         {"TX F5 05 0C 00 00 3A", "RX (none)", "TX F5 05 0C 00 00 3A", "RX (none)",
+          "TX F5 05 0B 00 00 40", "RX F5 07 8B 02 05 2C 01 DE"}},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
         auto sim = Sim(c.SimArgs);
         const TRunResult r = Cli({"--trace", "identify", "--port", sim->PtyPath()});
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
-        EXPECT_EQ(r.Out, "Port: " + sim->PtyPath() + "\nBaud rate: " + c.Baud + "\nSensor ID: " + c.Sensor +
-                             "\nVersion: 2.05\n");
+        EXPECT_EQ(r.Out, "Port: " + sim->PtyPath() + "\nBaud rate: " + c.Baud +
+                             "\nSensor ID: " + c.Sensor + "\nVersion: 2.05\n");
         const auto lines = SplitLines(r.Err);
         ASSERT_EQ(lines.size(), c.Frames.size()) << r.Err;
-        for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(lines[i].ends_with(" " + c.Frames[i])) << lines[i];
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_TRUE(lines[i].ends_with(" " + c.Frames[i])) << lines[i];
 
         const TRunResult j = Cli({"--json", "identify", "--port", sim->PtyPath()});
         ASSERT_EQ(j.ExitCode, 0) << j.Err;
@@ -169,7 +183,8 @@ TEST_F(CliBoot, IdentifyAtBothRatesWithTheWorkedFrames) {
     }
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Out, "");
-    EXPECT_TRUE(Contains(r.Err, "Unable to find sensor or sensor is not in bootloader mode")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "Unable to find sensor or sensor is not in bootloader mode"))
+        << r.Err;
 }
 
 // The checks and questions before an upload; "sends" tells whether the
@@ -185,30 +200,78 @@ TEST_F(CliBoot, FlashChecksTheSensorBeforeSending) {
         std::vector<std::string> Err;
         bool Sends;
     } cases[] = {
-        {"newer file: no question", {"--sensor-id", "17", "--version", "2.4"}, false, 0, "Firmware update successful\n",
-         {"11% (packets sent 1, failed 0)", "100% (packets sent 9, failed 0)"}, true},
-        {"another sensor", {"--sensor-id", "18", "--version", "2.4"}, true, 1, "",
-         {"The selected firmware does not match the connected device"}, false},
-        {"older file without a terminal", {"--sensor-id", "17", "--version", "2.6"}, false, 1, "",
-         {"The firmware version selected is older than the sensor version. Do you want to proceed with the update?",
+        {"newer file: no question",
+         {"--sensor-id", "17", "--version", "2.4"},
+         false,
+         0,
+         "Firmware update successful\n",
+         {"11% (packets sent 1, failed 0)", "100% (packets sent 9, failed 0)"},
+         true},
+        {"another sensor",
+         {"--sensor-id", "18", "--version", "2.4"},
+         true,
+         1,
+         "",
+         {"The selected firmware does not match the connected device"},
+         false},
+        {"older file without a terminal",
+         {"--sensor-id", "17", "--version", "2.6"},
+         false,
+         1,
+         "",
+         {"The firmware version selected is older than the sensor version. Do you want to proceed "
+          "with the update?",
           "Not confirmed: no terminal to ask on (pass --yes to confirm)"},
          false},
-        {"same version without a terminal", {"--sensor-id", "17", "--version", "2.5"}, false, 1, "",
-         {"The firmware version selected is the same as the sensor version. Do you want to proceed with the update?"},
+        {"same version without a terminal",
+         {"--sensor-id", "17", "--version", "2.5"},
+         false,
+         1,
+         "",
+         {"The firmware version selected is the same as the sensor version. Do you want to proceed "
+          "with the update?"},
          false},
-        {"older file with --yes", {"--sensor-id", "17", "--version", "3.0"}, true, 0, "Firmware update successful\n",
-         {"is older than the sensor version", "(--yes)"}, true},
-        {"no sensor", {"--silent"}, true, 1, "", {"Unable to find sensor or sensor is not in bootloader mode"}, false},
-        {"packet never acknowledged", {"--sensor-id", "17", "--version", "1.0", "--fail-packet", "3:9"}, false, 1, "",
-         {"Sensor update failed", "Please reconnect the sensor and try again", "failed 3)"}, true},
-        {"sensor stays in bootloader mode", {"--sensor-id", "17", "--version", "1.0", "--stay"}, false, 1, "",
-         {"Sensor update failed"}, true},
-        {"adapter unplugged during the upload", {"--sensor-id", "17", "--version", "1.0", "--hangup-after", "3"},
-         false, 1, "", {"Sensor update failed", "Port Disconnected", "Please reconnect the sensor and try again"},
+        {"older file with --yes",
+         {"--sensor-id", "17", "--version", "3.0"},
+         true,
+         0,
+         "Firmware update successful\n",
+         {"is older than the sensor version", "(--yes)"},
+         true},
+        {"no sensor",
+         {"--silent"},
+         true,
+         1,
+         "",
+         {"Unable to find sensor or sensor is not in bootloader mode"},
+         false},
+        {"packet never acknowledged",
+         {"--sensor-id", "17", "--version", "1.0", "--fail-packet", "3:9"},
+         false,
+         1,
+         "",
+         {"Sensor update failed", "Please reconnect the sensor and try again", "failed 3)"},
+         true},
+        {"sensor stays in bootloader mode",
+         {"--sensor-id", "17", "--version", "1.0", "--stay"},
+         false,
+         1,
+         "",
+         {"Sensor update failed"},
+         true},
+        {"adapter unplugged during the upload",
+         {"--sensor-id", "17", "--version", "1.0", "--hangup-after", "3"},
+         false,
+         1,
+         "",
+         {"Sensor update failed", "Port Disconnected", "Please reconnect the sensor and try again"},
          true},
         // 76 bytes are 10 packets: "complete" after the third is a failure.
-        {"image reported complete too early", {"--sensor-id", "17", "--version", "1.0", "--complete-at", "3"}, false,
-         1, "",
+        {"image reported complete too early",
+         {"--sensor-id", "17", "--version", "1.0", "--complete-at", "3"},
+         false,
+         1,
+         "",
          {"Sensor update failed", "The sensor reported the image complete after packet 3 of 10",
           "Please reconnect the sensor and try again"},
          true},
@@ -245,19 +308,26 @@ TEST_F(CliBoot, TextFromTheSettingsIsShownNotObeyed) {
     auto sim = Sim({"--sensor-id", "17", "--version", "2.5"});
     const TRunResult r = RunCliWith(settings, {"identify", "--port", sim->PtyPath()});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_TRUE(Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\x1B[2J\\x1B]0;owned\\x07Q\\x9B\n")) << r.Out;
+    EXPECT_TRUE(
+        Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\x1B[2J\\x1B]0;owned\\x07Q\\x9B\n"))
+        << r.Out;
     EXPECT_FALSE(Contains(r.Out, "\x1b")) << r.Out;
 }
 
 // Bidi overrides and invisible characters of a name are shown in text; in
 // JSON, DEL, C1 controls and those characters are escaped, the value kept.
 TEST_F(CliBoot, HiddenCharactersOfTheSettingsNeverReachTheTerminalRaw) {
-    const std::string name = "Probe \xe2\x80\xae" "A\xe2\x80\x8b\x7f\xc2\x9b\xc2\x85" "B";
+    const std::string name =
+        "Probe \xe2\x80\xae"
+        "A\xe2\x80\x8b\x7f\xc2\x9b\xc2\x85"
+        "B";
     const std::string settings = FDir.Write("hidden.ini", "[SENSORS]\n17=" + name + "\n");
     auto sim = Sim({"--sensor-id", "17", "--version", "2.5"});
     const TRunResult r = RunCliWith(settings, {"identify", "--port", sim->PtyPath()});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_TRUE(Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\u{202E}A\\u{200B}\\x7F\\x9B\\x85B\n")) << r.Out;
+    EXPECT_TRUE(
+        Contains(r.Out, "Sensor ID: 17 (0x00000011) Probe \\u{202E}A\\u{200B}\\x7F\\x9B\\x85B\n"))
+        << r.Out;
     const TRunResult j = RunCliWith(settings, {"--json", "identify", "--port", sim->PtyPath()});
     ASSERT_EQ(j.ExitCode, 0) << j.Err;
     for (const char *raw : {"\xe2\x80\xae", "\xe2\x80\x8b", "\x7f", "\xc2\x9b", "\xc2\x85"})
@@ -305,7 +375,8 @@ TEST_F(CliBoot, FlashSendsTheBytesItCheckedWhenTheFileChanges) {
 TEST_F(CliBoot, FlashSendsTheWholeFileAndTracesThePackets) {
     const std::string bytes = Cod32(300, 2, 6, 500);
     const std::string file = FDir.Write("esp.cod", bytes);
-    auto sim = Sim({"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5", "--expect", file});
+    auto sim = Sim(
+        {"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5", "--expect", file});
     const TRunResult r = Cli({"--trace", "--json", "flash", "--port", sim->PtyPath(), file});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_TRUE(SimSaid(*sim, "RESULT MATCH"));
@@ -338,8 +409,9 @@ TEST_F(CliBoot, EarlyCompletionIsAFailedUpdate) {
     const auto &p = o["ports"][0];
     EXPECT_EQ(p["ok"], false);
     EXPECT_EQ(p["message"], "Sensor update failed");
-    EXPECT_EQ(p["details"], nlohmann::json::array({"The sensor reported the image complete after packet 3 of 27",
-                                                    "Please reconnect the sensor and try again"}));
+    EXPECT_EQ(p["details"],
+              nlohmann::json::array({"The sensor reported the image complete after packet 3 of 27",
+                                     "Please reconnect the sensor and try again"}));
     EXPECT_EQ(p["packets_sent"], 2);
     EXPECT_NE(p["progress"], 100);
     EXPECT_TRUE(SimSaid(*sim, "COMPLETE 24"));
@@ -357,14 +429,16 @@ TEST_F(CliBoot, ParallelFlashSummarisesEveryPort) {
                          ": Firmware update successful\n");
     EXPECT_TRUE(Contains(r.Err, pb + ": Please reconnect the sensor and try again")) << r.Err;
     // Every port's traffic is traced with the port's name.
-    for (const std::string &p : {pa, pb, pc}) EXPECT_TRUE(Contains(r.Err, " " + p + " TX F5 05 0D 00 00 91")) << p;
+    for (const std::string &p : {pa, pb, pc})
+        EXPECT_TRUE(Contains(r.Err, " " + p + " TX F5 05 0D 00 00 91")) << p;
     EXPECT_TRUE(SimSaid(*a, "RESULT MATCH"));
     EXPECT_TRUE(SimSaid(*c, "RESULT MATCH"));
 
     // All succeed: exit code 0; a port that cannot be opened: exit code 3.
     auto d = Sim({"--sensor-id", "17", "--version", "2.0"});
     auto e = Sim({"--sensor-id", "17", "--version", "2.0"});
-    const TRunResult ok = Cli({"--json", "flash", "--port", d->PtyPath(), "--port", e->PtyPath(), file});
+    const TRunResult ok =
+        Cli({"--json", "flash", "--port", d->PtyPath(), "--port", e->PtyPath(), file});
     EXPECT_EQ(ok.ExitCode, 0) << ok.Err;
     const auto o = nlohmann::json::parse(ok.Out);
     EXPECT_EQ(o["ok"], true);
@@ -373,10 +447,13 @@ TEST_F(CliBoot, ParallelFlashSummarisesEveryPort) {
     EXPECT_EQ(o["ports"][1]["ok"], true);
 
     auto g = Sim({"--sensor-id", "17", "--version", "2.0"});
-    const TRunResult bad = Cli({"flash", "--port", g->PtyPath(), "--port", "/nonexistent/tty", file});
+    const TRunResult bad =
+        Cli({"flash", "--port", g->PtyPath(), "--port", "/nonexistent/tty", file});
     EXPECT_EQ(bad.ExitCode, 3) << bad.Err;
-    EXPECT_EQ(bad.Out, g->PtyPath() + ": Firmware update successful\n/nonexistent/tty: Unable to open com port "
-                                      "(Error: 2) - No such file or directory\n");
+    EXPECT_EQ(bad.Out,
+              g->PtyPath() +
+                  ": Firmware update successful\n/nonexistent/tty: Unable to open com port "
+                  "(Error: 2) - No such file or directory\n");
 }
 
 // On a terminal the question waits for an answer and the progress is a live bar.
@@ -389,8 +466,8 @@ TEST_F(CliBoot, QuestionOnATerminal) {
         const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            execl(VELDRA_CLI_PATH, VELDRA_CLI_PATH, "--settings", FSettings.c_str(), "flash", "--port",
-                  sim->PtyPath().c_str(), file.c_str(), static_cast<char *>(nullptr));
+            execl(VELDRA_CLI_PATH, VELDRA_CLI_PATH, "--settings", FSettings.c_str(), "flash",
+                  "--port", sim->PtyPath().c_str(), file.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         std::string seen;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
 #include <nlohmann/json.hpp>
 
 #include "CliTestUtil.h"
@@ -28,7 +27,8 @@ protected:
         delete FDir;
     }
     // veldra-cli COMMAND --port <pty> ARGS... with a generous time-out.
-    static TRunResult Cli(const std::vector<std::string> &Command, const std::vector<std::string> &Args,
+    static TRunResult Cli(const std::vector<std::string> &Command,
+                          const std::vector<std::string> &Args,
                           const std::vector<std::string> &Global = {}) {
         std::vector<std::string> all = Global;
         all.insert(all.end(), Command.begin(), Command.end());
@@ -64,23 +64,57 @@ TEST_F(CliModbus, ReadShowsValuesAsTheRegisterPage) {
     const TCase cases[] = {
         {"int", {"read"}, {"--addr", "1", "--reg", "0"}, 0, "256\n", ""},
         {"uint16", {"read"}, {"--addr", "4", "--reg", "10", "--type", "uint16"}, 0, "266\n", ""},
-        {"uint32 MSWF", {"read"}, {"--addr", "4", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
-        {"uint32 LSWF", {"read"}, {"--addr", "4", "--reg", "1", "--type", "UINT32", "--order", "lswf"}, 0,
-         "16908545\n", ""},
+        {"uint32 MSWF",
+         {"read"},
+         {"--addr", "4", "--reg", "1", "--type", "uint32"},
+         0,
+         "16843010\n",
+         ""},
+        {"uint32 LSWF",
+         {"read"},
+         {"--addr", "4", "--reg", "1", "--type", "UINT32", "--order", "lswf"},
+         0,
+         "16908545\n",
+         ""},
         {"BCD", {"read"}, {"--addr", "4", "--reg", "9", "--type", "BCD"}, 0, "109\n", ""},
-        {"BCD with a digit A..F", {"read"}, {"--addr", "4", "--reg", "10", "--type", "bcd"}, 1, "",
+        {"BCD with a digit A..F",
+         {"read"},
+         {"--addr", "4", "--reg", "10", "--type", "bcd"},
+         1,
+         "",
          "Invalid BCD value read"},
-        {"bits, first input rightmost", {"read"}, {"--addr", "1", "--reg", "0", "--type", "bit", "--count", "4"},
-         0, "1101\n", ""},
-        {"vendor text", {"read"}, {"--addr", "1", "--reg", "18", "--type", "string", "--count", "32"}, 0,
-         "www.veldrasens.com\n", ""},
+        {"bits, first input rightmost",
+         {"read"},
+         {"--addr", "1", "--reg", "0", "--type", "bit", "--count", "4"},
+         0,
+         "1101\n",
+         ""},
+        {"vendor text",
+         {"read"},
+         {"--addr", "1", "--reg", "18", "--type", "string", "--count", "32"},
+         0,
+         "www.veldrasens.com\n",
+         ""},
         {"float", {"read"}, {"--addr", "4", "--reg", "0", "--type", "float"}, 0, "0.000\n", ""},
         {"absent device", {"read"}, {"--addr", "9", "--reg", "0"}, 1, "", "Error reading data."},
-        {"exception answer", {"read"}, {"--addr", "4", "--reg", "2000"}, 1, "", "Error reading data."},
+        {"exception answer",
+         {"read"},
+         {"--addr", "4", "--reg", "2000"},
+         1,
+         "",
+         "Error reading data."},
         {"wrong CRC", {"read"}, {"--addr", "5", "--reg", "0"}, 1, "", "Error reading data."},
-        {"126 registers are refused before the port", {"read"},
-         {"--addr", "4", "--reg", "0", "--type", "string", "--count", "126"}, 2, "", "--count: at most 125 registers per read"},
-        {"another bit rate than the line's", {"read"}, {"--addr", "1", "--reg", "0", "--baud", "9600"}, 1, "",
+        {"126 registers are refused before the port",
+         {"read"},
+         {"--addr", "4", "--reg", "0", "--type", "string", "--count", "126"},
+         2,
+         "",
+         "--count: at most 125 registers per read"},
+        {"another bit rate than the line's",
+         {"read"},
+         {"--addr", "1", "--reg", "0", "--baud", "9600"},
+         1,
+         "",
          "Error reading data."},
     };
     for (const TCase &c : cases) Check(c, Cli(c.Command, c.Args));
@@ -94,24 +128,47 @@ TEST_F(CliModbus, WriteThenReadBack) {
         std::vector<std::string> Read;   // after --addr 4
         std::string Shown;
     } rows[] = {
-        {"float MSWF", {"--reg", "40", "--type", "float", "1"}, {"--reg", "40", "--type", "float"}, "1.000\n"},
-        {"float read in the other order", {"--reg", "40", "--type", "float", "1"},
-         {"--reg", "40", "--type", "float", "--order", "LSWF"}, "0.000\n"},
-        {"float rounding", {"--reg", "42", "--type", "float", "--order", "LSWF", "123.456"},
-         {"--reg", "42", "--type", "float", "--order", "LSWF"}, "123.456\n"},
+        {"float MSWF",
+         {"--reg", "40", "--type", "float", "1"},
+         {"--reg", "40", "--type", "float"},
+         "1.000\n"},
+        {"float read in the other order",
+         {"--reg", "40", "--type", "float", "1"},
+         {"--reg", "40", "--type", "float", "--order", "LSWF"},
+         "0.000\n"},
+        {"float rounding",
+         {"--reg", "42", "--type", "float", "--order", "LSWF", "123.456"},
+         {"--reg", "42", "--type", "float", "--order", "LSWF"},
+         "123.456\n"},
         {"negative int", {"--reg", "44", "-1"}, {"--reg", "44", "--type", "uint16"}, "65535\n"},
-        {"int from a fraction", {"--reg", "45", "--type", "int", "--", "-12.9"}, {"--reg", "45"}, "-12\n"},
-        {"uint32", {"--reg", "46", "--type", "uint32", "305419896"}, {"--reg", "46", "--type", "uint32"},
+        {"int from a fraction",
+         {"--reg", "45", "--type", "int", "--", "-12.9"},
+         {"--reg", "45"},
+         "-12\n"},
+        {"uint32",
+         {"--reg", "46", "--type", "uint32", "305419896"},
+         {"--reg", "46", "--type", "uint32"},
          "305419896\n"},
-        {"uint32 beyond 31 bits shows negative", {"--reg", "46", "--type", "uint32", "4294967295"},
-         {"--reg", "46", "--type", "uint32"}, "-1\n"},
-        {"BCD", {"--reg", "48", "--type", "BCD", "950"}, {"--reg", "48", "--type", "uint16"}, "2384\n"},
-        {"string stripped, rest zeroed", {"--reg", "50", "--type", "string", "--count", "3", "  ABC \t"},
-         {"--reg", "50", "--type", "string", "--count", "3"}, "ABC\n"},
-        {"string of one register (function 16)", {"--reg", "53", "--type", "string", "--count", "1", "AB"},
-         {"--reg", "53", "--type", "uint16"}, "16706\n"},
-        {"ISO 8859-1 text", {"--reg", "54", "--type", "string", "--count", "2", "\xC3\xA9t\xC3\xA9"},
-         {"--reg", "54", "--type", "string", "--count", "2"}, "\xC3\xA9t\xC3\xA9\n"},
+        {"uint32 beyond 31 bits shows negative",
+         {"--reg", "46", "--type", "uint32", "4294967295"},
+         {"--reg", "46", "--type", "uint32"},
+         "-1\n"},
+        {"BCD",
+         {"--reg", "48", "--type", "BCD", "950"},
+         {"--reg", "48", "--type", "uint16"},
+         "2384\n"},
+        {"string stripped, rest zeroed",
+         {"--reg", "50", "--type", "string", "--count", "3", "  ABC \t"},
+         {"--reg", "50", "--type", "string", "--count", "3"},
+         "ABC\n"},
+        {"string of one register (function 16)",
+         {"--reg", "53", "--type", "string", "--count", "1", "AB"},
+         {"--reg", "53", "--type", "uint16"},
+         "16706\n"},
+        {"ISO 8859-1 text",
+         {"--reg", "54", "--type", "string", "--count", "2", "\xC3\xA9t\xC3\xA9"},
+         {"--reg", "54", "--type", "string", "--count", "2"},
+         "\xC3\xA9t\xC3\xA9\n"},
     };
     for (const TRow &r : rows) {
         SCOPED_TRACE(r.Name);
@@ -130,18 +187,47 @@ TEST_F(CliModbus, WriteThenReadBack) {
 TEST_F(CliModbus, WriteFailuresSendNothingOrSayErrorWritingData) {
     const TCase cases[] = {
         {"no echo", {"write"}, {"--addr", "9", "--reg", "40", "7"}, 1, "", "Error writing data."},
-        {"wrong CRC in the echo", {"write"}, {"--addr", "5", "--reg", "40", "7"}, 1, "", "Error writing data."},
-        {"exception answer", {"write"}, {"--addr", "4", "--reg", "2000", "--type", "float", "1"}, 1, "",
+        {"wrong CRC in the echo",
+         {"write"},
+         {"--addr", "5", "--reg", "40", "7"},
+         1,
+         "",
          "Error writing data."},
-        {"BCD below zero", {"write"}, {"--addr", "4", "--reg", "40", "--type", "BCD", "--", "-5"}, 2, "",
+        {"exception answer",
+         {"write"},
+         {"--addr", "4", "--reg", "2000", "--type", "float", "1"},
+         1,
+         "",
+         "Error writing data."},
+        {"BCD below zero",
+         {"write"},
+         {"--addr", "4", "--reg", "40", "--type", "BCD", "--", "-5"},
+         2,
+         "",
          "'$-5' is not a valid integer value"},
-        {"float beyond single precision", {"write"}, {"--addr", "4", "--reg", "40", "--type", "float", "1e39"}, 2,
-         "", "Floating point overflow"},
-        {"not a number", {"write"}, {"--addr", "4", "--reg", "40", "12x"}, 2, "",
+        {"float beyond single precision",
+         {"write"},
+         {"--addr", "4", "--reg", "40", "--type", "float", "1e39"},
+         2,
+         "",
+         "Floating point overflow"},
+        {"not a number",
+         {"write"},
+         {"--addr", "4", "--reg", "40", "12x"},
+         2,
+         "",
          "'12x' is not a valid floating point value"},
-        {"only blanks", {"write"}, {"--addr", "4", "--reg", "40", "--type", "string", "   "}, 2, "",
+        {"only blanks",
+         {"write"},
+         {"--addr", "4", "--reg", "40", "--type", "string", "   "},
+         2,
+         "",
          "Value not specified"},
-        {"string too long", {"write"}, {"--addr", "4", "--reg", "40", "--type", "string", " ABC "}, 2, "",
+        {"string too long",
+         {"write"},
+         {"--addr", "4", "--reg", "40", "--type", "string", " ABC "},
+         2,
+         "",
          "Insufficient number of registers"},
     };
     for (const TCase &c : cases) {
@@ -184,28 +270,57 @@ TEST_F(CliModbus, ScanListsDevicesAndIdentifiesSensors) {
 
 TEST_F(CliModbus, CommReadAndWrite) {
     const TCase cases[] = {
-        {"read all three", {"comm", "read"}, {"--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"},
-         0, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
+        {"read all three",
+         {"comm", "read"},
+         {"--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"},
+         0,
+         "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n",
+         ""},
         {"read one", {"comm", "read"}, {"--addr", "3", "--addr-reg", "122"}, 0, "Address: 3\n", ""},
-        {"write the largest value", {"comm", "write"}, {"--addr", "4", "--baud-reg", "70", "--baud-val", "65535"},
-         0, "The changes will take effect after restart of the sensor.\n", ""},
-        {"70000 is refused, not written as 4464", {"comm", "write"},
-         {"--addr", "4", "--baud-reg", "70", "--baud-val", "70000"}, 2, "", "Value out of range (0 to 65535)"},
-        {"read it back", {"comm", "read"}, {"--addr", "4", "--baud-reg", "70"}, 0, "Baud rate: 65535\n", ""},
-        {"partial failure is a failure", {"comm", "write"},
-         {"--addr", "4", "--baud-reg", "71", "--baud-val", "3", "--framing-reg", "2000", "--framing-val", "1"}, 1,
+        {"write the largest value",
+         {"comm", "write"},
+         {"--addr", "4", "--baud-reg", "70", "--baud-val", "65535"},
+         0,
+         "The changes will take effect after restart of the sensor.\n",
+         ""},
+        {"70000 is refused, not written as 4464",
+         {"comm", "write"},
+         {"--addr", "4", "--baud-reg", "70", "--baud-val", "70000"},
+         2,
+         "",
+         "Value out of range (0 to 65535)"},
+        {"read it back",
+         {"comm", "read"},
+         {"--addr", "4", "--baud-reg", "70"},
+         0,
+         "Baud rate: 65535\n",
+         ""},
+        {"partial failure is a failure",
+         {"comm", "write"},
+         {"--addr", "4", "--baud-reg", "71", "--baud-val", "3", "--framing-reg", "2000",
+          "--framing-val", "1"},
+         1,
          "The changes will take effect after restart of the sensor.\n",
          "Parity, data, stop bits: Error writing data."},
-        {"nothing written", {"comm", "write"}, {"--addr", "9", "--addr-reg", "122", "--addr-val", "7"}, 1, "",
+        {"nothing written",
+         {"comm", "write"},
+         {"--addr", "9", "--addr-reg", "122", "--addr-val", "7"},
+         1,
+         "",
          "Error writing data."},
-        {"a row that cannot be read", {"comm", "read"}, {"--addr", "4", "--baud-reg", "120", "--framing-reg", "2000"}, 1,
-         "Baud rate: 4\n", "Parity, data, stop bits: Error reading data."},
+        {"a row that cannot be read",
+         {"comm", "read"},
+         {"--addr", "4", "--baud-reg", "120", "--framing-reg", "2000"},
+         1,
+         "Baud rate: 4\n",
+         "Parity, data, stop bits: Error reading data."},
     };
     for (const TCase &c : cases) Check(c, Cli(c.Command, c.Args));
 }
 
 TEST_F(CliModbus, JsonCarriesTheSameFacts) {
-    const TRunResult r = Cli({"read"}, {"--addr", "4", "--reg", "1", "--type", "uint32", "--order", "LSWF"}, {"--json"});
+    const TRunResult r = Cli(
+        {"read"}, {"--addr", "4", "--reg", "1", "--type", "uint32", "--order", "LSWF"}, {"--json"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     const auto j = nlohmann::json::parse(r.Out);
     EXPECT_EQ(j["command"], "read");
@@ -223,7 +338,8 @@ TEST_F(CliModbus, JsonCarriesTheSameFacts) {
     EXPECT_EQ(jf["exit_code"], 1);
     EXPECT_EQ(jf["error"], "Error reading data.");
 
-    const TRunResult w = Cli({"comm", "write"}, {"--addr", "4", "--addr-reg", "72", "--addr-val", "9"}, {"--json"});
+    const TRunResult w =
+        Cli({"comm", "write"}, {"--addr", "4", "--addr-reg", "72", "--addr-val", "9"}, {"--json"});
     ASSERT_EQ(w.ExitCode, 0) << w.Err;
     const auto jw = nlohmann::json::parse(w.Out);
     EXPECT_EQ(jw["address"], nlohmann::json({{"register", 72}, {"value", 9}, {"ok", true}}));
@@ -266,11 +382,16 @@ TEST_F(CliModbus, PortInUseIsExitCode3) {
 // not obeyed; JSON carries it as it is (escaped by JSON itself).
 TEST_F(CliModbus, DeviceTextCannotDriveTheTerminal) {
     const std::string text = "A\x1b]0;owned\x07\x1b[2JB";
-    ASSERT_EQ(Cli({"write"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8", text}).ExitCode, 0);
-    const TRunResult r = Cli({"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"});
+    ASSERT_EQ(
+        Cli({"write"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8", text})
+            .ExitCode,
+        0);
+    const TRunResult r =
+        Cli({"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Out, "A\\x1B]0;owned\\x07\\x1B[2JB\n");
-    const TRunResult j = Cli({"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"}, {"--json"});
+    const TRunResult j = Cli(
+        {"read"}, {"--addr", "4", "--reg", "60", "--type", "string", "--count", "8"}, {"--json"});
     ASSERT_EQ(j.ExitCode, 0) << j.Err;
     EXPECT_EQ(nlohmann::json::parse(j.Out)["value"], text);
 }
@@ -287,14 +408,24 @@ TEST(CliModbusLine, HangUpIsExitCode3) {
         std::string Out;
         std::string Err;
     } cases[] = {
-        {"comm read", {"comm", "read"}, {"--addr", "1", "--baud-reg", "120", "--framing-reg", "121"},
-         "Baud rate: 4\n", "Port Disconnected"},
+        {"comm read",
+         {"comm", "read"},
+         {"--addr", "1", "--baud-reg", "120", "--framing-reg", "121"},
+         "Baud rate: 4\n",
+         "Port Disconnected"},
         // The second request, the first vendor read, meets the hang-up.
-        {"scan", {"scan"}, {"--first", "2", "--last", "6"}, "2\tN/A\tN/A\n", "Scanned: 1, found: 1"},
+        {"scan",
+         {"scan"},
+         {"--first", "2", "--last", "6"},
+         "2\tN/A\tN/A\n",
+         "Scanned: 1, found: 1"},
         // The text names what was written before the port was lost.
-        {"comm write", {"comm", "write"}, {"--addr", "1", "--baud-reg", "120", "--baud-val", "4", "--framing-reg",
-                                           "121", "--framing-val", "0"},
-         "Baud rate: written\nThe changes will take effect after restart of the sensor.\n", "Port Disconnected"},
+        {"comm write",
+         {"comm", "write"},
+         {"--addr", "1", "--baud-reg", "120", "--baud-val", "4", "--framing-reg", "121",
+          "--framing-val", "0"},
+         "Baud rate: written\nThe changes will take effect after restart of the sensor.\n",
+         "Port Disconnected"},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-
 #include <nlohmann/json.hpp>
 
 #include "CliTestUtil.h"
@@ -107,13 +106,21 @@ TEST_F(CliNetwork, IdentifyThroughTheServer) {
         std::vector<std::string> SimArgs;
         std::string Out;
     } cases[] = {
-        {"rfc2217, sensor at 19200", TMode::Rfc2217, "", {"--sensor-id", "17", "--version", "2.5"},
+        {"rfc2217, sensor at 19200",
+         TMode::Rfc2217,
+         "",
+         {"--sensor-id", "17", "--version", "2.5"},
          "Baud rate: 19200\nSensor ID: 17 (0x00000011) Probe Q\nVersion: 2.05\n"},
         // Answers only at 57600: the rate switch has to reach the server.
-        {"rfc2217, 16-bit ID at 57600", TMode::Rfc2217, "",
+        {"rfc2217, 16-bit ID at 57600",
+         TMode::Rfc2217,
+         "",
          {"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"},
          "Baud rate: 57600\nSensor ID: 300 (0x0000012C) Probe W\nVersion: 2.05\n"},
-        {"raw tcp, line fixed at 19200 8E1", TMode::RawTcp, "19200e81", {"--sensor-id", "17", "--version", "2.5"},
+        {"raw tcp, line fixed at 19200 8E1",
+         TMode::RawTcp,
+         "19200e81",
+         {"--sensor-id", "17", "--version", "2.5"},
          "Baud rate: 19200\nSensor ID: 17 (0x00000011) Probe Q\nVersion: 2.05\n"},
     };
     for (const TCase &c : cases) {
@@ -121,7 +128,8 @@ TEST_F(CliNetwork, IdentifyThroughTheServer) {
         std::vector<std::string> args{"bootloader"};
         args.insert(args.end(), c.SimArgs.begin(), c.SimArgs.end());
         auto sim = Sim(args);
-        auto server = Server({{c.Mode, sim->PtyPath(), c.RawLine.empty() ? "19200e81" : c.RawLine}});
+        auto server =
+            Server({{c.Mode, sim->PtyPath(), c.RawLine.empty() ? "19200e81" : c.RawLine}});
         const TRunResult r = Cli({"identify", "--port", server->Url(0)});
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
         EXPECT_EQ(r.Out, "Port: " + server->Url(0) + "\n" + c.Out) << r.Err;
@@ -130,9 +138,11 @@ TEST_F(CliNetwork, IdentifyThroughTheServer) {
 
 TEST_F(CliNetwork, FlashThroughTheServerAlsoInParallel) {
     const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 600));
-    auto a = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--baud", "57600", "--expect", file});
+    auto a = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--baud", "57600",
+                  "--expect", file});
     auto b = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--expect", file});
-    auto server = Server({{TMode::Rfc2217, a->PtyPath()}, {TMode::RawTcp, b->PtyPath(), "19200e81"}});
+    auto server =
+        Server({{TMode::Rfc2217, a->PtyPath()}, {TMode::RawTcp, b->PtyPath(), "19200e81"}});
     const std::string ua = server->Url(0), ub = server->Url(1);
     const TRunResult r = Cli({"--json", "flash", "--port", ua, "--port", ub, file});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -178,20 +188,25 @@ TEST_F(CliNetwork, ModbusJobsThroughTheServer) {
 
         const TRunResult scan = Cli({"scan", "--port", url, "--first", "1", "--last", "3"});
         EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
-        EXPECT_EQ(scan.Out, "1\t7 (0x00000007) Probe A\t1.05\n2\t1042 (0x00000412) Probe B\t2.10\n3\tUnknown\t3.02\n");
+        EXPECT_EQ(scan.Out,
+                  "1\t7 (0x00000007) Probe A\t1.05\n2\t1042 (0x00000412) Probe "
+                  "B\t2.10\n3\tUnknown\t3.02\n");
 
-        const TRunResult read = Cli({"read", "--port", url, "--addr", "4", "--reg", "1", "--type", "uint32"});
+        const TRunResult read =
+            Cli({"read", "--port", url, "--addr", "4", "--reg", "1", "--type", "uint32"});
         EXPECT_EQ(read.ExitCode, 0) << read.Err;
         EXPECT_EQ(read.Out, "16843010\n");
 
         // 0xFF in the data: escaped on the way out, unescaped on the way back.
-        const TRunResult write = Cli({"write", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16", "65535"});
+        const TRunResult write = Cli(
+            {"write", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16", "65535"});
         EXPECT_EQ(write.ExitCode, 0) << write.Err;
-        const TRunResult back = Cli({"read", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16"});
+        const TRunResult back =
+            Cli({"read", "--port", url, "--addr", "4", "--reg", "40", "--type", "uint16"});
         EXPECT_EQ(back.Out, "65535\n") << back.Err;
 
-        const TRunResult comm = Cli({"comm", "read", "--port", url, "--addr", "2", "--baud-reg", "120",
-                                     "--framing-reg", "121", "--addr-reg", "122"});
+        const TRunResult comm = Cli({"comm", "read", "--port", url, "--addr", "2", "--baud-reg",
+                                     "120", "--framing-reg", "121", "--addr-reg", "122"});
         EXPECT_EQ(comm.ExitCode, 0) << comm.Err;
         EXPECT_EQ(comm.Out, "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n");
     }
@@ -208,17 +223,35 @@ TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
         std::string Out;
         std::string Err;
     } cases[] = {
-        {"scan: units 1 and 2 answer", {"scan", "--first", "1", "--last", "3"}, 0, "1\tN/A\tN/A\n2\tN/A\tN/A\n",
+        {"scan: units 1 and 2 answer",
+         {"scan", "--first", "1", "--last", "3"},
+         0,
+         "1\tN/A\tN/A\n2\tN/A\tN/A\n",
          "Scanned: 3, found: 2"},
         {"read", {"read", "--addr", "2", "--reg", "1", "--type", "uint32"}, 0, "16843010\n", ""},
-        {"write", {"write", "--addr", "1", "--reg", "40", "--type", "uint16", "65535"}, 0, "Changes have been saved successfully\n", ""},
-        {"read it back", {"read", "--addr", "1", "--reg", "40", "--type", "uint16"}, 0, "65535\n", ""},
+        {"write",
+         {"write", "--addr", "1", "--reg", "40", "--type", "uint16", "65535"},
+         0,
+         "Changes have been saved successfully\n",
+         ""},
+        {"read it back",
+         {"read", "--addr", "1", "--reg", "40", "--type", "uint16"},
+         0,
+         "65535\n",
+         ""},
         {"exception answer", {"read", "--addr", "1", "--reg", "500"}, 1, "", "Error reading data."},
         {"absent unit", {"read", "--addr", "3", "--reg", "0"}, 1, "", "Error reading data."},
         {"comm read",
-         {"comm", "read", "--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg", "122"}, 0,
-         "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n", ""},
-        {"identify is refused", {"identify"}, 3, "", "a Modbus TCP gateway does not carry firmware updates"},
+         {"comm", "read", "--addr", "2", "--baud-reg", "120", "--framing-reg", "121", "--addr-reg",
+          "122"},
+         0,
+         "Baud rate: 4\nParity, data, stop bits: 0\nAddress: 2\n",
+         ""},
+        {"identify is refused",
+         {"identify"},
+         3,
+         "",
+         "a Modbus TCP gateway does not carry firmware updates"},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -232,7 +265,8 @@ TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
     const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 60));
     const TRunResult flash = Cli({"flash", "--port", url, file});
     EXPECT_EQ(flash.ExitCode, 3) << flash.Err;
-    EXPECT_TRUE(Contains(flash.Out + flash.Err, "does not carry firmware updates")) << flash.Out << flash.Err;
+    EXPECT_TRUE(Contains(flash.Out + flash.Err, "does not carry firmware updates"))
+        << flash.Out << flash.Err;
 }
 
 // [PORTS] of the settings file: listed after the local ports, in file
@@ -246,18 +280,20 @@ TEST_F(CliNetwork, PortsSectionListsNetworkPortsLast) {
                                             "no url=/dev/ttyS0\n"
                                             "bare\n"
                                             "Raw=tcp://[::1]:4001\n");
-    const TRunResult r = RunCliWith(settings, {"ports"}, "", {"VELDRA_EXTRA_PORTS=" + sim->PtyPath()});
+    const TRunResult r =
+        RunCliWith(settings, {"ports"}, "", {"VELDRA_EXTRA_PORTS=" + sim->PtyPath()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     const std::vector<std::string> lines = SplitLines(r.Out);
     ASSERT_GE(lines.size(), 4u) << r.Out;
     const std::vector<std::string> last(lines.end() - 3, lines.end());
-    EXPECT_EQ(last, (std::vector<std::string>{"rfc2217://127.0.0.1:2001\tZeta cabinet (rfc2217://127.0.0.1:2001)",
-                                              "modbus-tcp://127.0.0.1\tAlpha gateway (modbus-tcp://127.0.0.1)",
-                                              "tcp://[::1]:4001\tRaw (tcp://[::1]:4001)"}));
+    EXPECT_EQ(last, (std::vector<std::string>{
+                        "rfc2217://127.0.0.1:2001\tZeta cabinet (rfc2217://127.0.0.1:2001)",
+                        "modbus-tcp://127.0.0.1\tAlpha gateway (modbus-tcp://127.0.0.1)",
+                        "tcp://[::1]:4001\tRaw (tcp://[::1]:4001)"}));
     // The local port is among those before them.
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 3,
-                            [&](const std::string &l) { return l.rfind(sim->PtyPath() + "\t", 0) == 0; }))
-        << r.Out;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 3, [&](const std::string &l) {
+        return l.rfind(sim->PtyPath() + "\t", 0) == 0;
+    })) << r.Out;
 }
 
 // [PORTS] entries that cannot be opened are not listed; each is named once
@@ -280,7 +316,8 @@ TEST_F(CliNetwork, PortsSectionLeavesOutWhatCannotBeOpened) {
             EXPECT_FALSE(Contains(r.Out, bad)) << bad << "\n" << r.Out;
             const size_t at = r.Err.find(bad);
             EXPECT_NE(at, std::string::npos) << bad << "\n" << r.Err;
-            EXPECT_EQ(r.Err.find(bad, at + 1), std::string::npos) << "warned twice: " << bad << "\n" << r.Err;
+            EXPECT_EQ(r.Err.find(bad, at + 1), std::string::npos) << "warned twice: " << bad << "\n"
+                                                                  << r.Err;
         }
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 4) << r.Err;
     }
@@ -325,19 +362,25 @@ TEST_F(CliNetwork, FloodingServerEndsInBoundedTimeAndMemory) {
     } cases[] = {
         {"identify over tcp", "tcp://", {"identify"}, 1, "Unable to find sensor"},
         {"flash over tcp", "tcp://", {"flash", file}, 1, "Unable to find sensor"},
-        {"read over modbus-tcp", "modbus-tcp://", {"read", "--addr", "1", "--reg", "0"}, 1, "Error reading data."},
+        {"read over modbus-tcp",
+         "modbus-tcp://",
+         {"read", "--addr", "1", "--reg", "0"},
+         1,
+         "Error reading data."},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
         TFakeServer server(TFakeServer::TBehaviour::Flood);
         server.FloodBytes = 768ULL << 20;
         ASSERT_TRUE(server.Start());
-        std::vector<std::string> args{"--json", "--trace", c.Args[0], "--port", c.Scheme + server.Address()};
+        std::vector<std::string> args{"--json", "--trace", c.Args[0], "--port",
+                                      c.Scheme + server.Address()};
         args.insert(args.end(), c.Args.begin() + 1, c.Args.end());
         const auto start = std::chrono::steady_clock::now();
         const TRunResult r = Cli(args);
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
         EXPECT_EQ(r.ExitCode, c.Exit) << r.Out << r.Err.substr(0, 2000);
         const auto o = nlohmann::json::parse(r.Out, nullptr, false);
         ASSERT_FALSE(o.is_discarded()) << r.Out;
@@ -359,7 +402,8 @@ TEST_F(CliNetwork, ServerDroppingTheConnectionIsAPortError) {
         ASSERT_TRUE(server.Start());
         const bool modbus = scheme == "modbus-tcp://";
         std::vector<std::string> args{"identify", "--port", scheme + server.Address()};
-        if (modbus) args = {"read", "--port", scheme + server.Address(), "--addr", "1", "--reg", "0"};
+        if (modbus)
+            args = {"read", "--port", scheme + server.Address(), "--addr", "1", "--reg", "0"};
         const TRunResult r = Cli(args);
         EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
         EXPECT_TRUE(Contains(r.Err, "server " + server.Address())) << r.Err;
@@ -382,19 +426,47 @@ TEST_F(CliNetwork, Rfc2217AnswersAreChecked) {
         int Exit;
         std::string Error;
     } cases[] = {
-        {"answers as asked", TFakeServer::TBehaviour::Rfc2217, {}, {"identify"}, 1, "Unable to find sensor"},
-        {"another rate", TFakeServer::TBehaviour::Rfc2217, {{1, 9600}}, {"identify"}, 3,
+        {"answers as asked",
+         TFakeServer::TBehaviour::Rfc2217,
+         {},
+         {"identify"},
+         1,
+         "Unable to find sensor"},
+        {"another rate",
+         TFakeServer::TBehaviour::Rfc2217,
+         {{1, 9600}},
+         {"identify"},
+         3,
          "set baud rate 9600 instead of 57600"},
-        {"another data size", TFakeServer::TBehaviour::Rfc2217, {{2, 7}}, {"identify"}, 3,
+        {"another data size",
+         TFakeServer::TBehaviour::Rfc2217,
+         {{2, 7}},
+         {"identify"},
+         3,
          "set data bits 7 instead of 8"},
-        {"another parity", TFakeServer::TBehaviour::Rfc2217, {{3, 2}}, {"identify"}, 3,
+        {"another parity",
+         TFakeServer::TBehaviour::Rfc2217,
+         {{3, 2}},
+         {"identify"},
+         3,
          "set parity odd instead of even"},
-        {"another stop size", TFakeServer::TBehaviour::Rfc2217, {{4, 2}}, {"identify"}, 3,
+        {"another stop size",
+         TFakeServer::TBehaviour::Rfc2217,
+         {{4, 2}},
+         {"identify"},
+         3,
          "set stop bits 2 instead of 1"},
-        {"parity of a Modbus read", TFakeServer::TBehaviour::Rfc2217, {{3, 3}},
-         {"read", "--baud", "9600", "--parity", "none", "--addr", "1", "--reg", "0"}, 3,
+        {"parity of a Modbus read",
+         TFakeServer::TBehaviour::Rfc2217,
+         {{3, 3}},
+         {"read", "--baud", "9600", "--parity", "none", "--addr", "1", "--reg", "0"},
+         3,
          "set parity even instead of none"},
-        {"no RFC 2217", TFakeServer::TBehaviour::RefuseComPort, {}, {"identify"}, 3,
+        {"no RFC 2217",
+         TFakeServer::TBehaviour::RefuseComPort,
+         {},
+         {"identify"},
+         3,
          "does not accept line settings (RFC 2217); if its line is preset, use tcp://127.0.0.1:"},
     };
     for (const TCase &c : cases) {
@@ -443,7 +515,8 @@ TEST_F(CliNetwork, BadServerAddresses) {
             if (command == "read") args.insert(args.end(), {"--addr", "1", "--reg", "0"});
             const TRunResult r = Cli(args);
             EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
-            if (command == "identify" && c.Port.rfind("modbus-tcp", 0) == 0) continue;  // refused before
+            if (command == "identify" && c.Port.rfind("modbus-tcp", 0) == 0)
+                continue;  // refused before
             EXPECT_TRUE(Contains(r.Err, c.Error)) << r.Err;
         }
     }
@@ -453,7 +526,8 @@ TEST_F(CliNetwork, BadServerAddresses) {
 TEST_F(CliNetwork, SchemesInAnyCase) {
     auto boot = Sim({"bootloader", "--sensor-id", "17", "--version", "2.5"});
     auto raw = Sim({"bootloader", "--sensor-id", "17", "--version", "2.5"});
-    auto server = Server({{TMode::Rfc2217, boot->PtyPath()}, {TMode::RawTcp, raw->PtyPath(), "19200e81"}});
+    auto server =
+        Server({{TMode::Rfc2217, boot->PtyPath()}, {TMode::RawTcp, raw->PtyPath(), "19200e81"}});
     const std::string rfc = "Rfc2217://127.0.0.1:" + std::to_string(server->Port(0));
     const std::string tcp = "TCP://127.0.0.1:" + std::to_string(server->Port(1));
     for (const std::string &url : {rfc, tcp}) {
@@ -466,7 +540,8 @@ TEST_F(CliNetwork, SchemesInAnyCase) {
     ASSERT_TRUE(gateway.Start());
     std::string url = gateway.Url();
     url.replace(0, 10, "MODBUS-TCP");
-    const TRunResult read = Cli({"read", "--port", url, "--addr", "2", "--reg", "1", "--type", "uint32"});
+    const TRunResult read =
+        Cli({"read", "--port", url, "--addr", "2", "--reg", "1", "--type", "uint32"});
     EXPECT_EQ(read.ExitCode, 0) << read.Err;
     EXPECT_EQ(read.Out, "16843010\n");
     const TRunResult identify = Cli({"identify", "--port", url});

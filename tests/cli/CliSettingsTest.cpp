@@ -3,11 +3,11 @@
 // every JSON object name the file read.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "CliTestUtil.h"
 #include "CodFixtures.h"
@@ -106,7 +106,8 @@ TEST(CliSettings, UnreadableFileIsReportedWithTheReason) {
         SCOPED_TRACE(R.Name);
         const std::string Warning = "Settings file " + R.Path + " could not be read (" + R.Reason +
                                     "): the defaults are used and no sensor has a name";
-        const TRunResult J = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "--json", "info", Firmware});
+        const TRunResult J =
+            RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "--json", "info", Firmware});
         EXPECT_EQ(J.ExitCode, 0) << J.Err;
         EXPECT_EQ(J.Err, "Warning: " + Warning + "\n");
         const auto O = nlohmann::json::parse(J.Out, nullptr, false);
@@ -118,7 +119,8 @@ TEST(CliSettings, UnreadableFileIsReportedWithTheReason) {
         const TRunResult T = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "info", Firmware});
         EXPECT_TRUE(Contains(T.Err, Warning)) << T.Err;
         const TRunResult V = RunProgram({VELDRA_CLI_PATH, "--settings", R.Path, "--version"});
-        EXPECT_TRUE(Contains(V.Out, "Settings: " + R.Path + " (could not be read: " + R.Reason)) << V.Out;
+        EXPECT_TRUE(Contains(V.Out, "Settings: " + R.Path + " (could not be read: " + R.Reason))
+            << V.Out;
     }
 }
 

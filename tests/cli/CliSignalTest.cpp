@@ -3,10 +3,9 @@
 // their end of the line open, as socat, virtual adapters and network serial
 // servers do, so exclusive use left on the port would lock every ordinary
 // user out of it (root is let in anyway: TIOCGEXCL shows the flag to root).
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -18,11 +17,10 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "CliTestUtil.h"
 
@@ -42,7 +40,8 @@ std::string ReadAll(const std::string &Path) {
 // veldra-cli running in the background, its output in files.
 class TRunningCli {
 public:
-    TRunningCli(const TTempDir &Dir, std::vector<std::string> Args) : FOut(Dir.File("out")), FErr(Dir.File("err")) {
+    TRunningCli(const TTempDir &Dir, std::vector<std::string> Args)
+        : FOut(Dir.File("out")), FErr(Dir.File("err")) {
         Args.insert(Args.begin(), VELDRA_CLI_PATH);
         std::vector<char *> Argv;
         for (std::string &A : Args) Argv.push_back(A.data());
@@ -84,7 +83,8 @@ public:
                 bool Found = false;
                 while (dirent *E = ::readdir(D)) {
                     char Target[4096];
-                    const ssize_t N = ::readlink((Fds + "/" + E->d_name).c_str(), Target, sizeof Target - 1);
+                    const ssize_t N =
+                        ::readlink((Fds + "/" + E->d_name).c_str(), Target, sizeof Target - 1);
                     if (N > 0 && std::string(Target, static_cast<size_t>(N)) == Real) Found = true;
                 }
                 ::closedir(D);
@@ -108,7 +108,9 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         FPid = -1;
-        R.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : WIFSIGNALED(Status) ? -WTERMSIG(Status) : -1;
+        R.ExitCode = WIFEXITED(Status)     ? WEXITSTATUS(Status)
+                     : WIFSIGNALED(Status) ? -WTERMSIG(Status)
+                                           : -1;
         R.Out = ReadAll(FOut);
         R.Err = ReadAll(FErr);
         return R;
@@ -134,17 +136,19 @@ void ExpectPortFree(const std::string &Port) {
 
 struct TCase {
     const char *Name;
-    const char *Sim;                   // "bootloader" or "modbus"
+    const char *Sim;  // "bootloader" or "modbus"
     std::vector<std::string> SimArgs;
     int Sims;                          // simulated sensors (ports)
     std::vector<std::string> Command;  // "PORT" stands for the ports (--port P each)
     int Signal;
     int Exit;
-    const char *SimSays;               // the request has arrived: "" waits for the port to be held
-    const char *Err;                   // part of standard error
+    const char *SimSays;  // the request has arrived: "" waits for the port to be held
+    const char *Err;      // part of standard error
 };
 
-void PrintTo(const TCase &C, std::ostream *Os) { *Os << C.Name; }
+void PrintTo(const TCase &C, std::ostream *Os) {
+    *Os << C.Name;
+}
 
 class CliSignal : public ::testing::TestWithParam<TCase> {};
 
@@ -153,8 +157,9 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
     TTempDir Dir;
     // Long bootloader time-outs: a wait that did not wake would hold the
     // command for a minute per attempt.
-    const std::string Slow = Dir.Write("slow.ini", "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=60000\n"
-                                                   "[SENSORS]\n17=Probe Q\n");
+    const std::string Slow = Dir.Write("slow.ini",
+                                       "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=60000\n"
+                                       "[SENSORS]\n17=Probe Q\n");
     const std::string Fast = WriteTestSettings(Dir);
     const std::string File = Dir.Write("fw.cod", [] {
         // 16-byte header: 2000 bytes of image for device 17, version 2.5.
@@ -193,7 +198,8 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
     for (size_t I = 0; I < Sims.size(); ++I) {
         if (*C.SimSays) {
             std::string Line;
-            ASSERT_TRUE(Sims[I]->WaitForLine(C.SimSays, Line, 20000)) << "no request on " << Ports[I];
+            ASSERT_TRUE(Sims[I]->WaitForLine(C.SimSays, Line, 20000))
+                << "no request on " << Ports[I];
         } else {
             ASSERT_TRUE(Cli.HoldsOpen(Ports[I])) << Ports[I];
         }
@@ -203,7 +209,8 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
     // Generous: the waits it was in last a minute (the bootloader) or until
     // the scan's last address.
     const TRunResult R = Cli.Wait(30000);
-    const auto Took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - Sent).count();
+    const auto Took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - Sent).count();
     ASSERT_NE(R.ExitCode, -1) << "still running " << Took << " ms after the signal";
     EXPECT_EQ(R.ExitCode, C.Exit) << R.Err;
     EXPECT_TRUE(Contains(R.Err, C.Err)) << R.Err;
@@ -211,15 +218,18 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
     ASSERT_FALSE(J.is_discarded()) << "no JSON object: " << R.Out;
     EXPECT_EQ(J["exit_code"], C.Exit);
     EXPECT_EQ(J["ok"], false);
-    EXPECT_EQ(J["interrupted"], C.Signal == SIGINT ? "SIGINT" : C.Signal == SIGTERM ? "SIGTERM" : "SIGHUP");
+    EXPECT_EQ(J["interrupted"], C.Signal == SIGINT    ? "SIGINT"
+                                : C.Signal == SIGTERM ? "SIGTERM"
+                                                      : "SIGHUP");
 
     for (const std::string &P : Ports) ExpectPortFree(P);
     // The next command gets the line (a short time-out: the sensor may
     // still be silent).
     for (const std::string &P : Ports) {
-        const TRunResult Next = std::string(C.Sim) == "bootloader"
-                                    ? RunCliWith(Fast, {"identify", "--port", P})
-                                    : RunCliWith(Fast, {"read", "--port", P, "--addr", "1", "--reg", "0"});
+        const TRunResult Next =
+            std::string(C.Sim) == "bootloader"
+                ? RunCliWith(Fast, {"identify", "--port", P})
+                : RunCliWith(Fast, {"read", "--port", P, "--addr", "1", "--reg", "0"});
         EXPECT_NE(Next.ExitCode, 3) << Next.Err;
         EXPECT_FALSE(Contains(Next.Err, "in use by another program")) << Next.Err;
     }
@@ -227,34 +237,93 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCommand, CliSignal,
-    ::testing::Values(
-        TCase{"IdentifySigint", "bootloader", {"--silent"}, 1, {"identify", "PORT"}, SIGINT, 130, "",
-              "Interrupted by SIGINT"},
-        TCase{"IdentifySigterm", "bootloader", {"--silent"}, 1, {"identify", "PORT"}, SIGTERM, 143, "",
-              "Interrupted by SIGTERM"},
-        // Packet 3 goes unanswered: the upload waits for its answer.
-        TCase{"FlashMidUpload", "bootloader", {"--sensor-id", "17", "--version", "2.0", "--fail-packet", "3:100"}, 1,
-              {"flash", "PORT", "FILE"}, SIGHUP, 129, "PACKET 3", "Interrupted by SIGHUP"},
-        TCase{"FlashTwoPorts", "bootloader", {"--sensor-id", "17", "--version", "2.0", "--fail-packet", "3:100"}, 2,
-              {"flash", "PORT", "FILE"}, SIGTERM, 143, "PACKET 3", "Interrupted by SIGTERM"},
-        // Address 200 is silent; --log prints each request as it arrives.
-        TCase{"Read", "modbus", {"--profiles", "--log"}, 1,
-              {"read", "PORT", "--addr", "200", "--reg", "0", "--timeout", "3000"}, SIGINT, 130, "REQ",
-              "Interrupted by SIGINT"},
-        TCase{"Write", "modbus", {"--profiles", "--log"}, 1,
-              {"write", "PORT", "--addr", "200", "--reg", "0", "--timeout", "3000", "5"}, SIGTERM, 143, "REQ",
-              "Interrupted by SIGTERM"},
-        TCase{"CommRead", "modbus", {"--profiles", "--log"}, 1,
-              {"comm", "read", "PORT", "--addr", "200", "--baud-reg", "120", "--framing-reg", "121", "--timeout",
-               "3000"},
-              SIGHUP, 129, "REQ", "Interrupted by SIGHUP"},
-        TCase{"CommWrite", "modbus", {"--profiles", "--log"}, 1,
-              {"comm", "write", "PORT", "--addr", "200", "--baud-reg", "120", "--baud-val", "4", "--timeout", "3000"},
-              SIGINT, 130, "REQ", "Interrupted by SIGINT"},
-        // Devices 1 to 5 answer, then the silent addresses up to 247.
-        TCase{"Scan", "modbus", {"--profiles", "--log"}, 1,
-              {"scan", "PORT", "--first", "1", "--last", "247", "--timeout", "3000"}, SIGTERM, 143,
-              "REQ 06", "Scan stopped"}),
+    ::testing::Values(TCase{"IdentifySigint",
+                            "bootloader",
+                            {"--silent"},
+                            1,
+                            {"identify", "PORT"},
+                            SIGINT,
+                            130,
+                            "",
+                            "Interrupted by SIGINT"},
+                      TCase{"IdentifySigterm",
+                            "bootloader",
+                            {"--silent"},
+                            1,
+                            {"identify", "PORT"},
+                            SIGTERM,
+                            143,
+                            "",
+                            "Interrupted by SIGTERM"},
+                      // Packet 3 goes unanswered: the upload waits for its answer.
+                      TCase{"FlashMidUpload",
+                            "bootloader",
+                            {"--sensor-id", "17", "--version", "2.0", "--fail-packet", "3:100"},
+                            1,
+                            {"flash", "PORT", "FILE"},
+                            SIGHUP,
+                            129,
+                            "PACKET 3",
+                            "Interrupted by SIGHUP"},
+                      TCase{"FlashTwoPorts",
+                            "bootloader",
+                            {"--sensor-id", "17", "--version", "2.0", "--fail-packet", "3:100"},
+                            2,
+                            {"flash", "PORT", "FILE"},
+                            SIGTERM,
+                            143,
+                            "PACKET 3",
+                            "Interrupted by SIGTERM"},
+                      // Address 200 is silent; --log prints each request as it arrives.
+                      TCase{"Read",
+                            "modbus",
+                            {"--profiles", "--log"},
+                            1,
+                            {"read", "PORT", "--addr", "200", "--reg", "0", "--timeout", "3000"},
+                            SIGINT,
+                            130,
+                            "REQ",
+                            "Interrupted by SIGINT"},
+                      TCase{"Write",
+                            "modbus",
+                            {"--profiles", "--log"},
+                            1,
+                            {"write", "PORT", "--addr", "200", "--reg", "0", "--timeout", "3000",
+                             "5"},
+                            SIGTERM,
+                            143,
+                            "REQ",
+                            "Interrupted by SIGTERM"},
+                      TCase{"CommRead",
+                            "modbus",
+                            {"--profiles", "--log"},
+                            1,
+                            {"comm", "read", "PORT", "--addr", "200", "--baud-reg", "120",
+                             "--framing-reg", "121", "--timeout", "3000"},
+                            SIGHUP,
+                            129,
+                            "REQ",
+                            "Interrupted by SIGHUP"},
+                      TCase{"CommWrite",
+                            "modbus",
+                            {"--profiles", "--log"},
+                            1,
+                            {"comm", "write", "PORT", "--addr", "200", "--baud-reg", "120",
+                             "--baud-val", "4", "--timeout", "3000"},
+                            SIGINT,
+                            130,
+                            "REQ",
+                            "Interrupted by SIGINT"},
+                      // Devices 1 to 5 answer, then the silent addresses up to 247.
+                      TCase{"Scan",
+                            "modbus",
+                            {"--profiles", "--log"},
+                            1,
+                            {"scan", "PORT", "--first", "1", "--last", "247", "--timeout", "3000"},
+                            SIGTERM,
+                            143,
+                            "REQ 06",
+                            "Scan stopped"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 // A scan that is stopped keeps what it found.
@@ -263,8 +332,8 @@ TEST(CliSignalScan, KeepsTheDevicesFound) {
     const std::string Settings = WriteTestSettings(Dir);
     TSimProcess Sim({"modbus", "--profiles", "--log"});
     ASSERT_TRUE(Sim.Start());
-    TRunningCli Cli(Dir, {"--settings", Settings, "--json", "scan", "--port", Sim.PtyPath(), "--first", "1",
-                          "--last", "247", "--timeout", "3000"});
+    TRunningCli Cli(Dir, {"--settings", Settings, "--json", "scan", "--port", Sim.PtyPath(),
+                          "--first", "1", "--last", "247", "--timeout", "3000"});
     std::string Line;
     ASSERT_TRUE(Sim.WaitForLine("REQ 07", Line, 20000));
     Cli.Signal(SIGINT);

@@ -22,4 +22,6 @@ std::vector<std::string> SplitLines(const std::string &Text) {
     return lines;
 }
 
-bool Contains(const std::string &Text, const std::string &Part) { return Text.find(Part) != std::string::npos; }
+bool Contains(const std::string &Text, const std::string &Part) {
+    return Text.find(Part) != std::string::npos;
+}

@@ -1,22 +1,20 @@
 // The pure pieces of the command line: trace lines, progress texts, and
 // the sensor recognition of the scan.
-#include <gtest/gtest.h>
-
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-
 #include <nlohmann/json.hpp>
 
+#include "TempDir.h"
 #include "cli/Console.h"
 #include "cli/PortCheck.h"
-#include "TempDir.h"
 #include "cli/Progress.h"
-#include "modbus/SensorIdentify.h"
 #include "cli/Trace.h"
+#include "modbus/SensorIdentify.h"
 
 namespace {
 
@@ -31,7 +29,9 @@ TEST(CliText, ControlCharactersAreShownNotObeyed) {
         {std::string("nul\0in", 6), "nul\\x00in"},
         {"cr\rlf\n", "cr\\x0Dlf\\x0A"},
         {"del\x7f", "del\\x7F"},
-        {"C1 CSI \xc2\x9b" "2J", "C1 CSI \\x9B2J"},
+        {"C1 CSI \xc2\x9b"
+         "2J",
+         "C1 CSI \\x9B2J"},
         {"NEL \xc2\x85", "NEL \\x85"},
         {"no-break space \xc2\xa0 stays", "no-break space \xc2\xa0 stays"},
         {"\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80"},
@@ -47,10 +47,11 @@ TEST(CliText, BidiAndInvisibleCharactersAreShown) {
     const struct {
         std::string In, Out;
     } cases[] = {
-        {"Probe \u202eA", "Probe \\u{202E}A"},           // right-to-left override
+        {"Probe \u202eA", "Probe \\u{202E}A"},  // right-to-left override
         {"a\u202ab\u202bc\u202cd\u202de", "a\\u{202A}b\\u{202B}c\\u{202C}d\\u{202D}e"},
         {"\u2066x\u2067y\u2068z\u2069", "\\u{2066}x\\u{2067}y\\u{2068}z\\u{2069}"},  // isolates
-        {"zero\u200bwidth\u200c\u200d\u200e\u200f", "zero\\u{200B}width\\u{200C}\\u{200D}\\u{200E}\\u{200F}"},
+        {"zero\u200bwidth\u200c\u200d\u200e\u200f",
+         "zero\\u{200B}width\\u{200C}\\u{200D}\\u{200E}\\u{200F}"},
         {"line\u2028para\u2029", "line\\u{2028}para\\u{2029}"},
         {"\u061c\u2060\ufeff", "\\u{061C}\\u{2060}\\u{FEFF}"},
         // Neighbours pass unchanged.
@@ -67,14 +68,17 @@ TEST(CliText, JsonEscapesDelC1AndHiddenCharacters) {
         std::string In, Out;
     } cases[] = {
         {"{\"a\":\"del\x7f\"}", "{\"a\":\"del\\u007f\"}"},
-        {"{\"a\":\"\xc2\x80\xc2\x85\xc2\x9b\xc2\x9f\"}", "{\"a\":\"\\u0080\\u0085\\u009b\\u009f\"}"},
+        {"{\"a\":\"\xc2\x80\xc2\x85\xc2\x9b\xc2\x9f\"}",
+         "{\"a\":\"\\u0080\\u0085\\u009b\\u009f\"}"},
         {"{\"a\":\"\u202e\u2028\u200b\"}", "{\"a\":\"\\u202e\\u2028\\u200b\"}"},
-        {"{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}", "{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}"},
+        {"{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}",
+         "{\"a\":\"\xc2\xa0\xc3\xa4\u20ac \\u001b\"}"},
         {"[1,2.5,null,true]", "[1,2.5,null,true]"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(EscapeJsonControls(c.In), c.Out) << c.In;
-        EXPECT_EQ(nlohmann::json::parse(EscapeJsonControls(c.In)), nlohmann::json::parse(c.In)) << c.In;
+        EXPECT_EQ(nlohmann::json::parse(EscapeJsonControls(c.In)), nlohmann::json::parse(c.In))
+            << c.In;
     }
 }
 
@@ -136,7 +140,8 @@ TEST(CliTrace, LineLayout) {
         {1234.5678, "/dev/ttyUSB1", TTraceDir::Rx, one, 1, " 1234.568 /dev/ttyUSB1 RX 0A"},
         {100000, "", TTraceDir::Rx, nullptr, 0, "100000.000 RX (none)"},
     };
-    for (const TCase &c : cases) EXPECT_EQ(FormatTraceLine(c.Ms, c.Port, c.Dir, c.Data, c.Count), c.Line);
+    for (const TCase &c : cases)
+        EXPECT_EQ(FormatTraceLine(c.Ms, c.Port, c.Dir, c.Data, c.Count), c.Line);
 }
 
 TEST(CliProgress, Texts) {
@@ -150,10 +155,12 @@ TEST(CliProgress, Texts) {
         {100, 130, 0, 1949, -1, "[####################] 100%  sent 130  failed 0  1.9 kB/s"},
         {140, 1, 0, -1, -1, "[####################] 100%  sent 1  failed 0"},
     };
-    for (const TCase &c : bars) EXPECT_EQ(FormatProgressBar(c.Percent, c.Sent, c.Failed, c.Rate, c.Left), c.Bar);
+    for (const TCase &c : bars)
+        EXPECT_EQ(FormatProgressBar(c.Percent, c.Sent, c.Failed, c.Rate, c.Left), c.Bar);
 
-    const std::pair<double, const char *> durations[] = {
-        {0, "0:00"}, {59.4, "0:59"}, {59.6, "1:00"}, {754, "12:34"}, {3723, "1:02:03"}, {-1, "--:--"}};
+    const std::pair<double, const char *> durations[] = {{0, "0:00"},       {59.4, "0:59"},
+                                                         {59.6, "1:00"},    {754, "12:34"},
+                                                         {3723, "1:02:03"}, {-1, "--:--"}};
     for (const auto &[secs, text] : durations) EXPECT_EQ(FormatDuration(secs), text) << secs;
     EXPECT_EQ(FormatProgressStep(37, 12, 1), "37% (packets sent 12, failed 1)");
 }
@@ -206,7 +213,8 @@ TEST(CliIdentify, VersionRegisterIsTwoBcdBytes) {
     struct TCase {
         uint16_t Reg;
         int Major, Minor;
-    } cases[] = {{0x0105, 1, 5}, {0x0210, 2, 10}, {0x9999, 99, 99}, {0x1A05, -1, 5}, {0x010F, 1, -1}, {0x0000, 0, 0}};
+    } cases[] = {{0x0105, 1, 5},  {0x0210, 2, 10}, {0x9999, 99, 99},
+                 {0x1A05, -1, 5}, {0x010F, 1, -1}, {0x0000, 0, 0}};
     for (const TCase &c : cases) {
         int major = 0, minor = 0;
         VersionFromRegister(c.Reg, major, minor);

@@ -3,8 +3,8 @@
 // the port list.
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -33,26 +33,49 @@ TEST(CliUsage, BadArgumentsAreUsageErrorsBeforeThePortIsOpened) {
         {"address 0", {"read", "--port", CNoPort, "--addr", "0", "--reg", "1"}, "--addr"},
         {"address 248", {"read", "--port", CNoPort, "--addr", "248", "--reg", "1"}, "--addr"},
         {"register below 0", {"read", "--port", CNoPort, "--addr", "1", "--reg", "-1"}, "--reg"},
-        {"register above 65535", {"write", "--port", CNoPort, "--addr", "1", "--reg", "65536", "1"}, "--reg"},
-        {"unknown type", {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "double"}, "--type"},
-        {"unknown order", {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--order", "BE"}, "--order"},
-        {"count of a fixed-size type", {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "float", "--count", "4"},
+        {"register above 65535",
+         {"write", "--port", CNoPort, "--addr", "1", "--reg", "65536", "1"},
+         "--reg"},
+        {"unknown type",
+         {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "double"},
+         "--type"},
+        {"unknown order",
+         {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--order", "BE"},
+         "--order"},
+        {"count of a fixed-size type",
+         {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "float", "--count",
+          "4"},
          "always uses 2 registers"},
-        {"writing inputs", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "bit", "1"}, "only be read"},
+        {"writing inputs",
+         {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "bit", "1"},
+         "only be read"},
         {"write without value", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1"}, "VALUE"},
-        {"empty value", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", ""}, "Value not specified"},
+        {"empty value",
+         {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", ""},
+         "Value not specified"},
         {"missing port", {"read", "--addr", "1", "--reg", "1"}, "--port"},
-        {"unknown bit rate", {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--baud", "12345"}, "--baud"},
+        {"unknown bit rate",
+         {"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--baud", "12345"},
+         "--baud"},
         {"unknown parity", {"scan", "--port", CNoPort, "--parity", "mark"}, "--parity"},
         {"stop bits 1.5", {"scan", "--port", CNoPort, "--stop-bits", "1.5"}, "--stop-bits"},
-        {"first above last", {"scan", "--port", CNoPort, "--first", "5", "--last", "4"}, "Invalid addresses"},
+        {"first above last",
+         {"scan", "--port", CNoPort, "--first", "5", "--last", "4"},
+         "Invalid addresses"},
         {"comm read of nothing", {"comm", "read", "--port", CNoPort, "--addr", "1"}, "--baud-reg"},
-        {"register without value", {"comm", "write", "--port", CNoPort, "--addr", "1", "--baud-reg", "4"}, "--baud-val"},
-        {"value without register", {"comm", "write", "--port", CNoPort, "--addr", "1", "--framing-val", "4"},
+        {"register without value",
+         {"comm", "write", "--port", CNoPort, "--addr", "1", "--baud-reg", "4"},
+         "--baud-val"},
+        {"value without register",
+         {"comm", "write", "--port", CNoPort, "--addr", "1", "--framing-val", "4"},
          "--framing-reg"},
-        {"address value out of range", {"comm", "write", "--port", CNoPort, "--addr", "1", "--addr-reg", "6", "--addr-val", "248"},
+        {"address value out of range",
+         {"comm", "write", "--port", CNoPort, "--addr", "1", "--addr-reg", "6", "--addr-val",
+          "248"},
          "--addr-val"},
-        {"same port twice", {"flash", "--port", CNoPort, "--port", CNoPort, "--yes", "x.cod"}, "more than once"},
+        {"same port twice",
+         {"flash", "--port", CNoPort, "--port", CNoPort, "--yes", "x.cod"},
+         "more than once"},
         {"flash without file", {"flash", "--port", CNoPort}, "FILE"},
         {"missing settings file", {"--settings", "/nonexistent.ini", "ports"}, "--settings"},
     };
@@ -74,14 +97,24 @@ TEST(CliUsage, ValuesAndCountsBeyondTheirLimitsAreRefusedBeforeThePort) {
     TTempDir dir;
     const std::string settings = WriteTestSettings(dir);
     auto Write = [](const char *Type, const char *Value) {
-        return std::vector<std::string>{"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", Type, "--", Value};
+        return std::vector<std::string>{"write", "--port", CNoPort, "--addr", "1",  "--reg",
+                                        "1",     "--type", Type,    "--",     Value};
     };
     auto Read = [](const char *Type, const char *Count) {
-        return std::vector<std::string>{"read", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", Type, "--count", Count};
+        return std::vector<std::string>{"read", "--port", CNoPort, "--addr",  "1",  "--reg",
+                                        "1",    "--type", Type,    "--count", Count};
     };
     auto Comm = [](const char *Row, const char *Value) {
-        return std::vector<std::string>{"comm", "write", "--port", CNoPort, "--addr", "1",
-                                        std::string("--") + Row + "-reg", "4", std::string("--") + Row + "-val", Value};
+        return std::vector<std::string>{"comm",
+                                        "write",
+                                        "--port",
+                                        CNoPort,
+                                        "--addr",
+                                        "1",
+                                        std::string("--") + Row + "-reg",
+                                        "4",
+                                        std::string("--") + Row + "-val",
+                                        Value};
     };
     struct TCase {
         const char *Name;
@@ -107,17 +140,26 @@ TEST(CliUsage, ValuesAndCountsBeyondTheirLimitsAreRefusedBeforeThePort) {
         {"float inf", Write("float", "inf"), 2, "Floating point overflow"},
         {"float nan", Write("float", "nan"), 2, "Invalid floating point operation"},
         {"float 3e38", Write("float", "3e38"), 3, ""},
-        {"comm baud 70000", Comm("baud", "70000"), 2, "--baud-val 70000: Value out of range (0 to 65535)"},
-        {"comm framing -1", Comm("framing", "-1"), 2, "--framing-val -1: Value out of range (0 to 65535)"},
+        {"comm baud 70000", Comm("baud", "70000"), 2,
+         "--baud-val 70000: Value out of range (0 to 65535)"},
+        {"comm framing -1", Comm("framing", "-1"), 2,
+         "--framing-val -1: Value out of range (0 to 65535)"},
         {"comm baud 65535", Comm("baud", "65535"), 3, ""},
-        {"read 126 string registers", Read("string", "126"), 2, "--count: at most 125 registers per read"},
+        {"read 126 string registers", Read("string", "126"), 2,
+         "--count: at most 125 registers per read"},
         {"read 125 string registers", Read("string", "125"), 3, ""},
         {"read 2001 inputs", Read("bit", "2001"), 2, "--count: at most 2000 inputs per read"},
         {"read 2000 inputs", Read("bit", "2000"), 3, ""},
-        {"write 124 string registers", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string",
-                                         "--count", "124", "AB"}, 2, "--count: at most 123 registers per write"},
-        {"write 123 string registers", {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string",
-                                         "--count", "123", "AB"}, 3, ""},
+        {"write 124 string registers",
+         {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string", "--count",
+          "124", "AB"},
+         2,
+         "--count: at most 123 registers per write"},
+        {"write 123 string registers",
+         {"write", "--port", CNoPort, "--addr", "1", "--reg", "1", "--type", "string", "--count",
+          "123", "AB"},
+         3,
+         ""},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -170,7 +212,8 @@ TEST(CliUsage, PortThatCannotBeOpenedIsExitCode3) {
         SCOPED_TRACE(cmd[0]);
         const TRunResult r = RunCliWith(settings, cmd);
         EXPECT_EQ(r.ExitCode, 3) << r.Err;
-        EXPECT_TRUE(Contains(r.Err, CNoPort + ": Unable to open com port (Error: 2) - No such file or directory"))
+        EXPECT_TRUE(Contains(
+            r.Err, CNoPort + ": Unable to open com port (Error: 2) - No such file or directory"))
             << r.Err;
         EXPECT_FALSE(Contains(r.Err, "dialout"));
     }
@@ -195,10 +238,11 @@ TEST(CliUsage, PermissionErrorTellsHowToGetAccess) {
     // The pseudo-terminal belongs to this (root) user and its group; an
     // unprivileged user may not open it.
     ASSERT_EQ(chmod(name, 0660), 0);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(name, &st), 0);
-    const TRunResult r = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                     VELDRA_CLI_PATH, "--json", "read", "--port", name, "--addr", "1", "--reg", "0"});
+    const TRunResult r = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups", VELDRA_CLI_PATH, "--json", "read", "--port",
+                                     name, "--addr", "1", "--reg", "0"});
     close(slave);
     close(master);
     if (r.ExitCode == 127 || Contains(r.Err, "setpriv:")) GTEST_SKIP() << r.Err;

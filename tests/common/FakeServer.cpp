@@ -13,7 +13,8 @@
 namespace {
 
 int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -36,7 +37,8 @@ bool TFakeServer::Start() {
     A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t Len = sizeof A;
     if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr *>(&A), sizeof A) != 0 ||
-        ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr *>(&A), &Len) != 0)
+        ::listen(FListen, 4) != 0 ||
+        ::getsockname(FListen, reinterpret_cast<sockaddr *>(&A), &Len) != 0)
         return false;
     FPort = ntohs(A.sin_port);
     FEndMs = NowMs() + TimeLimitMs;
@@ -58,15 +60,19 @@ void TFakeServer::Run() {
 
 void TFakeServer::Serve(int Fd) {
     switch (FBehaviour) {
-    case TBehaviour::Flood: Flood(Fd); return;
-    case TBehaviour::DropOnRequest: {
-        pollfd P{Fd, POLLIN, 0};
-        while (!FStop && NowMs() < FEndMs && ::poll(&P, 1, 50) == 0) {
+        case TBehaviour::Flood:
+            Flood(Fd);
+            return;
+        case TBehaviour::DropOnRequest: {
+            pollfd P{Fd, POLLIN, 0};
+            while (!FStop && NowMs() < FEndMs && ::poll(&P, 1, 50) == 0) {
+            }
+            return;
         }
-        return;
-    }
-    case TBehaviour::Rfc2217:
-    case TBehaviour::RefuseComPort: Telnet(Fd); return;
+        case TBehaviour::Rfc2217:
+        case TBehaviour::RefuseComPort:
+            Telnet(Fd);
+            return;
     }
 }
 
@@ -87,7 +93,8 @@ void TFakeServer::Flood(int Fd) {
             if (N == 0 || (N < 0 && errno != EAGAIN && errno != EINTR)) return;
         }
         if (More && (P.revents & POLLOUT)) {
-            const size_t Want = static_cast<size_t>(std::min<uint64_t>(Block.size(), FloodBytes - Sent));
+            const size_t Want =
+                static_cast<size_t>(std::min<uint64_t>(Block.size(), FloodBytes - Sent));
             const ssize_t N = ::send(Fd, Block.data(), Want, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (N > 0) {
                 Sent += static_cast<uint64_t>(N);
@@ -103,7 +110,9 @@ void TFakeServer::Flood(int Fd) {
 // SET-BAUDRATE, -DATASIZE, -PARITY and -STOPSIZE is answered (command +
 // 100) with the value asked for, or with the one of Answers.
 void TFakeServer::Telnet(int Fd) {
-    auto Send = [Fd](const std::vector<uint8_t> &B) { (void)::send(Fd, B.data(), B.size(), MSG_NOSIGNAL); };
+    auto Send = [Fd](const std::vector<uint8_t> &B) {
+        (void)::send(Fd, B.data(), B.size(), MSG_NOSIGNAL);
+    };
     if (FBehaviour == TBehaviour::RefuseComPort) Send({IAC, DONT, ComPort});
     std::vector<uint8_t> In;
     uint8_t Buf[1024];
@@ -124,11 +133,14 @@ void TFakeServer::Telnet(int Fd) {
             while (End + 1 < In.size() && !(In[End] == IAC && In[End + 1] == SE)) ++End;
             if (End + 1 >= In.size()) break;
             const uint8_t Command = In[I + 3];
-            std::vector<uint8_t> Value(In.begin() + static_cast<long>(I) + 4, In.begin() + static_cast<long>(End));
+            std::vector<uint8_t> Value(In.begin() + static_cast<long>(I) + 4,
+                                       In.begin() + static_cast<long>(End));
             if (auto It = Answers.find(Command); It != Answers.end()) {
                 const uint32_t V = It->second;
-                Value = Command == 1 ? std::vector<uint8_t>{static_cast<uint8_t>(V >> 24), static_cast<uint8_t>(V >> 16),
-                                                            static_cast<uint8_t>(V >> 8), static_cast<uint8_t>(V)}
+                Value = Command == 1 ? std::vector<uint8_t>{static_cast<uint8_t>(V >> 24),
+                                                            static_cast<uint8_t>(V >> 16),
+                                                            static_cast<uint8_t>(V >> 8),
+                                                            static_cast<uint8_t>(V)}
                                      : std::vector<uint8_t>{static_cast<uint8_t>(V)};
             }
             if (Command >= 1 && Command <= 4) {

@@ -15,14 +15,14 @@ public:
     TFaultyLink(std::unique_ptr<TLink> Real, std::function<void()> BeforeWrite)
         : FReal(std::move(Real)), FBeforeWrite(std::move(BeforeWrite)) {}
 
-    std::optional<EComPort> Open(const TLinkSettings &Settings) override { return FReal->Open(Settings); }
+    std::optional<EComPort> Open(const TLinkSettings &Settings) override {
+        return FReal->Open(Settings);
+    }
     void Close() override { FReal->Close(); }
     bool Connected() const override { return FReal->Connected(); }
     TLinkSettings Settings() const override { return FReal->Settings(); }
-    int Write(const void *Buffer, int Count) override
-    {
-        if (FBeforeWrite)
-            FBeforeWrite();
+    int Write(const void *Buffer, int Count) override {
+        if (FBeforeWrite) FBeforeWrite();
         return FReal->Write(Buffer, Count);
     }
     int Read(void *Buffer, int Count) override { return FReal->Read(Buffer, Count); }

@@ -39,14 +39,14 @@ public:
     int DisconnectAtWrite = -1;  // waiting after this write (1-based) finds the device gone
 
     // --- What happened ----------------------------------------------------
-    uint64_t Clock = 1000000;             // virtual milliseconds
+    uint64_t Clock = 1000000;                // virtual milliseconds
     std::vector<std::vector<uint8_t>> Sent;  // every request written
-    std::vector<TBaudRate> SentAt;        // bit rate at each write
-    std::vector<int> FirstWait;           // first WaitForInput argument after each write (-1: none)
-    std::vector<uint32_t> Pauses;         // every pause asked for
-    int Opens = 0;                        // successful opens of a closed line
-    int Waits = 0;                        // WaitForInput calls
-    int MaxReadAsked = 0;                 // largest count asked of Read
+    std::vector<TBaudRate> SentAt;           // bit rate at each write
+    std::vector<int> FirstWait;    // first WaitForInput argument after each write (-1: none)
+    std::vector<uint32_t> Pauses;  // every pause asked for
+    int Opens = 0;                 // successful opens of a closed line
+    int Waits = 0;                 // WaitForInput calls
+    int MaxReadAsked = 0;          // largest count asked of Read
 
     // Everything Read handed out since the last write, and after request I.
     const std::vector<uint8_t> &Delivered() const { return FDelivered; }
@@ -111,7 +111,8 @@ public:
             Close();
             return Error;
         }
-        const std::optional<bool> Check = Settings.ParityCheck ? Settings.ParityCheck : FSettings.ParityCheck;
+        const std::optional<bool> Check =
+            Settings.ParityCheck ? Settings.ParityCheck : FSettings.ParityCheck;
         FSettings = Settings;
         FSettings.ParityCheck = Check;
         if (!FOpen) ++Opens;

@@ -15,7 +15,9 @@ TSer2Net::TSer2Net(std::vector<TLine> Lines) : FLines(std::move(Lines)) {
     for (size_t I = 0; I < FLines.size(); ++I) FPorts.push_back(FreePort());
 }
 
-TSer2Net::~TSer2Net() { Stop(); }
+TSer2Net::~TSer2Net() {
+    Stop();
+}
 
 int TSer2Net::FreePort() {
     const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -44,8 +46,8 @@ bool TSer2Net::Accepts(int Port) {
 }
 
 std::string TSer2Net::Url(size_t I) const {
-    return std::string(FLines.at(I).Mode == TMode::Rfc2217 ? "rfc2217" : "tcp") + "://127.0.0.1:" +
-           std::to_string(FPorts.at(I));
+    return std::string(FLines.at(I).Mode == TMode::Rfc2217 ? "rfc2217" : "tcp") +
+           "://127.0.0.1:" + std::to_string(FPorts.at(I));
 }
 
 bool TSer2Net::Start(int TimeoutMs) {
@@ -53,10 +55,11 @@ bool TSer2Net::Start(int TimeoutMs) {
     for (size_t I = 0; I < FLines.size(); ++I) {
         const TLine &L = FLines[I];
         Yaml += "connection: &line" + std::to_string(I) + "\n";
-        Yaml += "  accepter: " + std::string(L.Mode == TMode::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp") +
-                ",127.0.0.1," + std::to_string(FPorts[I]) + "\n";
-        Yaml += "  connector: serialdev," + L.Device + "," + (L.Mode == TMode::Rfc2217 ? "19200e81" : L.Line) +
-                ",local\n";
+        Yaml +=
+            "  accepter: " + std::string(L.Mode == TMode::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp") +
+            ",127.0.0.1," + std::to_string(FPorts[I]) + "\n";
+        Yaml += "  connector: serialdev," + L.Device + "," +
+                (L.Mode == TMode::Rfc2217 ? "19200e81" : L.Line) + ",local\n";
         // No character delay: ser2net otherwise holds every batch of
         // received bytes for two character times before sending it on.
         Yaml += "  options:\n    kickolduser: true\n    chardelay: false\n";
@@ -69,7 +72,8 @@ bool TSer2Net::Start(int TimeoutMs) {
         FILE *Out = std::freopen(Log.c_str(), "w", stdout);
         (void)Out;
         ::dup2(STDOUT_FILENO, STDERR_FILENO);
-        ::execl("/usr/sbin/ser2net", "ser2net", "-n", "-c", Config.c_str(), "-P", PidFile.c_str(), nullptr);
+        ::execl("/usr/sbin/ser2net", "ser2net", "-n", "-c", Config.c_str(), "-P", PidFile.c_str(),
+                nullptr);
         ::_exit(127);
     }
     if (FPid < 0) return false;

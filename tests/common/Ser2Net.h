@@ -13,7 +13,7 @@ public:
     enum class TMode { Rfc2217, RawTcp };
     struct TLine {
         TMode Mode;
-        std::string Device;  // the serial device behind the port
+        std::string Device;             // the serial device behind the port
         std::string Line = "19200e81";  // the line setting of a raw port
     };
 

@@ -45,7 +45,9 @@ int WaitChild(int pid, long *MaxRssKb = nullptr) {
 TSimProcess::TSimProcess(std::vector<std::string> Args, std::string Program)
     : FArgs(std::move(Args)), FProgram(std::move(Program)) {}
 
-TSimProcess::~TSimProcess() { Stop(); }
+TSimProcess::~TSimProcess() {
+    Stop();
+}
 
 bool TSimProcess::Start(int TimeoutMs) {
     int fds[2];

@@ -23,12 +23,13 @@ TEST(NumberEdit, WholeValueIsBroughtIntoRange) {
         {"300", 1, 247, 247},
         {"70000", Lo, Hi, 70000},
         {"-1", Lo, Hi, -1},
-        {"99999999999999999999999", Lo, Hi, Hi},   // beyond 64 bits saturates
+        {"99999999999999999999999", Lo, Hi, Hi},  // beyond 64 bits saturates
         {"-99999999999999999999999", Lo, Hi, Lo},
         {"12a", 1, 65535, std::nullopt},
     };
     for (const TCase &C : Cases)
-        EXPECT_EQ(TNumberEdit::ParseWhole(QString::fromLatin1(C.Text), C.Min, C.Max), C.Value) << C.Text;
+        EXPECT_EQ(TNumberEdit::ParseWhole(QString::fromLatin1(C.Text), C.Min, C.Max), C.Value)
+            << C.Text;
 }
 
 TEST(NumberEdit, SetWholeValueClampsAndEditingFinishedNormalises) {
@@ -69,17 +70,14 @@ TEST(NumberEdit, FormatReal) {
     };
     const double Inf = std::numeric_limits<double>::infinity();
     const TCase Cases[] = {
-        {1.0, 3, "1.000"},
-        {-1.0, 0, "-1"},
-        {4.6e-41, 3, "0.000"},
-        {-4.6e-41, 3, "0.000"},  // no "-0.000"
-        {std::nan(""), 3, "NaN"},
-        {Inf, 3, "Inf"},
-        {-Inf, 3, "-Inf"},
-        {-2147483648.0, 0, "-2147483648"},
+        {1.0, 3, "1.000"},        {-1.0, 0, "-1"},
+        {4.6e-41, 3, "0.000"},    {-4.6e-41, 3, "0.000"},  // no "-0.000"
+        {std::nan(""), 3, "NaN"}, {Inf, 3, "Inf"},
+        {-Inf, 3, "-Inf"},        {-2147483648.0, 0, "-2147483648"},
     };
     for (const TCase &C : Cases)
-        EXPECT_EQ(TNumberEdit::FormatReal(C.Value, C.Decimals), QString::fromLatin1(C.Text)) << C.Text;
+        EXPECT_EQ(TNumberEdit::FormatReal(C.Value, C.Decimals), QString::fromLatin1(C.Text))
+            << C.Text;
 }
 
 TEST(NumberEdit, ParseReal) {

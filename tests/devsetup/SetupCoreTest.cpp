@@ -10,15 +10,14 @@ TEST(VendorText, StopsAtTheFirstZeroByte) {
         std::string Text;
     };
     const TCase Cases[] = {
-        {{0x4142, 0x4344}, "ABCD"},          // full block, no terminator
-        {{0x4142, 0x4300, 0x4445}, "ABC"},   // zero low byte
-        {{0x4142, 0x0043}, "AB"},            // zero high byte of a later register
-        {{0x0041, 0x4243}, ""},              // zero high byte first
+        {{0x4142, 0x4344}, "ABCD"},         // full block, no terminator
+        {{0x4142, 0x4300, 0x4445}, "ABC"},  // zero low byte
+        {{0x4142, 0x0043}, "AB"},           // zero high byte of a later register
+        {{0x0041, 0x4243}, ""},             // zero high byte first
         {{}, ""},
-        {{0xE9FC}, "\xE9\xFC"},              // 8-bit codes pass as they are
+        {{0xE9FC}, "\xE9\xFC"},  // 8-bit codes pass as they are
     };
-    for (const TCase &C : Cases)
-        EXPECT_EQ(VendorTextFromRegs(C.Regs), C.Text) << C.Text;
+    for (const TCase &C : Cases) EXPECT_EQ(VendorTextFromRegs(C.Regs), C.Text) << C.Text;
 }
 
 TEST(VendorText, FullSignatureFitsTheVendorBlock) {
@@ -36,7 +35,7 @@ TEST(VersionRegister, TwoBcdBytes) {
         int Major, Minor;
     };
     const TCase Cases[] = {
-        {0x0105, 1, 5}, {0x0210, 2, 10}, {0x0000, 0, 0}, {0x9999, 99, 99},
+        {0x0105, 1, 5},  {0x0210, 2, 10}, {0x0000, 0, 0},   {0x9999, 99, 99},
         {0x1A05, -1, 5}, {0x01F0, 1, -1}, {0xA0A0, -1, -1},
     };
     for (const TCase &C : Cases) {

@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCursor>
-#include <QGuiApplication>
-#include <QTest>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +14,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -30,17 +30,19 @@
 #include "TempDir.h"
 #include "devsetup/DevSetupForm.h"
 #include "devsetup/NumberEdit.h"
+#include "jobs/PortsJob.h"
 #include "modbus/ModbusRTU.h"
 #include "serial/ComPort.h"
 #include "serial/LinkFactory.h"
 #include "serial/PortDiscovery.h"
-#include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/MsgBox.h"
 
 // Readable QString values in failure messages.
-inline void PrintTo(const QString &Text, std::ostream *Os) { *Os << '"' << Text.toStdString() << '"'; }
+inline void PrintTo(const QString &Text, std::ostream *Os) {
+    *Os << '"' << Text.toStdString() << '"';
+}
 
 namespace {
 
@@ -76,20 +78,16 @@ protected:
         });
         SetPortQuery([this](std::vector<TComListData> &Ports) {
             ++QueryCalls;
-            if (Form)
-                QueriedWhileScanning |= !Find<QPushButton>("btnScan")->isEnabled();
-            if (Sim)
-                Ports.push_back({Sim->PtyPath(), SimPortText});
-            if (ExtraPort)
-                Ports.push_back({"/dev/ttyVELDRA9", "Extra adapter (/dev/ttyVELDRA9)"});
+            if (Form) QueriedWhileScanning |= !Find<QPushButton>("btnScan")->isEnabled();
+            if (Sim) Ports.push_back({Sim->PtyPath(), SimPortText});
+            if (ExtraPort) Ports.push_back({"/dev/ttyVELDRA9", "Extra adapter (/dev/ttyVELDRA9)"});
         });
     }
 
     void TearDown() override {
         Form.reset();
         SetLinkMaker({});
-        if (Sim)
-            Sim->Stop();
+        if (Sim) Sim->Stop();
         SetPortQuery(nullptr);
         SetMsgPresenter(nullptr);
         Settings = nullptr;
@@ -108,16 +106,15 @@ protected:
         Form = std::make_unique<TDevSetupForm>();
         Form->show();
         if (ChoosePort)
-            Find<QComboBox>("cbCOMPort")->setCurrentIndex(
-                Find<QComboBox>("cbCOMPort")->findText(SimPortText));
+            Find<QComboBox>("cbCOMPort")
+                ->setCurrentIndex(Find<QComboBox>("cbCOMPort")->findText(SimPortText));
         Find<QSpinBox>("edTimeout")->setValue(TimeoutMs);
     }
 
     template <class T>
     T *Find(const char *Name) {
         T *W = Form->findChild<T *>(QString::fromLatin1(Name));
-        if (!W)
-            ADD_FAILURE() << "no widget " << Name;
+        if (!W) ADD_FAILURE() << "no widget " << Name;
         return W;
     }
     TNumberEdit *Num(const char *Name) { return Find<TNumberEdit>(Name); }
@@ -128,8 +125,7 @@ protected:
         bool Ended = false;
         const auto C = QObject::connect(Form.get(), &TDevSetupForm::JobFinished, [&] {
             Ended = true;
-            if (OnEnd)
-                OnEnd();
+            if (OnEnd) OnEnd();
         });
         Find<QAbstractButton>(Name)->click();
         if (!WasBusy && Form->IsBusy()) {
@@ -145,8 +141,7 @@ protected:
     // Next request the line saw, as "REQ <hex> -> <outcome>".
     std::string NextRequest() {
         std::string Line;
-        if (!Sim->WaitForLine("REQ ", Line, 10000))
-            return "(none)";
+        if (!Sim->WaitForLine("REQ ", Line, 10000)) return "(none)";
         return Line;
     }
     // Hex bytes of the next request, without the CRC.
@@ -264,8 +259,7 @@ TEST_F(SetupFormTest, OpensWithDefaults) {
     for (const TList &L : Lists) {
         auto *C = Find<QComboBox>(L.Name);
         QStringList Items;
-        for (int i = 0; i < C->count(); ++i)
-            Items << C->itemText(i);
+        for (int i = 0; i < C->count(); ++i) Items << C->itemText(i);
         EXPECT_EQ(Items, L.Items) << L.Name;
         EXPECT_EQ(C->currentText(), L.Chosen) << L.Name;
     }
@@ -273,8 +267,10 @@ TEST_F(SetupFormTest, OpensWithDefaults) {
         const char *Name;
         int Min, Max, Value;
     };
-    const TSpin Spins[] = {{"edScanFirstA", 1, 247, 1}, {"edScanLastA", 1, 247, 247},
-                           {"edCommAddr", 1, 247, 1},   {"edUpdAddr", 1, 247, 1},
+    const TSpin Spins[] = {{"edScanFirstA", 1, 247, 1},
+                           {"edScanLastA", 1, 247, 247},
+                           {"edCommAddr", 1, 247, 1},
+                           {"edUpdAddr", 1, 247, 1},
                            {"edNumRegs", 1, 123, 1}};
     for (const TSpin &S : Spins) {
         auto *B = Find<QSpinBox>(S.Name);
@@ -363,8 +359,7 @@ TEST_F(SetupFormTest, ReloadKeepsTheChosenPortWhileItIsThere) {
         OpenForm(C.ChooseSim);
         ExtraPort = C.ExtraAfter;
         std::unique_ptr<TSimProcess> Keep;
-        if (C.StopSimBefore)
-            Keep = std::move(Sim);  // the query no longer lists it
+        if (C.StopSimBefore) Keep = std::move(Sim);  // the query no longer lists it
         Click("btnReload");
         auto *Combo = Find<QComboBox>("cbCOMPort");
         if (C.ChosenAfter.isEmpty()) {
@@ -373,8 +368,7 @@ TEST_F(SetupFormTest, ReloadKeepsTheChosenPortWhileItIsThere) {
             EXPECT_EQ(Combo->currentText(), C.ChosenAfter);
         }
         EXPECT_EQ(Combo->count(), (Sim ? 1 : 0) + (C.ExtraAfter ? 1 : 0));
-        if (Keep)
-            Sim = std::move(Keep);
+        if (Keep) Sim = std::move(Keep);
         Form.reset();
     }
     // A hot-plug notification reloads from the event queue, not at once.
@@ -410,18 +404,17 @@ TEST_F(SetupFormTest, ScanListsAndIdentifiesTheDevices) {
     std::vector<int> Progress;
     RunScan(1, 10, [&] {
         const int P = Find<QProgressBar>("pbScanProgress")->value();
-        if (Progress.empty() || Progress.back() != P)
-            Progress.push_back(P);
+        if (Progress.empty() || Progress.back() != P) Progress.push_back(P);
     });
     EXPECT_TRUE(Msgs.empty());
     const std::vector<std::vector<QString>> Expected{
-        {"1", "7 (0x00000007) Probe A", "1.05"},      // vendor text at 18
-        {"2", "1042 (0x00000412) Probe B", "2.10"},   // at 300, after 18 did not match
-        {"3", "Unknown", "3.02"},                     // at 800, not in the catalogue
-        {"4", "N/A", "N/A"},                          // no vendor text
-        {"5", "N/A", "N/A"},                          // probe answered with a wrong CRC
-        {"6", "N/A", "N/A"},                          // vendor text in the wrong case
-        {"7", "7 (0x00000007) Probe A", "N/A"},       // version 0x1A05 is no BCD
+        {"1", "7 (0x00000007) Probe A", "1.05"},     // vendor text at 18
+        {"2", "1042 (0x00000412) Probe B", "2.10"},  // at 300, after 18 did not match
+        {"3", "Unknown", "3.02"},                    // at 800, not in the catalogue
+        {"4", "N/A", "N/A"},                         // no vendor text
+        {"5", "N/A", "N/A"},                         // probe answered with a wrong CRC
+        {"6", "N/A", "N/A"},                         // vendor text in the wrong case
+        {"7", "7 (0x00000007) Probe A", "N/A"},      // version 0x1A05 is no BCD
     };
     EXPECT_EQ(ScanRows(), Expected);
     EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 10, found: 7");
@@ -437,8 +430,9 @@ TEST_F(SetupFormTest, ScanOnANetworkPortOfTheSettingsFile) {
     StartSim();
     TSer2Net Server({{TSer2Net::TMode::Rfc2217, Sim->PtyPath()}});
     ASSERT_TRUE(Server.Start());
-    const std::string Ini = Dir.Write("ports.ini", "[SENSORS]\n7=Probe A\n1042=Probe B\n[PORTS]\nCabinet 3=" +
-                                                       Server.Url(0) + "\n");
+    const std::string Ini =
+        Dir.Write("ports.ini",
+                  "[SENSORS]\n7=Probe A\n1042=Probe B\n[PORTS]\nCabinet 3=" + Server.Url(0) + "\n");
     Catalogue = std::make_unique<TSettings>(Ini);
     Settings = Catalogue.get();
     UseNetworkPorts(Settings);
@@ -473,7 +467,8 @@ TEST_F(SetupFormTest, ScanRefusesWithoutPortOrWithAnInvertedRange) {
         int First, Last;
         const char *Msg;
     };
-    const TCase Cases[] = {{false, 1, 10, "COM port not selected"}, {true, 5, 4, "Invalid addresses"}};
+    const TCase Cases[] = {{false, 1, 10, "COM port not selected"},
+                           {true, 5, 4, "Invalid addresses"}};
     for (const TCase &C : Cases) {
         SCOPED_TRACE(C.Msg);
         Msgs.clear();
@@ -516,8 +511,7 @@ TEST_F(SetupFormTest, CloseAndPageChangeAreRefusedWhileScanning) {
     auto *Pages = Find<QTabWidget>("PageControl1");
     bool Tried = false;
     RunScan(8, 10, [&] {  // absent addresses: each waits for the time-out
-        if (Tried)
-            return;
+        if (Tried) return;
         Tried = true;
         EXPECT_FALSE(Form->close());
         Form->reject();
@@ -621,15 +615,15 @@ TEST_F(SetupFormTest, AnyErrorRaisedByTheScanEndsItAndFreesThePage) {
         int Writes = 0;
         SetLinkMaker([&](const std::string &) {
             return std::make_unique<TFaultyLink>(std::make_unique<TComPort>(), [&] {
-                if (++Writes == R.RaiseAtWrite)
-                    R.Raise();
+                if (++Writes == R.RaiseAtWrite) R.Raise();
             });
         });
         OpenForm();
         RunScan(1, 10);
         ASSERT_EQ(Msgs.size(), 1u) << R.Shown;
         EXPECT_EQ(Msgs[0].Kind, TMsgKind::Error);
-        EXPECT_TRUE(Msgs[0].Text.contains(QString::fromLatin1(R.Shown))) << Msgs[0].Text.toStdString();
+        EXPECT_TRUE(Msgs[0].Text.contains(QString::fromLatin1(R.Shown)))
+            << Msgs[0].Text.toStdString();
         Msgs.clear();
         ExpectIdle();
         EXPECT_FALSE(Form->IsBusy());
@@ -653,10 +647,20 @@ TEST_F(SetupFormTest, CommReadFillsTheRowsThatHaveARegister) {
     };
     const TCase Cases[] = {
         {"address row only", 1, {"", "", "58"}, {"", "", "12"}, {"01 03 00 3A 00 01"}},
-        {"all rows", 1, {"56", "57", "58"}, {"9600", "3", "12"},
+        {"all rows",
+         1,
+         {"56", "57", "58"},
+         {"9600", "3", "12"},
          {"01 03 00 38 00 01", "01 03 00 39 00 01", "01 03 00 3A 00 01"}},
-        {"address value brought into 1..247", 1, {"", "", "59"}, {"", "", "247"}, {"01 03 00 3B 00 01"}},
-        {"unreachable device", 30, {"56", "57", "58"}, {"", "", ""},
+        {"address value brought into 1..247",
+         1,
+         {"", "", "59"},
+         {"", "", "247"},
+         {"01 03 00 3B 00 01"}},
+        {"unreachable device",
+         30,
+         {"56", "57", "58"},
+         {"", "", ""},
          {"1E 03 00 38 00 01", "1E 03 00 39 00 01", "1E 03 00 3A 00 01"}},
         {"no register given", 1, {"", "", ""}, {"", "", ""}, {}},
     };
@@ -672,10 +676,8 @@ TEST_F(SetupFormTest, CommReadFillsTheRowsThatHaveARegister) {
         }
         Click("btnCommRead");
         EXPECT_TRUE(Msgs.empty());
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(Num(ValBoxes[i])->text(), C.Values[i]) << ValBoxes[i];
-        for (const std::string &Req : C.Sent)
-            ExpectNextRequest(Req);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(Num(ValBoxes[i])->text(), C.Values[i]) << ValBoxes[i];
+        for (const std::string &Req : C.Sent) ExpectNextRequest(Req);
         ExpectNothingMoreSent();
     }
 }
@@ -690,20 +692,35 @@ TEST_F(SetupFormTest, CommWriteSendsTheCompleteRows) {
         std::vector<std::string> Sent;
         std::optional<TMsg> Msg;
     };
-    const TMsg Saved{TMsgKind::Info, AppTitle(), "The changes will take effect after restart of the sensor."};
+    const TMsg Saved{TMsgKind::Info, AppTitle(),
+                     "The changes will take effect after restart of the sensor."};
     const TMsg Failed{TMsgKind::Error, AppTitle(), "Error writing data."};
     const TCase Cases[] = {
         {"one row", {"4", "", ""}, {"3", "", ""}, {"01 06 00 04 00 03"}, Saved},
         {"row without value skipped", {"4", "5", ""}, {"", "2", ""}, {"01 06 00 05 00 02"}, Saved},
         // A value no register holds is refused with the range, never sent
         // wrapped (70000 as 4464), also when the other rows fit.
-        {"70000 refused", {"4", "5", ""}, {"70000", "2", ""}, {}, TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
-        {"-1 refused", {"", "5", ""}, {"", "-1", ""}, {}, TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
+        {"70000 refused",
+         {"4", "5", ""},
+         {"70000", "2", ""},
+         {},
+         TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
+        {"-1 refused",
+         {"", "5", ""},
+         {"", "-1", ""},
+         {},
+         TMsg{TMsgKind::Error, AppTitle(), "Value out of range (0 to 65535)"}},
         {"65535 sent", {"4", "", ""}, {"65535", "", ""}, {"01 06 00 04 FF FF"}, Saved},
-        {"first fails, third succeeds", {"200", "", "6"}, {"1", "", "1"},
-         {"01 06 00 C8 00 01", "01 06 00 06 00 01"}, Saved},
-        {"all rows fail", {"200", "201", ""}, {"1", "2", ""},
-         {"01 06 00 C8 00 01", "01 06 00 C9 00 02"}, Failed},
+        {"first fails, third succeeds",
+         {"200", "", "6"},
+         {"1", "", "1"},
+         {"01 06 00 C8 00 01", "01 06 00 06 00 01"},
+         Saved},
+        {"all rows fail",
+         {"200", "201", ""},
+         {"1", "2", ""},
+         {"01 06 00 C8 00 01", "01 06 00 C9 00 02"},
+         Failed},
         {"no complete row", {"", "5", ""}, {"7", "", ""}, {}, std::nullopt},
     };
     const char *RegBoxes[] = {"edCommBRReg", "edCommPDSReg", "edCommAdrReg"};
@@ -721,8 +738,7 @@ TEST_F(SetupFormTest, CommWriteSendsTheCompleteRows) {
         } else {
             EXPECT_TRUE(Msgs.empty());
         }
-        for (const std::string &Req : C.Sent)
-            ExpectNextRequest(Req);
+        for (const std::string &Req : C.Sent) ExpectNextRequest(Req);
         ExpectNothingMoreSent();
     }
 }
@@ -778,10 +794,8 @@ TEST_F(SetupFormTest, DataTypeSetsUpThePage) {
     for (const TCase &C : Cases) {
         SCOPED_TRACE(std::string(C.From) + " -> " + C.Type);
         Type->setCurrentText(C.From);
-        if (Count->isEnabled())
-            Count->setValue(5);
-        if (Order->isEnabled())
-            Order->setCurrentText("LSWF");
+        if (Count->isEnabled()) Count->setValue(5);
+        if (Order->isEnabled()) Order->setCurrentText("LSWF");
         Str->setText("old");
         Num("edUpdValueNum")->SetRealValue(7);
 
@@ -838,16 +852,15 @@ TEST_F(SetupFormTest, RegisterReadShowsTheTypedValue) {
         Msgs.clear();
         Find<QComboBox>("cbUpdDataType")->setCurrentText(C.Type);
         Find<QComboBox>("cbUpdDataOrder")->setCurrentText(C.Order);
-        if (C.NumRegs)
-            Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
+        if (C.NumRegs) Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
         Num("edUpdStartReg")->setText(C.Start);
         // A value from an earlier read goes before the new one is asked for.
         Find<QLineEdit>("edUpdValueStr")->setText("stale");
         Num("edUpdValueNum")->SetRealValue(99);
         Click("btnUpdRead");
         const bool Numeric = !Find<QWidget>("edUpdValueNum")->isHidden();
-        const QString Shown = Numeric ? Num("edUpdValueNum")->text()
-                                      : Find<QLineEdit>("edUpdValueStr")->text();
+        const QString Shown =
+            Numeric ? Num("edUpdValueNum")->text() : Find<QLineEdit>("edUpdValueStr")->text();
         EXPECT_EQ(Shown, C.Shown);
         if (*C.Error) {
             ExpectOneMsg(TMsgKind::Error, C.Error);
@@ -879,37 +892,51 @@ TEST_F(SetupFormTest, RegisterWriteEncodesAndSends) {
         {"int", "MSWF", 0, "140", "-1", "14 06 00 8C FF FF", TMsgKind::Info, SavedText, ""},
         {"uint16", "MSWF", 0, "140", "65535", "14 06 00 8C FF FF", TMsgKind::Info, SavedText, ""},
         {"BCD", "MSWF", 0, "140", "950", "14 06 00 8C 09 50", TMsgKind::Info, SavedText, ""},
-        {"float", "MSWF", 0, "140", "1", "14 10 00 8C 00 02 04 3F 80 00 00", TMsgKind::Info, SavedText, ""},
-        {"float", "LSWF", 0, "140", "1", "14 10 00 8C 00 02 04 00 00 3F 80", TMsgKind::Info, SavedText, ""},
-        {"uint32", "MSWF", 0, "140", "4294967295", "14 10 00 8C 00 02 04 FF FF FF FF", TMsgKind::Info, SavedText, ""},
+        {"float", "MSWF", 0, "140", "1", "14 10 00 8C 00 02 04 3F 80 00 00", TMsgKind::Info,
+         SavedText, ""},
+        {"float", "LSWF", 0, "140", "1", "14 10 00 8C 00 02 04 00 00 3F 80", TMsgKind::Info,
+         SavedText, ""},
+        {"uint32", "MSWF", 0, "140", "4294967295", "14 10 00 8C 00 02 04 FF FF FF FF",
+         TMsgKind::Info, SavedText, ""},
         {"int", "MSWF", 0, "140", "-32768", "14 06 00 8C 80 00", TMsgKind::Info, SavedText, ""},
         {"BCD", "MSWF", 0, "140", "9999", "14 06 00 8C 99 99", TMsgKind::Info, SavedText, ""},
         // Numbers the type cannot hold: an error box with the range, nothing sent.
-        {"int", "MSWF", 0, "140", "70000", "", TMsgKind::Error, "Value out of range (-32768 to 32767)", ""},
-        {"int", "MSWF", 0, "140", "32768", "", TMsgKind::Error, "Value out of range (-32768 to 32767)", ""},
-        {"uint16", "MSWF", 0, "140", "-1", "", TMsgKind::Error, "Value out of range (0 to 65535)", ""},
-        {"uint16", "MSWF", 0, "140", "65536", "", TMsgKind::Error, "Value out of range (0 to 65535)", ""},
-        {"BCD", "MSWF", 0, "140", "10000", "", TMsgKind::Error, "Value out of range (0 to 9999)", ""},
-        {"uint32", "MSWF", 0, "140", "4294967296", "", TMsgKind::Error, "Value out of range (0 to 4294967295)", ""},
-        {"uint32", "MSWF", 0, "140", "-1", "", TMsgKind::Error, "Value out of range (0 to 4294967295)", ""},
-        {"string", "MSWF", 2, "140", " ABC\t", "14 10 00 8C 00 02 04 41 42 43 00", TMsgKind::Info, SavedText, "ABC"},
-        {"string", "MSWF", 1, "140", "AB", "14 10 00 8C 00 01 02 41 42", TMsgKind::Info, SavedText, "AB"},
-        {"string", "MSWF", 1, "140", "  ABC  ", "", TMsgKind::Error, "Insufficient number of registers", "ABC"},
+        {"int", "MSWF", 0, "140", "70000", "", TMsgKind::Error,
+         "Value out of range (-32768 to 32767)", ""},
+        {"int", "MSWF", 0, "140", "32768", "", TMsgKind::Error,
+         "Value out of range (-32768 to 32767)", ""},
+        {"uint16", "MSWF", 0, "140", "-1", "", TMsgKind::Error, "Value out of range (0 to 65535)",
+         ""},
+        {"uint16", "MSWF", 0, "140", "65536", "", TMsgKind::Error,
+         "Value out of range (0 to 65535)", ""},
+        {"BCD", "MSWF", 0, "140", "10000", "", TMsgKind::Error, "Value out of range (0 to 9999)",
+         ""},
+        {"uint32", "MSWF", 0, "140", "4294967296", "", TMsgKind::Error,
+         "Value out of range (0 to 4294967295)", ""},
+        {"uint32", "MSWF", 0, "140", "-1", "", TMsgKind::Error,
+         "Value out of range (0 to 4294967295)", ""},
+        {"string", "MSWF", 2, "140", " ABC\t", "14 10 00 8C 00 02 04 41 42 43 00", TMsgKind::Info,
+         SavedText, "ABC"},
+        {"string", "MSWF", 1, "140", "AB", "14 10 00 8C 00 01 02 41 42", TMsgKind::Info, SavedText,
+         "AB"},
+        {"string", "MSWF", 1, "140", "  ABC  ", "", TMsgKind::Error,
+         "Insufficient number of registers", "ABC"},
         {"string", "MSWF", 1, "140", " \t ", "", TMsgKind::Error, "Value not specified", ""},
         {"int", "MSWF", 0, "140", "", "", TMsgKind::Error, "Value not specified", ""},
         {"int", "MSWF", 0, "", "5", "", TMsgKind::Error, "Register not specified", ""},
         // Conversion errors reach the default handler with their own text.
-        {"BCD", "MSWF", 0, "140", "-5", "", TMsgKind::Error, "'$-5' is not a valid integer value.", ""},
+        {"BCD", "MSWF", 0, "140", "-5", "", TMsgKind::Error, "'$-5' is not a valid integer value.",
+         ""},
         {"float", "MSWF", 0, "140", "1e39", "", TMsgKind::Error, "Floating point overflow.", ""},
-        {"uint16", "MSWF", 0, "5000", "1", "14 06 13 88 00 01", TMsgKind::Error, "Error writing data.", ""},
+        {"uint16", "MSWF", 0, "5000", "1", "14 06 13 88 00 01", TMsgKind::Error,
+         "Error writing data.", ""},
     };
     for (const TCase &C : Cases) {
         SCOPED_TRACE(std::string(C.Type) + " " + C.Order + " '" + C.Value + "'");
         Msgs.clear();
         Find<QComboBox>("cbUpdDataType")->setCurrentText(C.Type);
         Find<QComboBox>("cbUpdDataOrder")->setCurrentText(C.Order);
-        if (C.NumRegs)
-            Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
+        if (C.NumRegs) Find<QSpinBox>("edNumRegs")->setValue(C.NumRegs);
         Num("edUpdStartReg")->setText(C.Start);
         if (QString(C.Type) == "string")
             Find<QLineEdit>("edUpdValueStr")->setText(C.Value);
@@ -971,18 +998,16 @@ TEST_F(SetupFormTest, RegisterInputsStayLockedWhileAJobRuns) {
     Find<QSpinBox>("edUpdAddr")->setValue(20);
     Find<QComboBox>("cbUpdDataType")->setCurrentText("int");
     Num("edUpdStartReg")->setText("100");
-    const char *Inputs[] = {"edUpdAddr", "edUpdStartReg", "cbUpdDataType", "edNumRegs", "cbUpdDataOrder",
-                            "edUpdValueNum", "edUpdValueStr", "btnUpdRead", "btnUpdWrite",
-                            "edCommAddr", "edCommBRReg", "edCommBRVal"};
+    const char *Inputs[] = {"edUpdAddr",      "edUpdStartReg", "cbUpdDataType", "edNumRegs",
+                            "cbUpdDataOrder", "edUpdValueNum", "edUpdValueStr", "btnUpdRead",
+                            "btnUpdWrite",    "edCommAddr",    "edCommBRReg",   "edCommBRVal"};
     std::vector<std::string> EnabledDuring;
     bool Switched = false, WriteDuring = false;
     QTimer Beat;
     QObject::connect(&Beat, &QTimer::timeout, [&] {
-        if (!Form->IsBusy())
-            return;
+        if (!Form->IsBusy()) return;
         for (const char *Name : Inputs)
-            if (Find<QWidget>(Name)->isEnabled())
-                EnabledDuring.push_back(Name);
+            if (Find<QWidget>(Name)->isEnabled()) EnabledDuring.push_back(Name);
         if (!Switched) {
             // What a click on the list would do, were it not locked.
             Find<QComboBox>("cbUpdDataType")->setCurrentText("uint16");
@@ -1002,8 +1027,8 @@ TEST_F(SetupFormTest, RegisterInputsStayLockedWhileAJobRuns) {
     EXPECT_EQ(Num("edUpdValueNum")->text(), "");  // not -1 under "uint16"
     EXPECT_TRUE(Msgs.empty());
     // Afterwards each input is as the type sets it up.
-    for (const char *Name : {"edUpdAddr", "edUpdStartReg", "cbUpdDataType", "edUpdValueNum", "btnUpdRead",
-                             "btnUpdWrite", "edCommBRVal"})
+    for (const char *Name : {"edUpdAddr", "edUpdStartReg", "cbUpdDataType", "edUpdValueNum",
+                             "btnUpdRead", "btnUpdWrite", "edCommBRVal"})
         EXPECT_TRUE(Find<QWidget>(Name)->isEnabled()) << Name;
     EXPECT_FALSE(Find<QWidget>("edNumRegs")->isEnabled());
     EXPECT_FALSE(Find<QWidget>("cbUpdDataOrder")->isEnabled());
@@ -1037,18 +1062,27 @@ TEST_F(SetupFormTest, EnterInAFieldPressesTheActionOfItsPage) {
         const char *Pressed;  // "" for nothing
     };
     const TRow Rows[] = {
-        {0, "cbCOMPort", ""},         {0, "cbBitrate", ""},          {0, "edTimeout", ""},
-        {0, "edScanFirstA", "btnScan"}, {0, "edScanLastA", "btnScan"}, {0, "LVScan", ""},
-        {1, "edCommAddr", "btnCommRead"}, {1, "edCommBRReg", "btnCommRead"},
+        {0, "cbCOMPort", ""},
+        {0, "cbBitrate", ""},
+        {0, "edTimeout", ""},
+        {0, "edScanFirstA", "btnScan"},
+        {0, "edScanLastA", "btnScan"},
+        {0, "LVScan", ""},
+        {1, "edCommAddr", "btnCommRead"},
+        {1, "edCommBRReg", "btnCommRead"},
         {1, "edCommAdrVal", "btnCommRead"},
-        {2, "edUpdAddr", "btnUpdRead"}, {2, "edUpdStartReg", "btnUpdRead"},
-        {2, "cbUpdDataType", "btnUpdRead"}, {2, "cbUpdDataOrder", "btnUpdRead"},
+        {2, "edUpdAddr", "btnUpdRead"},
+        {2, "edUpdStartReg", "btnUpdRead"},
+        {2, "cbUpdDataType", "btnUpdRead"},
+        {2, "cbUpdDataOrder", "btnUpdRead"},
         {2, "edUpdValueNum", ""},  // a Read would overwrite the value typed
     };
     std::string Pressed;
     for (QPushButton *B : Form->findChildren<QPushButton *>())
-        QObject::connect(B, &QPushButton::clicked, [&Pressed, B] { Pressed = B->objectName().toStdString(); });
-    QObject::connect(Find<QToolButton>("btnReload"), &QToolButton::clicked, [&] { Pressed = "btnReload"; });
+        QObject::connect(B, &QPushButton::clicked,
+                         [&Pressed, B] { Pressed = B->objectName().toStdString(); });
+    QObject::connect(Find<QToolButton>("btnReload"), &QToolButton::clicked,
+                     [&] { Pressed = "btnReload"; });
     for (const TRow &R : Rows) {
         SCOPED_TRACE(R.Field);
         Find<QTabWidget>("PageControl1")->setCurrentIndex(R.Page);
@@ -1081,7 +1115,8 @@ TEST_F(SetupFormTest, TheWindowKeepsRunningDuringASilentRead) {
         ++Ticks;
         Painted &= !Form->grab().isNull();
         Form->move(Form->pos() + QPoint(Ticks % 2 ? 1 : -1, 0));
-        Disabled &= !Find<QWidget>("btnUpdRead")->isEnabled() && !Find<QWidget>("btnCommRead")->isEnabled();
+        Disabled &=
+            !Find<QWidget>("btnUpdRead")->isEnabled() && !Find<QWidget>("btnCommRead")->isEnabled();
         Refused &= !Form->close() && Form->isVisible();
     });
     Beat.start(50);

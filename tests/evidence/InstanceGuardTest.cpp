@@ -127,7 +127,9 @@ TEST(InstanceGuard, NoChannelStillStartsAndSaysWhy) {
     testing::internal::CaptureStderr();
     EXPECT_TRUE(CheckPrevInstance(QString(), QStringLiteral("/tmp/x belongs to another user")));
     const std::string Err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(Err.find("no single-instance check: /tmp/x belongs to another user"), std::string::npos) << Err;
+    EXPECT_NE(Err.find("no single-instance check: /tmp/x belongs to another user"),
+              std::string::npos)
+        << Err;
     RemoveInstanceGuard();
 }
 

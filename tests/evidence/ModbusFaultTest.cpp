@@ -79,45 +79,48 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
         // refuses with an exception answer.
         const uint16_t Start = static_cast<uint16_t>(Rng() % 210);
         const size_t N = 1 + Rng() % 20;
-        SCOPED_TRACE(testing::Message() << "operation " << i << " device " << int(Addr) << " start " << Start
-                                        << " count " << N);
+        SCOPED_TRACE(testing::Message() << "operation " << i << " device " << int(Addr) << " start "
+                                        << Start << " count " << N);
         bool Ok = false;
         switch (Rng() % 4) {
-        case 0: {
-            TModbusRegisters Regs(N, 0xA5A5);
-            Ok = M->ReadHoldingRegs(Addr, Start, Regs);
-            for (size_t k = 0; k < N; ++k) {
-                const uint16_t Want = Ok ? Line.Register(Addr, static_cast<uint16_t>(Start + k)) : 0xA5A5;
-                ASSERT_EQ(Regs[k], Want) << "register " << Start + k;
+            case 0: {
+                TModbusRegisters Regs(N, 0xA5A5);
+                Ok = M->ReadHoldingRegs(Addr, Start, Regs);
+                for (size_t k = 0; k < N; ++k) {
+                    const uint16_t Want =
+                        Ok ? Line.Register(Addr, static_cast<uint16_t>(Start + k)) : 0xA5A5;
+                    ASSERT_EQ(Regs[k], Want) << "register " << Start + k;
+                }
+                break;
             }
-            break;
-        }
-        case 1: {
-            TModbusBits Bits(N * 3, true);
-            Ok = M->ReadDiscreteInputs(Addr, Start, Bits);
-            for (size_t k = 0; k < Bits.size(); ++k) {
-                const bool Want = Ok ? Line.Input(Addr, static_cast<uint16_t>(Start + k)) : true;
-                ASSERT_EQ(Bits[k], Want) << "input " << Start + k;
+            case 1: {
+                TModbusBits Bits(N * 3, true);
+                Ok = M->ReadDiscreteInputs(Addr, Start, Bits);
+                for (size_t k = 0; k < Bits.size(); ++k) {
+                    const bool Want =
+                        Ok ? Line.Input(Addr, static_cast<uint16_t>(Start + k)) : true;
+                    ASSERT_EQ(Bits[k], Want) << "input " << Start + k;
+                }
+                break;
             }
-            break;
-        }
-        case 2: {
-            const uint16_t Value = static_cast<uint16_t>(Rng());
-            Ok = M->WriteHoldingReg(Addr, Start, Value);
-            if (Ok) {
-                EXPECT_EQ(Line.Register(Addr, Start), Value);
+            case 2: {
+                const uint16_t Value = static_cast<uint16_t>(Rng());
+                Ok = M->WriteHoldingReg(Addr, Start, Value);
+                if (Ok) {
+                    EXPECT_EQ(Line.Register(Addr, Start), Value);
+                }
+                break;
             }
-            break;
-        }
-        default: {
-            TModbusRegisters Regs(N);
-            for (auto &R : Regs) R = static_cast<uint16_t>(Rng());
-            Ok = M->WriteHoldingRegs(Addr, Start, Regs);
-            if (Ok) {
-                for (size_t k = 0; k < N; ++k) EXPECT_EQ(Line.Register(Addr, static_cast<uint16_t>(Start + k)), Regs[k]);
+            default: {
+                TModbusRegisters Regs(N);
+                for (auto &R : Regs) R = static_cast<uint16_t>(Rng());
+                Ok = M->WriteHoldingRegs(Addr, Start, Regs);
+                if (Ok) {
+                    for (size_t k = 0; k < N; ++k)
+                        EXPECT_EQ(Line.Register(Addr, static_cast<uint16_t>(Start + k)), Regs[k]);
+                }
+                break;
             }
-            break;
-        }
         }
         // Accepted exactly when the bytes began with the true answer: every
         // spoiled answer (wrong echo included) is refused.

@@ -130,8 +130,9 @@ TEST(Security, FirmwareAndSettingsFilesAreOnlyRead) {
     const std::string EspPath = Dir.Write("esp.cod", std::string(Esp.begin(), Esp.end()));
     const std::string AvrPath = Dir.Write("avr.cod", std::string(Avr.begin(), Avr.end()));
     const std::string BadPath = Dir.Write("bad.cod", std::string(40, '\x11'));
-    const std::string IniPath =
-        Dir.Write("veldra.ini", "[SETTINGS]\nMAX_RETRY=4\nMAX_FAILS=9\nTIMEOUT=700\n[SENSORS]\n9=Probe\n300=Meter\n");
+    const std::string IniPath = Dir.Write(
+        "veldra.ini",
+        "[SETTINGS]\nMAX_RETRY=4\nMAX_FAILS=9\nTIMEOUT=700\n[SENSORS]\n9=Probe\n300=Meter\n");
     const std::vector<std::string> Files = {EspPath, AvrPath, BadPath, IniPath};
     for (const auto &F : Files) ASSERT_EQ(chmod(F.c_str(), 0444), 0);
     std::vector<TFileState> Before;
@@ -143,7 +144,8 @@ TEST(Security, FirmwareAndSettingsFilesAreOnlyRead) {
     EXPECT_TRUE(ValidateFile(AvrPath, Hdr));
     EXPECT_FALSE(ValidateFile(BadPath, Hdr));
     // Whole uploads read the file again.
-    for (const auto &[Path, Image, Id] : {std::tuple{EspPath, Esp, uint16_t{300}}, std::tuple{AvrPath, Avr, uint16_t{9}}}) {
+    for (const auto &[Path, Image, Id] :
+         {std::tuple{EspPath, Esp, uint16_t{300}}, std::tuple{AvrPath, Avr, uint16_t{9}}}) {
         ASSERT_TRUE(ValidateFile(Path, Hdr));
         auto Own = std::make_unique<TSimBootLine>(Image, Id, 1, TBootFaults{}, 1000);
         TSimBootLine *Line = Own.get();

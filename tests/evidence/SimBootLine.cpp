@@ -9,7 +9,8 @@
 namespace {
 
 std::vector<uint8_t> MakeReply(uint8_t Command, const std::vector<uint8_t> &Payload) {
-    std::vector<uint8_t> R = {0xF5, static_cast<uint8_t>(Payload.size() + 3), static_cast<uint8_t>(Command | 0x80)};
+    std::vector<uint8_t> R = {0xF5, static_cast<uint8_t>(Payload.size() + 3),
+                              static_cast<uint8_t>(Command | 0x80)};
     R.insert(R.end(), Payload.begin(), Payload.end());
     R.push_back(CalcCRC8(R.data() + 1, R.size() - 1));
     return R;
@@ -47,17 +48,24 @@ std::vector<uint8_t> MakeCodImage(bool Esp32, uint16_t DeviceID, size_t Size, ui
     return F;
 }
 
-TSimBootLine::TSimBootLine(std::vector<uint8_t> Image, uint16_t SensorID, uint32_t Seed, TBootFaults Faults,
-                           uint32_t LateLimitMs)
-    : FImage(std::move(Image)), FSensorID(SensorID), FRng(Seed), FFaults(Faults), FLateLimit(LateLimitMs) {
+TSimBootLine::TSimBootLine(std::vector<uint8_t> Image, uint16_t SensorID, uint32_t Seed,
+                           TBootFaults Faults, uint32_t LateLimitMs)
+    : FImage(std::move(Image)),
+      FSensorID(SensorID),
+      FRng(Seed),
+      FFaults(Faults),
+      FLateLimit(LateLimitMs) {
     Responder = [this](const std::vector<uint8_t> &Request) { return Answer(Request); };
 }
 
 bool TSimBootLine::StoredIsPrefix() const {
-    return FStored.size() <= FImage.size() && std::equal(FStored.begin(), FStored.end(), FImage.begin());
+    return FStored.size() <= FImage.size() &&
+           std::equal(FStored.begin(), FStored.end(), FImage.begin());
 }
 
-bool TSimBootLine::Chance(double P) { return P > 0 && std::uniform_real_distribution<double>(0, 1)(FRng) < P; }
+bool TSimBootLine::Chance(double P) {
+    return P > 0 && std::uniform_real_distribution<double>(0, 1)(FRng) < P;
+}
 
 std::vector<TChunk> TSimBootLine::Answer(const std::vector<uint8_t> &Request) {
     if (Chance(FFaults.HangUp)) {
@@ -75,46 +83,48 @@ std::vector<TChunk> TSimBootLine::Answer(const std::vector<uint8_t> &Request) {
 // identification while in bootloader mode and takes data packets in order.
 std::vector<uint8_t> TSimBootLine::Respond(const std::vector<uint8_t> &Q, bool &DataAck) {
     if (!FInBoot) return {};
-    if (Q.size() < 6 || Q[0] != 0xF5 || Q[1] != Q.size() - 1 || Q.back() != CalcCRC8(Q.data() + 1, Q.size() - 2))
+    if (Q.size() < 6 || Q[0] != 0xF5 || Q[1] != Q.size() - 1 ||
+        Q.back() != CalcCRC8(Q.data() + 1, Q.size() - 2))
         return {};
     const uint16_t No = static_cast<uint16_t>(Q[3] | (Q[4] << 8));
     switch (Q[2]) {
-    case CCmdIdent:
-        if (FSensorID > 255) return {};
-        if (FComplete && FIdentLost < FFaults.LoseIdentAfterComplete) {
-            ++FIdentLost;
-            return {};
-        }
-        return MakeReply(CCmdIdent, {3, 1, static_cast<uint8_t>(FSensorID)});
-    case CCmdIdent16:
-        return MakeReply(CCmdIdent16, {3, 1, static_cast<uint8_t>(FSensorID), static_cast<uint8_t>(FSensorID >> 8)});
-    case CCmdData: {
-        ++FTransmissions[No];
-        DataAck = true;
-        if (No == 0 && Q.size() == 6) {
-            FStarted = true;
-            FStored.clear();
-            FNextNo = 1;
-            return MakeReply(CCmdData, {0, 0});
-        }
-        if (!FStarted) return {};
-        uint16_t Ack = No;
-        if (No == FNextNo) {
-            FStored.insert(FStored.end(), Q.begin() + 5, Q.end() - 1);
-            ++FNextNo;
-            if (FStored.size() >= FImage.size()) {
-                Ack = CAckComplete;
-                FComplete = true;
-                // It reboots into the application unless told to stay.
-                if (!FFaults.StayInBootloader) FInBoot = false;
+        case CCmdIdent:
+            if (FSensorID > 255) return {};
+            if (FComplete && FIdentLost < FFaults.LoseIdentAfterComplete) {
+                ++FIdentLost;
+                return {};
             }
-        } else if (No + 1 != FNextNo) {
-            return {};  // neither the next packet nor a repeat of the last
+            return MakeReply(CCmdIdent, {3, 1, static_cast<uint8_t>(FSensorID)});
+        case CCmdIdent16:
+            return MakeReply(CCmdIdent16, {3, 1, static_cast<uint8_t>(FSensorID),
+                                           static_cast<uint8_t>(FSensorID >> 8)});
+        case CCmdData: {
+            ++FTransmissions[No];
+            DataAck = true;
+            if (No == 0 && Q.size() == 6) {
+                FStarted = true;
+                FStored.clear();
+                FNextNo = 1;
+                return MakeReply(CCmdData, {0, 0});
+            }
+            if (!FStarted) return {};
+            uint16_t Ack = No;
+            if (No == FNextNo) {
+                FStored.insert(FStored.end(), Q.begin() + 5, Q.end() - 1);
+                ++FNextNo;
+                if (FStored.size() >= FImage.size()) {
+                    Ack = CAckComplete;
+                    FComplete = true;
+                    // It reboots into the application unless told to stay.
+                    if (!FFaults.StayInBootloader) FInBoot = false;
+                }
+            } else if (No + 1 != FNextNo) {
+                return {};  // neither the next packet nor a repeat of the last
+            }
+            return MakeReply(CCmdData, {static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)});
         }
-        return MakeReply(CCmdData, {static_cast<uint8_t>(Ack), static_cast<uint8_t>(Ack >> 8)});
-    }
-    default:
-        return {};
+        default:
+            return {};
     }
 }
 
@@ -131,7 +141,8 @@ std::vector<TChunk> TSimBootLine::Spoil(std::vector<uint8_t> Reply, bool DataAck
             // A number that is neither the packet's nor the completion code.
             uint16_t Wrong = Number;
             while (Wrong == Number || Wrong == CAckComplete) Wrong = static_cast<uint16_t>(FRng());
-            Reply = MakeReply(CCmdData, {static_cast<uint8_t>(Wrong), static_cast<uint8_t>(Wrong >> 8)});
+            Reply = MakeReply(CCmdData,
+                              {static_cast<uint8_t>(Wrong), static_cast<uint8_t>(Wrong >> 8)});
             ++FWrongSent;
             Spoiled = true;
         }

@@ -16,10 +16,10 @@ struct TBootFaults {
     // Chances per reply, 0..1.
     double Lost = 0;
     double Corrupt = 0;
-    double Late = 0;         // reply comes after up to twice the time-out
-    double Noise = 0;        // random bytes before the reply
-    double WrongNumber = 0;  // data acknowledgement with a number never sent
-    double HangUp = 0;       // per request: the adapter is unplugged
+    double Late = 0;                // reply comes after up to twice the time-out
+    double Noise = 0;               // random bytes before the reply
+    double WrongNumber = 0;         // data acknowledgement with a number never sent
+    double HangUp = 0;              // per request: the adapter is unplugged
     bool StayInBootloader = false;  // still answers after completing
     // Longest run of spoiled replies (lost, corrupted, late, noisy or
     // wrongly numbered); the next one then comes through clean.

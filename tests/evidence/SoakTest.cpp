@@ -3,7 +3,6 @@
 // it was.
 #include <dirent.h>
 #include <gtest/gtest.h>
-
 #include <malloc.h>
 
 #include <string>
@@ -60,21 +59,24 @@ TEST(Soak, TwentyThousandTransactionsKeepDescriptorsAndHeap) {
     for (int i = 0; i < 20000; ++i) {
         bool Ok = false;
         switch (i % 4) {
-        case 0:
-            Ok = M.ReadHoldingRegs(0, Regs) && Regs[9] == 0x0109;
-            break;
-        case 1: Ok = M.Scan(0); break;
-        case 2: {
-            TModbusRegisters One(1);
-            Ok = M.ReadHoldingRegs(static_cast<uint16_t>(i % 10), One) && One[0] == 0x0100 + i % 10;
-            break;
-        }
-        default: {
-            TModbusBits Bits(8);
-            // The plain device's inputs 0..3 read on, off, on, on.
-            Ok = M.ReadDiscreteInputs(0, Bits) && Bits[0] && !Bits[1] && Bits[2] && Bits[3];
-            break;
-        }
+            case 0:
+                Ok = M.ReadHoldingRegs(0, Regs) && Regs[9] == 0x0109;
+                break;
+            case 1:
+                Ok = M.Scan(0);
+                break;
+            case 2: {
+                TModbusRegisters One(1);
+                Ok = M.ReadHoldingRegs(static_cast<uint16_t>(i % 10), One) &&
+                     One[0] == 0x0100 + i % 10;
+                break;
+            }
+            default: {
+                TModbusBits Bits(8);
+                // The plain device's inputs 0..3 read on, off, on, on.
+                Ok = M.ReadDiscreteInputs(0, Bits) && Bits[0] && !Bits[1] && Bits[2] && Bits[3];
+                break;
+            }
         }
         ASSERT_TRUE(Ok) << "transaction " << i;
     }
@@ -91,26 +93,26 @@ TEST(Soak, TwoHundredOpenCloseCyclesLeaveNoDescriptor) {
     const size_t Heap = HeapInUse();
     for (int i = 0; i < 200; ++i) {
         switch (i % 3) {
-        case 0: {  // a master per action, as the setup window does
-            TModbusRTU M(1);
-            ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
-            ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
-            break;
-        }
-        case 1: {  // reopening one master
-            static TModbusRTU M(1);
-            ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
-            ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
-            M.Close();
-            break;
-        }
-        default: {  // the bare port, closed by its destructor
-            TComPort P;
-            P.SetPort(Sim.PtyPath());
-            P.Open();
-            ASSERT_TRUE(P.Connected());
-            break;
-        }
+            case 0: {  // a master per action, as the setup window does
+                TModbusRTU M(1);
+                ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
+                ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
+                break;
+            }
+            case 1: {  // reopening one master
+                static TModbusRTU M(1);
+                ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
+                ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
+                M.Close();
+                break;
+            }
+            default: {  // the bare port, closed by its destructor
+                TComPort P;
+                P.SetPort(Sim.PtyPath());
+                P.Open();
+                ASSERT_TRUE(P.Connected());
+                break;
+            }
         }
     }
     EXPECT_EQ(OpenDescriptors(), Fds);

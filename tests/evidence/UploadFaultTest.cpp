@@ -24,9 +24,9 @@ struct TOutcome {
 
 std::string Describe(uint32_t Seed, const TBootFaults &F, bool Esp32, size_t Size) {
     std::ostringstream s;
-    s << "seed " << Seed << (Esp32 ? " ESP32 " : " 8-byte ") << Size << " bytes; lost " << F.Lost << " corrupt "
-      << F.Corrupt << " late " << F.Late << " noise " << F.Noise << " wrong " << F.WrongNumber << " hang-up "
-      << F.HangUp << (F.StayInBootloader ? " stays" : "");
+    s << "seed " << Seed << (Esp32 ? " ESP32 " : " 8-byte ") << Size << " bytes; lost " << F.Lost
+      << " corrupt " << F.Corrupt << " late " << F.Late << " noise " << F.Noise << " wrong "
+      << F.WrongNumber << " hang-up " << F.HangUp << (F.StayInBootloader ? " stays" : "");
     return s.str();
 }
 
@@ -61,7 +61,8 @@ TEST(UploadFaults, VerdictMatchesWhatTheSensorHolds) {
         }
         const uint16_t Id = static_cast<uint16_t>(1 + Rng() % 250);
         const std::vector<uint8_t> Image = MakeCodImage(Esp32, Id, Size, Seed);
-        const std::string Path = Dir.Write("fw" + std::to_string(Seed) + ".cod", std::string(Image.begin(), Image.end()));
+        const std::string Path = Dir.Write("fw" + std::to_string(Seed) + ".cod",
+                                           std::string(Image.begin(), Image.end()));
         SCOPED_TRACE(Describe(Seed, F, Esp32, Size));
 
         TCODFileData Hdr;
@@ -87,8 +88,10 @@ TEST(UploadFaults, VerdictMatchesWhatTheSensorHolds) {
         // time-out) plus the time-out after its last byte; start packet and
         // final identification included.
         const uint64_t Attempts =
-            2 + std::min<uint64_t>(Packets * static_cast<uint64_t>(O.MaxRetry), Packets + static_cast<uint64_t>(O.MaxFails));
-        O.Bound = Attempts * 3 * std::max<uint64_t>(Timeout, Esp32 ? CESP32SlowTimeout : 0) + CRebootPause;
+            2 + std::min<uint64_t>(Packets * static_cast<uint64_t>(O.MaxRetry),
+                                   Packets + static_cast<uint64_t>(O.MaxFails));
+        O.Bound = Attempts * 3 * std::max<uint64_t>(Timeout, Esp32 ? CESP32SlowTimeout : 0) +
+                  CRebootPause;
         const uint64_t Start = Line->Now();
         try {
             O.Verdict = X.UploadFile(Path, Hdr, [&](int, int Fails, int) { O.LastFails = Fails; });
@@ -179,7 +182,10 @@ TEST(UploadFaults, ThroughTheSimulatorVerdictAgrees) {
     const TCase Cases[] = {
         {"clean", false, {}, 1},
         {"clean ESP32", true, {}, 1},
-        {"lossy", false, {"--lose-ack", "0.2", "--corrupt-ack", "0.1", "--noise", "0.3", "--seed", "4"}, -1},
+        {"lossy",
+         false,
+         {"--lose-ack", "0.2", "--corrupt-ack", "0.1", "--noise", "0.3", "--seed", "4"},
+         -1},
         {"lossy ESP32", true, {"--lose-ack", "0.2", "--noise", "0.3", "--seed", "5"}, -1},
         {"wrong numbers", false, {"--wrong-ack", "0.5", "--seed", "6"}, 0},
         {"stays", false, {"--stay"}, 0},
@@ -189,9 +195,11 @@ TEST(UploadFaults, ThroughTheSimulatorVerdictAgrees) {
     for (const TCase &C : Cases) {
         SCOPED_TRACE(C.Name);
         const uint16_t Id = C.Esp32 ? 300 : 9;
-        const std::vector<uint8_t> Image = MakeCodImage(C.Esp32, Id, C.Esp32 ? 32 + 1000 : 16 + 100, 3);
+        const std::vector<uint8_t> Image =
+            MakeCodImage(C.Esp32, Id, C.Esp32 ? 32 + 1000 : 16 + 100, 3);
         const std::string Path = Dir.Write("fw.cod", std::string(Image.begin(), Image.end()));
-        std::vector<std::string> Args = {"bootloader", "--sensor-id", std::to_string(Id), "--expect", Path, "--quiet"};
+        std::vector<std::string> Args = {"bootloader", "--sensor-id", std::to_string(Id),
+                                         "--expect",   Path,          "--quiet"};
         if (C.Esp32) Args.insert(Args.end(), {"--baud", "57600", "--id16"});
         Args.insert(Args.end(), C.Args.begin(), C.Args.end());
         TSimProcess Sim(Args);

@@ -1,14 +1,13 @@
 // The About box: which clicks and keys close it, and the two links.
 
-#include "GuiSupport.h"
-
-#include "app/AboutForm.h"
-#include "widgets/WindowHelpers.h"
-
 #include <QDesktopServices>
 #include <QLabel>
 #include <QTest>
 #include <QUrl>
+
+#include "GuiSupport.h"
+#include "app/AboutForm.h"
+#include "widgets/WindowHelpers.h"
 
 namespace {
 
@@ -16,13 +15,11 @@ namespace {
 class TUrlCatcher : public QObject {
     Q_OBJECT
 public:
-    TUrlCatcher()
-    {
+    TUrlCatcher() {
         for (const char *Scheme : {"mailto", "https", "http"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(Scheme), this, "Open");
     }
-    ~TUrlCatcher() override
-    {
+    ~TUrlCatcher() override {
         for (const char *Scheme : {"mailto", "https", "http"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(Scheme));
     }
@@ -31,8 +28,7 @@ public slots:
     void Open(const QUrl &Url) { Opened.append(Url); }
 };
 
-std::unique_ptr<TAboutForm> ShownAbout()
-{
+std::unique_ptr<TAboutForm> ShownAbout() {
     auto About = std::make_unique<TAboutForm>();
     About->SetIdentity(QStringLiteral("Veldra-Update"), QStringLiteral("v2.0.0.5"), AppIcon());
     About->show();
@@ -40,12 +36,11 @@ std::unique_ptr<TAboutForm> ShownAbout()
     return About;
 }
 
-TEST(AboutForm, ClicksCloseItExceptOnTheLinks)
-{
+TEST(AboutForm, ClicksCloseItExceptOnTheLinks) {
     const std::pair<const char *, bool> Rows[] = {
-        {"imgICO", true},   {"lblName", true},  {"lblVersion", true}, {"Label2", true},
-        {"Label9", true},   {"Label10", true},  {"Label11", true},    {"Label16", true},
-        {"Label6", true},   {"Panel1", true},   {"lblEMail", false},  {"lblURL", false},
+        {"imgICO", true},      {"lblName", true}, {"lblVersion", true}, {"Label2", true},
+        {"Label9", true},      {"Label10", true}, {"Label11", true},    {"Label16", true},
+        {"Label6", true},      {"Panel1", true},  {"lblEMail", false},  {"lblURL", false},
         {"lblSettings", true},
     };
     TUrlCatcher Urls;
@@ -63,8 +58,7 @@ TEST(AboutForm, ClicksCloseItExceptOnTheLinks)
     EXPECT_EQ(Urls.Opened[1].host(), QStringLiteral("www.veldra-sensors.example"));
 }
 
-TEST(AboutForm, AnyKeyClosesIt)
-{
+TEST(AboutForm, AnyKeyClosesIt) {
     for (Qt::Key Key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_A, Qt::Key_F1, Qt::Key_Space}) {
         auto About = ShownAbout();
         QTest::keyClick(About.get(), Key);
@@ -72,8 +66,7 @@ TEST(AboutForm, AnyKeyClosesIt)
     }
 }
 
-TEST(AboutForm, LayoutAndLinkLook)
-{
+TEST(AboutForm, LayoutAndLinkLook) {
     auto About = ShownAbout();
     EXPECT_EQ(About->size(), QSize(487, 224));
     EXPECT_EQ(Child<QWidget>(About.get(), "lblName")->pos(), QPoint(48, 11));

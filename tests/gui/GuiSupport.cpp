@@ -5,49 +5,40 @@
 #include <QPixmap>
 #include <QTimer>
 
-TMsgRecorder::TMsgRecorder()
-{
+TMsgRecorder::TMsgRecorder() {
     SetMsgPresenter([this](TMsgKind Kind, const QString &Title, const QString &Msg) {
         Shown.push_back({Kind, Title, Msg});
-        if (Kind != TMsgKind::YesNo)
-            return kMsgOk;
-        if (Answers.empty())
-            return kMsgNo;
+        if (Kind != TMsgKind::YesNo) return kMsgOk;
+        if (Answers.empty()) return kMsgNo;
         const int A = Answers.front();
         Answers.pop_front();
         return A;
     });
 }
 
-TMsgRecorder::~TMsgRecorder()
-{
+TMsgRecorder::~TMsgRecorder() {
     SetMsgPresenter({});
 }
 
-std::vector<QString> TMsgRecorder::Take()
-{
+std::vector<QString> TMsgRecorder::Take() {
     std::vector<QString> Texts;
-    for (const TShownMsg &M : Shown)
-        Texts.push_back(M.Msg);
+    for (const TShownMsg &M : Shown) Texts.push_back(M.Msg);
     Shown.clear();
     return Texts;
 }
 
-bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs)
-{
+bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs) {
     QElapsedTimer T;
     T.start();
     while (!Done()) {
-        if (T.elapsed() > TimeoutMs)
-            return false;
+        if (T.elapsed() > TimeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
 }
 
-void OnModal(std::function<void(QWidget *)> Action)
-{
+void OnModal(std::function<void(QWidget *)> Action) {
     auto *Timer = new QTimer;
     Timer->setInterval(10);
     QObject::connect(Timer, &QTimer::timeout, Timer, [Timer, Action] {
@@ -60,15 +51,13 @@ void OnModal(std::function<void(QWidget *)> Action)
     Timer->start();
 }
 
-QString ScreenshotDir()
-{
+QString ScreenshotDir() {
     const QString Dir = QStringLiteral(VELDRA_BINARY_DIR "/screenshots");
     QDir().mkpath(Dir);
     return Dir;
 }
 
-void SaveScreenshot(QWidget *W, const QString &Name)
-{
+void SaveScreenshot(QWidget *W, const QString &Name) {
     const QPixmap Shot = W->grab();
     EXPECT_FALSE(Shot.isNull());
     EXPECT_TRUE(Shot.save(ScreenshotDir() + QLatin1Char('/') + Name + QStringLiteral(".png")));

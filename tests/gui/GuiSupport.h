@@ -2,21 +2,20 @@
 // Helpers of the window tests: an answering message presenter, waiting on
 // the event loop, finding widgets by object name.
 
-#include "widgets/MsgBox.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QString>
 #include <QWidget>
 #include <deque>
-#include <ostream>
 #include <functional>
+#include <ostream>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "widgets/MsgBox.h"
 
 // Readable failure messages for texts.
-inline void PrintTo(const QString &S, std::ostream *Os)
-{
+inline void PrintTo(const QString &S, std::ostream *Os) {
     *Os << '"' << S.toStdString() << '"';
 }
 
@@ -46,8 +45,7 @@ bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs = 20000);
 void OnModal(std::function<void(QWidget *)> Action);
 
 template <class T>
-T *Child(QWidget *Parent, const char *Name)
-{
+T *Child(QWidget *Parent, const char *Name) {
     T *W = Parent->findChild<T *>(QString::fromLatin1(Name));
     EXPECT_NE(W, nullptr) << "no widget named " << Name;
     return W;

@@ -1,39 +1,38 @@
 // The main window: controls, caption, the exit question, Settings and the
 // tool windows it opens.
 
-#include "GuiSupport.h"
-
-#include "fwupdate/FWUpdateForm.h"
-#include "devsetup/DevSetupForm.h"
-#include "serial/PortDiscovery.h"
-#include "settings/Settings.h"
-#include "app/AboutForm.h"
-#include "app/MainForm.h"
-#include "app/SingleInstance.h"
-
-#include "TempDir.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "GuiSupport.h"
+#include "TempDir.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "app/SingleInstance.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
 
 namespace {
 
 class MainFormTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetPortQuery([](std::vector<TComListData> &P) { P.push_back({"/dev/ttyFAKE1", "Fake (/dev/ttyFAKE1)"}); });
+    void SetUp() override {
+        SetPortQuery([](std::vector<TComListData> &P) {
+            P.push_back({"/dev/ttyFAKE1", "Fake (/dev/ttyFAKE1)"});
+        });
     }
     void TearDown() override { SetPortQuery({}); }
     TMsgRecorder Msgs;
 };
 
-TEST_F(MainFormTest, ControlsCaptionAndSize)
-{
+TEST_F(MainFormTest, ControlsCaptionAndSize) {
     ASSERT_EQ(Settings, nullptr);
     auto Main = std::make_unique<TMainForm>();
     EXPECT_NE(Settings, nullptr);  // created with the window
@@ -82,8 +81,7 @@ TEST_F(MainFormTest, ControlsCaptionAndSize)
     EXPECT_EQ(Settings, nullptr);  // freed with the window
 }
 
-TEST_F(MainFormTest, PanelsAreWhiteCardsWithRoundedCorners)
-{
+TEST_F(MainFormTest, PanelsAreWhiteCardsWithRoundedCorners) {
     TMainForm Main;
     Main.show();
     QApplication::processEvents();
@@ -96,22 +94,20 @@ TEST_F(MainFormTest, PanelsAreWhiteCardsWithRoundedCorners)
         EXPECT_EQ(Shot.pixelColor(R.left() + 10, R.top() + 1), QColor(Qt::white));
         // The corner pixel lies outside the 20-pixel ellipse: window colour.
         for (QPoint Corner : {R.topLeft(), R.topRight(), R.bottomLeft(), R.bottomRight()})
-            EXPECT_NE(Shot.pixelColor(Corner), QColor(Qt::white)) << Corner.x() << "," << Corner.y();
+            EXPECT_NE(Shot.pixelColor(Corner), QColor(Qt::white))
+                << Corner.x() << "," << Corner.y();
     }
 }
 
-TEST_F(MainFormTest, EveryWayOfClosingAsksBeforeExit)
-{
+TEST_F(MainFormTest, EveryWayOfClosingAsksBeforeExit) {
     struct TRow {
         const char *How;
         int Answer;
         bool Closed;
     };
     const TRow Rows[] = {
-        {"exit button", kMsgNo, false},
-        {"exit button", kMsgYes, true},
-        {"close request", kMsgNo, false},
-        {"close request", kMsgYes, true},
+        {"exit button", kMsgNo, false},   {"exit button", kMsgYes, true},
+        {"close request", kMsgNo, false}, {"close request", kMsgYes, true},
         {"close request", 2, false},  // dismissed: not a Yes
     };
     for (const TRow &R : Rows) {
@@ -131,8 +127,7 @@ TEST_F(MainFormTest, EveryWayOfClosingAsksBeforeExit)
     }
 }
 
-TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt)
-{
+TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt) {
     struct TRow {
         const char *Button;
         std::function<bool(QWidget *)> IsKind;
@@ -145,7 +140,8 @@ TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt)
              return Wizard && !Wizard->IsConnected() && Wizard->PageIndex() == 0;
          }},
     };
-    Rows.push_back({"btnSetup", [](QWidget *W) { return qobject_cast<TDevSetupForm *>(W) != nullptr; }});
+    Rows.push_back(
+        {"btnSetup", [](QWidget *W) { return qobject_cast<TDevSetupForm *>(W) != nullptr; }});
     TMainForm Main;
     Main.show();
     for (const TRow &R : Rows) {
@@ -169,8 +165,7 @@ TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt)
     EXPECT_TRUE(Main.isVisible());
 }
 
-TEST_F(MainFormTest, AboutBoxShowsTitleVersionAndIcon)
-{
+TEST_F(MainFormTest, AboutBoxShowsTitleVersionAndIcon) {
     TMainForm Main;
     Main.show();
     bool Checked = false;
@@ -192,8 +187,7 @@ TEST_F(MainFormTest, AboutBoxShowsTitleVersionAndIcon)
 
 // A settings file that could not be read: the About box names it and the
 // reason, as a warning.
-TEST_F(MainFormTest, AboutBoxWarnsOfAnUnreadableSettingsFile)
-{
+TEST_F(MainFormTest, AboutBoxWarnsOfAnUnreadableSettingsFile) {
     TTempDir Dir;
     ASSERT_EQ(::mkdir(Dir.File("veldra-update").c_str(), 0755), 0);
     const std::string File = Dir.Write("veldra-update/veldra-update.ini", "[SENSORS]\n7=X\n");
@@ -209,10 +203,14 @@ TEST_F(MainFormTest, AboutBoxWarnsOfAnUnreadableSettingsFile)
         bool Checked = false;
         OnModal([&](QWidget *W) {
             const QLabel *L = Child<QLabel>(W, "lblSettings");
-            EXPECT_EQ(L->toolTip(), QStringLiteral("Settings: ") + QString::fromStdString(File)
-                                        + QStringLiteral(" (could not be read: larger than 16 MiB; defaults used)"));
-            EXPECT_TRUE(L->text().endsWith(QStringLiteral("defaults used)"))) << L->text().toStdString();
-            EXPECT_NE(L->palette().color(QPalette::WindowText), W->palette().color(QPalette::WindowText));
+            EXPECT_EQ(
+                L->toolTip(),
+                QStringLiteral("Settings: ") + QString::fromStdString(File) +
+                    QStringLiteral(" (could not be read: larger than 16 MiB; defaults used)"));
+            EXPECT_TRUE(L->text().endsWith(QStringLiteral("defaults used)")))
+                << L->text().toStdString();
+            EXPECT_NE(L->palette().color(QPalette::WindowText),
+                      W->palette().color(QPalette::WindowText));
             Checked = true;
             QTest::keyClick(W, Qt::Key_Space);
         });
@@ -225,8 +223,7 @@ TEST_F(MainFormTest, AboutBoxWarnsOfAnUnreadableSettingsFile)
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-TEST_F(MainFormTest, SecondStartRestoresAMinimisedWindow)
-{
+TEST_F(MainFormTest, SecondStartRestoresAMinimisedWindow) {
     TMainForm Main;
     Main.show();
     Main.showMinimized();

@@ -1,19 +1,17 @@
 // The three message boxes, the presenter seam and the default error handler.
 
-#include "GuiSupport.h"
-
-#include "widgets/ErrorBox.h"
-#include "widgets/MsgBox.h"
-
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <stdexcept>
 
+#include "GuiSupport.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/MsgBox.h"
+
 namespace {
 
-TEST(MsgBox, MessagesAreShownAsPlainText)
-{
+TEST(MsgBox, MessagesAreShownAsPlainText) {
     const QString Msg = QStringLiteral("Cannot open file \"<b>fw</b><img src=x>.cod\"");
     for (TMsgKind Kind : {TMsgKind::Error, TMsgKind::Info, TMsgKind::YesNo}) {
         auto Box = BuildMsgBox(Kind, AppTitle(), Msg);
@@ -21,8 +19,7 @@ TEST(MsgBox, MessagesAreShownAsPlainText)
         const auto Labels = Box->findChildren<QLabel *>();
         bool Found = false;
         for (QLabel *L : Labels) {
-            if (L->text() != Msg)
-                continue;
+            if (L->text() != Msg) continue;
             Found = true;
             EXPECT_EQ(L->textFormat(), Qt::PlainText);
         }
@@ -30,8 +27,7 @@ TEST(MsgBox, MessagesAreShownAsPlainText)
     }
 }
 
-TEST(MsgBox, RealBoxesHaveTheirCaptionIconButtonsAndDefault)
-{
+TEST(MsgBox, RealBoxesHaveTheirCaptionIconButtonsAndDefault) {
     struct TRow {
         TMsgKind Kind;
         const char *Caption;
@@ -42,7 +38,8 @@ TEST(MsgBox, RealBoxesHaveTheirCaptionIconButtonsAndDefault)
     const TRow Rows[] = {
         {TMsgKind::Error, "Error", QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok},
         {TMsgKind::Info, "Information", QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok},
-        {TMsgKind::YesNo, "Confirm", QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
+        {TMsgKind::YesNo, "Confirm", QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Yes},
     };
     for (const TRow &R : Rows) {
         SCOPED_TRACE(R.Caption);
@@ -60,18 +57,17 @@ TEST(MsgBox, RealBoxesHaveTheirCaptionIconButtonsAndDefault)
     EXPECT_EQ(Ask->button(QMessageBox::No)->text(), QStringLiteral("&No"));
 }
 
-TEST(MsgBox, ButtonsGiveTheirResultCodes)
-{
+TEST(MsgBox, ButtonsGiveTheirResultCodes) {
     const std::pair<int, int> Rows[] = {
-        {QMessageBox::Ok, 1}, {QMessageBox::Yes, 6}, {QMessageBox::No, 7},
+        {QMessageBox::Ok, 1},
+        {QMessageBox::Yes, 6},
+        {QMessageBox::No, 7},
         {QMessageBox::NoButton, 2},  // box closed without an answer: not a Yes
     };
-    for (auto [Button, Code] : Rows)
-        EXPECT_EQ(MsgResultFromButton(Button), Code) << Button;
+    for (auto [Button, Code] : Rows) EXPECT_EQ(MsgResultFromButton(Button), Code) << Button;
 }
 
-TEST(MsgBox, RoutinesGoThroughThePresenterAndReturnTheirCodes)
-{
+TEST(MsgBox, RoutinesGoThroughThePresenterAndReturnTheirCodes) {
     struct TRow {
         const char *Name;
         std::function<int()> Call;
@@ -80,12 +76,14 @@ TEST(MsgBox, RoutinesGoThroughThePresenterAndReturnTheirCodes)
         int Result;
     };
     const TRow Rows[] = {
-        {"error", [] { return ShowErrorMsg(AppTitle(), QStringLiteral("m")); }, 1, TMsgKind::Error, 1},
+        {"error", [] { return ShowErrorMsg(AppTitle(), QStringLiteral("m")); }, 1, TMsgKind::Error,
+         1},
         {"info", [] { return ShowInfoMsg(AppTitle(), QStringLiteral("m")); }, 1, TMsgKind::Info, 1},
         {"yes", [] { return AskYesNo(AppTitle(), QStringLiteral("m")); }, 6, TMsgKind::YesNo, 6},
         {"no", [] { return AskYesNo(AppTitle(), QStringLiteral("m")); }, 7, TMsgKind::YesNo, 7},
         // Escape or the title bar's close: anything but Yes reads as No.
-        {"dismissed", [] { return AskYesNo(AppTitle(), QStringLiteral("m")); }, 2, TMsgKind::YesNo, 7},
+        {"dismissed", [] { return AskYesNo(AppTitle(), QStringLiteral("m")); }, 2, TMsgKind::YesNo,
+         7},
     };
     for (const TRow &R : Rows) {
         SCOPED_TRACE(R.Name);
@@ -100,14 +98,13 @@ TEST(MsgBox, RoutinesGoThroughThePresenterAndReturnTheirCodes)
     EXPECT_FALSE(HasMsgPresenter());
 }
 
-TEST(DefaultErrorHandler, FullStopRule)
-{
+TEST(DefaultErrorHandler, FullStopRule) {
     const std::pair<const char *, const char *> Rows[] = {
         {"Port Disconnected", "Port Disconnected."},
         {"Cannot open port (error 13)", "Cannot open port (error 13)"},  // ')' is 41
-        {"Already done.", "Already done."},                            // '.' is 46
-        {"Code 25", "Code 25."},                                       // '5' is 53
-        {"Trailing comma,", "Trailing comma,"},                        // ',' is 44
+        {"Already done.", "Already done."},                              // '.' is 46
+        {"Code 25", "Code 25."},                                         // '5' is 53
+        {"Trailing comma,", "Trailing comma,"},                          // ',' is 44
         {"", ""},
     };
     for (auto [In, Out] : Rows)
@@ -117,21 +114,19 @@ TEST(DefaultErrorHandler, FullStopRule)
 // An object whose event handler fails like a port that was pulled out.
 class TThrowingObject : public QObject {
 public:
-    bool event(QEvent *E) override
-    {
-        if (E->type() == QEvent::User)
-            throw std::runtime_error("Port Disconnected");
+    bool event(QEvent *E) override {
+        if (E->type() == QEvent::User) throw std::runtime_error("Port Disconnected");
         return QObject::event(E);
     }
 };
 
-TEST(DefaultErrorHandler, EscapedErrorIsShownAndTheLoopGoesOn)
-{
+TEST(DefaultErrorHandler, EscapedErrorIsShownAndTheLoopGoesOn) {
     TMsgRecorder Rec;
     TThrowingObject Obj;
     QCoreApplication::postEvent(&Obj, new QEvent(QEvent::User));
     bool After = false;
-    QMetaObject::invokeMethod(&Obj, [&] { After = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &Obj, [&] { After = true; }, Qt::QueuedConnection);
     ASSERT_TRUE(WaitUntil([&] { return After; }));
     ASSERT_EQ(Rec.Shown.size(), 1u);
     EXPECT_EQ(Rec.Shown[0].Kind, TMsgKind::Error);
@@ -144,8 +139,7 @@ TEST(DefaultErrorHandler, EscapedErrorIsShownAndTheLoopGoesOn)
     EXPECT_EQ(Rec.Shown.size(), 2u);
 }
 
-TEST(DefaultErrorHandler, RunGuardedShowsTheErrorAndReportsIt)
-{
+TEST(DefaultErrorHandler, RunGuardedShowsTheErrorAndReportsIt) {
     TMsgRecorder Rec;
     EXPECT_TRUE(RunGuarded([] {}));
     EXPECT_FALSE(RunGuarded([] { throw std::runtime_error("Cannot open file (x)"); }));
@@ -158,7 +152,8 @@ TEST(DefaultErrorHandler, RunGuardedShowsTheErrorAndReportsIt)
     EXPECT_EQ(Rec.Shown[1].Msg, QStringLiteral("Unknown error (exception of type int)"));
     EXPECT_TRUE(Rec.Shown[2].Msg.startsWith(QStringLiteral("Unknown error (exception of type ")))
         << Rec.Shown[2].Msg.toStdString();
-    EXPECT_TRUE(Rec.Shown[2].Msg.contains(QStringLiteral("TOddFault"))) << Rec.Shown[2].Msg.toStdString();
+    EXPECT_TRUE(Rec.Shown[2].Msg.contains(QStringLiteral("TOddFault")))
+        << Rec.Shown[2].Msg.toStdString();
 }
 
 }  // namespace

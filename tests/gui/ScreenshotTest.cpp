@@ -2,32 +2,28 @@
 // committed): the main window, the four wizard pages, the About box (the
 // latter from the shell test).
 
-#include "GuiSupport.h"
-
-#include "CodFixtures.h"
-#include "SimProcess.h"
-#include "TempDir.h"
-
-#include "fwupdate/FWUpdateForm.h"
-#include "serial/PortDiscovery.h"
-#include "settings/Settings.h"
-#include "app/MainForm.h"
-
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QPushButton>
 
+#include "CodFixtures.h"
+#include "GuiSupport.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+#include "app/MainForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+
 namespace {
 
-TEST(Screenshots, MainWindowAndEveryWizardPage)
-{
+TEST(Screenshots, MainWindowAndEveryWizardPage) {
     // Text must come out as text, not as empty boxes.
     EXPECT_FALSE(QFontDatabase::families().isEmpty());
 
     TTempDir Dir;
     TMsgRecorder Msgs;
-    const std::string File =
-        Dir.Write("fw.cod", MakeCod16(17, 2, 6, "PIC", MakeImage(120)));
+    const std::string File = Dir.Write("fw.cod", MakeCod16(17, 2, 6, "PIC", MakeImage(120)));
     TSimProcess Sim({"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet", "--link",
                      Dir.File("ttySIM")});
     ASSERT_TRUE(Sim.Start());

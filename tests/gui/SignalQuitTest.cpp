@@ -3,40 +3,38 @@
 // asking it to stop; the port it held is left neither exclusive nor locked.
 // And the real program: SIGTERM and SIGHUP end it with 143 and 129.
 
-#include "GuiSupport.h"
-
-#include "TempDir.h"
-
-#include "app/SignalQuit.h"
-#include "serial/ComPort.h"
-#include "serial/Interrupt.h"
-#include "widgets/JobRunner.h"
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
-#include <pty.h>
 #include <string>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <thread>
-#include <unistd.h>
+
+#include "GuiSupport.h"
+#include "TempDir.h"
+#include "app/SignalQuit.h"
+#include "serial/ComPort.h"
+#include "serial/Interrupt.h"
+#include "widgets/JobRunner.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void RaiseSoon(int Signal)
-{
+void RaiseSoon(int Signal) {
     QTimer::singleShot(0, [Signal] { ::raise(Signal); });
 }
 
-TEST(SignalQuit, WithoutAJobTheProgramEndsAtOnce)
-{
-    for (const auto &[Signal, Code] : {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}, std::pair{SIGINT, 130}}) {
+TEST(SignalQuit, WithoutAJobTheProgramEndsAtOnce) {
+    for (const auto &[Signal, Code] :
+         {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}, std::pair{SIGINT, 130}}) {
         SCOPED_TRACE(Signal);
         TSignalQuit Quit(60000);
         RaiseSoon(Signal);
@@ -46,15 +44,13 @@ TEST(SignalQuit, WithoutAJobTheProgramEndsAtOnce)
     }
 }
 
-TEST(SignalQuit, ARunningJobIsLetEnd)
-{
+TEST(SignalQuit, ARunningJobIsLetEnd) {
     QObject Window;
     TJobRunner Runner(&Window);
     std::atomic<bool> Release{false}, Ended{false};
     ASSERT_TRUE(Runner.Start(
         [&] {
-            while (!Release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (!Release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             Ended = true;
             return TJobRunner::TResultStep{};
         },
@@ -68,8 +64,7 @@ TEST(SignalQuit, ARunningJobIsLetEnd)
     Runner.Wait();
 }
 
-TEST(SignalQuit, AJobThatOutlastsTheBoundIsStoppedAndClosesItsPort)
-{
+TEST(SignalQuit, AJobThatOutlastsTheBoundIsStoppedAndClosesItsPort) {
     int Master = -1, Slave = -1;
     char Name[256] = {};
     ASSERT_EQ(::openpty(&Master, &Slave, Name, nullptr, nullptr), 0);
@@ -118,8 +113,7 @@ TEST(SignalQuit, AJobThatOutlastsTheBoundIsStoppedAndClosesItsPort)
 }
 
 // Whether the process has a handler for Signal (its SigCgt mask).
-bool Catches(qint64 Pid, int Signal)
-{
+bool Catches(qint64 Pid, int Signal) {
     std::ifstream Status("/proc/" + std::to_string(Pid) + "/status");
     for (std::string Line; std::getline(Status, Line);)
         if (Line.rfind("SigCgt:", 0) == 0)
@@ -127,8 +121,7 @@ bool Catches(qint64 Pid, int Signal)
     return false;
 }
 
-TEST(SignalQuit, TheProgramEndsWith128PlusTheSignal)
-{
+TEST(SignalQuit, TheProgramEndsWith128PlusTheSignal) {
     for (const auto &[Signal, Code] : {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
         SCOPED_TRACE(Signal);
         TTempDir Dir;

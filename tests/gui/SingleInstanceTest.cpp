@@ -1,14 +1,14 @@
 // One copy per user, with two (and more) real processes of the program.
 
-#include "GuiSupport.h"
-
-#include "TempDir.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "GuiSupport.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ protected:
     // other programs (and other test runs) never meet these copies.
     // NoRuntimeDir: without $XDG_RUNTIME_DIR, with the test's folder as the
     // temporary folder ($TMPDIR).
-    std::unique_ptr<QProcess> Start(bool NoRuntimeDir = false)
-    {
+    std::unique_ptr<QProcess> Start(bool NoRuntimeDir = false) {
         auto P = std::make_unique<QProcess>();
         QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
         if (NoRuntimeDir) {
@@ -42,8 +41,7 @@ protected:
 
     // The first copy listens once a connection succeeds (each try also asks
     // it to come to the front, which does no harm).
-    bool WaitListening()
-    {
+    bool WaitListening() {
         return WaitUntil(
             [&] {
                 QLocalSocket S;
@@ -54,8 +52,7 @@ protected:
     }
 
     // Reads the first copy's log until Text appears.
-    static bool WaitLog(QProcess &P, QByteArray &Log, const char *Text)
-    {
+    static bool WaitLog(QProcess &P, QByteArray &Log, const char *Text) {
         return WaitUntil([&] {
             P.waitForReadyRead(50);
             Log += P.readAllStandardError();
@@ -66,8 +63,7 @@ protected:
     TTempDir Dir;
 };
 
-TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndEndsSilently)
-{
+TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndEndsSilently) {
     auto First = Start();
     ASSERT_TRUE(WaitListening());
     QByteArray FirstLog;
@@ -94,8 +90,7 @@ TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndEndsSilently)
     First->waitForFinished(10000);
 }
 
-TEST_F(SingleInstanceTest, SocketLeftByACrashDoesNotBlockTheNextStart)
-{
+TEST_F(SingleInstanceTest, SocketLeftByACrashDoesNotBlockTheNextStart) {
     auto Crashed = Start();
     ASSERT_TRUE(WaitListening());
     Crashed->kill();  // SIGKILL: no clean-up, the socket file stays
@@ -119,8 +114,7 @@ TEST_F(SingleInstanceTest, SocketLeftByACrashDoesNotBlockTheNextStart)
 // temporary folder. A folder of that name that another user made first, or
 // that others may enter, is refused: the program then starts anyway and
 // says why, instead of ending without a window.
-TEST_F(SingleInstanceTest, FallbackFolderMustBeOursAndPrivate)
-{
+TEST_F(SingleInstanceTest, FallbackFolderMustBeOursAndPrivate) {
     const std::string Private = Dir.File("veldra-update-" + std::to_string(::getuid()));
     struct TCase {
         const char *Name;
@@ -140,7 +134,8 @@ TEST_F(SingleInstanceTest, FallbackFolderMustBeOursAndPrivate)
         if (C.Mode >= 0) {
             ASSERT_EQ(::mkdir(Private.c_str(), 0700), 0);
             ASSERT_EQ(::chmod(Private.c_str(), static_cast<mode_t>(C.Mode)), 0);
-            if (C.Owner != ::getuid() && ::chown(Private.c_str(), C.Owner, static_cast<gid_t>(-1)) != 0) {
+            if (C.Owner != ::getuid() &&
+                ::chown(Private.c_str(), C.Owner, static_cast<gid_t>(-1)) != 0) {
                 ::rmdir(Private.c_str());
                 continue;  // only root can give a folder away
             }

@@ -1,14 +1,6 @@
 // The windows in the user's language: German under a German locale, the
 // exact English texts under C, and a German translation for every text.
 
-#include "GuiSupport.h"
-
-#include "devsetup/DevSetupForm.h"
-#include "fwupdate/FWUpdateForm.h"
-#include "serial/PortDiscovery.h"
-#include "app/Application.h"
-#include "app/MainForm.h"
-
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -21,6 +13,13 @@
 #include <map>
 #include <optional>
 
+#include "GuiSupport.h"
+#include "app/Application.h"
+#include "app/MainForm.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+
 namespace {
 
 using TEnvMap = std::map<std::string, std::string>;
@@ -31,16 +30,15 @@ const std::array<const char *, 4> kLocaleVars{"LC_ALL", "LC_MESSAGES", "LANG", "
 // the translation that goes with them) when it goes.
 class TLocaleEnv {
 public:
-    explicit TLocaleEnv(const TEnvMap &Values)
-    {
+    explicit TLocaleEnv(const TEnvMap &Values) {
         for (const char *Var : kLocaleVars) {
             if (qEnvironmentVariableIsSet(Var)) FOld[Var] = qgetenv(Var);
             qunsetenv(Var);
         }
-        for (const auto &[Var, Value] : Values) qputenv(Var.c_str(), QByteArray::fromStdString(Value));
+        for (const auto &[Var, Value] : Values)
+            qputenv(Var.c_str(), QByteArray::fromStdString(Value));
     }
-    ~TLocaleEnv()
-    {
+    ~TLocaleEnv() {
         for (const char *Var : kLocaleVars) {
             qunsetenv(Var);
             if (auto It = FOld.find(Var); It != FOld.end()) qputenv(Var, It->second);
@@ -52,8 +50,7 @@ private:
     std::map<std::string, QByteArray> FOld;
 };
 
-TEST(Translation, LanguageFollowsTheLocaleAsGettextDoes)
-{
+TEST(Translation, LanguageFollowsTheLocaleAsGettextDoes) {
     struct TRow {
         TEnvMap Env;
         QStringList Languages;
@@ -62,7 +59,8 @@ TEST(Translation, LanguageFollowsTheLocaleAsGettextDoes)
         {{{"LANG", "de_DE.UTF-8"}}, {"de_DE"}},
         {{{"LANG", "de_DE.UTF-8"}, {"LANGUAGE", "C"}}, {}},
         {{{"LANG", "C"}}, {}},
-        {{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}, {}},  // a C locale is English whatever LANGUAGE says
+        {{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}},
+         {}},  // a C locale is English whatever LANGUAGE says
         {{{"LANG", "POSIX"}}, {}},
         {{}, {}},
         {{{"LANG", "en_GB.UTF-8"}}, {}},
@@ -91,8 +89,7 @@ struct TTexts {
 
 // Reads the texts; with a prefix, also saves pictures of the windows (to
 // look over a translation's fit).
-TTexts ReadTexts(const QString &ShotPrefix = QString())
-{
+TTexts ReadTexts(const QString &ShotPrefix = QString()) {
     auto Shot = [&](QWidget *W, const char *Name) {
         if (ShotPrefix.isEmpty()) return;
         W->show();
@@ -139,31 +136,34 @@ TTexts ReadTexts(const QString &ShotPrefix = QString())
     }
     T.ErrorCaption = BuildMsgBox(TMsgKind::Error, AppTitle(), QStringLiteral("x"))->windowTitle();
     auto Ask = BuildMsgBox(TMsgKind::YesNo, AppTitle(),
-                           QCoreApplication::translate("TJobText", "The firmware version selected is older than the sensor version. "
-                                             "Do you want to proceed with the update?"));
+                           QCoreApplication::translate(
+                               "TJobText",
+                               "The firmware version selected is older than the sensor version. "
+                               "Do you want to proceed with the update?"));
     Shot(Ask.get(), "question-box");
     T.Yes = Ask->button(QMessageBox::Yes)->text();
     return T;
 }
 
-void ExpectTexts(const TTexts &T, const std::array<const char *, 14> &E)
-{
-    const QString Got[] = {T.MainExit, T.MainSetup, T.WizardTitle, T.Connect, T.Next, T.SensorID, T.NoPort,
-                           T.SetupTitle, T.ScanTab, T.Parity, T.Found, T.Stop, T.ErrorCaption, T.Yes};
-    for (size_t I = 0; I < E.size(); ++I) EXPECT_EQ(Got[I], QString::fromUtf8(E[I])) << "text " << I;
+void ExpectTexts(const TTexts &T, const std::array<const char *, 14> &E) {
+    const QString Got[] = {T.MainExit, T.MainSetup, T.WizardTitle,  T.Connect, T.Next,
+                           T.SensorID, T.NoPort,    T.SetupTitle,   T.ScanTab, T.Parity,
+                           T.Found,    T.Stop,      T.ErrorCaption, T.Yes};
+    for (size_t I = 0; I < E.size(); ++I)
+        EXPECT_EQ(Got[I], QString::fromUtf8(E[I])) << "text " << I;
     // The port gets even parity whatever language the list shows.
     EXPECT_EQ(T.PortParity, prEven);
 }
 
-TEST(Translation, WindowsSpeakGermanUnderGermanAndExactEnglishUnderC)
-{
+TEST(Translation, WindowsSpeakGermanUnderGermanAndExactEnglishUnderC) {
     SetPortQuery([](std::vector<TComListData> &) {});
     {
         TLocaleEnv Env(TEnvMap{{"LANG", "de_DE.UTF-8"}});
         EXPECT_EQ(InstallTranslations(), QStringLiteral("de_DE"));
-        ExpectTexts(ReadTexts(QStringLiteral("de-")), {"Beenden", "Einrichten", "Firmware aktualisieren", "Verbinden", "Weiter >",
-                                  "k. A.", "Kein COM-Port ausgewählt", "Sensor-Einrichtung", "Sensorsuche",
-                                  "Gerade", "Geprüft: 0, gefunden: 0", "Stopp", "Fehler", "&Ja"});
+        ExpectTexts(ReadTexts(QStringLiteral("de-")),
+                    {"Beenden", "Einrichten", "Firmware aktualisieren", "Verbinden", "Weiter >",
+                     "k. A.", "Kein COM-Port ausgewählt", "Sensor-Einrichtung", "Sensorsuche",
+                     "Gerade", "Geprüft: 0, gefunden: 0", "Stopp", "Fehler", "&Ja"});
     }
     for (const char *English : {"C", "C.UTF-8"}) {
         SCOPED_TRACE(English);
@@ -182,8 +182,7 @@ TEST(Translation, WindowsSpeakGermanUnderGermanAndExactEnglishUnderC)
 
 // Every text of the windows has a finished German translation that keeps
 // the placeholders and the accelerator of its source.
-TEST(Translation, GermanIsComplete)
-{
+TEST(Translation, GermanIsComplete) {
     QFile File(QStringLiteral(VELDRA_SOURCE_DIR "/translations/veldra-update_de.ts"));
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     QXmlStreamReader Xml(&File);
@@ -200,11 +199,13 @@ TEST(Translation, GermanIsComplete)
             SCOPED_TRACE(Source.toStdString());
             EXPECT_TRUE(Type.isEmpty()) << Type.toStdString();
             EXPECT_FALSE(Text.isEmpty());
-            for (const QString &Mark : {QStringLiteral("%1"), QStringLiteral("%2"), QStringLiteral("&")})
+            for (const QString &Mark :
+                 {QStringLiteral("%1"), QStringLiteral("%2"), QStringLiteral("&")})
                 EXPECT_EQ(Source.contains(Mark), Text.contains(Mark)) << Mark.toStdString();
         }
     }
-    EXPECT_FALSE(Xml.hasError()) << int(Xml.error()) << " line " << Xml.lineNumber() << ": " << Xml.errorString().toStdString();
+    EXPECT_FALSE(Xml.hasError()) << int(Xml.error()) << " line " << Xml.lineNumber() << ": "
+                                 << Xml.errorString().toStdString();
     EXPECT_GT(Messages, 90);
 }
 

@@ -1,17 +1,16 @@
 // Version information of the program's own executable and of other files.
 
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include "TempDir.h"
 #include "Version.h"
 #include "app/VersionInfo.h"
 
-#include "TempDir.h"
-
-#include <QCoreApplication>
-#include <gtest/gtest.h>
-
 namespace {
 
-TEST(VersionInfo, OwnExecutableCarriesTheBuildVersion)
-{
+TEST(VersionInfo, OwnExecutableCarriesTheBuildVersion) {
     TFileVersionInfo Info;
     ReadFileVersionInfo(QCoreApplication::applicationFilePath(), Info);
     EXPECT_EQ(Info.FileVersion, QStringLiteral("2.0.0.5"));
@@ -23,8 +22,7 @@ TEST(VersionInfo, OwnExecutableCarriesTheBuildVersion)
     EXPECT_FALSE(Info.Patched);
 }
 
-TEST(VersionInfo, OtherFilesGiveOnlyTheirTypeName)
-{
+TEST(VersionInfo, OtherFilesGiveOnlyTheirTypeName) {
     TTempDir Dir;
     const std::string Doc = Dir.Write("notes.txt", "plain text\n");
     TFileVersionInfo Info;
@@ -47,8 +45,7 @@ TEST(VersionInfo, OtherFilesGiveOnlyTheirTypeName)
     EXPECT_TRUE(Missing.FileType.isEmpty());
 }
 
-TEST(VersionInfo, FileFunctionTexts)
-{
+TEST(VersionInfo, FileFunctionTexts) {
     struct TRow {
         uint32_t Type, Subtype;
         const char *Text;

@@ -1,14 +1,7 @@
 // What the desktop makes of the windows: the titles it shows, where the main
 // window opens, how wide a message box is.
 
-#include "GuiSupport.h"
-
-#include "fwupdate/FWUpdateForm.h"
-#include "devsetup/DevSetupForm.h"
-#include "serial/PortDiscovery.h"
-#include "settings/Settings.h"
-#include "app/AboutForm.h"
-#include "app/MainForm.h"
+#include <qpa/qplatformwindow.h>
 
 #include <QLabel>
 #include <QMessageBox>
@@ -17,7 +10,13 @@
 #include <functional>
 #include <memory>
 
-#include <qpa/qplatformwindow.h>
+#include "GuiSupport.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -25,27 +24,28 @@ namespace {
 // the platform plugins pass it through this routine of Qt's (the offscreen
 // plugin keeps no titles, so the routine is asked directly).
 struct TPlatformTitle : QPlatformWindow {
-    static QString Of(const QString &Title) { return formatWindowTitle(Title, QString::fromUtf8(" \u2014 ")); }
+    static QString Of(const QString &Title) {
+        return formatWindowTitle(Title, QString::fromUtf8(" \u2014 "));
+    }
 };
 
-QString ShownTitle(QWidget *W)
-{
+QString ShownTitle(QWidget *W) {
     EXPECT_NE(W->windowHandle(), nullptr);
     return W->windowHandle() ? TPlatformTitle::Of(W->windowHandle()->title()) : QString();
 }
 
 class WindowLookTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetPortQuery([](std::vector<TComListData> &P) { P.push_back({"/dev/ttyFAKE1", "Fake (/dev/ttyFAKE1)"}); });
+    void SetUp() override {
+        SetPortQuery([](std::vector<TComListData> &P) {
+            P.push_back({"/dev/ttyFAKE1", "Fake (/dev/ttyFAKE1)"});
+        });
     }
     void TearDown() override { SetPortQuery({}); }
     TMsgRecorder Msgs;
 };
 
-TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre)
-{
+TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre) {
     TMainForm Main;  // creates Settings, which the tool windows read
     struct TRow {
         const char *Expected;
@@ -56,9 +56,12 @@ TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre)
         {"Update firmware", [&] { return std::make_unique<TFWUpdateForm>(&Main); }},
         {"Setup", [&] { return std::make_unique<TDevSetupForm>(&Main); }},
         {"About", [&] { return std::make_unique<TAboutForm>(&Main); }},
-        {"Error", [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Error, AppTitle(), "x")); }},
-        {"Information", [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Info, AppTitle(), "x")); }},
-        {"Confirm", [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::YesNo, AppTitle(), "x")); }},
+        {"Error",
+         [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Error, AppTitle(), "x")); }},
+        {"Information",
+         [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Info, AppTitle(), "x")); }},
+        {"Confirm",
+         [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::YesNo, AppTitle(), "x")); }},
     };
     for (const TRow &R : Rows) {
         SCOPED_TRACE(R.Expected);
@@ -72,8 +75,7 @@ TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre)
     }
 }
 
-TEST_F(WindowLookTest, MainWindowOpensInTheMiddleOfTheScreen)
-{
+TEST_F(WindowLookTest, MainWindowOpensInTheMiddleOfTheScreen) {
     TMainForm Main;
     Main.show();
     QApplication::processEvents();
@@ -88,8 +90,7 @@ struct TBoxLook {
     int Width;
 };
 
-TBoxLook ShowBox(TMsgKind Kind, const QString &Msg)
-{
+TBoxLook ShowBox(TMsgKind Kind, const QString &Msg) {
     auto Box = BuildMsgBox(Kind, AppTitle(), Msg);
     Box->show();
     QApplication::processEvents();
@@ -104,8 +105,7 @@ TBoxLook ShowBox(TMsgKind Kind, const QString &Msg)
     return {1 + (Height - OneLine + Line / 2) / Line, Box->width()};
 }
 
-TEST_F(WindowLookTest, MessageBoxesKeepShortTextsOnOneLineAndWrapLongOnesReadably)
-{
+TEST_F(WindowLookTest, MessageBoxesKeepShortTextsOnOneLineAndWrapLongOnesReadably) {
     struct TRow {
         TMsgKind Kind;
         const char *Msg;
@@ -118,7 +118,8 @@ TEST_F(WindowLookTest, MessageBoxesKeepShortTextsOnOneLineAndWrapLongOnesReadabl
         {TMsgKind::Info, "The changes will take effect after restart of the sensor.", 1},
         {TMsgKind::YesNo, "Are you sure you want to exit?", 1},
         {TMsgKind::YesNo,
-         "The firmware version selected is older than the sensor version. Do you want to proceed with the update?",
+         "The firmware version selected is older than the sensor version. Do you want to proceed "
+         "with the update?",
          2},
     };
     for (const TRow &R : Rows) {

@@ -1,46 +1,44 @@
 // The firmware update wizard, driven by object name against the simulated
 // bootloader on a pseudo-terminal.
 
-#include "GuiSupport.h"
-
-#include "CodFixtures.h"
-#include "FaultyLink.h"
-#include "Ser2Net.h"
-#include "SimProcess.h"
-#include "TempDir.h"
-
-#include "app/Application.h"
-#include "bootloader/XComm.h"
-#include "fwupdate/FWUpdateForm.h"
-#include "serial/ComPort.h"
-#include "serial/LinkFactory.h"
-#include "serial/PortDiscovery.h"
-#include "jobs/PortsJob.h"
-#include "settings/Settings.h"
-#include "widgets/PortCombo.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
-#include <QTest>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <iterator>
-#include <QStackedWidget>
-#include <QTimer>
 #include <map>
-#include <atomic>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "CodFixtures.h"
+#include "FaultyLink.h"
+#include "GuiSupport.h"
+#include "Ser2Net.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+#include "app/Application.h"
+#include "bootloader/XComm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "jobs/PortsJob.h"
+#include "serial/ComPort.h"
+#include "serial/LinkFactory.h"
+#include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
+#include "widgets/PortCombo.h"
 
 namespace {
 
-std::string ReadFileBytes(const std::string &Path)
-{
+std::string ReadFileBytes(const std::string &Path) {
     std::ifstream In(Path, std::ios::binary);
     return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
@@ -48,27 +46,26 @@ std::string ReadFileBytes(const std::string &Path)
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
 
-QColor TextColour(QLabel *L)
-{
+QColor TextColour(QLabel *L) {
     return L->palette().color(QPalette::WindowText);
 }
 
 class WizardTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         // A time-out that a loaded machine does not hit by chance, short
         // enough for a quick failed Connect; IDs get names.
         const std::string Ini = Dir.Write("veldra.ini",
                                           "[SETTINGS]\nMAX_RETRY=5\nMAX_FAILS=15\nTIMEOUT=1500\n"
                                           "[SENSORS]\n17=Probe A\n18=Probe B\n");
         Settings = new TSettings(Ini);
-        SetPortQuery([this](std::vector<TComListData> &P) { P.insert(P.end(), Ports.begin(), Ports.end()); });
+        SetPortQuery([this](std::vector<TComListData> &P) {
+            P.insert(P.end(), Ports.begin(), Ports.end());
+        });
         SetFirmwareFilePicker([this](QWidget *) { return NextFile; });
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         Form.reset();
         SetLinkMaker({});
         SetFirmwareFilePicker({});
@@ -79,8 +76,7 @@ protected:
     }
 
     // Starts a simulated sensor and lists its port; returns the port's path.
-    std::string AddSim(std::vector<std::string> Args)
-    {
+    std::string AddSim(std::vector<std::string> Args) {
         const std::string Link = Dir.File("ttySIM" + std::to_string(Sims.size()));
         Args.insert(Args.begin(), "bootloader");
         Args.insert(Args.end(), {"--link", Link});
@@ -92,22 +88,22 @@ protected:
     }
     TSimProcess &Sim(size_t I = 0) { return *Sims.at(I); }
 
-    void Open()
-    {
+    void Open() {
         Form = std::make_unique<TFWUpdateForm>();
         Form->show();
         QApplication::processEvents();
     }
 
     template <class T>
-    T *W(const char *Name) { return Child<T>(Form.get(), Name); }
+    T *W(const char *Name) {
+        return Child<T>(Form.get(), Name);
+    }
     QLabel *L(const char *Name) { return W<QLabel>(Name); }
     QPushButton *B(const char *Name) { return W<QPushButton>(Name); }
     QComboBox *Combo() { return W<QComboBox>("cbCOMPort"); }
 
     // The user picks the list entry whose port is Path.
-    void Choose(const std::string &Path)
-    {
+    void Choose(const std::string &Path) {
         QComboBox *C = Combo();
         for (int I = 0; I < C->count(); ++I) {
             if (C->itemText(I).contains(QString::fromStdString(Path))) {
@@ -122,13 +118,11 @@ protected:
     // Clicks a button and, when that started a job (connect, upload),
     // waits until it has ended. OnEnd runs the moment it ends, before
     // anything else the event loop has queued.
-    void Press(const char *Name, const std::function<void()> &OnEnd = {})
-    {
+    void Press(const char *Name, const std::function<void()> &OnEnd = {}) {
         bool Ended = false;
         const auto C = QObject::connect(Form.get(), &TFWUpdateForm::JobFinished, [&] {
             Ended = true;
-            if (OnEnd)
-                OnEnd();
+            if (OnEnd) OnEnd();
         });
         B(Name)->click();
         if (Form->IsBusy()) {
@@ -137,26 +131,24 @@ protected:
         QObject::disconnect(C);
     }
 
-    void Connect(const std::string &Path)
-    {
+    void Connect(const std::string &Path) {
         Choose(Path);
         Press("btnConnect");
     }
 
-    std::string WriteCod(const std::string &Name, uint16_t ID, uint8_t Hi, uint8_t Lo, size_t ImageSize = 200)
-    {
-        return Dir.Write(Name, MakeCod16(static_cast<uint8_t>(ID), Hi, Lo, "PIC", MakeImage(ImageSize)));
+    std::string WriteCod(const std::string &Name, uint16_t ID, uint8_t Hi, uint8_t Lo,
+                         size_t ImageSize = 200) {
+        return Dir.Write(Name,
+                         MakeCod16(static_cast<uint8_t>(ID), Hi, Lo, "PIC", MakeImage(ImageSize)));
     }
 
-    void Load(const std::string &Path)
-    {
+    void Load(const std::string &Path) {
         NextFile = QString::fromStdString(Path);
         B("btnLoadFile")->click();
     }
 
     // Connects, loads a newer file and reaches page 3.
-    void ReachUploadPage(const std::string &Port, const std::string &File)
-    {
+    void ReachUploadPage(const std::string &Port, const std::string &File) {
         Connect(Port);
         ASSERT_TRUE(Form->IsConnected());
         Press("btnNext");
@@ -173,8 +165,7 @@ protected:
     std::unique_ptr<TFWUpdateForm> Form;
 };
 
-TEST_F(WizardTest, StartsOnPageOneWithItsControls)
-{
+TEST_F(WizardTest, StartsOnPageOneWithItsControls) {
     AddSim({"--sensor-id", "17"});
     Open();
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Update firmware"));
@@ -200,13 +191,13 @@ TEST_F(WizardTest, StartsOnPageOneWithItsControls)
     // No port chosen, no connection: each click says why.
     Press("btnConnect");
     Press("btnNext");
-    EXPECT_EQ(Msgs.Take(), (std::vector<QString>{QStringLiteral("COM port not selected"),
-                                                 QStringLiteral("Sensor connection not established")}));
+    EXPECT_EQ(Msgs.Take(),
+              (std::vector<QString>{QStringLiteral("COM port not selected"),
+                                    QStringLiteral("Sensor connection not established")}));
     EXPECT_EQ(Form->PageIndex(), 0);
 }
 
-TEST_F(WizardTest, LinkTakesItsLimitsFromTheSettings)
-{
+TEST_F(WizardTest, LinkTakesItsLimitsFromTheSettings) {
     struct TRow {
         const char *Ini;  // nullptr: no settings file
         int MaxRetry, MaxFails;
@@ -214,7 +205,8 @@ TEST_F(WizardTest, LinkTakesItsLimitsFromTheSettings)
     };
     const TRow Rows[] = {
         {"[SETTINGS]\nMAX_RETRY=7\nMAX_FAILS=20\nTIMEOUT=800\n", 7, 20, 800},
-        {"[SETTINGS]\nMAX_RETRY=1\nMAX_FAILS=2\nTIMEOUT=100\n", 3, 5, 500},  // raised to the minimums
+        {"[SETTINGS]\nMAX_RETRY=1\nMAX_FAILS=2\nTIMEOUT=100\n", 3, 5,
+         500},  // raised to the minimums
         {nullptr, 3, 5, 500},
     };
     for (const TRow &R : Rows) {
@@ -229,8 +221,7 @@ TEST_F(WizardTest, LinkTakesItsLimitsFromTheSettings)
     }
 }
 
-TEST_F(WizardTest, ConnectsAtBothBaudRates)
-{
+TEST_F(WizardTest, ConnectsAtBothBaudRates) {
     const std::pair<const char *, int> Rows[] = {{"19200", 19200}, {"57600", 57600}};
     for (auto [Baud, Rate] : Rows) {
         SCOPED_TRACE(Baud);
@@ -246,8 +237,7 @@ TEST_F(WizardTest, ConnectsAtBothBaudRates)
     }
 }
 
-TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection)
-{
+TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection) {
     const std::string Good = AddSim({"--sensor-id", "17"});
     const std::string Silent = AddSim({"--silent"});
     Open();
@@ -260,12 +250,12 @@ TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection)
     EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
     EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("N/A"));
     Press("btnNext");
-    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Sensor connection not established")});
+    EXPECT_EQ(Msgs.Take(),
+              std::vector<QString>{QStringLiteral("Sensor connection not established")});
     EXPECT_EQ(Form->PageIndex(), 0);
 }
 
-TEST_F(WizardTest, ChoosingAnotherPortDropsTheLinkAndTheSameOneKeepsIt)
-{
+TEST_F(WizardTest, ChoosingAnotherPortDropsTheLinkAndTheSameOneKeepsIt) {
     const std::string A = AddSim({"--sensor-id", "17"});
     const std::string Other = AddSim({"--sensor-id", "18"});
     Open();
@@ -279,8 +269,7 @@ TEST_F(WizardTest, ChoosingAnotherPortDropsTheLinkAndTheSameOneKeepsIt)
     EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
 }
 
-TEST_F(WizardTest, VersionQuestionsOnPageTwo)
-{
+TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5"});
     Open();
     Connect(Port);
@@ -289,9 +278,11 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo)
     EXPECT_TRUE(B("btnPrev")->isEnabled());
 
     const QString Older = QStringLiteral(
-        "The firmware version selected is older than the sensor version. Do you want to proceed with the update?");
+        "The firmware version selected is older than the sensor version. Do you want to proceed "
+        "with the update?");
     const QString Same = QStringLiteral(
-        "The firmware version selected is the same as the sensor version. Do you want to proceed with the update?");
+        "The firmware version selected is the same as the sensor version. Do you want to proceed "
+        "with the update?");
     struct TRow {
         uint8_t Hi, Lo;
         QString Question;  // empty: none asked
@@ -332,8 +323,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo)
     EXPECT_FALSE(B("btnPrev")->isEnabled());
 }
 
-TEST_F(WizardTest, FileChecksOnPageTwo)
-{
+TEST_F(WizardTest, FileChecksOnPageTwo) {
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
@@ -352,7 +342,8 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     Press("btnNext");
     ASSERT_EQ(Msgs.Shown.size(), 1u);
     EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
-    EXPECT_EQ(Msgs.Shown[0].Msg, QStringLiteral("The selected firmware does not match the connected device"));
+    EXPECT_EQ(Msgs.Shown[0].Msg,
+              QStringLiteral("The selected firmware does not match the connected device"));
     Msgs.Shown.clear();
     EXPECT_EQ(Form->PageIndex(), 1);
 
@@ -372,8 +363,7 @@ TEST_F(WizardTest, FileChecksOnPageTwo)
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
 }
 
-TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo)
-{
+TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo) {
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
@@ -392,26 +382,24 @@ TEST_F(WizardTest, FileTooBigToUploadIsSaidOnPageTwo)
     EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
 }
 
-TEST_F(WizardTest, DeviceAndFileTextsAreShownAsPlainText)
-{
+TEST_F(WizardTest, DeviceAndFileTextsAreShownAsPlainText) {
     Open();
-    for (const char *Name : {"lblSensorID", "lblSensorVersion", "lblFileID", "lblFileVersion", "lblFileStatus"})
+    for (const char *Name :
+         {"lblSensorID", "lblSensorVersion", "lblFileID", "lblFileVersion", "lblFileStatus"})
         EXPECT_EQ(L(Name)->textFormat(), Qt::PlainText) << Name;
 }
 
 // The file is overwritten after it was loaded: the upload sends the bytes
 // that were checked when it was loaded.
-TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges)
-{
+TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     const std::string Expect = Dir.Write("expect.cod", ReadFileBytes(File));
-    const std::string Port =
-        AddSim({"--sensor-id", "17", "--version", "2.5", "--expect", Expect, "--reenter-after", "6000", "--quiet"});
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--expect", Expect,
+                                     "--reenter-after", "6000", "--quiet"});
     Open();
     ReachUploadPage(Port, File);
     std::string Other = ReadFileBytes(File);
-    for (size_t I = 16; I < Other.size(); ++I)
-        Other[I] = static_cast<char>(~Other[I]);
+    for (size_t I = 16; I < Other.size(); ++I) Other[I] = static_cast<char>(~Other[I]);
     Dir.Write("fw.cod", Other);
     Press("btnNext");
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
@@ -422,10 +410,10 @@ TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges)
 
 // A sensor behind ser2net (RFC 2217), named in [PORTS]: found at 57600
 // after the rate switch on the server, and updated byte for byte.
-TEST_F(WizardTest, UploadThroughANetworkPortOfTheSettingsFile)
-{
+TEST_F(WizardTest, UploadThroughANetworkPortOfTheSettingsFile) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6, 600);
-    const std::string Port = AddSim({"--baud", "57600", "--sensor-id", "17", "--version", "2.5", "--expect", File});
+    const std::string Port =
+        AddSim({"--baud", "57600", "--sensor-id", "17", "--version", "2.5", "--expect", File});
     TSer2Net Server({{TSer2Net::TMode::Rfc2217, Port}});
     ASSERT_TRUE(Server.Start());
     const TSettings WithPorts(Dir.Write("ports.ini", "[PORTS]\nCabinet 3=" + Server.Url(0) + "\n"));
@@ -444,8 +432,7 @@ TEST_F(WizardTest, UploadThroughANetworkPortOfTheSettingsFile)
     UseNetworkPorts(nullptr);
 }
 
-TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
-{
+TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     // The sensor comes back well after the upload's final check (2.5 s pause
     // plus one reply time-out), or that check would find it still there.
@@ -520,8 +507,7 @@ TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile)
     EXPECT_EQ(Form->Link().COMPort(), "");
 }
 
-TEST_F(WizardTest, UploadThatStaysInBootloaderFails)
-{
+TEST_F(WizardTest, UploadThatStaysInBootloaderFails) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
     Open();
@@ -531,18 +517,19 @@ TEST_F(WizardTest, UploadThatStaysInBootloaderFails)
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
     EXPECT_EQ(TextColour(L("lblStatus")), kRed);
     EXPECT_TRUE(L("lblStatusMsg")->isVisible());
-    EXPECT_EQ(L("lblStatusMsg")->text(), QStringLiteral("Please reconnect the sensor and try again"));
+    EXPECT_EQ(L("lblStatusMsg")->text(),
+              QStringLiteral("Please reconnect the sensor and try again"));
     EXPECT_FALSE(L("lblStatusDetail")->isVisible());  // nothing more to say
-    EXPECT_TRUE(Msgs.Take().empty());  // a failed update is no error box
+    EXPECT_TRUE(Msgs.Take().empty());                 // a failed update is no error box
 }
 
 // 216 bytes are 27 packets: a bootloader that reports the image complete
 // after the third holds 24 bytes of it. The failure page says so, with its
 // retry hint.
-TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage)
-{
+TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
-    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
+    const std::string Port =
+        AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
     Open();
     ReachUploadPage(Port, File);
     Press("btnNext");
@@ -550,7 +537,8 @@ TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage)
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
     EXPECT_EQ(TextColour(L("lblStatus")), kRed);
     EXPECT_TRUE(L("lblStatusMsg")->isVisible());
-    EXPECT_EQ(L("lblStatusMsg")->text(), QStringLiteral("Please reconnect the sensor and try again"));
+    EXPECT_EQ(L("lblStatusMsg")->text(),
+              QStringLiteral("Please reconnect the sensor and try again"));
     EXPECT_TRUE(L("lblStatusDetail")->isVisible());
     EXPECT_EQ(L("lblStatusDetail")->text(),
               QStringLiteral("The sensor reported the image complete after packet 3 of 27"));
@@ -562,21 +550,19 @@ TEST_F(WizardTest, EarlyCompletionEndsOnTheFailurePage)
 // The reasons the jobs give with numbers in them (a file too big to upload,
 // an image reported complete too early) are shown in German under a German
 // locale, numbers filled in.
-TEST_F(WizardTest, ReasonsWithNumbersAreTranslated)
-{
+TEST_F(WizardTest, ReasonsWithNumbersAreTranslated) {
     struct TGerman {
         std::map<const char *, std::optional<QByteArray>> Old;
-        TGerman()
-        {
+        TGerman() {
             for (const char *Var : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
-                Old[Var] = qEnvironmentVariableIsSet(Var) ? std::optional(qgetenv(Var)) : std::nullopt;
+                Old[Var] =
+                    qEnvironmentVariableIsSet(Var) ? std::optional(qgetenv(Var)) : std::nullopt;
                 qunsetenv(Var);
             }
             qputenv("LANG", "de_DE.UTF-8");
             Installed = InstallTranslations();
         }
-        ~TGerman()
-        {
+        ~TGerman() {
             for (const auto &[Var, Value] : Old) {
                 if (Value)
                     qputenv(Var, *Value);
@@ -589,13 +575,16 @@ TEST_F(WizardTest, ReasonsWithNumbersAreTranslated)
     } German;
     ASSERT_EQ(German.Installed, QStringLiteral("de_DE"));
 
-    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
+    const std::string Port =
+        AddSim({"--sensor-id", "17", "--version", "2.5", "--complete-at", "3", "--quiet"});
     Open();
     Connect(Port);
     Press("btnNext");
     Load(WriteCod("big.cod", 17, 2, 6, 65534 * 8 - 16));
-    EXPECT_EQ(L("lblFileStatus")->text(),
-              QStringLiteral("Die Firmware-Datei ist zu groß für die Übertragung (65534 Pakete, höchstens 65533)"));
+    EXPECT_EQ(
+        L("lblFileStatus")->text(),
+        QStringLiteral(
+            "Die Firmware-Datei ist zu groß für die Übertragung (65534 Pakete, höchstens 65533)"));
     Load(WriteCod("fw.cod", 17, 2, 6));
     Press("btnNext");
     ASSERT_EQ(Form->PageIndex(), 2);
@@ -606,8 +595,7 @@ TEST_F(WizardTest, ReasonsWithNumbersAreTranslated)
               QStringLiteral("Der Sensor meldete das Abbild nach Paket 3 von 27 als vollständig"));
 }
 
-TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)
-{
+TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice) {
     const std::string Port = AddSim({"--sensor-id", "17"});
     Open();
     Connect(Port);
@@ -615,7 +603,8 @@ TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)
     const QString Chosen = Combo()->currentText();
 
     // Another adapter arrives: listed after the posted reload ran, choice kept.
-    Ports.insert(Ports.begin(), TComListData{Dir.File("ttyNEW"), "New adapter (" + Dir.File("ttyNEW") + ")"});
+    Ports.insert(Ports.begin(),
+                 TComListData{Dir.File("ttyNEW"), "New adapter (" + Dir.File("ttyNEW") + ")"});
     Form->PostReloadPorts();
     EXPECT_EQ(Combo()->count(), 1);  // nothing rebuilt inside the notification
     ASSERT_TRUE(WaitUntil([&] { return Combo()->count() == 2; }));
@@ -639,13 +628,12 @@ TEST_F(WizardTest, HotPlugReloadIsPostedAndKeepsOrDropsTheChoice)
     EXPECT_EQ(Form->PageIndex(), 0);
 }
 
-TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
-{
+TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6, 400);
     // Paced at the line's rate: the upload runs on its own thread, and the
     // window has to see the reload well before the tenth packet.
-    const std::string Port =
-        AddSim({"--sensor-id", "17", "--version", "2.5", "--hangup-after", "10", "--pace", "--quiet"});
+    const std::string Port = AddSim(
+        {"--sensor-id", "17", "--version", "2.5", "--hangup-after", "10", "--pace", "--quiet"});
     Open();
     ReachUploadPage(Port, File);
 
@@ -654,20 +642,21 @@ TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
     // progress reports, while packets are still being acknowledged.
     bool Posted = false;
     bool ReloadSeen = false;
-    const auto Unplug = QObject::connect(W<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged, [&] {
-        if (!Posted) {
-            Ports.clear();
-            Form->PostReloadPorts();
-            Posted = true;
-        } else if (Form->IsUpdating() && Combo()->count() == 0) {
-            ReloadSeen = true;
-            EXPECT_FALSE(Form->IsConnected());
-            EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
-            // The upload still owns its port until it ends: the reload must
-            // not pull it away underneath (the adapter's hang-up ends it).
-            EXPECT_NE(Form->Link().COMPort(), "");
-        }
-    });
+    const auto Unplug =
+        QObject::connect(W<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged, [&] {
+            if (!Posted) {
+                Ports.clear();
+                Form->PostReloadPorts();
+                Posted = true;
+            } else if (Form->IsUpdating() && Combo()->count() == 0) {
+                ReloadSeen = true;
+                EXPECT_FALSE(Form->IsConnected());
+                EXPECT_EQ(L("lblSensorID")->text(), QStringLiteral("N/A"));
+                // The upload still owns its port until it ends: the reload must
+                // not pull it away underneath (the adapter's hang-up ends it).
+                EXPECT_NE(Form->Link().COMPort(), "");
+            }
+        });
     Press("btnNext", [&] { QObject::disconnect(Unplug); });
 
     EXPECT_TRUE(Posted);
@@ -683,8 +672,7 @@ TEST_F(WizardTest, UnplugDuringTheUploadEndsAsFailedWithoutACrash)
     EXPECT_TRUE(Msgs.Take().empty());
 }
 
-TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication)
-{
+TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication) {
     AddSim({"--sensor-id", "17"});
     QWidget Owner;
     Owner.show();
@@ -700,8 +688,7 @@ TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication)
 
 // After an upload Enter goes on with the next sensor, and after that with
 // Connect: never Close, which would end the wizard on a second Enter.
-TEST_F(WizardTest, FocusFollowsTheNextStepAfterAnUpload)
-{
+TEST_F(WizardTest, FocusFollowsTheNextStepAfterAnUpload) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
     Open();
@@ -723,8 +710,7 @@ TEST_F(WizardTest, FocusFollowsTheNextStepAfterAnUpload)
 
 // Enter in the port list connects; the reload button beside it is no
 // hidden default.
-TEST_F(WizardTest, EnterInThePortListConnects)
-{
+TEST_F(WizardTest, EnterInThePortListConnects) {
     const std::string Port = AddSim({"--sensor-id", "17"});
     Open();
     Form->activateWindow();
@@ -743,8 +729,7 @@ TEST_F(WizardTest, EnterInThePortListConnects)
 
 // A port text wider than the list is cut in the middle, so that the device
 // node stays in view; the tooltip and the open list have it whole.
-TEST_F(WizardTest, LongPortNamesKeepTheirDeviceNodeInView)
-{
+TEST_F(WizardTest, LongPortNamesKeepTheirDeviceNodeInView) {
     const QString Long = QStringLiteral("CP2102N USB to UART Bridge Controller (/dev/ttyUSB0)");
     const QString Short = QStringLiteral("Simulated (/dev/ttyS9)");
     Ports = {{"/dev/ttyUSB0", Long.toStdString()}, {"/dev/ttyS9", Short.toStdString()}};
@@ -775,8 +760,7 @@ TEST_F(WizardTest, LongPortNamesKeepTheirDeviceNodeInView)
     EXPECT_EQ(PortComboDisplayText(C), Short);  // what fits is not cut
 }
 
-TEST_F(WizardTest, FilePageNamesTheLoadedFile)
-{
+TEST_F(WizardTest, FilePageNamesTheLoadedFile) {
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0"});
     Open();
     Connect(Port);
@@ -807,16 +791,14 @@ TEST_F(WizardTest, FilePageNamesTheLoadedFile)
 
 // A file that cannot be read after a good one: an error, and every label
 // still describes the good file, which is what Update sends.
-TEST_F(WizardTest, UnreadableFileKeepsTheLabelsOfTheLoadedFile)
-{
+TEST_F(WizardTest, UnreadableFileKeepsTheLabelsOfTheLoadedFile) {
     const std::string Good = WriteCod("good.cod", 17, 2, 6);
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "1.0", "--expect", Good});
     // Mode 000 stops an ordinary user; root reads through it, but not
     // through the start of its own address space (EIO).
     std::string Unreadable = WriteCod("unreadable.cod", 17, 2, 7);
     ASSERT_EQ(::chmod(Unreadable.c_str(), 0), 0);
-    if (::geteuid() == 0)
-        Unreadable = "/proc/self/mem";
+    if (::geteuid() == 0) Unreadable = "/proc/self/mem";
     Open();
     Connect(Port);
     Press("btnNext");
@@ -824,14 +806,14 @@ TEST_F(WizardTest, UnreadableFileKeepsTheLabelsOfTheLoadedFile)
     Msgs.Shown.clear();
     const char *const Labels[] = {"lblFileName", "lblFileID", "lblFileVersion", "lblFileStatus"};
     std::vector<QString> Before;
-    for (const char *Name : Labels)
-        Before.push_back(L(Name)->text());
+    for (const char *Name : Labels) Before.push_back(L(Name)->text());
     const QString Tip = L("lblFileName")->toolTip();
 
     Load(Unreadable);
     ASSERT_EQ(Msgs.Shown.size(), 1u);
     EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
-    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QString::fromStdString(Unreadable))) << Msgs.Shown[0].Msg.toStdString();
+    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QString::fromStdString(Unreadable)))
+        << Msgs.Shown[0].Msg.toStdString();
     Msgs.Shown.clear();
     for (size_t I = 0; I < std::size(Labels); ++I)
         EXPECT_EQ(L(Labels[I])->text(), Before[I]) << Labels[I];
@@ -854,17 +836,14 @@ TEST_F(WizardTest, UnreadableFileKeepsTheLabelsOfTheLoadedFile)
 // failure page of an upload), says what was raised, and closes.
 struct TOddFault {};
 
-TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure)
-{
+TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
     std::atomic<int> Raise{0};  // 1: an int, 2: a type of its own
     SetLinkMaker([&](const std::string &) {
         return std::make_unique<TFaultyLink>(std::make_unique<TComPort>(), [&] {
-            if (Raise == 1)
-                throw 42;
-            if (Raise == 2)
-                throw TOddFault{};
+            if (Raise == 1) throw 42;
+            if (Raise == 2) throw TOddFault{};
         });
     });
     Open();
@@ -872,7 +851,8 @@ TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure)
     // Connect.
     Raise = 1;
     Connect(Port);
-    EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Unknown error (exception of type int)")});
+    EXPECT_EQ(Msgs.Take(),
+              std::vector<QString>{QStringLiteral("Unknown error (exception of type int)")});
     EXPECT_FALSE(Form->IsConnected());
     for (const char *Name : {"btnConnect", "btnReload", "cbCOMPort", "btnNext", "btnClose"})
         EXPECT_TRUE(W<QWidget>(Name)->isEnabled()) << Name;
@@ -888,7 +868,8 @@ TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure)
     EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
     EXPECT_TRUE(Msgs.Shown[0].Msg.startsWith(QStringLiteral("Unknown error (exception of type ")))
         << Msgs.Shown[0].Msg.toStdString();
-    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QStringLiteral("TOddFault"))) << Msgs.Shown[0].Msg.toStdString();
+    EXPECT_TRUE(Msgs.Shown[0].Msg.contains(QStringLiteral("TOddFault")))
+        << Msgs.Shown[0].Msg.toStdString();
     Msgs.Shown.clear();
     EXPECT_EQ(Form->PageIndex(), 3);
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Sensor update failed"));
@@ -911,8 +892,7 @@ TEST_F(WizardTest, AnyErrorRaisedByAJobEndsItAsAFailure)
 }
 
 // The busy cursor while the link waits, the normal one afterwards.
-TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading)
-{
+TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading) {
     const std::string File = WriteCod("fw.cod", 17, 2, 6);
     const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--stay", "--quiet"});
     Open();

@@ -2,15 +2,13 @@
 // without udevd's properties, two identical adapters, a CDC-ACM device and
 // the legacy 8250 ports of which only one has a UART behind it.
 
-#include "MockBed.h"
-
-#include "serial/PortDiscovery.h"
-
 #include <gtest/gtest.h>
 
 #include <ostream>
-
 #include <regex>
+
+#include "MockBed.h"
+#include "serial/PortDiscovery.h"
 
 namespace {
 
@@ -18,25 +16,24 @@ struct TLayout {
     const char *Name;
     bool SerialBase;  // kernels from 6.5 on put the serial core's devices between
 };
-void PrintTo(const TLayout &P, std::ostream *Os) { *Os << P.Name; }
-
+void PrintTo(const TLayout &P, std::ostream *Os) {
+    *Os << P.Name;
+}
 
 class EnumerationTest : public ::testing::TestWithParam<TLayout> {};
 
-TEST_P(EnumerationTest, ListsWhatTheMachineHasInNaturalOrderWithoutPhantoms)
-{
+TEST_P(EnumerationTest, ListsWhatTheMachineHasInNaturalOrderWithoutPhantoms) {
     TMockBed Bed;
     // Reported in an order unlike the list's: the list sorts itself.
     const TMockDevice Cp2 = Cp210xAdapter(10, "1-4", "0002");
     const TMockDevice Ftdi = FtdiAdapter(0, "1-1", "A50285BI");
     const TMockDevice Cp1 = Cp210xAdapter(2, "1-3", "0001");
     const TMockDevice Acm = AcmDevice(0, "1-2");
-    for (const TMockDevice *D : {&Cp2, &Ftdi, &Cp1, &Acm})
-        ASSERT_TRUE(Bed.Add(*D));
-    for (int I = 31; I >= 0; --I)
-        ASSERT_TRUE(Bed.Add(Uart8250(I, I == 0, GetParam().SerialBase)));
+    for (const TMockDevice *D : {&Cp2, &Ftdi, &Cp1, &Acm}) ASSERT_TRUE(Bed.Add(*D));
+    for (int I = 31; I >= 0; --I) ASSERT_TRUE(Bed.Add(Uart8250(I, I == 0, GetParam().SerialBase)));
     // A virtual console: a tty with a node but no device behind it.
-    ASSERT_TRUE(Bed.Add({"P: /devices/virtual/tty/tty1\nN: tty1\nE: SUBSYSTEM=tty\n\n", "/dev/tty1", {}, ""}));
+    ASSERT_TRUE(Bed.Add(
+        {"P: /devices/virtual/tty/tty1\nN: tty1\nE: SUBSYSTEM=tty\n\n", "/dev/tty1", {}, ""}));
 
     std::vector<TComListData> Ports;
     EnumComPorts(Ports);
@@ -59,11 +56,11 @@ TEST_P(EnumerationTest, ListsWhatTheMachineHasInNaturalOrderWithoutPhantoms)
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelLayouts, EnumerationTest,
-                         ::testing::Values(TLayout{"PlatformTty", false}, TLayout{"SerialBase", true}),
+                         ::testing::Values(TLayout{"PlatformTty", false},
+                                           TLayout{"SerialBase", true}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST(EnumerationNoPortTypeTest, OlderKernelsAreAskedThroughTheDriver)
-{
+TEST(EnumerationNoPortTypeTest, OlderKernelsAreAskedThroughTheDriver) {
     // Without the sysfs "type" attribute, each 8250 node is opened and the
     // driver asked for its UART: a 16550A is listed; an unknown port, a
     // driver that refuses the request, and a node nobody answers are not.
@@ -91,8 +88,7 @@ TEST(EnumerationNoPortTypeTest, OlderKernelsAreAskedThroughTheDriver)
     EXPECT_EQ(Ports[0].Description, "serial8250 (/dev/ttyS0)");
 }
 
-TEST(EnumerationIdenticalTest, AnotherAdapterOnTheSameNodeReadsDifferently)
-{
+TEST(EnumerationIdenticalTest, AnotherAdapterOnTheSameNodeReadsDifferently) {
     // Two identical adapters read apart by serial number, also when the
     // second one is given the node the first one had: a window that keeps
     // its choice by the entry's text then sees its adapter gone.
@@ -114,8 +110,7 @@ TEST(EnumerationIdenticalTest, AnotherAdapterOnTheSameNodeReadsDifferently)
     EXPECT_EQ(After[0].Description, "CP2102 USB to UART Bridge Controller S/N 0002 (/dev/ttyUSB1)");
 }
 
-TEST(EnumerationEmptyTest, NoPortsGiveAnEmptyList)
-{
+TEST(EnumerationEmptyTest, NoPortsGiveAnEmptyList) {
     TMockBed Bed;
     ASSERT_TRUE(Bed.Add(Uart8250(0, false, false)));
     std::vector<TComListData> Ports{{"/dev/stale", "left from before (/dev/stale)"}};

@@ -3,48 +3,40 @@
 // drained events say what changed; the list and the command line's "ports"
 // then show the new state.
 
+#include <gtest/gtest.h>
+#include <poll.h>
+
 #include "MockBed.h"
-
 #include "SimProcess.h"
-
 #include "serial/HotPlug.h"
 #include "serial/PortDiscovery.h"
-
-#include <gtest/gtest.h>
-
-#include <poll.h>
 
 namespace {
 
 // Waits (generously) until the monitor has something to read.
-bool Readable(int Fd, int TimeoutMs = 10000)
-{
+bool Readable(int Fd, int TimeoutMs = 10000) {
     pollfd P{Fd, POLLIN, 0};
     return ::poll(&P, 1, TimeoutMs) == 1 && (P.revents & POLLIN);
 }
 
-std::vector<std::string> DeviceIDs()
-{
+std::vector<std::string> DeviceIDs() {
     std::vector<TComListData> Ports;
     EnumComPorts(Ports);
     std::vector<std::string> Ids;
-    for (const TComListData &P : Ports)
-        Ids.push_back(P.DeviceID);
+    for (const TComListData &P : Ports) Ids.push_back(P.DeviceID);
     return Ids;
 }
 
 class HotPlugMonitorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(Bed.Add(Ftdi));
         // Registered before the first enumeration, as the windows do.
         ASSERT_TRUE(RegisterPortNotification());
         Fd = PortNotificationFd();
         ASSERT_GE(Fd, 0);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         EXPECT_TRUE(UnregisterPortNotification());
         EXPECT_EQ(PortNotificationFd(), -1);
     }
@@ -55,8 +47,7 @@ protected:
     int Fd = -1;
 };
 
-TEST_F(HotPlugMonitorTest, ArrivalAndRemovalReachTheMonitor)
-{
+TEST_F(HotPlugMonitorTest, ArrivalAndRemovalReachTheMonitor) {
     EXPECT_EQ(DeviceIDs(), std::vector<std::string>{"/dev/ttyUSB0"});
     EXPECT_EQ(DrainPortNotifications(), TPortChange::None);
 
@@ -89,12 +80,14 @@ TEST_F(HotPlugMonitorTest, ArrivalAndRemovalReachTheMonitor)
     EXPECT_EQ(DeviceIDs(), std::vector<std::string>{"/dev/ttyUSB3"});
 }
 
-TEST_F(HotPlugMonitorTest, OtherSubsystemsAreNoPortChange)
-{
+TEST_F(HotPlugMonitorTest, OtherSubsystemsAreNoPortChange) {
     // A USB device without a tty (a mouse) comes and goes.
-    ASSERT_TRUE(Bed.Add({"P: /devices/pci0000:00/0000:00:14.0/usb1/1-5\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-                         "A: product=Mouse\n\n",
-                         "", {"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-5"}, ""}));
+    ASSERT_TRUE(Bed.Add(
+        {"P: /devices/pci0000:00/0000:00:14.0/usb1/1-5\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+         "A: product=Mouse\n\n",
+         "",
+         {"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-5"},
+         ""}));
     umockdev_testbed_uevent(Bed.Get(), "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-5", "add");
     umockdev_testbed_uevent(Bed.Get(), "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-5", "change");
     // Whether the filter drops them in the kernel or in libudev, draining
@@ -106,8 +99,7 @@ TEST_F(HotPlugMonitorTest, OtherSubsystemsAreNoPortChange)
     EXPECT_EQ(DrainPortNotifications(), TPortChange::Arrived);
 }
 
-TEST_F(HotPlugMonitorTest, CommandLinePortsShowsThePresentPorts)
-{
+TEST_F(HotPlugMonitorTest, CommandLinePortsShowsThePresentPorts) {
     // The command line runs as a child of the test and sees the same testbed.
     auto Ports = [] {
         const TRunResult R = RunProgram({VELDRA_CLI_PATH, "ports"});
@@ -119,7 +111,8 @@ TEST_F(HotPlugMonitorTest, CommandLinePortsShowsThePresentPorts)
     ASSERT_TRUE(Bed.Plug(Cp));
     ASSERT_TRUE(Readable(Fd));
     DrainPortNotifications();
-    EXPECT_EQ(Ports(), "/dev/ttyUSB0\t" + Ftdi.Description + "\n/dev/ttyUSB1\t" + Cp.Description + "\n");
+    EXPECT_EQ(Ports(),
+              "/dev/ttyUSB0\t" + Ftdi.Description + "\n/dev/ttyUSB1\t" + Cp.Description + "\n");
 
     Bed.Unplug(Ftdi);
     ASSERT_TRUE(Readable(Fd));

@@ -3,22 +3,20 @@
 // driver on a mocked node and handed back as found at close; and drivers
 // that know neither request.
 
-#include "MockBed.h"
-
-#include "modbus/ModbusRTU.h"
-#include "serial/ComPort.h"
-#include "serial/Interrupt.h"
-
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <ostream>
 #include <thread>
 
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "MockBed.h"
+#include "modbus/ModbusRTU.h"
+#include "serial/ComPort.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -28,8 +26,7 @@ class LineIoctlTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Bed.Add(Ftdi)); }
 
-    void OpenToggling(TComPort &Port)
-    {
+    void OpenToggling(TComPort &Port) {
         Port.SetPort(Ftdi.DevNode);
         Port.SetParityBits(prEven);
         Port.SetParityCheck(true);
@@ -40,8 +37,7 @@ protected:
     }
 
     // Bytes go both ways through the node.
-    void ExpectDataFlows(TComPort &Port)
-    {
+    void ExpectDataFlows(TComPort &Port) {
         const int Far = Bed.FarEnd(Ftdi.DevNode);
         ASSERT_EQ(::write(Far, "\x01\x03", 2), 2);
         ASSERT_TRUE(Port.WaitForInput(5000));
@@ -56,11 +52,9 @@ protected:
         EXPECT_EQ(Out, '\x7e');
     }
 
-    static int Count(const std::vector<TSerialDriver::TRequest> &R, unsigned long Code)
-    {
+    static int Count(const std::vector<TSerialDriver::TRequest> &R, unsigned long Code) {
         int N = 0;
-        for (const auto &Q : R)
-            N += Q.Code == Code;
+        for (const auto &Q : R) N += Q.Code == Code;
         return N;
     }
 
@@ -73,13 +67,14 @@ struct TFoundModes {
     uint32_t Rs485Flags;
     int SerialFlags;
 };
-void PrintTo(const TFoundModes &P, std::ostream *Os) { *Os << P.Name; }
+void PrintTo(const TFoundModes &P, std::ostream *Os) {
+    *Os << P.Name;
+}
 
+class LineIoctlFoundTest : public LineIoctlTest,
+                           public ::testing::WithParamInterface<TFoundModes> {};
 
-class LineIoctlFoundTest : public LineIoctlTest, public ::testing::WithParamInterface<TFoundModes> {};
-
-TEST_P(LineIoctlFoundTest, RtsToggleAsksForRs485AndLowLatencyAndCloseHandsThemBack)
-{
+TEST_P(LineIoctlFoundTest, RtsToggleAsksForRs485AndLowLatencyAndCloseHandsThemBack) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     serial_rs485 Found{};
@@ -123,12 +118,12 @@ TEST_P(LineIoctlFoundTest, RtsToggleAsksForRs485AndLowLatencyAndCloseHandsThemBa
 INSTANTIATE_TEST_SUITE_P(
     DriverModes, LineIoctlFoundTest,
     ::testing::Values(TFoundModes{"Off", 0, 0},
-                      TFoundModes{"OtherProgramsRs485", SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, ASYNC_SPD_HI},
+                      TFoundModes{"OtherProgramsRs485",
+                                  SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, ASYNC_SPD_HI},
                       TFoundModes{"AlreadyOurs", kOurFlags, ASYNC_LOW_LATENCY}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST_F(LineIoctlTest, FreeingAnOpenPortHandsTheModesBackToo)
-{
+TEST_F(LineIoctlTest, FreeingAnOpenPortHandsTheModesBackToo) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     {
@@ -143,8 +138,7 @@ TEST_F(LineIoctlTest, FreeingAnOpenPortHandsTheModesBackToo)
 // A stop request (Ctrl+C, SIGTERM) in the middle of a Modbus exchange ends
 // the wait at once; the master closes its port on the way out, handing the
 // driver modes back and giving exclusive use up.
-TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack)
-{
+TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     serial_rs485 Found{};
@@ -155,8 +149,7 @@ TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack)
     // The request reaches the far end, which never answers; then the stop.
     std::thread Stopper([Far] {
         char B = 0;
-        while (::read(Far, &B, 1) != 1)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (::read(Far, &B, 1) != 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         RequestInterrupt(SIGTERM);
     });
     const auto Start = std::chrono::steady_clock::now();
@@ -177,14 +170,14 @@ TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack)
     Stopper.join();
     ClearInterrupt();
     EXPECT_TRUE(Stopped);
-    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(30));  // not the 60 s time-out
+    EXPECT_LT(std::chrono::steady_clock::now() - Start,
+              std::chrono::seconds(30));  // not the 60 s time-out
     EXPECT_EQ(Driver.Rs485().flags, Found.flags);
     EXPECT_EQ(Driver.SerialFlags(), ASYNC_SPD_HI);
     EXPECT_EQ(Count(Driver.Requests(), TIOCNXCL), 1);
 }
 
-TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode)
-{
+TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     TComPort Port;
@@ -200,8 +193,7 @@ TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode)
     EXPECT_EQ(Driver.Rs485().flags, 0u);
 }
 
-TEST_F(LineIoctlTest, OtherRtsSettingsLeaveRs485Alone)
-{
+TEST_F(LineIoctlTest, OtherRtsSettingsLeaveRs485Alone) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     TComPort Port;
@@ -222,13 +214,14 @@ struct TRefusal {
     TSerialDriver::TAnswer Rs485Get, Rs485Set, Serial;
     bool LowLatency;
 };
-void PrintTo(const TRefusal &P, std::ostream *Os) { *Os << P.Name; }
+void PrintTo(const TRefusal &P, std::ostream *Os) {
+    *Os << P.Name;
+}
 
+class LineIoctlRefusalTest : public LineIoctlTest,
+                             public ::testing::WithParamInterface<TRefusal> {};
 
-class LineIoctlRefusalTest : public LineIoctlTest, public ::testing::WithParamInterface<TRefusal> {};
-
-TEST_P(LineIoctlRefusalTest, ADriverWithoutTheModeSwitchesDirectionItself)
-{
+TEST_P(LineIoctlRefusalTest, ADriverWithoutTheModeSwitchesDirectionItself) {
     const TRefusal &P = GetParam();
     TSerialDriver Driver(Bed, Ftdi.DevNode, P.Rs485Get, P.Rs485Set, P.Serial);
     TComPort Port;
@@ -241,7 +234,8 @@ TEST_P(LineIoctlRefusalTest, ADriverWithoutTheModeSwitchesDirectionItself)
     // Nothing was changed, so nothing is handed back, except the low latency
     // that was granted.
     const auto R = Driver.Requests();
-    std::vector<TSerialDriver::TRequest> AtClose(R.begin() + static_cast<long>(BeforeClose), R.end());
+    std::vector<TSerialDriver::TRequest> AtClose(R.begin() + static_cast<long>(BeforeClose),
+                                                 R.end());
     EXPECT_EQ(Count(AtClose, TIOCSRS485), 0);
     EXPECT_EQ(Count(AtClose, TIOCSSERIAL), P.LowLatency ? 1 : 0);
     EXPECT_EQ(Driver.Rs485().flags, 0u);
@@ -250,16 +244,19 @@ TEST_P(LineIoctlRefusalTest, ADriverWithoutTheModeSwitchesDirectionItself)
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, LineIoctlRefusalTest,
-    ::testing::Values(
-        TRefusal{"NoRs485NotTty", TSerialDriver::NotTty, TSerialDriver::NotTty, TSerialDriver::Supported, true},
-        TRefusal{"NoRs485Invalid", TSerialDriver::Invalid, TSerialDriver::Invalid, TSerialDriver::Supported, true},
-        TRefusal{"Rs485ReadOnly", TSerialDriver::Supported, TSerialDriver::Invalid, TSerialDriver::Supported, true},
-        TRefusal{"NothingNotTty", TSerialDriver::NotTty, TSerialDriver::NotTty, TSerialDriver::NotTty, false},
-        TRefusal{"NothingInvalid", TSerialDriver::Invalid, TSerialDriver::Invalid, TSerialDriver::Invalid, false}),
+    ::testing::Values(TRefusal{"NoRs485NotTty", TSerialDriver::NotTty, TSerialDriver::NotTty,
+                               TSerialDriver::Supported, true},
+                      TRefusal{"NoRs485Invalid", TSerialDriver::Invalid, TSerialDriver::Invalid,
+                               TSerialDriver::Supported, true},
+                      TRefusal{"Rs485ReadOnly", TSerialDriver::Supported, TSerialDriver::Invalid,
+                               TSerialDriver::Supported, true},
+                      TRefusal{"NothingNotTty", TSerialDriver::NotTty, TSerialDriver::NotTty,
+                               TSerialDriver::NotTty, false},
+                      TRefusal{"NothingInvalid", TSerialDriver::Invalid, TSerialDriver::Invalid,
+                               TSerialDriver::Invalid, false}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber)
-{
+TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber) {
     // The mocked node is a pseudo-terminal underneath, yet it is an adapter
     // to the port; a real pseudo-terminal and a link to one are not.
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
@@ -274,7 +271,8 @@ TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber)
     char Name[256] = {};
     ASSERT_EQ(::openpty(&Master, &Slave, Name, nullptr, nullptr), 0);
     ::close(Slave);
-    const std::string Link = std::string(::testing::TempDir()) + "/ttyV" + std::to_string(::getpid());
+    const std::string Link =
+        std::string(::testing::TempDir()) + "/ttyV" + std::to_string(::getpid());
     ::unlink(Link.c_str());
     ASSERT_EQ(::symlink(Name, Link.c_str()), 0);
     for (const std::string &Path : {std::string(Name), Link}) {

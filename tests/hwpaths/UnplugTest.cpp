@@ -3,20 +3,17 @@
 // error 25, "Port Disconnected", and a closed port; between requests and
 // while a reply is awaited.
 
-#include "MockBed.h"
-
-#include "SimProcess.h"
-
-#include "bootloader/XComm.h"
-#include "modbus/ModbusRTU.h"
-
 #include <gtest/gtest.h>
-
-#include <ostream>
+#include <poll.h>
 
 #include <memory>
-#include <poll.h>
+#include <ostream>
 #include <thread>
+
+#include "MockBed.h"
+#include "SimProcess.h"
+#include "bootloader/XComm.h"
+#include "modbus/ModbusRTU.h"
 
 namespace {
 
@@ -27,42 +24,38 @@ struct TCase {
     bool Bootloader;  // else Modbus
     TWhen When;
 };
-void PrintTo(const TCase &P, std::ostream *Os) { *Os << P.Name; }
-
+void PrintTo(const TCase &P, std::ostream *Os) {
+    *Os << P.Name;
+}
 
 class UnplugTest : public ::testing::TestWithParam<TCase> {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(Bed.Add(Ftdi));
         // The adapter's driver, as on a real machine (not needed for the
         // hang-up, but the port then takes the adapter's own path).
-        Driver = std::make_unique<TSerialDriver>(Bed, Ftdi.DevNode, TSerialDriver::NotTty, TSerialDriver::NotTty,
-                                                 TSerialDriver::Supported);
-        Sim = std::make_unique<TSimProcess>(GetParam().Bootloader
-                                                ? std::vector<std::string>{"bootloader", "--sensor-id", "17",
-                                                                           "--quiet"}
-                                                : std::vector<std::string>{"modbus", "--device", "1"});
+        Driver = std::make_unique<TSerialDriver>(Bed, Ftdi.DevNode, TSerialDriver::NotTty,
+                                                 TSerialDriver::NotTty, TSerialDriver::Supported);
+        Sim = std::make_unique<TSimProcess>(
+            GetParam().Bootloader
+                ? std::vector<std::string>{"bootloader", "--sensor-id", "17", "--quiet"}
+                : std::vector<std::string>{"modbus", "--device", "1"});
         ASSERT_TRUE(Sim->Start());
         Bridge = std::make_unique<TLineBridge>(Bed.FarEnd(Ftdi.DevNode), Sim->PtyPath());
     }
-    void TearDown() override
-    {
-        if (Puller.joinable())
-            Puller.join();
+    void TearDown() override {
+        if (Puller.joinable()) Puller.join();
         Bridge.reset();
         Sim.reset();
     }
 
     // The adapter goes: its far end closes, then the kernel's events.
-    void Unplug()
-    {
+    void Unplug() {
         Bed.HangUp(Ftdi.DevNode);
         Bed.Unplug(Ftdi);
     }
 
-    void UnplugAt(TWhen When)
-    {
+    void UnplugAt(TWhen When) {
         Bridge->Stop();  // the sensor says nothing more
         if (When == TWhen::BetweenRequests)
             Unplug();
@@ -83,8 +76,7 @@ protected:
 
 // The error a call raised: its number and text, 0 when none.
 template <typename F>
-std::pair<int, std::string> ErrorOf(F &&Call)
-{
+std::pair<int, std::string> ErrorOf(F &&Call) {
     try {
         Call();
     } catch (const EComPort &E) {
@@ -93,8 +85,7 @@ std::pair<int, std::string> ErrorOf(F &&Call)
     return {0, ""};
 }
 
-TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed)
-{
+TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed) {
     if (GetParam().Bootloader) {
         TXComm Link;
         ASSERT_TRUE(Link.Open(Ftdi.DevNode));

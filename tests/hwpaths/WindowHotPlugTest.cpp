@@ -3,18 +3,7 @@
 // the firmware update wizard or the setup window is open (offscreen), with
 // simulated sensors behind the mocked nodes.
 
-#include "MockBed.h"
-
-#include "CodFixtures.h"
-#include "GuiSupport.h"
-#include "SimProcess.h"
-#include "TempDir.h"
-
-#include "bootloader/XComm.h"
-#include "devsetup/DevSetupForm.h"
-#include "fwupdate/FWUpdateForm.h"
-#include "serial/HotPlug.h"
-#include "settings/Settings.h"
+#include <poll.h>
 
 #include <QComboBox>
 #include <QLabel>
@@ -22,10 +11,19 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <memory>
-#include <poll.h>
 #include <thread>
+
+#include "CodFixtures.h"
+#include "GuiSupport.h"
+#include "MockBed.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+#include "bootloader/XComm.h"
+#include "devsetup/DevSetupForm.h"
+#include "fwupdate/FWUpdateForm.h"
+#include "serial/HotPlug.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -39,16 +37,15 @@ struct TRig {
 
 class WindowHotPlugTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const std::string Ini = Dir.Write("veldra.ini", "[SETTINGS]\nMAX_RETRY=5\nMAX_FAILS=15\nTIMEOUT=1500\n"
-                                                        "[SENSORS]\n17=Probe A\n");
+    void SetUp() override {
+        const std::string Ini = Dir.Write("veldra.ini",
+                                          "[SETTINGS]\nMAX_RETRY=5\nMAX_FAILS=15\nTIMEOUT=1500\n"
+                                          "[SENSORS]\n17=Probe A\n");
         Catalogue = std::make_unique<TSettings>(Ini);
         Settings = Catalogue.get();
         SetFirmwareFilePicker([this](QWidget *) { return NextFile; });
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         Wizard.reset();
         Setup.reset();
         Rigs.clear();
@@ -58,17 +55,18 @@ protected:
 
     // An adapter present from the start, with a sensor (simulator
     // arguments) behind it, or none.
-    TRig &AddRig(const TMockDevice &Dev, std::vector<std::string> SimArgs)
-    {
+    TRig &AddRig(const TMockDevice &Dev, std::vector<std::string> SimArgs) {
         auto Rig = std::make_unique<TRig>();
         Rig->Dev = Dev;
         EXPECT_TRUE(Bed.Add(Dev));
-        Rig->Driver = std::make_unique<TSerialDriver>(Bed, Dev.DevNode, TSerialDriver::NotTty, TSerialDriver::NotTty,
-                                                      TSerialDriver::Supported);
+        Rig->Driver =
+            std::make_unique<TSerialDriver>(Bed, Dev.DevNode, TSerialDriver::NotTty,
+                                            TSerialDriver::NotTty, TSerialDriver::Supported);
         if (!SimArgs.empty()) {
             Rig->Sim = std::make_unique<TSimProcess>(SimArgs);
             EXPECT_TRUE(Rig->Sim->Start());
-            Rig->Bridge = std::make_unique<TLineBridge>(Bed.FarEnd(Dev.DevNode), Rig->Sim->PtyPath());
+            Rig->Bridge =
+                std::make_unique<TLineBridge>(Bed.FarEnd(Dev.DevNode), Rig->Sim->PtyPath());
         }
         Rigs.push_back(std::move(Rig));
         return *Rigs.back();
@@ -76,12 +74,10 @@ protected:
 
     // The adapter leaves: the kernel's events first, the line hangs up
     // when Hang says so.
-    void PullOut(TRig &Rig, bool Hang)
-    {
+    void PullOut(TRig &Rig, bool Hang) {
         Bed.Unplug(Rig.Dev);
         if (Hang) {
-            if (Rig.Bridge)
-                Rig.Bridge->Stop();
+            if (Rig.Bridge) Rig.Bridge->Stop();
             Bed.HangUp(Rig.Dev.DevNode);
         }
     }
@@ -89,26 +85,25 @@ protected:
     static QString Text(const TMockDevice &D) { return QString::fromStdString(D.Description); }
 
     // Whether the monitor has events nobody has read yet.
-    static bool EventsWaiting()
-    {
+    static bool EventsWaiting() {
         pollfd P{PortNotificationFd(), POLLIN, 0};
         return ::poll(&P, 1, 0) == 1;
     }
 
     template <class T>
-    T *W(QWidget *Form, const char *Name) { return Child<T>(Form, Name); }
+    T *W(QWidget *Form, const char *Name) {
+        return Child<T>(Form, Name);
+    }
 
     // Clicks a button and waits until the job it may have started (on the
     // window's worker thread) has ended.
     template <class TForm>
-    void ClickAndWait(TForm *Form, const char *Button)
-    {
+    void ClickAndWait(TForm *Form, const char *Button) {
         W<QPushButton>(Form, Button)->click();
         ASSERT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }, 120000)) << Button;
     }
 
-    void Choose(QWidget *Form, const TMockDevice &D)
-    {
+    void Choose(QWidget *Form, const TMockDevice &D) {
         auto *C = W<QComboBox>(Form, "cbCOMPort");
         const int I = C->findText(Text(D));
         ASSERT_GE(I, 0) << D.Description;
@@ -126,10 +121,9 @@ protected:
     std::unique_ptr<TDevSetupForm> Setup;
 };
 
-TEST_F(WindowHotPlugTest, WizardKeepsOrDropsTheChoiceAndTheLinkGoesWithItsAdapter)
-{
-    TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {"bootloader", "--sensor-id", "17", "--version", "2.5",
-                                                           "--quiet"});
+TEST_F(WindowHotPlugTest, WizardKeepsOrDropsTheChoiceAndTheLinkGoesWithItsAdapter) {
+    TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"),
+                        {"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet"});
     Wizard = std::make_unique<TFWUpdateForm>();
     Wizard->show();
     auto *Combo = W<QComboBox>(Wizard.get(), "cbCOMPort");
@@ -165,10 +159,9 @@ TEST_F(WindowHotPlugTest, WizardKeepsOrDropsTheChoiceAndTheLinkGoesWithItsAdapte
     EXPECT_TRUE(Msgs.Take().empty());
 }
 
-TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds)
-{
-    TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {"bootloader", "--sensor-id", "17", "--version", "2.5",
-                                                           "--quiet"});
+TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds) {
+    TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"),
+                        {"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet"});
     const std::string File = Dir.Write("fw.cod", MakeCod16(17, 2, 6, "PIC", MakeImage(40000)));
     Wizard = std::make_unique<TFWUpdateForm>();
     Wizard->show();
@@ -189,14 +182,14 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds)
     bool OwnedWhileGone = false;
     QTimer Hook;
     QObject::connect(&Hook, &QTimer::timeout, [&] {
-        if (!Wizard->IsUpdating())
-            return;
+        if (!Wizard->IsUpdating()) return;
         if (Step == 0) {
             PullOut(Ftdi, false);
             Step = 1;
         } else if (Step == 1 && Combo->count() == 0) {
-            OwnedWhileGone = !Wizard->IsConnected() && Wizard->Link().COMPort() == Ftdi.Dev.DevNode &&
-                             W<QLabel>(Wizard.get(), "lblSensorID")->text() == QStringLiteral("N/A");
+            OwnedWhileGone =
+                !Wizard->IsConnected() && Wizard->Link().COMPort() == Ftdi.Dev.DevNode &&
+                W<QLabel>(Wizard.get(), "lblSensorID")->text() == QStringLiteral("N/A");
             Ftdi.Bridge->Stop();
             Bed.HangUp(Ftdi.Dev.DevNode);
             Step = 2;
@@ -216,8 +209,7 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds)
     EXPECT_TRUE(Msgs.Take().empty());
 }
 
-TEST_F(WindowHotPlugTest, SetupWindowKeepsOrClearsTheChoice)
-{
+TEST_F(WindowHotPlugTest, SetupWindowKeepsOrClearsTheChoice) {
     TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {});
     TRig &Cp = AddRig(Cp210xAdapter(1, "1-2", "0001"), {});
     Setup = std::make_unique<TDevSetupForm>();
@@ -245,9 +237,9 @@ TEST_F(WindowHotPlugTest, SetupWindowKeepsOrClearsTheChoice)
     EXPECT_TRUE(Msgs.Take().empty());
 }
 
-TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading)
-{
-    TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {"modbus", "--device", "1", "--device", "3"});
+TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading) {
+    TRig &Ftdi =
+        AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {"modbus", "--device", "1", "--device", "3"});
     Setup = std::make_unique<TDevSetupForm>();
     Setup->show();
     auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
@@ -262,8 +254,7 @@ TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading)
     bool Plugged = false, ReadDuringScan = false, ListUntouched = true;
     QTimer Hook;
     QObject::connect(&Hook, &QTimer::timeout, [&] {
-        if (W<QPushButton>(Setup.get(), "btnScan")->isEnabled())
-            return;  // not scanning
+        if (W<QPushButton>(Setup.get(), "btnScan")->isEnabled()) return;  // not scanning
         if (!Plugged) {
             Bed.Uevents(Cp.Dev, "add");
             Plugged = true;
@@ -293,8 +284,7 @@ TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading)
 
 namespace {
 
-TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
-{
+TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut) {
     // Pulled out while an address is awaited, the port error ends the scan
     // with that address counted and is shown; pulled out between two addresses, the remaining ones
     // cannot be opened and count as silent. Either way the list loses the
@@ -307,15 +297,19 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
         QString Found;
     };
     const TCase Cases[] = {
-        {"awaiting a reply", true, {QStringLiteral("Port Disconnected.")}, QStringLiteral("Scanned: 2, found: 1")},
+        {"awaiting a reply",
+         true,
+         {QStringLiteral("Port Disconnected.")},
+         QStringLiteral("Scanned: 2, found: 1")},
         {"between addresses", false, {}, QStringLiteral("Scanned: 6, found: 1")},
     };
     int UsbPort = 1;
     for (const TCase &C : Cases) {
         SCOPED_TRACE(C.Name);
         const int Index = UsbPort - 1;
-        TRig &Rig = AddRig(FtdiAdapter(Index, "1-" + std::to_string(UsbPort++), "A5028" + std::to_string(Index)),
-                           {"modbus", "--log", "--device", "1", "--device", "3"});
+        TRig &Rig = AddRig(
+            FtdiAdapter(Index, "1-" + std::to_string(UsbPort++), "A5028" + std::to_string(Index)),
+            {"modbus", "--log", "--device", "1", "--device", "3"});
         Setup = std::make_unique<TDevSetupForm>();
         Setup->show();
         auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
@@ -330,8 +324,7 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
         bool Pulled = false;
         QTimer Hook;
         QObject::connect(&Hook, &QTimer::timeout, [&] {
-            if (Pulled || W<QTreeWidget>(Setup.get(), "LVScan")->topLevelItemCount() != 1)
-                return;
+            if (Pulled || W<QTreeWidget>(Setup.get(), "LVScan")->topLevelItemCount() != 1) return;
             Pulled = true;
             if (C.AwaitingReply)
                 Puller = std::thread([&] {
@@ -347,8 +340,7 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut)
         Hook.start(0);
         ClickAndWait(Setup.get(), "btnScan");
         Hook.stop();
-        if (Puller.joinable())
-            Puller.join();
+        if (Puller.joinable()) Puller.join();
 
         ASSERT_TRUE(Pulled);
         EXPECT_EQ(Msgs.Take(), C.Msgs);

@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,11 +44,26 @@ TEST(UpdateCheck, MismatchRefusesOlderAndSameAsk) {
     };
     const TRow Rows[] = {
         {"newer file", 17, {2, 5}, FileOf(17, 2, 6), TJobText::None, TVersionQuestion::None},
-        {"newer major, lower minor", 17, {2, 5}, FileOf(17, 3, 0), TJobText::None, TVersionQuestion::None},
+        {"newer major, lower minor",
+         17,
+         {2, 5},
+         FileOf(17, 3, 0),
+         TJobText::None,
+         TVersionQuestion::None},
         {"same version", 17, {2, 5}, FileOf(17, 2, 5), TJobText::None, TVersionQuestion::Same},
         {"older minor", 17, {2, 5}, FileOf(17, 2, 4), TJobText::None, TVersionQuestion::Older},
-        {"older major, higher minor", 17, {2, 5}, FileOf(17, 1, 9), TJobText::None, TVersionQuestion::Older},
-        {"other device, even if newer", 17, {2, 5}, FileOf(18, 9, 9), TJobText::Mismatch, TVersionQuestion::None},
+        {"older major, higher minor",
+         17,
+         {2, 5},
+         FileOf(17, 1, 9),
+         TJobText::None,
+         TVersionQuestion::Older},
+        {"other device, even if newer",
+         17,
+         {2, 5},
+         FileOf(18, 9, 9),
+         TJobText::Mismatch,
+         TVersionQuestion::None},
     };
     for (const TRow &R : Rows) {
         const TUpdateCheck C = CheckUpdate(R.SensorID, R.Sensor, R.File);
@@ -56,10 +71,12 @@ TEST(UpdateCheck, MismatchRefusesOlderAndSameAsk) {
         EXPECT_EQ(C.Question, R.Question) << R.Name;
     }
     EXPECT_STREQ(JobText(QuestionText(TVersionQuestion::Older)),
-                 "The firmware version selected is older than the sensor version. Do you want to proceed with "
+                 "The firmware version selected is older than the sensor version. Do you want to "
+                 "proceed with "
                  "the update?");
     EXPECT_STREQ(JobText(QuestionText(TVersionQuestion::Same)),
-                 "The firmware version selected is the same as the sensor version. Do you want to proceed with "
+                 "The firmware version selected is the same as the sensor version. Do you want to "
+                 "proceed with "
                  "the update?");
 }
 
@@ -83,7 +100,8 @@ TEST(JobReason, ArgumentsAreFilledIntoTheText) {
     Big.Load = TCodLoad::TooBig;
     Big.Hdr.FileSize = 65534 * 8;
     EXPECT_EQ(Big.Problem(), TJobReason(TJobText::TooBigToUpload, {"65534", "65533"}));
-    EXPECT_EQ(JobText(Big.Problem()), "The firmware file is too big to upload (65534 packets, at most 65533)");
+    EXPECT_EQ(JobText(Big.Problem()),
+              "The firmware file is too big to upload (65534 packets, at most 65533)");
     TFirmwareImage Bad;
     EXPECT_EQ(JobText(Bad.Problem()), "Invalid COD file");
 }
@@ -105,7 +123,8 @@ TEST(UploadJob, EarlyCompletionIsAFailureWithItsReason) {
     };
     TTempDir Dir;
     // 216 bytes in 8-byte packets: 27 packets.
-    const TFirmwareImage Image = LoadFirmwareImage(Dir.Write("fw.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(200))));
+    const TFirmwareImage Image =
+        LoadFirmwareImage(Dir.Write("fw.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(200))));
     ASSERT_TRUE(Image.Ok());
     const TUploadResult R = UploadFirmware(Link, Image, {});
     EXPECT_FALSE(R.Ok);
@@ -123,8 +142,11 @@ TEST(RegisterWrite, StripTakesBlanksControlsAndDelFromBothEnds) {
     const TRow Rows[] = {
         {"  abc  ", "abc"},
         {"\t\r\nabc\x1f", "abc"},
-        {"\x7f" "abc" "\x7f", "abc"},          // DEL is a control character too
-        {" a b ", "a b"},                      // blanks inside stay
+        {"\x7f"
+         "abc"
+         "\x7f",
+         "abc"},                                // DEL is a control character too
+        {" a b ", "a b"},                       // blanks inside stay
         {"\xc3\x84rger \x7f", "\xc3\x84rger"},  // UTF-8 letters are never cut
         {" \x7f\t ", ""},
         {"", ""},
@@ -182,10 +204,11 @@ TEST(CommWrite, ValuesOutsideSixteenBitsAreFoundBeforeTheWrite) {
         {"baud 70000", {{{4, 70000}, {5, 3}, {}}}, 0},
         {"framing -1", {{{4, 9600}, {5, -1}, {}}}, 1},
         {"address 65536", {{{}, {}, {6, 65536}}}, 2},
-        {"a value without register is not written", {{{std::nullopt, 70000}, {}, {}}}, std::nullopt},
+        {"a value without register is not written",
+         {{{std::nullopt, 70000}, {}, {}}},
+         std::nullopt},
     };
-    for (const TRow &R : Rows)
-        EXPECT_EQ(CommValueOutOfRange(R.Rows), R.Bad) << R.Name;
+    for (const TRow &R : Rows) EXPECT_EQ(CommValueOutOfRange(R.Rows), R.Bad) << R.Name;
 
     std::string Text = JobText(TJobText::ValueOutOfRange);
     Text.replace(Text.find("%1"), 2, "0");
@@ -290,7 +313,9 @@ TEST(ScanJob, APortThatDoesNotOpenEndsOrCountsAsTheFaceAsks) {
 class TForwardLink : public TLink {
 public:
     explicit TForwardLink(TLink &Real) : FReal(Real) {}
-    std::optional<EComPort> Open(const TLinkSettings &Settings) override { return FReal.Open(Settings); }
+    std::optional<EComPort> Open(const TLinkSettings &Settings) override {
+        return FReal.Open(Settings);
+    }
     void Close() override { FReal.Close(); }
     bool Connected() const override { return FReal.Connected(); }
     TLinkSettings Settings() const override { return FReal.Settings(); }
@@ -310,10 +335,8 @@ TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
         bool OpenFailed;
     };
     const TRow Rows[] = {
-        {{}, {true, true, true}, false},
-        {{1}, {false, true, true}, false},
-        {{2}, {true, false, true}, false},
-        {{1, 2}, {false, false, true}, false},
+        {{}, {true, true, true}, false},          {{1}, {false, true, true}, false},
+        {{2}, {true, false, true}, false},        {{1, 2}, {false, false, true}, false},
         {{1, 2, 3}, {false, false, false}, true},
     };
     for (const bool Writing : {false, true}) {
@@ -339,7 +362,8 @@ TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
             Params.Timeout = 200;
             const TModbusTarget Target{"/dev/ttyCOMMROWS", Params, 4};
             const TCommSettings Settings{{{56, 9600}, {57, 3}, {58, 12}}};
-            const TCommResult Result = Writing ? WriteCommSettings(Target, Settings) : ReadCommSettings(Target, Settings);
+            const TCommResult Result =
+                Writing ? WriteCommSettings(Target, Settings) : ReadCommSettings(Target, Settings);
             SetLinkMaker({});
 
             const std::string Case = std::string(Writing ? "write" : "read") + ", refused opens " +
@@ -353,7 +377,8 @@ TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
                 EXPECT_EQ(Row.OpenError.has_value(), !R.Opened[I]) << Case << ", row " << I;
                 if (R.Opened[I]) {
                     ++Done;
-                    EXPECT_EQ(Row.Value, Writing ? *Settings[I].Value : *Settings[I].Reg) << Case << ", row " << I;
+                    EXPECT_EQ(Row.Value, Writing ? *Settings[I].Value : *Settings[I].Reg)
+                        << Case << ", row " << I;
                 }
             }
             EXPECT_EQ(Line.Sent.size(), static_cast<size_t>(Done)) << Case;
@@ -387,7 +412,8 @@ TEST(NetworkPorts, OnlyEntriesThatCanBeOpenedAreListed) {
         {"Bare scheme", "tcp://", "no host"},
         {"No host", "rfc2217://:2001", "no host"},
         {"Port zero", "tcp://h:0", "the port must be a number from 1 to 65535"},
-        {"Port wraps", "modbus-tcp://127.0.0.1:112636", "the port must be a number from 1 to 65535"},
+        {"Port wraps", "modbus-tcp://127.0.0.1:112636",
+         "the port must be a number from 1 to 65535"},
         {"Port text", "tcp://h:telnet", "the port must be a number from 1 to 65535"},
         {"", "tcp://h:1", "no name"},
         {"No URL", "", "no URL"},
@@ -401,7 +427,8 @@ TEST(NetworkPorts, OnlyEntriesThatCanBeOpenedAreListed) {
         if (!R.Why)
             Listed.push_back(R.Name);
         else
-            Warned.push_back(std::string("[PORTS] entry \"") + R.Name + "=" + R.Url + "\" left out: " + R.Why);
+            Warned.push_back(std::string("[PORTS] entry \"") + R.Name + "=" + R.Url +
+                             "\" left out: " + R.Why);
     }
     const TNetworkPortsCheck Check = CheckNetworkPorts(Entries);
     std::vector<std::string> Names;
@@ -417,7 +444,8 @@ TEST(NetworkPorts, LongListsStayLinear) {
     TTempDir Dir;
     std::string Ini = "[PORTS]\n";
     for (int I = 0; I < 100000; ++I) {
-        const std::string Line = "P" + std::to_string(I) + "=tcp://h" + std::to_string(I) + ":4001\n";
+        const std::string Line =
+            "P" + std::to_string(I) + "=tcp://h" + std::to_string(I) + ":4001\n";
         Ini += Line + Line;
     }
     const TSettings S(Dir.Write("ports.ini", Ini));

@@ -24,8 +24,8 @@ TEST(RegisterCodecs, EncodeExamples) {
         {rdtFloat, woLSWF, 1.0, {0x0000, 0x3F80}},
         {rdtFloat, woMSWF, -2.5, {0xC020, 0x0000}},
         {rdtFloat, woMSWF, 123.456, {0x42F6, 0xE979}},
-        {rdtFloat, woMSWF, 1e-45, {0x0000, 0x0001}},       // smallest subnormal
-        {rdtFloat, woMSWF, 1e-50, {0x0000, 0x0000}},       // too small: zero, no error
+        {rdtFloat, woMSWF, 1e-45, {0x0000, 0x0001}},         // smallest subnormal
+        {rdtFloat, woMSWF, 1e-50, {0x0000, 0x0000}},         // too small: zero, no error
         {rdtFloat, woMSWF, 3.4028235e38, {0x7F7F, 0xFFFF}},  // rounds to the largest finite
         {rdtUInt32, woMSWF, 305419896, {0x1234, 0x5678}},
         {rdtUInt32, woLSWF, 305419896, {0x5678, 0x1234}},
@@ -39,7 +39,7 @@ TEST(RegisterCodecs, EncodeExamples) {
         {rdtInt, woMSWF, -32768.9, {0x8000}},
         {rdtUInt16, woMSWF, 0, {0x0000}},
         {rdtUInt16, woMSWF, -0.9, {0x0000}},
-        {rdtInt, woMSWF, 12.9, {0x000C}},   // cut toward zero
+        {rdtInt, woMSWF, 12.9, {0x000C}},  // cut toward zero
         {rdtInt, woMSWF, -12.9, {0xFFF4}},
         {rdtUInt16, woMSWF, 65535, {0xFFFF}},
         {rdtBCD, woMSWF, 1234, {0x1234}},
@@ -94,9 +94,12 @@ TEST(RegisterCodecs, EncodeFailuresCarryTheirTexts) {
         {rdtBCD, 70000, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
         {rdtBCD, 12345, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
         {rdtBCD, 99999999, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},
-        {rdtBCD, 9999.5, TRegConvertKind::OutOfRange, "Value out of range (0 to 9999)"},  // to even: 10000
-        {rdtUInt32, 4294967296.0, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
-        {rdtUInt32, 4294967296.0 + 5, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
+        {rdtBCD, 9999.5, TRegConvertKind::OutOfRange,
+         "Value out of range (0 to 9999)"},  // to even: 10000
+        {rdtUInt32, 4294967296.0, TRegConvertKind::OutOfRange,
+         "Value out of range (0 to 4294967295)"},
+        {rdtUInt32, 4294967296.0 + 5, TRegConvertKind::OutOfRange,
+         "Value out of range (0 to 4294967295)"},
         {rdtUInt32, -1, TRegConvertKind::OutOfRange, "Value out of range (0 to 4294967295)"},
     };
     for (const Row &R : Rows) {
@@ -207,11 +210,8 @@ TEST(RegisterCodecs, NonFiniteFloatsDecodeAndShow) {
         const char *Shown;
     };
     const Row Rows[] = {
-        {{0x7F80, 0x0000}, "Inf"},
-        {{0xFF80, 0x0000}, "-Inf"},
-        {{0x7FC0, 0x0000}, "NaN"},
-        {{0xFFFF, 0xFFFF}, "NaN"},
-        {{0x7F80, 0x0001}, "NaN"},  // signalling NaN pattern
+        {{0x7F80, 0x0000}, "Inf"}, {{0xFF80, 0x0000}, "-Inf"}, {{0x7FC0, 0x0000}, "NaN"},
+        {{0xFFFF, 0xFFFF}, "NaN"}, {{0x7F80, 0x0001}, "NaN"},  // signalling NaN pattern
     };
     for (const Row &R : Rows) {
         double Value = 0;
@@ -236,7 +236,8 @@ TEST(RegisterCodecs, EncodeDecodeRoundTrip) {
         }
         // A pattern with the top bit set reads back as a negative number.
         double Back = 0;
-        ASSERT_TRUE(DecodeRegisters(rdtUInt32, Order, EncodeValue(rdtUInt32, Order, 4294967295.0), Back));
+        ASSERT_TRUE(
+            DecodeRegisters(rdtUInt32, Order, EncodeValue(rdtUInt32, Order, 4294967295.0), Back));
         EXPECT_EQ(Back, -1);
     }
     double Back = 0;
@@ -256,7 +257,7 @@ TEST(RegisterCodecs, DecodeText) {
         {{0x4142, 0x0043}, "AB"},
         {{0x0000}, ""},
         {{}, ""},
-        {{0x4120, 0x2000}, "A  "},        // no trimming
+        {{0x4120, 0x2000}, "A  "},                        // no trimming
         {{0xE46F, 0xFCDF}, "\xC3\xA4o\xC3\xBC\xC3\x9F"},  // ISO 8859-1: äoüß
     };
     for (const Row &R : Rows) {
@@ -276,10 +277,13 @@ TEST(RegisterCodecs, EncodeText) {
         {"ABC", 2, {0x4142, 0x4300}},
         {"A", 1, {0x4100}},
         {"", 2, {0x0000, 0x0000}},
-        {"ABCDE", 2, {0x4142, 0x4344}},               // cut at the block's end
-        {"\xC3\xA4\xC3\xBC", 1, {0xE4FC}},            // äü as ISO 8859-1
-        {"\xE2\x82\xAC!", 1, {0x3F21}},               // € is not in ISO 8859-1
-        {"\xFF" "A", 1, {0x3F41}},                     // malformed UTF-8 byte
+        {"ABCDE", 2, {0x4142, 0x4344}},     // cut at the block's end
+        {"\xC3\xA4\xC3\xBC", 1, {0xE4FC}},  // äü as ISO 8859-1
+        {"\xE2\x82\xAC!", 1, {0x3F21}},     // € is not in ISO 8859-1
+        {"\xFF"
+         "A",
+         1,
+         {0x3F41}},  // malformed UTF-8 byte
         {"AB", 0, {}},
     };
     for (const Row &R : Rows) {
@@ -287,7 +291,9 @@ TEST(RegisterCodecs, EncodeText) {
         EXPECT_EQ(EncodeText(R.Text, R.Count), R.Expected);
     }
     // 7-bit ASCII and ISO 8859-1 text come back as they went in.
-    for (const std::string Text : {"www.veldrasens.com", "x", "Gr\xC3\xBC\xC3\x9F" "e"}) {
+    for (const std::string Text : {"www.veldrasens.com", "x",
+                                   "Gr\xC3\xBC\xC3\x9F"
+                                   "e"}) {
         const int N = TextRegisterCount(Text);
         EXPECT_EQ(DecodeText(EncodeText(Text, N)), Text);
     }

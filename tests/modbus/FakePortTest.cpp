@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "modbus/ModbusFrame.h"
 #include "ScriptedLink.h"
+#include "modbus/ModbusFrame.h"
 #include "modbus/ModbusRTU.h"
 
 namespace {
@@ -32,7 +32,9 @@ Fixture Make() {
 }
 
 void AnswerWith(Fixture &F, const std::vector<uint8_t> &Answer) {
-    F.Port->Responder = [Answer](const std::vector<uint8_t> &) { return std::vector<TChunk>{{0, Answer}}; };
+    F.Port->Responder = [Answer](const std::vector<uint8_t> &) {
+        return std::vector<TChunk>{{0, Answer}};
+    };
 }
 
 TEST(MasterOnFakePort, ShortWriteFailsWithoutWaiting) {

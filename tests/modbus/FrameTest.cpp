@@ -76,13 +76,17 @@ TEST(ModbusFrame, RequestsMatchWorkedFrames) {
         Bytes Expected;
     };
     const Row Rows[] = {
-        {"read holding", BuildRequest(1, FnReadHoldingRegs, 0, 1),
+        {"read holding",
+         BuildRequest(1, FnReadHoldingRegs, 0, 1),
          {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}},
-        {"probe", BuildRequest(1, FnReadHoldingRegs, 10, 1),
+        {"probe",
+         BuildRequest(1, FnReadHoldingRegs, 10, 1),
          {0x01, 0x03, 0x00, 0x0A, 0x00, 0x01, 0xA4, 0x08}},
-        {"write single", BuildRequest(0x11, FnWriteHoldingReg, 1, 3),
+        {"write single",
+         BuildRequest(0x11, FnWriteHoldingReg, 1, 3),
          {0x11, 0x06, 0x00, 0x01, 0x00, 0x03, 0x9A, 0x9B}},
-        {"write multiple", BuildWriteMultiple(0x11, 1, {0x000A, 0x0102}),
+        {"write multiple",
+         BuildWriteMultiple(0x11, 1, {0x000A, 0x0102}),
          {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02, 0xC6, 0xF0}},
     };
     for (const Row &R : Rows) {
@@ -106,8 +110,8 @@ TEST(ModbusFrame, AnswerChecksInOrder) {
     struct Row {
         const char *Name;
         Bytes Answer;
-        bool Pass;        // CheckAnswer for device 5, function 3, 7 bytes
-        bool StillPasses; // CanStillPass on the whole answer
+        bool Pass;         // CheckAnswer for device 5, function 3, 7 bytes
+        bool StillPasses;  // CanStillPass on the whole answer
     };
     const Row Rows[] = {
         {"valid", Good, true, true},
@@ -169,7 +173,8 @@ TEST(ModbusFrame, AnswerPayloads) {
     EXPECT_TRUE(ParseReadBits(Bits10.data(), Bits10.size(), Bits));
     EXPECT_EQ(Bits, (TModbusBits{true, false, true, false, false, true, false, true, false, true}));
     TModbusBits Seventeen(17, true);
-    EXPECT_FALSE(ParseReadBits(Bits10.data(), Bits10.size(), Seventeen)) << "two data bytes for three";
+    EXPECT_FALSE(ParseReadBits(Bits10.data(), Bits10.size(), Seventeen))
+        << "two data bytes for three";
     EXPECT_EQ(Seventeen, TModbusBits(17, true));
     const Bytes WrongCount = {0x05, 0x02, 0x01, 0xFF, 0x02, 0x00, 0x00};
     TModbusBits Ten(10, false);

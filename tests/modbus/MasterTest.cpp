@@ -137,9 +137,10 @@ TEST_F(SimLine, DiscreteInputPacking) {
 // Each validation step, one faulty device per step on one line. The array
 // must keep its contents whenever the answer is refused.
 TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
-    StartSim({"--device", "1", "--device", "2", "--wrong-addr", "2", "--device", "3", "--bad-crc",
-              "3", "--device", "4", "--wrong-func", "4", "--device", "5", "--bad-count", "5",
-              "--device", "6", "--bad-echo", "6", "--device", "7", "--short", "7"});
+    StartSim({"--device",    "1", "--device", "2", "--wrong-addr", "2", "--device", "3",
+              "--bad-crc",   "3", "--device", "4", "--wrong-func", "4", "--device", "5",
+              "--bad-count", "5", "--device", "6", "--bad-echo",   "6", "--device", "7",
+              "--short",     "7"});
     // Refusals that can be told from the first bytes must not wait for the
     // time-out; the bound is generous so that a loaded machine still passes.
     constexpr int Timeout = 4000;
@@ -151,10 +152,8 @@ TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
         bool EndsEarly;
     };
     const Row Rows[] = {
-        {"wrong address", 2, 0, true},
-        {"exception answer", 1, 5000, true},
-        {"wrong function", 4, 0, true},
-        {"crc", 3, 0, false},
+        {"wrong address", 2, 0, true},  {"exception answer", 1, 5000, true},
+        {"wrong function", 4, 0, true}, {"crc", 3, 0, false},
         {"byte count", 5, 0, false},
     };
     for (const Row &R : Rows) {

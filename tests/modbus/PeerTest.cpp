@@ -2,12 +2,11 @@
 // RTU server (pymodbus) and a libmodbus-based master (mbpoll) against our
 // simulated line. Skipped with a message when a peer program is missing.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -25,7 +24,9 @@ constexpr const char *Python = "/usr/bin/python3";
 constexpr const char *Socat = "/usr/bin/socat";
 constexpr const char *Mbpoll = "/usr/bin/mbpoll";
 
-bool Executable(const char *Path) { return access(Path, X_OK) == 0; }
+bool Executable(const char *Path) {
+    return access(Path, X_OK) == 0;
+}
 
 // A peer program started by the test: its standard output and error come
 // through one pipe; it is stopped by its pid.
@@ -181,8 +182,8 @@ TEST(Peers, MbpollAgainstSimulatedLine) {
     if (!Executable(Mbpoll)) GTEST_SKIP() << "needs mbpoll (" << Mbpoll << ")";
     TSimProcess Sim({"modbus", "--profiles", "--log"});
     ASSERT_TRUE(Sim.Start());
-    const std::vector<std::string> Base = {Mbpoll, "-m", "rtu", "-b", "19200", "-P", "none",
-                                           "-d", "8", "-s", "1", "-0", "-1", "-o", "2"};
+    const std::vector<std::string> Base = {Mbpoll, "-m", "rtu", "-b", "19200", "-P", "none", "-d",
+                                           "8",    "-s", "1",   "-0", "-1",    "-o", "2"};
     auto Run = [&](std::vector<std::string> Args) {
         std::vector<std::string> Argv = Base;
         Argv.insert(Argv.end(), Args.begin(), Args.end());

@@ -22,9 +22,11 @@ protected:
     static void SetUpTestSuite() {
         Dir = std::make_unique<TTempDir>();
         BuildResult = RunProgram({VELDRA_CPACK_COMMAND, "-G", "DEB", "--config",
-                                  std::string(VELDRA_BINARY_DIR) + "/CPackConfig.cmake", "-B", Dir->File("out")});
+                                  std::string(VELDRA_BINARY_DIR) + "/CPackConfig.cmake", "-B",
+                                  Dir->File("out")});
         for (const auto &F : ListFiles(Dir->File("out")))
-            if (F.find('/') == std::string::npos && F.size() > 4 && F.compare(F.size() - 4, 4, ".deb") == 0)
+            if (F.find('/') == std::string::npos && F.size() > 4 &&
+                F.compare(F.size() - 4, 4, ".deb") == 0)
                 Debs.push_back(Dir->File("out/" + F));
         if (Debs.size() == 1) {
             Root = Dir->File("root");
@@ -78,7 +80,9 @@ TEST_F(DebPackageTest, ControlDataNamesPackageVersionAndArchitecture) {
 // libqt6gui6 and libqt6svg6.
 TEST_F(DebPackageTest, DependsOnTheSharedLibrariesItUses) {
     std::vector<std::string> Needed{"libc6", "libudev1", "libstdc++6"};
-    if (VELDRA_HAVE_GUI) Needed.insert(Needed.end(), {"libqt6widgets6", "libqt6gui6", "libqt6network6", "libqt6svg6"});
+    if (VELDRA_HAVE_GUI)
+        Needed.insert(Needed.end(),
+                      {"libqt6widgets6", "libqt6gui6", "libqt6network6", "libqt6svg6"});
     const std::string Depends = ", " + Field("Depends") + ",";
     for (const auto &Pkg : Needed) {
         const bool Found = Depends.find(", " + Pkg + " ") != std::string::npos ||

@@ -28,7 +28,8 @@ protected:
     static void SetUpTestSuite() {
         Dir = std::make_unique<TTempDir>();
         Prefix = Dir->File("usr");
-        InstallResult = RunProgram({VELDRA_CMAKE_COMMAND, "--install", VELDRA_BINARY_DIR, "--prefix", Prefix});
+        InstallResult =
+            RunProgram({VELDRA_CMAKE_COMMAND, "--install", VELDRA_BINARY_DIR, "--prefix", Prefix});
     }
     static void TearDownTestSuite() { Dir.reset(); }
 
@@ -71,7 +72,8 @@ TEST_F(InstallTest, ProgramsAreExecutableAndDoNotPointIntoTheBuildTree) {
 }
 
 TEST_F(InstallTest, ProgramsReportTheBuildVersion) {
-    const TRunResult Cli = RunProgram({P("bin/veldra-cli"), "--version"}, "", NoConfigEnv(Dir->Path()));
+    const TRunResult Cli =
+        RunProgram({P("bin/veldra-cli"), "--version"}, "", NoConfigEnv(Dir->Path()));
     EXPECT_EQ(Cli.ExitCode, 0) << Cli.Err;
     EXPECT_EQ(Cli.Out, std::string(veldra::kVersion) + "\nSettings: none\n");
     const TRunResult Sim = RunProgram({P("bin/veldra-sim"), "--version"});
@@ -103,7 +105,8 @@ TEST_F(InstallTest, CliReadsTheSettingsFileBesideTheInstalledExecutable) {
         SCOPED_TRACE(C.Name);
         fs::remove(Ini);
         if (C.WithIni) Dir->Write("usr/bin/veldra-cli.ini", "[SENSORS]\r\n7=Probe A\r\n");
-        const TRunResult R = RunProgram({C.Program, "info", Firmware}, "", NoConfigEnv(Work.Path()));
+        const TRunResult R =
+            RunProgram({C.Program, "info", Firmware}, "", NoConfigEnv(Work.Path()));
         EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
         EXPECT_NE(R.Out.find(C.Expected), std::string::npos) << R.Out;
         EXPECT_NE(R.Out.find("2.05"), std::string::npos) << R.Out;
@@ -116,20 +119,26 @@ TEST_F(InstallTest, SampleSettingsFileIsReadAsItStands) {
     // show the catalogue through a firmware file of the first ID it lists.
     const std::string Sample = ReadWholeFile(P("share/doc/veldra-update/veldra-update.ini.sample"));
     std::smatch M;
-    const std::regex SensorLine(R"(\[SENSORS\][\s\S]*?\n\s*(\d+)\s*=\s*([^\r\n]*))", std::regex::icase);
-    ASSERT_TRUE(std::regex_search(Sample, M, SensorLine)) << "the sample lists no sensor kind:\n" << Sample;
+    const std::regex SensorLine(R"(\[SENSORS\][\s\S]*?\n\s*(\d+)\s*=\s*([^\r\n]*))",
+                                std::regex::icase);
+    ASSERT_TRUE(std::regex_search(Sample, M, SensorLine)) << "the sample lists no sensor kind:\n"
+                                                          << Sample;
     const int ID = std::stoi(M[1]);
     ASSERT_LT(ID, 256) << "the test's firmware file holds an 8-bit ID";
     std::string Name = M[2];
     while (!Name.empty() && std::isspace(static_cast<unsigned char>(Name.back()))) Name.pop_back();
 
     TTempDir Work;
-    const std::string Firmware = Work.Write("fw.cod", MakeFirmwareFile(static_cast<uint8_t>(ID), 1, 0));
+    const std::string Firmware =
+        Work.Write("fw.cod", MakeFirmwareFile(static_cast<uint8_t>(ID), 1, 0));
     Dir->Write("usr/bin/veldra-cli.ini", Sample);
-    const TRunResult R = RunProgram({P("bin/veldra-cli"), "info", Firmware}, "", NoConfigEnv(Work.Path()));
+    const TRunResult R =
+        RunProgram({P("bin/veldra-cli"), "info", Firmware}, "", NoConfigEnv(Work.Path()));
     fs::remove(P("bin/veldra-cli.ini"));
     EXPECT_EQ(R.ExitCode, 0) << R.Err;
-    EXPECT_NE(R.Out.find(Name), std::string::npos) << "sensor " << ID << " should read as " << Name << ":\n" << R.Out;
+    EXPECT_NE(R.Out.find(Name), std::string::npos)
+        << "sensor " << ID << " should read as " << Name << ":\n"
+        << R.Out;
 }
 
 // The --help of the program and of every subcommand, keyed by the command
@@ -160,13 +169,15 @@ std::map<std::string, std::string> HelpTexts(const std::string &Program) {
 TEST_F(InstallTest, ManPagesCoverEveryOptionAndSubcommandOfTheHelp) {
     for (const std::string Program : {"veldra-cli", "veldra-sim"}) {
         SCOPED_TRACE(Program);
-        const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
+        const TRunResult Man =
+            RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
         ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
         const std::string Text = ManPageText(Man.Out);
         std::string Upper = Program;
         for (char &C : Upper) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
         EXPECT_NE(Text.find(".TH " + Upper + " \"1\""), std::string::npos) << Text.substr(0, 400);
-        EXPECT_NE(Text.find(veldra::kVersion), std::string::npos) << "version missing from the man page";
+        EXPECT_NE(Text.find(veldra::kVersion), std::string::npos)
+            << "version missing from the man page";
         // Nothing of the machine that built the page: --version also names a
         // settings file, which must not end up in the page.
         EXPECT_EQ(Text.find("Settings:"), std::string::npos);
@@ -177,7 +188,8 @@ TEST_F(InstallTest, ManPagesCoverEveryOptionAndSubcommandOfTheHelp) {
             SCOPED_TRACE(Program + " " + Command);
             ASSERT_FALSE(Help.empty()) << "--help failed";
             if (!Command.empty()) {
-                EXPECT_NE(Text.find(".SS \"" + Program + " " + Command + "\""), std::string::npos) << "no section";
+                EXPECT_NE(Text.find(".SS \"" + Program + " " + Command + "\""), std::string::npos)
+                    << "no section";
             }
             for (const auto &W : HelpWords(Help))
                 EXPECT_NE(Text.find(W), std::string::npos) << W << " is not in the man page";
@@ -197,16 +209,17 @@ TEST_F(InstallTest, ManPagesNameTheSettingsPlacesInOrder) {
     if (VELDRA_HAVE_GUI) Programs.push_back("veldra-update");
     for (const auto &Program : Programs) {
         SCOPED_TRACE(Program);
-        const TRunResult Man = RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
+        const TRunResult Man =
+            RunProgram({"gzip", "-dc", P("share/man/man1/" + Program + ".1.gz")});
         ASSERT_EQ(Man.ExitCode, 0) << Man.Err;
         const std::string Text = ManPageText(Man.Out);
         size_t At = Text.find(".SH FILES");
         ASSERT_NE(At, std::string::npos);
-        for (const std::string &Place : std::vector<std::string>{"$XDG_CONFIG_HOME/veldra-update/veldra-update.ini",
-                                        "~/.config/veldra-update/veldra-update.ini",
-                                        "DIR/veldra-update/veldra-update.ini",
-                                        "/etc/xdg/veldra-update/veldra-update.ini",
-                                        "<directory of the program>/" + Program + ".ini"}) {
+        for (const std::string &Place : std::vector<std::string>{
+                 "$XDG_CONFIG_HOME/veldra-update/veldra-update.ini",
+                 "~/.config/veldra-update/veldra-update.ini", "DIR/veldra-update/veldra-update.ini",
+                 "/etc/xdg/veldra-update/veldra-update.ini",
+                 "<directory of the program>/" + Program + ".ini"}) {
             const size_t Next = Text.find(Place, At);
             EXPECT_NE(Next, std::string::npos) << Place << " missing or out of order";
             if (Next != std::string::npos) At = Next;
@@ -239,7 +252,10 @@ TEST_F(InstallTest, ChangelogParsesAndNamesThisVersion) {
 // /usr/share/common-licenses is referred to by that path, not copied.
 TEST_F(InstallTest, CopyrightIsMachineReadable) {
     const std::string Text = ReadWholeFile(P("share/doc/veldra-update/copyright"));
-    ASSERT_EQ(Text.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0), 0u)
+    ASSERT_EQ(
+        Text.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n",
+                   0),
+        0u)
         << Text.substr(0, 200);
     // Paragraphs are separated by empty lines; a field's continuation lines
     // start with a blank.
@@ -299,21 +315,25 @@ TEST_F(InstallTest, CopyrightIsMachineReadable) {
 TEST_F(InstallTest, UdevRuleParsesAndAssignsWhatItPromises) {
     const std::string Rules = ReadWholeFile(P("share/doc/veldra-update/60-veldra-rs485.rules"));
     ASSERT_FALSE(Rules.empty());
-    static const std::set<std::string> Keys{"ACTION", "SUBSYSTEM", "SUBSYSTEMS", "KERNEL", "KERNELS", "DRIVER",
-                                            "DRIVERS", "ATTR", "ATTRS", "ENV", "GOTO", "LABEL", "MODE", "GROUP",
-                                            "TAG", "RUN"};
-    const std::regex Pair(R"re(^\s*([A-Z]+)(\{[A-Za-z0-9_]+\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*(,|$))re");
+    static const std::set<std::string> Keys{
+        "ACTION", "SUBSYSTEM", "SUBSYSTEMS", "KERNEL", "KERNELS", "DRIVER", "DRIVERS", "ATTR",
+        "ATTRS",  "ENV",       "GOTO",       "LABEL",  "MODE",    "GROUP",  "TAG",     "RUN"};
+    const std::regex Pair(
+        R"re(^\s*([A-Z]+)(\{[A-Za-z0-9_]+\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*(,|$))re");
     std::set<std::string> Assigned;
     std::istringstream In(Rules);
     std::string Line;
     int LineNo = 0;
     while (std::getline(In, Line)) {
         ++LineNo;
-        if (Line.find_first_not_of(" \t") == std::string::npos || Line[Line.find_first_not_of(" \t")] == '#') continue;
+        if (Line.find_first_not_of(" \t") == std::string::npos ||
+            Line[Line.find_first_not_of(" \t")] == '#')
+            continue;
         std::string Rest = Line;
         std::smatch M;
         while (!Rest.empty() && Rest.find_first_not_of(" \t") != std::string::npos) {
-            ASSERT_TRUE(std::regex_search(Rest, M, Pair)) << "line " << LineNo << " does not parse at: " << Rest;
+            ASSERT_TRUE(std::regex_search(Rest, M, Pair))
+                << "line " << LineNo << " does not parse at: " << Rest;
             EXPECT_TRUE(Keys.count(M[1])) << "line " << LineNo << ": unknown key " << M[1];
             if (M[3] == "=") Assigned.insert(M[1].str() + M[2].str() + "=" + M[4].str());
             Rest = M.suffix();
@@ -330,7 +350,8 @@ TEST_F(InstallTest, IconsHaveTheSizeOfTheirFolder) {
         const std::string Dim = std::to_string(Size) + "x" + std::to_string(Size);
         SCOPED_TRACE(Dim);
         int W = 0, H = 0;
-        ASSERT_TRUE(PngSize(ReadWholeFile(P("share/icons/hicolor/" + Dim + "/apps/veldra-update.png")), W, H));
+        ASSERT_TRUE(PngSize(
+            ReadWholeFile(P("share/icons/hicolor/" + Dim + "/apps/veldra-update.png")), W, H));
         EXPECT_EQ(W, Size);
         EXPECT_EQ(H, Size);
     }
@@ -367,7 +388,8 @@ TEST_F(InstallTest, MetainfoIsValidAndNamesInstalledFiles) {
     for (std::sregex_iterator It(Xml.begin(), Xml.end(), Binary), End; It != End; ++It, ++Binaries)
         EXPECT_TRUE(fs::exists(P("bin/" + (*It)[1].str()))) << (*It)[1];
     EXPECT_GT(Binaries, 0);
-    EXPECT_NE(Xml.find(std::string("<release version=\"") + veldra::kVersion + "\""), std::string::npos);
+    EXPECT_NE(Xml.find(std::string("<release version=\"") + veldra::kVersion + "\""),
+              std::string::npos);
 }
 
 #endif

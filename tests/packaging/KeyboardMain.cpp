@@ -1,13 +1,11 @@
 // The keyboard tests run inside the program's own application object.
 
-#include "app/Application.h"
-
 #include <gtest/gtest.h>
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+#include "app/Application.h"
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // The tests check the English source texts, whatever the machine's
     // language (the translation test switches it itself).
     qputenv("LANGUAGE", "C");

@@ -32,18 +32,17 @@
 #include "PackagingSupport.h"
 #include "SimProcess.h"
 #include "TempDir.h"
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
-#include "app/AboutForm.h"
-#include "app/MainForm.h"
 #include "widgets/MsgBox.h"
 
 namespace {
 
-std::string NameOf(const QWidget *W)
-{
+std::string NameOf(const QWidget *W) {
     if (!W) return "(none)";
     const QString N = W->objectName();
     return N.isEmpty() ? std::string(W->metaObject()->className()) : N.toStdString();
@@ -51,8 +50,7 @@ std::string NameOf(const QWidget *W)
 
 // Serves the event loop until Done() holds or TimeoutMs has passed; a timer
 // wakes the loop now and then, so that it blocks instead of spinning.
-bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs = 20000)
-{
+bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs = 20000) {
     QTimer Tick;
     Tick.start(10);
     QElapsedTimer Clock;
@@ -66,8 +64,7 @@ bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs = 20000)
 
 // Buttons of their own (not the arrows inside spin boxes, combo boxes,
 // scroll bars, tab bars or lists) that the user can see and use now.
-std::vector<QAbstractButton *> UsableButtons(QWidget *Window)
-{
+std::vector<QAbstractButton *> UsableButtons(QWidget *Window) {
     std::vector<QAbstractButton *> Result;
     for (QAbstractButton *B : Window->findChildren<QAbstractButton *>()) {
         if (!B->isVisibleTo(Window) || !B->isEnabled()) continue;
@@ -81,15 +78,13 @@ std::vector<QAbstractButton *> UsableButtons(QWidget *Window)
     return Result;
 }
 
-void Activate(QWidget *Window)
-{
+void Activate(QWidget *Window) {
     Window->show();
     Window->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(Window)) << NameOf(Window) << " never became active";
 }
 
-void Press(QWidget *Window, Qt::Key Key)
-{
+void Press(QWidget *Window, Qt::Key Key) {
     QWidget *Target = QApplication::focusWidget();
     QTest::keyClick(Target ? Target : Window, Key);
     QApplication::processEvents();
@@ -97,53 +92,50 @@ void Press(QWidget *Window, Qt::Key Key)
 
 // Widgets that receive the focus, in order, when Tab is pressed from the
 // focus the window has now, until the chain comes round again.
-std::vector<QWidget *> TabChain(QWidget *Window)
-{
+std::vector<QWidget *> TabChain(QWidget *Window) {
     std::vector<QWidget *> Chain;
     if (!QApplication::focusWidget()) Press(Window, Qt::Key_Tab);
     const int Limit = 4 * static_cast<int>(Window->findChildren<QWidget *>().size()) + 4;
     for (int i = 0; i < Limit && Window->isVisible(); ++i) {
         QWidget *F = QApplication::focusWidget();
         // Round once: the opening focus may lie outside the cycle.
-        if (F && std::find(Chain.begin(), Chain.end(), F) != Chain.end() && F != Chain.back()) break;
+        if (F && std::find(Chain.begin(), Chain.end(), F) != Chain.end() && F != Chain.back())
+            break;
         if (F && (Chain.empty() || Chain.back() != F)) Chain.push_back(F);
         Press(Window, Qt::Key_Tab);
     }
     return Chain;
 }
 
-std::string ChainText(const std::vector<QWidget *> &Chain)
-{
+std::string ChainText(const std::vector<QWidget *> &Chain) {
     std::string S;
     for (QWidget *W : Chain) S += (S.empty() ? "" : " > ") + NameOf(W);
     return S.empty() ? "(nothing takes the focus)" : S;
 }
 
 // Tab from the opening focus must reach every usable button.
-void ExpectTabReachesEveryButton(QWidget *Window, const std::string &Where)
-{
+void ExpectTabReachesEveryButton(QWidget *Window, const std::string &Where) {
     SCOPED_TRACE(Where);
     const auto Chain = TabChain(Window);
     std::string Missing;
     for (QAbstractButton *B : UsableButtons(Window)) {
         if (std::find(Chain.begin(), Chain.end(), B) == Chain.end()) Missing += " " + NameOf(B);
     }
-    EXPECT_EQ(Missing, "") << "not reached by Tab in " << Where << "; Tab chain: " << ChainText(Chain);
+    EXPECT_EQ(Missing, "") << "not reached by Tab in " << Where
+                           << "; Tab chain: " << ChainText(Chain);
     std::printf("[ chain    ] %s: %s\n", Where.c_str(), ChainText(Chain).c_str());
 }
 
 // Records which buttons of a window get clicked.
 class TClickLog {
 public:
-    explicit TClickLog(QWidget *Window)
-    {
+    explicit TClickLog(QWidget *Window) {
         for (QAbstractButton *B : Window->findChildren<QAbstractButton *>())
             FConnections.push_back(QObject::connect(B, &QAbstractButton::clicked, B, [this, B] {
                 Clicked += (Clicked.empty() ? "" : " ") + NameOf(B);
             }));
     }
-    ~TClickLog()
-    {
+    ~TClickLog() {
         for (auto &C : FConnections) QObject::disconnect(C);
     }
     std::string Clicked;
@@ -155,8 +147,7 @@ private:
 // Closes any modal window a button opened (the main window's tool windows).
 class TModalCloser {
 public:
-    TModalCloser()
-    {
+    TModalCloser() {
         QObject::connect(&FTimer, &QTimer::timeout, [this] {
             if (auto *D = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
                 Opened += (Opened.empty() ? "" : " ") + NameOf(D);
@@ -175,8 +166,7 @@ const char kSimPort[] = "Simulated sensor (pty)";
 
 class KeyboardTest : public ::testing::Test {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         SetMsgPresenter([this](TMsgKind, const QString &, const QString &Msg) {
             Messages.push_back(Msg.toStdString());
             return kMsgNo;
@@ -188,8 +178,7 @@ public:
         Settings = new TSettings(Dir.Write("keys.ini", "[SENSORS]\n7=Probe A\n"));
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         Window.reset();
         delete Settings;
         Settings = nullptr;
@@ -200,16 +189,14 @@ public:
     }
 
     // The main window creates the one Settings object itself.
-    void OpenMain()
-    {
+    void OpenMain() {
         delete Settings;
         Settings = nullptr;
         Window = std::make_unique<TMainForm>();
         Activate(Window.get());
     }
     template <class T>
-    T *Open()
-    {
+    T *Open() {
         if (!Settings) Settings = new TSettings(Dir.File("keys.ini"));
         auto *W = new T;
         Window.reset(W);
@@ -217,22 +204,19 @@ public:
         return W;
     }
     template <class T>
-    T *Find(const char *Name)
-    {
+    T *Find(const char *Name) {
         T *W = Window->findChild<T *>(QString::fromLatin1(Name));
         EXPECT_NE(W, nullptr) << "no widget named " << Name;
         return W;
     }
-    void ChooseSimPort()
-    {
+    void ChooseSimPort() {
         auto *C = Find<QComboBox>("cbCOMPort");
         const int I = C->findText(QString::fromLatin1(kSimPort), Qt::MatchContains);
         ASSERT_GE(I, 0) << "simulated port not listed";
         C->setCurrentIndex(I);
         emit C->activated(I);
     }
-    void StartSim(std::vector<std::string> Args)
-    {
+    void StartSim(std::vector<std::string> Args) {
         Args.insert(Args.end(), {"--link", Dir.File("ttyKEYS")});
         Sim = std::make_unique<TSimProcess>(Args);
         ASSERT_TRUE(Sim->Start());
@@ -248,8 +232,7 @@ public:
 
     void OpenMainWindow() { OpenMain(); }
     void OpenWizard() { Open<TFWUpdateForm>(); }
-    void OpenSetupPage(int Page)
-    {
+    void OpenSetupPage(int Page) {
         Open<TDevSetupForm>();
         Find<QTabWidget>("PageControl1")->setCurrentIndex(Page);
         QApplication::processEvents();
@@ -263,8 +246,7 @@ public:
         const char *Name;
         void (*Open)(KeyboardTest &);
     };
-    static const std::vector<TWindowCase> &Windows()
-    {
+    static const std::vector<TWindowCase> &Windows() {
         static const std::vector<TWindowCase> Cases{
             {"main window", [](KeyboardTest &T) { T.OpenMainWindow(); }},
             {"firmware update wizard, page 1", [](KeyboardTest &T) { T.OpenWizard(); }},
@@ -278,8 +260,7 @@ public:
 
 }  // namespace
 
-TEST_F(KeyboardTest, TabReachesEveryButton)
-{
+TEST_F(KeyboardTest, TabReachesEveryButton) {
     for (const auto &C : Windows()) {
         C.Open(*this);
         ExpectTabReachesEveryButton(Win(), C.Name);
@@ -289,8 +270,7 @@ TEST_F(KeyboardTest, TabReachesEveryButton)
 
 // Enter on a focused button presses that button, like Space does; it must
 // not press another one (a dialog's default button) or nothing at all.
-TEST_F(KeyboardTest, EnterPressesTheFocusedButton)
-{
+TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
     for (const auto &C : Windows()) {
         C.Open(*this);
         std::vector<std::string> Names;
@@ -322,8 +302,7 @@ TEST_F(KeyboardTest, EnterPressesTheFocusedButton)
 
 // Enter in a list, number or text field of a dialog must not close it (a
 // dialog whose default button is Close loses the user's input that way).
-TEST_F(KeyboardTest, EnterInAFieldKeepsTheDialogOpen)
-{
+TEST_F(KeyboardTest, EnterInAFieldKeepsTheDialogOpen) {
     for (const auto &C : Windows()) {
         C.Open(*this);
         if (!qobject_cast<QDialog *>(Win())) {
@@ -356,8 +335,7 @@ TEST_F(KeyboardTest, EnterInAFieldKeepsTheDialogOpen)
 
 // Escape closes an idle dialog, as Close does; the main window is no
 // dialog: Escape leaves it alone (closing it asks first).
-TEST_F(KeyboardTest, EscapeClosesAnIdleDialogAndNotTheMainWindow)
-{
+TEST_F(KeyboardTest, EscapeClosesAnIdleDialogAndNotTheMainWindow) {
     struct TCase {
         const char *Name;
         std::function<void()> Open;
@@ -375,7 +353,8 @@ TEST_F(KeyboardTest, EscapeClosesAnIdleDialogAndNotTheMainWindow)
         Press(Win(), Qt::Key_Escape);
         EXPECT_EQ(!Win()->isVisible(), C.Closes) << "Escape in the " << C.Name;
         if (!C.Closes) {
-            EXPECT_TRUE(Msgs().empty()) << "Escape in the " << C.Name << " asked: " << Msgs().front();
+            EXPECT_TRUE(Msgs().empty())
+                << "Escape in the " << C.Name << " asked: " << Msgs().front();
         }
         Window.reset();
         Msgs().clear();
@@ -384,8 +363,7 @@ TEST_F(KeyboardTest, EscapeClosesAnIdleDialogAndNotTheMainWindow)
 
 // Through a whole update: Tab on every page, Escape refused while the
 // upload runs, and Escape closes the wizard on the result page.
-TEST_F(KeyboardTest, WizardPagesAndEscapeDuringAnUpload)
-{
+TEST_F(KeyboardTest, WizardPagesAndEscapeDuringAnUpload) {
     StartSim({"bootloader", "--sensor-id", "7", "--version", "1.0", "--pace", "--quiet"});
     FirmwareFile = Dir.Write("fw.cod", MakeFirmwareFile(7, 2, 0, 2400));
     auto *Form = Open<TFWUpdateForm>();
@@ -428,8 +406,7 @@ TEST_F(KeyboardTest, WizardPagesAndEscapeDuringAnUpload)
     EXPECT_FALSE(Form->isVisible()) << "Escape on the result page";
 }
 
-TEST_F(KeyboardTest, SetupDuringAScanKeepsTheWindowAndReachesStop)
-{
+TEST_F(KeyboardTest, SetupDuringAScanKeepsTheWindowAndReachesStop) {
     StartSim({"modbus", "--profiles", "--delay-ms", "20"});
     auto *Form = Open<TDevSetupForm>();
     ChooseSimPort();

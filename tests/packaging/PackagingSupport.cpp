@@ -43,14 +43,15 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui) {
 }
 
 std::vector<std::string> NoConfigEnv(const std::string &Dir) {
-    return {"XDG_CONFIG_HOME=" + Dir + "/no-config-home", "XDG_CONFIG_DIRS=" + Dir + "/no-config-dirs"};
+    return {"XDG_CONFIG_HOME=" + Dir + "/no-config-home",
+            "XDG_CONFIG_DIRS=" + Dir + "/no-config-dirs"};
 }
 
 std::set<std::string> ListFiles(const std::string &Root) {
     std::set<std::string> Files;
     std::error_code Ec;
-    for (auto It = fs::recursive_directory_iterator(Root, Ec); !Ec && It != fs::recursive_directory_iterator();
-         It.increment(Ec)) {
+    for (auto It = fs::recursive_directory_iterator(Root, Ec);
+         !Ec && It != fs::recursive_directory_iterator(); It.increment(Ec)) {
         const auto Status = It->symlink_status();
         if (fs::is_regular_file(Status) || fs::is_symlink(Status))
             Files.insert(fs::relative(It->path(), Root).string());
@@ -68,7 +69,8 @@ std::string ReadWholeFile(const std::string &Path) {
 bool PngSize(const std::string &Bytes, int &Width, int &Height) {
     static const std::string Signature("\x89PNG\r\n\x1a\n", 8);
     // Signature, then the IHDR chunk: length (4), "IHDR", width (4), height (4).
-    if (Bytes.size() < 24 || Bytes.compare(0, 8, Signature) != 0 || Bytes.compare(12, 4, "IHDR") != 0)
+    if (Bytes.size() < 24 || Bytes.compare(0, 8, Signature) != 0 ||
+        Bytes.compare(12, 4, "IHDR") != 0)
         return false;
     auto Be32 = [&](size_t At) {
         uint32_t V = 0;
@@ -80,7 +82,8 @@ bool PngSize(const std::string &Bytes, int &Width, int &Height) {
     return true;
 }
 
-std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo, size_t ImageSize) {
+std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo,
+                             size_t ImageSize) {
     std::string Image(ImageSize, '\0');
     for (size_t i = 0; i < ImageSize; ++i) Image[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     std::string File(16, '\0');
@@ -106,7 +109,8 @@ std::string SetDifference(const std::set<std::string> &A, const std::set<std::st
 std::set<std::string> HelpWords(const std::string &HelpText) {
     std::set<std::string> Words;
     static const std::regex LongOption("--[A-Za-z0-9][A-Za-z0-9-]*");
-    for (std::sregex_iterator It(HelpText.begin(), HelpText.end(), LongOption), End; It != End; ++It)
+    for (std::sregex_iterator It(HelpText.begin(), HelpText.end(), LongOption), End; It != End;
+         ++It)
         Words.insert(It->str());
     // Subcommands: the first word of each indented line under a "Subcommands:" heading.
     std::istringstream In(HelpText);
@@ -114,7 +118,8 @@ std::set<std::string> HelpWords(const std::string &HelpText) {
     bool InSubcommands = false;
     while (std::getline(In, Line)) {
         std::string Lower = Line;
-        std::transform(Lower.begin(), Lower.end(), Lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(Lower.begin(), Lower.end(), Lower.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         if (!Line.empty() && !std::isspace(static_cast<unsigned char>(Line[0]))) {
             InSubcommands = Lower.rfind("subcommands:", 0) == 0;
             continue;

@@ -29,7 +29,8 @@ bool PngSize(const std::string &Bytes, int &Width, int &Height);
 
 // A valid firmware file with the 16-byte header for the given sensor ID and
 // version, with an image of ImageSize bytes.
-std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo, size_t ImageSize = 64);
+std::string MakeFirmwareFile(uint8_t DeviceID, uint8_t VersionHi, uint8_t VersionLo,
+                             size_t ImageSize = 64);
 
 // Lines of "a" and not of "b", for messages listing the difference of two sets.
 std::string SetDifference(const std::set<std::string> &A, const std::set<std::string> &B);

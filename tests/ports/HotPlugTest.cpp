@@ -1,12 +1,11 @@
-#include "serial/HotPlug.h"
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <string>
+
+#include "serial/HotPlug.h"
 
 namespace {
 

@@ -1,21 +1,22 @@
-#include "serial/PortDiscovery.h"
-
-#include "TempDir.h"
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <optional>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+#include "serial/PortDiscovery.h"
+
 namespace {
 
-int Sign(int V) { return (V > 0) - (V < 0); }
+int Sign(int V) {
+    return (V > 0) - (V < 0);
+}
 
 TEST(CompareNatural, Order) {
     struct Row {
@@ -68,7 +69,9 @@ class EnumComPortsTest : public ::testing::Test {
 protected:
     void TearDown() override { SetPortQuery({}); }
     void Report(std::vector<TComListData> Found) {
-        SetPortQuery([Found](std::vector<TComListData> &Ports) { Ports.insert(Ports.end(), Found.begin(), Found.end()); });
+        SetPortQuery([Found](std::vector<TComListData> &Ports) {
+            Ports.insert(Ports.end(), Found.begin(), Found.end());
+        });
     }
 };
 
@@ -101,13 +104,15 @@ TEST_F(EnumComPortsTest, SortsWhateverOrderTheSystemReports) {
         std::vector<TComListData> Ports;
         EnumComPorts(Ports);
         EXPECT_EQ(IDs(Ports), R.Expected);
-        for (const TComListData &P : Ports) EXPECT_EQ(P.Description, "Adapter (" + P.DeviceID + ")");
+        for (const TComListData &P : Ports)
+            EXPECT_EQ(P.Description, "Adapter (" + P.DeviceID + ")");
     }
 }
 
 TEST_F(EnumComPortsTest, ReplacesTheOldListWhole) {
     std::vector<TComListData> Ports;
-    for (int I = 0; I < 50; ++I) Ports.push_back({"/dev/old" + std::to_string(I), std::string(200, 'x')});
+    for (int I = 0; I < 50; ++I)
+        Ports.push_back({"/dev/old" + std::to_string(I), std::string(200, 'x')});
     Report({{"/dev/ttyUSB1", "B (/dev/ttyUSB1)"}, {"/dev/ttyUSB0", "A (/dev/ttyUSB0)"}});
     EnumComPorts(Ports);
     EXPECT_EQ(IDs(Ports), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
@@ -204,7 +209,8 @@ TEST(QueryComPorts, NoVirtualPortsWithoutVariable) {
     ScopedExtraPorts Env("");
     std::vector<TComListData> Ports;
     QueryComPorts(Ports);
-    for (const TComListData &P : Ports) EXPECT_EQ(P.Description.rfind("Virtual port", 0), std::string::npos);
+    for (const TComListData &P : Ports)
+        EXPECT_EQ(P.Description.rfind("Virtual port", 0), std::string::npos);
 }
 
 TEST(QueryComPorts, NoVirtualConsolesOrPtmx) {
@@ -236,8 +242,10 @@ TEST(QueryComPorts, MachineWithoutSysfsStillListsExtraPorts) {
     if (Child == 0) {
         ::close(Pipe[0]);
         std::string Out;
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("none", "/sys", "tmpfs", 0, nullptr) != 0 || ::mount("none", "/run", "tmpfs", 0, nullptr) != 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/sys", "tmpfs", 0, nullptr) != 0 ||
+            ::mount("none", "/run", "tmpfs", 0, nullptr) != 0) {
             Out = "SKIP";
         } else {
             try {
@@ -255,7 +263,8 @@ TEST(QueryComPorts, MachineWithoutSysfsStillListsExtraPorts) {
     ::close(Pipe[1]);
     std::string Out;
     char Buf[512];
-    for (ssize_t N; (N = ::read(Pipe[0], Buf, sizeof Buf)) > 0;) Out.append(Buf, static_cast<size_t>(N));
+    for (ssize_t N; (N = ::read(Pipe[0], Buf, sizeof Buf)) > 0;)
+        Out.append(Buf, static_cast<size_t>(N));
     ::close(Pipe[0]);
     int Status = 0;
     ASSERT_EQ(::waitpid(Child, &Status, 0), Child);

@@ -1,9 +1,9 @@
-#include "serial/UdevPorts.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+
+#include "serial/UdevPorts.h"
 
 namespace {
 
@@ -66,11 +66,14 @@ TEST(UdevPorts, DescriptionPrefersModelThenVendorThenDriver) {
              D.UsbManufacturer = "ignored";
          },
          "Silicon Labs (/dev/ttyUSB0)"},
-        {"manufacturer text without udevd", [](TTtyDevice &D) { D.UsbManufacturer = "FTDI"; }, "FTDI (/dev/ttyUSB0)"},
-        {"USB driver property", [](TTtyDevice &D) { D.UsbDriver = "cp210x"; }, "cp210x (/dev/ttyUSB0)"},
+        {"manufacturer text without udevd", [](TTtyDevice &D) { D.UsbManufacturer = "FTDI"; },
+         "FTDI (/dev/ttyUSB0)"},
+        {"USB driver property", [](TTtyDevice &D) { D.UsbDriver = "cp210x"; },
+         "cp210x (/dev/ttyUSB0)"},
         {"parent driver", [](TTtyDevice &) {}, "ftdi_sio (/dev/ttyUSB0)"},
         {"nothing known", [](TTtyDevice &D) { D.Driver.clear(); }, "Serial port (/dev/ttyUSB0)"},
-        {"control characters blanked", [](TTtyDevice &D) { D.ModelEnc = "A\\x0aB\\x09"; }, "A B (/dev/ttyUSB0)"},
+        {"control characters blanked", [](TTtyDevice &D) { D.ModelEnc = "A\\x0aB\\x09"; },
+         "A B (/dev/ttyUSB0)"},
         {"serial number after the name",
          [](TTtyDevice &D) {
              D.ModelEnc = "CP2102\\x20USB\\x20to\\x20UART\\x20Bridge\\x20Controller";
@@ -79,7 +82,8 @@ TEST(UdevPorts, DescriptionPrefersModelThenVendorThenDriver) {
          "CP2102 USB to UART Bridge Controller S/N 0001 (/dev/ttyUSB0)"},
         {"serial number cleaned", [](TTtyDevice &D) { D.SerialNumber = " A50285BI\n"; },
          "ftdi_sio S/N A50285BI (/dev/ttyUSB0)"},
-        {"blank serial number left out", [](TTtyDevice &D) { D.SerialNumber = "  "; }, "ftdi_sio (/dev/ttyUSB0)"},
+        {"blank serial number left out", [](TTtyDevice &D) { D.SerialNumber = "  "; },
+         "ftdi_sio (/dev/ttyUSB0)"},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Name);
@@ -103,7 +107,8 @@ TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
     };
     const Row Rows[] = {
         {"USB adapter", "/dev/ttyUSB0", true, false, "", std::nullopt, true},
-        {"USB adapter, type attribute ignored", "/dev/ttyUSB0", true, false, "0", std::nullopt, true},
+        {"USB adapter, type attribute ignored", "/dev/ttyUSB0", true, false, "0", std::nullopt,
+         true},
         {"virtual console", "/dev/tty1", false, false, "", std::nullopt, false},
         {"no device node", "", true, false, "", std::nullopt, false},
         {"8250 port, sysfs type 16550A", "/dev/ttyS0", true, true, "4\n", std::nullopt, true},
@@ -131,6 +136,8 @@ TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
     }
 }
 
-TEST(UdevPorts, ProbeOfAMissingNodeFails) { EXPECT_FALSE(Has8250Uart("/nonexistent/ttyS9")); }
+TEST(UdevPorts, ProbeOfAMissingNodeFails) {
+    EXPECT_FALSE(Has8250Uart("/nonexistent/ttyS9"));
+}
 
 }  // namespace

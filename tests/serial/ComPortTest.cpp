@@ -1,8 +1,8 @@
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,14 +97,16 @@ TEST(ComPortConverters, TextsMatchWithoutRegardToCaseAndFallBack) {
     EXPECT_EQ(BaudRateFromText("57600"), br57600);
     EXPECT_EQ(BaudRateFromText("custom"), brCustom);
     EXPECT_EQ(BaudRateFromText("256000"), br256000);
-    for (const char *bad : {"", "12345", " 9600", "9600 "}) EXPECT_EQ(BaudRateFromText(bad), br9600) << bad;
+    for (const char *bad : {"", "12345", " 9600", "9600 "})
+        EXPECT_EQ(BaudRateFromText(bad), br9600) << bad;
     EXPECT_EQ(ParityFromText("even"), prEven);
     EXPECT_EQ(ParityFromText("SPACE"), prSpace);
     EXPECT_EQ(ParityFromText("Mark"), prMark);
     for (const char *bad : {"", "e", " Even"}) EXPECT_EQ(ParityFromText(bad), prNone) << bad;
     EXPECT_EQ(StopBitsFromText("1.5"), sbOne5StopBits);
     EXPECT_EQ(StopBitsFromText("2"), sbTwoStopBits);
-    for (const char *bad : {"", "1,5", " 2", "3"}) EXPECT_EQ(StopBitsFromText(bad), sbOneStopBit) << bad;
+    for (const char *bad : {"", "1,5", " 2", "3"})
+        EXPECT_EQ(StopBitsFromText(bad), sbOneStopBit) << bad;
     // Ordinals are stored and passed by other code.
     EXPECT_EQ(static_cast<int>(br19200), 9);
     EXPECT_EQ(static_cast<int>(br57600), 12);
@@ -151,7 +153,8 @@ TEST(ComPort, OpeningAMissingDeviceFailsWithTheOsCode) {
     } catch (const EComPort &E) {
         EXPECT_EQ(E.Code(), 1);
         EXPECT_EQ(E.WinCode(), ENOENT);
-        EXPECT_EQ(std::string(E.what()), "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
+        EXPECT_EQ(std::string(E.what()),
+                  "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
     }
     EXPECT_FALSE(p.Connected());
 }
@@ -176,7 +179,8 @@ TEST(ComPort, ExclusiveUseEndsWithTheClose) {
     TPty pty;
     TComPort p;
     p.SetPort(pty.Path);
-    const std::function<void()> ends[] = {[&] { p.Close(); }, [&] { p.SetPort(pty.Path + "-gone"); }};
+    const std::function<void()> ends[] = {[&] { p.Close(); },
+                                          [&] { p.SetPort(pty.Path + "-gone"); }};
     for (size_t i = 0; i < std::size(ends); ++i) {
         SCOPED_TRACE(i);
         p.SetPort(pty.Path);
@@ -311,8 +315,10 @@ TEST(ComPort, AStandardRateAfterACustomOneSetsBothSpeeds) {
         TBaudRate First, Then;
         int Rate;
         bool Reopen;
-    } cases[] = {{br14400, br19200, 19200, false}, {br14400, br19200, 19200, true},
-                 {br56000, br9600, 9600, true},   {br128000, br57600, 57600, false}};
+    } cases[] = {{br14400, br19200, 19200, false},
+                 {br14400, br19200, 19200, true},
+                 {br56000, br9600, 9600, true},
+                 {br128000, br57600, 57600, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.Rate) + (c.Reopen ? " reopened" : " while open"));
         TPty pty;
@@ -347,7 +353,8 @@ TEST(ComPort, WriteReturnsByItsDeadlineWhenTheQueueNeverEmpties) {
     // The write itself goes through; the bytes still queued count as not sent.
     EXPECT_EQ(p.Write(req, sizeof req), 6);
     const uint64_t took = GetTickCount64() - t0;
-    const uint64_t limit = p.Timeouts().WriteTotalConstant + p.Timeouts().WriteTotalMultiplier * sizeof req;
+    const uint64_t limit =
+        p.Timeouts().WriteTotalConstant + p.Timeouts().WriteTotalMultiplier * sizeof req;
     EXPECT_GE(took + 50, limit);
     EXPECT_LT(took, limit + 10000);
     EXPECT_TRUE(p.Connected());
@@ -390,11 +397,13 @@ TEST(ComPort, HangUpClosesThePortAndRaisesPortDisconnected) {
         std::function<void(TComPort &)> Op;
     } cases[] = {
         {"wait", [](TComPort &p) { p.WaitForInput(5000); }},
-        {"read", [](TComPort &p) {
+        {"read",
+         [](TComPort &p) {
              uint8_t b;
              p.Read(&b, 1);
          }},
-        {"write", [](TComPort &p) {
+        {"write",
+         [](TComPort &p) {
              uint8_t b[4] = {};
              p.Write(b, 4);
          }},

@@ -16,8 +16,8 @@ namespace {
 TEST(NetLink, UrlsSchemesAndPortNumbers) {
     struct Row {
         std::string Url;
-        bool Network;      // tcp:// or rfc2217:// in any case
-        std::string Host;  // of a network URL
+        bool Network;         // tcp:// or rfc2217:// in any case
+        std::string Host;     // of a network URL
         std::string Problem;  // part of AddressError's text, "" when none
     } Rows[] = {
         {"tcp://10.0.0.5:4001", true, "10.0.0.5", ""},
@@ -91,7 +91,8 @@ TEST(NetLink, FloodIsCappedAndCounted) {
 TEST(NetLink, ModbusTcpFloodDeliversNothing) {
     const std::vector<std::vector<uint8_t>> Patterns = {
         {0x00},  // no Modbus TCP at all
-        {0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03, 0x02, 0x00, 0x00, 0x00},  // answers to another request
+        {0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03, 0x02, 0x00, 0x00,
+         0x00},  // answers to another request
     };
     for (const std::vector<uint8_t> &Pattern : Patterns) {
         SCOPED_TRACE(Pattern.size());

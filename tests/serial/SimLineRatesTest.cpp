@@ -9,7 +9,10 @@ TEST(SimulatedLine, AnswersAtRatesWithoutATermiosConstant) {
     struct Row {
         TBaudRate Rate;
         const char *Text;
-    } rows[] = {{br9600, "9600"}, {br14400, "14400"}, {br56000, "56000"}, {br128000, "128000"},
+    } rows[] = {{br9600, "9600"},
+                {br14400, "14400"},
+                {br56000, "56000"},
+                {br128000, "128000"},
                 {br256000, "256000"}};
     for (const auto &r : rows) {
         SCOPED_TRACE(r.Text);

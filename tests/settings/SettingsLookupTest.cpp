@@ -160,7 +160,8 @@ TEST_F(SettingsLookupOrder, UnreadableFileStopsTheLookup) {
     EXPECT_TRUE(S.ReadFailed());
     EXPECT_EQ(S.FWUpdSettings().DefTimeout, 1000);
     EXPECT_EQ(S.SensorIDToName(7), "Unknown");
-    EXPECT_EQ(SettingsSourceText(S), At[0] + " (could not be read: Permission denied; defaults used)");
+    EXPECT_EQ(SettingsSourceText(S),
+              At[0] + " (could not be read: Permission denied; defaults used)");
 }
 
 // A named file is taken as it is, also when it does not exist (the command
@@ -174,7 +175,8 @@ TEST(SettingsLookup, NamedFileComesFirst) {
 
     const std::string Fifo = Dir.File("fifo.ini");
     ASSERT_EQ(::mkfifo(Fifo.c_str(), 0644), 0);
-    EXPECT_EQ(SettingsSourceText(TSettings(Fifo)), Fifo + " (could not be read: not a regular file; defaults used)");
+    EXPECT_EQ(SettingsSourceText(TSettings(Fifo)),
+              Fifo + " (could not be read: not a regular file; defaults used)");
 }
 
 // The process's own environment, as the programs see it.

@@ -1,17 +1,15 @@
-#include "settings/IniFile.h"
-#include "settings/Settings.h"
-#include "settings/TextDecode.h"
-
-#include "TempDir.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "TempDir.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
+#include "settings/TextDecode.h"
 
 namespace {
 
@@ -37,19 +35,45 @@ TEST(StrToIntDef, ReadsDecimalAndHexElseDefault) {
         int Expected;
     };
     const Row Rows[] = {
-        {"500", 500},          {"+500", 500},         {"-500", -500},       {"0", 0},
-        {"000123", 123},       {"0x1F4", 500},        {"0X1f4", 500},       {"$1F4", 500},
-        {"$1f4", 500},         {"x1F4", 500},         {"X1F4", 500},        {"-$10", -16},
-        {"2147483647", 2147483647},                   {"-2147483648", -2147483647 - 1},
-        {"2147483648", -7},    {"-2147483649", -7},   {"99999999999999999999", -7},
-        {"$7FFFFFFF", 2147483647},                    {"$FFFFFFFF", -1},
-        {"$100000000", -7},    {"abc", -7},           {"", -7},             {"-", -7},
-        {"+", -7},             {"$", -7},             {"0x", -7},           {"x", -7},
-        {"12a", -7},           {"1 2", -7},           {"1.5", -7},          {"$G", -7},
-        {"0x-5", -7},          {"--5", -7},           {" 5", -7},           {"5 ", -7},
+        {"500", 500},
+        {"+500", 500},
+        {"-500", -500},
+        {"0", 0},
+        {"000123", 123},
+        {"0x1F4", 500},
+        {"0X1f4", 500},
+        {"$1F4", 500},
+        {"$1f4", 500},
+        {"x1F4", 500},
+        {"X1F4", 500},
+        {"-$10", -16},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", -7},
+        {"-2147483649", -7},
+        {"99999999999999999999", -7},
+        {"$7FFFFFFF", 2147483647},
+        {"$FFFFFFFF", -1},
+        {"$100000000", -7},
+        {"abc", -7},
+        {"", -7},
+        {"-", -7},
+        {"+", -7},
+        {"$", -7},
+        {"0x", -7},
+        {"x", -7},
+        {"12a", -7},
+        {"1 2", -7},
+        {"1.5", -7},
+        {"$G", -7},
+        {"0x-5", -7},
+        {"--5", -7},
+        {" 5", -7},
+        {"5 ", -7},
         {"0b101", -7},
     };
-    for (const Row &R : Rows) EXPECT_EQ(StrToIntDef(R.Text, -7), R.Expected) << '"' << R.Text << '"';
+    for (const Row &R : Rows)
+        EXPECT_EQ(StrToIntDef(R.Text, -7), R.Expected) << '"' << R.Text << '"';
 }
 
 TEST(SettingsReader, LimitsFromContent) {
@@ -71,14 +95,17 @@ TEST(SettingsReader, LimitsFromContent) {
         {"only SENSORS", "[SENSORS]\n7=Probe A\n", 5, 15, 1000},
         {"empty content", "", 5, 15, 1000},
         {"first key wins", "[SETTINGS]\nTIMEOUT=300\nTIMEOUT=400\n", 5, 15, 300},
-        {"repeated section ignored", "[SETTINGS]\nTIMEOUT=300\n[SETTINGS]\nMAX_RETRY=9\n", 5, 15, 300},
-        {"repeated section, other case", "[SETTINGS]\n[sensors]\n[Settings]\nTIMEOUT=9\n", 5, 15, 1000},
+        {"repeated section ignored", "[SETTINGS]\nTIMEOUT=300\n[SETTINGS]\nMAX_RETRY=9\n", 5, 15,
+         300},
+        {"repeated section, other case", "[SETTINGS]\n[sensors]\n[Settings]\nTIMEOUT=9\n", 5, 15,
+         1000},
         {"lines before first section", "TIMEOUT=300\nMAX_RETRY=9\n[SETTINGS]\n", 5, 15, 1000},
         {"commented key", "[SETTINGS]\n;TIMEOUT=300\n  ; MAX_RETRY=2\n", 5, 15, 1000},
         {"key in another section", "[OTHER]\nTIMEOUT=300\n", 5, 15, 1000},
         {"CR only", "[SETTINGS]\rMAX_RETRY=2\rTIMEOUT=3", 2, 15, 3},
         {"mixed line ends", "[SETTINGS]\r\nMAX_RETRY=2\nMAX_FAILS=4\rTIMEOUT=6\r\n", 2, 4, 6},
-        {"blank lines, tabs, control chars", "\n\n\t[SETTINGS]\t\n\n\x01MAX_RETRY=2\x7f\x02\n", 5, 15, 1000},
+        {"blank lines, tabs, control chars", "\n\n\t[SETTINGS]\t\n\n\x01MAX_RETRY=2\x7f\x02\n", 5,
+         15, 1000},
         {"header with trailing text is an entry", "[SETTINGS] x\nTIMEOUT=3\n", 5, 15, 1000},
         {"no final line end", "[SETTINGS]\nTIMEOUT=42", 5, 15, 42},
     };
@@ -92,7 +119,8 @@ TEST(SettingsReader, LimitsFromContent) {
 
 TEST(SettingsReader, ControlCharacterAtLineEndIsStripped) {
     // DEL (0x7F) is not stripped (it is above the blank range), the others are.
-    const TSettings S = TSettings::FromBytes("[SETTINGS]\n\x01MAX_RETRY=2\x02\x03\nTIMEOUT=4\x7f\n");
+    const TSettings S =
+        TSettings::FromBytes("[SETTINGS]\n\x01MAX_RETRY=2\x02\x03\nTIMEOUT=4\x7f\n");
     ExpectLimits(S, 2, 15, 1000);
 }
 
@@ -109,8 +137,10 @@ TEST(SensorCatalogue, Lookup) {
         {"sample unknown", kSample, 8, "Unknown"},
         {"negative ID", "[SENSORS]\n-1=Minus\n", -1, "-1 (0xFFFFFFFF) Minus"},
         {"large ID", "[SENSORS]\n65535=Max\n", 65535, "65535 (0x0000FFFF) Max"},
-        {"two SENSORS sections", "[SENSORS]\n1=First\n[SENSORS]\n2=Second\n1=Other\n", 2, "Unknown"},
-        {"two SENSORS sections, first kept", "[SENSORS]\n1=First\n[sensors]\n1=Other\n", 1, "1 (0x00000001) First"},
+        {"two SENSORS sections", "[SENSORS]\n1=First\n[SENSORS]\n2=Second\n1=Other\n", 2,
+         "Unknown"},
+        {"two SENSORS sections, first kept", "[SENSORS]\n1=First\n[sensors]\n1=Other\n", 1,
+         "1 (0x00000001) First"},
         {"first duplicate wins", "[SENSORS]\n5=Old\n5=New\n", 5, "5 (0x00000005) Old"},
         {"leading zeros are not the ID", "[SENSORS]\n0007=Padded\n", 7, "Unknown"},
         {"plus sign is not the ID", "[SENSORS]\n+7=Signed\n", 7, "Unknown"},
@@ -140,11 +170,13 @@ TEST(SensorCatalogue, VersionText) {
         const char *Expected;
     };
     const Row Rows[] = {
-        {1, 5, "1.05"}, {2, 10, "2.10"}, {0, 0, "0.00"},  {3, 123, "3.123"}, {1, 0, "1.00"},
-        {10, 99, "10.99"}, {255, 255, "255.255"}, {-1, 4, "N/A"}, {4, -1, "N/A"}, {-1, -1, "N/A"},
+        {1, 5, "1.05"}, {2, 10, "2.10"},   {0, 0, "0.00"},        {3, 123, "3.123"},
+        {1, 0, "1.00"}, {10, 99, "10.99"}, {255, 255, "255.255"}, {-1, 4, "N/A"},
+        {4, -1, "N/A"}, {-1, -1, "N/A"},
     };
     const TSettings S = TSettings::FromBytes(kSample);
-    for (const Row &R : Rows) EXPECT_EQ(S.SensorVersionToString(R.Hi, R.Lo), R.Expected) << R.Hi << "," << R.Lo;
+    for (const Row &R : Rows)
+        EXPECT_EQ(S.SensorVersionToString(R.Hi, R.Lo), R.Expected) << R.Hi << "," << R.Lo;
 }
 
 // Builds UTF-16 bytes (with BOM) from ASCII-or-BMP code units.
@@ -159,7 +191,8 @@ std::string Utf16(const std::u16string &Text, bool BigEndian) {
 }
 
 TEST(SettingsReader, Encodings) {
-    const std::u16string Text = u"[SETTINGS]\r\nTIMEOUT=0x1F4\r\n[SENSORS]\r\n7=Sonde \u00E9\u20AC\r\n";
+    const std::u16string Text =
+        u"[SETTINGS]\r\nTIMEOUT=0x1F4\r\n[SENSORS]\r\n7=Sonde \u00E9\u20AC\r\n";
     const std::string Expected = "7 (0x00000007) Sonde \xC3\xA9\xE2\x82\xAC";
     struct Row {
         const char *Name;
@@ -169,8 +202,11 @@ TEST(SettingsReader, Encodings) {
     const Row Rows[] = {
         {"UTF-16 LE with BOM", Utf16(Text, false), Expected},
         {"UTF-16 BE with BOM", Utf16(Text, true), Expected},
-        {"UTF-8 with BOM", "\xEF\xBB\xBF[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n", Expected},
-        {"UTF-8 without BOM", "[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n", Expected},
+        {"UTF-8 with BOM",
+         "\xEF\xBB\xBF[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n",
+         Expected},
+        {"UTF-8 without BOM", "[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xC3\xA9\xE2\x82\xAC\n",
+         Expected},
         {"ISO 8859-1 without BOM", "[SETTINGS]\nTIMEOUT=500\n[SENSORS]\n7=Sonde \xE9\xA4\n",
          "7 (0x00000007) Sonde \xC3\xA9\xC2\xA4"},
     };
@@ -189,12 +225,22 @@ TEST(TextDecode, AlwaysGivesValidUtf8) {
         std::string Expected;
     };
     const Row Rows[] = {
-        {"UTF-16 LE surrogate pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
-        {"UTF-16 LE lone high surrogate", std::string("\xFF\xFE\x3D\xD8\x41\x00", 6), "\xEF\xBF\xBD" "A"},
-        {"UTF-16 BE lone low surrogate", std::string("\xFE\xFF\xDE\x00\x00\x41", 6), "\xEF\xBF\xBD" "A"},
+        {"UTF-16 LE surrogate pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6),
+         "\xF0\x9F\x98\x80"},
+        {"UTF-16 LE lone high surrogate", std::string("\xFF\xFE\x3D\xD8\x41\x00", 6),
+         "\xEF\xBF\xBD"
+         "A"},
+        {"UTF-16 BE lone low surrogate", std::string("\xFE\xFF\xDE\x00\x00\x41", 6),
+         "\xEF\xBF\xBD"
+         "A"},
         {"UTF-16 odd trailing byte", std::string("\xFF\xFE\x41\x00\x42", 5), "A\xEF\xBF\xBD"},
         {"UTF-16 NUL kept", std::string("\xFF\xFE\x00\x00", 4), std::string(1, '\0')},
-        {"UTF-8 BOM then invalid byte", "\xEF\xBB\xBF" "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+        {"UTF-8 BOM then invalid byte",
+         "\xEF\xBB\xBF"
+         "a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
         {"overlong UTF-8 read as Latin-1", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
         {"UTF-8 surrogate read as Latin-1", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
         {"truncated UTF-8 read as Latin-1", "a\xE2\x82", "a\xC3\xA2\xC2\x82"},
@@ -211,7 +257,8 @@ TEST(TextDecode, AlwaysGivesValidUtf8) {
 
 TEST(SettingsFile, NoFileGivesZeroLimitsAndEmptyCatalogue) {
     TTempDir Dir;
-    for (const std::string &Name : {Dir.File("absent.ini"), Dir.File("no-dir/absent.ini"), std::string()}) {
+    for (const std::string &Name :
+         {Dir.File("absent.ini"), Dir.File("no-dir/absent.ini"), std::string()}) {
         SCOPED_TRACE(Name);
         const TSettings S(Name);
         ExpectLimits(S, 0, 0, 0);
@@ -278,8 +325,10 @@ TEST(SettingsFile, UnreadableFileFallsBackToDefaults) {
         EXPECT_EQ(S.SensorIDToName(7), "Unknown");
         EXPECT_EQ(S.ReadError(), R.Error);
         EXPECT_EQ(S.ReadErrorText(), R.Reason);
-        EXPECT_EQ(SettingsSourceText(S), R.Path + " (could not be read: " + R.Reason + "; defaults used)");
-        EXPECT_EQ(SettingsWarningText(S), "Settings file " + R.Path + " could not be read (" + R.Reason +
+        EXPECT_EQ(SettingsSourceText(S),
+                  R.Path + " (could not be read: " + R.Reason + "; defaults used)");
+        EXPECT_EQ(SettingsWarningText(S), "Settings file " + R.Path + " could not be read (" +
+                                              R.Reason +
                                               "): the defaults are used and no sensor has a name");
     }
 }
@@ -309,8 +358,8 @@ TEST(SettingsFile, AReadableFileHasNoWarning) {
 
 TEST(SettingsFile, Utf16FileWithBom) {
     TTempDir Dir;
-    const std::string Path =
-        Dir.Write("u16.ini", Utf16(u"[SETTINGS]\r\nMAX_RETRY=$A\r\n[SENSORS]\r\n12=Twelve\r\n", false));
+    const std::string Path = Dir.Write(
+        "u16.ini", Utf16(u"[SETTINGS]\r\nMAX_RETRY=$A\r\n[SENSORS]\r\n12=Twelve\r\n", false));
     const TSettings S(Path);
     ExpectLimits(S, 10, 15, 1000);
     EXPECT_EQ(S.SensorIDToName(12), "12 (0x0000000C) Twelve");
@@ -334,6 +383,8 @@ TEST(SettingsFile, ShippedSampleReadsAsDocumented) {
     EXPECT_EQ(S.SensorIDToName(7), "7 (0x00000007) Probe A");
 }
 
-TEST(SettingsFile, GlobalStartsEmpty) { EXPECT_EQ(Settings, nullptr); }
+TEST(SettingsFile, GlobalStartsEmpty) {
+    EXPECT_EQ(Settings, nullptr);
+}
 
 }  // namespace

@@ -32,7 +32,9 @@ namespace {
 
 volatile sig_atomic_t GStop = 0;
 
-void OnSignal(int) { GStop = 1; }
+void OnSignal(int) {
+    GStop = 1;
+}
 
 uint64_t NowMs() {
     timespec ts{};
@@ -51,7 +53,8 @@ void SleepUntilUs(uint64_t Until) {
         const uint64_t Now = NowUs();
         if (Now >= Until || GStop) return;
         const uint64_t Left = Until - Now;
-        timespec ts{static_cast<time_t>(Left / 1000000u), static_cast<long>((Left % 1000000u) * 1000u)};
+        timespec ts{static_cast<time_t>(Left / 1000000u),
+                    static_cast<long>((Left % 1000000u) * 1000u)};
         nanosleep(&ts, nullptr);
     }
 }
@@ -124,7 +127,9 @@ const char *const CUsage =
     "                       and answer 1 ms after a packet (for benchmarks)\n"
     "  --quiet              no PACKET lines\n";
 
-[[noreturn]] void BadArg(const std::string &What) { throw std::invalid_argument(What); }
+[[noreturn]] void BadArg(const std::string &What) {
+    throw std::invalid_argument(What);
+}
 
 unsigned long ParseUnsigned(const std::string &Text, const std::string &Opt, unsigned long Max) {
     if (Text.empty() || Text[0] == '-' || Text[0] == '+') BadArg(Opt + ": not a number: " + Text);
@@ -138,7 +143,8 @@ unsigned long ParseUnsigned(const std::string &Text, const std::string &Opt, uns
 double ParseProbability(const std::string &Text, const std::string &Opt) {
     char *End = nullptr;
     const double V = std::strtod(Text.c_str(), &End);
-    if (Text.empty() || *End != '\0' || !(V >= 0.0 && V <= 1.0)) BadArg(Opt + ": probability 0..1 expected: " + Text);
+    if (Text.empty() || *End != '\0' || !(V >= 0.0 && V <= 1.0))
+        BadArg(Opt + ": probability 0..1 expected: " + Text);
     return V;
 }
 
@@ -159,34 +165,48 @@ TOptions ParseOptions(int argc, char **argv, bool &Help) {
             if (i + 1 >= argc) BadArg(Opt + " needs a value");
             return argv[++i];
         };
-        if (Opt == "--help" || Opt == "-h") Help = true;
-        else if (Opt == "--link") O.Link = Value();
+        if (Opt == "--help" || Opt == "-h")
+            Help = true;
+        else if (Opt == "--link")
+            O.Link = Value();
         else if (Opt == "--baud") {
             O.Baud = static_cast<int>(ParseUnsigned(Value(), Opt, 4000000));
             if (O.Baud != 19200 && O.Baud != 57600) BadArg("--baud: 19200 or 57600");
-        } else if (Opt == "--sensor-id") O.SensorID = static_cast<unsigned>(ParseUnsigned(Value(), Opt, 0xFFFF));
-        else if (Opt == "--id16") O.Id16 = true;
+        } else if (Opt == "--sensor-id")
+            O.SensorID = static_cast<unsigned>(ParseUnsigned(Value(), Opt, 0xFFFF));
+        else if (Opt == "--id16")
+            O.Id16 = true;
         else if (Opt == "--version") {
             const std::string V = Value();
             const auto Dot = V.find('.');
             if (Dot == std::string::npos) BadArg("--version: H.L expected: " + V);
             O.VersionHi = static_cast<uint8_t>(ParseUnsigned(V.substr(0, Dot), Opt, 255));
             O.VersionLo = static_cast<uint8_t>(ParseUnsigned(V.substr(Dot + 1), Opt, 255));
-        } else if (Opt == "--expect") O.Expect = Value();
-        else if (Opt == "--stay") O.Stay = true;
-        else if (Opt == "--reenter-after") O.ReenterAfterMs = static_cast<long>(ParseUnsigned(Value(), Opt, 86400000));
-        else if (Opt == "--seed") O.Seed = static_cast<unsigned>(ParseUnsigned(Value(), Opt, 0xFFFFFFFFu));
-        else if (Opt == "--lose-ack") O.LoseAck = ParseProbability(Value(), Opt);
-        else if (Opt == "--corrupt-ack") O.CorruptAck = ParseProbability(Value(), Opt);
-        else if (Opt == "--noise") O.Noise = ParseProbability(Value(), Opt);
-        else if (Opt == "--wrong-ack") O.WrongAck = ParseProbability(Value(), Opt);
+        } else if (Opt == "--expect")
+            O.Expect = Value();
+        else if (Opt == "--stay")
+            O.Stay = true;
+        else if (Opt == "--reenter-after")
+            O.ReenterAfterMs = static_cast<long>(ParseUnsigned(Value(), Opt, 86400000));
+        else if (Opt == "--seed")
+            O.Seed = static_cast<unsigned>(ParseUnsigned(Value(), Opt, 0xFFFFFFFFu));
+        else if (Opt == "--lose-ack")
+            O.LoseAck = ParseProbability(Value(), Opt);
+        else if (Opt == "--corrupt-ack")
+            O.CorruptAck = ParseProbability(Value(), Opt);
+        else if (Opt == "--noise")
+            O.Noise = ParseProbability(Value(), Opt);
+        else if (Opt == "--wrong-ack")
+            O.WrongAck = ParseProbability(Value(), Opt);
         else if (Opt == "--lose-ack-at") {
             const std::string List = Value();
             size_t Pos = 0;
             while (Pos <= List.size()) {
                 const auto Comma = List.find(',', Pos);
-                const std::string Item = List.substr(Pos, Comma == std::string::npos ? std::string::npos : Comma - Pos);
-                O.FailPacket[static_cast<unsigned>(ParseUnsigned(Item, Opt, 0xFFFF))] = {1, TFault::Lose};
+                const std::string Item =
+                    List.substr(Pos, Comma == std::string::npos ? std::string::npos : Comma - Pos);
+                O.FailPacket[static_cast<unsigned>(ParseUnsigned(Item, Opt, 0xFFFF))] = {
+                    1, TFault::Lose};
                 if (Comma == std::string::npos) break;
                 Pos = Comma + 1;
             }
@@ -196,29 +216,38 @@ TOptions ParseOptions(int argc, char **argv, bool &Help) {
             if (C1 == std::string::npos) BadArg("--fail-packet: N:K[:garble] expected: " + V);
             const auto C2 = V.find(':', C1 + 1);
             const unsigned N = static_cast<unsigned>(ParseUnsigned(V.substr(0, C1), Opt, 0xFFFF));
-            const int K = static_cast<int>(
-                ParseUnsigned(V.substr(C1 + 1, C2 == std::string::npos ? std::string::npos : C2 - C1 - 1), Opt, 1000000));
+            const int K = static_cast<int>(ParseUnsigned(
+                V.substr(C1 + 1, C2 == std::string::npos ? std::string::npos : C2 - C1 - 1), Opt,
+                1000000));
             TFault How = TFault::Lose;
             if (C2 != std::string::npos) {
                 const std::string Kind = V.substr(C2 + 1);
-                if (Kind == "garble") How = TFault::Garble;
-                else if (Kind != "lose") BadArg("--fail-packet: kind is lose or garble: " + Kind);
+                if (Kind == "garble")
+                    How = TFault::Garble;
+                else if (Kind != "lose")
+                    BadArg("--fail-packet: kind is lose or garble: " + Kind);
             }
             O.FailPacket[N] = {K, How};
-        } else if (Opt == "--silent") O.Silent = true;
-        else if (Opt == "--hangup-after") O.HangupAfter = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFF));
-        else if (Opt == "--complete-at") O.CompleteAt = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFD));
-        else if (Opt == "--pace") O.Pace = true;
-        else if (Opt == "--quiet") O.Quiet = true;
-        else BadArg("unknown option: " + Opt);
+        } else if (Opt == "--silent")
+            O.Silent = true;
+        else if (Opt == "--hangup-after")
+            O.HangupAfter = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFF));
+        else if (Opt == "--complete-at")
+            O.CompleteAt = static_cast<long>(ParseUnsigned(Value(), Opt, 0xFFFD));
+        else if (Opt == "--pace")
+            O.Pace = true;
+        else if (Opt == "--quiet")
+            O.Quiet = true;
+        else
+            BadArg("unknown option: " + Opt);
     }
     if (!O.Id16 && O.SensorID > 255) BadArg("--sensor-id above 255 needs --id16");
     return O;
 }
 
 uint32_t Le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Length of the whole file the received bytes belong to, from its header;
@@ -243,7 +272,9 @@ private:
     void HandleData(uint16_t Number, const uint8_t *Data, size_t Count);
     void Complete();
     void Reply(uint8_t Command, const std::vector<uint8_t> &Payload, TFault Fault = TFault::None);
-    bool Chance(double P) { return P > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(FRandom) < P; }
+    bool Chance(double P) {
+        return P > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(FRandom) < P;
+    }
     uint64_t CharUs() const { return 11000000u / static_cast<uint64_t>(FOpt.Baud); }
     void EnterBootloader();
 
@@ -282,7 +313,8 @@ void TBootloaderSim::Run() {
     while (!GStop && !FHungUp) {
         const int N = FPty.ReadSome(Buf, sizeof Buf, 50);
         const uint64_t Now = NowMs();
-        if (!FInBootloader && FOpt.ReenterAfterMs >= 0 && Now - FLeftAt >= static_cast<uint64_t>(FOpt.ReenterAfterMs)) {
+        if (!FInBootloader && FOpt.ReenterAfterMs >= 0 &&
+            Now - FLeftAt >= static_cast<uint64_t>(FOpt.ReenterAfterMs)) {
             EnterBootloader();
             Say("ENTERED BOOTLOADER");
         }
@@ -363,19 +395,25 @@ void TBootloaderSim::HandleFrame(const std::vector<uint8_t> &Frame) {
     const uint8_t Command = Frame[2];
     const uint16_t Number = static_cast<uint16_t>(Frame[3] | (Frame[4] << 8));
     switch (Command) {
-    case 0x0C:
-        Say("IDENT 0C");
-        if (!FOpt.Id16)
-            Reply(Command, {FOpt.VersionHi, FOpt.VersionLo, static_cast<uint8_t>(FOpt.SensorID)});
-        break;
-    case 0x0B:
-        Say("IDENT 0B");
-        if (FOpt.Id16)
-            Reply(Command, {FOpt.VersionHi, FOpt.VersionLo, static_cast<uint8_t>(FOpt.SensorID & 0xFF),
-                            static_cast<uint8_t>(FOpt.SensorID >> 8)});
-        break;
-    case 0x0D: HandleData(Number, Frame.data() + 5, Frame.size() - 6); break;
-    default: Say("UNKNOWN %02X", Command); break;
+        case 0x0C:
+            Say("IDENT 0C");
+            if (!FOpt.Id16)
+                Reply(Command,
+                      {FOpt.VersionHi, FOpt.VersionLo, static_cast<uint8_t>(FOpt.SensorID)});
+            break;
+        case 0x0B:
+            Say("IDENT 0B");
+            if (FOpt.Id16)
+                Reply(Command,
+                      {FOpt.VersionHi, FOpt.VersionLo, static_cast<uint8_t>(FOpt.SensorID & 0xFF),
+                       static_cast<uint8_t>(FOpt.SensorID >> 8)});
+            break;
+        case 0x0D:
+            HandleData(Number, Frame.data() + 5, Frame.size() - 6);
+            break;
+        default:
+            Say("UNKNOWN %02X", Command);
+            break;
     }
 }
 
@@ -405,7 +443,8 @@ void TBootloaderSim::HandleData(uint16_t Number, const uint8_t *Data, size_t Cou
         ++FDataPackets;
         if (!FOpt.Quiet) Say("PACKET %u", Number);
         const uint64_t Length = ImageLength(FImage);
-        Completing = (Length != 0 && FImage.size() >= Length) || (FOpt.CompleteAt != 0 && Number == FOpt.CompleteAt);
+        Completing = (Length != 0 && FImage.size() >= Length) ||
+                     (FOpt.CompleteAt != 0 && Number == FOpt.CompleteAt);
     } else if (Number + 1u == FNext) {
         if (!FOpt.Quiet) Say("PACKET %u REPEAT", Number);
     } else {
@@ -415,18 +454,27 @@ void TBootloaderSim::HandleData(uint16_t Number, const uint8_t *Data, size_t Cou
 
     // Decide how this attempt is answered.
     TFault Fault = TFault::None;
-    if (auto It = FOpt.FailPacket.find(Number); It != FOpt.FailPacket.end() && Attempt <= It->second.first)
+    if (auto It = FOpt.FailPacket.find(Number);
+        It != FOpt.FailPacket.end() && Attempt <= It->second.first)
         Fault = It->second.second;
     else if (!Completing && !(FCompleted && Number + 1u == FNext)) {
-        if (Chance(FOpt.LoseAck)) Fault = TFault::Lose;
-        else if (Chance(FOpt.CorruptAck)) Fault = TFault::Garble;
-        else if (Chance(FOpt.WrongAck)) Fault = TFault::Wrong;
+        if (Chance(FOpt.LoseAck))
+            Fault = TFault::Lose;
+        else if (Chance(FOpt.CorruptAck))
+            Fault = TFault::Garble;
+        else if (Chance(FOpt.WrongAck))
+            Fault = TFault::Wrong;
     }
     const bool Done = Completing || (FCompleted && Number + 1u == FNext);
     uint16_t Ack = Done ? 0xFFFE : Number;
-    if (Fault == TFault::Wrong) Ack = static_cast<uint16_t>(Number + 1u == 0xFFFE ? 0x1234 : Number + 1u);
+    if (Fault == TFault::Wrong)
+        Ack = static_cast<uint16_t>(Number + 1u == 0xFFFE ? 0x1234 : Number + 1u);
     if (Fault != TFault::None)
-        Say("FAULT %s %u", Fault == TFault::Lose ? "LOST" : Fault == TFault::Garble ? "GARBLED" : "WRONG", Number);
+        Say("FAULT %s %u",
+            Fault == TFault::Lose     ? "LOST"
+            : Fault == TFault::Garble ? "GARBLED"
+                                      : "WRONG",
+            Number);
     if (Completing) {
         FCompleted = true;
         Say("COMPLETE %zu", FImage.size());
@@ -439,7 +487,8 @@ void TBootloaderSim::Complete() {
     bool Good = true;
     if (!FOpt.Expect.empty()) {
         std::ifstream In(FOpt.Expect, std::ios::binary);
-        const std::vector<uint8_t> Want((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+        const std::vector<uint8_t> Want((std::istreambuf_iterator<char>(In)),
+                                        std::istreambuf_iterator<char>());
         size_t At = 0;
         while (At < Want.size() && At < FImage.size() && Want[At] == FImage[At]) ++At;
         if (!In.good() && Want.empty()) {

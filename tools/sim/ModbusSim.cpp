@@ -20,11 +20,10 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "ModbusSimDevice.h"
 #include "SimPty.h"
@@ -34,7 +33,9 @@ namespace {
 
 volatile sig_atomic_t StopRequested = 0;
 
-void OnSignal(int) { StopRequested = 1; }
+void OnSignal(int) {
+    StopRequested = 1;
+}
 
 const char *const Help =
     "usage: veldra-sim modbus [OPTIONS]\n"
@@ -54,8 +55,10 @@ const char *const Help =
     "Devices:\n"
     "  --profiles           the demo line:\n"
     "                         1 map18  (vendor text at 18, code 7 at 14, version 0x0105 at 15)\n"
-    "                         2 map300 (vendor text at 300, code 1042 at 112, version 0x0210 at 113)\n"
-    "                         3 map800 (vendor text at 800, code 3100 at 832, version 0x0302 at 833)\n"
+    "                         2 map300 (vendor text at 300, code 1042 at 112, version 0x0210 at "
+    "113)\n"
+    "                         3 map800 (vendor text at 800, code 3100 at 832, version 0x0302 at "
+    "833)\n"
     "                         4 plain  (registers 0..99, no vendor text)\n"
     "                         5 plain with a wrong CRC in every answer\n"
     "                       (the default when no device is given)\n"
@@ -150,7 +153,8 @@ void LoadRegisters(TLine &Line, const std::string &Path) {
         auto Found = Line.Devices.find(Addr);
         if (Found == Line.Devices.end() || Dev.contains("profile")) {
             const std::string Profile = Dev.value("profile", std::string("plain"));
-            if (!AddDevice(Line, Addr, Profile)) throw std::runtime_error("unknown profile " + Profile);
+            if (!AddDevice(Line, Addr, Profile))
+                throw std::runtime_error("unknown profile " + Profile);
             if (!Dev.contains("profile")) {
                 // A file device without a profile has only what the file gives.
                 Line.Devices[Addr].Holding.clear();
@@ -208,17 +212,29 @@ bool RandomFault(TLine &Line, TSimFrame &Frame, std::string &What) {
     if (Line.FaultRate > 0 && U(Line.Rng) < Line.FaultRate) {
         TSimFaults F;
         switch (std::uniform_int_distribution<int>(0, 5)(Line.Rng)) {
-        case 0:
-            What = "fault silence";
-            return false;
-        case 1: F.BadCrc = true; What = "fault bad-crc"; break;
-        case 2: F.Short = true; What = "fault short"; break;
-        case 3: F.WrongAddr = true; What = "fault wrong-addr"; break;
-        case 4: FlipBit(); What = "fault noise"; break;
-        default:
-            Frame.insert(Frame.begin(), static_cast<uint8_t>(Line.Rng()));
-            What = "fault garbage";
-            break;
+            case 0:
+                What = "fault silence";
+                return false;
+            case 1:
+                F.BadCrc = true;
+                What = "fault bad-crc";
+                break;
+            case 2:
+                F.Short = true;
+                What = "fault short";
+                break;
+            case 3:
+                F.WrongAddr = true;
+                What = "fault wrong-addr";
+                break;
+            case 4:
+                FlipBit();
+                What = "fault noise";
+                break;
+            default:
+                Frame.insert(Frame.begin(), static_cast<uint8_t>(Line.Rng()));
+                What = "fault garbage";
+                break;
         }
         ApplyFaults(Frame, F);
     }
@@ -278,7 +294,8 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
         Pty.WriteAll(Ans.data(), Ans.size());
     }
     if (Line.Log)
-        LogLine(Line, ReqText + "ANS " + Hex(Ans.data(), Ans.size()) + (What.empty() ? "" : " " + What));
+        LogLine(Line,
+                ReqText + "ANS " + Hex(Ans.data(), Ans.size()) + (What.empty() ? "" : " " + What));
     ++Answered;
     return true;
 }
@@ -361,7 +378,8 @@ int RunModbusSim(int argc, char **argv) {
             char *End = nullptr;
             const double P = std::strtod(V.c_str(), &End);
             if (*End != '\0' || !(P >= 0 && P <= 1)) {
-                std::fprintf(stderr, "veldra-sim modbus: %s takes a probability 0..1\n", Arg.c_str());
+                std::fprintf(stderr, "veldra-sim modbus: %s takes a probability 0..1\n",
+                             Arg.c_str());
                 return 2;
             }
             (Arg == "--noise" ? Line.Noise : Line.FaultRate) = P;
@@ -398,16 +416,23 @@ int RunModbusSim(int argc, char **argv) {
     for (const auto &[Kind, Text] : Faults) {
         uint8_t Addr = 0;
         if (!ParseAddr(Text, Addr) || !Line.Devices.count(Addr)) {
-            std::fprintf(stderr, "veldra-sim modbus: %s %s: no such device\n", Kind.c_str(), Text.c_str());
+            std::fprintf(stderr, "veldra-sim modbus: %s %s: no such device\n", Kind.c_str(),
+                         Text.c_str());
             return 2;
         }
         TSimFaults &F = Line.Devices[Addr].Faults;
-        if (Kind == "--bad-crc") F.BadCrc = true;
-        else if (Kind == "--wrong-addr") F.WrongAddr = true;
-        else if (Kind == "--short") F.Short = true;
-        else if (Kind == "--wrong-func") F.WrongFunc = true;
-        else if (Kind == "--bad-count") F.BadCount = true;
-        else F.BadEcho = true;
+        if (Kind == "--bad-crc")
+            F.BadCrc = true;
+        else if (Kind == "--wrong-addr")
+            F.WrongAddr = true;
+        else if (Kind == "--short")
+            F.Short = true;
+        else if (Kind == "--wrong-func")
+            F.WrongFunc = true;
+        else if (Kind == "--bad-count")
+            F.BadCount = true;
+        else
+            F.BadEcho = true;
     }
 
     InstallStopSignals(OnSignal);

@@ -8,7 +8,7 @@ namespace {
 
 struct TProfileMap {
     const char *Name;
-    int VendorReg;    // -1: no signature
+    int VendorReg;  // -1: no signature
     int SensorIDReg;
     int VersionReg;
     uint16_t SensorID;
@@ -22,7 +22,9 @@ constexpr TProfileMap Profiles[] = {
     {"plain", -1, -1, -1, 0, 0},
 };
 
-uint16_t Word(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t Word(const uint8_t *p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 void PutWord(TSimFrame &Frame, uint16_t Value) {
     Frame.push_back(static_cast<uint8_t>(Value >> 8));
@@ -68,7 +70,8 @@ bool MakeProfileDevice(uint8_t Address, const std::string &Profile, TSimDevice &
             Device.Holding[static_cast<uint16_t>(Map.SensorIDReg)] = Map.SensorID;
             Device.Holding[static_cast<uint16_t>(Map.VersionReg)] = Map.Version;
         } else {
-            for (uint16_t r = 64; r < 100; ++r) Device.Holding[r] = static_cast<uint16_t>(0x0100 + r);
+            for (uint16_t r = 64; r < 100; ++r)
+                Device.Holding[r] = static_cast<uint16_t>(0x0100 + r);
         }
         // Discrete inputs 0..15 from the pattern 0x2C0D (input 0 = bit 0):
         // inputs 0..3 read on, off, on, on.
@@ -81,15 +84,15 @@ bool MakeProfileDevice(uint8_t Address, const std::string &Profile, TSimDevice &
 int RequestLength(const uint8_t *Buf, size_t Count) {
     if (Count < 2) return 0;
     switch (Buf[1]) {
-    case 0x02:
-    case 0x03:
-    case 0x06:
-        return 8;
-    case 0x10:
-        if (Count < 7) return 0;
-        return 9 + Buf[6];
-    default:
-        return -1;
+        case 0x02:
+        case 0x03:
+        case 0x06:
+            return 8;
+        case 0x10:
+            if (Count < 7) return 0;
+            return 9 + Buf[6];
+        default:
+            return -1;
     }
 }
 
@@ -98,58 +101,58 @@ TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions
     const uint8_t Fn = Request[1];
     TSimFrame Out{Addr, Fn};
     switch (Fn) {
-    case 0x02: {
-        const uint16_t Start = Word(&Request[2]);
-        const uint16_t Q = Word(&Request[4]);
-        if (!Options.NoLimits && (Q < 1 || Q > 2000)) return Exception(Addr, Fn, 3);
-        const size_t K = (Q + 7u) / 8u;
-        Out.push_back(static_cast<uint8_t>(K));
-        std::vector<uint8_t> Status(K, 0);
-        for (uint32_t k = 0; k < Q; ++k) {
-            auto It = Device.Inputs.find(static_cast<uint16_t>(Start + k));
-            if (It == Device.Inputs.end() || Start + k > 0xFFFF) return Exception(Addr, Fn, 2);
-            if (It->second) Status[k / 8] = static_cast<uint8_t>(Status[k / 8] | 1u << (k % 8));
+        case 0x02: {
+            const uint16_t Start = Word(&Request[2]);
+            const uint16_t Q = Word(&Request[4]);
+            if (!Options.NoLimits && (Q < 1 || Q > 2000)) return Exception(Addr, Fn, 3);
+            const size_t K = (Q + 7u) / 8u;
+            Out.push_back(static_cast<uint8_t>(K));
+            std::vector<uint8_t> Status(K, 0);
+            for (uint32_t k = 0; k < Q; ++k) {
+                auto It = Device.Inputs.find(static_cast<uint16_t>(Start + k));
+                if (It == Device.Inputs.end() || Start + k > 0xFFFF) return Exception(Addr, Fn, 2);
+                if (It->second) Status[k / 8] = static_cast<uint8_t>(Status[k / 8] | 1u << (k % 8));
+            }
+            Out.insert(Out.end(), Status.begin(), Status.end());
+            break;
         }
-        Out.insert(Out.end(), Status.begin(), Status.end());
-        break;
-    }
-    case 0x03: {
-        const uint16_t Start = Word(&Request[2]);
-        const uint16_t N = Word(&Request[4]);
-        if (!Options.NoLimits && (N < 1 || N > 125)) return Exception(Addr, Fn, 3);
-        Out.push_back(static_cast<uint8_t>(2 * N));
-        for (uint32_t i = 0; i < N; ++i) {
-            auto It = Device.Holding.find(static_cast<uint16_t>(Start + i));
-            if (It == Device.Holding.end() || Start + i > 0xFFFF) return Exception(Addr, Fn, 2);
-            PutWord(Out, It->second);
+        case 0x03: {
+            const uint16_t Start = Word(&Request[2]);
+            const uint16_t N = Word(&Request[4]);
+            if (!Options.NoLimits && (N < 1 || N > 125)) return Exception(Addr, Fn, 3);
+            Out.push_back(static_cast<uint8_t>(2 * N));
+            for (uint32_t i = 0; i < N; ++i) {
+                auto It = Device.Holding.find(static_cast<uint16_t>(Start + i));
+                if (It == Device.Holding.end() || Start + i > 0xFFFF) return Exception(Addr, Fn, 2);
+                PutWord(Out, It->second);
+            }
+            break;
         }
-        break;
-    }
-    case 0x06: {
-        const uint16_t Reg = Word(&Request[2]);
-        auto It = Device.Holding.find(Reg);
-        if (It == Device.Holding.end()) return Exception(Addr, Fn, 2);
-        It->second = Word(&Request[4]);
-        Out.insert(Out.end(), Request.begin() + 2, Request.begin() + 6);
-        break;
-    }
-    case 0x10: {
-        const uint16_t Start = Word(&Request[2]);
-        const uint16_t N = Word(&Request[4]);
-        const uint8_t Bytes = Request[6];
-        if (!Options.NoLimits && (N < 1 || N > 123)) return Exception(Addr, Fn, 3);
-        if (Bytes != static_cast<uint8_t>(2 * N) || Request.size() < 9 + 2 * size_t{N})
-            return Exception(Addr, Fn, 3);
-        for (uint32_t i = 0; i < N; ++i)
-            if (Start + i > 0xFFFF || !Device.Holding.count(static_cast<uint16_t>(Start + i)))
-                return Exception(Addr, Fn, 2);
-        for (uint32_t i = 0; i < N; ++i)
-            Device.Holding[static_cast<uint16_t>(Start + i)] = Word(&Request[7 + 2 * i]);
-        Out.insert(Out.end(), Request.begin() + 2, Request.begin() + 6);
-        break;
-    }
-    default:
-        return Exception(Addr, Fn, 1);
+        case 0x06: {
+            const uint16_t Reg = Word(&Request[2]);
+            auto It = Device.Holding.find(Reg);
+            if (It == Device.Holding.end()) return Exception(Addr, Fn, 2);
+            It->second = Word(&Request[4]);
+            Out.insert(Out.end(), Request.begin() + 2, Request.begin() + 6);
+            break;
+        }
+        case 0x10: {
+            const uint16_t Start = Word(&Request[2]);
+            const uint16_t N = Word(&Request[4]);
+            const uint8_t Bytes = Request[6];
+            if (!Options.NoLimits && (N < 1 || N > 123)) return Exception(Addr, Fn, 3);
+            if (Bytes != static_cast<uint8_t>(2 * N) || Request.size() < 9 + 2 * size_t{N})
+                return Exception(Addr, Fn, 3);
+            for (uint32_t i = 0; i < N; ++i)
+                if (Start + i > 0xFFFF || !Device.Holding.count(static_cast<uint16_t>(Start + i)))
+                    return Exception(Addr, Fn, 2);
+            for (uint32_t i = 0; i < N; ++i)
+                Device.Holding[static_cast<uint16_t>(Start + i)] = Word(&Request[7 + 2 * i]);
+            Out.insert(Out.end(), Request.begin() + 2, Request.begin() + 6);
+            break;
+        }
+        default:
+            return Exception(Addr, Fn, 1);
     }
     SealFrame(Out);
     return Out;
@@ -171,7 +174,8 @@ void ApplyFaults(TSimFrame &Frame, const TSimFaults &Faults) {
         Frame[2] = static_cast<uint8_t>(Frame[2] + 2);
         Reseal = true;
     }
-    if (Faults.BadEcho && !IsException && (Frame[1] == 0x06 || Frame[1] == 0x10) && Frame.size() == 8) {
+    if (Faults.BadEcho && !IsException && (Frame[1] == 0x06 || Frame[1] == 0x10) &&
+        Frame.size() == 8) {
         Frame[5] = static_cast<uint8_t>(Frame[5] + 1);
         Reseal = true;
     }

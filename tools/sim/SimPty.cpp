@@ -23,19 +23,32 @@ namespace {
 
 int SpeedToInt(speed_t s) {
     switch (s) {
-    case B110: return 110;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;
+        case B110:
+            return 110;
+        case B300:
+            return 300;
+        case B600:
+            return 600;
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        case B230400:
+            return 230400;
+        default:
+            return 0;
     }
 }
 
@@ -65,7 +78,9 @@ TSimPty::TSimPty(const std::string &LinkPath) : FLink(LinkPath) {
     }
 }
 
-TSimPty::~TSimPty() { HangUp(); }
+TSimPty::~TSimPty() {
+    HangUp();
+}
 
 int TSimPty::HostBaud() const {
     termios t{};

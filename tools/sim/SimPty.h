@@ -25,8 +25,8 @@ public:
     int MasterFd() const { return FMaster; }
 
     // Line settings the host applied to its end.
-    int HostBaud() const;          // bit/s, 0 when unknown
-    int HostStopBits() const;      // 1 or 2
+    int HostBaud() const;      // bit/s, 0 when unknown
+    int HostStopBits() const;  // 1 or 2
 
     // Waits up to TimeoutMs for bytes from the host; returns the count read
     // (0 on time-out). -1 when TimeoutMs < 0 means wait without limit.
