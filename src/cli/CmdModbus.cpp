@@ -1,4 +1,5 @@
 // scan, read, write, comm read and comm write: the Modbus RTU commands.
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,16 @@
 #include "settings/Settings.h"
 
 namespace {
+
+// The TPortParams of the line options (the parser has checked them).
+TPortParams PortParamsOf(const TLineOptions &Line) {
+    TPortParams p;
+    p.BaudRate = BaudRateFromText(Line.Baud);
+    p.ParityBits = ParityFromText(Line.Parity);
+    p.StopBits = StopBitsFromText(Line.StopBits);
+    p.Timeout = std::clamp(Line.Timeout, CMinTimeout, CMaxTimeout);
+    return p;
+}
 
 const std::string CReadError = JobText(TJobText::ReadError);
 const std::string CWriteError = JobText(TJobText::WriteError);
