@@ -39,14 +39,6 @@ std::string Latin1ToUtf8(const uint8_t *p, size_t n) {
 
 }  // namespace
 
-std::string TCODFileData::ProcessorTypeText() const {
-    return ProcessorType.empty() ? "(none)" : ProcessorType;
-}
-
-std::string TCODFileData::LayoutText() const {
-    return HeaderSize == 32 ? "32-byte header (ESP32)" : "16-byte header";
-}
-
 // --- TCodFileReader -------------------------------------------------------
 
 bool CodFileExists(const std::string &FName) {

@@ -60,10 +60,6 @@ struct TCODFileData {
     uint64_t PacketCount() const { return (FileSize + PacketSize() - 1) / PacketSize(); }
     // At most CMaxDataPackets packets.
     bool FitsUpload() const { return PacketCount() <= static_cast<uint64_t>(CMaxDataPackets); }
-    // Processor type for display: the text, or "(none)" when the field is empty.
-    std::string ProcessorTypeText() const;
-    // "32-byte header (ESP32)" or "16-byte header".
-    std::string LayoutText() const;
 };
 
 // Length of the magic text at the start of a 32-byte-header file.

@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "Version.h"
 #include "cli/Commands.h"
@@ -14,15 +14,6 @@
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
 #include "settings/SettingsLookup.h"
-
-TPortParams PortParamsOf(const TLineOptions &Line) {
-    TPortParams p;
-    p.BaudRate = BaudRateFromText(Line.Baud);
-    p.ParityBits = ParityFromText(Line.Parity);
-    p.StopBits = StopBitsFromText(Line.StopBits);
-    p.Timeout = std::clamp(Line.Timeout, CMinTimeout, CMaxTimeout);
-    return p;
-}
 
 namespace {
 
@@ -120,174 +111,225 @@ int UsageError(const CLI::App &App, std::string Message) {
     return ExitUsage;
 }
 
-}  // namespace
+// Everything the command line can say, as parsed, and the commands that
+// were chosen.
+struct TCommandLine {
+    std::string SettingsFile;
+    bool Trace = false, Json = false;
 
-int RunCli(int argc, char **argv) {
-    CLI::App app{"Firmware update and Modbus RTU setup of RS-485 sensors, from the command line.",
-                 "veldra-cli"};
-    app.require_subcommand(1);
-    app.footer(
-        "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be "
-        "used.");
+    CLI::App *Ports = nullptr;
+    CLI::App *Info = nullptr;
+    std::string InfoFile;
+    CLI::App *Identify = nullptr;
+    std::string IdentPort;
+    CLI::App *Flash = nullptr;
+    TFlashOptions FlashOpt;
+    CLI::App *Scan = nullptr;
+    TScanOptions ScanOpt;
+    CLI::App *Read = nullptr;
+    TRegOptions ReadOpt;
+    CLI::App *Write = nullptr;
+    TRegOptions WriteOpt;
+    std::string WriteValue;
+    CLI::App *CommRead = nullptr;
+    TCommOptions CommReadOpt;
+    CLI::App *CommWrite = nullptr;
+    TCommOptions CommWriteOpt;
+};
 
-    std::string settingsFile;
-    bool trace = false, json = false;
-    app.add_option("--settings", settingsFile,
+constexpr const char *CExitCodesText =
+    "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.";
+
+void AddGlobalOptions(CLI::App &App, TCommandLine &Cmd) {
+    App.add_option("--settings", Cmd.SettingsFile,
                    "Settings file to read instead of the first of "
                    "~/.config/veldra-update/veldra-update.ini, "
                    "/etc/xdg/veldra-update/veldra-update.ini and the executable's path with .ini")
         ->check(CLI::ExistingFile);
     // The version and the settings file a command would read. Added after
     // --settings, whose value (checked) is then already in place.
-    app.set_version_flag("--version", [&settingsFile] {
-        const TSettings settings(FindSettingsFile(settingsFile));
+    App.set_version_flag("--version", [&Cmd] {
+        const TSettings settings(FindSettingsFile(Cmd.SettingsFile));
         return std::string(veldra::kVersion) + "\nSettings: " + SettingsSourceText(settings);
     });
-    app.add_flag("--trace", trace, "Every frame sent and received on standard error");
-    app.add_flag("--json", json, "One JSON object on standard output instead of text");
+    App.add_flag("--trace", Cmd.Trace, "Every frame sent and received on standard error");
+    App.add_flag("--json", Cmd.Json, "One JSON object on standard output instead of text");
+}
 
-    auto *ports = app.add_subcommand("ports", "List the serial ports: DEVICEID<TAB>DESCRIPTION");
+// ports, info, identify and flash.
+void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
+    Cmd.Ports = App.add_subcommand("ports", "List the serial ports: DEVICEID<TAB>DESCRIPTION");
 
-    std::string infoFile;
-    auto *info = app.add_subcommand("info", "Validate a firmware file and show its header");
-    info->add_option("FILE", infoFile, "Firmware file (.cod)")->required();
+    Cmd.Info = App.add_subcommand("info", "Validate a firmware file and show its header");
+    Cmd.Info->add_option("FILE", Cmd.InfoFile, "Firmware file (.cod)")->required();
 
-    std::string identPort;
-    auto *identify =
-        app.add_subcommand("identify", "Find a sensor in bootloader mode (19200, then 57600 baud)");
-    AddPort(identify, identPort);
+    Cmd.Identify =
+        App.add_subcommand("identify", "Find a sensor in bootloader mode (19200, then 57600 baud)");
+    AddPort(Cmd.Identify, Cmd.IdentPort);
 
-    TFlashOptions flashOpt;
-    auto *flash = app.add_subcommand(
-        "flash", "Update the firmware of one or more sensors in bootloader mode");
-    flash->add_option("--port", flashOpt.Ports, "Serial port; repeat for several sensors at once")
+    Cmd.Flash = App.add_subcommand("flash",
+                                   "Update the firmware of one or more sensors in bootloader mode");
+    Cmd.Flash
+        ->add_option("--port", Cmd.FlashOpt.Ports,
+                     "Serial port; repeat for several sensors at once")
         ->required()
         ->allow_extra_args(false);
-    flash->add_flag("--yes,-y", flashOpt.Yes, "Answer yes to the older/same version questions");
-    flash->add_option("FILE", flashOpt.File, "Firmware file (.cod)")->required();
+    Cmd.Flash->add_flag("--yes,-y", Cmd.FlashOpt.Yes,
+                        "Answer yes to the older/same version questions");
+    Cmd.Flash->add_option("FILE", Cmd.FlashOpt.File, "Firmware file (.cod)")->required();
+}
 
-    TScanOptions scanOpt;
-    auto *scan = app.add_subcommand("scan", "Look for Modbus devices in an address range");
-    AddPort(scan, scanOpt.Port);
-    scan->add_option("--first", scanOpt.First, "First address")
+// scan, read and write.
+void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
+    Cmd.Scan = App.add_subcommand("scan", "Look for Modbus devices in an address range");
+    AddPort(Cmd.Scan, Cmd.ScanOpt.Port);
+    Cmd.Scan->add_option("--first", Cmd.ScanOpt.First, "First address")
         ->capture_default_str()
         ->check(CLI::Range(1, 247));
-    scan->add_option("--last", scanOpt.Last, "Last address")
+    Cmd.Scan->add_option("--last", Cmd.ScanOpt.Last, "Last address")
         ->capture_default_str()
         ->check(CLI::Range(1, 247));
-    AddLineOptions(scan, scanOpt.Line);
+    AddLineOptions(Cmd.Scan, Cmd.ScanOpt.Line);
 
-    TRegOptions readOpt;
-    auto *read = app.add_subcommand("read", "Read registers (or discrete inputs) as a typed value");
-    AddRegOptions(read, readOpt);
+    Cmd.Read = App.add_subcommand("read", "Read registers (or discrete inputs) as a typed value");
+    AddRegOptions(Cmd.Read, Cmd.ReadOpt);
 
-    TRegOptions writeOpt;
-    std::string writeValue;
-    auto *write = app.add_subcommand("write", "Write a typed value into registers");
-    AddRegOptions(write, writeOpt);
-    write->add_option("VALUE", writeValue, "The value (a number, or the text for string)")
+    Cmd.Write = App.add_subcommand("write", "Write a typed value into registers");
+    AddRegOptions(Cmd.Write, Cmd.WriteOpt);
+    Cmd.Write->add_option("VALUE", Cmd.WriteValue, "The value (a number, or the text for string)")
         ->required();
+}
 
-    auto *comm = app.add_subcommand("comm", "Baud rate, framing and address settings of a sensor");
+// comm read and comm write; returns comm itself.
+CLI::App *AddCommCommands(CLI::App &App, TCommandLine &Cmd) {
+    auto *comm = App.add_subcommand("comm", "Baud rate, framing and address settings of a sensor");
     comm->require_subcommand(1);
-    TCommOptions commReadOpt;
-    auto *commRead = comm->add_subcommand("read", "Read the setting registers given");
-    AddPort(commRead, commReadOpt.Port);
-    AddAddr(commRead, commReadOpt.Addr);
-    AddCommRow(commRead, "baud", "baud rate setting", commReadOpt.Baud, false);
-    AddCommRow(commRead, "framing", "parity, data and stop bits setting", commReadOpt.Framing,
-               false);
-    AddCommRow(commRead, "addr", "address setting", commReadOpt.Address, false);
-    AddLineOptions(commRead, commReadOpt.Line);
-    TCommOptions commWriteOpt;
-    auto *commWrite = comm->add_subcommand("write", "Write the setting registers given");
-    AddPort(commWrite, commWriteOpt.Port);
-    AddAddr(commWrite, commWriteOpt.Addr);
-    AddCommRow(commWrite, "baud", "baud rate setting", commWriteOpt.Baud, true);
-    AddCommRow(commWrite, "framing", "parity, data and stop bits setting", commWriteOpt.Framing,
-               true);
-    AddCommRow(commWrite, "addr", "address setting", commWriteOpt.Address, true, 1, 247);
-    AddLineOptions(commWrite, commWriteOpt.Line);
+    TCommOptions &r = Cmd.CommReadOpt;
+    Cmd.CommRead = comm->add_subcommand("read", "Read the setting registers given");
+    AddPort(Cmd.CommRead, r.Port);
+    AddAddr(Cmd.CommRead, r.Addr);
+    AddCommRow(Cmd.CommRead, "baud", "baud rate setting", r.Baud, false);
+    AddCommRow(Cmd.CommRead, "framing", "parity, data and stop bits setting", r.Framing, false);
+    AddCommRow(Cmd.CommRead, "addr", "address setting", r.Address, false);
+    AddLineOptions(Cmd.CommRead, r.Line);
+    TCommOptions &w = Cmd.CommWriteOpt;
+    Cmd.CommWrite = comm->add_subcommand("write", "Write the setting registers given");
+    AddPort(Cmd.CommWrite, w.Port);
+    AddAddr(Cmd.CommWrite, w.Addr);
+    AddCommRow(Cmd.CommWrite, "baud", "baud rate setting", w.Baud, true);
+    AddCommRow(Cmd.CommWrite, "framing", "parity, data and stop bits setting", w.Framing, true);
+    AddCommRow(Cmd.CommWrite, "addr", "address setting", w.Address, true, 1, 247);
+    AddLineOptions(Cmd.CommWrite, w.Line);
+    return comm;
+}
+
+// The whole parser, filling Cmd.
+void BuildParser(CLI::App &App, TCommandLine &Cmd) {
+    App.require_subcommand(1);
+    App.footer(CExitCodesText);
+    AddGlobalOptions(App, Cmd);
+    AddBootCommands(App, Cmd);
+    AddModbusCommands(App, Cmd);
+    CLI::App *comm = AddCommCommands(App, Cmd);
 
     // Global options may also follow the command's name.
-    for (CLI::App *cmd :
-         {ports, info, identify, flash, scan, read, write, comm, commRead, commWrite}) {
+    for (CLI::App *cmd : {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Scan, Cmd.Read,
+                          Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
             "Global options --settings FILE, --trace and --json may come before or after the "
-            "command.\n"
-            "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be "
-            "used.");
+            "command.\n" +
+            std::string(CExitCodesText));
     }
+}
 
+// Parses the command line; an exit code when the run ends here (help,
+// version, a usage error).
+std::optional<int> Parse(CLI::App &App, TCommandLine &Cmd, int argc, char **argv) {
     try {
-        app.parse(argc, argv);
+        App.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
-        return app.exit(e);
+        return App.exit(e);
     } catch (const CLI::CallForAllHelp &e) {
-        return app.exit(e);
+        return App.exit(e);
     } catch (const CLI::CallForVersion &e) {
-        return app.exit(e);
+        return App.exit(e);
     } catch (const CLI::ParseError &e) {
-        return UsageError(app, e.what());
+        return UsageError(App, e.what());
     }
-    if (write->parsed()) writeOpt.Value = writeValue;
+    if (Cmd.Write->parsed()) Cmd.WriteOpt.Value = Cmd.WriteValue;
+    return std::nullopt;
+}
+
+// Runs the command that was chosen.
+int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
+    if (Cmd.Ports->parsed()) return RunPorts(Ctx);
+    if (Cmd.Info->parsed()) return RunInfo(Ctx, Cmd.InfoFile);
+    if (Cmd.Identify->parsed()) return RunIdentify(Ctx, Cmd.IdentPort);
+    if (Cmd.Flash->parsed()) return RunFlash(Ctx, Cmd.FlashOpt);
+    if (Cmd.Scan->parsed()) return RunScan(Ctx, Cmd.ScanOpt);
+    if (Cmd.Read->parsed()) return RunRead(Ctx, Cmd.ReadOpt);
+    if (Cmd.Write->parsed()) return RunWrite(Ctx, Cmd.WriteOpt);
+    if (Cmd.CommRead->parsed()) return RunCommRead(Ctx, Cmd.CommReadOpt);
+    if (Cmd.CommWrite->parsed()) return RunCommWrite(Ctx, Cmd.CommWriteOpt);
+    return ExitUsage;
+}
+
+// RunChosen, with what a command did not report itself turned into its exit
+// code: a usage error with the help text, the rest on standard error.
+int RunReporting(const CLI::App &App, TCliContext &Ctx, TCommandLine &Cmd) {
+    try {
+        return RunChosen(Ctx, Cmd);
+    } catch (const EUsageError &e) {
+        return UsageError(App, e.what());
+    } catch (const EComPort &e) {
+        // Commands report port errors themselves; this is the last resort.
+        Ctx.Console->Err(e.what());
+        return ExitPort;
+    } catch (const EInterrupted &e) {
+        Ctx.Console->Err(e.what());
+        return InterruptExitCode(e.Signal());
+    } catch (const std::exception &e) {
+        Ctx.Console->Err(e.what());
+        return ExitFailed;
+    }
+}
+
+// The network ports of the settings file for the port lists and the links
+// of this run. Entries of [PORTS] that cannot be opened are not listed:
+// said once, on stderr (stdout stays the command's own, JSON included).
+void UseSettingsPorts(const TSettings &Settings) {
+    for (const std::string &warning : UseNetworkPorts(&Settings))
+        std::fprintf(stderr, "veldra-cli: %s\n", warning.c_str());
+}
+
+}  // namespace
+
+int RunCli(int argc, char **argv) {
+    CLI::App app{"Firmware update and Modbus RTU setup of RS-485 sensors, from the command line.",
+                 "veldra-cli"};
+    TCommandLine cmd;
+    BuildParser(app, cmd);
+    if (const std::optional<int> ended = Parse(app, cmd, argc, argv)) return *ended;
 
     // Ctrl+C, SIGTERM and SIGHUP stop a command at its next wait; the port
     // is closed in order and the command reports as usual (exit 128 +
     // the signal).
     InstallInterruptHandlers();
-    TSettings settings(FindSettingsFile(settingsFile));
-    Settings = &settings;
-    // Entries of [PORTS] that cannot be opened are not listed: said once,
-    // on stderr (stdout stays the command's own, JSON included).
-    for (const std::string &warning : UseNetworkPorts(&settings))
-        std::fprintf(stderr, "veldra-cli: %s\n", warning.c_str());
+    const TSettings settings(FindSettingsFile(cmd.SettingsFile));
+    UseSettingsPorts(settings);
     TConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
     if (settings.ReadFailed()) console.Err("Warning: " + SettingsWarningText(settings));
     TCliContext ctx;
-    ctx.Json = json;
-    ctx.Trace = trace;
+    ctx.Json = cmd.Json;
+    ctx.Trace = cmd.Trace;
     ctx.StdinIsTerminal = isatty(STDIN_FILENO) == 1;
     ctx.Settings = &settings;
     ctx.Console = &console;
-    if (trace) StartFrameTrace(console, flash->parsed() && flashOpt.Ports.size() > 1);
+    if (cmd.Trace) StartFrameTrace(console, cmd.Flash->parsed() && cmd.FlashOpt.Ports.size() > 1);
 
-    int code = ExitUsage;
-    try {
-        if (ports->parsed())
-            code = RunPorts(ctx);
-        else if (info->parsed())
-            code = RunInfo(ctx, infoFile);
-        else if (identify->parsed())
-            code = RunIdentify(ctx, identPort);
-        else if (flash->parsed())
-            code = RunFlash(ctx, flashOpt);
-        else if (scan->parsed())
-            code = RunScan(ctx, scanOpt);
-        else if (read->parsed())
-            code = RunRead(ctx, readOpt);
-        else if (write->parsed())
-            code = RunWrite(ctx, writeOpt);
-        else if (commRead->parsed())
-            code = RunCommRead(ctx, commReadOpt);
-        else if (commWrite->parsed())
-            code = RunCommWrite(ctx, commWriteOpt);
-    } catch (const EUsageError &e) {
-        code = UsageError(app, e.what());
-    } catch (const EComPort &e) {
-        // Commands report port errors themselves; this is the last resort.
-        console.Err(e.what());
-        code = ExitPort;
-    } catch (const EInterrupted &e) {
-        console.Err(e.what());
-        code = InterruptExitCode(e.Signal());
-    } catch (const std::exception &e) {
-        console.Err(e.what());
-        code = ExitFailed;
-    }
+    const int code = RunReporting(app, ctx, cmd);
     StopFrameTrace();
     UseNetworkPorts(nullptr);
-    Settings = nullptr;
     return code;
 }

@@ -38,6 +38,8 @@ struct TCliContext {
     bool Json = false;   // one JSON object on standard output instead of text
     bool Trace = false;  // frames on standard error
     bool StdinIsTerminal = false;
+    // The settings file of the run: the commands take it from here (the
+    // windows' global Settings is never set by the command line).
     const TSettings *Settings = nullptr;
     TConsole *Console = nullptr;
 };

@@ -157,26 +157,9 @@ void ForEachParallel(std::vector<TFlashJob> &Jobs, F Work) {
     for (auto &t : threads) t.join();
 }
 
-}  // namespace
-
-int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
-    CheckDistinctPorts(Opt.Ports);
-    TResult result(Ctx, "flash");
-    const bool several = Opt.Ports.size() > 1;
-    // Read once: every port gets exactly the bytes checked here.
-    TFirmwareImage image;
-    if (!CheckFirmwareFile(result, Opt.File, image, true)) return result.Finish(ExitFailed);
-    const TCODFileData &hdr = image.Hdr;
-    result["firmware"] = FirmwareJson(*Ctx.Settings, hdr);
-
-    std::vector<TFlashJob> jobs(Opt.Ports.size());
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        TFlashJob &job = jobs[i];
-        job.Port = Opt.Ports[i];
-    }
-
-    // Find the sensors, all at once. A port that cannot be opened says why.
-    ForEachParallel(jobs, [&](size_t, TFlashJob &job) {
+// Finds the sensors, all at once. A port that cannot be opened says why.
+void IdentifySensors(const TCliContext &Ctx, std::vector<TFlashJob> &Jobs) {
+    ForEachParallel(Jobs, [&](size_t, TFlashJob &job) {
         job.Link = MakeLink(Ctx);
         job.Found = IdentifyBootSensor(*job.Link, job.Port);
         if (job.Found.Found) {
@@ -191,82 +174,117 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             job.Failed(ExitFailed, JobText(TJobText::NotFound));
         }
     });
+}
 
-    // Check each sensor against the file and ask the questions, one at a time.
-    for (TFlashJob &job : jobs) {
+// Checks one sensor against the file and asks its question, if any.
+void CheckSensor(TCliContext &Ctx, TFlashJob &Job, const TCODFileData &Hdr,
+                 const std::string &Prefix, bool Yes) {
+    const TBootSensor &found = Job.Found;
+    const TSensorVersion s = found.Version;
+    Ctx.Console->Err(Prefix + "Sensor ID: " + Ctx.Settings->SensorIDToName(found.SensorID) +
+                     ", version " + Ctx.Settings->SensorVersionToString(s.Hi, s.Lo) + ", " +
+                     std::to_string(found.BaudRate) + " baud");
+    const TUpdateCheck check = CheckUpdate(found.SensorID, s, Hdr);
+    if (check.Refusal != TJobText::None) {
+        Job.Failed(ExitFailed, JobText(check.Refusal));
+        return;
+    }
+    std::string refusal;
+    try {
+        if (check.Question != TVersionQuestion::None &&
+            !Confirm(Ctx, Prefix, JobText(QuestionText(check.Question)), Yes, refusal))
+            Job.Failed(ExitFailed, refusal);
+    } catch (const EInterrupted &e) {
+        Ctx.Console->Err("");
+        StoppedJob(Job, e.Signal());
+    }
+}
+
+// Checks each sensor found and asks the questions, one at a time.
+void CheckSensors(TCliContext &Ctx, std::vector<TFlashJob> &Jobs, const TCODFileData &Hdr,
+                  bool Yes) {
+    const bool several = Jobs.size() > 1;
+    for (TFlashJob &job : Jobs) {
         if (job.Code != ExitOk) continue;
         if (const int sig = InterruptSignal()) {
             StoppedJob(job, sig);
             continue;
         }
-        const std::string prefix = several ? job.Port + ": " : "";
-        const TBootSensor &found = job.Found;
-        const TSensorVersion s = found.Version;
-        Ctx.Console->Err(prefix + "Sensor ID: " + Ctx.Settings->SensorIDToName(found.SensorID) +
-                         ", version " + Ctx.Settings->SensorVersionToString(s.Hi, s.Lo) + ", " +
-                         std::to_string(found.BaudRate) + " baud");
-        const TUpdateCheck check = CheckUpdate(found.SensorID, s, hdr);
-        if (check.Refusal != TJobText::None) {
-            job.Failed(ExitFailed, JobText(check.Refusal));
-            continue;
-        }
-        std::string refusal;
-        try {
-            if (check.Question != TVersionQuestion::None &&
-                !Confirm(Ctx, prefix, JobText(QuestionText(check.Question)), Opt.Yes, refusal))
-                job.Failed(ExitFailed, refusal);
-        } catch (const EInterrupted &e) {
-            Ctx.Console->Err("");
-            StoppedJob(job, e.Signal());
-        }
+        CheckSensor(Ctx, job, Hdr, several ? job.Port + ": " : "", Yes);
     }
     // A stop asked for during the questions uploads nothing.
     if (const int sig = InterruptSignal())
-        for (TFlashJob &job : jobs)
+        for (TFlashJob &job : Jobs)
             if (job.Code == ExitOk) StoppedJob(job, sig);
+}
 
-    // Upload, all at once, one thread and one link per port.
-    std::vector<std::string> rows;
-    std::vector<size_t> rowOf(jobs.size(), 0);
-    for (size_t i = 0; i < jobs.size(); ++i)
-        if (jobs[i].Code == ExitOk) {
-            rowOf[i] = rows.size();
-            rows.push_back(jobs[i].Port);
-        }
-    if (!rows.empty()) {
-        TProgressBoard board(*Ctx.Console, rows, Ctx.Console->ErrIsTerminal(), hdr.FileSize,
-                             hdr.IsESP32() ? CESP32PacketSize : CDefPacketSize);
-        ForEachParallel(jobs, [&](size_t i, TFlashJob &job) {
-            const size_t row = rowOf[i];
-            const auto started = std::chrono::steady_clock::now();
-            board.Start(row);
-            const TUploadResult upload = UploadFirmware(
-                *job.Link, image,
-                [&](int sent, int fail, int progress) { board.Report(row, sent, fail, progress); });
-            job.Sent = upload.Sent;
-            job.Fail = upload.Fail;
-            job.Progress = upload.Progress;
-            if (!upload.Error.Empty()) job.Details.push_back(JobText(upload.Error));
-            const bool ok = upload.Ok;
-            job.Link->Close();
-            job.Seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            job.Uploaded = true;
-            if (ok) {
-                job.Message = JobText(upload.Text());
-            } else {
-                job.Failed(ExitFailed, JobText(upload.Text()));
-                job.Details.push_back(JobText(TJobText::RetryHint));
-            }
-            board.Done(row, ok ? "done" : "failed");
-        });
-        board.Finish();
+// Uploads the image to one sensor, its progress on row Row of the board.
+void UploadOne(TFlashJob &Job, const TFirmwareImage &Image, TProgressBoard &Board, size_t Row) {
+    const auto started = std::chrono::steady_clock::now();
+    Board.Start(Row);
+    const TUploadResult upload = UploadFirmware(
+        *Job.Link, Image,
+        [&](int sent, int fail, int progress) { Board.Report(Row, sent, fail, progress); });
+    Job.Sent = upload.Sent;
+    Job.Fail = upload.Fail;
+    Job.Progress = upload.Progress;
+    if (!upload.Error.Empty()) Job.Details.push_back(JobText(upload.Error));
+    const bool ok = upload.Ok;
+    Job.Link->Close();
+    Job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    Job.Uploaded = true;
+    if (ok) {
+        Job.Message = JobText(upload.Text());
+    } else {
+        Job.Failed(ExitFailed, JobText(upload.Text()));
+        Job.Details.push_back(JobText(TJobText::RetryHint));
     }
+    Board.Done(Row, ok ? "done" : "failed");
+}
 
-    // Results: the system's texts, one line per port when there are several.
+// Uploads to every sensor that passed its check, all at once, one thread and
+// one link per port.
+void UploadAll(TCliContext &Ctx, std::vector<TFlashJob> &Jobs, const TFirmwareImage &Image) {
+    std::vector<std::string> rows;
+    std::vector<size_t> rowOf(Jobs.size(), 0);
+    for (size_t i = 0; i < Jobs.size(); ++i)
+        if (Jobs[i].Code == ExitOk) {
+            rowOf[i] = rows.size();
+            rows.push_back(Jobs[i].Port);
+        }
+    if (rows.empty()) return;
+    const TCODFileData &hdr = Image.Hdr;
+    TProgressBoard board(*Ctx.Console, rows, Ctx.Console->ErrIsTerminal(), hdr.FileSize,
+                         hdr.IsESP32() ? CESP32PacketSize : CDefPacketSize);
+    ForEachParallel(Jobs,
+                    [&](size_t i, TFlashJob &job) { UploadOne(job, Image, board, rowOf[i]); });
+    board.Finish();
+}
+
+// The JSON object of one port's result.
+nlohmann::json PortJson(const TFlashJob &Job) {
+    nlohmann::json j{{"port", Job.Port},
+                     {"ok", Job.Code == ExitOk},
+                     {"exit_code", Job.Code},
+                     {"message", Job.Message}};
+    if (Job.Identified) j.update(Job.Sensor);
+    if (Job.Uploaded) {
+        j["packets_sent"] = Job.Sent;
+        j["packets_failed"] = Job.Fail;
+        j["progress"] = Job.Progress;
+        j["seconds"] = Job.Seconds;
+    }
+    if (!Job.Details.empty()) j["details"] = Job.Details;
+    return j;
+}
+
+// Reports the results: the system's texts, one line per port when there are
+// several. Returns the run's exit code.
+int ReportFlash(TCliContext &Ctx, TResult &Result, std::vector<TFlashJob> &Jobs) {
+    const bool several = Jobs.size() > 1;
     int code = ExitOk;
-    result["ports"] = nlohmann::json::array();
-    for (TFlashJob &job : jobs) {
+    Result["ports"] = nlohmann::json::array();
+    for (TFlashJob &job : Jobs) {
         // An upload that a signal cut short failed for that reason.
         if (const int sig = InterruptSignal(); sig && job.Code == ExitFailed && job.Uploaded)
             job.Code = InterruptExitCode(sig);
@@ -274,41 +292,47 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
             code = ExitPort;
         else if (job.Code != ExitOk && code == ExitOk)
             code = job.Code;
-        nlohmann::json j{{"port", job.Port},
-                         {"ok", job.Code == ExitOk},
-                         {"exit_code", job.Code},
-                         {"message", job.Message}};
-        if (job.Identified) j.update(job.Sensor);
-        if (job.Uploaded) {
-            j["packets_sent"] = job.Sent;
-            j["packets_failed"] = job.Fail;
-            j["progress"] = job.Progress;
-            j["seconds"] = job.Seconds;
-        }
-        if (!job.Details.empty()) j["details"] = job.Details;
-        result["ports"].push_back(j);
+        Result["ports"].push_back(PortJson(job));
     }
-    for (TFlashJob &job : jobs) {
+    for (const TFlashJob &job : Jobs) {
         if (several) {
             for (const std::string &d : job.Details) Ctx.Console->Err(job.Port + ": " + d);
             continue;
         }
         if (job.Code == ExitOk) {
-            result.Text(job.Message);
+            Result.Text(job.Message);
         } else {
-            result.ErrorText(job.Code == ExitPort ? job.Port + ": " + job.Message : job.Message);
-            for (const std::string &d : job.Details) result.ErrorText(d);
+            Result.ErrorText(job.Code == ExitPort ? job.Port + ": " + job.Message : job.Message);
+            for (const std::string &d : job.Details) Result.ErrorText(d);
         }
     }
     if (several) {
         int okCount = 0;
-        for (TFlashJob &job : jobs) {
+        for (const TFlashJob &job : Jobs) {
             okCount += job.Code == ExitOk;
-            result.Text(job.Port + ": " + job.Message);
+            Result.Text(job.Port + ": " + job.Message);
         }
-        if (okCount != static_cast<int>(jobs.size()))
-            result["error"] = std::to_string(jobs.size() - okCount) + " of " +
-                              std::to_string(jobs.size()) + " sensors not updated";
+        if (okCount != static_cast<int>(Jobs.size()))
+            Result["error"] = std::to_string(Jobs.size() - okCount) + " of " +
+                              std::to_string(Jobs.size()) + " sensors not updated";
     }
-    return result.Finish(code);
+    return Result.Finish(code);
+}
+
+}  // namespace
+
+int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
+    CheckDistinctPorts(Opt.Ports);
+    TResult result(Ctx, "flash");
+    // Read once: every port gets exactly the bytes checked here.
+    TFirmwareImage image;
+    if (!CheckFirmwareFile(result, Opt.File, image, true)) return result.Finish(ExitFailed);
+    result["firmware"] = FirmwareJson(*Ctx.Settings, image.Hdr);
+
+    std::vector<TFlashJob> jobs(Opt.Ports.size());
+    for (size_t i = 0; i < jobs.size(); ++i) jobs[i].Port = Opt.Ports[i];
+    IdentifySensors(Ctx, jobs);
+    CheckSensors(Ctx, jobs, image.Hdr, Opt.Yes);
+    UploadAll(Ctx, jobs, image);
+    return ReportFlash(Ctx, result, jobs);
 }

@@ -1,4 +1,5 @@
 // scan, read, write, comm read and comm write: the Modbus RTU commands.
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,16 @@
 #include "settings/Settings.h"
 
 namespace {
+
+// The TPortParams of the line options (the parser has checked them).
+TPortParams PortParamsOf(const TLineOptions &Line) {
+    TPortParams p;
+    p.BaudRate = BaudRateFromText(Line.Baud);
+    p.ParityBits = ParityFromText(Line.Parity);
+    p.StopBits = StopBitsFromText(Line.StopBits);
+    p.Timeout = std::clamp(Line.Timeout, CMinTimeout, CMaxTimeout);
+    return p;
+}
 
 const std::string CReadError = JobText(TJobText::ReadError);
 const std::string CWriteError = JobText(TJobText::WriteError);
@@ -34,7 +45,8 @@ void LineJson(TResult &Result, const std::string &Port, const TPortParams &P) {
     Result["timeout_ms"] = P.Timeout;
 }
 
-// Type, word order and register count of a read or write, checked.
+// Type, word order and register count of a read or write, checked against
+// what the type means (RegTypeInfo).
 struct TRegPlan {
     TRegDataType Type;
     TWordOrder Order;
@@ -43,9 +55,10 @@ struct TRegPlan {
 TRegPlan PlanOf(const TRegOptions &Opt, bool Writing) {
     TRegPlan plan{rdtInt, woMSWF, 1};
     plan.Type = RegDataTypeFromText(Opt.Type).value_or(rdtInt);
+    const TRegTypeInfo &type = RegTypeInfo(plan.Type);
     plan.Order = WordOrderFromText(Opt.Order).value_or(woMSWF);
-    if (!WordOrderApplies(plan.Type)) plan.Order = woMSWF;
-    const int fixed = RegisterCount(plan.Type);
+    if (!type.WordOrder) plan.Order = woMSWF;
+    const int fixed = type.Registers;
     if (fixed > 0) {
         if (Opt.Count && *Opt.Count != fixed)
             throw EUsageError("--count: type " + Opt.Type + " always uses " +
@@ -55,12 +68,10 @@ TRegPlan PlanOf(const TRegOptions &Opt, bool Writing) {
         plan.Count = Opt.Count.value_or(1);
         // More than one request carries can never succeed: refused before
         // the port is opened.
-        const int most = MaxCount(plan.Type, Writing);
+        const int most = Writing ? type.MaxWrite : type.MaxRead;
         if (plan.Count > most)
-            throw EUsageError("--count: at most " + std::to_string(most) +
-                              (plan.Type == rdtBit ? " inputs" : " registers") + " per " +
-                              (Writing ? "write" : "read") + " (type " +
-                              RegDataTypeText(plan.Type) + ")");
+            throw EUsageError("--count: at most " + std::to_string(most) + " " + type.CountUnit +
+                              " per " + (Writing ? "write" : "read") + " (type " + type.Text + ")");
     }
     return plan;
 }
@@ -70,7 +81,7 @@ void RegJson(TResult &Result, const TRegOptions &Opt, const TRegPlan &Plan) {
     Result["register"] = Opt.Reg;
     Result["type"] = RegDataTypeText(Plan.Type);
     Result["count"] = Plan.Count;
-    if (WordOrderApplies(Plan.Type)) Result["order"] = WordOrderText(Plan.Order);
+    if (RegTypeInfo(Plan.Type).WordOrder) Result["order"] = WordOrderText(Plan.Order);
 }
 
 std::string ScanCounts(int Scanned, int Found) {
@@ -177,8 +188,8 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
 // ------------------------------------------------------------------ write
 
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
-    if (RegDataTypeFromText(Opt.Type) == rdtBit)
-        throw EUsageError("--type bit: discrete inputs can only be read");
+    if (const auto type = RegDataTypeFromText(Opt.Type); type && !RegTypeInfo(*type).Writable)
+        throw EUsageError("--type " + Opt.Type + ": discrete inputs can only be read");
     const TRegPlan plan = PlanOf(Opt, true);
     const std::string value = StripText(Opt.Value.value_or(""));
     if (value.empty()) throw EUsageError(JobText(TJobText::ValueNotSpecified));

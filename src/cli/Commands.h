@@ -10,7 +10,8 @@
 #include "modbus/ModbusRTU.h"
 #include "modbus/RegisterCodecs.h"
 
-// Line settings of the Modbus commands, as typed.
+// Line settings of the Modbus commands, as typed (CmdModbus.cpp turns them
+// into the port's parameters).
 struct TLineOptions {
     std::string Baud = "19200";
     std::string Parity = "even";
@@ -19,9 +20,6 @@ struct TLineOptions {
 };
 inline constexpr int CMinTimeout = 100;
 inline constexpr int CMaxTimeout = 3000;
-
-// The TPortParams of the options (they have been validated by the parser).
-TPortParams PortParamsOf(const TLineOptions &Line);
 
 struct TFlashOptions {
     std::vector<std::string> Ports;

@@ -1,7 +1,6 @@
 #include "devsetup/RegsPage.h"
 
 #include <QComboBox>
-#include <array>
 
 #include "devsetup/NumberEdit.h"
 #include "modbus/RegisterCodecs.h"
@@ -9,25 +8,13 @@
 
 namespace {
 
-// How the page sets itself up for a data type.
-struct TDataTypeSetup {
-    int NumRegs;          // value of the register count, 0 = left as it is
-    bool NumRegsEnabled;  // the user chooses the count
-    bool OrderFixed;      // word order forced to MSWF and locked
-    bool NumericValue;    // value shown in the number edit (else the text edit)
-    bool TextReadOnly;
-    bool WriteEnabled;
-};
-
-constexpr std::array<TDataTypeSetup, RegDataTypeCount> DataTypeSetups{{
-    /* float  */ {2, false, false, true, false, true},
-    /* int    */ {1, false, true, true, false, true},
-    /* uint16 */ {1, false, true, true, false, true},
-    /* BCD    */ {1, false, true, true, false, true},
-    /* uint32 */ {2, false, false, true, false, true},
-    /* string */ {0, true, true, false, false, true},
-    /* bit    */ {1, true, true, false, true, false},
-}};
+// What the chosen type means (the codecs' table); none while the list has
+// no valid choice.
+const TRegTypeInfo *ChosenType(const QComboBox &List) {
+    const int Index = List.currentIndex();
+    if (Index < 0 || Index >= RegDataTypeCount) return nullptr;
+    return &RegTypeInfo(static_cast<TRegDataType>(Index));
+}
 
 }  // namespace
 
@@ -57,44 +44,41 @@ TRegBlock TRegsPage::Block(uint16_t Start) const {
 }
 
 bool TRegsPage::WriteAllowed() const {
-    const int Index = ui->cbUpdDataType->currentIndex();
-    return Index >= 0 && Index < RegDataTypeCount &&
-           DataTypeSetups[static_cast<size_t>(Index)].WriteEnabled;
+    const TRegTypeInfo *Type = ChosenType(*ui->cbUpdDataType);
+    return Type && Type->Writable;
 }
 
 void TRegsPage::DataTypeChanged() {
-    const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount) return;
-    const auto Type = static_cast<TRegDataType>(Index);
-    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
+    const TRegTypeInfo *Type = ChosenType(*ui->cbUpdDataType);
+    if (!Type) return;
 
     ClearValue();
-    // No more registers (inputs) than one request carries; one box serves
-    // the read and the write of a string, so it keeps to the write's 123.
-    ui->edNumRegs->setMaximum(Type == rdtBit ? MaxReadInputs : MaxWriteRegisters);
-    if (S.NumRegs > 0) ui->edNumRegs->setValue(S.NumRegs);
-    if (S.OrderFixed) ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
-    ui->edUpdValueStr->setVisible(!S.NumericValue);
-    ui->edUpdValueNum->setVisible(S.NumericValue);
-    if (S.NumericValue)
-        ui->edUpdValueNum->setDecimals(DisplayDecimals(Type));
+    // No more registers (inputs) than one request carries.
+    ui->edNumRegs->setMaximum(Type->CountBoxMax);
+    if (Type->CountOnChoice > 0) ui->edNumRegs->setValue(Type->CountOnChoice);
+    // Where the word order does not matter it is MSWF, locked.
+    if (!Type->WordOrder) ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
+    ui->edUpdValueStr->setVisible(!Type->Numeric);
+    ui->edUpdValueNum->setVisible(Type->Numeric);
+    if (Type->Numeric)
+        ui->edUpdValueNum->setDecimals(Type->Decimals);
     else
-        ui->edUpdValueStr->setReadOnly(S.TextReadOnly);
+        ui->edUpdValueStr->setReadOnly(!Type->Writable);
     ApplyEnabled();
 }
 
 void TRegsPage::ApplyEnabled() {
-    const int Index = ui->cbUpdDataType->currentIndex();
-    if (Index < 0 || Index >= RegDataTypeCount) return;
-    const TDataTypeSetup &S = DataTypeSetups[static_cast<size_t>(Index)];
+    const TRegTypeInfo *Type = ChosenType(*ui->cbUpdDataType);
+    if (!Type) return;
     for (QWidget *W :
          std::initializer_list<QWidget *>{ui->edUpdAddr, ui->edUpdStartReg, ui->cbUpdDataType,
                                           ui->edUpdValueStr, ui->edUpdValueNum})
         W->setEnabled(!FBusy);
-    ui->edNumRegs->setEnabled(S.NumRegsEnabled && !FBusy);
-    ui->cbUpdDataOrder->setEnabled(!S.OrderFixed && !FBusy);
+    // The count is the user's only where the type does not fix it.
+    ui->edNumRegs->setEnabled(Type->Registers == 0 && !FBusy);
+    ui->cbUpdDataOrder->setEnabled(Type->WordOrder && !FBusy);
     ui->btnUpdRead->setEnabled(!FBusy);
-    ui->btnUpdWrite->setEnabled(S.WriteEnabled && !FBusy);
+    ui->btnUpdWrite->setEnabled(Type->Writable && !FBusy);
 }
 
 void TRegsPage::SetBusy(bool Busy) {

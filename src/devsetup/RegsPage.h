@@ -1,7 +1,8 @@
 #pragma once
 // The setup window's third page: one sensor's registers read and written as
-// a typed value. The page sets itself up for the data type chosen; reading
-// and writing are jobs the window runs (jobs/RegisterJob.h).
+// a typed value. The page sets itself up for the data type chosen, as the
+// codecs' table of the types says (RegTypeInfo in modbus/RegisterCodecs.h);
+// reading and writing are jobs the window runs (jobs/RegisterJob.h).
 
 #include <QWidget>
 #include <memory>

@@ -10,29 +10,24 @@
 
 namespace {
 
-struct TTypeInfo {
-    const char *Text;
-    int Registers;
-    bool Numeric;
-    bool WordOrder;
-    const char *Format;
-    int Decimals;
-};
+constexpr int RR = MaxReadRegisters, WR = MaxWriteRegisters, RI = MaxReadInputs;
+constexpr auto NoRange = std::nullopt;
 
-constexpr TTypeInfo TypeInfo[RegDataTypeCount] = {
-    {"float", 2, true, true, "0.000", 3}, {"int", 1, true, false, "0", 0},
-    {"uint16", 1, true, false, "0", 0},   {"BCD", 1, true, false, "0", 0},
-    {"uint32", 2, true, true, "0", 0},    {"string", 0, false, false, "", 0},
-    {"bit", 0, false, false, "", 0},
+// In the order of TRegDataType.
+// clang-format off
+constexpr TRegTypeInfo TypeInfo[RegDataTypeCount] = {
+//   Text      Regs Choice Box  Read Write Unit         Num    Order  Write  Format   Dec Range
+    {"float",  2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  "0.000", 3,  NoRange},
+    {"int",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{-32768, 32767}},
+    {"uint16", 1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{0, 65535}},
+    {"BCD",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{0, 9999}},
+    {"uint32", 2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  "0",     0,  TValueRange{0, 4294967295LL}},
+    {"string", 0,   0,     WR,  RR,  WR,   "registers", false, false, true,  "",      0,  NoRange},
+    {"bit",    0,   1,     RI,  RI,  RI,   "inputs",    false, false, false, "",      0,  NoRange},
 };
+// clang-format on
 
 constexpr const char *WordOrderTexts[WordOrderCount] = {"LSWF", "MSWF"};
-
-const TTypeInfo &Info(TRegDataType Type) {
-    const int i = static_cast<int>(Type);
-    if (i < 0 || i >= RegDataTypeCount) throw std::invalid_argument("unknown register data type");
-    return TypeInfo[i];
-}
 
 uint32_t Join(TWordOrder Order, uint16_t R0, uint16_t R1) {
     return Order == woMSWF ? (uint32_t{R0} << 16 | R1) : (uint32_t{R1} << 16 | R0);
@@ -128,8 +123,14 @@ std::vector<uint32_t> CodePoints(const std::string &Text) {
 
 }  // namespace
 
+const TRegTypeInfo &RegTypeInfo(TRegDataType Type) {
+    const int i = static_cast<int>(Type);
+    if (i < 0 || i >= RegDataTypeCount) throw std::invalid_argument("unknown register data type");
+    return TypeInfo[i];
+}
+
 const char *RegDataTypeText(TRegDataType Type) {
-    return Info(Type).Text;
+    return RegTypeInfo(Type).Text;
 }
 
 const char *WordOrderText(TWordOrder Order) {
@@ -151,18 +152,7 @@ std::optional<TWordOrder> WordOrderFromText(const std::string &Text) {
 }
 
 std::optional<TValueRange> ValueRange(TRegDataType Type) {
-    switch (Type) {
-        case rdtInt:
-            return TValueRange{-32768, 32767};
-        case rdtUInt16:
-            return TValueRange{0, 65535};
-        case rdtBCD:
-            return TValueRange{0, 9999};
-        case rdtUInt32:
-            return TValueRange{0, 4294967295LL};
-        default:
-            return std::nullopt;
-    }
+    return RegTypeInfo(Type).Range;
 }
 
 std::string OutOfRangeText(const TValueRange &Range) {
@@ -171,24 +161,24 @@ std::string OutOfRangeText(const TValueRange &Range) {
 }
 
 int MaxCount(TRegDataType Type, bool Writing) {
-    if (Type == rdtBit) return MaxReadInputs;
-    return Writing ? MaxWriteRegisters : MaxReadRegisters;
+    const TRegTypeInfo &Info = RegTypeInfo(Type);
+    return Writing ? Info.MaxWrite : Info.MaxRead;
 }
 
 int RegisterCount(TRegDataType Type) {
-    return Info(Type).Registers;
+    return RegTypeInfo(Type).Registers;
 }
 bool IsNumericType(TRegDataType Type) {
-    return Info(Type).Numeric;
+    return RegTypeInfo(Type).Numeric;
 }
 bool WordOrderApplies(TRegDataType Type) {
-    return Info(Type).WordOrder;
+    return RegTypeInfo(Type).WordOrder;
 }
 const char *DisplayFormat(TRegDataType Type) {
-    return Info(Type).Format;
+    return RegTypeInfo(Type).Format;
 }
 int DisplayDecimals(TRegDataType Type) {
-    return Info(Type).Decimals;
+    return RegTypeInfo(Type).Decimals;
 }
 
 std::string FormatValue(TRegDataType Type, double Value) {

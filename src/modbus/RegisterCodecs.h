@@ -28,22 +28,6 @@ const char *WordOrderText(TWordOrder Order);
 std::optional<TRegDataType> RegDataTypeFromText(const std::string &Text);
 std::optional<TWordOrder> WordOrderFromText(const std::string &Text);
 
-// Registers a numeric type occupies: 2 for float and uint32, 1 for int,
-// uint16 and BCD; 0 for string and bit, whose size the user chooses.
-int RegisterCount(TRegDataType Type);
-// True for the five types DecodeRegisters/EncodeValue handle.
-bool IsNumericType(TRegDataType Type);
-// Whether the word order matters (float and uint32).
-bool WordOrderApplies(TRegDataType Type);
-// Display format of the numeric edit: "0.000" for float, "0" for the other
-// numeric types, "" for string and bit (shown in the text edit).
-const char *DisplayFormat(TRegDataType Type);
-// Decimals of that format: 3 for float, 0 otherwise.
-int DisplayDecimals(TRegDataType Type);
-// A decoded value as the numeric edit shows it ("123.456", "-1", "0.000");
-// non-finite floats give "NaN", "Inf" or "-Inf".
-std::string FormatValue(TRegDataType Type, double Value);
-
 // The whole numbers a register takes, as typed: int -32768..32767, uint16
 // and the comm settings 0..65535, BCD 0..9999, uint32 0..4294967295.
 struct TValueRange {
@@ -51,14 +35,6 @@ struct TValueRange {
     long long Max;
     bool Holds(long long Value) const { return Value >= Min && Value <= Max; }
 };
-// The range of an integer type (after its rounding: toward zero, BCD to the
-// nearest); nullopt for float (any finite single-precision number), string
-// and bit.
-std::optional<TValueRange> ValueRange(TRegDataType Type);
-// The raw values of the comm settings' registers.
-inline constexpr TValueRange CommValueRange{0, 65535};
-// "Value out of range (-32768 to 32767)": the text of an OutOfRange refusal.
-std::string OutOfRangeText(const TValueRange &Range);
 
 // Most registers or inputs one request can carry (Modbus application
 // protocol): read holding registers (function 3) 125, write multiple
@@ -66,8 +42,57 @@ std::string OutOfRangeText(const TValueRange &Range);
 inline constexpr int MaxReadRegisters = 125;
 inline constexpr int MaxWriteRegisters = 123;
 inline constexpr int MaxReadInputs = 2000;
+
+// What a register data type means: the one table that the register page
+// and the command line set themselves up by (RegTypeInfo).
+struct TRegTypeInfo {
+    const char *Text;  // list text
+    // Registers a value occupies: 2 for float and uint32, 1 for int, uint16
+    // and BCD; 0 for string (registers) and bit (inputs), whose count the
+    // user chooses.
+    int Registers;
+    // What the register page's count box is set to when the type is chosen:
+    // the fixed count, 1 input for bit; 0 keeps the count shown (string).
+    int CountOnChoice;
+    // The most the count box takes: one box serves the read and the write
+    // of a string, so a writable type keeps to the write's limit.
+    int CountBoxMax;
+    // Most registers (inputs) one read or write of the type carries.
+    int MaxRead, MaxWrite;
+    const char *CountUnit;  // what the count counts: "registers" or "inputs"
+    bool Numeric;           // a number DecodeRegisters/EncodeValue handle
+    bool WordOrder;         // the word order matters (else MSWF is used)
+    bool Writable;          // false for discrete inputs, which are only read
+    // Display format of the number box ("0.000" for float, "0" for the other
+    // numeric types, "" for string and bit, shown in the text box) and its
+    // decimals.
+    const char *Format;
+    int Decimals;
+    // The whole numbers an integer type takes (after its rounding: toward
+    // zero, BCD to the nearest); none for float (any finite single-precision
+    // number), string and bit.
+    std::optional<TValueRange> Range;
+};
+// The row of Type; std::invalid_argument for a value outside the list.
+const TRegTypeInfo &RegTypeInfo(TRegDataType Type);
+
+// Single fields of that table.
+int RegisterCount(TRegDataType Type);
+bool IsNumericType(TRegDataType Type);
+bool WordOrderApplies(TRegDataType Type);
+const char *DisplayFormat(TRegDataType Type);
+int DisplayDecimals(TRegDataType Type);
+std::optional<TValueRange> ValueRange(TRegDataType Type);
 // The most registers (inputs for "bit") one read or write of Type carries.
 int MaxCount(TRegDataType Type, bool Writing);
+
+// A decoded value as the numeric edit shows it ("123.456", "-1", "0.000");
+// non-finite floats give "NaN", "Inf" or "-Inf".
+std::string FormatValue(TRegDataType Type, double Value);
+// The raw values of the comm settings' registers.
+inline constexpr TValueRange CommValueRange{0, 65535};
+// "Value out of range (-32768 to 32767)": the text of an OutOfRange refusal.
+std::string OutOfRangeText(const TValueRange &Range);
 
 // Why a value could not be encoded.
 enum class TRegConvertKind { InvalidInteger, FloatOverflow, InvalidFloatOp, OutOfRange };

@@ -2,6 +2,7 @@
 // a different fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -341,6 +342,43 @@ TEST(RegisterCodecs, TypeTable) {
     EXPECT_EQ(WordOrderFromText("MSWF"), woMSWF);
     EXPECT_EQ(WordOrderFromText("LSWF"), woLSWF);
     EXPECT_THROW(EncodeValue(rdtString, woMSWF, 1), std::invalid_argument);
+}
+
+// The rows of the type table agree with each other and with the codecs: the
+// register page and the command line set themselves up by them alone, so a
+// row that contradicts itself shows as a count box that allows what no
+// request carries, or a value box for a type the codecs cannot encode.
+TEST(RegisterCodecs, TypeTableRowsAgree) {
+    for (int i = 0; i < RegDataTypeCount; ++i) {
+        const auto Type = static_cast<TRegDataType>(i);
+        const TRegTypeInfo &T = RegTypeInfo(Type);
+        SCOPED_TRACE(T.Text);
+        // Numbers occupy a fixed count, the count box then shows it.
+        EXPECT_EQ(T.Numeric, T.Registers > 0);
+        if (T.Registers > 0) {
+            EXPECT_EQ(T.CountOnChoice, T.Registers);
+        }
+        // Word order only for the two-register types.
+        if (T.WordOrder) {
+            EXPECT_EQ(T.Registers, 2);
+        }
+        // The count box never allows what one read (or write) cannot carry.
+        EXPECT_GE(T.CountBoxMax, std::max(T.Registers, T.CountOnChoice));
+        EXPECT_LE(T.CountBoxMax, T.MaxRead);
+        if (T.Writable) {
+            EXPECT_LE(T.CountBoxMax, T.MaxWrite);
+        }
+        // Only integer types have a range, and encoding keeps to it.
+        if (T.Range) {
+            EXPECT_TRUE(T.Numeric);
+            EXPECT_NO_THROW(EncodeValue(Type, woMSWF, static_cast<double>(T.Range->Max)));
+            EXPECT_THROW(EncodeValue(Type, woMSWF, static_cast<double>(T.Range->Max) + 1),
+                         ERegConvertError);
+        }
+        EXPECT_STREQ(T.CountUnit, Type == rdtBit ? "inputs" : "registers");
+        EXPECT_EQ(T.Writable, Type != rdtBit);
+    }
+    EXPECT_THROW(RegTypeInfo(static_cast<TRegDataType>(RegDataTypeCount)), std::invalid_argument);
 }
 
 }  // namespace
