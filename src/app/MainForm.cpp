@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPainter>
-#include <QSvgRenderer>
 #include <cstdio>
 #include <cstring>
 
@@ -27,13 +26,9 @@ QString MainCaption() {
     return QStringLiteral("%1, v%2").arg(AppTitle(), Info.FileVersion);
 }
 
+// Rendered from src/widgets/resources/banner.svg at build time.
 static QPixmap Banner() {
-    QPixmap Pix(290, 58);
-    Pix.fill(Qt::transparent);
-    QSvgRenderer Svg(QStringLiteral(":/widgets/banner.svg"));
-    QPainter P(&Pix);
-    Svg.render(&P);
-    return Pix;
+    return QPixmap(QStringLiteral(":/app/banner.png"));
 }
 
 TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::MainForm>()) {

@@ -1,16 +1,17 @@
 #include "app/SingleInstance.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLoggingCategory>
-#include <QPointer>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +23,13 @@ Q_LOGGING_CATEGORY(lcInstance, "veldra.instance", QtWarningMsg)
 
 namespace {
 
-QLocalServer *Server = nullptr;
+// The listening socket of the running copy, its notifier and its path.
+int ListenFd = -1;
+QSocketNotifier *Notifier = nullptr;
+QByteArray ListenPath;
+
+// How long a second copy waits for the running one to take its call.
+constexpr int kConnectTimeoutMs = 2000;
 std::function<void()> &NotifyHandler() {
     static std::function<void()> H;
     return H;
@@ -30,11 +37,10 @@ std::function<void()> &NotifyHandler() {
 
 // True when the process at the other end of a connected local socket runs
 // under our own user id.
-bool PeerIsOurs(qintptr Fd) {
+bool PeerIsOurs(int Fd) {
     ucred Cred{};
     socklen_t Len = sizeof Cred;
-    if (Fd < 0 || getsockopt(static_cast<int>(Fd), SOL_SOCKET, SO_PEERCRED, &Cred, &Len) != 0)
-        return false;
+    if (Fd < 0 || getsockopt(Fd, SOL_SOCKET, SO_PEERCRED, &Cred, &Len) != 0) return false;
     return Cred.uid == ::getuid();
 }
 
@@ -58,12 +64,26 @@ QString PrivateDirProblem(const QString &Dir) {
     return {};
 }
 
+// The socket address of Name; false when the path does not fit.
+bool AddressOf(const QString &Name, sockaddr_un &Addr) {
+    const QByteArray Path = QFile::encodeName(Name);
+    Addr = sockaddr_un{};
+    Addr.sun_family = AF_UNIX;
+    if (Path.isEmpty() || static_cast<size_t>(Path.size()) >= sizeof Addr.sun_path) return false;
+    std::memcpy(Addr.sun_path, Path.constData(), static_cast<size_t>(Path.size()));
+    return true;
+}
+
 void OnNewConnection() {
-    while (QLocalSocket *Peer = Server->nextPendingConnection()) {
+    for (;;) {
+        const int Peer = ::accept4(ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (Peer < 0) {
+            if (errno == EINTR) continue;
+            return;  // EAGAIN: all taken; anything else: wait for the next call
+        }
         // Reading is not needed: a connection is the announcement.
-        QObject::connect(Peer, &QLocalSocket::disconnected, Peer, &QObject::deleteLater);
-        const bool Ours = PeerIsOurs(Peer->socketDescriptor());
-        Peer->disconnectFromServer();
+        const bool Ours = PeerIsOurs(Peer);
+        ::close(Peer);
         if (!Ours) {
             qCWarning(lcInstance) << "ignored a connection from another user";
             continue;
@@ -76,26 +96,71 @@ void OnNewConnection() {
     }
 }
 
-// Tells the running copy to come to the front. True when one answered.
-// Stranger is set when the listener runs under another user: it is told
-// nothing.
-bool NotifyPrevInstance(const QString &Name, QLocalSocket::LocalSocketError &Error,
-                        bool &Stranger) {
-    QLocalSocket Socket;
-    Socket.connectToServer(Name, QIODevice::WriteOnly);
-    if (!Socket.waitForConnected(2000)) {
-        Error = Socket.error();
-        return false;
+// How a call to the running copy ended.
+enum class TCall { Answered, Stranger, NobodyListens, Failed };
+
+// Tells the running copy to come to the front, waiting at most
+// kConnectTimeoutMs for it to take the call. A listener of another user is
+// told nothing (Stranger). NobodyListens: no socket, or a socket nobody
+// listens on (a crashed copy's leftover).
+TCall NotifyPrevInstance(const QString &Name) {
+    sockaddr_un Addr{};
+    if (!AddressOf(Name, Addr)) return TCall::Failed;
+    const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (Fd < 0) return TCall::Failed;
+    int Rc = ::connect(Fd, reinterpret_cast<const sockaddr *>(&Addr), sizeof Addr);
+    if (Rc != 0 && (errno == EINPROGRESS || errno == EAGAIN)) {
+        // The running copy's queue is full: give it the time to take the call.
+        pollfd P{Fd, POLLOUT, 0};
+        if (::poll(&P, 1, kConnectTimeoutMs) == 1) {
+            int Err = 0;
+            socklen_t Len = sizeof Err;
+            ::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &Len);
+            errno = Err;
+            Rc = Err == 0 ? 0 : -1;
+        } else {
+            errno = ETIMEDOUT;
+        }
     }
-    if (!PeerIsOurs(Socket.socketDescriptor())) {
-        Stranger = true;
-        Socket.abort();
-        return false;
+    if (Rc != 0) {
+        const int Err = errno;
+        ::close(Fd);
+        return Err == ENOENT || Err == ECONNREFUSED ? TCall::NobodyListens : TCall::Failed;
     }
-    Socket.write("front\n");
-    Socket.waitForBytesWritten(1000);
-    Socket.disconnectFromServer();
-    return true;
+    if (!PeerIsOurs(Fd)) {
+        ::close(Fd);
+        return TCall::Stranger;
+    }
+    static const char Front[] = "front\n";
+    (void)::send(Fd, Front, sizeof Front - 1, MSG_NOSIGNAL);
+    ::close(Fd);
+    return TCall::Answered;
+}
+
+// Listens on Name, a socket only our user may reach. Empty when it
+// listens, else why not.
+QString Listen(const QString &Name) {
+    sockaddr_un Addr{};
+    if (!AddressOf(Name, Addr)) return QStringLiteral("the name is too long for a socket");
+    const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (Fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    // Closed to others from the start: the socket file is made under this
+    // mask, not opened up and closed afterwards.
+    const mode_t Old = ::umask(077);
+    const int Rc = ::bind(Fd, reinterpret_cast<const sockaddr *>(&Addr), sizeof Addr);
+    const int BindErr = errno;
+    ::umask(Old);
+    if (Rc != 0 || ::listen(Fd, 16) != 0) {
+        const int Err = Rc != 0 ? BindErr : errno;
+        ::close(Fd);
+        if (Rc == 0) ::unlink(Addr.sun_path);
+        return QString::fromLocal8Bit(std::strerror(Err));
+    }
+    ListenFd = Fd;
+    ListenPath = QByteArray(Addr.sun_path);
+    Notifier = new QSocketNotifier(Fd, QSocketNotifier::Read, qApp);
+    QObject::connect(Notifier, &QSocketNotifier::activated, Notifier, &OnNewConnection);
+    return {};
 }
 
 }  // namespace
@@ -130,29 +195,26 @@ bool CheckPrevInstance(const QString &Name, const QString &Problem) {
                                       : Problem);
         return true;
     }
-    QLocalSocket::LocalSocketError Error = QLocalSocket::UnknownSocketError;
-    bool Stranger = false;
-    if (NotifyPrevInstance(Name, Error, Stranger)) return false;
-    if (Stranger) {
-        SayOnStderr(Name + QStringLiteral(" is held by another user"));
-        return true;
+    switch (NotifyPrevInstance(Name)) {
+        case TCall::Answered:
+            return false;
+        case TCall::Stranger:
+            SayOnStderr(Name + QStringLiteral(" is held by another user"));
+            return true;
+        case TCall::Failed:
+            // A copy too busy to take the call (or a socket we may not reach)
+            // counts as a running copy.
+            return false;
+        case TCall::NobodyListens:
+            break;
     }
     // Nobody listens: a socket file still there is a crashed copy's leftover.
-    // Any other failure (a copy too busy to accept) counts as a running copy.
-    if (Error != QLocalSocket::ServerNotFoundError && Error != QLocalSocket::ConnectionRefusedError)
-        return false;
-    QLocalServer::removeServer(Name);
-    auto *S = new QLocalServer(qApp);
-    S->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!S->listen(Name)) {
-        SayOnStderr(QStringLiteral("cannot listen on ") + Name + QStringLiteral(": ") +
-                    S->errorString());
-        delete S;
+    ::unlink(QFile::encodeName(Name).constData());
+    if (const QString Why = Listen(Name); !Why.isEmpty()) {
+        SayOnStderr(QStringLiteral("cannot listen on ") + Name + QStringLiteral(": ") + Why);
         return true;
     }
-    Server = S;
-    QObject::connect(Server, &QLocalServer::newConnection, Server, &OnNewConnection);
-    qCInfo(lcInstance) << "listening on" << Server->fullServerName();
+    qCInfo(lcInstance) << "listening on" << Name;
     return true;
 }
 
@@ -182,10 +244,13 @@ void BringInstanceToFront(QWidget *Main) {
 }
 
 void RemoveInstanceGuard() {
-    if (Server) {
-        Server->close();
-        delete Server;
-        Server = nullptr;
+    if (ListenFd >= 0) {
+        delete Notifier;
+        Notifier = nullptr;
+        ::close(ListenFd);
+        ListenFd = -1;
+        ::unlink(ListenPath.constData());
+        ListenPath.clear();
     }
     NotifyHandler() = nullptr;
 }

@@ -21,7 +21,7 @@ void SetRoundRegion(QWidget *Panel);
 void InstallMinimizeAll(QWidget *Window);
 void MinimizeApplication();
 
-// Registers the windows' Qt resources (icons, banner); the application
+// Registers the windows' Qt resources (icons); the application
 // object does it, tests that build windows without it call it themselves.
 void InitWidgetResources();
 

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLocalServer>
 #include <cerrno>
 #include <cstring>
 

@@ -1,11 +1,13 @@
 // One copy per user, with two (and more) real processes of the program.
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QProcess>
+#include <cstring>
 
 #include "GuiSupport.h"
 #include "TempDir.h"
@@ -44,9 +46,15 @@ protected:
     bool WaitListening() {
         return WaitUntil(
             [&] {
-                QLocalSocket S;
-                S.connectToServer(SocketPath());
-                return S.waitForConnected(200);
+                const QByteArray Path = QFile::encodeName(SocketPath());
+                sockaddr_un Addr{};
+                Addr.sun_family = AF_UNIX;
+                std::strncpy(Addr.sun_path, Path.constData(), sizeof Addr.sun_path - 1);
+                const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                const bool Ok = Fd >= 0 && ::connect(Fd, reinterpret_cast<const sockaddr *>(&Addr),
+                                                     sizeof Addr) == 0;
+                if (Fd >= 0) ::close(Fd);
+                return Ok;
             },
             30000);
     }
