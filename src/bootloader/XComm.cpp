@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "bootloader/CRC8.h"
-#include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
 #include "serial/LinkFactory.h"
 #include "serial/NetLink.h"
@@ -43,18 +42,15 @@ bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload) {
 
 namespace {
 
-// The clock of SetTickSource / SetPause: each function, or the system's.
-class TFunctionClock final : public TClock {
+// The clock of SetPause: the system's time, the caller's pause.
+class TPauseClock final : public TClock {
 public:
-    TXComm::TTickSource Tick;
-    TXComm::TPause Sleep;
-    uint64_t Now() const override { return Tick ? Tick() : SystemClock().Now(); }
-    void Pause(uint32_t Ms) override {
-        if (Sleep)
-            Sleep(Ms);
-        else
-            SystemClock().Pause(Ms);
-    }
+    explicit TPauseClock(TXComm::TPause Sleep) : FSleep(std::move(Sleep)) {}
+    uint64_t Now() const override { return SystemClock().Now(); }
+    void Pause(uint32_t Ms) override { FSleep(Ms); }
+
+private:
+    TXComm::TPause FSleep;
 };
 
 }  // namespace
@@ -63,7 +59,7 @@ TXComm::TXComm() : TXComm(nullptr) {}
 
 TXComm::TXComm(std::unique_ptr<TLink> Link) : FLink(std::move(Link)) {
     if (!FLink) {
-        FLink = std::make_unique<TComPort>();
+        FLink = MakeSerialLink();
         FOwnLink = true;
     }
 }
@@ -81,33 +77,13 @@ void TXComm::SetClock(TClock &Clock) {
     FOwnClock.reset();
 }
 
-// The function clock of the older seams, made on first use.
-static TFunctionClock &FunctionClock(std::unique_ptr<TClock> &Own) {
-    auto *Clock = dynamic_cast<TFunctionClock *>(Own.get());
-    if (!Clock) {
-        auto Made = std::make_unique<TFunctionClock>();
-        Clock = Made.get();
-        Own = std::move(Made);
-    }
-    return *Clock;
-}
-
-void TXComm::SetTickSource(TTickSource Tick) {
-    TFunctionClock &Clock = FunctionClock(FOwnClock);
-    Clock.Tick = std::move(Tick);
-    FClock = &Clock;
-}
-
 void TXComm::SetPause(TPause Pause) {
-    TFunctionClock &Clock = FunctionClock(FOwnClock);
-    Clock.Sleep = std::move(Pause);
-    FClock = &Clock;
-}
-
-TComPort &TXComm::ComPort() {
-    auto *Port = dynamic_cast<TComPort *>(FLink.get());
-    if (!Port) throw std::logic_error("the bootloader link runs on no serial port");
-    return *Port;
+    if (!Pause) {
+        SetClock(SystemClock());
+        return;
+    }
+    FOwnClock = std::make_unique<TPauseClock>(std::move(Pause));
+    FClock = FOwnClock.get();
 }
 
 void TXComm::SetMaxRetry(int Value) {
@@ -177,7 +153,7 @@ bool TXComm::Open(const std::string &Port) {
             // opened, or a server that cannot be reached or does not
             // answer, will not be at the next rate either.
             FOpenError = std::move(Error);
-            if (FOpenError->Code() == CError_OpenFailed || FOpenError->WinCode() == ETIMEDOUT)
+            if (FOpenError->Code() == CError_OpenFailed || FOpenError->OsError() == ETIMEDOUT)
                 break;
             continue;
         }

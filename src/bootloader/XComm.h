@@ -21,10 +21,8 @@
 #include "bootloader/BootTypes.h"
 #include "bootloader/CodFile.h"
 #include "serial/Clock.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 #include "serial/Link.h"
-
-struct TComListData;  // serial/PortDiscovery.h
 
 // Called after every data-packet attempt of an upload: packets acknowledged
 // so far, failed attempts so far, share of the file read (0..100 %).
@@ -72,7 +70,6 @@ bool CheckReply(const TByteArray &Reply, uint8_t Command, TByteArray &Payload);
 
 class TXComm {
 public:
-    using TTickSource = std::function<uint64_t()>;    // monotonic milliseconds
     using TPause = std::function<void(uint32_t Ms)>;  // blocking sleep
 
     TXComm();
@@ -140,18 +137,11 @@ public:
     };
     const std::optional<TEarlyCompletion> &EarlyCompletion() const { return FEarlyCompletion; }
 
-    // The firmware-file check, also reachable through the class.
-    static bool ValidateFile(const std::string &FName, TCODFileData &Data) {
-        return ::ValidateFile(FName, Data);
-    }
-    // Refills Ports with the serial ports present, sorted.
-    static void EnumComPorts(std::vector<TComListData> &Ports);
-
     // The clock of every deadline and of the pause after completion (the
     // system's by default). It must outlive the object.
     void SetClock(TClock &Clock);
-    // Older seams, one function each; unset ones stay the system's.
-    void SetTickSource(TTickSource Tick);
+    // The system's time with the caller's pause (an empty one restores the
+    // system's clock).
     void SetPause(TPause Pause);
 
     // One request/reply exchange: purge, write, wait for the reply with a
@@ -162,9 +152,6 @@ public:
     bool Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs);
 
     TLink &Link() { return *FLink; }
-    // The port behind the link; raises std::logic_error when the link is
-    // not a TComPort.
-    TComPort &ComPort();
     // Beyond the time-out: twice the line time of the longest reply at the
     // port's rate, plus CReplyMarginMs.
     uint32_t ReplyAllowance() const;
@@ -184,7 +171,7 @@ private:
     int FMaxFails = 15;
     uint32_t FDefTimeout = 1000;
     TClock *FClock = &SystemClock();
-    std::unique_ptr<TClock> FOwnClock;  // behind SetTickSource / SetPause
+    std::unique_ptr<TClock> FOwnClock;  // behind SetPause
     std::optional<EComPort> FOpenError;
     std::optional<TEarlyCompletion> FEarlyCompletion;
 };

@@ -10,8 +10,8 @@
 #include "cli/Commands.h"
 #include "cli/Trace.h"
 #include "jobs/PortsJob.h"
-#include "serial/ComPort.h"
 #include "serial/Interrupt.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 #include "settings/SettingsLookup.h"
 

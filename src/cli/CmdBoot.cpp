@@ -15,8 +15,8 @@
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "jobs/FirmwareJob.h"
-#include "serial/ComPort.h"
 #include "serial/Interrupt.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "jobs/JobTexts.h"
 #include "jobs/RegisterJob.h"
 #include "jobs/ScanJob.h"
-#include "serial/ComPort.h"
 #include "serial/Interrupt.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "cli/CliCommon.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 
 TPortProblem PortProblemOf(const EComPort &E) {
-    return {E.what(), E.WinCode()};
+    return {E.what(), E.OsError()};
 }
 
 std::string PortProblemText(const TPortProblem &Problem) {

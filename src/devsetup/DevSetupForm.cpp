@@ -11,7 +11,7 @@
 #include "devsetup/RegsPage.h"
 #include "devsetup/ScanPage.h"
 #include "jobs/RegisterJob.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 #include "ui_CommPage.h"
 #include "ui_DevSetupForm.h"

@@ -10,7 +10,7 @@
 #include "bootloader/CodFile.h"
 #include "bootloader/XComm.h"
 #include "jobs/JobTexts.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 
 // Puts the update limits of the settings file on a link (the link raises

@@ -12,7 +12,7 @@
 #include "jobs/JobTexts.h"
 #include "modbus/ModbusRTU.h"
 #include "modbus/RegisterCodecs.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 
 // Where a job talks: port, line settings and the sensor's address.
 struct TModbusTarget {

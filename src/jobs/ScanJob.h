@@ -10,7 +10,7 @@
 
 #include "modbus/ModbusRTU.h"
 #include "modbus/SensorIdentify.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 
 class TSettings;
 

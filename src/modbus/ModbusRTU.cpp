@@ -16,7 +16,7 @@ TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, nullptr) {}
 TModbusRTU::TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link)
     : FLink(std::move(Link)), FDeviceAddr(DeviceAddr) {
     if (!FLink) {
-        FLink = std::make_unique<TComPort>();
+        FLink = MakeSerialLink();
         FOwnLink = true;
     }
 }
@@ -27,12 +27,6 @@ TModbusRTU::~TModbusRTU() {
     } catch (...) {
         // Nothing sensible to do with a failing close while being freed.
     }
-}
-
-TComPort &TModbusRTU::ComPort() {
-    auto *Port = dynamic_cast<TComPort *>(FLink.get());
-    if (!Port) throw std::logic_error("the Modbus master runs on no serial port");
-    return *Port;
 }
 
 bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {

@@ -17,7 +17,7 @@
 
 #include "modbus/ModbusFrame.h"
 #include "serial/Clock.h"
-#include "serial/ComPort.h"
+#include "serial/LineTypes.h"
 #include "serial/Link.h"
 
 // Line settings handed to TModbusRTU::Open.
@@ -79,9 +79,6 @@ public:
     // outlive the master.
     void SetClock(TClock &Clock) { FClock = &Clock; }
     TLink &Link() { return *FLink; }
-    // The port behind the link; raises std::logic_error when the link is
-    // not a TComPort.
-    TComPort &ComPort();
 
 private:
     bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer,

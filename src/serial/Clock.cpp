@@ -1,10 +1,17 @@
 #include "serial/Clock.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <climits>
 
-#include "serial/ComPort.h"
 #include "serial/Interrupt.h"
+
+uint64_t GetTickCount64() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
 
 namespace {
 

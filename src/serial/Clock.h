@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Monotonic millisecond tick, 64 bits wide (never wraps in practice).
+uint64_t GetTickCount64();
+
 class TClock {
 public:
     virtual ~TClock() = default;

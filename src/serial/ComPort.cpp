@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "serial/CustomBaud.h"
@@ -50,27 +50,6 @@ constexpr const char *kErrorTexts[] = {
     "Port Not Open",
     "Port Disconnected",
 };
-
-constexpr const char *kBaudTexts[] = {"Custom", "110",    "300",    "600",   "1200",  "2400",
-                                      "4800",   "9600",   "14400",  "19200", "38400", "56000",
-                                      "57600",  "115200", "128000", "256000"};
-constexpr int kBaudRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                              14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-constexpr const char *kStopTexts[] = {"1", "1.5", "2"};
-constexpr const char *kParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
-
-std::string Upper(std::string s) {
-    for (auto &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-template <typename E, size_t N>
-E FromText(const std::string &Text, const char *const (&Names)[N], E Default) {
-    const std::string t = Upper(Text);
-    for (size_t i = 0; i < N; ++i)
-        if (Upper(Names[i]) == t) return static_cast<E>(i);
-    return Default;
-}
 
 speed_t SpeedConstant(int Rate) {
     switch (Rate) {
@@ -175,59 +154,28 @@ long long NowMs() {
 
 // ---------------------------------------------------------------- errors
 
-EComPort::EComPort(int Code, int WinCode)
-    : std::runtime_error(Message(Code, WinCode)), FCode(Code), FWinCode(WinCode) {}
+EComPort::EComPort(int Code, int OsError)
+    : std::runtime_error(Message(Code, OsError)), FCode(Code), FOsError(OsError) {}
 
-EComPort::EComPort(int Code, int WinCode, const std::string &Where)
-    : std::runtime_error(Message(Code, WinCode) + " [" + Where + "]"),
+EComPort::EComPort(int Code, int OsError, const std::string &Where)
+    : std::runtime_error(Message(Code, OsError) + " [" + Where + "]"),
       FCode(Code),
-      FWinCode(WinCode) {}
+      FOsError(OsError) {}
 
 std::string EComPort::ErrorText(int Code) {
     if (Code < 1 || Code > 25) return "";
     return kErrorTexts[Code];
 }
 
-std::string EComPort::Message(int Code, int WinCode) {
+std::string EComPort::Message(int Code, int OsError) {
     std::string msg = ErrorText(Code);
-    if (WinCode > 0) msg += " (Error: " + std::to_string(WinCode) + ")";
+    if (OsError > 0) msg += " (Error: " + std::to_string(OsError) + ")";
     return msg;
-}
-
-// ------------------------------------------------------------ converters
-
-TBaudRate BaudRateFromText(const std::string &Text) {
-    return FromText(Text, kBaudTexts, br9600);
-}
-TStopBits StopBitsFromText(const std::string &Text) {
-    return FromText(Text, kStopTexts, sbOneStopBit);
-}
-TParityBits ParityFromText(const std::string &Text) {
-    return FromText(Text, kParityTexts, prNone);
-}
-
-int BaudRateToInt(TBaudRate Rate, int CustomRate) {
-    if (Rate == brCustom) return CustomRate;
-    if (Rate < brCustom || Rate > br256000) return 0;
-    return kBaudRates[Rate];
-}
-const char *BaudRateText(TBaudRate Rate) {
-    return (Rate >= brCustom && Rate <= br256000) ? kBaudTexts[Rate] : "";
-}
-const char *StopBitsText(TStopBits Bits) {
-    return (Bits >= sbOneStopBit && Bits <= sbTwoStopBits) ? kStopTexts[Bits] : "";
-}
-const char *ParityText(TParityBits Bits) {
-    return (Bits >= prNone && Bits <= prSpace) ? kParityTexts[Bits] : "";
-}
-
-uint64_t GetTickCount64() {
-    return static_cast<uint64_t>(NowMs());
 }
 
 // ------------------------------------------------------------------ port
 
-TComPort::TComPort() = default;
+TComPort::TComPort(TOutputQueue OutputQueue) : FOutputQueue(std::move(OutputQueue)) {}
 
 TComPort::~TComPort() {
     if (Connected()) {
@@ -289,9 +237,6 @@ void TComPort::SetParityBits(TParityBits Value) {
 }
 void TComPort::SetParityCheck(bool Value) {
     Change(FParity.Check, Value);
-}
-void TComPort::SetFlowControl(const TComFlowControl &Value) {
-    Change(FFlowControl, Value);
 }
 void TComPort::SetControlDTR(TDTRFlowControl Value) {
     Change(FFlowControl.ControlDTR, Value);
@@ -365,11 +310,7 @@ void TComPort::ApplyLineSettings(bool Opening) {
     }
     t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
     if (FParity.Check && FParity.Bits != prNone) t.c_iflag |= INPCK;
-    if (FFlowControl.OutCTSFlow || FFlowControl.ControlRTS == rtsHandshake) t.c_cflag |= CRTSCTS;
-    if (FFlowControl.XonXoffOut) t.c_iflag |= IXON;
-    if (FFlowControl.XonXoffIn) t.c_iflag |= IXOFF;
-    t.c_cc[VSTART] = static_cast<cc_t>(FFlowControl.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(FFlowControl.XoffChar);
+    if (FFlowControl.ControlRTS == rtsHandshake) t.c_cflag |= CRTSCTS;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
@@ -496,8 +437,8 @@ int TComPort::Write(const void *Buffer, int Count) {
     ThrowIfInterrupted();
     if (Count <= 0) return 0;
     const auto *p = static_cast<const uint8_t *>(Buffer);
-    const long long deadline = NowMs() + FTimeouts.WriteTotalConstant +
-                               static_cast<long long>(FTimeouts.WriteTotalMultiplier) * Count;
+    const long long deadline =
+        NowMs() + CWriteDeadlineMs + static_cast<long long>(CWriteMsPerByte) * Count;
     int done = 0;
     while (done < Count) {
         ssize_t n = ::write(FFd.get(), p + done, static_cast<size_t>(Count - done));
@@ -540,6 +481,7 @@ int TComPort::Write(const void *Buffer, int Count) {
 }
 
 int TComPort::OutputQueued() {
+    if (FOutputQueue) return FOutputQueue();
     if (FPseudoTerminal) return 0;  // no transmitter: written bytes are gone at once
     int n = 0;
     if (ioctl(FFd.get(), TIOCOUTQ, &n) == 0) return n;

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,22 +17,19 @@
 #include "serial/Link.h"
 #include "serial/UniqueFd.h"
 
-TBaudRate BaudRateFromText(const std::string &Text);
-TStopBits StopBitsFromText(const std::string &Text);
-TParityBits ParityFromText(const std::string &Text);
-// Bit rate of a setting; CustomRate for brCustom.
-int BaudRateToInt(TBaudRate Rate, int CustomRate = 9600);
-const char *BaudRateText(TBaudRate Rate);
-const char *StopBitsText(TStopBits Bits);
-const char *ParityText(TParityBits Bits);
+// A write may take CWriteDeadlineMs plus CWriteMsPerByte per byte until
+// the driver has sent it.
+constexpr int CWriteDeadlineMs = 1000;
+constexpr int CWriteMsPerByte = 100;
 
-// Monotonic millisecond tick, 64 bits wide (never wraps in practice).
-uint64_t GetTickCount64();
-
-class TComPort : public TLink {
+class TComPort final : public TLink {
 public:
-    TComPort();
-    virtual ~TComPort();
+    // What the driver still holds of the bytes written; by default the
+    // driver's count (TIOCOUTQ). Tests pass one that never reaches 0 to play
+    // a stalled transmitter.
+    using TOutputQueue = std::function<int()>;
+    explicit TComPort(TOutputQueue OutputQueue = {});
+    ~TComPort() override;
     TComPort(const TComPort &) = delete;
     TComPort &operator=(const TComPort &) = delete;
 
@@ -52,24 +50,18 @@ public:
     void SetParityBits(TParityBits Value);
     void SetParityCheck(bool Value);
     const TComFlowControl &FlowControl() const { return FFlowControl; }
-    void SetFlowControl(const TComFlowControl &Value);
     void SetControlDTR(TDTRFlowControl Value);
     void SetControlRTS(TRTSFlowControl Value);
-    const TComTimeouts &Timeouts() const { return FTimeouts; }
-    const TComBuffer &Buffer() const { return FBuffer; }
-    bool DiscardNull() const { return FDiscardNull; }
-    char EofChar() const { return FEofChar; }
-    char EventChar() const { return FEventChar; }
 
     bool Connected() const override { return static_cast<bool>(FFd); }
 
     // Operations. Errors raise EComPort.
-    virtual void Open();
+    void Open();
     void Close() override;
     int Write(const void *Buffer, int Count) override;
     int Read(void *Buffer, int Count) override;
-    virtual int InputCount();
-    virtual void ClearBuffer(bool Input, bool Output);
+    int InputCount();
+    void ClearBuffer(bool Input, bool Output);
     // Blocks until received bytes are waiting or TimeoutMs has passed.
     // Returns true when input is waiting. A hang-up closes the port and
     // raises error 25; a stop request raises EInterrupted (the port stays
@@ -93,14 +85,12 @@ public:
     // The device path opened for Port: names without a slash live in /dev.
     static std::string DevicePath(const std::string &Port);
 
-protected:
+private:
     // Raised after closing: the device has gone.
     [[noreturn]] void Disconnected();
     // Bytes written but not yet sent by the driver (0 when it cannot tell).
     // Write waits for this to reach 0, within its own deadline.
-    virtual int OutputQueued();
-
-private:
+    int OutputQueued();
     template <typename T>
     void Change(T &Field, const T &Value);
     void ApplyLineSettings(bool Opening);
@@ -113,19 +103,15 @@ private:
     // Gives exclusivity and the lock up and closes the device.
     void Release();
 
-    std::string FPort = "COM1";
+    std::string FPort;
     TBaudRate FBaudRate = br9600;
     int FCustomBaudRate = 9600;
     TDataBits FDataBits = dbEight;
     TStopBits FStopBits = sbOneStopBit;
     TComParity FParity;
     TComFlowControl FFlowControl;
-    TComTimeouts FTimeouts;
-    TComBuffer FBuffer;
-    bool FDiscardNull = false;
-    char FEofChar = 0;
-    char FEventChar = 0;
 
+    TOutputQueue FOutputQueue;
     TUniqueFd FFd;
     bool FRs485 = false;
     bool FLowLatency = false;

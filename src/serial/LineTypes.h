@@ -1,6 +1,7 @@
 #pragma once
-// The vocabulary of a serial line: line settings as the port object stores
-// them, and the port's errors (EComPort, with its fixed texts and numbers).
+// The vocabulary of a serial line: line settings and their texts (as the
+// settings file and the command line write them), and the line's errors
+// (EComPort, with its fixed texts and numbers).
 
 #include <stdexcept>
 #include <string>
@@ -29,50 +30,37 @@ enum TParityBits : int { prNone, prOdd, prEven, prMark, prSpace };
 enum TDTRFlowControl : int { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl : int { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 
+// Texts of the settings ("9600", "1.5", "Even"); reading is case-blind and
+// gives 9600 baud, one stop bit, no parity for a text it does not know.
+TBaudRate BaudRateFromText(const std::string &Text);
+TStopBits StopBitsFromText(const std::string &Text);
+TParityBits ParityFromText(const std::string &Text);
+// Bit rate of a setting; CustomRate for brCustom.
+int BaudRateToInt(TBaudRate Rate, int CustomRate = 9600);
+const char *BaudRateText(TBaudRate Rate);
+const char *StopBitsText(TStopBits Bits);
+const char *ParityText(TParityBits Bits);
+
 struct TComParity {
     TParityBits Bits = prNone;
     bool Check = false;
-    bool Replace = false;
-    char ReplaceChar = 0;
     bool operator==(const TComParity &) const = default;
 };
 
 struct TComFlowControl {
     TDTRFlowControl ControlDTR = dtrDisable;
     TRTSFlowControl ControlRTS = rtsDisable;
-    bool OutCTSFlow = false;
-    bool OutDSRFlow = false;
-    bool XonXoffOut = false;
-    bool XonXoffIn = false;
-    bool DSRSensitivity = false;
-    bool TxContinueOnXoff = false;
-    char XonChar = 0x11;
-    char XoffChar = 0x13;
     bool operator==(const TComFlowControl &) const = default;
 };
 
-struct TComTimeouts {
-    int ReadInterval = -1;
-    int ReadTotalMultiplier = 0;
-    int ReadTotalConstant = 0;
-    int WriteTotalMultiplier = 100;
-    int WriteTotalConstant = 1000;
-};
-
-struct TComBuffer {
-    int InputSize = 1024;
-    int OutputSize = 1024;
-};
-
-// Error numbers of EComPort (the texts form one table indexed 1..25).
+// Error numbers of EComPort that a line raises (the texts form one table
+// indexed 1..25, kept whole so that the numbers stay what they were).
 enum : int {
     CError_OpenFailed = 1,
     CError_WriteFailed = 2,
     CError_ReadFailed = 3,
     CError_PurgeFailed = 5,
     CError_CommState = 7,
-    CError_TimeoutsFailed = 8,
-    CError_SetupComm = 9,
     CError_ClearComm = 10,
     CError_NotOpen = 24,
     CError_Disconnected = 25,
@@ -80,18 +68,18 @@ enum : int {
 
 class EComPort : public std::runtime_error {
 public:
-    // WinCode is the operating-system error number (errno here), -1 when none.
-    explicit EComPort(int Code, int WinCode = -1);
+    // OsError is the operating system's error number (errno), -1 when none.
+    explicit EComPort(int Code, int OsError = -1);
     // The same error on a line reached over the network: Where (the
     // server's address) follows the text in brackets.
-    EComPort(int Code, int WinCode, const std::string &Where);
+    EComPort(int Code, int OsError, const std::string &Where);
     int Code() const { return FCode; }
-    int WinCode() const { return FWinCode; }
+    int OsError() const { return FOsError; }
     // Text of an error number alone, "" outside 1..25.
     static std::string ErrorText(int Code);
-    static std::string Message(int Code, int WinCode);
+    static std::string Message(int Code, int OsError);
 
 private:
     int FCode;
-    int FWinCode;
+    int FOsError;
 };

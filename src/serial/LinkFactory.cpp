@@ -27,6 +27,10 @@ std::unique_ptr<TLink> MakeLink(const std::string &Port) {
     return std::make_unique<TComPort>();
 }
 
+std::unique_ptr<TLink> MakeSerialLink() {
+    return std::make_unique<TComPort>();
+}
+
 bool LinkFitsPort(const TLink &Link, const std::string &Port) {
     if (LinkMaker()) return false;
     if (IsNetworkPort(Port)) return dynamic_cast<const TNetLink *>(&Link) != nullptr;

@@ -11,6 +11,9 @@
 
 bool IsNetworkPort(const std::string &Port);
 std::unique_ptr<TLink> MakeLink(const std::string &Port);
+// A local serial line not yet opened (what a protocol holds before its
+// first Open picks the link for a port name).
+std::unique_ptr<TLink> MakeSerialLink();
 // Whether Link is of the kind MakeLink(Port) would make.
 bool LinkFitsPort(const TLink &Link, const std::string &Port);
 

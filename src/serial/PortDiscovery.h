@@ -10,11 +10,7 @@
 #include <string>
 #include <vector>
 
-// One discovered port. Never changed after it is made.
-struct TComListData {
-    std::string DeviceID;     // the path to open, e.g. /dev/ttyUSB0
-    std::string Description;  // display text, e.g. "FT232R USB UART S/N A50285BI (/dev/ttyUSB0)"
-};
+#include "serial/ComListData.h"
 
 // Appends one entry per port found, in the order the system reports them.
 // A machine without udev gives no hardware ports (and no error).

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "serial/PortDiscovery.h"
+#include "serial/ComListData.h"
 
 struct TTtyDevice {
     std::string DevNode;      // /dev/ttyUSB0; empty when the device has no node

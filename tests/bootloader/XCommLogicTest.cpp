@@ -12,7 +12,6 @@
 #include "TempDir.h"
 #include "bootloader/CRC8.h"
 #include "bootloader/XComm.h"
-#include "serial/PortDiscovery.h"
 
 namespace {
 
@@ -850,23 +849,6 @@ TEST(UploadFile, UnplugRaisesAndLeavesThePortClosed) {
     EXPECT_FALSE(F.L.Port->Connected());
     EXPECT_FALSE(F.L.Link.Connected());
     EXPECT_EQ(F.L.Link.COMPort(), "");
-}
-
-}  // namespace
-
-namespace {
-
-TEST(EnumComPorts, RefillsTheCallersList) {
-    SetPortQuery([](std::vector<TComListData> &Ports) {
-        Ports.push_back({"/dev/ttyUSB10", "B"});
-        Ports.push_back({"/dev/ttyUSB2", "A"});
-    });
-    std::vector<TComListData> Ports{{"/dev/old", "old"}};
-    TXComm::EnumComPorts(Ports);
-    SetPortQuery({});
-    ASSERT_EQ(Ports.size(), 2u);
-    EXPECT_EQ(Ports[0].DeviceID, "/dev/ttyUSB2");
-    EXPECT_EQ(Ports[1].DeviceID, "/dev/ttyUSB10");
 }
 
 }  // namespace

@@ -221,7 +221,7 @@ TEST(Security, PortHeldByOneProgramCannotBeOpenedByAnother) {
             ADD_FAILURE() << "a held port was opened a second time";
         } catch (const EComPort &E) {
             EXPECT_EQ(E.Code(), CError_OpenFailed);
-            EXPECT_GT(E.WinCode(), 0);
+            EXPECT_GT(E.OsError(), 0);
         }
         EXPECT_FALSE(P.Connected());
     }

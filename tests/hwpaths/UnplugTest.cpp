@@ -103,7 +103,7 @@ TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed) {
         EXPECT_EQ(Text, "Port Disconnected");
         EXPECT_FALSE(Link.Connected());
         EXPECT_EQ(Link.COMPort(), "");
-        EXPECT_FALSE(Link.ComPort().Connected());
+        EXPECT_FALSE(Link.Link().Connected());
     } else {
         TModbusRTU Master(1);
         TPortParams Params;
@@ -116,7 +116,7 @@ TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed) {
         const auto [Code, Text] = ErrorOf([&] { Master.ReadHoldingRegs(0, Regs); });
         EXPECT_EQ(Code, CError_Disconnected);
         EXPECT_EQ(Text, "Port Disconnected");
-        EXPECT_FALSE(Master.ComPort().Connected());
+        EXPECT_FALSE(Master.Link().Connected());
     }
 }
 

@@ -269,12 +269,12 @@ TEST_F(SimLine, OpenAppliesLineSettings) {
     StartSim({"--profiles"});
     TModbusRTU M(1);
     ASSERT_TRUE(M.Open(Port(), Params(300, br19200, sbOneStopBit, prEven)));
-    const TComPort &P = M.ComPort();
-    EXPECT_TRUE(P.Parity().Check);
-    EXPECT_EQ(P.Parity().Bits, prEven);
-    EXPECT_EQ(P.DataBits(), dbEight);
-    EXPECT_EQ(P.FlowControl().ControlRTS, rtsToggle);
-    EXPECT_EQ(P.FlowControl().ControlDTR, dtrEnable);
+    const TLinkSettings P = M.Link().Settings();
+    EXPECT_EQ(P.ParityCheck, true);
+    EXPECT_EQ(P.Parity, prEven);
+    EXPECT_EQ(P.DataBits, dbEight);
+    EXPECT_EQ(P.ControlRTS, rtsToggle);
+    EXPECT_EQ(P.ControlDTR, dtrEnable);
     EXPECT_EQ(M.Timeout(), 300u);
     TModbusRegisters Regs(1);
     EXPECT_TRUE(M.ReadHoldingRegs(0, Regs));
@@ -283,13 +283,13 @@ TEST_F(SimLine, OpenAppliesLineSettings) {
     {
         TModbusRTU Plain(1);
         ASSERT_TRUE(Plain.Open(Port(), Params(300)));
-        EXPECT_FALSE(Plain.ComPort().Parity().Check);
+        EXPECT_NE(Plain.Link().Settings().ParityCheck, true);
     }
 
     // Reopening applies the new settings: the simulated devices run at
     // 19200 baud and one stop bit and ignore a host set otherwise.
     ASSERT_TRUE(M.Open(Port(), Params(200, br9600)));
-    EXPECT_EQ(M.ComPort().BaudRate(), br9600);
+    EXPECT_EQ(M.Link().Settings().BaudRate, br9600);
     EXPECT_FALSE(M.ReadHoldingRegs(0, Regs));
     ASSERT_TRUE(M.Open(Port(), Params(200, br19200, sbTwoStopBits)));
     EXPECT_FALSE(M.ReadHoldingRegs(0, Regs));
@@ -297,10 +297,10 @@ TEST_F(SimLine, OpenAppliesLineSettings) {
     EXPECT_TRUE(M.ReadHoldingRegs(0, Regs));
 
     M.Close();
-    EXPECT_FALSE(M.ComPort().Connected());
+    EXPECT_FALSE(M.Link().Connected());
     TModbusRTU Missing(1);
     EXPECT_FALSE(Missing.Open("/nonexistent/ttyVeldra", Params(100)));
-    EXPECT_FALSE(Missing.ComPort().Connected());
+    EXPECT_FALSE(Missing.Link().Connected());
 }
 
 TEST_F(SimLine, TracesRequestAndAnswer) {
@@ -340,7 +340,7 @@ TEST_F(SimLine, PortErrorsReachTheCaller) {
     } catch (const EComPort &E) {
         EXPECT_EQ(E.Code(), CError_Disconnected);
     }
-    EXPECT_FALSE(M.ComPort().Connected());
+    EXPECT_FALSE(M.Link().Connected());
 }
 
 // Random faults must never turn into accepted wrong values.
