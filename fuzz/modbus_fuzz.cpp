@@ -1,10 +1,14 @@
-// Modbus answers from an arbitrary line: the master's five operations and
-// the pure answer check, each judged against a reference of the frame rules.
+// Modbus answers from an arbitrary line: the master's five operations over
+// the RTU framing and the pure checks (RTU frame, PDU), each judged against
+// a reference of the frame rules; the same operations over the TCP framing,
+// which must stay within the request's answer and leave the output alone
+// unless it succeeds.
 #include <memory>
 
 #include "FuzzCheck.h"
 #include "FuzzPort.h"
 #include "modbus/ModbusFrame.h"
+#include "modbus/ModbusPdu.h"
 #include "modbus/ModbusRTU.h"
 
 namespace {
@@ -19,6 +23,43 @@ uint16_t Be16(const std::vector<uint8_t> &A, size_t i) {
     return static_cast<uint16_t>(A[i] << 8 | A[i + 1]);
 }
 
+// The operations over the TCP framing: an answer is taken only whole, so
+// outputs change only on success, and every request is one MBAP frame.
+void RunTcp(TModbusRTU &M, TFuzzPort &Port, uint8_t Op, uint16_t Reg, size_t Quantity,
+            TFuzzInput &In) {
+    TModbusRegisters Regs(Quantity, 0xBEEF);
+    TModbusBits Bits(Quantity * 3, true);
+    bool Ok = false;
+    switch (Op) {
+        case 0:
+            M.Scan(Reg);
+            break;
+        case 1:
+            Ok = M.ReadHoldingRegs(Reg, Regs);
+            break;
+        case 2:
+            Ok = M.ReadDiscreteInputs(Reg, Bits);
+            break;
+        case 3:
+            M.WriteHoldingReg(Reg, In.Word());
+            break;
+        default: {
+            for (auto &r : Regs) r = In.Word();
+            M.WriteHoldingRegs(Reg, Regs);
+            break;
+        }
+    }
+    if (!Ok && Op == 1)
+        for (uint16_t R : Regs) FUZZ_REQUIRE(R == 0xBEEF);
+    if (!Ok && Op == 2)
+        for (bool B : Bits) FUZZ_REQUIRE(B);
+    for (const auto &Request : Port.Requests()) {
+        FUZZ_REQUIRE(Request.size() >= 8);
+        FUZZ_REQUIRE(Request[2] == 0 && Request[3] == 0);
+        FUZZ_REQUIRE(static_cast<size_t>(Request[4] << 8 | Request[5]) == Request.size() - 6);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
@@ -28,10 +69,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         const bool Ok =
             ModbusFrame::CheckAnswer(A.data(), A.size(), A.size(), Data[0], Data[1] & 0x7F);
         FUZZ_REQUIRE(Ok == RefAnswer(A, A.size(), Data[0], Data[1] & 0x7F));
+        // The PDU alone: a normal answer, an exception, or neither.
+        const uint8_t Function = Data[1] & 0x7F;
+        const size_t Expected = Data[0];
+        const auto Kind = ModbusPdu::CheckAnswer(A.data(), A.size(), Expected, Function);
+        using ModbusPdu::TAnswerKind;
+        const bool Normal = !A.empty() && A[0] == Function && A.size() == Expected;
+        const bool Exception = A.size() == 2 && A[0] == (Function | 0x80);
+        FUZZ_REQUIRE((Kind == TAnswerKind::Normal) == Normal);
+        FUZZ_REQUIRE((Kind == TAnswerKind::Exception) == Exception);
     }
 
     TFuzzInput In(Data, Size);
-    const uint8_t Op = In.Byte() % 5;
+    const uint8_t OpByte = In.Byte();
+    const uint8_t Op = OpByte % 5;
+    const bool Tcp = OpByte & 0x80;
     const uint8_t Device = In.Byte();
     const uint16_t Reg = In.Word();
     const size_t Quantity = In.Byte() % 140;  // beyond 127 on purpose
@@ -39,12 +91,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     TFuzzPort *Port = Own.get();
     TModbusRTU M(Device, std::move(Own));
     M.SetClock(*Port);
+    if (Tcp) M.SetFraming(TModbusFramingKind::Tcp);
     TPortParams Params;
     // Virtual time: a time-out as long as the longest gap between pieces
     // lets every scheduled byte arrive, and costs nothing.
     Params.Timeout = 255 * 8;
     try {
         if (!M.Open("fuzz", Params)) return 0;
+        if (Tcp) {
+            RunTcp(M, *Port, Op, Reg, Quantity, In);
+            return 0;
+        }
         const auto &A = Port->Delivered();
         switch (Op) {
             case 0: {

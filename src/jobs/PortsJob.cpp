@@ -3,7 +3,7 @@
 #include <optional>
 #include <unordered_set>
 
-#include "modbus/ModbusTcpLink.h"
+#include "modbus/ModbusTcp.h"
 #include "serial/NetLink.h"
 #include "serial/PortDiscovery.h"
 
@@ -13,7 +13,7 @@ namespace {
 // of the links decide which schemes and ports they take.
 std::string UrlProblem(const std::string &Url) {
     std::optional<TNetLink::TAddress> A = TNetLink::ParseUrl(Url);
-    if (!A) A = TModbusTcpLink::ParseUrl(Url);
+    if (!A) A = TModbusTcpFraming::ParseUrl(Url);
     if (!A) return "not a tcp://, rfc2217:// or modbus-tcp:// URL";
     if (A->Host.empty()) return "no host";
     // The links' own rule: a port number in 1..65535.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "jobs/SensorIdentify.h"
 #include "modbus/ModbusRTU.h"
-#include "modbus/SensorIdentify.h"
 #include "serial/LineTypes.h"
 
 class TSettings;

@@ -1,54 +1,55 @@
 #pragma once
-// RTU frames of the master: request building and answer checking, free of
-// any I/O so that they can be tested byte by byte.
+// The RTU framing of the master: device address, PDU, CRC-16 (wire order),
+// free of any I/O so that it can be tested byte by byte. The master's
+// receive rules on a line (silence, early end) are TRtuFraming's
+// (ModbusFraming.h).
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "modbus/ModbusPdu.h"
+
 using TFrame = std::vector<uint8_t>;
-// Register values and input states, sized by the caller, filled in place.
-using TModbusRegisters = std::vector<uint16_t>;
-using TModbusBits = std::vector<bool>;
 
 namespace ModbusFrame {
 
-constexpr uint8_t FnReadDiscreteInputs = 0x02;
-constexpr uint8_t FnReadHoldingRegs = 0x03;
-constexpr uint8_t FnWriteHoldingReg = 0x06;
-constexpr uint8_t FnWriteHoldingRegs = 0x10;
+using ModbusPdu::FnReadDiscreteInputs;
+using ModbusPdu::FnReadHoldingRegs;
+using ModbusPdu::FnWriteHoldingReg;
+using ModbusPdu::FnWriteHoldingRegs;
+
+// Address and CRC around a PDU.
+constexpr size_t Overhead = 3;
 
 // Appends the CRC (wire order) to Frame.
 void Seal(TFrame &Frame);
-// Device, function, two 16-bit fields (high byte first), CRC: the 8-byte
-// request of functions 2, 3 and 6.
-TFrame BuildRequest(uint8_t Device, uint8_t Function, uint16_t Field1, uint16_t Field2);
-// Function 0x10 with its byte count (low 8 bits of 2N) and values.
-TFrame BuildWriteMultiple(uint8_t Device, uint16_t Start, const std::vector<uint16_t> &Values);
+// Device, Pdu, CRC.
+TFrame Wrap(uint8_t Device, const TPdu &Pdu);
+// The requests of ModbusPdu in their RTU frames.
+inline TFrame BuildRequest(uint8_t Device, uint8_t Function, uint16_t Field1, uint16_t Field2) {
+    return Wrap(Device, ModbusPdu::BuildRequest(Function, Field1, Field2));
+}
+inline TFrame BuildWriteMultiple(uint8_t Device, uint16_t Start,
+                                 const std::vector<uint16_t> &Values) {
+    return Wrap(Device, ModbusPdu::BuildWriteMultiple(Start, Values));
+}
 
-// Answer lengths.
+// Lengths of the normal answers as RTU frames.
 inline size_t ReadBitsAnswerLength(size_t Quantity) {
-    return (Quantity + 7) / 8 + 5;
+    return ModbusPdu::ReadBitsAnswerLength(Quantity) + Overhead;
 }
 inline size_t ReadRegsAnswerLength(size_t Quantity) {
-    return 2 * Quantity + 5;
+    return ModbusPdu::ReadRegsAnswerLength(Quantity) + Overhead;
 }
-constexpr size_t WriteAnswerLength = 8;
+constexpr size_t WriteAnswerLength = ModbusPdu::WriteAnswerLength + Overhead;
 
-// Checks of every answer, in order: length, device address, exception bit,
-// function code, CRC.
+// The frame checks of an answer: Expected bytes (at least 4), from Device,
+// CRC right. The PDU inside is then ModbusPdu's to judge.
+bool CheckFrame(const uint8_t *Data, size_t Count, size_t Expected, uint8_t Device);
+// The frame checks and a normal answer to Function inside, in one.
 bool CheckAnswer(const uint8_t *Data, size_t Count, size_t Expected, uint8_t Device,
                  uint8_t Function);
-// Payloads of answers that passed CheckAnswer. Each is false, leaving the
-// output alone, when the answer's own fields do not fit the request.
-// Function 2: byte 2 counts the bytes of Bits.size() bits, bit k of the
-// answer is bit k mod 8 of byte 3 + k / 8.
-bool ParseReadBits(const uint8_t *Answer, size_t Count, TModbusBits &Bits);
-// Function 3: byte 2 counts 2 * Regs.size() bytes, values high byte first.
-bool ParseReadRegs(const uint8_t *Answer, size_t Count, TModbusRegisters &Regs);
-// Functions 6 and 16: bytes 2-3 and 4-5 (high byte first) echo the
-// request's two fields.
-bool CheckWriteEcho(const uint8_t *Answer, size_t Count, uint16_t Field1, uint16_t Field2);
 
 // True while the bytes received so far may still become a valid answer:
 // false once byte 0 is not Device, or byte 1 has bit 7 set or another

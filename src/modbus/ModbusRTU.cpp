@@ -5,11 +5,12 @@
 #include <climits>
 #include <stdexcept>
 
-#include "modbus/ModbusTcpLink.h"
+#include "modbus/ModbusTcp.h"
 #include "serial/FrameTrace.h"
 #include "serial/LinkFactory.h"
+#include "serial/NetLink.h"
 
-using namespace ModbusFrame;
+using namespace ModbusPdu;
 
 TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, nullptr) {}
 
@@ -50,13 +51,21 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         return false;
     }
     // Our own link follows the port name (a local device or a network URL).
-    // A Modbus TCP gateway takes the frames without their CRC.
+    // A Modbus TCP gateway is a raw socket to its address with the TCP
+    // framing; the line settings mean nothing to it.
+    FPort = Port;
     if (FOwnLink) {
-        if (TModbusTcpLink::IsModbusTcpPort(Port)) {
-            if (!dynamic_cast<TModbusTcpLink *>(FLink.get()))
-                FLink = std::make_unique<TModbusTcpLink>();
-        } else if (!LinkFitsPort(*FLink, Port)) {
-            FLink = MakeLink(Port);
+        if (const auto Gateway = TModbusTcpFraming::ParseUrl(Port)) {
+            if (auto Error = TNetLink::AddressError(*Gateway, Port)) {
+                FOpenError = Error;
+                return false;
+            }
+            if (!dynamic_cast<TNetLink *>(FLink.get())) FLink = std::make_unique<TNetLink>();
+            SetFraming(TModbusFramingKind::Tcp);
+            S.Port = TModbusTcpFraming::RawUrl(*Gateway);
+        } else {
+            if (!LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
+            SetFraming(TModbusFramingKind::Rtu);
         }
     }
     FOpenError = FLink->Open(S);
@@ -67,20 +76,30 @@ void TModbusRTU::Close() {
     if (FLink->Connected()) FLink->Close();
 }
 
-// One exchange: purge, write, collect up to AnswerLen bytes while the line is
-// not silent for longer than FTimeout. Unless AnyAnswer, the wait ends early
-// once the bytes can no longer form a valid answer from Device, and the
-// answer is checked.
-bool TModbusRTU::Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen,
-                             bool AnyAnswer, TFrame &Answer) {
-    const uint8_t Function = Request[1];
-    Answer.assign(AnswerLen, 0);
-    size_t Got = 0;
+void TModbusRTU::SetFraming(TModbusFramingKind Kind) {
+    if (Kind == FFramingKind) return;
+    FFramingKind = Kind;
+    if (Kind == TModbusFramingKind::Tcp)
+        FFraming = std::make_unique<TModbusTcpFraming>();
+    else
+        FFraming = std::make_unique<TRtuFraming>();
+}
+
+// One exchange: purge, write the framed request, collect the answer while
+// the line is not silent for longer than FTimeout (the framing says which
+// bytes break the silence) and until the framing has nothing more to wait
+// for.
+const uint8_t *TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen,
+                                       bool AnyAnswer, size_t &Count, bool &Arrived) {
+    TModbusFraming &F = *FFraming;
+    const TFrame Request = F.Begin(Device, Pdu, AnswerPduLen, AnyAnswer);
+    Arrived = false;
 
     FLink->Clear();
     const int Written = FLink->Write(Request.data(), static_cast<int>(Request.size()));
     const bool Trace = FrameTraceEnabled();
-    const std::string PortName = Trace ? FLink->Settings().Port : std::string();
+    const std::string PortName =
+        Trace ? (FPort.empty() ? FLink->Settings().Port : FPort) : std::string();
     if (Trace) TraceFrame(PortName, TTraceDir::Tx, Request.data(), Request.size());
 
     if (Written == static_cast<int>(Request.size())) {
@@ -89,59 +108,64 @@ bool TModbusRTU::Transaction(uint8_t Device, const TFrame &Request, size_t Answe
             // Sleeps until bytes wait or just past the deadline.
             const uint64_t Now = FClock->Now();
             const uint64_t Left = Now > Deadline ? 0 : Deadline - Now + 1;
-            if (FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Left, INT_MAX)))) {
-                // Never more than the answer: later bytes stay for the next purge.
-                const int Want = static_cast<int>(std::min<size_t>(AnswerLen - Got, INT_MAX));
-                const int N = FLink->Read(Answer.data() + Got, Want);
-                if (N > 0) {
-                    Got += static_cast<size_t>(N);
-                    Deadline = FClock->Now() + FTimeout;
-                }
-            }
-            if (Got >= AnswerLen) break;
-            if (!AnyAnswer && !CanStillPass(Answer.data(), Got, Device, Function)) break;
+            if (FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Left, INT_MAX))) &&
+                F.Receive(*FLink))
+                Deadline = FClock->Now() + FTimeout;
+            if (F.Done()) break;
             if (FClock->Now() > Deadline) break;
         }
     }
-    if (Trace) TraceFrame(PortName, TTraceDir::Rx, Answer.data(), Got);
+    if (Trace) TraceFrame(PortName, TTraceDir::Rx, F.Received(), F.ReceivedCount());
 
-    if (AnyAnswer) return Got == AnswerLen;
-    return CheckAnswer(Answer.data(), Got, AnswerLen, Device, Function);
+    if (AnyAnswer) {
+        Arrived = F.Arrived();
+        return nullptr;
+    }
+    const uint8_t *Answer = F.AnswerPdu(Count);
+    if (!Answer) return nullptr;
+    // An exception answer is a refusal: the operation fails like any other.
+    if (ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0]) !=
+        ModbusPdu::TAnswerKind::Normal)
+        return nullptr;
+    return Answer;
 }
 
 bool TModbusRTU::Scan(uint8_t Device, uint16_t Address) {
-    TFrame Answer;
-    return Transaction(Device, BuildRequest(Device, FnReadHoldingRegs, Address, 1),
-                       ReadRegsAnswerLength(1), true, Answer);
+    size_t Count = 0;
+    bool Arrived = false;
+    Transaction(Device, BuildRequest(FnReadHoldingRegs, Address, 1), ReadRegsAnswerLength(1), true,
+                Count, Arrived);
+    return Arrived;
 }
 
 bool TModbusRTU::ReadDiscreteInputs(uint8_t Device, uint16_t Register, TModbusBits &Bits) {
     if (Bits.empty()) return true;
     const size_t Q = Bits.size();
-    TFrame Answer;
-    if (!Transaction(Device,
-                     BuildRequest(Device, FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
-                     ReadBitsAnswerLength(Q), false, Answer))
-        return false;
-    return ParseReadBits(Answer.data(), Answer.size(), Bits);
+    size_t Count = 0;
+    bool Arrived = false;
+    const uint8_t *Answer =
+        Transaction(Device, BuildRequest(FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
+                    ReadBitsAnswerLength(Q), false, Count, Arrived);
+    return Answer && ParseReadBits(Answer, Count, Bits);
 }
 
 bool TModbusRTU::ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegisters &Regs) {
     if (Regs.empty()) return true;
     const size_t N = Regs.size();
-    TFrame Answer;
-    if (!Transaction(Device,
-                     BuildRequest(Device, FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
-                     ReadRegsAnswerLength(N), false, Answer))
-        return false;
-    return ParseReadRegs(Answer.data(), Answer.size(), Regs);
+    size_t Count = 0;
+    bool Arrived = false;
+    const uint8_t *Answer =
+        Transaction(Device, BuildRequest(FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
+                    ReadRegsAnswerLength(N), false, Count, Arrived);
+    return Answer && ParseReadRegs(Answer, Count, Regs);
 }
 
 bool TModbusRTU::WriteHoldingReg(uint8_t Device, uint16_t Register, uint16_t Value) {
-    TFrame Answer;
-    return Transaction(Device, BuildRequest(Device, FnWriteHoldingReg, Register, Value),
-                       WriteAnswerLength, false, Answer) &&
-           CheckWriteEcho(Answer.data(), Answer.size(), Register, Value);
+    size_t Count = 0;
+    bool Arrived = false;
+    const uint8_t *Answer = Transaction(Device, BuildRequest(FnWriteHoldingReg, Register, Value),
+                                        WriteAnswerLength, false, Count, Arrived);
+    return Answer && CheckWriteEcho(Answer, Count, Register, Value);
 }
 
 bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModbusRegisters &Regs) {
@@ -149,9 +173,9 @@ bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModb
     // The byte count is one byte: beyond 127 registers the frame would lie
     // about its own length.
     if (Regs.size() > 127) return false;
-    TFrame Answer;
-    return Transaction(Device, BuildWriteMultiple(Device, Register, Regs), WriteAnswerLength, false,
-                       Answer) &&
-           CheckWriteEcho(Answer.data(), Answer.size(), Register,
-                          static_cast<uint16_t>(Regs.size()));
+    size_t Count = 0;
+    bool Arrived = false;
+    const uint8_t *Answer = Transaction(Device, BuildWriteMultiple(Register, Regs),
+                                        WriteAnswerLength, false, Count, Arrived);
+    return Answer && CheckWriteEcho(Answer, Count, Register, static_cast<uint16_t>(Regs.size()));
 }

@@ -1,5 +1,8 @@
 #pragma once
-// Modbus RTU master over one serial link it owns.
+// Modbus master over one link it owns: RTU frames on a serial line, or
+// Modbus TCP to a gateway (modbus-tcp://) on a plain network socket. The
+// requests and answers are PDUs (ModbusPdu.h); a framing (ModbusFraming.h)
+// carries them, and one transaction routine runs either.
 //
 // Every operation is a blocking request/answer exchange that reports only
 // success or failure. The device address comes with each request, so one
@@ -15,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "modbus/ModbusFrame.h"
+#include "modbus/ModbusFraming.h"
+#include "modbus/ModbusPdu.h"
 #include "serial/Clock.h"
 #include "serial/LineTypes.h"
 #include "serial/Link.h"
@@ -28,6 +32,9 @@ struct TPortParams {
     int Timeout = 1000;  // receive time-out in ms: longest silence tolerated
 };
 
+// How the master's PDUs are framed on its link.
+enum class TModbusFramingKind { Rtu, Tcp };
+
 class TModbusRTU {
 public:
     // A master on a serial port of its own (TComPort), or on the link given
@@ -39,7 +46,9 @@ public:
     TModbusRTU &operator=(const TModbusRTU &) = delete;
 
     // Closes the link, then opens it with the settings (8 data bits, RTS
-    // toggling the RS-485 transmitter, DTR on). False (link closed) when it
+    // toggling the RS-485 transmitter, DTR on). A link of its own follows
+    // the port name: a modbus-tcp:// gateway gets a raw socket and the TCP
+    // framing, every other name the RTU framing. False (link closed) when it
     // cannot be opened; OpenError then says why.
     bool Open(const std::string &Port, const TPortParams &Params);
     // Why the last Open failed (empty after a successful one).
@@ -79,13 +88,23 @@ public:
     // outlive the master.
     void SetClock(TClock &Clock) { FClock = &Clock; }
     TLink &Link() { return *FLink; }
+    // The framing of the requests (RTU until told otherwise); Open sets it
+    // for a link of its own.
+    void SetFraming(TModbusFramingKind Kind);
+    TModbusFramingKind Framing() const { return FFramingKind; }
 
 private:
-    bool Transaction(uint8_t Device, const TFrame &Request, size_t AnswerLen, bool AnyAnswer,
-                     TFrame &Answer);
+    // One exchange of Pdu with Device. AnyAnswer: true when an answer of
+    // AnswerPduLen bytes came. Otherwise the PDU of a normal answer (Count
+    // bytes), or null.
+    const uint8_t *Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer,
+                               size_t &Count, bool &Arrived);
 
     std::unique_ptr<TLink> FLink;
     bool FOwnLink = false;  // made here: Open picks its kind by the port name
+    std::unique_ptr<TModbusFraming> FFraming = std::make_unique<TRtuFraming>();
+    TModbusFramingKind FFramingKind = TModbusFramingKind::Rtu;
+    std::string FPort;  // as given to Open (the trace names it)
     uint8_t FDeviceAddr;
     uint32_t FTimeout = 0;
     TClock *FClock = &SystemClock();

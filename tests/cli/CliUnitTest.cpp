@@ -14,7 +14,7 @@
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "cli/Trace.h"
-#include "modbus/SensorIdentify.h"
+#include "jobs/SensorIdentify.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "ScriptedLink.h"
 #include "modbus/ModbusFrame.h"
 #include "modbus/ModbusRTU.h"
+#include "modbus/ModbusTcp.h"
 
 namespace {
 
@@ -122,6 +123,90 @@ TEST(MasterOnFakePort, DeviceAddressComesWithEachRequest) {
         EXPECT_EQ(F.Port->Sent.back(), ModbusFrame::BuildRequest(R.Asked, 0x03, 10, 1));
     }
     EXPECT_EQ(F.Master->DeviceAddr(), 5);
+}
+
+// The same master with the TCP framing: MBAP header out, and only the
+// answer with the request's transaction id, protocol 0 and the unit asked
+// is taken; whatever else comes is dropped without ending the wait.
+TEST(MasterOnFakePort, ModbusTcpFraming) {
+    using TBytes = std::vector<uint8_t>;
+    // An answer ADU: transaction id, protocol, length, then unit and PDU.
+    auto Adu = [](uint16_t Id, uint16_t Protocol, uint8_t Unit, const TBytes &Pdu) {
+        const size_t Len = Pdu.size() + 1;
+        TBytes A = {static_cast<uint8_t>(Id >> 8),
+                    static_cast<uint8_t>(Id),
+                    static_cast<uint8_t>(Protocol >> 8),
+                    static_cast<uint8_t>(Protocol),
+                    static_cast<uint8_t>(Len >> 8),
+                    static_cast<uint8_t>(Len),
+                    Unit};
+        A.insert(A.end(), Pdu.begin(), Pdu.end());
+        return A;
+    };
+    const TBytes Regs = {0x03, 0x02, 0x12, 0x34};
+    const TBytes Whole = Adu(1, 0, 17, Regs);
+    struct TRow {
+        const char *Name;
+        std::vector<TChunk> Answer;  // the request is transaction 1
+        bool Ok;
+    };
+    const TRow Rows[] = {
+        {"the answer", {{0, Adu(1, 0, 17, Regs)}}, true},
+        {"in pieces, header split",
+         {{0, TBytes(Whole.begin(), Whole.begin() + 3)},
+          {100, TBytes(Whole.begin() + 3, Whole.end())}},
+         true},
+        {"an old answer first",
+         {{0, Adu(0, 0, 17, {0x03, 0x02, 0, 0})}, {10, Adu(1, 0, 17, Regs)}},
+         true},
+        // A header with an impossible length is given up on its own.
+        {"garbage length first",
+         {{0, {0x00, 0x01, 0x00, 0x00, 0x7F, 0xFF}}, {10, Adu(1, 0, 17, Regs)}},
+         true},
+        {"another protocol", {{0, Adu(1, 1, 17, Regs)}}, false},
+        {"another unit", {{0, Adu(1, 0, 18, Regs)}}, false},
+        {"exception answer", {{0, Adu(1, 0, 17, {0x83, 0x02})}}, false},
+        {"one byte short", {{0, Adu(1, 0, 17, {0x03, 0x02, 0x12})}}, false},
+        {"silence", {}, false},
+    };
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        auto Port = std::make_unique<TScriptedLink>();
+        TScriptedLink *Raw = Port.get();
+        TModbusRTU M(1, std::move(Port));
+        M.SetClock(*Raw);
+        M.SetFraming(TModbusFramingKind::Tcp);
+        TPortParams P;
+        P.Timeout = 1000;
+        ASSERT_TRUE(M.Open("fake", P));
+        const std::vector<TChunk> Answer = R.Answer;
+        Raw->Responder = [Answer](const std::vector<uint8_t> &) { return Answer; };
+        TModbusRegisters Out = {9};
+        const uint64_t Start = Raw->Now();
+        EXPECT_EQ(M.ReadHoldingRegs(17, 7, Out), R.Ok);
+        EXPECT_EQ(Out, R.Ok ? TModbusRegisters{0x1234} : TModbusRegisters{9});
+        ASSERT_EQ(Raw->Sent.size(), 1u);
+        EXPECT_EQ(Raw->Sent[0],
+                  (TBytes{0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 17, 0x03, 0x00, 0x07, 0x00, 0x01}));
+        EXPECT_LE(Raw->Now() - Start, 2000u) << "ends by its deadline";
+    }
+    // Each request has the next transaction id, and the probe takes any
+    // answer of its length from it.
+    auto Port = std::make_unique<TScriptedLink>();
+    TScriptedLink *Raw = Port.get();
+    TModbusRTU M(1, std::move(Port));
+    M.SetClock(*Raw);
+    M.SetFraming(TModbusFramingKind::Tcp);
+    ASSERT_TRUE(M.Open("fake", TPortParams{}));
+    uint16_t Id = 0;
+    Raw->Responder = [&Id, Adu](const std::vector<uint8_t> &Request) {
+        Id = static_cast<uint16_t>(Request[0] << 8 | Request[1]);
+        return std::vector<TChunk>{{0, Adu(Id, 0, 99, {0, 0, 0, 0})}};
+    };
+    for (uint16_t I = 1; I <= 3; ++I) {
+        EXPECT_TRUE(M.Scan(5, 10));
+        EXPECT_EQ(Id, I);
+    }
 }
 
 }  // namespace

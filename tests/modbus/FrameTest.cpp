@@ -140,13 +140,47 @@ TEST(ModbusFrame, AnswerLengths) {
     EXPECT_EQ(ReadBitsAnswerLength(2040), 260u);
 }
 
+// What an answer PDU is, before its payload is read.
+TEST(ModbusPdu, AnswerKinds) {
+    using namespace ModbusPdu;
+    struct Row {
+        const char *Name;
+        Bytes Pdu;
+        TAnswerKind Kind;  // for function 3, 4 bytes expected
+    };
+    const Row Rows[] = {
+        {"normal", {0x03, 0x02, 0x12, 0x34}, TAnswerKind::Normal},
+        {"exception", {0x83, 0x02}, TAnswerKind::Exception},
+        {"exception of another function", {0x84, 0x02}, TAnswerKind::Malformed},
+        {"exception padded", {0x83, 0x02, 0x00, 0x00}, TAnswerKind::Malformed},
+        {"other function", {0x04, 0x02, 0x12, 0x34}, TAnswerKind::Malformed},
+        {"one byte short", {0x03, 0x02, 0x12}, TAnswerKind::Malformed},
+        {"one byte long", {0x03, 0x02, 0x12, 0x34, 0x00}, TAnswerKind::Malformed},
+        {"empty", {}, TAnswerKind::Malformed},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        EXPECT_EQ(CheckAnswer(R.Pdu.data(), R.Pdu.size(), 4, FnReadHoldingRegs), R.Kind);
+        if (R.Kind == TAnswerKind::Exception) {
+            EXPECT_EQ(ExceptionCode(R.Pdu.data()), 0x02);
+        }
+    }
+    EXPECT_EQ(BuildRequest(FnReadHoldingRegs, 0x1234, 0x0A0B),
+              (TPdu{0x03, 0x12, 0x34, 0x0A, 0x0B}));
+    EXPECT_EQ(BuildWriteMultiple(1, {0x000A, 0x0102}),
+              (TPdu{0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02}));
+}
+
 // The payload of a checked answer: the byte count must describe exactly the
-// quantity asked for, or nothing is taken.
-TEST(ModbusFrame, AnswerPayloads) {
-    using namespace ModbusFrame;
+// quantity asked for, or nothing is taken. The answers are written as RTU
+// frames; the PDU is what lies between address and CRC.
+TEST(ModbusPdu, AnswerPayloads) {
+    using namespace ModbusPdu;
+    auto Pdu = [](const Bytes &Frame) { return Frame.data() + 1; };
+    auto Count = [](const Bytes &Frame) { return Frame.size() - ModbusFrame::Overhead; };
     const Bytes Regs2 = {0x05, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00};
     TModbusRegisters Regs(2, 0x5A5A);
-    EXPECT_TRUE(ParseReadRegs(Regs2.data(), Regs2.size(), Regs));
+    EXPECT_TRUE(ParseReadRegs(Pdu(Regs2), Count(Regs2), Regs));
     EXPECT_EQ(Regs, (TModbusRegisters{0x1234, 0xABCD}));
     struct RegRow {
         const char *Name;
@@ -163,29 +197,29 @@ TEST(ModbusFrame, AnswerPayloads) {
     for (const RegRow &R : BadRegs) {
         SCOPED_TRACE(R.Name);
         TModbusRegisters Out(R.Quantity, 0x5A5A);
-        EXPECT_FALSE(ParseReadRegs(R.Answer.data(), R.Answer.size(), Out));
+        EXPECT_FALSE(ParseReadRegs(Pdu(R.Answer), Count(R.Answer), Out));
         EXPECT_EQ(Out, TModbusRegisters(R.Quantity, 0x5A5A));
     }
 
     // Bit k is bit k mod 8 of data byte k / 8, least significant first.
     const Bytes Bits10 = {0x05, 0x02, 0x02, 0b10100101, 0b00000010, 0x00, 0x00};
     TModbusBits Bits(10, false);
-    EXPECT_TRUE(ParseReadBits(Bits10.data(), Bits10.size(), Bits));
+    EXPECT_TRUE(ParseReadBits(Pdu(Bits10), Count(Bits10), Bits));
     EXPECT_EQ(Bits, (TModbusBits{true, false, true, false, false, true, false, true, false, true}));
     TModbusBits Seventeen(17, true);
-    EXPECT_FALSE(ParseReadBits(Bits10.data(), Bits10.size(), Seventeen))
+    EXPECT_FALSE(ParseReadBits(Pdu(Bits10), Count(Bits10), Seventeen))
         << "two data bytes for three";
     EXPECT_EQ(Seventeen, TModbusBits(17, true));
     const Bytes WrongCount = {0x05, 0x02, 0x01, 0xFF, 0x02, 0x00, 0x00};
     TModbusBits Ten(10, false);
-    EXPECT_FALSE(ParseReadBits(WrongCount.data(), WrongCount.size(), Ten));
+    EXPECT_FALSE(ParseReadBits(Pdu(WrongCount), Count(WrongCount), Ten));
     EXPECT_EQ(Ten, TModbusBits(10, false));
 
     const Bytes Echo = {0x05, 0x06, 0x00, 0x07, 0x01, 0x2C, 0x00, 0x00};
-    EXPECT_TRUE(CheckWriteEcho(Echo.data(), Echo.size(), 7, 300));
-    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size(), 7, 301));
-    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size(), 0x0700, 300));
-    EXPECT_FALSE(CheckWriteEcho(Echo.data(), Echo.size() - 1, 7, 300));
+    EXPECT_TRUE(CheckWriteEcho(Pdu(Echo), Count(Echo), 7, 300));
+    EXPECT_FALSE(CheckWriteEcho(Pdu(Echo), Count(Echo), 7, 301));
+    EXPECT_FALSE(CheckWriteEcho(Pdu(Echo), Count(Echo), 0x0700, 300));
+    EXPECT_FALSE(CheckWriteEcho(Pdu(Echo), Count(Echo) - 1, 7, 300));
 }
 
 }  // namespace

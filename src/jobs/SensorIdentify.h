@@ -1,5 +1,6 @@
 #pragma once
-// Recognising the maker's sensors on a Modbus line: the register maps of
+// Recognising the maker's sensors on a Modbus line (a job step over an
+// open master, not the protocol): the register maps of
 // the sensor generations, the vendor text and the version register.
 
 #include <array>

@@ -1,4 +1,4 @@
-#include "modbus/SensorIdentify.h"
+#include "jobs/SensorIdentify.h"
 
 std::string VendorTextFromRegs(const TModbusRegisters &Regs) {
     std::string Text;
