@@ -138,11 +138,11 @@ void TMainForm::ShowTool(std::unique_ptr<QDialog> Window) {
 }
 
 void TMainForm::btnFWUpdateClick() {
-    RunGuarded([this] { ShowTool(std::make_unique<TFWUpdateForm>(this)); });
+    RunGuarded([this] { ShowTool(std::make_unique<TFWUpdateForm>(Settings, this)); });
 }
 
 void TMainForm::btnSetupClick() {
-    RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(this)); });
+    RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(Settings, this)); });
 }
 
 void TMainForm::btnAboutClick() {

@@ -19,16 +19,13 @@
 #include "ui_ScanPage.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
+#include "widgets/JobWindow.h"
 #include "widgets/MsgBox.h"
 #include "widgets/PortCombo.h"
 #include "widgets/WindowHelpers.h"
 
 namespace {
 
-// The jobs' texts, shown in the user's language.
-QString Say(TJobText Msg) {
-    return QCoreApplication::translate("TJobText", JobText(Msg));
-}
 void Error(TJobText Msg) {
     ShowErrorMsg(AppTitle(), Say(Msg));
 }
@@ -41,13 +38,6 @@ void ErrorOutOfRange(const TValueRange &Range) {
     ShowErrorMsg(AppTitle(), Say(TJobText::ValueOutOfRange).arg(Range.Min).arg(Range.Max));
 }
 
-// The catalogue; an empty one when the program made none (then every ID
-// shows as unknown).
-const TSettings &Catalogue() {
-    static const TSettings Empty{std::string()};
-    return Settings ? *Settings : Empty;
-}
-
 // Runs a handler the way every slot of the window does: whatever escapes it
 // goes to the default error box.
 template <class F>
@@ -57,7 +47,12 @@ auto Guarded(F Handler) {
 
 }  // namespace
 
-TDevSetupForm::TDevSetupForm(QWidget *Owner) : QDialog(Owner), ui(new Ui::TDevSetupForm) {
+TDevSetupForm::TDevSetupForm(const TSettings *Catalogue, QWidget *Owner)
+    : QDialog(Owner),
+      ui(new Ui::TDevSetupForm),
+      FJobs(
+          this, Catalogue, [this](bool Enabled) { SetActionsEnabled(Enabled); },
+          [this] { JobEnded(); }) {
     ui->setupUi(this);
     Ui::TScanPage &Scan = ui->TabSheet1->Controls();
     Ui::TCommPage &Comm = ui->TabSheet2->Controls();
@@ -115,8 +110,7 @@ TDevSetupForm::~TDevSetupForm() {
     // shown any more.
     bStopScan = true;
     FScanPace.release();
-    FRunner.Wait();
-    FBusyCursor.reset();
+    FJobs.Wait();
 }
 
 TScanPage &TDevSetupForm::ScanPage() const {
@@ -252,26 +246,9 @@ void TDevSetupForm::SetActionsEnabled(bool Enabled) {
     RegsPage().SetBusy(!Enabled);
 }
 
-void TDevSetupForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
-                           TJobRunner::TResultStep Failed) {
-    FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
-    SetActionsEnabled(false);
-    FRunner.Start(std::move(Work),
-                  [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
-                                                     std::exception_ptr Error) {
-                      // The normal cursor again before any box the result shows.
-                      FBusyCursor.reset();
-                      SetActionsEnabled(true);
-                      // A job that raised has no result step: the window is put back
-                      // first, then the error is shown.
-                      if (Error && Failed) RunGuarded(Failed);
-                      RunGuarded([&] {
-                          if (Error) std::rethrow_exception(Error);
-                          Step();
-                      });
-                      if (bReloadPending) ReloadPortList();
-                      emit JobFinished();
-                  });
+void TDevSetupForm::JobEnded() {
+    if (bReloadPending) ReloadPortList();
+    emit JobFinished();
 }
 
 // ---- Scan page ---------------------------------------------------------
@@ -304,14 +281,14 @@ void TDevSetupForm::btnScanClick() {
     ScanPage().ShowRunning(true);
     SetScanControlsEnabled(false);
     // Busy, not the hourglass: Stop stays clickable.
-    RunJob(
+    FJobs.RunJob(
         Qt::BusyCursor,
         [this, Options] {
             const TScanResult Result =
-                RunScanJob(Options, Catalogue(), bStopScan, [this](const TScanStep &Step) {
+                RunScanJob(Options, FJobs.Catalogue(), bStopScan, [this](const TScanStep &Step) {
                     std::optional<TScanDevice> Device;
                     if (Step.Device) Device = *Step.Device;
-                    FRunner.Post([this, Step, Device] {
+                    FJobs.Post([this, Step, Device] {
                         ScanPage().ShowStep(Step, Device);
                         // On to the next address once what is queued has run (a
                         // click on Stop).
@@ -350,7 +327,7 @@ void TDevSetupForm::btnCommReadClick() {
     if (CommPage().NothingToRead()) return;
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
-    RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
+    FJobs.RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
         const TCommResult Result = ReadCommSettings(Target, Settings);
         return [this, Result] {
             CommPage().ShowRead(Result);
@@ -370,7 +347,7 @@ void TDevSetupForm::btnCommWriteClick() {
     }
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
-    RunJob(Qt::WaitCursor, [Target, Settings] {
+    FJobs.RunJob(Qt::WaitCursor, [Target, Settings] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
         return [Result] {
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
@@ -401,7 +378,7 @@ void TDevSetupForm::btnUpdReadClick() {
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
     const TRegBlock Block = RegsPage().Block(static_cast<uint16_t>(*Start));
-    RunJob(Qt::WaitCursor, [this, Target, Block] {
+    FJobs.RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
         return [this, Target, Block, Result] {
             if (!Result.Opened) return;
@@ -434,7 +411,7 @@ void TDevSetupForm::btnUpdWriteClick() {
     }
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
-    RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
+    FJobs.RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
         const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
         return [Result] {
             if (!Result.Opened) return;

@@ -18,13 +18,13 @@
 
 #include "jobs/ScanJob.h"
 #include "modbus/ModbusRTU.h"
-#include "widgets/JobRunner.h"
+#include "widgets/JobWindow.h"
 
 namespace Ui {
 class TDevSetupForm;
 }
 class THotPlugWatcher;
-class TWaitCursor;
+class TSettings;
 class TScanPage;
 class TCommPage;
 class TRegsPage;
@@ -32,7 +32,9 @@ class TRegsPage;
 class TDevSetupForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TDevSetupForm(QWidget *Owner = nullptr);
+    // Catalogue: the program's sensor catalogue (names shown by a scan), or
+    // nullptr while none exists; it outlives the window.
+    explicit TDevSetupForm(const TSettings *Catalogue, QWidget *Owner = nullptr);
     ~TDevSetupForm() override;
 
     // Port name of the chosen entry of the port list; call only when one is
@@ -46,7 +48,7 @@ public:
     void ReloadPortList();
 
     // A scan, a read or a write is running on the worker thread.
-    bool IsBusy() const { return FRunner.Busy(); }
+    bool IsBusy() const { return FJobs.Busy(); }
 
 signals:
     // A job has ended and its result is shown.
@@ -73,11 +75,8 @@ private:
     void SetScanControlsEnabled(bool Enabled);
     void SetActionsEnabled(bool Enabled);
     void ShowScanResult(const TScanResult &Result);
-    // Runs Work on the worker thread under the given cursor; Work returns
-    // what shows its result. When Work raises instead, Failed (if given)
-    // puts the window back as a failed result would, and the error is shown.
-    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
-                TJobRunner::TResultStep Failed = {});
+    // After every job: the reload that had to wait, then JobFinished.
+    void JobEnded();
 
     void btnCommReadClick();
     void btnCommWriteClick();
@@ -101,8 +100,8 @@ private:
     // last one and served its event queue (Stop is seen in between).
     QSemaphore FScanPace;
     bool bReloadPending = false;  // a reload arrived during a job
-    std::unique_ptr<TWaitCursor> FBusyCursor;
-    TJobRunner FRunner{this};
+    // Runs every action; locks the actions' controls meanwhile.
+    TJobWindow FJobs;
     int FPage = 0;  // page shown, restored when a change is refused
     bool FScreenWatched = false;
 };

@@ -13,6 +13,7 @@
 #include "ui_FWUpdateForm.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
+#include "widgets/JobWindow.h"
 #include "widgets/MsgBox.h"
 #include "widgets/PortCombo.h"
 #include "widgets/WindowHelpers.h"
@@ -45,29 +46,12 @@ QString PickFirmwareFile(QWidget *Parent) {
     return Dialog.selectedFiles().constFirst();
 }
 
-// A text of the jobs in the user's language.
-QString Say(TJobText Text) {
-    return QCoreApplication::translate("TJobText", JobText(Text));
+QString SensorName(const TSettings &Catalogue, int ID) {
+    return CatalogueText(Catalogue.SensorIDToName(ID));
 }
 
-// A reason of the jobs in the user's language: the text translated, then its
-// arguments filled in.
-QString Say(const TJobReason &Reason) {
-    return QString::fromStdString(FillJobArgs(Say(Reason.Text).toStdString(), Reason.Args));
-}
-
-// The catalogue of the program; an empty one while none exists.
-const TSettings &Catalogue() {
-    static const TSettings Empty{std::string()};
-    return Settings ? *Settings : Empty;
-}
-
-QString SensorName(int ID) {
-    return CatalogueText(Catalogue().SensorIDToName(ID));
-}
-
-QString VersionText(const TSensorVersion &V) {
-    return CatalogueText(Catalogue().SensorVersionToString(V.Hi, V.Lo));
+QString VersionText(const TSettings &Catalogue, const TSensorVersion &V) {
+    return CatalogueText(Catalogue.SensorVersionToString(V.Hi, V.Lo));
 }
 
 void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour) {
@@ -90,8 +74,12 @@ void SetFirmwareFilePicker(TFirmwareFilePicker Picker) {
     FilePicker() = std::move(Picker);
 }
 
-TFWUpdateForm::TFWUpdateForm(QWidget *Owner)
-    : QDialog(Owner), ui(std::make_unique<Ui::FWUpdateForm>()) {
+TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
+    : QDialog(Owner),
+      ui(std::make_unique<Ui::FWUpdateForm>()),
+      FJobs(
+          this, Catalogue, [this](bool Enabled) { SetConnectControlsEnabled(Enabled); },
+          [this] { JobEnded(); }) {
     InitWidgetResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -144,12 +132,11 @@ TFWUpdateForm::TFWUpdateForm(QWidget *Owner)
     FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
     FillPortCombo(ui->cbCOMPort);
 
-    ApplyUpdateLimits(*XComm, Catalogue().FWUpdSettings());
+    ApplyUpdateLimits(*XComm, FJobs.Catalogue().FWUpdSettings());
 }
 
 TFWUpdateForm::~TFWUpdateForm() {
-    FRunner.Wait();
-    FBusyCursor.reset();
+    FJobs.Wait();
     delete FHotPlug;  // unregisters; a reload still queued is dropped with it
     FHotPlug = nullptr;
     if (XComm && XComm->Connected()) XComm->Close();
@@ -192,8 +179,7 @@ void TFWUpdateForm::btnConnectClick() {
         ShowErrorMsg(AppTitle(), Say(TJobText::PortNotSelected));
         return;
     }
-    SetConnectControlsEnabled(false);
-    RunJob(
+    FJobs.RunJob(
         Qt::WaitCursor,
         [this, Link = XComm.get(), Device = Port->DeviceID] {
             const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
@@ -204,8 +190,8 @@ void TFWUpdateForm::btnConnectClick() {
 
 void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
     if (Sensor.Found && !bClosePending) {
-        ui->lblSensorID->setText(SensorName(Sensor.SensorID));
-        ui->lblSensorVersion->setText(VersionText(Sensor.Version));
+        ui->lblSensorID->setText(SensorName(FJobs.Catalogue(), Sensor.SensorID));
+        ui->lblSensorVersion->setText(VersionText(FJobs.Catalogue(), Sensor.Version));
         bConnected = true;
     } else if (bClosePending) {
         // The port went away while the sensor was being looked for.
@@ -217,28 +203,12 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
     }
 }
 
-void TFWUpdateForm::RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
-                           TJobRunner::TResultStep Failed) {
-    FBusyCursor = std::make_unique<TWaitCursor>(Cursor);
-    FRunner.Start(std::move(Work),
-                  [this, Failed = std::move(Failed)](const TJobRunner::TResultStep &Step,
-                                                     std::exception_ptr Error) {
-                      // The normal cursor again before any box the result shows.
-                      FBusyCursor.reset();
-                      SetConnectControlsEnabled(true);
-                      // A job that raised has no result step: the wizard is put back as
-                      // a failed result would leave it, then the error is shown.
-                      if (Error && Failed) RunGuarded(Failed);
-                      RunGuarded([&] {
-                          if (Error) std::rethrow_exception(Error);
-                          Step();
-                      });
-                      if (bClosePending) {
-                          bClosePending = false;
-                          XComm->Close();
-                      }
-                      emit JobFinished();
-                  });
+void TFWUpdateForm::JobEnded() {
+    if (bClosePending) {
+        bClosePending = false;
+        XComm->Close();
+    }
+    emit JobFinished();
 }
 
 void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled) {
@@ -291,8 +261,8 @@ void TFWUpdateForm::btnLoadFileClick() {
     ShowFileName(Name);
     if (Image.Ok()) {
         FImage = std::move(Image);
-        ui->lblFileID->setText(SensorName(FImage.Hdr.DeviceID));
-        ui->lblFileVersion->setText(VersionText(FImage.Hdr.Version));
+        ui->lblFileID->setText(SensorName(FJobs.Catalogue(), FImage.Hdr.DeviceID));
+        ui->lblFileVersion->setText(VersionText(FJobs.Catalogue(), FImage.Hdr.Version));
         SetColoured(ui->lblFileStatus, tr("Loaded"), kGreen);
         bLoaded = true;
     } else {
@@ -389,12 +359,12 @@ void TFWUpdateForm::UpdateFirmware() {
         ShowUploadResult({});
         return;
     }
-    RunJob(
+    FJobs.RunJob(
         Qt::BusyCursor,
         [this, Link = XComm.get(), Image = &FImage] {
             const TUploadResult Result =
                 UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
-                    FRunner.Post(
+                    FJobs.Post(
                         [this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
                 });
             return [this, Result] { ShowUploadResult(Result); };

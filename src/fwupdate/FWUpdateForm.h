@@ -15,13 +15,13 @@
 #include <optional>
 
 #include "jobs/FirmwareJob.h"
-#include "widgets/JobRunner.h"
+#include "widgets/JobWindow.h"
 
 namespace Ui {
 class FWUpdateForm;
 }
 class THotPlugWatcher;
-class TWaitCursor;
+class TSettings;
 
 // Asks for a firmware file; returns its path or "" when cancelled.
 using TFirmwareFilePicker = std::function<QString(QWidget *Parent)>;
@@ -32,7 +32,9 @@ void SetFirmwareFilePicker(TFirmwareFilePicker Picker);
 class TFWUpdateForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TFWUpdateForm(QWidget *Owner = nullptr);
+    // Catalogue: the program's sensor catalogue (names, versions, update
+    // limits), or nullptr while none exists; it outlives the window.
+    explicit TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner = nullptr);
     ~TFWUpdateForm() override;
 
     // State, for whoever drives the window.
@@ -41,7 +43,7 @@ public:
     bool IsUpdating() const { return bUpdating; }
     bool IsFinished() const { return bFinished; }
     // A connect or an upload is running on the worker thread.
-    bool IsBusy() const { return FRunner.Busy(); }
+    bool IsBusy() const { return FJobs.Busy(); }
     int PageIndex() const;  // 0..3
     TXComm &Link() { return *XComm; }
 
@@ -78,11 +80,8 @@ private:
     void UpdateProgress(int PacketsSent, int PacketsFail, int Progress);
     void ShowUploadResult(const TUploadResult &Result);
     void ShowConnectResult(const TBootSensor &Sensor);
-    // Runs Work on the worker thread under the given cursor; Work returns
-    // what shows its result. When Work raises instead, Failed (if given)
-    // puts the window back as a failed result would, and the error is shown.
-    void RunJob(Qt::CursorShape Cursor, std::function<TJobRunner::TResultStep()> Work,
-                TJobRunner::TResultStep Failed = {});
+    // After every job: the close that had to wait, then JobFinished.
+    void JobEnded();
     void SetConnectControlsEnabled(bool Enabled);
     void PreparePage3();
     void ShowFileName(const QString &Path);
@@ -100,8 +99,8 @@ private:
     TFirmwareImage FImage;
     // The link's port vanished while a job ran: closed when it ends.
     bool bClosePending = false;
-    std::unique_ptr<TWaitCursor> FBusyCursor;
-    TJobRunner FRunner{this};
+    // Runs connect and upload; locks the port controls meanwhile.
+    TJobWindow FJobs;
     bool bScreenWatched = false;
     THotPlugWatcher *FHotPlug = nullptr;
 };

@@ -26,10 +26,6 @@ enum TMsgResult : int {
     mrYes = 6,
     mrNo = 7,
 };
-// The same as plain codes, for presenters that answer with an int.
-inline constexpr int kMsgOk = mrOk;
-inline constexpr int kMsgYes = mrYes;
-inline constexpr int kMsgNo = mrNo;
 
 TMsgResult ShowErrorMsg(const QString &Title, const QString &Msg);
 TMsgResult ShowInfoMsg(const QString &Title, const QString &Msg);

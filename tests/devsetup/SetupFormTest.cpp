@@ -74,7 +74,7 @@ protected:
         Settings = Catalogue.get();
         SetMsgPresenter([this](TMsgKind Kind, const QString &Title, const QString &Text) {
             Msgs.push_back({Kind, Title, Text});
-            return Kind == TMsgKind::YesNo ? kMsgYes : kMsgOk;
+            return Kind == TMsgKind::YesNo ? mrYes : mrOk;
         });
         SetPortQuery([this](std::vector<TComListData> &Ports) {
             ++QueryCalls;
@@ -103,7 +103,7 @@ protected:
 
     // A fresh window on the simulated line with a generous time-out.
     void OpenForm(bool ChoosePort = true, int TimeoutMs = 400) {
-        Form = std::make_unique<TDevSetupForm>();
+        Form = std::make_unique<TDevSetupForm>(Catalogue.get());
         Form->show();
         if (ChoosePort)
             Find<QComboBox>("cbCOMPort")
@@ -386,7 +386,7 @@ TEST_F(SetupFormTest, ReloadKeepsTheChosenPortWhileItIsThere) {
 TEST_F(SetupFormTest, MinimisingTakesTheWholeApplication) {
     QWidget Owner;
     Owner.show();
-    Form = std::make_unique<TDevSetupForm>(&Owner);
+    Form = std::make_unique<TDevSetupForm>(Catalogue.get(), &Owner);
     Form->show();
     Form->showMinimized();
     QApplication::processEvents();
@@ -568,7 +568,7 @@ TEST_F(SetupFormTest, PortErrorDuringIdentificationLeavesAWholeRowAndTrueCounts)
         Msgs.push_back({Kind, Title, Text});
         RowsAtMessage = ScanRows();
         CountsAtMessage = Find<QLabel>("lblFound")->text();
-        return kMsgOk;
+        return mrOk;
     });
     RunScan(1, 10);
     ExpectOneMsg(TMsgKind::Error, "Port Disconnected.");
@@ -1147,7 +1147,7 @@ TEST_F(SetupFormTest, BusyCursorWhileTransactionsWaitAndRestoredAfterwards) {
         Msgs.push_back({Kind, Title, Text});
         const QCursor *C = QGuiApplication::overrideCursor();
         AtMessage.push_back(C ? C->shape() : Qt::ArrowCursor);
-        return kMsgOk;
+        return mrOk;
     });
     auto Shape = [] {
         const QCursor *C = QGuiApplication::overrideCursor();

@@ -6,10 +6,10 @@
 #include <QTimer>
 
 TMsgRecorder::TMsgRecorder() {
-    SetMsgPresenter([this](TMsgKind Kind, const QString &Title, const QString &Msg) {
+    SetMsgPresenter([this](TMsgKind Kind, const QString &Title, const QString &Msg) -> int {
         Shown.push_back({Kind, Title, Msg});
-        if (Kind != TMsgKind::YesNo) return kMsgOk;
-        if (Answers.empty()) return kMsgNo;
+        if (Kind != TMsgKind::YesNo) return mrOk;
+        if (Answers.empty()) return mrNo;
         const int A = Answers.front();
         Answers.pop_front();
         return A;

@@ -106,8 +106,8 @@ TEST_F(MainFormTest, EveryWayOfClosingAsksBeforeExit) {
         bool Closed;
     };
     const TRow Rows[] = {
-        {"exit button", kMsgNo, false},   {"exit button", kMsgYes, true},
-        {"close request", kMsgNo, false}, {"close request", kMsgYes, true},
+        {"exit button", mrNo, false},   {"exit button", mrYes, true},
+        {"close request", mrNo, false}, {"close request", mrYes, true},
         {"close request", 2, false},  // dismissed: not a Yes
     };
     for (const TRow &R : Rows) {

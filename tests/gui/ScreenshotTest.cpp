@@ -38,7 +38,7 @@ TEST(Screenshots, MainWindowAndEveryWizardPage) {
         QApplication::processEvents();
         SaveScreenshot(&Main, QStringLiteral("main-window"));
 
-        TFWUpdateForm Form(&Main);
+        TFWUpdateForm Form(Settings, &Main);
         Form.show();
         QApplication::processEvents();
         auto *Combo = Child<QComboBox>(&Form, "cbCOMPort");

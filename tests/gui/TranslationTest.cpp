@@ -19,6 +19,7 @@
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ TTexts ReadTexts(const QString &ShotPrefix = QString()) {
     T.MainSetup = Child<QPushButton>(&Main, "btnSetup")->text();
     Shot(&Main, "main-window");
     {
-        TFWUpdateForm Wizard(&Main);
+        TFWUpdateForm Wizard(Settings, &Main);
         T.WizardTitle = Wizard.windowTitle();
         T.Connect = Child<QPushButton>(&Wizard, "btnConnect")->text();
         T.Next = Child<QPushButton>(&Wizard, "btnNext")->text();
@@ -120,7 +121,7 @@ TTexts ReadTexts(const QString &ShotPrefix = QString()) {
         if (!Msgs.Shown.empty()) T.NoPort = Msgs.Shown.front().Msg;
     }
     {
-        TDevSetupForm Setup(&Main);
+        TDevSetupForm Setup(Settings, &Main);
         T.SetupTitle = Setup.windowTitle();
         T.ScanTab = Child<QTabWidget>(&Setup, "PageControl1")->tabText(0);
         T.Parity = Child<QComboBox>(&Setup, "cbParity")->currentText();

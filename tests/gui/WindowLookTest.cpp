@@ -53,8 +53,8 @@ TEST_F(WindowLookTest, TitlesReachTheDesktopAsTheyAre) {
     };
     const TRow Rows[] = {
         {"Veldra-Update, v2.0.0.5", [] { return std::unique_ptr<QWidget>(); }},
-        {"Update firmware", [&] { return std::make_unique<TFWUpdateForm>(&Main); }},
-        {"Setup", [&] { return std::make_unique<TDevSetupForm>(&Main); }},
+        {"Update firmware", [&] { return std::make_unique<TFWUpdateForm>(Settings, &Main); }},
+        {"Setup", [&] { return std::make_unique<TDevSetupForm>(Settings, &Main); }},
         {"About", [&] { return std::make_unique<TAboutForm>(&Main); }},
         {"Error",
          [] { return std::unique_ptr<QWidget>(BuildMsgBox(TMsgKind::Error, AppTitle(), "x")); }},

@@ -89,7 +89,7 @@ protected:
     TSimProcess &Sim(size_t I = 0) { return *Sims.at(I); }
 
     void Open() {
-        Form = std::make_unique<TFWUpdateForm>();
+        Form = std::make_unique<TFWUpdateForm>(Settings);
         Form->show();
         QApplication::processEvents();
     }
@@ -294,7 +294,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
         ASSERT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
         if (!R.Question.isEmpty()) {
             // No: page 2 stays as it was.
-            Msgs.Answers = {kMsgNo};
+            Msgs.Answers = {mrNo};
             Press("btnNext");
             ASSERT_EQ(Msgs.Shown.size(), 1u);
             EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::YesNo);
@@ -303,7 +303,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
             EXPECT_EQ(Form->PageIndex(), 1);
             EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
             EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
-            Msgs.Answers = {kMsgYes};
+            Msgs.Answers = {mrYes};
         }
         Press("btnNext");
         EXPECT_EQ(Msgs.Shown.size(), R.Question.isEmpty() ? 0u : 1u);
@@ -338,7 +338,7 @@ TEST_F(WizardTest, FileChecksOnPageTwo) {
     EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("18 (0x00000012) Probe B"));
     EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("0.05"));
     EXPECT_EQ(TextColour(L("lblFileStatus")), kGreen);
-    Msgs.Answers = {kMsgYes};
+    Msgs.Answers = {mrYes};
     Press("btnNext");
     ASSERT_EQ(Msgs.Shown.size(), 1u);
     EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::Error);
@@ -676,7 +676,7 @@ TEST_F(WizardTest, MinimisingTheWizardMinimisesTheApplication) {
     AddSim({"--sensor-id", "17"});
     QWidget Owner;
     Owner.show();
-    Form = std::make_unique<TFWUpdateForm>(&Owner);
+    Form = std::make_unique<TFWUpdateForm>(Settings, &Owner);
     Form->show();
     QApplication::processEvents();
     Form->setWindowState(Form->windowState() | Qt::WindowMinimized);
@@ -918,7 +918,7 @@ TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading) {
     SetMsgPresenter([&](TMsgKind, const QString &, const QString &) {
         const QCursor *C = QGuiApplication::overrideCursor();
         AtBox = C ? C->shape() : Qt::ArrowCursor;
-        return kMsgOk;
+        return mrOk;
     });
     Combo()->setCurrentIndex(Combo()->findText(QStringLiteral("Nothing there")));
     emit Combo()->activated(Combo()->currentIndex());

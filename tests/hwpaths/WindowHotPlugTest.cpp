@@ -124,7 +124,7 @@ protected:
 TEST_F(WindowHotPlugTest, WizardKeepsOrDropsTheChoiceAndTheLinkGoesWithItsAdapter) {
     TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"),
                         {"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet"});
-    Wizard = std::make_unique<TFWUpdateForm>();
+    Wizard = std::make_unique<TFWUpdateForm>(Catalogue.get());
     Wizard->show();
     auto *Combo = W<QComboBox>(Wizard.get(), "cbCOMPort");
     auto *Id = W<QLabel>(Wizard.get(), "lblSensorID");
@@ -163,7 +163,7 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds) {
     TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"),
                         {"bootloader", "--sensor-id", "17", "--version", "2.5", "--quiet"});
     const std::string File = Dir.Write("fw.cod", MakeCod16(17, 2, 6, "PIC", MakeImage(40000)));
-    Wizard = std::make_unique<TFWUpdateForm>();
+    Wizard = std::make_unique<TFWUpdateForm>(Catalogue.get());
     Wizard->show();
     auto *Combo = W<QComboBox>(Wizard.get(), "cbCOMPort");
     Choose(Wizard.get(), Ftdi.Dev);
@@ -212,7 +212,7 @@ TEST_F(WindowHotPlugTest, WizardUploadKeepsItsPortUntilItEnds) {
 TEST_F(WindowHotPlugTest, SetupWindowKeepsOrClearsTheChoice) {
     TRig &Ftdi = AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {});
     TRig &Cp = AddRig(Cp210xAdapter(1, "1-2", "0001"), {});
-    Setup = std::make_unique<TDevSetupForm>();
+    Setup = std::make_unique<TDevSetupForm>(Catalogue.get());
     Setup->show();
     auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
     ASSERT_EQ(Combo->count(), 2);
@@ -240,7 +240,7 @@ TEST_F(WindowHotPlugTest, SetupWindowKeepsOrClearsTheChoice) {
 TEST_F(WindowHotPlugTest, SetupWindowWaitsForTheScanBeforeReloading) {
     TRig &Ftdi =
         AddRig(FtdiAdapter(0, "1-1", "A50285BI"), {"modbus", "--device", "1", "--device", "3"});
-    Setup = std::make_unique<TDevSetupForm>();
+    Setup = std::make_unique<TDevSetupForm>(Catalogue.get());
     Setup->show();
     auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
     Choose(Setup.get(), Ftdi.Dev);
@@ -310,7 +310,7 @@ TEST_F(WindowHotPlugTest, SetupWindowScanWhenItsAdapterIsPulledOut) {
         TRig &Rig = AddRig(
             FtdiAdapter(Index, "1-" + std::to_string(UsbPort++), "A5028" + std::to_string(Index)),
             {"modbus", "--log", "--device", "1", "--device", "3"});
-        Setup = std::make_unique<TDevSetupForm>();
+        Setup = std::make_unique<TDevSetupForm>(Catalogue.get());
         Setup->show();
         auto *Combo = W<QComboBox>(Setup.get(), "cbCOMPort");
         Choose(Setup.get(), Rig.Dev);

@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "PackagingSupport.h"
@@ -169,7 +170,7 @@ public:
     void SetUp() override {
         SetMsgPresenter([this](TMsgKind, const QString &, const QString &Msg) {
             Messages.push_back(Msg.toStdString());
-            return kMsgNo;
+            return mrNo;
         });
         SetPortQuery([this](std::vector<TComListData> &P) {
             if (!SimPort.empty()) P.push_back({SimPort, kSimPort});
@@ -198,7 +199,11 @@ public:
     template <class T>
     T *Open() {
         if (!Settings) Settings = new TSettings(Dir.File("keys.ini"));
-        auto *W = new T;
+        T *W = nullptr;
+        if constexpr (std::is_constructible_v<T, const TSettings *>)
+            W = new T(Settings);  // a tool window, given the catalogue
+        else
+            W = new T;
         Window.reset(W);
         Activate(W);
         return W;
