@@ -200,26 +200,28 @@ void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
         ->required();
 }
 
+// comm read or comm write: the setting rows, with their new values for a
+// write (an address setting only within 1..247).
+CLI::App *AddCommCommand(CLI::App *Comm, const char *Name, const char *Help, TCommOptions &Opt,
+                         bool Write) {
+    CLI::App *Sub = Comm->add_subcommand(Name, Help);
+    AddPort(Sub, Opt.Port);
+    AddAddr(Sub, Opt.Addr);
+    AddCommRow(Sub, "baud", "baud rate setting", Opt.Baud, Write);
+    AddCommRow(Sub, "framing", "parity, data and stop bits setting", Opt.Framing, Write);
+    AddCommRow(Sub, "addr", "address setting", Opt.Address, Write, 1, 247);
+    AddLineOptions(Sub, Opt.Line);
+    return Sub;
+}
+
 // comm read and comm write; returns comm itself.
 CLI::App *AddCommCommands(CLI::App &App, TCommandLine &Cmd) {
     auto *comm = App.add_subcommand("comm", "Baud rate, framing and address settings of a sensor");
     comm->require_subcommand(1);
-    TCommOptions &r = Cmd.CommReadOpt;
-    Cmd.CommRead = comm->add_subcommand("read", "Read the setting registers given");
-    AddPort(Cmd.CommRead, r.Port);
-    AddAddr(Cmd.CommRead, r.Addr);
-    AddCommRow(Cmd.CommRead, "baud", "baud rate setting", r.Baud, false);
-    AddCommRow(Cmd.CommRead, "framing", "parity, data and stop bits setting", r.Framing, false);
-    AddCommRow(Cmd.CommRead, "addr", "address setting", r.Address, false);
-    AddLineOptions(Cmd.CommRead, r.Line);
-    TCommOptions &w = Cmd.CommWriteOpt;
-    Cmd.CommWrite = comm->add_subcommand("write", "Write the setting registers given");
-    AddPort(Cmd.CommWrite, w.Port);
-    AddAddr(Cmd.CommWrite, w.Addr);
-    AddCommRow(Cmd.CommWrite, "baud", "baud rate setting", w.Baud, true);
-    AddCommRow(Cmd.CommWrite, "framing", "parity, data and stop bits setting", w.Framing, true);
-    AddCommRow(Cmd.CommWrite, "addr", "address setting", w.Address, true, 1, 247);
-    AddLineOptions(Cmd.CommWrite, w.Line);
+    Cmd.CommRead =
+        AddCommCommand(comm, "read", "Read the setting registers given", Cmd.CommReadOpt, false);
+    Cmd.CommWrite =
+        AddCommCommand(comm, "write", "Write the setting registers given", Cmd.CommWriteOpt, true);
     return comm;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The serial line as both protocols see it: open with line settings (and
-// say why not), write, read what has arrived, wait for input, clear. The
-// port object (TComPort) is the real line; tests put a scripted one in its
-// place.
+// say why not), write, read what has arrived, wait for input, clear. A
+// local device is a TComPort, a network serial server or gateway a
+// TNetLink; LinkFactory.h picks one from the port name. Tests put a
+// scripted link in their place.
 //
 // Errors of an open line travel as EComPort, as the port raises them; only
 // Open hands its error back as a value. A stop asked for by a signal

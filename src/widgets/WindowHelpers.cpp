@@ -72,12 +72,22 @@ void InitWidgetResources() {
     (void)Done;
 }
 
+namespace {
+// An icon from the sizes rendered at build time (see CMakeLists.txt).
+QIcon RenderedIcon(const QString &Name, std::initializer_list<int> Sizes) {
+    QIcon Icon;
+    for (int Size : Sizes)
+        Icon.addFile(QStringLiteral(":/widgets/%1-%2.png").arg(Name).arg(Size), QSize(Size, Size));
+    return Icon;
+}
+}  // namespace
+
 QIcon ReloadIcon() {
-    return QIcon(QStringLiteral(":/widgets/reload16.svg"));
+    return RenderedIcon(QStringLiteral("reload16"), {16, 32});
 }
 
 QIcon AppIcon() {
-    return QIcon(QStringLiteral(":/widgets/veldra-update.svg"));
+    return RenderedIcon(QStringLiteral("veldra-update"), {16, 32, 48, 64, 128, 256});
 }
 
 void ApplyWindowFont(QWidget *Window) {

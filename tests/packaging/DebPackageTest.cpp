@@ -76,8 +76,8 @@ TEST_F(DebPackageTest, ControlDataNamesPackageVersionAndArchitecture) {
 }
 
 // Dependencies come from the libraries the programs link (dpkg-shlibdeps);
-// the X11 window system plugin and the SVG icon engine ride along with
-// libqt6gui6 and libqt6svg6.
+// the X11 window system plugin rides along with libqt6gui6 (the window
+// icons are PNGs, no SVG icon engine is needed).
 TEST_F(DebPackageTest, DependsOnTheSharedLibrariesItUses) {
     std::vector<std::string> Needed{"libc6", "libudev1", "libstdc++6"};
     if (VELDRA_HAVE_GUI) Needed.insert(Needed.end(), {"libqt6widgets6", "libqt6gui6"});
