@@ -3,6 +3,8 @@
 
 #include <qpa/qplatformwindow.h>
 
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
@@ -17,6 +19,7 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
+#include "widgets/WindowHelpers.h"
 
 namespace {
 
@@ -134,3 +137,30 @@ TEST_F(WindowLookTest, MessageBoxesKeepShortTextsOnOneLineAndWrapLongOnesReadabl
 }
 
 }  // namespace
+
+// The window and button icons come built in at the sizes the windows use,
+// without an SVG icon engine (the program does not link Qt Svg).
+TEST_F(WindowLookTest, IconsAreBuiltInAtEverySizeTheyAreShown) {
+    const struct {
+        const char *Name;
+        QIcon Icon;
+        std::vector<int> Sizes;
+    } Rows[] = {
+        {"application", AppIcon(), {16, 32, 48, 64, 128, 256}},
+        {"reload", ReloadIcon(), {16, 32}},
+    };
+    for (const auto &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        ASSERT_FALSE(R.Icon.isNull());
+        for (int Size : R.Sizes) {
+            const QPixmap Pixmap = R.Icon.pixmap(QSize(Size, Size));
+            EXPECT_EQ(Pixmap.size(), QSize(Size, Size)) << Size;
+            const QImage Image = Pixmap.toImage();
+            bool Drawn = false;
+            for (int Y = 0; Y < Image.height() && !Drawn; ++Y)
+                for (int X = 0; X < Image.width() && !Drawn; ++X)
+                    Drawn = qAlpha(Image.pixel(X, Y)) != 0;
+            EXPECT_TRUE(Drawn) << Size;
+        }
+    }
+}
