@@ -25,9 +25,9 @@ public:
     // Up to Count bytes (fewer at the end of the input).
     std::vector<uint8_t> Bytes(size_t Count) {
         Count = std::min(Count, FSize - std::min(FPos, FSize));
-        std::vector<uint8_t> Out(FData + FPos, FData + FPos + Count);
+        std::vector<uint8_t> Taken(FData + FPos, FData + FPos + Count);
         FPos += Count;
-        return Out;
+        return Taken;
     }
 
 private:
