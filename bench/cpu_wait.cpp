@@ -16,6 +16,7 @@
 
 #include "bootloader/CodFile.h"
 #include "bootloader/XComm.h"
+#include "serial/LinkFactory.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ int main(int argc, char **argv) {
     }
     const std::string Mode = argv[1];
     if (Mode == "link") {
-        TXComm Link;
+        TLine Line = MakeLine(argv[2]);
+        TXComm Link(*Line.Link);
         Link.SetDefTimeout(argc > 3 ? static_cast<uint32_t>(std::atoi(argv[3])) : 2000);
         const double W0 = WallMs(), C0 = CpuMs();
         const bool Found = Link.Open(argv[2]);
@@ -62,7 +64,8 @@ int main(int argc, char **argv) {
         return Ok ? 0 : 1;
     }
     if (Mode == "upload" && argc > 3) {
-        TXComm Link;
+        TLine Line = MakeLine(argv[2]);
+        TXComm Link(*Line.Link);
         TCODFileData D;
         if (!Link.Open(argv[2]) || !ValidateFile(argv[3], D)) {
             std::fprintf(stderr, "no sensor or invalid file\n");

@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const uint8_t Mode = In.Byte();
     auto Own = std::make_unique<TFuzzPort>(In);
     TFuzzPort *Port = Own.get();
-    TXComm X(std::move(Own));
+    TXComm X(*Own);
     X.SetClock(*Port);
     try {
         switch (Mode % 4) {

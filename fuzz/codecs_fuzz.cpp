@@ -9,6 +9,7 @@
 #include "FuzzCheck.h"
 #include "FuzzPort.h"
 #include "bootloader/CRC8.h"
+#include "jobs/ValueDisplay.h"
 #include "modbus/CRC16.h"
 #include "modbus/RegisterCodecs.h"
 

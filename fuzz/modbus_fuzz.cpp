@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const size_t Quantity = In.Byte() % 140;  // beyond 127 on purpose
     auto Own = std::make_unique<TFuzzPort>(In);
     TFuzzPort *Port = Own.get();
-    TModbusRTU M(Device, std::move(Own));
+    TModbusRTU M(*Own, Device);
     M.SetClock(*Port);
     if (Tcp) M.SetFraming(TModbusFramingKind::Tcp);
     TPortParams Params;

@@ -40,7 +40,9 @@
 #include "bootloader/CRC8.h"
 #include "bootloader/CodFile.h"
 #include "bootloader/XComm.h"
+#include "modbus/ModbusLine.h"
 #include "modbus/ModbusRTU.h"
+#include "serial/LinkFactory.h"
 
 extern char **environ;
 
@@ -110,7 +112,8 @@ int Upload(const std::string &Port, const std::string &File, int Rounds) {
     if (!ValidateFile(File, Hdr)) Die("invalid file " + File);
     std::vector<double> Times;
     for (int r = 0; r < Rounds; ++r) {
-        TXComm X;
+        TLine Line = MakeLine(Port);
+        TXComm X(*Line.Link);
         X.SetDefTimeout(500);
         if (!X.Open(Port)) Die("no bootloader on " + Port);
         Clock::time_point Start, Done;
@@ -223,9 +226,9 @@ int ScanCpu(int TimeoutMs, int Last) {
     const double Cpu0 = CpuSeconds();
     int Found = 0;
     for (int Addr = 1; Addr <= Last; ++Addr) {
-        TModbusRTU M(static_cast<uint8_t>(Addr));
-        if (!M.Open(Name, P)) Die("cannot open the line");
-        Found += M.Scan(0);
+        TModbusLine M(MakeLine(Name), static_cast<uint8_t>(Addr));
+        if (!M.Open(P)) Die("cannot open the line");
+        Found += M.Master().Scan(0);
     }
     const double Cpu = CpuSeconds() - Cpu0, Wall = Since(Start);
     close(Master);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "modbus/ModbusFrame.h"
+#include "modbus/ModbusLine.h"
 #include "modbus/ModbusRTU.h"
 
 namespace {
@@ -36,13 +37,14 @@ double Seconds(Clock::time_point Start) {
 }
 
 double RunOurs(const std::string &Port, int Device, int Count) {
-    TModbusRTU M(static_cast<uint8_t>(Device));
+    TModbusLine Line(MakeLine(Port), static_cast<uint8_t>(Device));
+    TModbusRTU &M = Line.Master();
     TPortParams P;
     P.BaudRate = br19200;
     P.ParityBits = prNone;
     P.StopBits = sbOneStopBit;
     P.Timeout = 1000;
-    if (!M.Open(Port, P)) {
+    if (!Line.Open(P)) {
         std::fprintf(stderr, "ours: cannot open %s\n", Port.c_str());
         std::exit(1);
     }

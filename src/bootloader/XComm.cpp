@@ -7,8 +7,6 @@
 
 #include "bootloader/CRC8.h"
 #include "serial/FrameTrace.h"
-#include "serial/LinkFactory.h"
-#include "serial/NetLink.h"
 
 // --- Packets ----------------------------------------------------------------
 
@@ -55,18 +53,11 @@ private:
 
 }  // namespace
 
-TXComm::TXComm() : TXComm(nullptr) {}
-
-TXComm::TXComm(std::unique_ptr<TLink> Link) : FLink(std::move(Link)) {
-    if (!FLink) {
-        FLink = MakeSerialLink();
-        FOwnLink = true;
-    }
-}
+TXComm::TXComm(TLink &Link) : FLink(Link) {}
 
 TXComm::~TXComm() {
     try {
-        FLink->Close();
+        FLink.Close();
     } catch (...) {
         // Nothing sensible to do with a failing close while being freed.
     }
@@ -97,19 +88,19 @@ void TXComm::SetDefTimeout(uint32_t Value) {
 }
 
 bool TXComm::Connected() const {
-    return FLink->Connected() && FSensorID != 0;
+    return FLink.Connected() && FSensorID != 0;
 }
 
 std::string TXComm::COMPort() const {
-    return FLink->Connected() ? FLink->Settings().Port : std::string();
+    return FLink.Connected() ? FLink.Settings().Port : std::string();
 }
 
 int TXComm::BaudRate() const {
-    return FLink->Connected() ? BaudRateToInt(FLink->Settings().BaudRate) : 0;
+    return FLink.Connected() ? BaudRateToInt(FLink.Settings().BaudRate) : 0;
 }
 
 void TXComm::Close() {
-    FLink->Close();
+    FLink.Close();
     FSensorID = 0;
     FVersionHi = 0;
     FVersionLo = 0;
@@ -132,22 +123,12 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
-    if (TNetLink::HasScheme(Port, "modbus-tcp://")) {
-        // A gateway speaks Modbus only; the bootloader protocol needs the
-        // line itself.
-        FOpenError = EComPort(
-            CError_OpenFailed, -1,
-            "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
-        return false;
-    }
-    // Our own link follows the port name (a local device or a network URL).
-    if (FOwnLink && !LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
     for (TBaudRate Rate : {br19200, br57600}) {
         TLinkSettings S = LineSettings(Rate);
         S.Port = Port;
         // A link left open by an error of the previous attempt is simply
         // switched to the next rate and asked again.
-        if (auto Error = FLink->Open(S)) {
+        if (auto Error = FLink.Open(S)) {
             // Kept for the caller: the port itself refused. Only a refused
             // line setting may be the rate's fault; a port that cannot be
             // opened, or a server that cannot be reached or does not
@@ -160,12 +141,12 @@ bool TXComm::Open(const std::string &Port) {
         FOpenError.reset();
         try {
             if (GetDeviceInfo(FSensorID, FVersionHi, FVersionLo)) return true;
-            FLink->Close();
+            FLink.Close();
         } catch (const EComPort &E) {
             // A line that has gone meanwhile (an adapter pulled out, a
             // server that dropped the connection) ends the search as a
             // port error; one still open is asked again at the next rate.
-            if (!FLink->Connected()) {
+            if (!FLink.Connected()) {
                 FOpenError = E;
                 break;
             }
@@ -173,7 +154,7 @@ bool TXComm::Open(const std::string &Port) {
     }
     // Whatever happened above, a failed open leaves the link closed.
     try {
-        FLink->Close();
+        FLink.Close();
     } catch (const EComPort &) {
     }
     FSensorID = 0;
@@ -183,7 +164,7 @@ bool TXComm::Open(const std::string &Port) {
 }
 
 bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo) {
-    if (!FLink->Connected()) return false;
+    if (!FLink.Connected()) return false;
     TByteArray Reply;
     if (Transact(BuildRequest(CCmdIdent, 0), Reply, FDefTimeout) && Reply.size() == 3) {
         VersionHi = Reply[0];
@@ -192,7 +173,7 @@ bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &Vers
         return true;
     }
     // Sensors with a 16-bit ID answer only this request, and only at 57600.
-    if (FLink->Settings().BaudRate == br57600 &&
+    if (FLink.Settings().BaudRate == br57600 &&
         Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) && Reply.size() == 4) {
         VersionHi = Reply[0];
         VersionLo = Reply[1];
@@ -204,10 +185,10 @@ bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &Vers
 
 bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs) {
     Reply.clear();
-    FLink->Clear();
-    const int Written = FLink->Write(Request.data(), static_cast<int>(Request.size()));
+    FLink.Clear();
+    const int Written = FLink.Write(Request.data(), static_cast<int>(Request.size()));
     const bool Trace = FrameTraceEnabled();
-    const std::string PortName = Trace ? FLink->Settings().Port : std::string();
+    const std::string PortName = Trace ? FLink.Settings().Port : std::string();
     if (Trace) TraceFrame(PortName, TTraceDir::Tx, Request.data(), Request.size());
     if (Written != static_cast<int>(Request.size())) return false;
 
@@ -228,7 +209,7 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
         size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
         if (Expected != 0) Need = Expected - Reply.size();
         uint8_t Buf[256];
-        const int Got = FLink->Read(Buf, static_cast<int>(std::min(Need, sizeof Buf)));
+        const int Got = FLink.Read(Buf, static_cast<int>(std::min(Need, sizeof Buf)));
         for (int i = 0; i < Got; ++i) {
             const uint8_t Byte = Buf[i];
             if (Trace && Raw.size() < CMaxTraceBytes) Raw.push_back(Byte);
@@ -248,7 +229,7 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
         const uint64_t T = Now();
         if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
         if (Got <= 0)
-            FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
+            FLink.WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
     }
     if (Trace) TraceFrame(PortName, TTraceDir::Rx, Raw.data(), Raw.size());
 
@@ -261,7 +242,7 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
 
 uint32_t TXComm::ReplyAllowance() const {
     // 11 bits a character (8 data bits, parity, start and stop bit).
-    const int Rate = BaudRateToInt(FLink->Settings().BaudRate);
+    const int Rate = BaudRateToInt(FLink.Settings().BaudRate);
     const uint64_t Line =
         CMaxReplyBytes * 11ULL * 1000ULL / static_cast<uint64_t>(std::max(Rate, 300));
     return static_cast<uint32_t>(2 * Line + CReplyMarginMs);
@@ -280,7 +261,7 @@ bool TXComm::SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count
 bool TXComm::UploadFile(const std::string &FName, const TCODFileData &Hdr,
                         const TOnProgress &OnProgress) {
     FEarlyCompletion.reset();
-    if (!FLink->Connected()) return false;
+    if (!FLink.Connected()) return false;
     TFirmwareBytes Image;
     TCODFileData Check;
     if (LoadFirmware(FName, Image, Check) != TCodLoad::Ok) return false;
@@ -291,7 +272,7 @@ bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr
                          const TOnProgress &OnProgress) {
     // The bytes are checked once more: they are what will be sent.
     FEarlyCompletion.reset();
-    if (!FLink->Connected()) return false;
+    if (!FLink.Connected()) return false;
     TCODFileData Check;
     if (!ValidateImage(Image, Check) || Check.DeviceID != Hdr.DeviceID) return false;
 

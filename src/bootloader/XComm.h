@@ -6,9 +6,9 @@
 // Reply packet:    F5, M+3, command | 0x80, M payload bytes, CRC-8
 // The CRC covers everything from the length byte to the byte before it.
 //
-// An object owns one serial link (the port, or a test's scripted line) and
-// is used by one thread at a time; separate objects may run in separate
-// threads.
+// An object works on the link it is given (a port, a network serial server,
+// or a test's scripted line), which must outlive it, and is used by one
+// thread at a time; separate objects may run in separate threads.
 
 #include <cstdint>
 #include <functional>
@@ -72,9 +72,7 @@ class TXComm {
 public:
     using TPause = std::function<void(uint32_t Ms)>;  // blocking sleep
 
-    TXComm();
-    // Takes a link of the caller's choosing (tests use a scripted one).
-    explicit TXComm(std::unique_ptr<TLink> Link);
+    explicit TXComm(TLink &Link);
     ~TXComm();
     TXComm(const TXComm &) = delete;
     TXComm &operator=(const TXComm &) = delete;
@@ -151,7 +149,7 @@ public:
     // most CMaxReplyBytes).
     bool Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs);
 
-    TLink &Link() { return *FLink; }
+    TLink &Link() { return FLink; }
     // Beyond the time-out: twice the line time of the longest reply at the
     // port's rate, plus CReplyMarginMs.
     uint32_t ReplyAllowance() const;
@@ -162,8 +160,7 @@ private:
     uint64_t Now() const { return FClock->Now(); }
     TLinkSettings LineSettings(TBaudRate Rate) const;
 
-    std::unique_ptr<TLink> FLink;
-    bool FOwnLink = false;  // made here: Open picks its kind by the port name
+    TLink &FLink;
     uint16_t FSensorID = 0;
     uint8_t FVersionHi = 0;
     uint8_t FVersionLo = 0;

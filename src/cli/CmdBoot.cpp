@@ -21,12 +21,10 @@
 
 namespace {
 
-// A link with the update limits of the settings file (the setters raise
-// them to the link's minimums).
-std::unique_ptr<TXComm> MakeLink(const TCliContext &Ctx) {
-    auto link = std::make_unique<TXComm>();
-    ApplyUpdateLimits(*link, Ctx.Settings->FWUpdSettings());
-    return link;
+// The line of Port with the update limits of the settings file (the
+// protocol raises them to its minimums).
+std::unique_ptr<TBootLine> MakeBootLine(const TCliContext &Ctx, const std::string &Port) {
+    return std::make_unique<TBootLine>(Port, Ctx.Settings->FWUpdSettings());
 }
 
 nlohmann::json SensorJson(const TCliContext &Ctx, const TBootSensor &Sensor) {
@@ -44,10 +42,10 @@ nlohmann::json SensorJson(const TCliContext &Ctx, const TBootSensor &Sensor) {
 int RunIdentify(TCliContext &Ctx, const std::string &Port) {
     TResult result(Ctx, "identify");
     result["port"] = Port;
-    auto link = MakeLink(Ctx);
+    auto link = MakeBootLine(Ctx, Port);
     TBootSensor found;
     try {
-        found = IdentifyBootSensor(*link, Port);
+        found = IdentifyBootSensor(*link);
     } catch (const EInterrupted &e) {
         link.reset();  // the port closed in order before the report
         return result.Stopped(e.Signal());
@@ -73,7 +71,7 @@ namespace {
 // One sensor of a flash run.
 struct TFlashJob {
     std::string Port;
-    std::unique_ptr<TXComm> Link;
+    std::unique_ptr<TBootLine> Link;
     int Code = ExitOk;    // this port's exit code
     std::string Message;  // its result text
     std::vector<std::string> Details;
@@ -138,7 +136,7 @@ void CheckDistinctPorts(const std::vector<std::string> &Ports) {
 
 // A stop request (a signal) ends a port's job: its link is closed in order.
 void StoppedJob(TFlashJob &Job, int Signal) {
-    if (Job.Link) Job.Link->Close();
+    if (Job.Link) Job.Link->XComm().Close();
     Job.Failed(InterruptExitCode(Signal), EInterrupted(Signal).what());
 }
 
@@ -160,8 +158,8 @@ void ForEachParallel(std::vector<TFlashJob> &Jobs, F Work) {
 // Finds the sensors, all at once. A port that cannot be opened says why.
 void IdentifySensors(const TCliContext &Ctx, std::vector<TFlashJob> &Jobs) {
     ForEachParallel(Jobs, [&](size_t, TFlashJob &job) {
-        job.Link = MakeLink(Ctx);
-        job.Found = IdentifyBootSensor(*job.Link, job.Port);
+        job.Link = MakeBootLine(Ctx, job.Port);
+        job.Found = IdentifyBootSensor(*job.Link);
         if (job.Found.Found) {
             job.Identified = true;
             job.Sensor = SensorJson(Ctx, job.Found);
@@ -223,14 +221,14 @@ void UploadOne(TFlashJob &Job, const TFirmwareImage &Image, TProgressBoard &Boar
     const auto started = std::chrono::steady_clock::now();
     Board.Start(Row);
     const TUploadResult upload = UploadFirmware(
-        *Job.Link, Image,
+        Job.Link->XComm(), Image,
         [&](int sent, int fail, int progress) { Board.Report(Row, sent, fail, progress); });
     Job.Sent = upload.Sent;
     Job.Fail = upload.Fail;
     Job.Progress = upload.Progress;
     if (!upload.Error.Empty()) Job.Details.push_back(JobText(upload.Error));
     const bool ok = upload.Ok;
-    Job.Link->Close();
+    Job.Link->XComm().Close();
     Job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     Job.Uploaded = true;
     if (ok) {

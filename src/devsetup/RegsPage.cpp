@@ -3,6 +3,7 @@
 #include <QComboBox>
 
 #include "devsetup/NumberEdit.h"
+#include "jobs/ValueDisplay.h"
 #include "modbus/RegisterCodecs.h"
 #include "ui_RegsPage.h"
 
@@ -61,7 +62,8 @@ void TRegsPage::DataTypeChanged() {
     ui->edUpdValueStr->setVisible(!Type->Numeric);
     ui->edUpdValueNum->setVisible(Type->Numeric);
     if (Type->Numeric)
-        ui->edUpdValueNum->setDecimals(Type->Decimals);
+        ui->edUpdValueNum->setDecimals(
+            DisplayDecimals(static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex())));
     else
         ui->edUpdValueStr->setReadOnly(!Type->Writable);
     ApplyEnabled();

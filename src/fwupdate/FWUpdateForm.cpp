@@ -126,21 +126,17 @@ TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
     ui->btnPrev->setEnabled(false);
     ui->pnlValidating->hide();
 
-    XComm = std::make_unique<TXComm>();
     // Watch for ports before listing them, so that nothing plugged in
     // between is missed.
     FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
     FillPortCombo(ui->cbCOMPort);
-
-    ApplyUpdateLimits(*XComm, FJobs.Catalogue().FWUpdSettings());
 }
 
 TFWUpdateForm::~TFWUpdateForm() {
     FJobs.Wait();
     delete FHotPlug;  // unregisters; a reload still queued is dropped with it
     FHotPlug = nullptr;
-    if (XComm && XComm->Connected()) XComm->Close();
-    XComm.reset();
+    FLine.reset();  // closes the port
     ui->cbCOMPort->clear();
 }
 
@@ -179,10 +175,13 @@ void TFWUpdateForm::btnConnectClick() {
         ShowErrorMsg(AppTitle(), Say(TJobText::PortNotSelected));
         return;
     }
+    // A line of its own for every connect: the port chosen may be another
+    // kind of line than the last one.
+    FLine = std::make_unique<TBootLine>(Port->DeviceID, FJobs.Catalogue().FWUpdSettings());
     FJobs.RunJob(
         Qt::WaitCursor,
-        [this, Link = XComm.get(), Device = Port->DeviceID] {
-            const TBootSensor Sensor = IdentifyBootSensor(*Link, Device);
+        [this, Line = FLine.get()] {
+            const TBootSensor Sensor = IdentifyBootSensor(*Line);
             return [this, Sensor] { ShowConnectResult(Sensor); };
         },
         [this] { Disconnect(); });
@@ -206,7 +205,7 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
 void TFWUpdateForm::JobEnded() {
     if (bClosePending) {
         bClosePending = false;
-        XComm->Close();
+        CloseLine();
     }
     emit JobFinished();
 }
@@ -230,7 +229,8 @@ void TFWUpdateForm::cbCOMPortChange(int Index) {
     // While a job runs the link is its own: not even asked for its port.
     if (!Port || IsBusy()) return;
     if (QString::fromStdString(Port->DeviceID)
-            .compare(QString::fromStdString(XComm->COMPort()), Qt::CaseInsensitive) != 0)
+            .compare(QString::fromStdString(FLine ? Link().COMPort() : std::string()),
+                     Qt::CaseInsensitive) != 0)
         Disconnect();
 }
 
@@ -238,7 +238,7 @@ void TFWUpdateForm::Disconnect() {
     if (IsBusy())
         bClosePending = true;  // the running job still uses the port
     else
-        XComm->Close();
+        CloseLine();
     bConnected = false;
     ui->lblSensorID->setText(NA());
     ui->lblSensorVersion->setText(NA());
@@ -314,7 +314,7 @@ void TFWUpdateForm::btnNextClick() {
                 ShowErrorMsg(AppTitle(), Say(TJobText::NotLoaded));
                 return;
             }
-            const TUpdateCheck Check = CheckUpdate(XComm->SensorID(), XComm->Version(), FImage.Hdr);
+            const TUpdateCheck Check = CheckUpdate(Link().SensorID(), Link().Version(), FImage.Hdr);
             if (Check.Refusal != TJobText::None) {
                 ShowErrorMsg(AppTitle(), Say(Check.Refusal));
                 return;
@@ -361,7 +361,7 @@ void TFWUpdateForm::UpdateFirmware() {
     }
     FJobs.RunJob(
         Qt::BusyCursor,
-        [this, Link = XComm.get(), Image = &FImage] {
+        [this, Link = &Link(), Image = &FImage] {
             const TUploadResult Result =
                 UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
                     FJobs.Post(
@@ -418,7 +418,7 @@ void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progres
 
 void TFWUpdateForm::btnUpdNextDeviceClick() {
     if (IsBusy()) return;
-    XComm->Close();
+    CloseLine();
     bConnected = bUpdating = bFinished = false;
     ui->lblSensorID->setText(NA());
     ui->lblSensorVersion->setText(NA());
@@ -467,5 +467,9 @@ void TFWUpdateForm::done(int Result) {
 }
 
 void TFWUpdateForm::FormClose() {
-    XComm->Close();
+    CloseLine();
+}
+
+void TFWUpdateForm::CloseLine() {
+    if (FLine) FLine->XComm().Close();
 }

@@ -45,7 +45,9 @@ public:
     // A connect or an upload is running on the worker thread.
     bool IsBusy() const { return FJobs.Busy(); }
     int PageIndex() const;  // 0..3
-    TXComm &Link() { return *XComm; }
+    // The bootloader protocol on the line of the last connect (there is
+    // none before the first).
+    TXComm &Link() { return FLine->XComm(); }
 
     // What a hot-plug notification does: queue a reload of the port list.
     void PostReloadPorts();
@@ -87,9 +89,11 @@ private:
     void ShowFileName(const QString &Path);
     void ShowPage(int Index);
     void LineUpPortButtons();
+    void CloseLine();
 
     std::unique_ptr<Ui::FWUpdateForm> ui;
-    std::unique_ptr<TXComm> XComm;
+    // The line of the last connect, made anew for each; null before the first.
+    std::unique_ptr<TBootLine> FLine;
     bool bConnected = false;
     bool bLoaded = false;
     bool bUpdating = false;

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits) {
     Link.SetMaxRetry(Limits.MaxRetry);
@@ -9,9 +10,27 @@ void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits) {
     Link.SetDefTimeout(Limits.DefTimeout < 0 ? 0u : static_cast<uint32_t>(Limits.DefTimeout));
 }
 
-TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port) {
+TBootLine::TBootLine(TLine Line, const TFWUpdSettings &Limits)
+    : FLine(std::move(Line)), FXComm(*FLine.Link) {
+    FXComm.SetClock(*FLine.Clock);
+    ApplyUpdateLimits(FXComm, Limits);
+}
+
+TBootLine::TBootLine(const std::string &Port, const TFWUpdSettings &Limits)
+    : TBootLine(MakeLine(Port), Limits) {}
+
+TBootSensor IdentifyBootSensor(TBootLine &Line) {
     TBootSensor Sensor;
-    if (!Link.Open(Port)) {
+    if (Line.Address().Kind == TLineKind::ModbusGateway) {
+        // A gateway speaks Modbus only; the bootloader protocol needs the
+        // line itself.
+        Sensor.PortError = EComPort(
+            CError_OpenFailed, -1,
+            "a Modbus TCP gateway does not carry firmware updates; use rfc2217:// or tcp://");
+        return Sensor;
+    }
+    TXComm &Link = Line.XComm();
+    if (!Link.Open(Line.Address().Port)) {
         Sensor.PortError = Link.OpenError();
         return Sensor;
     }

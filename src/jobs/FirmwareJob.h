@@ -11,11 +11,32 @@
 #include "bootloader/XComm.h"
 #include "jobs/JobTexts.h"
 #include "serial/LineTypes.h"
+#include "serial/LinkFactory.h"
 #include "settings/Settings.h"
 
 // Puts the update limits of the settings file on a link (the link raises
 // them to its minimums).
 void ApplyUpdateLimits(TXComm &Link, const TFWUpdSettings &Limits);
+
+// The line of one sensor's update: the link its port name calls for and
+// the bootloader protocol on it, with the update limits of the settings.
+// The line closes with it.
+class TBootLine {
+public:
+    TBootLine(TLine Line, const TFWUpdSettings &Limits);
+    // The same for Port, made by the link factory.
+    TBootLine(const std::string &Port, const TFWUpdSettings &Limits);
+    TBootLine(const TBootLine &) = delete;
+    TBootLine &operator=(const TBootLine &) = delete;
+
+    TXComm &XComm() { return FXComm; }
+    const TXComm &XComm() const { return FXComm; }
+    const TLineAddress &Address() const { return FLine.Address; }
+
+private:
+    TLine FLine;  // declared first: the protocol closes it before it goes
+    TXComm FXComm;
+};
 
 struct TBootSensor {
     bool Found = false;
@@ -27,8 +48,10 @@ struct TBootSensor {
     int BaudRate = 0;
 };
 
-// Opens Port and looks for a sensor in bootloader mode at every bit rate.
-TBootSensor IdentifyBootSensor(TXComm &Link, const std::string &Port);
+// Opens the line and looks for a sensor in bootloader mode at every bit
+// rate. A Modbus TCP gateway carries no bootloader protocol: its line is
+// refused as a port error, unopened.
+TBootSensor IdentifyBootSensor(TBootLine &Line);
 
 // A firmware file read once, whole: an upload sends exactly these bytes.
 struct TFirmwareImage {

@@ -1,23 +1,20 @@
 #include "jobs/PortsJob.h"
 
-#include <optional>
 #include <unordered_set>
 
-#include "modbus/ModbusTcp.h"
-#include "serial/NetLink.h"
+#include "serial/LinkFactory.h"
 #include "serial/PortDiscovery.h"
 
 namespace {
 
-// Why Url cannot be opened as a network port, "" when it can. The parsers
-// of the links decide which schemes and ports they take.
+// Why Url cannot be opened as a network port, "" when it can. The link
+// factory decides which schemes it takes.
 std::string UrlProblem(const std::string &Url) {
-    std::optional<TNetLink::TAddress> A = TNetLink::ParseUrl(Url);
-    if (!A) A = TModbusTcpFraming::ParseUrl(Url);
-    if (!A) return "not a tcp://, rfc2217:// or modbus-tcp:// URL";
-    if (A->Host.empty()) return "no host";
+    const TLineAddress A = ParsePortName(Url);
+    if (!A.IsNetwork()) return "not a tcp://, rfc2217:// or modbus-tcp:// URL";
+    if (A.Server.Host.empty()) return "no host";
     // The links' own rule: a port number in 1..65535.
-    if (TNetLink::AddressError(*A, Url)) return "the port must be a number from 1 to 65535";
+    if (TNetLink::AddressError(A.Server, Url)) return "the port must be a number from 1 to 65535";
     return {};
 }
 

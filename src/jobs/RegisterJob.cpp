@@ -1,14 +1,15 @@
 #include "jobs/RegisterJob.h"
 
+#include "jobs/ValueDisplay.h"
 #include "serial/Interrupt.h"
 
 namespace {
 
-// A master for the target with its port open; false with the reason when
-// the port does not open.
-bool OpenMaster(TModbusRTU &Master, const TModbusTarget &Target, std::optional<EComPort> &Error) {
-    if (Master.Open(Target.Port, Target.Params)) return true;
-    Error = Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
+// The target's line opened for its master; false with the reason when the
+// port does not open.
+bool OpenLine(TModbusLine &Line, const TModbusTarget &Target, std::optional<EComPort> &Error) {
+    if (Line.Open(Target.Params)) return true;
+    Error = Line.Master().OpenError() ? *Line.Master().OpenError() : EComPort(CError_OpenFailed);
     return false;
 }
 
@@ -18,11 +19,13 @@ bool IsBlankOrControl(unsigned char C) {
 
 }  // namespace
 
-TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block) {
+TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block,
+                                 const TLineMaker &Make) {
     TRegReadResult Result;
-    TModbusRTU Master;
+    TModbusLine Line(Make(Target.Port));
+    TModbusRTU &Master = Line.Master();
     const auto Addr = static_cast<uint8_t>(Target.Addr);
-    Result.Opened = OpenMaster(Master, Target, Result.OpenError);
+    Result.Opened = OpenLine(Line, Target, Result.OpenError);
     if (!Result.Opened) return Result;
     const auto Count = static_cast<size_t>(Block.Count);
     if (Block.Type == rdtBit) {
@@ -79,12 +82,13 @@ TRegWritePlan PlanNumberWrite(TRegDataType Type, TWordOrder Order, double Value)
 }
 
 TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg,
-                                   const TRegWritePlan &Plan) {
+                                   const TRegWritePlan &Plan, const TLineMaker &Make) {
     TRegWriteResult Result;
     if (Plan.Refusal != TJobText::None || Plan.Regs.empty()) return Result;
-    TModbusRTU Master;
+    TModbusLine Line(Make(Target.Port));
+    TModbusRTU &Master = Line.Master();
     const auto Addr = static_cast<uint8_t>(Target.Addr);
-    Result.Opened = OpenMaster(Master, Target, Result.OpenError);
+    Result.Opened = OpenLine(Line, Target, Result.OpenError);
     if (!Result.Opened) return Result;
     Result.Saved = Plan.Function == 6 ? Master.WriteHoldingReg(Addr, Reg, Plan.Regs[0])
                                       : Master.WriteHoldingRegs(Addr, Reg, Plan.Regs);
@@ -108,9 +112,10 @@ namespace {
 
 template <class F>
 TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Rows, bool Writing,
-                           F Transact) {
+                           const TLineMaker &Make, F Transact) {
     TCommResult Result;
-    TModbusRTU Master;
+    TModbusLine Line(Make(Target.Port));
+    TModbusRTU &Master = Line.Master();
     const auto Addr = static_cast<uint8_t>(Target.Addr);
     bool Tried = false, Opened = false;
     try {
@@ -120,7 +125,7 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
             Tried = true;
             // Every row opens anew: one that finds the port closed to it
             // fails alone.
-            if (!OpenMaster(Master, Target, Result.Rows[I].OpenError)) continue;
+            if (!OpenLine(Line, Target, Result.Rows[I].OpenError)) continue;
             Opened = true;
             Result.Rows[I].Done = Transact(Master, Addr, Row, Result.Rows[I]);
         }
@@ -140,9 +145,10 @@ TCommResult ForEachCommRow(const TModbusTarget &Target, const TCommSettings &Row
 
 }  // namespace
 
-TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
+TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows,
+                             const TLineMaker &Make) {
     return ForEachCommRow(
-        Target, Rows, false,
+        Target, Rows, false, Make,
         [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
             TModbusRegisters One(1);
             Out.Ok = Master.ReadHoldingRegs(Addr, static_cast<uint16_t>(*Row.Reg), One);
@@ -157,9 +163,10 @@ std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows) {
     return std::nullopt;
 }
 
-TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows) {
+TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows,
+                              const TLineMaker &Make) {
     return ForEachCommRow(
-        Target, Rows, true,
+        Target, Rows, true, Make,
         [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
             if (!CommValueRange.Holds(*Row.Value)) return false;
             Out.Value = static_cast<uint16_t>(*Row.Value);

@@ -2,14 +2,16 @@
 // Reading and writing one sensor's registers as a typed value (the register
 // page and `read`/`write`), and the three settings of the comm setup.
 //
-// Every job opens the port for its master, does its transactions and
-// closes it on return.
+// Every job makes its line with the maker it is given (the link factory's
+// MakeLine unless a test scripts one), opens it for its master, does its
+// transactions and closes it on return.
 
 #include <array>
 #include <optional>
 #include <string>
 
 #include "jobs/JobTexts.h"
+#include "modbus/ModbusLine.h"
 #include "modbus/ModbusRTU.h"
 #include "modbus/RegisterCodecs.h"
 #include "serial/LineTypes.h"
@@ -43,7 +45,8 @@ struct TRegReadResult {
 // Reads a block: discrete inputs (function 2) for "bit", holding registers
 // (function 3) otherwise, decoded as the type. Port errors raise EComPort, a
 // stop request EInterrupted (the port closed by then).
-TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block);
+TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block,
+                                 const TLineMaker &Make = MakeLine);
 
 // Leading and trailing blanks and control characters (codes up to 0x20 and
 // DEL) of a text to be written.
@@ -73,7 +76,7 @@ struct TRegWriteResult {
 
 // Sends a planned write to Reg. Port errors raise EComPort.
 TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg,
-                                   const TRegWritePlan &Plan);
+                                   const TRegWritePlan &Plan, const TLineMaker &Make = MakeLine);
 
 // ---- comm setup: baud rate, framing and address settings of a sensor
 
@@ -111,7 +114,8 @@ struct TCommResult {
 // Reads one register per row that names one. Each row opens the port anew
 // (as the comm setup page always did): a row the port does not open for
 // fails alone, the rows after it are still tried.
-TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
+TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &Rows,
+                             const TLineMaker &Make = MakeLine);
 // The first row with a register and a value that no comm setting register
 // can hold (CommValueRange, 0..65535); nullopt when every value fits. Both
 // faces refuse such a write before the port is opened.
@@ -120,4 +124,5 @@ std::optional<size_t> CommValueOutOfRange(const TCommSettings &Rows);
 // function 6, opening the port anew for each row as the read does. A value
 // outside CommValueRange is never sent (its row is left out, not wrapped to
 // 16 bits).
-TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows);
+TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &Rows,
+                              const TLineMaker &Make = MakeLine);

@@ -20,17 +20,19 @@ void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::stri
 }
 
 TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue,
-                       const std::atomic<bool> &Stop, const TScanReport &OnStep) {
+                       const std::atomic<bool> &Stop, const TScanReport &OnStep,
+                       const TLineMaker &Make) {
     TScanResult Result;
-    // One master for the whole range; the device address goes with each
-    // request. The port is still opened and closed for every address, so an
-    // address whose open fails only counts as silent.
-    TModbusRTU Master;
+    // One line and master for the whole range; the device address goes with
+    // each request. The port is still opened and closed for every address,
+    // so an address whose open fails only counts as silent.
+    TModbusLine Line(Make(Options.Port));
+    TModbusRTU &Master = Line.Master();
     for (int A = Options.First; A <= Options.Last && !Stop; ++A) {
         const auto Addr = static_cast<uint8_t>(A);
         const TScanDevice *Device = nullptr;
         try {
-            const bool Opened = Master.Open(Options.Port, Options.Params);
+            const bool Opened = Line.Open(Options.Params);
             if (!Opened && Options.StopOnOpenFailure) {
                 Result.PortError =
                     Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jobs/SensorIdentify.h"
+#include "modbus/ModbusLine.h"
 #include "modbus/ModbusRTU.h"
 #include "serial/LineTypes.h"
 
@@ -57,8 +58,10 @@ int ScanProgress(int A, int Last);
 // Scans the range; Stop is looked at before every address and may be set
 // from another thread (or a signal handler). A stop request of the process
 // (serial/Interrupt.h) ends the address in progress at once, uncounted.
+// The line comes from Make (the link factory's MakeLine by default).
 TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogue,
-                       const std::atomic<bool> &Stop, const TScanReport &OnStep);
+                       const std::atomic<bool> &Stop, const TScanReport &OnStep,
+                       const TLineMaker &Make = MakeLine);
 
 // Names a sensor identity through the catalogue.
 void NameSensor(const TSensorIdentity &Id, const TSettings &Catalogue, std::string &DeviceCode,

@@ -1,4 +1,3 @@
-// Modbus RTU master over a serial link.
 #include "modbus/ModbusRTU.h"
 
 #include <algorithm>
@@ -7,20 +6,20 @@
 
 #include "modbus/ModbusTcp.h"
 #include "serial/FrameTrace.h"
-#include "serial/LinkFactory.h"
-#include "serial/NetLink.h"
 
 using namespace ModbusPdu;
 
-TModbusRTU::TModbusRTU(uint8_t DeviceAddr) : TModbusRTU(DeviceAddr, nullptr) {}
+namespace {
 
-TModbusRTU::TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link)
-    : FLink(std::move(Link)), FDeviceAddr(DeviceAddr) {
-    if (!FLink) {
-        FLink = MakeSerialLink();
-        FOwnLink = true;
-    }
+std::unique_ptr<TModbusFraming> MakeFraming(TModbusFramingKind Kind) {
+    if (Kind == TModbusFramingKind::Tcp) return std::make_unique<TModbusTcpFraming>();
+    return std::make_unique<TRtuFraming>();
 }
+
+}  // namespace
+
+TModbusRTU::TModbusRTU(TLink &Link, uint8_t DeviceAddr, TModbusFramingKind Framing)
+    : FLink(Link), FFraming(MakeFraming(Framing)), FFramingKind(Framing), FDeviceAddr(DeviceAddr) {}
 
 TModbusRTU::~TModbusRTU() {
     try {
@@ -50,56 +49,35 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         FOpenError = E;
         return false;
     }
-    // Our own link follows the port name (a local device or a network URL).
-    // A Modbus TCP gateway is a raw socket to its address with the TCP
-    // framing; the line settings mean nothing to it.
     FPort = Port;
-    if (FOwnLink) {
-        if (const auto Gateway = TModbusTcpFraming::ParseUrl(Port)) {
-            if (auto Error = TNetLink::AddressError(*Gateway, Port)) {
-                FOpenError = Error;
-                return false;
-            }
-            if (!dynamic_cast<TNetLink *>(FLink.get())) FLink = std::make_unique<TNetLink>();
-            SetFraming(TModbusFramingKind::Tcp);
-            S.Port = TModbusTcpFraming::RawUrl(*Gateway);
-        } else {
-            if (!LinkFitsPort(*FLink, Port)) FLink = MakeLink(Port);
-            SetFraming(TModbusFramingKind::Rtu);
-        }
-    }
-    FOpenError = FLink->Open(S);
+    FOpenError = FLink.Open(S);
     return !FOpenError;
 }
 
 void TModbusRTU::Close() {
-    if (FLink->Connected()) FLink->Close();
+    if (FLink.Connected()) FLink.Close();
 }
 
 void TModbusRTU::SetFraming(TModbusFramingKind Kind) {
     if (Kind == FFramingKind) return;
     FFramingKind = Kind;
-    if (Kind == TModbusFramingKind::Tcp)
-        FFraming = std::make_unique<TModbusTcpFraming>();
-    else
-        FFraming = std::make_unique<TRtuFraming>();
+    FFraming = MakeFraming(Kind);
 }
 
 // One exchange: purge, write the framed request, collect the answer while
 // the line is not silent for longer than FTimeout (the framing says which
 // bytes break the silence) and until the framing has nothing more to wait
 // for.
-const uint8_t *TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen,
-                                       bool AnyAnswer, size_t &Count, bool &Arrived) {
+TModbusRTU::TAnswer TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen,
+                                            bool AnyAnswer) {
     TModbusFraming &F = *FFraming;
     const TFrame Request = F.Begin(Device, Pdu, AnswerPduLen, AnyAnswer);
-    Arrived = false;
 
-    FLink->Clear();
-    const int Written = FLink->Write(Request.data(), static_cast<int>(Request.size()));
+    FLink.Clear();
+    const int Written = FLink.Write(Request.data(), static_cast<int>(Request.size()));
     const bool Trace = FrameTraceEnabled();
     const std::string PortName =
-        Trace ? (FPort.empty() ? FLink->Settings().Port : FPort) : std::string();
+        Trace ? (FPort.empty() ? FLink.Settings().Port : FPort) : std::string();
     if (Trace) TraceFrame(PortName, TTraceDir::Tx, Request.data(), Request.size());
 
     if (Written == static_cast<int>(Request.size())) {
@@ -108,8 +86,8 @@ const uint8_t *TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, size_t A
             // Sleeps until bytes wait or just past the deadline.
             const uint64_t Now = FClock->Now();
             const uint64_t Left = Now > Deadline ? 0 : Deadline - Now + 1;
-            if (FLink->WaitForInput(static_cast<int>(std::min<uint64_t>(Left, INT_MAX))) &&
-                F.Receive(*FLink))
+            if (FLink.WaitForInput(static_cast<int>(std::min<uint64_t>(Left, INT_MAX))) &&
+                F.Receive(FLink))
                 Deadline = FClock->Now() + FTimeout;
             if (F.Done()) break;
             if (FClock->Now() > Deadline) break;
@@ -117,55 +95,44 @@ const uint8_t *TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, size_t A
     }
     if (Trace) TraceFrame(PortName, TTraceDir::Rx, F.Received(), F.ReceivedCount());
 
-    if (AnyAnswer) {
-        Arrived = F.Arrived();
-        return nullptr;
-    }
+    if (AnyAnswer) return {F.Arrived(), {}};
+    size_t Count = 0;
     const uint8_t *Answer = F.AnswerPdu(Count);
-    if (!Answer) return nullptr;
     // An exception answer is a refusal: the operation fails like any other.
-    if (ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0]) !=
-        ModbusPdu::TAnswerKind::Normal)
-        return nullptr;
-    return Answer;
+    if (!Answer || ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0]) !=
+                       ModbusPdu::TAnswerKind::Normal)
+        return {};
+    return {false, {Answer, Count}};
 }
 
 bool TModbusRTU::Scan(uint8_t Device, uint16_t Address) {
-    size_t Count = 0;
-    bool Arrived = false;
-    Transaction(Device, BuildRequest(FnReadHoldingRegs, Address, 1), ReadRegsAnswerLength(1), true,
-                Count, Arrived);
-    return Arrived;
+    return Transaction(Device, BuildRequest(FnReadHoldingRegs, Address, 1), ReadRegsAnswerLength(1),
+                       true)
+        .Arrived;
 }
 
 bool TModbusRTU::ReadDiscreteInputs(uint8_t Device, uint16_t Register, TModbusBits &Bits) {
     if (Bits.empty()) return true;
     const size_t Q = Bits.size();
-    size_t Count = 0;
-    bool Arrived = false;
-    const uint8_t *Answer =
+    const TAnswer A =
         Transaction(Device, BuildRequest(FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
-                    ReadBitsAnswerLength(Q), false, Count, Arrived);
-    return Answer && ParseReadBits(Answer, Count, Bits);
+                    ReadBitsAnswerLength(Q), false);
+    return !A.Pdu.empty() && ParseReadBits(A.Pdu.data(), A.Pdu.size(), Bits);
 }
 
 bool TModbusRTU::ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegisters &Regs) {
     if (Regs.empty()) return true;
     const size_t N = Regs.size();
-    size_t Count = 0;
-    bool Arrived = false;
-    const uint8_t *Answer =
+    const TAnswer A =
         Transaction(Device, BuildRequest(FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
-                    ReadRegsAnswerLength(N), false, Count, Arrived);
-    return Answer && ParseReadRegs(Answer, Count, Regs);
+                    ReadRegsAnswerLength(N), false);
+    return !A.Pdu.empty() && ParseReadRegs(A.Pdu.data(), A.Pdu.size(), Regs);
 }
 
 bool TModbusRTU::WriteHoldingReg(uint8_t Device, uint16_t Register, uint16_t Value) {
-    size_t Count = 0;
-    bool Arrived = false;
-    const uint8_t *Answer = Transaction(Device, BuildRequest(FnWriteHoldingReg, Register, Value),
-                                        WriteAnswerLength, false, Count, Arrived);
-    return Answer && CheckWriteEcho(Answer, Count, Register, Value);
+    const TAnswer A = Transaction(Device, BuildRequest(FnWriteHoldingReg, Register, Value),
+                                  WriteAnswerLength, false);
+    return !A.Pdu.empty() && CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register, Value);
 }
 
 bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModbusRegisters &Regs) {
@@ -173,9 +140,8 @@ bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModb
     // The byte count is one byte: beyond 127 registers the frame would lie
     // about its own length.
     if (Regs.size() > 127) return false;
-    size_t Count = 0;
-    bool Arrived = false;
-    const uint8_t *Answer = Transaction(Device, BuildWriteMultiple(Register, Regs),
-                                        WriteAnswerLength, false, Count, Arrived);
-    return Answer && CheckWriteEcho(Answer, Count, Register, static_cast<uint16_t>(Regs.size()));
+    const TAnswer A =
+        Transaction(Device, BuildWriteMultiple(Register, Regs), WriteAnswerLength, false);
+    return !A.Pdu.empty() &&
+           CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register, static_cast<uint16_t>(Regs.size()));
 }

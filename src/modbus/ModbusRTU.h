@@ -1,8 +1,9 @@
 #pragma once
-// Modbus master over one link it owns: RTU frames on a serial line, or
-// Modbus TCP to a gateway (modbus-tcp://) on a plain network socket. The
+// Modbus master over a link it is given: RTU frames on a serial line (or a
+// network serial server), or Modbus TCP to a gateway on a plain socket. The
 // requests and answers are PDUs (ModbusPdu.h); a framing (ModbusFraming.h)
-// carries them, and one transaction routine runs either.
+// carries them, and one transaction routine runs either. ModbusLine.h makes
+// the link and the framing a port name calls for.
 //
 // Every operation is a blocking request/answer exchange that reports only
 // success or failure. The device address comes with each request, so one
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,19 +39,18 @@ enum class TModbusFramingKind { Rtu, Tcp };
 
 class TModbusRTU {
 public:
-    // A master on a serial port of its own (TComPort), or on the link given
-    // (tests use a scripted one). DeviceAddr is the default address.
-    explicit TModbusRTU(uint8_t DeviceAddr = 1);
-    TModbusRTU(uint8_t DeviceAddr, std::unique_ptr<TLink> Link);
+    // A master on Link, which must outlive it; DeviceAddr is the default
+    // address.
+    explicit TModbusRTU(TLink &Link, uint8_t DeviceAddr = 1,
+                        TModbusFramingKind Framing = TModbusFramingKind::Rtu);
     ~TModbusRTU();
     TModbusRTU(const TModbusRTU &) = delete;
     TModbusRTU &operator=(const TModbusRTU &) = delete;
 
-    // Closes the link, then opens it with the settings (8 data bits, RTS
-    // toggling the RS-485 transmitter, DTR on). A link of its own follows
-    // the port name: a modbus-tcp:// gateway gets a raw socket and the TCP
-    // framing, every other name the RTU framing. False (link closed) when it
-    // cannot be opened; OpenError then says why.
+    // Closes the link, then opens it for Port with the settings (8 data
+    // bits, RTS toggling the RS-485 transmitter, DTR on; a gateway's socket
+    // takes none of them). False (link closed) when it cannot be opened;
+    // OpenError then says why.
     bool Open(const std::string &Port, const TPortParams &Params);
     // Why the last Open failed (empty after a successful one).
     const std::optional<EComPort> &OpenError() const { return FOpenError; }
@@ -87,23 +88,25 @@ public:
     // The clock of the receive time-out (the system's by default); it must
     // outlive the master.
     void SetClock(TClock &Clock) { FClock = &Clock; }
-    TLink &Link() { return *FLink; }
-    // The framing of the requests (RTU until told otherwise); Open sets it
-    // for a link of its own.
+    TLink &Link() { return FLink; }
+    // The framing of the requests.
     void SetFraming(TModbusFramingKind Kind);
     TModbusFramingKind Framing() const { return FFramingKind; }
 
 private:
-    // One exchange of Pdu with Device. AnyAnswer: true when an answer of
-    // AnswerPduLen bytes came. Otherwise the PDU of a normal answer (Count
-    // bytes), or null.
-    const uint8_t *Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer,
-                               size_t &Count, bool &Arrived);
+    // What one exchange brought back.
+    struct TAnswer {
+        // AnyAnswer: an answer of the expected length came, whatever it holds.
+        bool Arrived = false;
+        // Otherwise the PDU of a normal answer; empty when there was none.
+        std::span<const uint8_t> Pdu;
+    };
+    // One exchange of Pdu with Device, expecting AnswerPduLen bytes of PDU.
+    TAnswer Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer);
 
-    std::unique_ptr<TLink> FLink;
-    bool FOwnLink = false;  // made here: Open picks its kind by the port name
-    std::unique_ptr<TModbusFraming> FFraming = std::make_unique<TRtuFraming>();
-    TModbusFramingKind FFramingKind = TModbusFramingKind::Rtu;
+    TLink &FLink;
+    std::unique_ptr<TModbusFraming> FFraming;
+    TModbusFramingKind FFramingKind;
     std::string FPort;  // as given to Open (the trace names it)
     uint8_t FDeviceAddr;
     uint32_t FTimeout = 0;

@@ -2,20 +2,6 @@
 
 #include "serial/FrameTrace.h"
 
-std::optional<TNetLink::TAddress> TModbusTcpFraming::ParseUrl(const std::string &Url) {
-    if (!TNetLink::HasScheme(Url, "modbus-tcp://")) return std::nullopt;
-    TNetLink::TAddress A;
-    A.Kind = TNetLink::TKind::Raw;
-    A.Service = "502";
-    TNetLink::SplitHostPort(Url.substr(13), A);
-    return A;
-}
-
-std::string TModbusTcpFraming::RawUrl(const TNetLink::TAddress &A) {
-    const bool V6 = A.Host.find(':') != std::string::npos;
-    return "tcp://" + (V6 ? "[" + A.Host + "]" : A.Host) + ":" + A.Service;
-}
-
 TFrame TModbusTcpFraming::Begin(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen,
                                 bool /*AnyAnswer: every answer ends at its announced length*/) {
     ++FTransaction;

@@ -23,13 +23,6 @@ public:
     // Bytes taken from the socket in one Receive at most.
     static constexpr size_t CMaxCollectBytes = 64 * 1024;
 
-    // The server address of a modbus-tcp:// URL (the scheme in any case);
-    // empty for other names.
-    static std::optional<TNetLink::TAddress> ParseUrl(const std::string &Url);
-    static bool IsModbusTcpPort(const std::string &Port) { return ParseUrl(Port).has_value(); }
-    // The tcp:// name of the same server, for the raw socket.
-    static std::string RawUrl(const TNetLink::TAddress &A);
-
     TFrame Begin(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer) override;
     // Takes at most what one answer still needs at a time and at most
     // CMaxCollectBytes in one call, and stops at the answer of ours: a

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -16,14 +15,14 @@ constexpr auto NoRange = std::nullopt;
 // In the order of TRegDataType.
 // clang-format off
 constexpr TRegTypeInfo TypeInfo[RegDataTypeCount] = {
-//   Text      Regs Choice Box  Read Write Unit         Num    Order  Write  Format   Dec Range
-    {"float",  2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  "0.000", 3,  NoRange},
-    {"int",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{-32768, 32767}},
-    {"uint16", 1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{0, 65535}},
-    {"BCD",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  "0",     0,  TValueRange{0, 9999}},
-    {"uint32", 2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  "0",     0,  TValueRange{0, 4294967295LL}},
-    {"string", 0,   0,     WR,  RR,  WR,   "registers", false, false, true,  "",      0,  NoRange},
-    {"bit",    0,   1,     RI,  RI,  RI,   "inputs",    false, false, false, "",      0,  NoRange},
+//   Text      Regs Choice Box  Read Write Unit         Num    Order  Write  Range
+    {"float",  2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  NoRange},
+    {"int",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  TValueRange{-32768, 32767}},
+    {"uint16", 1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  TValueRange{0, 65535}},
+    {"BCD",    1,   1,     WR,  RR,  WR,   "registers", true,  false, true,  TValueRange{0, 9999}},
+    {"uint32", 2,   2,     WR,  RR,  WR,   "registers", true,  true,  true,  TValueRange{0, 4294967295LL}},
+    {"string", 0,   0,     WR,  RR,  WR,   "registers", false, false, true,  NoRange},
+    {"bit",    0,   1,     RI,  RI,  RI,   "inputs",    false, false, false, NoRange},
 };
 // clang-format on
 
@@ -173,23 +172,6 @@ bool IsNumericType(TRegDataType Type) {
 }
 bool WordOrderApplies(TRegDataType Type) {
     return RegTypeInfo(Type).WordOrder;
-}
-const char *DisplayFormat(TRegDataType Type) {
-    return RegTypeInfo(Type).Format;
-}
-int DisplayDecimals(TRegDataType Type) {
-    return RegTypeInfo(Type).Decimals;
-}
-
-std::string FormatValue(TRegDataType Type, double Value) {
-    if (std::isnan(Value)) return "NaN";
-    if (std::isinf(Value)) return Value > 0 ? "Inf" : "-Inf";
-    char Buf[400];
-    std::snprintf(Buf, sizeof Buf, "%.*f", DisplayDecimals(Type), Value);
-    std::string Text = Buf;
-    // A value that rounds to zero is shown without a sign.
-    if (Text[0] == '-' && Text.find_first_not_of("-0.") == std::string::npos) Text.erase(0, 1);
-    return Text;
 }
 
 bool DecodeRegisters(TRegDataType Type, TWordOrder Order, const TModbusRegisters &Regs,

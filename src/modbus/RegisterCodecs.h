@@ -63,11 +63,6 @@ struct TRegTypeInfo {
     bool Numeric;           // a number DecodeRegisters/EncodeValue handle
     bool WordOrder;         // the word order matters (else MSWF is used)
     bool Writable;          // false for discrete inputs, which are only read
-    // Display format of the number box ("0.000" for float, "0" for the other
-    // numeric types, "" for string and bit, shown in the text box) and its
-    // decimals.
-    const char *Format;
-    int Decimals;
     // The whole numbers an integer type takes (after its rounding: toward
     // zero, BCD to the nearest); none for float (any finite single-precision
     // number), string and bit.
@@ -80,15 +75,10 @@ const TRegTypeInfo &RegTypeInfo(TRegDataType Type);
 int RegisterCount(TRegDataType Type);
 bool IsNumericType(TRegDataType Type);
 bool WordOrderApplies(TRegDataType Type);
-const char *DisplayFormat(TRegDataType Type);
-int DisplayDecimals(TRegDataType Type);
 std::optional<TValueRange> ValueRange(TRegDataType Type);
 // The most registers (inputs for "bit") one read or write of Type carries.
 int MaxCount(TRegDataType Type, bool Writing);
 
-// A decoded value as the numeric edit shows it ("123.456", "-1", "0.000");
-// non-finite floats give "NaN", "Inf" or "-Inf".
-std::string FormatValue(TRegDataType Type, double Value);
 // The raw values of the comm settings' registers.
 inline constexpr TValueRange CommValueRange{0, 65535};
 // "Value out of range (-32768 to 32767)": the text of an OutOfRange refusal.

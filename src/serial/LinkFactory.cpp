@@ -3,36 +3,46 @@
 #include <utility>
 
 #include "serial/ComPort.h"
-#include "serial/NetLink.h"
-
-bool IsNetworkPort(const std::string &Port) {
-    return TNetLink::ParseUrl(Port).has_value();
-}
 
 namespace {
+
 TLinkMaker &LinkMaker() {
     static TLinkMaker Maker;
     return Maker;
 }
+
+constexpr char CModbusTcpScheme[] = "modbus-tcp://";
+constexpr char CModbusTcpService[] = "502";
+
 }  // namespace
+
+TLineAddress ParsePortName(const std::string &Port) {
+    TLineAddress A;
+    A.Port = Port;
+    if (const auto Server = TNetLink::ParseUrl(Port)) {
+        A.Kind = TLineKind::SerialServer;
+        A.Server = *Server;
+    } else if (TNetLink::HasScheme(Port, CModbusTcpScheme)) {
+        A.Kind = TLineKind::ModbusGateway;
+        A.Server.Kind = TNetLink::TKind::Raw;
+        A.Server.Service = CModbusTcpService;
+        TNetLink::SplitHostPort(Port.substr(sizeof CModbusTcpScheme - 1), A.Server);
+    }
+    return A;
+}
 
 void SetLinkMaker(TLinkMaker Maker) {
     LinkMaker() = std::move(Maker);
 }
 
-std::unique_ptr<TLink> MakeLink(const std::string &Port) {
-    if (LinkMaker())
-        if (std::unique_ptr<TLink> Made = LinkMaker()(Port)) return Made;
-    if (IsNetworkPort(Port)) return std::make_unique<TNetLink>();
-    return std::make_unique<TComPort>();
-}
-
-std::unique_ptr<TLink> MakeSerialLink() {
-    return std::make_unique<TComPort>();
-}
-
-bool LinkFitsPort(const TLink &Link, const std::string &Port) {
-    if (LinkMaker()) return false;
-    if (IsNetworkPort(Port)) return dynamic_cast<const TNetLink *>(&Link) != nullptr;
-    return dynamic_cast<const TComPort *>(&Link) != nullptr;
+TLine MakeLine(const std::string &Port) {
+    TLine Line{ParsePortName(Port), nullptr};
+    if (LinkMaker()) Line.Link = LinkMaker()(Port);
+    if (!Line.Link) {
+        if (Line.Address.IsNetwork())
+            Line.Link = std::make_unique<TNetLink>(Line.Address.Server);
+        else
+            Line.Link = std::make_unique<TComPort>();
+    }
+    return Line;
 }

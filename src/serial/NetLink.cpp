@@ -34,10 +34,6 @@ constexpr uint8_t CpServerOffset = 100;
 
 constexpr int CWriteTimeoutMs = 5000;
 
-uint64_t NowMs() {
-    return GetTickCount64();
-}
-
 // The texts of the line settings in the answers of an RFC 2217 server.
 std::string SettingValueText(uint8_t Command, uint32_t Value) {
     switch (Command) {
@@ -122,6 +118,9 @@ void TNetLink::SplitHostPort(std::string Rest, TAddress &A) {
     if (Colon != std::string::npos) A.Service = Rest.substr(Colon + 1);
 }
 
+TNetLink::TNetLink(TAddress Address, TClock &Clock)
+    : FAddress(std::move(Address)), FClock(&Clock) {}
+
 TNetLink::~TNetLink() {
     Close();
 }
@@ -146,11 +145,7 @@ std::optional<EComPort> TNetLink::Open(const TLinkSettings &Settings) {
         FSettings = Settings;
         if (!Same) {
             Close();
-            const auto A = ParseUrl(Settings.Port);
-            if (!A)
-                return EComPort(CError_OpenFailed, EINVAL, "no server address in " + Settings.Port);
-            FAddress = *A;
-            if (auto Error = AddressError(*A, Settings.Port)) return Error;
+            if (auto Error = AddressError(FAddress, Settings.Port)) return Error;
             Connect();
         }
         if (FAddress.Kind == TKind::Rfc2217) SendLineSettings();
@@ -178,7 +173,7 @@ void TNetLink::Connect() {
     // Freed also when a stop request ends the wait for the connection.
     const std::unique_ptr<addrinfo, void (*)(addrinfo *)> Resolved(List, ::freeaddrinfo);
     int LastErr = ECONNREFUSED;
-    const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
+    const uint64_t Deadline = FClock->Now() + CConnectTimeoutMs;
     for (addrinfo *Ai = List; Ai && !FFd; Ai = Ai->ai_next) {
         TUniqueFd Fd(::socket(Ai->ai_family, Ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                               Ai->ai_protocol));
@@ -191,7 +186,7 @@ void TNetLink::Connect() {
             Err = errno;
             if (Err == EINPROGRESS) {
                 pollfd Pf{Fd.get(), POLLOUT, 0};
-                const uint64_t Now = NowMs();
+                const uint64_t Now = FClock->Now();
                 const int Left = Now < Deadline ? static_cast<int>(Deadline - Now) : 0;
                 int R;
                 do R = PollInterruptible(&Pf, 1, Left);
@@ -248,7 +243,7 @@ void TNetLink::SendLineSettings() {
 
     // The data that follows must go out at the new rate: wait until the
     // server has answered the rate.
-    const uint64_t Deadline = NowMs() + CConnectTimeoutMs;
+    const uint64_t Deadline = FClock->Now() + CConnectTimeoutMs;
     while (!FAnswered[CpSetBaudRate]) {
         if (FComPortRefused)
             throw EComPort(
@@ -256,7 +251,7 @@ void TNetLink::SendLineSettings() {
                 ServerText() +
                     " does not accept line settings (RFC 2217); if its line is preset, use tcp://" +
                     ServerText().substr(7));
-        const uint64_t Now = NowMs();
+        const uint64_t Now = FClock->Now();
         if (Now >= Deadline)
             throw EComPort(CError_CommState, ETIMEDOUT,
                            ServerText() + " did not answer the line settings (RFC 2217)");
@@ -301,7 +296,7 @@ void TNetLink::SendOption(uint8_t Verb, uint8_t Option) {
 // when the server has gone, a short write when the deadline passes.
 void TNetLink::SendRaw(const uint8_t *Data, size_t Count, int TimeoutMs) {
     if (!FFd) throw EComPort(CError_NotOpen);
-    const uint64_t Deadline = NowMs() + static_cast<uint64_t>(TimeoutMs);
+    const uint64_t Deadline = FClock->Now() + static_cast<uint64_t>(TimeoutMs);
     size_t Done = 0;
     while (Done < Count) {
         const ssize_t N = ::send(FFd.get(), Data + Done, Count - Done, MSG_NOSIGNAL);
@@ -311,7 +306,7 @@ void TNetLink::SendRaw(const uint8_t *Data, size_t Count, int TimeoutMs) {
         }
         if (N < 0 && errno == EINTR) continue;
         if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Disconnected(errno);
-        const uint64_t Now = NowMs();
+        const uint64_t Now = FClock->Now();
         if (Now >= Deadline) throw EComPort(CError_WriteFailed, ETIMEDOUT, ServerText());
         pollfd Pf{FFd.get(), POLLOUT, 0};
         if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)
@@ -466,11 +461,11 @@ int TNetLink::Read(void *Buffer, int Count) {
 
 bool TNetLink::WaitForInput(int TimeoutMs) {
     if (!FFd) throw EComPort(CError_NotOpen);
-    const uint64_t Deadline = NowMs() + static_cast<uint64_t>(std::max(TimeoutMs, 0));
+    const uint64_t Deadline = FClock->Now() + static_cast<uint64_t>(std::max(TimeoutMs, 0));
     for (;;) {
         Pump();
         if (FInput.size() > FInputPos) return true;
-        const uint64_t Now = NowMs();
+        const uint64_t Now = FClock->Now();
         if (Now >= Deadline) return false;
         pollfd Pf{FFd.get(), POLLIN, 0};
         if (PollInterruptible(&Pf, 1, static_cast<int>(Deadline - Now)) < 0 && errno != EINTR)

@@ -6,7 +6,8 @@
 //                        bits, parity and stop bits are set on the server on
 //                        every Open, Clear purges the server's queues.
 // The program is only a client. The socket never blocks: connecting has its
-// own bounded time-out, waiting for input sleeps in poll(). A refused or
+// own bounded time-out, waiting for input sleeps in poll(); every deadline
+// is read from the link's clock. A refused or
 // dropped connection is a port error naming the server; once open, a drop
 // raises error 25 (Port Disconnected) as an unplugged adapter does.
 // Received data waits in a buffer of CMaxInput bytes, the receive queue of a
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/Clock.h"
 #include "serial/Link.h"
 #include "serial/UniqueFd.h"
 
@@ -56,7 +58,9 @@ public:
     // port is left out.
     static void SplitHostPort(std::string Rest, TAddress &A);
 
-    TNetLink() = default;
+    // A link to the server at Address; its deadlines are read from Clock
+    // (which must outlive the link). LinkFactory.h makes it for a port name.
+    explicit TNetLink(TAddress Address, TClock &Clock = SystemClock());
     ~TNetLink() override;
     TNetLink(const TNetLink &) = delete;
     TNetLink &operator=(const TNetLink &) = delete;
@@ -95,6 +99,7 @@ private:
 
     TLinkSettings FSettings;
     TAddress FAddress;
+    TClock *FClock;
     TUniqueFd FFd;
     std::vector<uint8_t> FInput;  // data bytes received, not yet read
     size_t FInputPos = 0;

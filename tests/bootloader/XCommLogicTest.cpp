@@ -34,14 +34,12 @@ TByteArray MakeReply(uint8_t Command, const TByteArray &Payload) {
 // A link on a scripted line whose clock also drives the link's deadlines
 // and pauses.
 struct TFakeLink {
-    TScriptedLink *Port;
+    std::unique_ptr<TScriptedLink> Own = std::make_unique<TScriptedLink>();
+    TScriptedLink *Port = Own.get();
     TXComm Link;
     std::vector<uint32_t> &Pauses;
 
-    TFakeLink()
-        : Port(new TScriptedLink), Link(std::unique_ptr<TLink>(Port)), Pauses(Port->Pauses) {
-        Link.SetClock(*Port);
-    }
+    TFakeLink() : Link(*Port), Pauses(Port->Pauses) { Link.SetClock(*Port); }
     // Opens the line directly, at a given rate, without identification.
     void OpenAt(TBaudRate Rate) { ASSERT_FALSE(Port->Open(LinkAt(Rate)).has_value()); }
     size_t Sent() const { return Port->Sent.size(); }
@@ -383,7 +381,8 @@ TEST(Open, ReopeningForgetsTheOldSensorAndCloseResets) {
 }
 
 TEST(Limits, SettersClampToTheirRange) {
-    TXComm L;
+    TScriptedLink Line;
+    TXComm L(Line);
     EXPECT_EQ(L.MaxRetry(), 5);
     EXPECT_EQ(L.MaxFails(), 15);
     EXPECT_EQ(L.DefTimeout(), 1000u);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CodFixtures.h"
+#include "PortXComm.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "bootloader/XComm.h"
@@ -54,7 +55,7 @@ TEST(SimLink, WorkedFramesOnTheWire) {
         TSimProcess Sim(SimArgs({"--sensor-id", "17", "--version", "2.5"}));
         ASSERT_TRUE(Sim.Start());
         TTraceRecorder Trace;
-        TXComm Link;
+        TPortXComm Link;
         ASSERT_TRUE(Link.Open(Sim.PtyPath()));
         ASSERT_EQ(Trace.Frames.size(), 2u);
         EXPECT_EQ(Trace.Frames[0].Bytes, (TByteArray{0xF5, 0x05, 0x0C, 0x00, 0x00, 0x3A}));
@@ -67,7 +68,7 @@ TEST(SimLink, WorkedFramesOnTheWire) {
             SimArgs({"--baud", "57600", "--id16", "--sensor-id", "300", "--version", "2.5"}));
         ASSERT_TRUE(Sim.Start());
         TTraceRecorder Trace;
-        TXComm Link;
+        TPortXComm Link;
         ASSERT_TRUE(Link.Open(Sim.PtyPath()));
         EXPECT_TRUE(Trace.Has(TTraceDir::Tx, {0xF5, 0x05, 0x0B, 0x00, 0x00, 0x40}));
         EXPECT_TRUE(Trace.Has(TTraceDir::Rx, {0xF5, 0x07, 0x8B, 0x02, 0x05, 0x2C, 0x01, 0xDE}));
@@ -113,7 +114,7 @@ TEST(SimLink, OpenAtBothRates) {
     for (const auto &R : Rows) {
         TSimProcess Sim(SimArgs(R.Args));
         ASSERT_TRUE(Sim.Start()) << R.Name;
-        TXComm Link;
+        TPortXComm Link;
         EXPECT_EQ(Link.Open(Sim.PtyPath()), R.Ok) << R.Name;
         EXPECT_EQ(Link.Connected(), R.Connected) << R.Name;
         EXPECT_EQ(Link.SensorID(), R.Id) << R.Name;
@@ -133,7 +134,7 @@ struct TSimUpload {
     std::string Path;
     TCODFileData Hdr;
     std::unique_ptr<TSimProcess> Sim;
-    TXComm Link;
+    TPortXComm Link;
     std::vector<std::array<int, 3>> Reports;
 
     TSimUpload(const std::string &File, std::vector<std::string> Args) {

@@ -329,8 +329,9 @@ TEST_F(CliNetwork, ServerGoneMidUpload) {
     const std::string file = FDir.Write("fw.cod", Cod16(17, 2, 5, 4000));
     auto sim = Sim({"bootloader", "--sensor-id", "17", "--version", "2.0", "--baud", "57600"});
     auto server = Server({{TMode::Rfc2217, sim->PtyPath()}});
-    TXComm link;
-    const TBootSensor sensor = IdentifyBootSensor(link, server->Url(0));
+    TBootLine line(server->Url(0), TFWUpdSettings{5, 15, 1000});
+    TXComm &link = line.XComm();
+    const TBootSensor sensor = IdentifyBootSensor(line);
     ASSERT_TRUE(sensor.Found);
     EXPECT_EQ(sensor.BaudRate, 57600);
     const TFirmwareImage image = LoadFirmwareImage(file);

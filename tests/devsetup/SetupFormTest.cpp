@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "FaultyLink.h"
+#include "PortMaster.h"
 #include "Ser2Net.h"
 #include "SimProcess.h"
 #include "TempDir.h"
@@ -161,7 +162,7 @@ protected:
     // Proves the line saw nothing more from the window: a request of our
     // own must be the next one logged.
     void ExpectNothingMoreSent() {
-        TModbusRTU Probe(1);
+        TPortMaster Probe(1);
         TPortParams P;
         P.Timeout = 1000;
         ASSERT_TRUE(Probe.Open(Sim->PtyPath(), P));

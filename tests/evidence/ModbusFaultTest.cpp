@@ -13,10 +13,9 @@ namespace {
 constexpr uint32_t TimeoutMs = 20;
 
 // One master for the whole line, on its clock: each request names its device.
-std::unique_ptr<TModbusRTU> Master(std::unique_ptr<TSimModbusLine> Line) {
-    TSimModbusLine &Clock = *Line;
-    auto M = std::make_unique<TModbusRTU>(1, std::move(Line));
-    M->SetClock(Clock);
+std::unique_ptr<TModbusRTU> Master(TSimModbusLine &Line) {
+    auto M = std::make_unique<TModbusRTU>(Line, 1);
+    M->SetClock(Line);
     TPortParams P;
     P.Timeout = static_cast<int>(TimeoutMs);
     EXPECT_TRUE(M->Open("sim", P));
@@ -48,7 +47,7 @@ TEST(ModbusFaults, ScanListsOnlyDevicesThatAnswered) {
         TSimModbusLine &Line = *Own;
         std::mt19937 Rng(Seed);
         for (int i = 0; i < 25; ++i) Line.AddDevice(static_cast<uint8_t>(1 + Rng() % 247));
-        auto M = Master(std::move(Own));
+        auto M = Master(*Own);
         int Listed = 0;
         for (int Addr = 1; Addr <= 247; ++Addr) {
             const bool Found = M->Scan(static_cast<uint8_t>(Addr), 0);
@@ -68,7 +67,7 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
     const uint32_t Seed = 21;
     auto Own = std::make_unique<TSimModbusLine>(Seed, AllFaults(1.0), TimeoutMs);
     TSimModbusLine &Line = *Own;
-    auto M = Master(std::move(Own));
+    auto M = Master(*Own);
     std::mt19937 Rng(Seed);
     const uint8_t Devices[] = {3, 17, 247};
     for (uint8_t A : Devices) Line.AddDevice(A);

@@ -149,7 +149,7 @@ TEST(Security, FirmwareAndSettingsFilesAreOnlyRead) {
         ASSERT_TRUE(ValidateFile(Path, Hdr));
         auto Own = std::make_unique<TSimBootLine>(Image, Id, 1, TBootFaults{}, 1000);
         TSimBootLine *Line = Own.get();
-        TXComm X(std::move(Own));
+        TXComm X(*Own);
         X.SetClock(*Line);
         ASSERT_TRUE(X.Open("sim"));
         EXPECT_TRUE(X.UploadFile(Path, Hdr, nullptr));

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "PortMaster.h"
 #include "SimProcess.h"
 #include "modbus/ModbusRTU.h"
 #include "serial/ComPort.h"
@@ -49,7 +50,7 @@ TPortParams Params() {
 TEST(Soak, TwentyThousandTransactionsKeepDescriptorsAndHeap) {
     TSimProcess Sim({"modbus", "--device", "1:plain"});
     ASSERT_TRUE(Sim.Start());
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Sim.PtyPath(), Params()));
     TModbusRegisters Regs(10);
     // Warm up: whatever is allocated once is allocated now.
@@ -94,13 +95,13 @@ TEST(Soak, TwoHundredOpenCloseCyclesLeaveNoDescriptor) {
     for (int i = 0; i < 200; ++i) {
         switch (i % 3) {
             case 0: {  // a master per action, as the setup window does
-                TModbusRTU M(1);
+                TPortMaster M(1);
                 ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
                 ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
                 break;
             }
             case 1: {  // reopening one master
-                static TModbusRTU M(1);
+                static TPortMaster M(1);
                 ASSERT_TRUE(M.Open(Sim.PtyPath(), Params())) << "cycle " << i;
                 ASSERT_TRUE(M.Scan(0)) << "cycle " << i;
                 M.Close();

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "PortXComm.h"
 #include "SimBootLine.h"
 #include "SimProcess.h"
 #include "TempDir.h"
@@ -71,7 +72,7 @@ TEST(UploadFaults, VerdictMatchesWhatTheSensorHolds) {
         const uint32_t Timeout = 500 + Rng() % 2500;
         auto Own = std::make_unique<TSimBootLine>(Image, Id, Seed, TBootFaults{}, Timeout);
         TSimBootLine *Line = Own.get();
-        TXComm X(std::move(Own));
+        TXComm X(*Own);
         X.SetClock(*Line);
         X.SetMaxRetry(static_cast<int>(Rng() % 8));
         X.SetMaxFails(static_cast<int>(Rng() % 20));
@@ -161,7 +162,7 @@ TEST(UploadFaults, FinalIdentificationSurvivesLostAnswers) {
         F.LoseIdentAfterComplete = C.Lost;
         auto Own = std::make_unique<TSimBootLine>(Image, 9, 1, F, 1000);
         TSimBootLine *Line = Own.get();
-        TXComm X(std::move(Own));
+        TXComm X(*Own);
         X.SetClock(*Line);
         ASSERT_TRUE(X.Open("sim"));
         EXPECT_EQ(X.UploadFile(Path, Hdr, nullptr), C.Success);
@@ -206,7 +207,7 @@ TEST(UploadFaults, ThroughTheSimulatorVerdictAgrees) {
         ASSERT_TRUE(Sim.Start());
         TCODFileData Hdr;
         ASSERT_TRUE(ValidateFile(Path, Hdr));
-        TXComm X;
+        TPortXComm X;
         X.SetDefTimeout(500);
         ASSERT_TRUE(X.Open(Sim.PtyPath()));
         bool Verdict = false;

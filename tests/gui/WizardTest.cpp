@@ -209,11 +209,14 @@ TEST_F(WizardTest, LinkTakesItsLimitsFromTheSettings) {
          500},  // raised to the minimums
         {nullptr, 3, 5, 500},
     };
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5"});
     for (const TRow &R : Rows) {
         SCOPED_TRACE(R.Ini ? R.Ini : "no file");
         delete Settings;
         Settings = new TSettings(R.Ini ? Dir.Write("limits.ini", R.Ini) : std::string());
         Open();
+        Connect(Port);  // every connect makes its line with the limits
+        ASSERT_TRUE(Form->IsConnected());
         EXPECT_EQ(Form->Link().MaxRetry(), R.MaxRetry);
         EXPECT_EQ(Form->Link().MaxFails(), R.MaxFails);
         EXPECT_EQ(Form->Link().DefTimeout(), R.Timeout);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "MockBed.h"
+#include "PortMaster.h"
 #include "modbus/ModbusRTU.h"
 #include "serial/ComPort.h"
 #include "serial/Interrupt.h"
@@ -155,7 +156,7 @@ TEST_F(LineIoctlTest, AStopRequestMidExchangeHandsTheModesBack) {
     const auto Start = std::chrono::steady_clock::now();
     bool Stopped = false;
     {
-        TModbusRTU Master;
+        TPortMaster Master;
         TPortParams P;
         P.Timeout = 60000;
         ASSERT_TRUE(Master.Open(Ftdi.DevNode, P));

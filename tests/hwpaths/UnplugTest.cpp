@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "MockBed.h"
+#include "PortMaster.h"
+#include "PortXComm.h"
 #include "SimProcess.h"
 #include "bootloader/XComm.h"
 #include "modbus/ModbusRTU.h"
@@ -87,7 +89,7 @@ std::pair<int, std::string> ErrorOf(F &&Call) {
 
 TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed) {
     if (GetParam().Bootloader) {
-        TXComm Link;
+        TPortXComm Link;
         ASSERT_TRUE(Link.Open(Ftdi.DevNode));
         ASSERT_EQ(Link.COMPort(), Ftdi.DevNode);
         uint16_t Id = 0;
@@ -105,7 +107,7 @@ TEST_P(UnplugTest, HangUpIsPortDisconnectedAndThePortIsClosed) {
         EXPECT_EQ(Link.COMPort(), "");
         EXPECT_FALSE(Link.Link().Connected());
     } else {
-        TModbusRTU Master(1);
+        TPortMaster Master(1);
         TPortParams Params;
         Params.BaudRate = br19200;
         Params.Timeout = 10000;

@@ -12,6 +12,7 @@
 
 #include "../bootloader/CodFixtures.h"
 #include "ScriptedLink.h"
+#include "SimModbusLine.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "bootloader/CRC8.h"
@@ -109,8 +110,9 @@ TEST(JobReason, ArgumentsAreFilledIntoTheText) {
 // A bootloader that reports the image complete at packet 3 of 27: the update
 // failed, and the reason says where.
 TEST(UploadJob, EarlyCompletionIsAFailureWithItsReason) {
-    auto *Port = new TScriptedLink;
-    TXComm Link{std::unique_ptr<TLink>(Port)};
+    auto Own = std::make_unique<TScriptedLink>();
+    TScriptedLink *Port = Own.get();
+    TXComm Link(*Port);
     Link.SetClock(*Port);
     ASSERT_FALSE(Port->Open(LinkAt(br19200)).has_value());
     Port->Responder = [](const TByteArray &Req) -> std::vector<TChunk> {
@@ -328,6 +330,99 @@ private:
     TLink &FReal;
 };
 
+// The jobs' line maker of a test: every line a job makes is Line, on its
+// virtual clock.
+TLineMaker LinesTo(TScriptedLink &Line) {
+    return [&Line](const std::string &Port) {
+        return TLine{ParsePortName(Port), std::make_unique<TForwardLink>(Line), &Line};
+    };
+}
+
+// A block written as each type comes back as the same value, sent with the
+// function the type calls for; bits are read as discrete inputs. All on a
+// scripted line: the jobs' deadlines run on its clock.
+TEST(RegisterJobs, WhatIsWrittenReadsBackAsTheSameValue) {
+    struct TRow {
+        TRegBlock Block;
+        double Number;     // numeric types
+        const char *Text;  // string
+        int Function;      // of the write
+    } Rows[] = {
+        {{10, rdtFloat, woMSWF, 2}, 12.5, nullptr, 16},
+        {{12, rdtFloat, woLSWF, 2}, -0.25, nullptr, 16},
+        {{20, rdtInt, woMSWF, 1}, -1234, nullptr, 6},
+        {{21, rdtUInt16, woMSWF, 1}, 65535, nullptr, 6},
+        {{22, rdtUInt32, woLSWF, 2}, 305419896, nullptr, 16},
+        {{30, rdtString, woMSWF, 4}, 0, "Probe 7", 16},
+    };
+    TSimModbusLine Line(1, {}, 100);
+    Line.AddDevice(9);
+    TPortParams Params;
+    Params.Timeout = 100;
+    const TModbusTarget Target{"/dev/ttyJOBS", Params, 9};
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Block.Reg);
+        const TRegWritePlan Plan = R.Text ? PlanTextWrite(R.Text, R.Block.Count)
+                                          : PlanNumberWrite(R.Block.Type, R.Block.Order, R.Number);
+        ASSERT_EQ(Plan.Function, R.Function);
+        const TRegWriteResult W = WriteRegisterBlock(Target, R.Block.Reg, Plan, LinesTo(Line));
+        ASSERT_TRUE(W.Opened);
+        EXPECT_TRUE(W.Saved);
+        EXPECT_EQ(Line.Sent.back()[1], R.Function);
+        const TRegReadResult Read = ReadRegisterBlock(Target, R.Block, LinesTo(Line));
+        ASSERT_TRUE(Read.Ok());
+        EXPECT_EQ(Read.Regs, Plan.Regs);
+        if (R.Text)
+            EXPECT_EQ(Read.Text, R.Text);
+        else
+            EXPECT_EQ(Read.Number, R.Number);
+        EXPECT_FALSE(Line.Connected());  // every job closes its line
+    }
+    const TRegReadResult Bits = ReadRegisterBlock(Target, {5, rdtBit, woMSWF, 3}, LinesTo(Line));
+    ASSERT_TRUE(Bits.Ok());
+    EXPECT_EQ(Line.Sent.back()[1], 2);
+    for (uint16_t I = 0; I < 3; ++I) EXPECT_EQ(Bits.Bits[I], Line.Input(9, 5 + I));
+
+    // Nobody at the address: the read fails by its time-out on the line's
+    // clock, the port itself was fine.
+    const uint64_t Before = Line.Clock;
+    const TRegReadResult Silent =
+        ReadRegisterBlock({"/dev/ttyJOBS", Params, 8}, {10, rdtFloat, woMSWF, 2}, LinesTo(Line));
+    EXPECT_TRUE(Silent.Opened);
+    EXPECT_EQ(Silent.Failure, TJobText::ReadError);
+    EXPECT_GE(Line.Clock - Before, 100u);
+    // A port that does not open says why.
+    Line.FailOpen = true;
+    const TRegReadResult Closed =
+        ReadRegisterBlock(Target, {10, rdtFloat, woMSWF, 2}, LinesTo(Line));
+    EXPECT_FALSE(Closed.Opened);
+    EXPECT_TRUE(Closed.OpenError.has_value());
+}
+
+// A whole line scanned on the scripted line's clock: the silent addresses
+// cost their time-outs there, not here.
+TEST(ScanJob, AWholeLineOnAScriptedClock) {
+    TSimModbusLine Line(2, {}, 1000);
+    for (uint8_t A : {3, 200}) Line.AddDevice(A);
+    TTempDir Dir;
+    const TSettings Catalogue(Dir.Write("catalogue.ini", "[SENSORS]\n"));
+    TScanOptionsJob Options;
+    Options.Port = "/dev/ttySCAN";
+    Options.Params.Timeout = 1000;
+    std::atomic<bool> Stop{false};
+    int Steps = 0;
+    const uint64_t Before = Line.Clock;
+    const TScanResult R = RunScanJob(
+        Options, Catalogue, Stop, [&](const TScanStep &) { ++Steps; }, LinesTo(Line));
+    EXPECT_EQ(R.Scanned, 247);
+    EXPECT_EQ(Steps, 247);
+    ASSERT_EQ(R.Found, 2);
+    EXPECT_EQ(R.Devices[0].Address, 3);
+    EXPECT_EQ(R.Devices[1].Address, 200);
+    EXPECT_FALSE(R.PortError);
+    EXPECT_GE(Line.Clock - Before, 245u * 1000u);
+}
+
 TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
     struct TRow {
         std::set<int> Refused;  // opens (1-based) the port refuses
@@ -357,14 +452,12 @@ TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
                 A.push_back(static_cast<uint8_t>(Crc & 0xFF));
                 return {{0, A}};
             };
-            SetLinkMaker([&](const std::string &) { return std::make_unique<TForwardLink>(Line); });
             TPortParams Params;
             Params.Timeout = 200;
             const TModbusTarget Target{"/dev/ttyCOMMROWS", Params, 4};
             const TCommSettings Settings{{{56, 9600}, {57, 3}, {58, 12}}};
-            const TCommResult Result =
-                Writing ? WriteCommSettings(Target, Settings) : ReadCommSettings(Target, Settings);
-            SetLinkMaker({});
+            const TCommResult Result = Writing ? WriteCommSettings(Target, Settings, LinesTo(Line))
+                                               : ReadCommSettings(Target, Settings, LinesTo(Line));
 
             const std::string Case = std::string(Writing ? "write" : "read") + ", refused opens " +
                                      std::to_string(R.Refused.size());

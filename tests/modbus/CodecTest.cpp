@@ -180,8 +180,6 @@ TEST(RegisterCodecs, DecodeExamples) {
         ASSERT_TRUE(DecodeRegisters(R.Type, R.Order, R.Registers, Value));
         EXPECT_EQ(Value, R.Expected);
     }
-    EXPECT_EQ(FormatValue(rdtFloat, static_cast<double>(123.456f)), "123.456");
-    EXPECT_EQ(FormatValue(rdtFloat, 0.0), "0.000");
 }
 
 TEST(RegisterCodecs, DecodeRefusalsLeaveValue) {
@@ -203,24 +201,6 @@ TEST(RegisterCodecs, DecodeRefusalsLeaveValue) {
         EXPECT_FALSE(DecodeRegisters(R.Type, woMSWF, R.Registers, Value));
         EXPECT_EQ(Value, 7.0);
     }
-}
-
-TEST(RegisterCodecs, NonFiniteFloatsDecodeAndShow) {
-    struct Row {
-        Regs Registers;
-        const char *Shown;
-    };
-    const Row Rows[] = {
-        {{0x7F80, 0x0000}, "Inf"}, {{0xFF80, 0x0000}, "-Inf"}, {{0x7FC0, 0x0000}, "NaN"},
-        {{0xFFFF, 0xFFFF}, "NaN"}, {{0x7F80, 0x0001}, "NaN"},  // signalling NaN pattern
-    };
-    for (const Row &R : Rows) {
-        double Value = 0;
-        ASSERT_TRUE(DecodeRegisters(rdtFloat, woMSWF, R.Registers, Value));
-        EXPECT_EQ(FormatValue(rdtFloat, Value), R.Shown);
-    }
-    EXPECT_EQ(FormatValue(rdtFloat, -0.0), "0.000");
-    EXPECT_EQ(FormatValue(rdtInt, -32768), "-32768");
 }
 
 TEST(RegisterCodecs, EncodeDecodeRoundTrip) {
@@ -321,13 +301,12 @@ TEST(RegisterCodecs, TypeTable) {
         const char *Text;
         int Count;
         bool Order;
-        const char *Format;
     };
     const Row Rows[] = {
-        {rdtFloat, "float", 2, true, "0.000"}, {rdtInt, "int", 1, false, "0"},
-        {rdtUInt16, "uint16", 1, false, "0"},  {rdtBCD, "BCD", 1, false, "0"},
-        {rdtUInt32, "uint32", 2, true, "0"},   {rdtString, "string", 0, false, ""},
-        {rdtBit, "bit", 0, false, ""},
+        {rdtFloat, "float", 2, true},    {rdtInt, "int", 1, false},
+        {rdtUInt16, "uint16", 1, false}, {rdtBCD, "BCD", 1, false},
+        {rdtUInt32, "uint32", 2, true},  {rdtString, "string", 0, false},
+        {rdtBit, "bit", 0, false},
     };
     ASSERT_EQ(std::size(Rows), static_cast<size_t>(RegDataTypeCount));
     for (const Row &R : Rows) {
@@ -336,7 +315,6 @@ TEST(RegisterCodecs, TypeTable) {
         EXPECT_EQ(RegDataTypeFromText(R.Text), R.Type);
         EXPECT_EQ(RegisterCount(R.Type), R.Count);
         EXPECT_EQ(WordOrderApplies(R.Type), R.Order);
-        EXPECT_STREQ(DisplayFormat(R.Type), R.Format);
     }
     EXPECT_EQ(RegDataTypeFromText("Float"), std::nullopt);
     EXPECT_EQ(WordOrderFromText("MSWF"), woMSWF);

@@ -16,6 +16,7 @@ namespace {
 // A master on a scripted line whose answer bytes are all waiting as soon
 // as the request is written.
 struct Fixture {
+    std::unique_ptr<TScriptedLink> Own;
     TScriptedLink *Port;
     std::unique_ptr<TModbusRTU> Master;
     std::vector<uint8_t> Answer;
@@ -24,7 +25,7 @@ struct Fixture {
 Fixture Make() {
     auto Port = std::make_unique<TScriptedLink>();
     TScriptedLink *Raw = Port.get();
-    Fixture F{Raw, std::make_unique<TModbusRTU>(5, std::move(Port)), {}};
+    Fixture F{std::move(Port), Raw, std::make_unique<TModbusRTU>(*Raw, 5), {}};
     F.Master->SetClock(*Raw);
     TPortParams P;
     P.Timeout = 5000;
@@ -66,7 +67,7 @@ TEST(MasterOnFakePort, ReadsNoMoreThanTheAnswer) {
 TEST(MasterOnFakePort, OpenSwallowsPortErrors) {
     auto Port = std::make_unique<TScriptedLink>();
     TScriptedLink *Raw = Port.get();
-    TModbusRTU M(1, std::move(Port));
+    TModbusRTU M(*Port, 1);
     Raw->FailOpen = true;
     TPortParams P;
     EXPECT_FALSE(M.Open("fake", P));
@@ -173,7 +174,7 @@ TEST(MasterOnFakePort, ModbusTcpFraming) {
         SCOPED_TRACE(R.Name);
         auto Port = std::make_unique<TScriptedLink>();
         TScriptedLink *Raw = Port.get();
-        TModbusRTU M(1, std::move(Port));
+        TModbusRTU M(*Port, 1);
         M.SetClock(*Raw);
         M.SetFraming(TModbusFramingKind::Tcp);
         TPortParams P;
@@ -194,7 +195,7 @@ TEST(MasterOnFakePort, ModbusTcpFraming) {
     // answer of its length from it.
     auto Port = std::make_unique<TScriptedLink>();
     TScriptedLink *Raw = Port.get();
-    TModbusRTU M(1, std::move(Port));
+    TModbusRTU M(*Port, 1);
     M.SetClock(*Raw);
     M.SetFraming(TModbusFramingKind::Tcp);
     ASSERT_TRUE(M.Open("fake", TPortParams{}));

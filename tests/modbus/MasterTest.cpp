@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "PortMaster.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "modbus/ModbusRTU.h"
@@ -49,7 +50,7 @@ protected:
 
 TEST_F(SimLine, ReadsAndWritesTheDemoDevices) {
     StartSim({"--profiles"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(1000)));
 
     TModbusRegisters Regs(10);
@@ -77,7 +78,7 @@ TEST_F(SimLine, ReadsAndWritesTheDemoDevices) {
     // The other demo maps answer through their own masters (the port is
     // opened exclusively, so the first master lets go of it).
     M.Close();
-    TModbusRTU M3(3);
+    TPortMaster M3(3);
     ASSERT_TRUE(M3.Open(Port(), Params(1000)));
     TModbusRegisters Id(2);
     ASSERT_TRUE(M3.ReadHoldingRegs(832, Id));
@@ -89,7 +90,7 @@ TEST_F(SimLine, ReadsAndWritesTheDemoDevices) {
 // the same silence before the first byte fails.
 TEST_F(SimLine, TimeoutLimitsSilenceNotTheAnswer) {
     StartSim({"--profiles", "--byte-gap-ms", "60"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(600)));
     TModbusRegisters Regs(10);
     const auto Start = Clock::now();
@@ -100,7 +101,7 @@ TEST_F(SimLine, TimeoutLimitsSilenceNotTheAnswer) {
 
 TEST_F(SimLine, SilenceBeyondTheTimeoutFails) {
     StartSim({"--profiles", "--delay-ms", "1500"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(300)));
     TModbusRegisters Regs = {7};
     EXPECT_FALSE(M.ReadHoldingRegs(0, Regs));
@@ -117,7 +118,7 @@ TEST_F(SimLine, DiscreteInputPacking) {
     const std::string File = Dir.Write(
         "inputs.json", "{\"devices\": [{\"address\": 9, \"inputs\": {\"0\": [" + Json + "]}}]}");
     StartSim({"--registers", File});
-    TModbusRTU M(9);
+    TPortMaster M(9);
     ASSERT_TRUE(M.Open(Port(), Params(1000)));
     for (size_t Start : {size_t{0}, size_t{3}, size_t{7}}) {
         for (size_t Count : {size_t{1}, size_t{8}, size_t{9}, size_t{10}, 20 - Start}) {
@@ -158,7 +159,7 @@ TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Name);
-        TModbusRTU M(R.Device);
+        TPortMaster M(R.Device);
         ASSERT_TRUE(M.Open(Port(), Params(R.EndsEarly ? Timeout : 300)));
         TModbusRegisters Regs = {0xAAAA, 0xBBBB};
         auto Start = Clock::now();
@@ -173,7 +174,7 @@ TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
     }
 
     {
-        TModbusRTU Echo(6);
+        TPortMaster Echo(6);
         ASSERT_TRUE(Echo.Open(Port(), Params(300)));
         EXPECT_FALSE(Echo.WriteHoldingReg(10, 5));
         EXPECT_FALSE(Echo.WriteHoldingRegs(11, {6, 7}));
@@ -183,21 +184,21 @@ TEST_F(SimLine, RefusesFaultyAnswersAndKeepsArrays) {
     }
     TModbusRegisters Regs = {1};
     {
-        TModbusRTU Short(7);
+        TPortMaster Short(7);
         ASSERT_TRUE(Short.Open(Port(), Params(200)));
         EXPECT_FALSE(Short.ReadHoldingRegs(0, Regs));
         EXPECT_EQ(Regs, TModbusRegisters{1});
         EXPECT_FALSE(Short.WriteHoldingReg(10, 5));
     }
     {
-        TModbusRTU Absent(9);
+        TPortMaster Absent(9);
         ASSERT_TRUE(Absent.Open(Port(), Params(200)));
         EXPECT_FALSE(Absent.ReadHoldingRegs(0, Regs));
         EXPECT_FALSE(Absent.WriteHoldingReg(10, 5));
     }
 
     // After every refusal a good device still answers on the same line.
-    TModbusRTU Good(1);
+    TPortMaster Good(1);
     ASSERT_TRUE(Good.Open(Port(), Params(1000)));
     EXPECT_TRUE(Good.ReadHoldingRegs(0, Regs));
 }
@@ -221,7 +222,7 @@ TEST_F(SimLine, ScanAcceptsAnySevenBytes) {
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Name);
-        TModbusRTU M(R.Device);
+        TPortMaster M(R.Device);
         ASSERT_TRUE(M.Open(Port(), Params(200)));
         EXPECT_EQ(M.Scan(R.Register), R.Found);
     }
@@ -234,7 +235,7 @@ TEST_F(SimLine, QuantityLimits) {
     const std::string File = Dir.Write(
         "regs.json", "{\"devices\": [{\"address\": 1, \"holding\": {\"0\": [" + Values + "]}}]}");
     StartSim({"--registers", File, "--no-limits", "--log"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(500)));
 
     TModbusRegisters Regs127(127);
@@ -267,7 +268,7 @@ TEST_F(SimLine, QuantityLimits) {
 
 TEST_F(SimLine, OpenAppliesLineSettings) {
     StartSim({"--profiles"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(300, br19200, sbOneStopBit, prEven)));
     const TLinkSettings P = M.Link().Settings();
     EXPECT_EQ(P.ParityCheck, true);
@@ -281,7 +282,7 @@ TEST_F(SimLine, OpenAppliesLineSettings) {
 
     M.Close();
     {
-        TModbusRTU Plain(1);
+        TPortMaster Plain(1);
         ASSERT_TRUE(Plain.Open(Port(), Params(300)));
         EXPECT_NE(Plain.Link().Settings().ParityCheck, true);
     }
@@ -298,7 +299,7 @@ TEST_F(SimLine, OpenAppliesLineSettings) {
 
     M.Close();
     EXPECT_FALSE(M.Link().Connected());
-    TModbusRTU Missing(1);
+    TPortMaster Missing(1);
     EXPECT_FALSE(Missing.Open("/nonexistent/ttyVeldra", Params(100)));
     EXPECT_FALSE(Missing.Link().Connected());
 }
@@ -313,7 +314,7 @@ TEST_F(SimLine, TracesRequestAndAnswer) {
     SetFrameTraceHook([&](const std::string &, TTraceDir Dir, const uint8_t *Data, size_t Count) {
         Trace.push_back({Dir, std::vector<uint8_t>(Data, Data + Count)});
     });
-    TModbusRTU M(5);
+    TPortMaster M(5);
     ASSERT_TRUE(M.Open(Port(), Params(300)));
     TModbusRegisters Regs(1);
     EXPECT_FALSE(M.ReadHoldingRegs(10, Regs));  // device 5 answers with a bad CRC
@@ -329,7 +330,7 @@ TEST_F(SimLine, TracesRequestAndAnswer) {
 
 TEST_F(SimLine, PortErrorsReachTheCaller) {
     StartSim({"--profiles", "--hangup-after", "1"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(500)));
     TModbusRegisters Regs(1);
     EXPECT_TRUE(M.ReadHoldingRegs(0, Regs));
@@ -346,7 +347,7 @@ TEST_F(SimLine, PortErrorsReachTheCaller) {
 // Random faults must never turn into accepted wrong values.
 TEST_F(SimLine, RandomFaultsNeverPassWrongValues) {
     StartSim({"--profiles", "--fault-rate", "0.3", "--noise", "0.05", "--seed", "7"});
-    TModbusRTU M(1);
+    TPortMaster M(1);
     ASSERT_TRUE(M.Open(Port(), Params(100)));
     int Passed = 0;
     for (int i = 0; i < 150; ++i) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "PortMaster.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 #include "modbus/ModbusRTU.h"
@@ -129,7 +130,7 @@ TEST(Peers, MasterAgainstPymodbusServer) {
     ASSERT_TRUE(Server.Start());
     ASSERT_TRUE(Server.WaitFor("READY")) << Server.Output();
 
-    TModbusRTU M(17);
+    TPortMaster M(17);
     ASSERT_TRUE(M.Open(Ours, LineParams(2000)));
     EXPECT_TRUE(M.Scan(10));
 

@@ -7,60 +7,69 @@
 #include <vector>
 
 #include "FakeServer.h"
-#include "modbus/ModbusRTU.h"
-#include "modbus/ModbusTcp.h"
+#include "modbus/ModbusLine.h"
 #include "serial/LinkFactory.h"
 #include "serial/NetLink.h"
 
 namespace {
 
+// A port name is parsed once, into what it names; a network address that
+// cannot be connected to still parses, and says why.
 TEST(NetLink, UrlsSchemesAndPortNumbers) {
+    using K = TLineKind;
     struct Row {
         std::string Url;
-        bool Network;         // tcp:// or rfc2217:// in any case
-        std::string Host;     // of a network URL
-        std::string Problem;  // part of AddressError's text, "" when none
+        TLineKind Kind;
+        std::string Host, Service;  // of a network URL
+        std::string Problem;        // part of AddressError's text, "" when none
     } Rows[] = {
-        {"tcp://10.0.0.5:4001", true, "10.0.0.5", ""},
-        {"TCP://10.0.0.5:4001", true, "10.0.0.5", ""},
-        {"Rfc2217://[::1]:2001/x", true, "::1", ""},
-        {"tcp://h:1", true, "h", ""},
-        {"tcp://h:65535", true, "h", ""},
-        {"tcp://h:0", true, "h", "bad port number 0"},
-        {"tcp://h:65536", true, "h", "bad port number 65536"},
-        {"rfc2217://h:112636", true, "h", "bad port number 112636"},
-        {"tcp://h:0000080", true, "h", "bad port number 0000080"},
-        {"tcp://h:+80", true, "h", "bad port number +80"},
-        {"tcp://h:telnet", true, "h", "bad port number telnet"},
-        {"tcp://h", true, "h", "no server address"},
-        {"tcp://:80", true, "", "no server address"},
-        {"tcpx://h:80", false, "", ""},
-        {"/dev/ttyUSB0", false, "", ""},
-        {"modbus-tcp://h", false, "", ""},
+        {"tcp://10.0.0.5:4001", K::SerialServer, "10.0.0.5", "4001", ""},
+        {"TCP://10.0.0.5:4001", K::SerialServer, "10.0.0.5", "4001", ""},
+        {"Rfc2217://[::1]:2001/x", K::SerialServer, "::1", "2001", ""},
+        {"tcp://h:1", K::SerialServer, "h", "1", ""},
+        {"tcp://h:65535", K::SerialServer, "h", "65535", ""},
+        {"tcp://h:0", K::SerialServer, "h", "0", "bad port number 0"},
+        {"tcp://h:65536", K::SerialServer, "h", "65536", "bad port number 65536"},
+        {"rfc2217://h:112636", K::SerialServer, "h", "112636", "bad port number 112636"},
+        {"tcp://h:0000080", K::SerialServer, "h", "0000080", "bad port number 0000080"},
+        {"tcp://h:+80", K::SerialServer, "h", "+80", "bad port number +80"},
+        {"tcp://h:telnet", K::SerialServer, "h", "telnet", "bad port number telnet"},
+        {"tcp://h", K::SerialServer, "h", "", "no server address"},
+        {"tcp://:80", K::SerialServer, "", "80", "no server address"},
+        {"tcpx://h:80", K::Device, "", "", ""},
+        {"/dev/ttyUSB0", K::Device, "", "", ""},
+        {"modbus-tcp://h", K::ModbusGateway, "h", "502", ""},
+        {"MODBUS-TCP://h:1502", K::ModbusGateway, "h", "1502", ""},
+        {"Modbus-Tcp://[::1]", K::ModbusGateway, "::1", "502", ""},
+        {"modbus-tcp://127.0.0.1:112636", K::ModbusGateway, "127.0.0.1", "112636",
+         "bad port number 112636"},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Url);
-        const auto A = TNetLink::ParseUrl(R.Url);
-        EXPECT_EQ(A.has_value(), R.Network);
-        EXPECT_EQ(IsNetworkPort(R.Url), R.Network);
-        if (!A) continue;
-        EXPECT_EQ(A->Host, R.Host);
-        const auto E = TNetLink::AddressError(*A, R.Url);
+        const TLineAddress A = ParsePortName(R.Url);
+        EXPECT_EQ(A.Kind, R.Kind);
+        EXPECT_EQ(A.Port, R.Url);
+        EXPECT_EQ(TNetLink::ParseUrl(R.Url).has_value(), R.Kind == K::SerialServer);
+        if (!A.IsNetwork()) continue;
+        EXPECT_EQ(A.Server.Host, R.Host);
+        EXPECT_EQ(A.Server.Service, R.Service);
+        const auto E = TNetLink::AddressError(A.Server, R.Url);
         EXPECT_EQ(E.has_value(), !R.Problem.empty());
         if (E) {
             EXPECT_EQ(E->Code(), CError_OpenFailed);
             EXPECT_NE(std::string(E->what()).find(R.Problem), std::string::npos) << E->what();
         }
+        // The link made for it says the same when it is opened.
+        TLine Line = MakeLine(R.Url);
+        ASSERT_NE(dynamic_cast<TNetLink *>(Line.Link.get()), nullptr);
+        if (E) {
+            TLinkSettings S;
+            S.Port = R.Url;
+            const auto OpenError = Line.Link->Open(S);
+            ASSERT_TRUE(OpenError.has_value());
+            EXPECT_STREQ(OpenError->what(), E->what());
+        }
     }
-    for (const std::string Url : {"modbus-tcp://h", "MODBUS-TCP://h:502", "Modbus-Tcp://[::1]"}) {
-        SCOPED_TRACE(Url);
-        const auto A = TModbusTcpFraming::ParseUrl(Url);
-        ASSERT_TRUE(A.has_value());
-        EXPECT_FALSE(TNetLink::AddressError(*A, Url).has_value());
-    }
-    const auto Wrapped = TModbusTcpFraming::ParseUrl("modbus-tcp://127.0.0.1:112636");
-    ASSERT_TRUE(Wrapped.has_value());
-    EXPECT_TRUE(TNetLink::AddressError(*Wrapped, "modbus-tcp://127.0.0.1:112636").has_value());
 }
 
 // However long the server floods, what waits unread stays within
@@ -69,9 +78,9 @@ TEST(NetLink, FloodIsCappedAndCounted) {
     TFakeServer Server(TFakeServer::TBehaviour::Flood);
     Server.FloodBytes = 64ULL << 20;
     ASSERT_TRUE(Server.Start());
-    TNetLink Link;
     TLinkSettings S;
     S.Port = "tcp://" + Server.Address();
+    TNetLink Link(*TNetLink::ParseUrl(S.Port));
     ASSERT_FALSE(Link.Open(S).has_value());
     std::vector<uint8_t> Buf(1 << 20);
     size_t MostRead = 0;
@@ -101,10 +110,11 @@ TEST(NetLink, ModbusTcpFloodDeliversNothing) {
         Server.Pattern = Pattern;
         Server.FloodBytes = 64ULL << 20;
         ASSERT_TRUE(Server.Start());
-        TModbusRTU Master(1);
+        TModbusLine Line(MakeLine("modbus-tcp://" + Server.Address()), 1);
+        TModbusRTU &Master = Line.Master();
         TPortParams Params;
         Params.Timeout = 200;
-        ASSERT_TRUE(Master.Open("modbus-tcp://" + Server.Address(), Params));
+        ASSERT_TRUE(Line.Open(Params));
         EXPECT_EQ(Master.Framing(), TModbusFramingKind::Tcp);
         EXPECT_NE(dynamic_cast<TNetLink *>(&Master.Link()), nullptr);
         const auto Start = std::chrono::steady_clock::now();

@@ -2,6 +2,7 @@
 // list, including those without a termios constant.
 #include <gtest/gtest.h>
 
+#include "PortMaster.h"
 #include "SimProcess.h"
 #include "modbus/ModbusRTU.h"
 
@@ -18,7 +19,7 @@ TEST(SimulatedLine, AnswersAtRatesWithoutATermiosConstant) {
         SCOPED_TRACE(r.Text);
         TSimProcess sim({"modbus", "--baud", r.Text, "--profiles"});
         ASSERT_TRUE(sim.Start());
-        TModbusRTU master(1);
+        TPortMaster master(1);
         TPortParams params{r.Rate, prEven, sbOneStopBit, 1000};
         ASSERT_TRUE(master.Open(sim.PtyPath(), params));
         TModbusRegisters regs(2);
