@@ -30,70 +30,6 @@
         <translation>Firmware aktualisieren</translation>
     </message>
     <message>
-        <source>Please specify the COM port and click the &quot;Connect&quot; button</source>
-        <translation>Bitte den COM-Port wählen und auf „Verbinden“ klicken</translation>
-    </message>
-    <message>
-        <source>COM port</source>
-        <translation>COM-Port</translation>
-    </message>
-    <message>
-        <source>Connect</source>
-        <translation>Verbinden</translation>
-    </message>
-    <message>
-        <source> Sensor </source>
-        <translation> Sensor </translation>
-    </message>
-    <message>
-        <source>ID:</source>
-        <translation>ID:</translation>
-    </message>
-    <message>
-        <source>N/A</source>
-        <translation>k. A.</translation>
-    </message>
-    <message>
-        <source>Version:</source>
-        <translation>Version:</translation>
-    </message>
-    <message>
-        <source>Please load a firmware file</source>
-        <translation>Bitte eine Firmware-Datei laden</translation>
-    </message>
-    <message>
-        <source>Load file</source>
-        <translation>Datei laden</translation>
-    </message>
-    <message>
-        <source> File </source>
-        <translation> Datei </translation>
-    </message>
-    <message>
-        <source>Status:</source>
-        <translation>Status:</translation>
-    </message>
-    <message>
-        <source>Packets:</source>
-        <translation>Pakete:</translation>
-    </message>
-    <message>
-        <source>Sent:</source>
-        <translation>Gesendet:</translation>
-    </message>
-    <message>
-        <source>Failed:</source>
-        <translation>Fehler:</translation>
-    </message>
-    <message>
-        <source>Validating...</source>
-        <translation>Wird geprüft...</translation>
-    </message>
-    <message>
-        <source>Please reconnect the sensor and try again</source>
-        <translation>Bitte den Sensor neu verbinden und es erneut versuchen</translation>
-    </message>
-    <message>
         <source>Update next device</source>
         <translation>Nächstes Gerät</translation>
     </message>
@@ -219,6 +155,37 @@
     </message>
 </context>
 <context>
+    <name>TConnectPage</name>
+    <message>
+        <source>Please specify the COM port and click the &quot;Connect&quot; button</source>
+        <translation>Bitte den COM-Port wählen und auf „Verbinden“ klicken</translation>
+    </message>
+    <message>
+        <source>COM port</source>
+        <translation>COM-Port</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source> Sensor </source>
+        <translation> Sensor </translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+</context>
+<context>
     <name>TDevSetupForm</name>
     <message>
         <source>Setup</source>
@@ -280,20 +247,8 @@
 <context>
     <name>TFWUpdateForm</name>
     <message>
-        <source>N/A</source>
-        <translation>k. A.</translation>
-    </message>
-    <message>
         <source>Firmware</source>
         <translation>Firmware</translation>
-    </message>
-    <message>
-        <source>Loaded</source>
-        <translation>Geladen</translation>
-    </message>
-    <message>
-        <source>Please click the &quot;Update&quot; button to upload the firmware</source>
-        <translation>Bitte auf „Update“ klicken, um die Firmware zu übertragen</translation>
     </message>
     <message>
         <source>Update</source>
@@ -303,9 +258,40 @@
         <source>Next &gt;</source>
         <translation>Weiter &gt;</translation>
     </message>
+</context>
+<context>
+    <name>TFilePage</name>
     <message>
-        <source>Updating...</source>
-        <translation>Update läuft...</translation>
+        <source>Please load a firmware file</source>
+        <translation>Bitte eine Firmware-Datei laden</translation>
+    </message>
+    <message>
+        <source>Load file</source>
+        <translation>Datei laden</translation>
+    </message>
+    <message>
+        <source> File </source>
+        <translation> Datei </translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>N/A</source>
+        <translation>k. A.</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Status:</translation>
+    </message>
+    <message>
+        <source>Loaded</source>
+        <translation>Geladen</translation>
     </message>
 </context>
 <context>
@@ -466,6 +452,17 @@
     </message>
 </context>
 <context>
+    <name>TResultPage</name>
+    <message>
+        <source>Status:</source>
+        <translation>Status:</translation>
+    </message>
+    <message>
+        <source>Please reconnect the sensor and try again</source>
+        <translation>Bitte den Sensor neu verbinden und es erneut versuchen</translation>
+    </message>
+</context>
+<context>
     <name>TScanPage</name>
     <message>
         <source>First address</source>
@@ -506,6 +503,33 @@
     <message>
         <source>Scanned: %1, found: %2</source>
         <translation>Geprüft: %1, gefunden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>TUploadPage</name>
+    <message>
+        <source>Packets:</source>
+        <translation>Pakete:</translation>
+    </message>
+    <message>
+        <source>Sent:</source>
+        <translation>Gesendet:</translation>
+    </message>
+    <message>
+        <source>Failed:</source>
+        <translation>Fehler:</translation>
+    </message>
+    <message>
+        <source>Validating...</source>
+        <translation>Wird geprüft...</translation>
+    </message>
+    <message>
+        <source>Please click the &quot;Update&quot; button to upload the firmware</source>
+        <translation>Bitte auf „Update“ klicken, um die Firmware zu übertragen</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Update läuft...</translation>
     </message>
 </context>
 </TS>

@@ -2,15 +2,19 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QWindow>
 
+#include "fwupdate/ConnectPage.h"
+#include "fwupdate/FilePage.h"
+#include "fwupdate/ResultPage.h"
+#include "fwupdate/UploadPage.h"
 #include "settings/Settings.h"
+#include "ui_ConnectPage.h"
 #include "ui_FWUpdateForm.h"
+#include "ui_FilePage.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/JobWindow.h"
@@ -19,13 +23,6 @@
 #include "widgets/WindowHelpers.h"
 
 namespace {
-
-const QColor kGreen(0, 128, 0);
-const QColor kRed(255, 0, 0);
-
-QString NA() {
-    return TFWUpdateForm::tr("N/A");
-}
 
 TFirmwareFilePicker &FilePicker() {
     static TFirmwareFilePicker P;
@@ -54,20 +51,6 @@ QString VersionText(const TSettings &Catalogue, const TSensorVersion &V) {
     return CatalogueText(Catalogue.SensorVersionToString(V.Hi, V.Lo));
 }
 
-void SetColoured(QLabel *Label, const QString &Text, const QColor &Colour) {
-    QPalette P = Label->palette();
-    P.setColor(QPalette::WindowText, Colour);
-    Label->setPalette(P);
-    Label->setText(Text);
-}
-
-void MakeWhite(QWidget *W) {
-    W->setAutoFillBackground(true);
-    QPalette P = W->palette();
-    P.setColor(QPalette::Window, Qt::white);
-    W->setPalette(P);
-}
-
 }  // namespace
 
 void SetFirmwareFilePicker(TFirmwareFilePicker Picker) {
@@ -82,33 +65,24 @@ TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
           [this] { JobEnded(); }) {
     InitWidgetResources();
     ui->setupUi(this);
+    Ui::TConnectPage &Connect = ConnectPage().Controls();
+    Ui::TFilePage &File = FilePage().Controls();
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(460, 246);
     ApplyWindowFont(this);
     EnableEnterOnButtons(this);
     // Enter after choosing a port connects (not the reload beside it).
-    SetEnterActions(this, {{ui->cbCOMPort, ui->btnConnect}});
+    SetEnterActions(this, {{Connect.cbCOMPort, Connect.btnConnect}});
     InstallMinimizeAll(this);
-    for (QWidget *W : {static_cast<QWidget *>(ui->pnlBand1), static_cast<QWidget *>(ui->pnlBand2),
-                       static_cast<QWidget *>(ui->pnlBand3), static_cast<QWidget *>(ui->Page4),
-                       static_cast<QWidget *>(ui->pnlValidating)})
-        MakeWhite(W);
-    // Names and texts from the settings file and from firmware files are
-    // shown as they are, never read as rich text.
-    for (QLabel *Label : {ui->lblSensorID, ui->lblSensorVersion, ui->lblFileID, ui->lblFileVersion,
-                          ui->lblFileStatus})
-        Label->setTextFormat(Qt::PlainText);
-    ui->btnReload->setIcon(ReloadIcon());
-    ui->btnReload->setIconSize(QSize(16, 16));
 
-    connect(ui->btnConnect, &QPushButton::clicked, this,
+    connect(Connect.btnConnect, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnConnectClick(); }); });
-    connect(ui->btnReload, &QPushButton::clicked, this,
+    connect(Connect.btnReload, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnReloadClick(); }); });
-    connect(ui->cbCOMPort, &QComboBox::activated, this,
+    connect(Connect.cbCOMPort, &QComboBox::activated, this,
             [this](int Index) { RunGuarded([this, Index] { cbCOMPortChange(Index); }); });
-    connect(ui->btnLoadFile, &QPushButton::clicked, this,
+    connect(File.btnLoadFile, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnLoadFileClick(); }); });
     connect(ui->btnNext, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnNextClick(); }); });
@@ -124,12 +98,11 @@ TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
     ui->btnUpdNextDevice->hide();
     ui->btnUpdNextDevice->move(ui->btnPrev->pos());
     ui->btnPrev->setEnabled(false);
-    ui->pnlValidating->hide();
 
     // Watch for ports before listing them, so that nothing plugged in
     // between is missed.
     FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
-    FillPortCombo(ui->cbCOMPort);
+    FillPortCombo(Connect.cbCOMPort);
 }
 
 TFWUpdateForm::~TFWUpdateForm() {
@@ -137,7 +110,20 @@ TFWUpdateForm::~TFWUpdateForm() {
     delete FHotPlug;  // unregisters; a reload still queued is dropped with it
     FHotPlug = nullptr;
     FLine.reset();  // closes the port
-    ui->cbCOMPort->clear();
+    ConnectPage().Controls().cbCOMPort->clear();
+}
+
+TConnectPage &TFWUpdateForm::ConnectPage() const {
+    return *ui->Page1;
+}
+TFilePage &TFWUpdateForm::FilePage() const {
+    return *ui->Page2;
+}
+TUploadPage &TFWUpdateForm::UploadPage() const {
+    return *ui->Page3;
+}
+TResultPage &TFWUpdateForm::ResultPage() const {
+    return *ui->Page4;
 }
 
 int TFWUpdateForm::PageIndex() const {
@@ -154,23 +140,18 @@ void TFWUpdateForm::PostReloadPorts() {
 
 void TFWUpdateForm::showEvent(QShowEvent *Event) {
     QDialog::showEvent(Event);
-    LineUpPortButtons();
+    ConnectPage().LineUpPortButtons();
     // Moving to a screen of another scale lines them up again.
     if (QWindow *Handle = windowHandle(); Handle && !bScreenWatched) {
-        connect(Handle, &QWindow::screenChanged, this, [this] { LineUpPortButtons(); });
+        connect(Handle, &QWindow::screenChanged, this,
+                [this] { ConnectPage().LineUpPortButtons(); });
         bScreenWatched = true;
     }
 }
 
-void TFWUpdateForm::LineUpPortButtons() {
-    const QRect List = ui->cbCOMPort->geometry();
-    for (QPushButton *B : {ui->btnReload, ui->btnConnect})
-        B->setGeometry(B->x(), List.top() - 1, B->width(), List.height() + 2);
-}
-
 void TFWUpdateForm::btnConnectClick() {
     if (IsBusy()) return;
-    const auto Port = SelectedPort(ui->cbCOMPort);
+    const auto Port = SelectedPort(ConnectPage().Controls().cbCOMPort);
     if (!Port) {
         ShowErrorMsg(AppTitle(), Say(TJobText::PortNotSelected));
         return;
@@ -189,8 +170,8 @@ void TFWUpdateForm::btnConnectClick() {
 
 void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
     if (Sensor.Found && !bClosePending) {
-        ui->lblSensorID->setText(SensorName(FJobs.Catalogue(), Sensor.SensorID));
-        ui->lblSensorVersion->setText(VersionText(FJobs.Catalogue(), Sensor.Version));
+        ConnectPage().ShowSensor(SensorName(FJobs.Catalogue(), Sensor.SensorID),
+                                 VersionText(FJobs.Catalogue(), Sensor.Version));
         bConnected = true;
     } else if (bClosePending) {
         // The port went away while the sensor was being looked for.
@@ -211,9 +192,7 @@ void TFWUpdateForm::JobEnded() {
 }
 
 void TFWUpdateForm::SetConnectControlsEnabled(bool Enabled) {
-    for (QWidget *W :
-         std::initializer_list<QWidget *>{ui->cbCOMPort, ui->btnReload, ui->btnConnect})
-        W->setEnabled(Enabled);
+    ConnectPage().SetPortControlsEnabled(Enabled);
     if (!bUpdating) {
         ui->btnNext->setEnabled(Enabled);
         ui->btnClose->setEnabled(Enabled);
@@ -225,7 +204,7 @@ void TFWUpdateForm::btnReloadClick() {
 }
 
 void TFWUpdateForm::cbCOMPortChange(int Index) {
-    const auto Port = PortComboItem(ui->cbCOMPort, Index);
+    const auto Port = PortComboItem(ConnectPage().Controls().cbCOMPort, Index);
     // While a job runs the link is its own: not even asked for its port.
     if (!Port || IsBusy()) return;
     if (QString::fromStdString(Port->DeviceID)
@@ -240,12 +219,11 @@ void TFWUpdateForm::Disconnect() {
     else
         CloseLine();
     bConnected = false;
-    ui->lblSensorID->setText(NA());
-    ui->lblSensorVersion->setText(NA());
+    ConnectPage().ClearSensor();
 }
 
 void TFWUpdateForm::ReloadPortList() {
-    if (ReloadPortCombo(ui->cbCOMPort) == TPortReload::Lost) Disconnect();
+    if (ReloadPortCombo(ConnectPage().Controls().cbCOMPort) == TPortReload::Lost) Disconnect();
 }
 
 void TFWUpdateForm::btnLoadFileClick() {
@@ -258,43 +236,24 @@ void TFWUpdateForm::btnLoadFileClick() {
     // update would still send) and the default handler shows the error.
     TFirmwareImage Image = LoadFirmwareImage(QFile::encodeName(Name).toStdString());
     FFileName = Name;
-    ShowFileName(Name);
+    FilePage().ShowFileName(Name);
     if (Image.Ok()) {
         FImage = std::move(Image);
-        ui->lblFileID->setText(SensorName(FJobs.Catalogue(), FImage.Hdr.DeviceID));
-        ui->lblFileVersion->setText(VersionText(FJobs.Catalogue(), FImage.Hdr.Version));
-        SetColoured(ui->lblFileStatus, tr("Loaded"), kGreen);
+        FilePage().ShowLoaded(SensorName(FJobs.Catalogue(), FImage.Hdr.DeviceID),
+                              VersionText(FJobs.Catalogue(), FImage.Hdr.Version));
         bLoaded = true;
     } else {
         FImage.Bytes.clear();
         FImage.Load = Image.Load;
-        ui->lblFileID->setText(NA());
-        ui->lblFileVersion->setText(NA());
-        SetColoured(
-            ui->lblFileStatus,
-            Image.Load == TCodLoad::TooBig ? Say(Image.Problem()) : Say(TJobText::InvalidCodFile),
-            kRed);
+        FilePage().ShowRefused(Image.Load == TCodLoad::TooBig ? Say(Image.Problem())
+                                                              : Say(TJobText::InvalidCodFile));
         bLoaded = false;
     }
 }
 
-void TFWUpdateForm::ShowFileName(const QString &Path) {
-    // The file's name beside the button, cut in the middle when long; the
-    // whole path as the tooltip.
-    QLabel *Label = ui->lblFileName;
-    const QString Name = QFileInfo(Path).fileName();
-    Label->setText(Label->fontMetrics().elidedText(Name, Qt::ElideMiddle, Label->width()));
-    Label->setToolTip(QDir::toNativeSeparators(Path));
-}
-
 void TFWUpdateForm::PreparePage3() {
-    ui->lblUpdatingPage->setText(tr("Please click the \"Update\" button to upload the firmware"));
-    ui->ProgressBar1->setValue(0);
-    ui->lblPercent->setText(QStringLiteral("%1%").arg(0));
+    UploadPage().Prepare();
     ui->btnNext->setText(tr("Update"));
-    ui->lblPacketsSent->setText(QStringLiteral("0"));
-    ui->lblPacketsFailed->setText(QStringLiteral("0"));
-    ui->pnlValidating->hide();
     ShowPage(2);
 }
 
@@ -350,7 +309,7 @@ void TFWUpdateForm::btnPrevClick() {
 
 void TFWUpdateForm::UpdateFirmware() {
     bUpdating = true;
-    ui->lblUpdatingPage->setText(tr("Updating..."));
+    UploadPage().ShowUpdating();
     ui->btnClose->setEnabled(false);
     ui->btnPrev->setEnabled(false);
     ui->btnNext->setEnabled(false);
@@ -364,8 +323,9 @@ void TFWUpdateForm::UpdateFirmware() {
         [this, Link = &Link(), Image = &FImage] {
             const TUploadResult Result =
                 UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
-                    FJobs.Post(
-                        [this, Sent, Fail, Progress] { UpdateProgress(Sent, Fail, Progress); });
+                    FJobs.Post([this, Sent, Fail, Progress] {
+                        UploadPage().ShowProgress(Sent, Fail, Progress);
+                    });
                 });
             return [this, Result] { ShowUploadResult(Result); };
         },
@@ -378,18 +338,9 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     ui->btnClose->setEnabled(true);
     bUpdating = false;
     bFinished = true;
-    if (Result.Ok) {
-        SetColoured(ui->lblStatus, Say(Result.Text()), kGreen);
-        ui->lblStatusMsg->hide();
-        ui->lblStatusDetail->clear();
-    } else {
-        SetColoured(ui->lblStatus, Say(Result.Text()), kRed);
-        ui->lblStatusMsg->show();
-        // What ended it, when more is known (the sensor reported the image
-        // complete too early, the port failed).
-        ui->lblStatusDetail->setText(Say(Result.Error));
-    }
-    ui->lblStatusDetail->setVisible(!ui->lblStatusDetail->text().isEmpty());
+    // After a failure, what ended it when more is known (the sensor reported
+    // the image complete too early, the port failed).
+    ResultPage().ShowResult(Result.Ok, Say(Result.Text()), Say(Result.Error));
     ui->btnPrev->hide();
     ui->btnNext->hide();
     ui->btnUpdNextDevice->show();
@@ -399,29 +350,11 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
 }
 
-void TFWUpdateForm::UpdateProgress(int PacketsSent, int PacketsFail, int Progress) {
-    ui->lblPacketsSent->setText(QString::number(PacketsSent));
-    ui->lblPacketsFailed->setText(QString::number(PacketsFail));
-    ui->lblPercent->setText(QStringLiteral("%1%").arg(Progress));
-    // Stepping back by one and forward again makes styles that animate the
-    // bar draw the new position at once.
-    ui->ProgressBar1->setValue(10 * Progress);
-    ui->ProgressBar1->setValue(10 * Progress - 1);
-    ui->ProgressBar1->setValue(10 * Progress);
-    if (Progress == 100) {
-        QWidget *Area = ui->pnlUploadArea;
-        QWidget *Panel = ui->pnlValidating;
-        Panel->move((Area->width() - Panel->width()) / 2, (Area->height() - Panel->height()) / 2);
-        Panel->show();
-    }
-}
-
 void TFWUpdateForm::btnUpdNextDeviceClick() {
     if (IsBusy()) return;
     CloseLine();
     bConnected = bUpdating = bFinished = false;
-    ui->lblSensorID->setText(NA());
-    ui->lblSensorVersion->setText(NA());
+    ConnectPage().ClearSensor();
     ui->btnUpdNextDevice->hide();
     ui->btnPrev->show();
     ui->btnPrev->setEnabled(false);
@@ -430,7 +363,7 @@ void TFWUpdateForm::btnUpdNextDeviceClick() {
     ShowPage(0);
     // Not Close: Enter, Enter must not end the wizard. The port is usually
     // still chosen, so Connect is the next step.
-    ui->btnConnect->setFocus(Qt::OtherFocusReason);
+    ConnectPage().Controls().btnConnect->setFocus(Qt::OtherFocusReason);
 }
 
 void TFWUpdateForm::btnCloseClick() {

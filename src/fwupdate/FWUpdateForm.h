@@ -7,6 +7,11 @@
 // their progress and results as they come back and keeps its event loop
 // turning. While a job runs the link belongs to it: the window only marks
 // a close that has to wait (a port that vanished) and does it afterwards.
+//
+// Each page is a class with a .ui of its own (ConnectPage.h, FilePage.h,
+// UploadPage.h, ResultPage.h): it holds the page's controls and shows what
+// it is given. The window holds the pages and the buttons below them, leads
+// from page to page and runs the jobs.
 
 #include <QDialog>
 #include <QString>
@@ -22,6 +27,10 @@ class FWUpdateForm;
 }
 class THotPlugWatcher;
 class TSettings;
+class TConnectPage;
+class TFilePage;
+class TUploadPage;
+class TResultPage;
 
 // Asks for a firmware file; returns its path or "" when cancelled.
 using TFirmwareFilePicker = std::function<QString(QWidget *Parent)>;
@@ -79,17 +88,18 @@ private:
     void ReloadPortList();
     void Disconnect();
     void UpdateFirmware();
-    void UpdateProgress(int PacketsSent, int PacketsFail, int Progress);
     void ShowUploadResult(const TUploadResult &Result);
     void ShowConnectResult(const TBootSensor &Sensor);
     // After every job: the close that had to wait, then JobFinished.
     void JobEnded();
     void SetConnectControlsEnabled(bool Enabled);
     void PreparePage3();
-    void ShowFileName(const QString &Path);
     void ShowPage(int Index);
-    void LineUpPortButtons();
     void CloseLine();
+    TConnectPage &ConnectPage() const;
+    TFilePage &FilePage() const;
+    TUploadPage &UploadPage() const;
+    TResultPage &ResultPage() const;
 
     std::unique_ptr<Ui::FWUpdateForm> ui;
     // The line of the last connect, made anew for each; null before the first.
