@@ -175,7 +175,9 @@ std::string EComPort::Message(int Code, int OsError) {
 
 // ------------------------------------------------------------------ port
 
-TComPort::TComPort(TOutputQueue OutputQueue) : FOutputQueue(std::move(OutputQueue)) {}
+TComPort::TComPort(TOutputQueue OutputQueue) : FOutputQueue(std::move(OutputQueue)) {
+    FSettings.ParityCheck = false;
+}
 
 TComPort::~TComPort() {
     if (Connected()) {
@@ -201,53 +203,8 @@ void TComPort::Disconnected() {
     throw EComPort(CError_Disconnected);
 }
 
-void TComPort::SetPort(const std::string &Value) {
-    if (Value == FPort) return;
-    FPort = Value;
-    if (Connected()) {
-        Close();
-        Open();
-    }
-}
-
-template <typename T>
-void TComPort::Change(T &Field, const T &Value) {
-    if (Field == Value) return;
-    Field = Value;
-    if (Connected()) ApplyLineSettings(false);
-}
-
-void TComPort::SetBaudRate(TBaudRate Value) {
-    Change(FBaudRate, Value);
-}
-void TComPort::SetCustomBaudRate(int Value) {
-    Change(FCustomBaudRate, Value);
-}
-void TComPort::SetDataBits(TDataBits Value) {
-    Change(FDataBits, Value);
-}
-void TComPort::SetStopBits(TStopBits Value) {
-    Change(FStopBits, Value);
-}
-void TComPort::SetParity(const TComParity &Value) {
-    Change(FParity, Value);
-}
-void TComPort::SetParityBits(TParityBits Value) {
-    Change(FParity.Bits, Value);
-}
-void TComPort::SetParityCheck(bool Value) {
-    Change(FParity.Check, Value);
-}
-void TComPort::SetControlDTR(TDTRFlowControl Value) {
-    Change(FFlowControl.ControlDTR, Value);
-}
-void TComPort::SetControlRTS(TRTSFlowControl Value) {
-    Change(FFlowControl.ControlRTS, Value);
-}
-
-void TComPort::Open() {
-    if (Connected()) return;
-    const std::string path = DevicePath(FPort);
+void TComPort::OpenDevice() {
+    const std::string path = DevicePath(FSettings.Port);
     TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) throw EComPort(CError_OpenFailed, errno);
     // Exclusive use: flock keeps out other programs that lock (and a second
@@ -290,9 +247,9 @@ void TComPort::ApplyLineSettings(bool Opening) {
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~(HUPCL | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[std::clamp<int>(FDataBits, dbFive, dbEight)];
-    if (FStopBits != sbOneStopBit) t.c_cflag |= CSTOPB;
-    switch (FParity.Bits) {
+    t.c_cflag |= kSizes[std::clamp<int>(FSettings.DataBits, dbFive, dbEight)];
+    if (FSettings.StopBits != sbOneStopBit) t.c_cflag |= CSTOPB;
+    switch (FSettings.Parity) {
         case prOdd:
             t.c_cflag |= PARENB | PARODD;
             break;
@@ -309,12 +266,12 @@ void TComPort::ApplyLineSettings(bool Opening) {
             break;
     }
     t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
-    if (FParity.Check && FParity.Bits != prNone) t.c_iflag |= INPCK;
-    if (FFlowControl.ControlRTS == rtsHandshake) t.c_cflag |= CRTSCTS;
+    if (*FSettings.ParityCheck && FSettings.Parity != prNone) t.c_iflag |= INPCK;
+    if (FSettings.ControlRTS == rtsHandshake) t.c_cflag |= CRTSCTS;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
-    const int rate = BaudRateToInt(FBaudRate, FCustomBaudRate);
+    const int rate = BaudRateToInt(FSettings.BaudRate);
     const speed_t speed = SpeedConstant(rate);
     if (speed != 0) {
         cfsetispeed(&t, speed);
@@ -349,12 +306,12 @@ void TComPort::ApplyModemLines() {
     // Modem lines and RS-485 mode are best effort: pseudo-terminals and many
     // USB adapters have no such lines or switch direction themselves.
     int dtr = TIOCM_DTR;
-    if (FFlowControl.ControlDTR == dtrDisable)
+    if (FSettings.ControlDTR == dtrDisable)
         ioctl(fd, TIOCMBIC, &dtr);
     else
         ioctl(fd, TIOCMBIS, &dtr);
     int rts = TIOCM_RTS;
-    switch (FFlowControl.ControlRTS) {
+    switch (FSettings.ControlRTS) {
         case rtsDisable:
             ioctl(fd, TIOCMBIC, &rts);
             break;
@@ -365,7 +322,7 @@ void TComPort::ApplyModemLines() {
             break;
     }
     FRs485 = false;
-    if (FFlowControl.ControlRTS == rtsToggle)
+    if (FSettings.ControlRTS == rtsToggle)
         TryRs485();
     else
         RestoreRs485();
@@ -471,7 +428,7 @@ int TComPort::Write(const void *Buffer, int Count) {
             if (left <= 0) return done - std::min(queued, done);
             // About the time the queue needs at the current rate, in steps
             // short enough to return soon after it has emptied.
-            const int rate = std::max(BaudRateToInt(FBaudRate, FCustomBaudRate), 50);
+            const int rate = std::max(BaudRateToInt(FSettings.BaudRate), 50);
             const long long need = static_cast<long long>(queued) * 11 * 1000 / rate;
             SleepInterruptible(
                 static_cast<int>(std::clamp<long long>(need, 1, std::min(left, 20LL))));
@@ -507,28 +464,9 @@ int TComPort::Read(void *Buffer, int Count) {
     }
 }
 
-int TComPort::InputCount() {
+void TComPort::Clear() {
     if (!Connected()) throw EComPort(CError_NotOpen);
-    int n = 0;
-    if (ioctl(FFd.get(), FIONREAD, &n) != 0) {
-        const int err = errno;
-        if (IsGone(err)) Disconnected();
-        throw EComPort(CError_ClearComm, err);
-    }
-    return n;
-}
-
-void TComPort::ClearBuffer(bool Input, bool Output) {
-    if (!Connected()) throw EComPort(CError_NotOpen);
-    int which = -1;
-    if (Input && Output)
-        which = TCIOFLUSH;
-    else if (Input)
-        which = TCIFLUSH;
-    else if (Output)
-        which = TCOFLUSH;
-    if (which < 0) return;
-    if (tcflush(FFd.get(), which) != 0) {
+    if (tcflush(FFd.get(), TCIOFLUSH) != 0) {
         const int err = errno;
         if (IsGone(err)) Disconnected();
         throw EComPort(CError_PurgeFailed, err);
@@ -562,16 +500,16 @@ bool TComPort::WaitForInput(int TimeoutMs) {
 }
 
 std::optional<EComPort> TComPort::Open(const TLinkSettings &Settings) {
+    TLinkSettings New = Settings;
+    if (!New.ParityCheck) New.ParityCheck = FSettings.ParityCheck;
     try {
-        SetPort(Settings.Port);
-        SetDataBits(Settings.DataBits);
-        SetParityBits(Settings.Parity);
-        if (Settings.ParityCheck) SetParityCheck(*Settings.ParityCheck);
-        SetStopBits(Settings.StopBits);
-        SetBaudRate(Settings.BaudRate);
-        SetControlRTS(Settings.ControlRTS);
-        SetControlDTR(Settings.ControlDTR);
-        Open();
+        if (Connected() && New.Port != FSettings.Port) Close();
+        const bool Changed = New != FSettings;
+        FSettings = std::move(New);
+        if (!Connected())
+            OpenDevice();
+        else if (Changed)
+            ApplyLineSettings(false);
         return std::nullopt;
     } catch (const EComPort &E) {
         try {
@@ -580,17 +518,4 @@ std::optional<EComPort> TComPort::Open(const TLinkSettings &Settings) {
         }
         return E;
     }
-}
-
-TLinkSettings TComPort::Settings() const {
-    TLinkSettings S;
-    S.Port = FPort;
-    S.BaudRate = FBaudRate;
-    S.DataBits = FDataBits;
-    S.Parity = FParity.Bits;
-    S.ParityCheck = FParity.Check;
-    S.StopBits = FStopBits;
-    S.ControlRTS = FFlowControl.ControlRTS;
-    S.ControlDTR = FFlowControl.ControlDTR;
-    return S;
 }

@@ -1,10 +1,11 @@
 #pragma once
-// Serial port over the POSIX terminal interface.
+// Serial port over the POSIX terminal interface: the link (Link.h) to a
+// local device, opened with its settings in one step.
 //
-// The receive side never blocks: Read returns what is already waiting and
-// InputCount reports how much that is. Receive loops that need to wait use
-// WaitForInput, which sleeps in poll() until a byte arrives or the deadline
-// passes, so a silent line costs no CPU.
+// The receive side never blocks: Read returns what is already waiting.
+// Receive loops that need to wait use WaitForInput, which sleeps in poll()
+// until a byte arrives or the deadline passes, so a silent line costs no
+// CPU.
 
 #include <array>
 #include <cstddef>
@@ -33,47 +34,29 @@ public:
     TComPort(const TComPort &) = delete;
     TComPort &operator=(const TComPort &) = delete;
 
-    // Settings. Setting a value equal to the current one does nothing; a new
-    // line setting on an open port is applied at once (error 7 on failure).
-    const std::string &Port() const { return FPort; }
-    void SetPort(const std::string &Value);
-    TBaudRate BaudRate() const { return FBaudRate; }
-    void SetBaudRate(TBaudRate Value);
-    int CustomBaudRate() const { return FCustomBaudRate; }
-    void SetCustomBaudRate(int Value);
-    TDataBits DataBits() const { return FDataBits; }
-    void SetDataBits(TDataBits Value);
-    TStopBits StopBits() const { return FStopBits; }
-    void SetStopBits(TStopBits Value);
-    const TComParity &Parity() const { return FParity; }
-    void SetParity(const TComParity &Value);
-    void SetParityBits(TParityBits Value);
-    void SetParityCheck(bool Value);
-    const TComFlowControl &FlowControl() const { return FFlowControl; }
-    void SetControlDTR(TDTRFlowControl Value);
-    void SetControlRTS(TRTSFlowControl Value);
-
-    bool Connected() const override { return static_cast<bool>(FFd); }
-
-    // Operations. Errors raise EComPort.
-    void Open();
+    // Opens the device Settings.Port names (exclusively: flock and
+    // TIOCEXCL) and applies the line settings in one step. On an open port
+    // the same settings change nothing, another device closes this one and
+    // opens that, and new line settings are applied at once. Empty on
+    // success, else why not (the port is then closed): error 1 when the
+    // device does not open or is held, 7 when the driver refuses the line
+    // settings.
+    std::optional<EComPort> Open(const TLinkSettings &Settings) override;
     void Close() override;
+    bool Connected() const override { return static_cast<bool>(FFd); }
+    TLinkSettings Settings() const override { return FSettings; }
+
+    // Write, Read, WaitForInput and Clear raise EComPort: error 24 on a
+    // closed port, 25 when the device has gone (the port is then closed).
     int Write(const void *Buffer, int Count) override;
     int Read(void *Buffer, int Count) override;
-    int InputCount();
-    void ClearBuffer(bool Input, bool Output);
     // Blocks until received bytes are waiting or TimeoutMs has passed.
     // Returns true when input is waiting. A hang-up closes the port and
     // raises error 25; a stop request raises EInterrupted (the port stays
     // open for its owner to close).
     bool WaitForInput(int TimeoutMs) override;
-
-    // The link's side: the settings above, applied in one step, then Open;
-    // the error instead of raising it (the port is then closed). Clear
-    // empties both queues.
-    std::optional<EComPort> Open(const TLinkSettings &Settings) override;
-    TLinkSettings Settings() const override;
-    void Clear() override { ClearBuffer(true, true); }
+    // Empties both queues.
+    void Clear() override;
 
     // What the driver granted at the last Open.
     bool Rs485Mode() const { return FRs485; }
@@ -81,6 +64,7 @@ public:
     // Whether the open port was taken for a pseudo-terminal (no driver with
     // a line behind it: nothing to drain).
     bool PseudoTerminal() const { return FPseudoTerminal; }
+    // The open port's descriptor, -1 while closed.
     int Handle() const { return FFd.get(); }
     // The device path opened for Port: names without a slash live in /dev.
     static std::string DevicePath(const std::string &Port);
@@ -91,8 +75,9 @@ private:
     // Bytes written but not yet sent by the driver (0 when it cannot tell).
     // Write waits for this to reach 0, within its own deadline.
     int OutputQueued();
-    template <typename T>
-    void Change(T &Field, const T &Value);
+    // Opens the device FSettings.Port names and applies the settings;
+    // raises EComPort.
+    void OpenDevice();
     void ApplyLineSettings(bool Opening);
     void ApplyModemLines();
     void TryRs485();
@@ -103,13 +88,7 @@ private:
     // Gives exclusivity and the lock up and closes the device.
     void Release();
 
-    std::string FPort;
-    TBaudRate FBaudRate = br9600;
-    int FCustomBaudRate = 9600;
-    TDataBits FDataBits = dbEight;
-    TStopBits FStopBits = sbOneStopBit;
-    TComParity FParity;
-    TComFlowControl FFlowControl;
+    TLinkSettings FSettings;  // ParityCheck always set
 
     TOutputQueue FOutputQueue;
     TUniqueFd FFd;

@@ -61,7 +61,6 @@ enum : int {
     CError_ReadFailed = 3,
     CError_PurgeFailed = 5,
     CError_CommState = 7,
-    CError_ClearComm = 10,
     CError_NotOpen = 24,
     CError_Disconnected = 25,
 };

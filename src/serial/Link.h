@@ -24,6 +24,7 @@ struct TLinkSettings {
     TStopBits StopBits = sbOneStopBit;
     TRTSFlowControl ControlRTS = rtsDisable;
     TDTRFlowControl ControlDTR = dtrDisable;
+    bool operator==(const TLinkSettings &) const = default;
 };
 
 class TLink {

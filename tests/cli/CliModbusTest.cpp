@@ -364,8 +364,9 @@ TEST_F(CliModbus, TraceShowsTheFramesOnTheWire) {
 
 TEST_F(CliModbus, PortInUseIsExitCode3) {
     TComPort holder;
-    holder.SetPort(FSim->PtyPath());
-    holder.Open();
+    TLinkSettings held;
+    held.Port = FSim->PtyPath();
+    ASSERT_FALSE(holder.Open(held));
     const TRunResult r = Cli({"read"}, {"--addr", "1", "--reg", "0"}, {"--json"});
     EXPECT_EQ(r.ExitCode, 3);
     EXPECT_TRUE(Contains(r.Err, "Unable to open com port")) << r.Err;

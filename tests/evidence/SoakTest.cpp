@@ -109,8 +109,9 @@ TEST(Soak, TwoHundredOpenCloseCyclesLeaveNoDescriptor) {
             }
             default: {  // the bare port, closed by its destructor
                 TComPort P;
-                P.SetPort(Sim.PtyPath());
-                P.Open();
+                TLinkSettings S;
+                S.Port = Sim.PtyPath();
+                ASSERT_FALSE(P.Open(S)) << "cycle " << i;
                 ASSERT_TRUE(P.Connected());
                 break;
             }

@@ -77,9 +77,10 @@ TEST(SignalQuit, AJobThatOutlastsTheBoundIsStoppedAndClosesItsPort) {
     ASSERT_TRUE(Runner.Start(
         [&] {
             TComPort Line;
-            Line.SetPort(Port);
-            Line.SetControlRTS(rtsToggle);
-            Line.Open();
+            TLinkSettings Settings;
+            Settings.Port = Port;
+            Settings.ControlRTS = rtsToggle;
+            if (Line.Open(Settings)) return TJobRunner::TResultStep{};
             Opened = true;
             try {
                 Line.WaitForInput(120000);  // nothing ever comes

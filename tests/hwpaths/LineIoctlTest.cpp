@@ -27,15 +27,24 @@ class LineIoctlTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Bed.Add(Ftdi)); }
 
-    void OpenToggling(TComPort &Port) {
-        Port.SetPort(Ftdi.DevNode);
-        Port.SetParityBits(prEven);
-        Port.SetParityCheck(true);
-        Port.SetControlDTR(dtrEnable);
-        Port.SetControlRTS(rtsToggle);
-        Port.Open();
+    TLinkSettings Toggling() const {
+        TLinkSettings S;
+        S.Port = Ftdi.DevNode;
+        S.Parity = prEven;
+        S.ParityCheck = true;
+        S.ControlDTR = dtrEnable;
+        S.ControlRTS = rtsToggle;
+        return S;
+    }
+
+    // Opens Port with Settings, or switches the open port to them.
+    static void Open(TComPort &Port, const TLinkSettings &Settings) {
+        const std::optional<EComPort> Error = Port.Open(Settings);
+        ASSERT_FALSE(Error) << Error->what();
         ASSERT_TRUE(Port.Connected());
     }
+
+    void OpenToggling(TComPort &Port) { Open(Port, Toggling()); }
 
     // Bytes go both ways through the node.
     void ExpectDataFlows(TComPort &Port) {
@@ -43,8 +52,8 @@ protected:
         ASSERT_EQ(::write(Far, "\x01\x03", 2), 2);
         ASSERT_TRUE(Port.WaitForInput(5000));
         uint8_t In[2] = {};
-        ASSERT_TRUE(WaitFor([&] { return Port.InputCount() >= 2; }));
-        EXPECT_EQ(Port.Read(In, 2), 2);
+        int Got = 0;
+        ASSERT_TRUE(WaitFor([&] { return (Got += Port.Read(In + Got, 2 - Got)) == 2; }));
         EXPECT_EQ(In[0], 1);
         EXPECT_EQ(In[1], 3);
         EXPECT_EQ(Port.Write("\x7e", 1), 1);
@@ -99,7 +108,9 @@ TEST_P(LineIoctlFoundTest, RtsToggleAsksForRs485AndLowLatencyAndCloseHandsThemBa
 
     // A new line setting while open applies the line again; what Open found
     // is still what goes back.
-    Port.SetBaudRate(br57600);
+    TLinkSettings Faster = Toggling();
+    Faster.BaudRate = br57600;
+    Open(Port, Faster);
     EXPECT_TRUE(Port.Rs485Mode());
     Port.Close();
     Now = Driver.Rs485();
@@ -184,23 +195,42 @@ TEST_F(LineIoctlTest, LeavingRtsToggleWhileOpenEndsRs485Mode) {
     TComPort Port;
     OpenToggling(Port);
     ASSERT_EQ(Driver.Rs485().flags, kOurFlags);
-    Port.SetControlRTS(rtsEnable);
+    TLinkSettings S = Toggling();
+    S.ControlRTS = rtsEnable;
+    Open(Port, S);
     EXPECT_FALSE(Port.Rs485Mode());
     EXPECT_EQ(Driver.Rs485().flags, 0u);
-    Port.SetControlRTS(rtsToggle);
+    OpenToggling(Port);
     EXPECT_TRUE(Port.Rs485Mode());
     EXPECT_EQ(Driver.Rs485().flags, kOurFlags);
     Port.Close();
     EXPECT_EQ(Driver.Rs485().flags, 0u);
 }
 
+// An Open with the settings in force leaves the open line as it is (no
+// driver request); a parity check left unset keeps the one in force.
+TEST_F(LineIoctlTest, OpeningAgainWithTheSettingsInForceAsksTheDriverNothing) {
+    TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
+                         TSerialDriver::Supported);
+    TComPort Port;
+    OpenToggling(Port);
+    const size_t Before = Driver.Requests().size();
+    TLinkSettings Same = Toggling();
+    Same.ParityCheck.reset();
+    Open(Port, Same);
+    EXPECT_EQ(Driver.Requests().size(), Before);
+    EXPECT_EQ(Port.Settings().ParityCheck, true);
+    EXPECT_TRUE(Port.Rs485Mode());
+}
+
 TEST_F(LineIoctlTest, OtherRtsSettingsLeaveRs485Alone) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     TComPort Port;
-    Port.SetPort(Ftdi.DevNode);
-    Port.SetControlRTS(rtsEnable);
-    Port.Open();
+    TLinkSettings S;
+    S.Port = Ftdi.DevNode;
+    S.ControlRTS = rtsEnable;
+    Open(Port, S);
     EXPECT_FALSE(Port.Rs485Mode());
     EXPECT_TRUE(Port.LowLatency());
     Port.Close();
@@ -263,8 +293,9 @@ TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber) {
     TSerialDriver Driver(Bed, Ftdi.DevNode, TSerialDriver::Supported, TSerialDriver::Supported,
                          TSerialDriver::Supported);
     TComPort Adapter;
-    Adapter.SetPort(Ftdi.DevNode);
-    Adapter.Open();
+    TLinkSettings S;
+    S.Port = Ftdi.DevNode;
+    Open(Adapter, S);
     EXPECT_FALSE(Adapter.PseudoTerminal());
     Adapter.Close();
 
@@ -278,8 +309,8 @@ TEST_F(LineIoctlTest, PseudoTerminalsAreKnownByTheirNameNotTheirDeviceNumber) {
     ASSERT_EQ(::symlink(Name, Link.c_str()), 0);
     for (const std::string &Path : {std::string(Name), Link}) {
         TComPort Pty;
-        Pty.SetPort(Path);
-        Pty.Open();
+        S.Port = Path;
+        Open(Pty, S);
         EXPECT_TRUE(Pty.PseudoTerminal()) << Path;
     }
     ::unlink(Link.c_str());

@@ -57,6 +57,26 @@ termios PortAttrs(const TComPort &Port) {
     return t;
 }
 
+// The settings for the device at Path, the others as a new link has them.
+TLinkSettings At(const std::string &Path) {
+    TLinkSettings S;
+    S.Port = Path;
+    return S;
+}
+
+// Opens Port with Settings (or switches the open port to them).
+void Open(TComPort &Port, const TLinkSettings &Settings) {
+    const std::optional<EComPort> Error = Port.Open(Settings);
+    ASSERT_FALSE(Error) << Error->what();
+}
+
+// How many received bytes wait in the driver.
+int Waiting(const TComPort &Port) {
+    int N = -1;
+    EXPECT_EQ(ioctl(Port.Handle(), FIONREAD, &N), 0);
+    return N;
+}
+
 void ExpectComError(int Code, const std::function<void()> &Fn) {
     try {
         Fn();
@@ -119,15 +139,15 @@ TEST(ComPortConverters, TextsMatchWithoutRegardToCaseAndFallBack) {
 
 TEST(ComPort, DefaultsAfterConstruction) {
     TComPort p;
-    EXPECT_EQ(p.Port(), "");
-    EXPECT_EQ(p.BaudRate(), br9600);
-    EXPECT_EQ(p.CustomBaudRate(), 9600);
-    EXPECT_EQ(p.DataBits(), dbEight);
-    EXPECT_EQ(p.StopBits(), sbOneStopBit);
-    EXPECT_EQ(p.Parity(), TComParity{});
-    EXPECT_FALSE(p.Parity().Check);
-    EXPECT_EQ(p.FlowControl().ControlDTR, dtrDisable);
-    EXPECT_EQ(p.FlowControl().ControlRTS, rtsDisable);
+    const TLinkSettings s = p.Settings();
+    EXPECT_EQ(s.Port, "");
+    EXPECT_EQ(s.BaudRate, br9600);
+    EXPECT_EQ(s.DataBits, dbEight);
+    EXPECT_EQ(s.StopBits, sbOneStopBit);
+    EXPECT_EQ(s.Parity, prNone);
+    EXPECT_EQ(s.ParityCheck, false);
+    EXPECT_EQ(s.ControlDTR, dtrDisable);
+    EXPECT_EQ(s.ControlRTS, rtsDisable);
     EXPECT_FALSE(p.Connected());
 }
 
@@ -136,35 +156,33 @@ TEST(ComPort, OperationsOnAClosedPortRaisePortNotOpen) {
     uint8_t b = 0;
     ExpectComError(24, [&] { p.Read(&b, 1); });
     ExpectComError(24, [&] { p.Write(&b, 1); });
+    ExpectComError(24, [&] { p.WaitForInput(0); });
+    ExpectComError(24, [&] { p.Clear(); });
     p.Close();  // closing a closed port does nothing
     EXPECT_FALSE(p.Connected());
 }
 
 TEST(ComPort, OpeningAMissingDeviceFailsWithTheOsCode) {
     TComPort p;
-    p.SetPort("/dev/veldra-no-such-port");
-    try {
-        p.Open();
-        FAIL();
-    } catch (const EComPort &E) {
-        EXPECT_EQ(E.Code(), 1);
-        EXPECT_EQ(E.OsError(), ENOENT);
-        EXPECT_EQ(std::string(E.what()),
-                  "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
-    }
+    const std::optional<EComPort> E = p.Open(At("/dev/veldra-no-such-port"));
+    ASSERT_TRUE(E);
+    EXPECT_EQ(E->Code(), 1);
+    EXPECT_EQ(E->OsError(), ENOENT);
+    EXPECT_EQ(std::string(E->what()),
+              "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
     EXPECT_FALSE(p.Connected());
 }
 
 TEST(ComPort, APortHeldByOneOwnerCannotBeOpenedBySecond) {
     TPty pty;
     TComPort a, b;
-    a.SetPort(pty.Path);
-    b.SetPort(pty.Path);
-    a.Open();
-    ExpectComError(1, [&] { b.Open(); });
+    Open(a, At(pty.Path));
+    const std::optional<EComPort> E = b.Open(At(pty.Path));
+    ASSERT_TRUE(E);
+    EXPECT_EQ(E->Code(), 1) << E->what();
     EXPECT_FALSE(b.Connected());
     a.Close();
-    b.Open();  // free again once the first owner closed it
+    Open(b, At(pty.Path));  // free again once the first owner closed it
     EXPECT_TRUE(b.Connected());
 }
 
@@ -174,21 +192,17 @@ TEST(ComPort, ExclusiveUseEndsWithTheClose) {
     // later open by an ordinary user would fail with EBUSY.
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
+    // The second way moves the open port to a missing device: the open of
+    // that fails.
     const std::function<void()> ends[] = {[&] { p.Close(); },
-                                          [&] { p.SetPort(pty.Path + "-gone"); }};
+                                          [&] { EXPECT_TRUE(p.Open(At(pty.Path + "-gone"))); }};
     for (size_t i = 0; i < std::size(ends); ++i) {
         SCOPED_TRACE(i);
-        p.SetPort(pty.Path);
-        p.Open();
+        Open(p, At(pty.Path));
         int excl = -1;
         ASSERT_EQ(ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
         EXPECT_EQ(excl, 1);
-        try {
-            ends[i]();
-        } catch (const EComPort &) {
-            // the second way ends in a failed open of a missing device
-        }
+        ends[i]();
         EXPECT_FALSE(p.Connected());
         ASSERT_EQ(ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
         EXPECT_EQ(excl, 0);
@@ -203,18 +217,17 @@ TEST(ComPort, ExclusiveUseEndsWithTheClose) {
 TEST(ComPort, ReadNeverWaitsAndReturnsWhatArrived) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.Open();
+    Open(p, At(pty.Path));
     uint8_t buf[8] = {};
     const uint64_t t0 = GetTickCount64();
     EXPECT_EQ(p.Read(buf, 1), 0);
-    EXPECT_EQ(p.InputCount(), 0);
+    EXPECT_EQ(Waiting(p), 0);
     EXPECT_LT(GetTickCount64() - t0, 1000u);
 
     pty.Send({0xF5, 0x05, 0x0C});
     ASSERT_TRUE(p.WaitForInput(5000));
-    while (p.InputCount() < 3) ASSERT_TRUE(p.WaitForInput(5000));
-    EXPECT_EQ(p.InputCount(), 3);
+    while (Waiting(p) < 3) ASSERT_TRUE(p.WaitForInput(5000));
+    EXPECT_EQ(Waiting(p), 3);
     EXPECT_EQ(p.Read(buf, 1), 1);
     EXPECT_EQ(buf[0], 0xF5);
     EXPECT_EQ(p.Read(buf, 8), 2);
@@ -225,8 +238,7 @@ TEST(ComPort, ReadNeverWaitsAndReturnsWhatArrived) {
 TEST(ComPort, WaitForInputWithoutTimeLooksOnce) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.Open();
+    Open(p, At(pty.Path));
     EXPECT_FALSE(p.WaitForInput(0));
     pty.Send({0x01});
     ASSERT_TRUE(p.WaitForInput(5000));
@@ -238,8 +250,7 @@ TEST(ComPort, WaitForInputWithoutTimeLooksOnce) {
 TEST(ComPort, WaitForInputTimesOutOnASilentLine) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.Open();
+    Open(p, At(pty.Path));
     const uint64_t t0 = GetTickCount64();
     EXPECT_FALSE(p.WaitForInput(150));
     const uint64_t took = GetTickCount64() - t0;
@@ -248,28 +259,28 @@ TEST(ComPort, WaitForInputTimesOutOnASilentLine) {
     EXPECT_TRUE(p.Connected());
 }
 
-TEST(ComPort, WriteReachesTheDeviceAndClearBufferDropsInput) {
+TEST(ComPort, WriteReachesTheDeviceAndClearDropsInput) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.Open();
+    Open(p, At(pty.Path));
     const uint8_t req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
     EXPECT_EQ(p.Write(req, sizeof req), 8);
     EXPECT_EQ(pty.Receive(), std::vector<uint8_t>(req, req + 8));
 
     pty.Send({1, 2, 3});
     ASSERT_TRUE(p.WaitForInput(5000));
-    p.ClearBuffer(true, true);
-    EXPECT_EQ(p.InputCount(), 0);
+    p.Clear();
+    EXPECT_EQ(Waiting(p), 0);
+    EXPECT_FALSE(p.WaitForInput(0));
 }
 
 TEST(ComPort, LineSettingsApplyAtOpenAndAtOnceWhileOpen) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.SetBaudRate(br19200);
-    p.SetStopBits(sbTwoStopBits);
-    p.Open();
+    TLinkSettings s = At(pty.Path);
+    s.BaudRate = br19200;
+    s.StopBits = sbTwoStopBits;
+    Open(p, s);
     termios t = PortAttrs(p);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
     EXPECT_TRUE(t.c_cflag & CSTOPB);
@@ -278,15 +289,17 @@ TEST(ComPort, LineSettingsApplyAtOpenAndAtOnceWhileOpen) {
     EXPECT_EQ(t.c_cc[VTIME], 0);
     EXPECT_FALSE(t.c_cflag & HUPCL);
 
-    p.SetBaudRate(br57600);
-    p.SetStopBits(sbOneStopBit);
+    s.BaudRate = br57600;
+    s.StopBits = sbOneStopBit;
+    Open(p, s);
+    EXPECT_EQ(p.Settings().BaudRate, br57600);
     t = PortAttrs(p);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
     EXPECT_FALSE(t.c_cflag & CSTOPB);
 
     p.Close();
-    p.SetBaudRate(br9600);  // waits for the next open
-    p.Open();
+    s.BaudRate = br9600;
+    Open(p, s);
     t = PortAttrs(p);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
 }
@@ -294,13 +307,13 @@ TEST(ComPort, LineSettingsApplyAtOpenAndAtOnceWhileOpen) {
 TEST(ComPort, RatesWithoutATermiosConstantUseTheCustomPath) {
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.SetBaudRate(br14400);
-    p.Open();
+    TLinkSettings s = At(pty.Path);
+    s.BaudRate = br14400;
+    Open(p, s);
     EXPECT_EQ(GetCustomBaudRate(p.Handle()), 14400);
-    p.SetBaudRate(brCustom);
-    p.SetCustomBaudRate(250000);
-    EXPECT_EQ(GetCustomBaudRate(p.Handle()), 250000);
+    s.BaudRate = br256000;
+    Open(p, s);
+    EXPECT_EQ(GetCustomBaudRate(p.Handle()), 256000);
 }
 
 TEST(ComPort, AStandardRateAfterACustomOneSetsBothSpeeds) {
@@ -319,13 +332,13 @@ TEST(ComPort, AStandardRateAfterACustomOneSetsBothSpeeds) {
         SCOPED_TRACE(std::to_string(c.Rate) + (c.Reopen ? " reopened" : " while open"));
         TPty pty;
         TComPort p;
-        p.SetPort(pty.Path);
-        p.SetBaudRate(c.First);
-        p.Open();
+        TLinkSettings s = At(pty.Path);
+        s.BaudRate = c.First;
+        Open(p, s);
         ASSERT_EQ(GetCustomInputBaudRate(p.Handle()), BaudRateToInt(c.First));
         if (c.Reopen) p.Close();
-        p.SetBaudRate(c.Then);
-        p.Open();
+        s.BaudRate = c.Then;
+        Open(p, s);
         EXPECT_EQ(GetCustomBaudRate(p.Handle()), c.Rate);
         EXPECT_EQ(GetCustomInputBaudRate(p.Handle()), c.Rate);
         termios t = PortAttrs(p);
@@ -337,8 +350,7 @@ TEST(ComPort, WriteReturnsByItsDeadlineWhenTheQueueNeverEmpties) {
     TPty pty;
     // A transmitter that never empties its queue, as a stalled USB adapter.
     TComPort p([] { return 4; });
-    p.SetPort(pty.Path);
-    p.Open();
+    Open(p, At(pty.Path));
     const uint8_t req[10] = {};
     const uint64_t t0 = GetTickCount64();
     // The write itself goes through; the bytes still queued count as not sent.
@@ -355,15 +367,17 @@ TEST(ComPort, EvenParityOpensOnAPseudoTerminalAgainAndAgain) {
     // differing must not be taken for a failure.
     TPty pty;
     TComPort p;
-    p.SetPort(pty.Path);
-    p.SetParityBits(prEven);
-    p.SetParityCheck(true);
-    p.SetControlRTS(rtsToggle);
-    p.SetControlDTR(dtrEnable);
+    TLinkSettings s = At(pty.Path);
+    s.Parity = prEven;
+    s.ParityCheck = true;
+    s.ControlRTS = rtsToggle;
+    s.ControlDTR = dtrEnable;
     for (int i = 0; i < 3; ++i) {
-        p.Open();
+        Open(p, s);
         EXPECT_TRUE(p.Connected());
-        p.SetParityBits(i % 2 ? prEven : prOdd);
+        s.Parity = i % 2 ? prEven : prOdd;
+        Open(p, s);  // the parity alone changes while open
+        EXPECT_TRUE(p.Connected());
         p.Close();
     }
 }
@@ -371,10 +385,10 @@ TEST(ComPort, EvenParityOpensOnAPseudoTerminalAgainAndAgain) {
 TEST(ComPort, PortChangeWhileOpenMovesToTheNewDevice) {
     TPty a, b;
     TComPort p;
-    p.SetPort(a.Path);
-    p.Open();
-    p.SetPort(b.Path);
+    Open(p, At(a.Path));
+    Open(p, At(b.Path));
     EXPECT_TRUE(p.Connected());
+    EXPECT_EQ(p.Settings().Port, b.Path);
     const uint8_t x = 0x5A;
     p.Write(&x, 1);
     EXPECT_EQ(b.Receive(), std::vector<uint8_t>{0x5A});
@@ -402,8 +416,7 @@ TEST(ComPort, HangUpClosesThePortAndRaisesPortDisconnected) {
         SCOPED_TRACE(c.Name);
         TPty pty;
         TComPort p;
-        p.SetPort(pty.Path);
-        p.Open();
+        Open(p, At(pty.Path));
         pty.HangUp();
         ExpectComError(25, [&] { c.Op(p); });
         EXPECT_FALSE(p.Connected());
