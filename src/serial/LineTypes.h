@@ -41,18 +41,6 @@ const char *BaudRateText(TBaudRate Rate);
 const char *StopBitsText(TStopBits Bits);
 const char *ParityText(TParityBits Bits);
 
-struct TComParity {
-    TParityBits Bits = prNone;
-    bool Check = false;
-    bool operator==(const TComParity &) const = default;
-};
-
-struct TComFlowControl {
-    TDTRFlowControl ControlDTR = dtrDisable;
-    TRTSFlowControl ControlRTS = rtsDisable;
-    bool operator==(const TComFlowControl &) const = default;
-};
-
 // Error numbers of EComPort that a line raises (the texts form one table
 // indexed 1..25, kept whole so that the numbers stay what they were).
 enum : int {

@@ -18,7 +18,6 @@
 #include <utility>
 
 #include "serial/Clock.h"
-#include "serial/ComPort.h"
 #include "serial/FrameTrace.h"
 #include "serial/Interrupt.h"
 

@@ -277,7 +277,7 @@ TEST(Open, TriesBothRatesInOrder) {
     for (const auto &R : Rows) {
         TFakeLink L;
         L.Port->Responder = [&](const TByteArray &Req) {
-            if (Req[2] != 0x0C || BaudRateToInt(L.Port->BaudRate()) != R.AnswerAt)
+            if (Req[2] != 0x0C || BaudRateToInt(L.Port->Settings().BaudRate) != R.AnswerAt)
                 return std::vector<TChunk>{};
             return std::vector<TChunk>{{1, MakeReply(0x0C, {2, 5, R.SensorID})}};
         };
@@ -288,12 +288,12 @@ TEST(Open, TriesBothRatesInOrder) {
         EXPECT_GE(L.Port->Clock - T0, R.WaitedMs) << R.Name;
         EXPECT_LE(L.Port->Clock - T0, R.WaitedMs + 5) << R.Name;
         // Line settings of the bootloader link.
-        EXPECT_EQ(L.Port->DataBits(), dbEight);
-        EXPECT_EQ(L.Port->Parity().Bits, prEven);
-        EXPECT_TRUE(L.Port->Parity().Check);
-        EXPECT_EQ(L.Port->StopBits(), sbOneStopBit);
-        EXPECT_EQ(L.Port->FlowControl().ControlRTS, rtsToggle);
-        EXPECT_EQ(L.Port->FlowControl().ControlDTR, dtrEnable);
+        EXPECT_EQ(L.Port->Settings().DataBits, dbEight);
+        EXPECT_EQ(L.Port->Settings().Parity, prEven);
+        EXPECT_EQ(L.Port->Settings().ParityCheck, true);
+        EXPECT_EQ(L.Port->Settings().StopBits, sbOneStopBit);
+        EXPECT_EQ(L.Port->Settings().ControlRTS, rtsToggle);
+        EXPECT_EQ(L.Port->Settings().ControlDTR, dtrEnable);
         if (R.Ok) {
             EXPECT_EQ(L.Link.COMPort(), "/dev/ttyFAKE0") << R.Name;
             EXPECT_EQ(L.Link.SensorID(), R.SensorID) << R.Name;

@@ -77,23 +77,6 @@ public:
     void HangUp() { FHangUpNow = true; }
     bool Unplugged() const { return FUnplugged; }
 
-    // The settings in force, as the port object names them.
-    TBaudRate BaudRate() const { return FSettings.BaudRate; }
-    TDataBits DataBits() const { return FSettings.DataBits; }
-    TStopBits StopBits() const { return FSettings.StopBits; }
-    TComParity Parity() const {
-        TComParity P;
-        P.Bits = FSettings.Parity;
-        P.Check = FSettings.ParityCheck.value_or(false);
-        return P;
-    }
-    TComFlowControl FlowControl() const {
-        TComFlowControl F;
-        F.ControlRTS = FSettings.ControlRTS;
-        F.ControlDTR = FSettings.ControlDTR;
-        return F;
-    }
-
     // --- TClock ------------------------------------------------------------
     uint64_t Now() const override { return Clock; }
     void Pause(uint32_t Ms) override {
