@@ -203,16 +203,19 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
     uint64_t Deadline = Start + TimeoutMs;
     const uint64_t Limit = Start + TimeoutMs + ReplyAllowance();
     for (;;) {
-        // Take what has arrived of what the reply still needs, never more,
-        // so that bytes after a complete reply stay for the next purge:
-        // start byte and length until the length is known, then the rest.
-        size_t Need = 2 - std::min<size_t>(Reply.size(), 1);
-        if (Expected != 0) Need = Expected - Reply.size();
+        // Nothing can be waiting yet right after the purge: wait first,
+        // then take what has come in one read. Bytes beyond a complete
+        // reply are dropped here, as the next exchange's purge would.
+        const uint64_t T = Now();
+        if (T > Deadline) break;
+        if (!FLink.WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000))))
+            continue;
         uint8_t Buf[256];
-        const int Got = FLink.Read(Buf, static_cast<int>(std::min(Need, sizeof Buf)));
+        const int Got = FLink.Read(Buf, sizeof Buf);
         for (int i = 0; i < Got; ++i) {
             const uint8_t Byte = Buf[i];
             if (Trace && Raw.size() < CMaxTraceBytes) Raw.push_back(Byte);
+            if (Expected != 0 && Reply.size() == Expected) continue;
             if (Byte == CBootStart || !Reply.empty()) {
                 Reply.push_back(Byte);
                 if (Reply.size() == 2) {
@@ -224,12 +227,9 @@ bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t Tim
                 }
             }
         }
+        if (Expected != 0 && Reply.size() == Expected) break;
         // Noise before the start byte is dropped but counts as activity.
         if (Got > 0) Deadline = std::min(Now() + TimeoutMs, Limit);
-        const uint64_t T = Now();
-        if (T > Deadline || (Expected != 0 && Reply.size() == Expected)) break;
-        if (Got <= 0)
-            FLink.WaitForInput(static_cast<int>(std::min<uint64_t>(Deadline - T + 1, 60000)));
     }
     if (Trace) TraceFrame(PortName, TTraceDir::Rx, Raw.data(), Raw.size());
 
