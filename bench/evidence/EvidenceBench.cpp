@@ -10,6 +10,10 @@
 //                                   acknowledgement, nothing else), without
 //                                   it over a bare pseudo-terminal answered
 //                                   by a thread
+//   purgefloor FILE ROUNDS PORT     the same against the simulated
+//                                   bootloader with the purge of both queues
+//                                   before each packet that the protocol
+//                                   does (one tcflush per packet)
 //   scancpu [TIMEOUT_MS] [LAST]     scan 1..LAST on a silent line, one master
 //                                   per address; CPU time against wall time
 //   info CLI FILE [ROUNDS]          "CLI info FILE" as a fresh process per
@@ -156,7 +160,7 @@ bool ReadExactly(int Fd, uint8_t *Buf, size_t N) {
 
 // Packets as the upload sends them: the empty start packet, then the file
 // in slices; each answered with a 6-byte acknowledgement.
-int Floor(const std::string &File, int Rounds, const std::string &Port) {
+int Floor(const std::string &File, int Rounds, const std::string &Port, bool Purge = false) {
     const std::vector<uint8_t> F = ReadAll(File);
     TCODFileData Hdr;
     if (!ValidateFile(File, Hdr)) Die("invalid file " + File);
@@ -178,6 +182,7 @@ int Floor(const std::string &File, int Rounds, const std::string &Port) {
         const auto Start = Clock::now();
         uint8_t Ack[6];
         for (const auto &P : Packets) {
+            if (Purge && tcflush(Fd, TCIOFLUSH) != 0) Die("floor: tcflush");
             if (write(Fd, P.data(), P.size()) != static_cast<ssize_t>(P.size()))
                 Die("floor: write");
             if (!ReadExactly(Fd, Ack, sizeof Ack)) Die("floor: no answer");
@@ -281,6 +286,7 @@ int main(int argc, char **argv) {
                        static_cast<uint16_t>(Arg(4, 1)));
     if (A.size() >= 3 && A[0] == "upload") return Upload(A[1], A[2], Arg(3, 3));
     if (A.size() >= 2 && A[0] == "floor") return Floor(A[1], Arg(2, 3), A.size() > 3 ? A[3] : "");
+    if (A.size() >= 4 && A[0] == "purgefloor") return Floor(A[1], Arg(2, 3), A[3], true);
     if (!A.empty() && A[0] == "scancpu") return ScanCpu(Arg(1, 100), Arg(2, 30));
     if (A.size() >= 3 && A[0] == "info") return Info(A[1], A[2], Arg(3, 11));
     std::fputs("usage: veldra-bench-evidence mkcod|upload|floor|scancpu|info ...\n", stderr);
