@@ -50,8 +50,11 @@ inline bool RefBootReply(const std::vector<uint8_t> &Delivered, uint8_t Command,
     size_t s = 0;
     while (s < Delivered.size() && Delivered[s] != 0xF5) ++s;
     if (s == Delivered.size()) return false;
-    const std::vector<uint8_t> R(Delivered.begin() + static_cast<long>(s), Delivered.end());
-    if (R.size() < 4 || R.size() != static_cast<size_t>(R[1]) + 1) return false;
+    std::vector<uint8_t> R(Delivered.begin() + static_cast<long>(s), Delivered.end());
+    // The reply is as long as its length byte says; what came after it in
+    // the same read is not part of it.
+    if (R.size() < 2 || R[1] < 3 || R.size() < static_cast<size_t>(R[1]) + 1) return false;
+    R.resize(static_cast<size_t>(R[1]) + 1);
     if (R[2] != (Command | 0x80)) return false;
     if (R.back() != RefCrc8(R.data() + 1, R.size() - 2)) return false;
     Payload.assign(R.begin() + 3, R.end() - 1);

@@ -48,6 +48,11 @@ struct TFakeLink {
 // ---------------------------------------------------------------------------
 // Transaction
 
+TByteArray Cat(TByteArray A, const TByteArray &B) {
+    A.insert(A.end(), B.begin(), B.end());
+    return A;
+}
+
 TEST(Transact, ReplyTimingAndValidation) {
     const TByteArray Noise{0x00, 0x13, 0xFF};
     struct Row {
@@ -77,6 +82,8 @@ TEST(Transact, ReplyTimingAndValidation) {
         {"gaps inside the reply below the time-out", {{0, Head}, {900, Tail}}, true, 900, 900},
         {"gap inside the reply above the time-out", {{0, Head}, {1100, Tail}}, false, 1000, 1002},
         {"ends as soon as the length is in", {{0, KIdentReply}, {5000, {0x55, 0x66}}}, true, 0, 0},
+        // Read in one go with the reply, and not part of it.
+        {"bytes right after the reply", {{0, Cat(KIdentReply, {0xF5, 0x05, 0x00})}}, true, 0, 0},
         // A length below 3 cannot be a reply: the exchange ends at once.
         {"length byte 0", {{0, {0xF5, 0x00, 0x8C, 0x01}}}, false, 0, 0},
         {"length byte 0 after a while",
