@@ -55,7 +55,7 @@ const char RegisterFile[] = R"({"devices": [
   {"address": 6, "profile": "plain", "text": {"18": ["WWW.veldrasens.com", 32]}},
   {"address": 7, "profile": "map18", "holding": {"15": 6661}},
   {"address": 20, "profile": "plain",
-   "holding": {"100": [65535, 65535], "110": [16256, 0], "120": [2384, 4772],
+   "holding": {"0": [4242], "100": [65535, 65535], "110": [16256, 0], "120": [2384, 4772],
                "130": [16706, 17152, 4660, 22136], "140": [0, 0, 0, 0],
                "150": [32704, 0, 32640, 0, 65408, 0]},
    "inputs": {"1": [1, 0, 0, 0]}}
@@ -664,6 +664,7 @@ TEST_F(SetupFormTest, CommReadFillsTheRowsThatHaveARegister) {
          {"", "", ""},
          {"1E 03 00 38 00 01", "1E 03 00 39 00 01", "1E 03 00 3A 00 01"}},
         {"no register given", 1, {"", "", ""}, {"", "", ""}, {}},
+        {"register 0", 20, {"0", "", ""}, {"4242", "", ""}, {"14 03 00 00 00 01"}},
     };
     const char *RegBoxes[] = {"edCommBRReg", "edCommPDSReg", "edCommAdrReg"};
     const char *ValBoxes[] = {"edCommBRVal", "edCommPDSVal", "edCommAdrVal"};
@@ -845,6 +846,7 @@ TEST_F(SetupFormTest, RegisterReadShowsTheTypedValue) {
         {"float", "MSWF", 0, "150", "NaN", "", "14 03 00 96 00 02"},
         {"float", "MSWF", 0, "152", "Inf", "", "14 03 00 98 00 02"},
         {"float", "MSWF", 0, "154", "-Inf", "", "14 03 00 9A 00 02"},
+        {"uint16", "MSWF", 0, "0", "4242", "", "14 03 00 00 00 01"},  // register 0 too
         {"uint16", "MSWF", 0, "5000", "", "Error reading data.", "14 03 13 88 00 01"},
         {"bit", "MSWF", 4, "5000", "", "Error reading data.", "14 02 13 88 00 04"},
     };
