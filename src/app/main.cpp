@@ -3,11 +3,14 @@
 #include <QTimer>
 
 #include "app/Application.h"
+#include "app/InfoOptions.h"
 #include "app/MainForm.h"
 #include "app/SignalQuit.h"
 #include "app/SingleInstance.h"
 
 int main(int argc, char **argv) {
+    // Help and version need no display, and no window opens for them.
+    if (const auto Status = AnswerInfoOptions(argc, argv)) return *Status;
     TApplication App(argc, argv);
     // Another copy runs (it comes to the front): end without a window and
     // without a message. A guard that cannot be set up is reported on

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include "SimProcess.h"
 #include "TempDir.h"
 #include "Version.h"
 #include "app/VersionInfo.h"
@@ -70,6 +71,28 @@ TEST(VersionInfo, FileFunctionTexts) {
         F.FileType = R.Type;
         F.FileSubtype = R.Subtype;
         EXPECT_EQ(FileFunctionText(F), QString::fromLatin1(R.Text)) << R.Type << "/" << R.Subtype;
+    }
+}
+
+// --help and --version answer on a terminal without a display, print to
+// standard output and open no window (before, the missing display aborted).
+TEST(VersionInfo, HelpAndVersionNeedNoDisplay) {
+    const struct {
+        const char *Arg;
+        std::string Starts;
+    } Rows[] = {
+        {"--help", "Usage: veldra-update [OPTION]..."},
+        {"-h", "Usage: veldra-update [OPTION]..."},
+        {"--version", std::string("veldra-update ") + veldra::kVersion + "\n"},
+        {"-v", std::string("veldra-update ") + veldra::kVersion + "\n"},
+    };
+    for (const auto &R : Rows) {
+        SCOPED_TRACE(R.Arg);
+        const TRunResult Run = RunProgram({"env", "-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u",
+                                           "WAYLAND_DISPLAY", VELDRA_UPDATE_PATH, R.Arg});
+        EXPECT_EQ(Run.ExitCode, 0) << Run.Err;
+        EXPECT_EQ(Run.Out.rfind(R.Starts, 0), 0u) << Run.Out;
+        EXPECT_EQ(Run.Err, "");
     }
 }
 

@@ -372,6 +372,20 @@ TEST_F(InstallTest, DesktopEntryIsValidAndPointsAtInstalledFiles) {
     EXPECT_TRUE(Exec == "veldra-update" || Exec == P("bin/veldra-update")) << "Exec=" << Exec;
     ASSERT_TRUE(std::regex_search(Entry, M, std::regex(R"((?:^|\n)Icon=([^\r\n]+))")));
     EXPECT_EQ(M[1].str(), "veldra-update") << "the theme icon's name";
+
+    // German menus show German words, and the menus file it where the
+    // software centres do (the AppStream categories).
+    for (const char *Key : {"Name[de]=", "GenericName[de]=", "Comment[de]=Firmware von"})
+        EXPECT_NE(Entry.find(std::string("\n") + Key), std::string::npos) << Key;
+    ASSERT_TRUE(std::regex_search(Entry, M, std::regex(R"((?:^|\n)Categories=([^\r\n]+))")));
+    const std::string Categories = M[1];
+    const std::string Xml =
+        ReadWholeFile(P("share/metainfo/com.veldrasensors.VeldraUpdate.metainfo.xml"));
+    const std::regex Category(R"(<category>([^<]+)</category>)");
+    std::string Listed;
+    for (std::sregex_iterator It(Xml.begin(), Xml.end(), Category), End; It != End; ++It)
+        Listed += (*It)[1].str() + ";";
+    EXPECT_EQ(Categories, Listed);
 }
 
 TEST_F(InstallTest, MetainfoIsValidAndNamesInstalledFiles) {
