@@ -258,6 +258,14 @@
         <source>Next &gt;</source>
         <translation>Weiter &gt;</translation>
     </message>
+    <message>
+        <source>The sensor has %1; the file holds %2.</source>
+        <translation>Der Sensor hat %1, die Datei enthält %2.</translation>
+    </message>
+    <message>
+        <source>Open firmware file</source>
+        <translation>Firmware-Datei öffnen</translation>
+    </message>
 </context>
 <context>
     <name>TFilePage</name>

@@ -9,6 +9,7 @@
 
 #include "fwupdate/ConnectPage.h"
 #include "fwupdate/FilePage.h"
+#include "fwupdate/FirmwareFolder.h"
 #include "fwupdate/ResultPage.h"
 #include "fwupdate/UploadPage.h"
 #include "settings/Settings.h"
@@ -34,7 +35,7 @@ QString PickFirmwareFile(QWidget *Parent) {
         auto P = FilePicker();
         return P(Parent);
     }
-    QFileDialog Dialog(Parent);
+    QFileDialog Dialog(Parent, TFWUpdateForm::tr("Open firmware file"), LastFirmwareFolder());
     Dialog.setAcceptMode(QFileDialog::AcceptOpen);
     Dialog.setFileMode(QFileDialog::ExistingFile);
     Dialog.setDefaultSuffix(QStringLiteral("cod"));
@@ -45,6 +46,14 @@ QString PickFirmwareFile(QWidget *Parent) {
 
 QString SensorName(const TSettings &Catalogue, int ID) {
     return CatalogueText(Catalogue.SensorIDToName(ID));
+}
+
+// A file's sensor as the file page shows it: a device code the catalogue
+// does not know keeps its number, so that a mismatch shows before Next.
+QString FileSensorName(const TSettings &Catalogue, int ID) {
+    const std::string Name = Catalogue.SensorIDToName(ID);
+    if (Name != "Unknown") return CatalogueText(Name);
+    return CatalogueText(Name) + QStringLiteral(" (%1)").arg(ID);
 }
 
 QString VersionText(const TSettings &Catalogue, const TSensorVersion &V) {
@@ -230,6 +239,7 @@ void TFWUpdateForm::btnLoadFileClick() {
     if (IsBusy()) return;
     const QString Name = PickFirmwareFile(this);
     if (Name.isEmpty()) return;
+    RememberFirmwareFolder(Name);
     // Read once, whole: the update sends exactly the bytes checked here. A
     // file that exists but cannot be read raises before any label changes:
     // name, status and version keep those of the earlier file (which an
@@ -239,7 +249,7 @@ void TFWUpdateForm::btnLoadFileClick() {
     FilePage().ShowFileName(Name);
     if (Image.Ok()) {
         FImage = std::move(Image);
-        FilePage().ShowLoaded(SensorName(FJobs.Catalogue(), FImage.Hdr.DeviceID),
+        FilePage().ShowLoaded(FileSensorName(FJobs.Catalogue(), FImage.Hdr.DeviceID),
                               VersionText(FJobs.Catalogue(), FImage.Hdr.Version));
         bLoaded = true;
     } else {
@@ -279,7 +289,11 @@ void TFWUpdateForm::btnNextClick() {
                 return;
             }
             if (Check.Question != TVersionQuestion::None &&
-                AskYesNo(AppTitle(), Say(QuestionText(Check.Question))) != mrYes)
+                AskYesNo(AppTitle(),
+                         Say(QuestionText(Check.Question)) + QStringLiteral("\n\n") +
+                             tr("The sensor has %1; the file holds %2.")
+                                 .arg(VersionText(FJobs.Catalogue(), Link().Version()),
+                                      VersionText(FJobs.Catalogue(), FImage.Hdr.Version))) != mrYes)
                 return;
             PreparePage3();
             return;

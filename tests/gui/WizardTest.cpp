@@ -29,6 +29,7 @@
 #include "app/Application.h"
 #include "bootloader/XComm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "fwupdate/FirmwareFolder.h"
 #include "jobs/PortsJob.h"
 #include "serial/ComPort.h"
 #include "serial/LinkFactory.h"
@@ -301,7 +302,11 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
             Press("btnNext");
             ASSERT_EQ(Msgs.Shown.size(), 1u);
             EXPECT_EQ(Msgs.Shown[0].Kind, TMsgKind::YesNo);
-            EXPECT_EQ(Msgs.Shown[0].Msg, R.Question);
+            // The question as it stands, then both versions.
+            char Versions[64];
+            std::snprintf(Versions, sizeof Versions,
+                          "\n\nThe sensor has 2.05; the file holds %d.%02d.", R.Hi, R.Lo);
+            EXPECT_EQ(Msgs.Shown[0].Msg, R.Question + QString::fromLatin1(Versions));
             Msgs.Shown.clear();
             EXPECT_EQ(Form->PageIndex(), 1);
             EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
@@ -337,6 +342,11 @@ TEST_F(WizardTest, FileChecksOnPageTwo) {
 
     // A file for another sensor is refused before any version question
     // (it is older too).
+    // A device code the catalogue does not know keeps its number.
+    Load(WriteCod("unknown.cod", 9, 1, 0));
+    EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("Unknown (9)"));
+    // The folder of the file is remembered for the next dialogue.
+    EXPECT_EQ(LastFirmwareFolder(), QString::fromStdString(Dir.Path()));
     Load(WriteCod("other.cod", 18, 0, 5));
     EXPECT_EQ(L("lblFileID")->text(), QStringLiteral("18 (0x00000012) Probe B"));
     EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("0.05"));

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
+#include "TempDir.h"
 #include "app/Application.h"
 
 int main(int argc, char **argv) {
@@ -12,6 +15,11 @@ int main(int argc, char **argv) {
     // language (the translation test switches it itself).
     qputenv("LANGUAGE", "C");
     ::testing::InitGoogleTest(&argc, argv);
+    // What the windows keep for the user (the last firmware folder) goes to
+    // a folder of the run, never to the tester's own configuration.
+    const TTempDir UserConfig;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(UserConfig.Path()));
     TApplication App(argc, argv);
     return RUN_ALL_TESTS();
 }

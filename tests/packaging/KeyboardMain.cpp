@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
+#include "TempDir.h"
 #include "app/Application.h"
 
 int main(int argc, char **argv) {
@@ -10,6 +13,10 @@ int main(int argc, char **argv) {
     // language (the translation test switches it itself).
     qputenv("LANGUAGE", "C");
     ::testing::InitGoogleTest(&argc, argv);
+    // What the windows keep for the user goes to a folder of the run.
+    const TTempDir UserConfig;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(UserConfig.Path()));
     TApplication App(argc, argv);
     return RUN_ALL_TESTS();
 }
