@@ -266,6 +266,16 @@
         <source>Open firmware file</source>
         <translation>Firmware-Datei öffnen</translation>
     </message>
+    <message>
+        <source>Sensor: %1
+Version: %2 → %3
+File: %4
+Packets: %5 sent, %6 repeated, in %7 s</source>
+        <translation>Sensor: %1
+Version: %2 → %3
+Datei: %4
+Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
+    </message>
 </context>
 <context>
     <name>TFilePage</name>

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -332,6 +333,7 @@ void TFWUpdateForm::UpdateFirmware() {
         ShowUploadResult({});
         return;
     }
+    FUploadClock.start();
     FJobs.RunJob(
         Qt::BusyCursor,
         [this, Link = &Link(), Image = &FImage] {
@@ -354,7 +356,8 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     bFinished = true;
     // After a failure, what ended it when more is known (the sensor reported
     // the image complete too early, the port failed).
-    ResultPage().ShowResult(Result.Ok, Say(Result.Text()), Say(Result.Error));
+    ResultPage().ShowResult(Result.Ok, Say(Result.Text()), Say(Result.Error),
+                            Result.Ok ? UploadSummary(Result) : QString());
     ui->btnPrev->hide();
     ui->btnNext->hide();
     ui->btnUpdNextDevice->show();
@@ -362,6 +365,19 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     // The natural next step: Enter starts on the next sensor.
     ui->btnUpdNextDevice->setDefault(true);
     ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
+}
+
+QString TFWUpdateForm::UploadSummary(const TUploadResult &Result) const {
+    const TSettings &Catalogue = FJobs.Catalogue();
+    const double Seconds = FUploadClock.isValid() ? FUploadClock.elapsed() / 1000.0 : 0.0;
+    return tr("Sensor: %1\nVersion: %2 \u2192 %3\nFile: %4\n"
+              "Packets: %5 sent, %6 repeated, in %7 s")
+        .arg(SensorName(Catalogue, FLine->XComm().SensorID()),
+             VersionText(Catalogue, FLine->XComm().Version()),
+             VersionText(Catalogue, FImage.Hdr.Version), QFileInfo(FFileName).fileName())
+        .arg(Result.Sent)
+        .arg(Result.Fail)
+        .arg(Seconds, 0, 'f', 1);
 }
 
 void TFWUpdateForm::btnUpdNextDeviceClick() {

@@ -14,6 +14,7 @@
 // from page to page and runs the jobs.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -89,6 +90,9 @@ private:
     void Disconnect();
     void UpdateFirmware();
     void ShowUploadResult(const TUploadResult &Result);
+    // What a successful update did: sensor, old and new version, file,
+    // packets sent and repeated, time taken.
+    QString UploadSummary(const TUploadResult &Result) const;
     void ShowConnectResult(const TBootSensor &Sensor);
     // After every job: the close that had to wait, then JobFinished.
     void JobEnded();
@@ -115,6 +119,7 @@ private:
     bool bClosePending = false;
     // Runs connect and upload; locks the port controls meanwhile.
     TJobWindow FJobs;
+    QElapsedTimer FUploadClock;  // from the start of the upload
     bool bScreenWatched = false;
     THotPlugWatcher *FHotPlug = nullptr;
 };

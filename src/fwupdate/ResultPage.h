@@ -18,9 +18,11 @@ public:
 
     Ui::TResultPage &Controls() { return *ui; }
 
-    // Success: Status in green alone. Failure: Status in red, the advice
-    // to reconnect and, when more is known, Detail below it.
-    void ShowResult(bool Ok, const QString &Status, const QString &Detail);
+    // Success: Status in green and the summary of the update below it.
+    // Failure: Status in red, the advice to reconnect and, when more is
+    // known, Detail below it.
+    void ShowResult(bool Ok, const QString &Status, const QString &Detail,
+                    const QString &Summary = {});
 
 private:
     std::unique_ptr<Ui::TResultPage> ui;

@@ -416,6 +416,13 @@ TEST_F(WizardTest, UploadSendsTheLoadedBytesWhenTheFileChanges) {
     Dir.Write("fw.cod", Other);
     Press("btnNext");
     EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    // The page sums the update up.
+    QLabel *Summary = L("lblSummary");
+    EXPECT_TRUE(Summary->isVisible());
+    EXPECT_TRUE(Summary->text().startsWith(QStringLiteral(
+        "Sensor: 17 (0x00000011) Probe A\nVersion: 2.05 \u2192 2.06\nFile: fw.cod\nPackets: ")))
+        << Summary->text().toStdString();
+    EXPECT_TRUE(Summary->text().contains(QStringLiteral(" sent, 0 repeated, in ")));
     std::string Line;
     EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
     EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
