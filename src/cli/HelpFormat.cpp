@@ -59,7 +59,9 @@ std::string WrapText(const std::string &Text, size_t Width) {
     return out;
 }
 
-THelpFormatter::THelpFormatter() { column_width(CNameColumn); }
+THelpFormatter::THelpFormatter() {
+    column_width(CNameColumn);
+}
 
 std::string THelpFormatter::make_option_opts(const CLI::Option *Opt) const {
     if (Opt->get_positional() || !TakesValue(Opt)) return "";

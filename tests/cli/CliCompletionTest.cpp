@@ -100,7 +100,8 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         std::set<std::string> Expected;
     } cases[] = {
         {"veldra-cli ", {"ports", "info", "identify", "flash", "scan", "read", "write", "comm"}},
-        {"veldra-cli --json ", {"ports", "info", "identify", "flash", "scan", "read", "write", "comm"}},
+        {"veldra-cli --json ",
+         {"ports", "info", "identify", "flash", "scan", "read", "write", "comm"}},
         {"veldra-cli i", {"info", "identify"}},
         {"veldra-cli comm ", {"read", "write"}},
         {"veldra-cli read --p", {"--port", "--parity"}},
@@ -125,7 +126,7 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
 // and nothing else: the completion's lists follow the parser.
 TEST_F(CliCompletion, OffersExactlyTheOptionsOfTheHelp) {
     const std::vector<std::vector<std::string>> commands{
-        {},      {"ports"}, {"info"},         {"identify"},     {"flash"}, {"scan"},
+        {},       {"ports"}, {"info"},         {"identify"},      {"flash"}, {"scan"},
         {"read"}, {"write"}, {"comm", "read"}, {"comm", "write"}, {"comm"}};
     for (const auto &command : commands) {
         std::string line = "veldra-cli ";
@@ -140,16 +141,16 @@ TEST_F(CliCompletion, OffersExactlyTheOptionsOfTheHelp) {
 // URL's colons do not break the word.
 TEST_F(CliCompletion, OffersThePortsOfDiscoveryAndOfTheSettingsFile) {
     TTempDir dir;
-    const std::string settings =
-        dir.Write("ports.ini", "[PORTS]\nCabinet 3=rfc2217://127.0.0.1:2001\n"
-                               "Pump house=modbus-tcp://127.0.0.1\n");
+    const std::string settings = dir.Write("ports.ini",
+                                           "[PORTS]\nCabinet 3=rfc2217://127.0.0.1:2001\n"
+                                           "Pump house=modbus-tcp://127.0.0.1\n");
     const std::string local = dir.Write("ttyV7", "");
     const std::vector<std::string> env{"VELDRA_EXTRA_PORTS=" + local};
 
     const std::set<std::string> all =
         Complete("veldra-cli --settings " + settings + " read -p ", env);
-    for (const std::string &port : {local, std::string("rfc2217://127.0.0.1:2001"),
-                                    std::string("modbus-tcp://127.0.0.1")})
+    for (const std::string &port :
+         {local, std::string("rfc2217://127.0.0.1:2001"), std::string("modbus-tcp://127.0.0.1")})
         EXPECT_TRUE(all.count(port)) << port << " not offered";
 
     // After the command, and for flash too.
