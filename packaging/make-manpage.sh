@@ -28,7 +28,8 @@ roff_verbatim() {
 describe() {  # subcommand words...
   "$program" "$@" --help >"$work/help" 2>/dev/null || return 1
   printf '.SS "%s"\n.nf\n' "$name $*"
-  grep -v "^Exit codes:" "$work/help" | roff_verbatim
+  # The exit codes (the last lines of every help) have a section of their own.
+  sed '/^Exit codes:/,$d' "$work/help" | roff_verbatim
   printf '.fi\n'
   for sub in $(subcommands <"$work/help"); do
     describe "$@" "$sub" || return 1

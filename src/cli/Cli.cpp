@@ -8,6 +8,7 @@
 
 #include "Version.h"
 #include "cli/Commands.h"
+#include "cli/HelpFormat.h"
 #include "cli/Trace.h"
 #include "jobs/PortsJob.h"
 #include "serial/Interrupt.h"
@@ -24,30 +25,57 @@ std::vector<std::string> BaudTexts() {
     return texts;
 }
 
+// "Bit rate: 110, 300, ... or 256000".
+std::string BaudHelp() {
+    const std::vector<std::string> texts = BaudTexts();
+    std::string help = "Bit rate";
+    for (size_t i = 0; i < texts.size(); ++i)
+        help += (i == 0 ? ": " : i + 1 == texts.size() ? " or " : ", ") + texts[i];
+    return help;
+}
+
 void AddLineOptions(CLI::App *Cmd, TLineOptions &Line) {
-    Cmd->add_option("--baud", Line.Baud, "Bit rate")
+    Cmd->add_option("-b,--baud", Line.Baud, BaudHelp())
+        ->option_text("RATE")
         ->capture_default_str()
         ->check(CLI::IsMember(BaudTexts()))
         ->group("Line");
-    Cmd->add_option("--parity", Line.Parity, "none, even or odd")
+    Cmd->add_option("-P,--parity", Line.Parity, "none, even or odd")
+        ->option_text("PARITY")
         ->capture_default_str()
         ->transform(CLI::IsMember({"none", "even", "odd"}, CLI::ignore_case))
         ->group("Line");
     Cmd->add_option("--stop-bits", Line.StopBits, "1 or 2")
+        ->option_text("N")
         ->capture_default_str()
         ->check(CLI::IsMember({"1", "2"}))
         ->group("Line");
-    Cmd->add_option("--timeout", Line.Timeout, "Reply time-out in ms, kept within 100..3000")
+    Cmd->add_option("-o,--timeout", Line.Timeout, "Reply time-out in ms, kept within 100..3000")
+        ->option_text("MS")
         ->capture_default_str()
         ->group("Line");
 }
 
-void AddPort(CLI::App *Cmd, std::string &Port) {
-    Cmd->add_option("--port", Port, "Serial port (path or name under /dev)")->required();
+// The forms a port name takes (serial/LinkFactory.h), for the help of
+// --port: the Modbus commands take all of them, the firmware commands all
+// but a Modbus TCP gateway.
+constexpr const char *CModbusPortForms =
+    ": /dev/ttyUSB0, ttyUSB0, rfc2217://HOST:PORT, tcp://HOST:PORT or modbus-tcp://HOST[:PORT]";
+constexpr const char *CBootPortForms =
+    ": /dev/ttyUSB0, ttyUSB0, rfc2217://HOST:PORT or tcp://HOST:PORT; a modbus-tcp://HOST[:PORT] "
+    "gateway carries no firmware update";
+
+void AddPort(CLI::App *Cmd, std::string &Port, const char *Forms = CModbusPortForms) {
+    Cmd->add_option("-p,--port", Port, std::string("Serial port (path or name under /dev)") + Forms)
+        ->option_text("PORT")
+        ->required();
 }
 
 void AddAddr(CLI::App *Cmd, int &Addr) {
-    Cmd->add_option("--addr", Addr, "Modbus device address")->required()->check(CLI::Range(1, 247));
+    Cmd->add_option("-a,--addr", Addr, "Modbus device address, 1..247")
+        ->option_text("ADDR")
+        ->required()
+        ->check(CLI::Range(1, 247));
 }
 
 // Type names as the register page lists them, in any letter case.
@@ -64,16 +92,20 @@ const std::vector<std::string> &TypeTexts() {
 void AddRegOptions(CLI::App *Cmd, TRegOptions &Opt) {
     AddPort(Cmd, Opt.Port);
     AddAddr(Cmd, Opt.Addr);
-    Cmd->add_option("--reg", Opt.Reg, "First register (or discrete input), as sent")
+    Cmd->add_option("-r,--reg", Opt.Reg, "First register (or discrete input), as sent: 0..65535")
+        ->option_text("REG")
         ->required()
         ->check(CLI::Range(0, 65535));
-    Cmd->add_option("--type", Opt.Type, "float, int, uint16, BCD, uint32, string or bit")
+    Cmd->add_option("-t,--type", Opt.Type, "float, int, uint16, BCD, uint32, string or bit")
+        ->option_text("TYPE")
         ->capture_default_str()
         ->transform(CLI::IsMember(TypeTexts(), CLI::ignore_case));
-    Cmd->add_option("--count", Opt.Count,
+    Cmd->add_option("-c,--count", Opt.Count,
                     "Registers (string) or inputs (bit); fixed for the other types")
+        ->option_text("N")
         ->check(CLI::Range(1, 65535));
     Cmd->add_option("--order", Opt.Order, "Word order of float and uint32: MSWF or LSWF")
+        ->option_text("ORDER")
         ->capture_default_str()
         ->transform(CLI::IsMember({"MSWF", "LSWF"}, CLI::ignore_case));
     AddLineOptions(Cmd, Opt.Line);
@@ -82,9 +114,14 @@ void AddRegOptions(CLI::App *Cmd, TRegOptions &Opt) {
 void AddCommRow(CLI::App *Cmd, const std::string &Name, const std::string &What, TCommRow &Row,
                 bool WithValue, int MinValue = 0, int MaxValue = 0) {
     CLI::Option *reg = Cmd->add_option("--" + Name + "-reg", Row.Reg, "Register of the " + What)
+                           ->option_text("REG")
                            ->check(CLI::Range(0, 65535));
     if (!WithValue) return;
-    CLI::Option *val = Cmd->add_option("--" + Name + "-val", Row.Value, "New value of the " + What);
+    const std::string range =
+        MaxValue > 0 ? ", " + std::to_string(MinValue) + ".." + std::to_string(MaxValue) : "";
+    CLI::Option *val =
+        Cmd->add_option("--" + Name + "-val", Row.Value, "New value of the " + What + range)
+            ->option_text("VALUE");
     if (MaxValue > 0) val->check(CLI::Range(MinValue, MaxValue));
     reg->needs(val);
     val->needs(reg);
@@ -107,7 +144,7 @@ int UsageError(const CLI::App &App, std::string Message) {
     if (rest.empty() && cmd->get_parent()) rest = cmd->get_parent()->remaining();
     if (!cmd->get_subcommands({}).empty() && !rest.empty() && !rest.front().starts_with("-"))
         Message = "Unknown command: " + rest.front();
-    std::fprintf(stderr, "%s\n\n%s", Message.c_str(), cmd->help().c_str());
+    std::fprintf(stderr, "%s", UsageErrorText(*cmd, Message).c_str());
     return ExitUsage;
 }
 
@@ -138,13 +175,15 @@ struct TCommandLine {
 };
 
 constexpr const char *CExitCodesText =
-    "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.";
+    "Exit codes: 0 done, 1 the device or file said no, 2 usage error, 3 the port cannot be used.\n"
+    "Stopped by a signal: 128 + its number (130 for Ctrl+C).";
 
 void AddGlobalOptions(CLI::App &App, TCommandLine &Cmd) {
     App.add_option("--settings", Cmd.SettingsFile,
                    "Settings file to read instead of the first of "
                    "~/.config/veldra-update/veldra-update.ini, "
                    "/etc/xdg/veldra-update/veldra-update.ini and the executable's path with .ini")
+        ->option_text("FILE")
         ->check(CLI::ExistingFile);
     // The version and the settings file a command would read. Added after
     // --settings, whose value (checked) is then already in place.
@@ -165,13 +204,15 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
 
     Cmd.Identify =
         App.add_subcommand("identify", "Find a sensor in bootloader mode (19200, then 57600 baud)");
-    AddPort(Cmd.Identify, Cmd.IdentPort);
+    AddPort(Cmd.Identify, Cmd.IdentPort, CBootPortForms);
 
     Cmd.Flash = App.add_subcommand("flash",
                                    "Update the firmware of one or more sensors in bootloader mode");
     Cmd.Flash
-        ->add_option("--port", Cmd.FlashOpt.Ports,
-                     "Serial port; repeat for several sensors at once")
+        ->add_option(
+            "-p,--port", Cmd.FlashOpt.Ports,
+            std::string("Serial port; repeat for several sensors at once") + CBootPortForms)
+        ->option_text("PORT")
         ->required()
         ->allow_extra_args(false);
     Cmd.Flash->add_flag("--yes,-y", Cmd.FlashOpt.Yes,
@@ -183,10 +224,12 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
 void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Scan = App.add_subcommand("scan", "Look for Modbus devices in an address range");
     AddPort(Cmd.Scan, Cmd.ScanOpt.Port);
-    Cmd.Scan->add_option("--first", Cmd.ScanOpt.First, "First address")
+    Cmd.Scan->add_option("--first", Cmd.ScanOpt.First, "First address, 1..247")
+        ->option_text("ADDR")
         ->capture_default_str()
         ->check(CLI::Range(1, 247));
-    Cmd.Scan->add_option("--last", Cmd.ScanOpt.Last, "Last address")
+    Cmd.Scan->add_option("--last", Cmd.ScanOpt.Last, "Last address, 1..247")
+        ->option_text("ADDR")
         ->capture_default_str()
         ->check(CLI::Range(1, 247));
     AddLineOptions(Cmd.Scan, Cmd.ScanOpt.Line);
@@ -227,6 +270,8 @@ CLI::App *AddCommCommands(CLI::App &App, TCommandLine &Cmd) {
 
 // The whole parser, filling Cmd.
 void BuildParser(CLI::App &App, TCommandLine &Cmd) {
+    // Before the commands are added: each takes its parent's formatter.
+    App.formatter(std::make_shared<THelpFormatter>());
     App.require_subcommand(1);
     App.footer(CExitCodesText);
     AddGlobalOptions(App, Cmd);
@@ -278,7 +323,8 @@ int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
 }
 
 // RunChosen, with what a command did not report itself turned into its exit
-// code: a usage error with the help text, the rest on standard error.
+// code: a usage error with the command's usage line, the rest on standard
+// error.
 int RunReporting(const CLI::App &App, TCliContext &Ctx, TCommandLine &Cmd) {
     try {
         return RunChosen(Ctx, Cmd);

@@ -28,7 +28,7 @@ enum : int {
 };
 
 // A command line that parsed but makes no sense (checked before any port is
-// opened). Reported with the command's help text and exit code 2.
+// opened). Reported with the command's usage line and exit code 2.
 class EUsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

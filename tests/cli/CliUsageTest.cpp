@@ -180,6 +180,116 @@ TEST(CliUsage, ValuesAndCountsBeyondTheirLimitsAreRefusedBeforeThePort) {
     }
 }
 
+// A usage error names the mistake, shows the command's usage line with the
+// program's name and points to that command's help, without the whole help.
+TEST(CliUsage, UsageErrorsShowTheUsageLineAndPointToTheHelp) {
+    TTempDir dir;
+    const std::string settings = WriteTestSettings(dir);
+    struct TCase {
+        const char *Name;
+        std::vector<std::string> Args;
+        std::string Usage, Try;
+    } cases[] = {
+        {"no command", {}, "Usage: veldra-cli [OPTIONS] SUBCOMMAND", "veldra-cli"},
+        {"missing address",
+         {"read", "-p", CNoPort, "-r", "1"},
+         "Usage: veldra-cli read -p PORT -a ADDR -r REG [OPTIONS]",
+         "veldra-cli read"},
+        {"refused after parsing",
+         {"scan", "--port", CNoPort, "--first", "5", "--last", "4"},
+         "Usage: veldra-cli scan -p PORT [OPTIONS]",
+         "veldra-cli scan"},
+        {"comm without its command",
+         {"comm"},
+         "Usage: veldra-cli comm [OPTIONS] SUBCOMMAND",
+         "veldra-cli comm"},
+        {"comm write",
+         {"comm", "write", "--port", CNoPort, "--addr", "1", "--baud-reg", "4"},
+         "Usage: veldra-cli comm write -p PORT -a ADDR [OPTIONS]",
+         "veldra-cli comm write"},
+        {"flash",
+         {"flash", "x.cod"},
+         "Usage: veldra-cli flash -p PORT [-p PORT]... [OPTIONS] FILE",
+         "veldra-cli flash"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRunResult r = RunCliWith(settings, c.Args);
+        EXPECT_EQ(r.ExitCode, 2) << r.Err;
+        const auto lines = SplitLines(r.Err);
+        ASSERT_EQ(lines.size(), 3u) << r.Err;
+        EXPECT_EQ(lines[1], c.Usage);
+        EXPECT_EQ(lines[2], "Try '" + c.Try + " --help'.");
+    }
+}
+
+// The help says what to type in words: the forms of --port, placeholders,
+// "required" and the defaults, not the parser's types and checks.
+TEST(CliUsage, HelpIsFreeOfTheParsersTypeAnnotations) {
+    for (const std::vector<std::string> &cmd : std::vector<std::vector<std::string>>{
+             {}, {"identify"}, {"flash"}, {"scan"}, {"read"}, {"write"}, {"comm", "write"}}) {
+        std::vector<std::string> argv{VELDRA_CLI_PATH};
+        argv.insert(argv.end(), cmd.begin(), cmd.end());
+        argv.push_back("--help");
+        const TRunResult h = RunProgram(argv);
+        SCOPED_TRACE(h.Out);
+        ASSERT_EQ(h.ExitCode, 0);
+        for (const char *noise : {" TEXT", " INT", "REQUIRED", ":{", " in [", "Needs:", ":FILE"})
+            EXPECT_FALSE(Contains(h.Out, noise)) << noise;
+        for (const std::string &line : SplitLines(h.Out)) EXPECT_LE(line.size(), 100u) << line;
+        if (cmd.empty()) continue;
+        for (const char *form : {"/dev/ttyUSB0", "ttyUSB0", "rfc2217://HOST:PORT",
+                                 "tcp://HOST:PORT", "modbus-tcp://HOST[:PORT]"})
+            EXPECT_TRUE(Contains(h.Out, form)) << form;
+        EXPECT_TRUE(Contains(h.Out, "-p,--port PORT")) << "short option and placeholder";
+    }
+    const TRunResult read = RunProgram({VELDRA_CLI_PATH, "read", "--help"});
+    for (const char *part : {"(required)", "(default 19200)", "(default even)", "-o,--timeout MS",
+                             "-P,--parity PARITY", "-t,--type TYPE", "-c,--count N", "-r,--reg REG",
+                             "-a,--addr ADDR", "-b,--baud RATE", "115200"})
+        EXPECT_TRUE(Contains(read.Out, part)) << part << "\n" << read.Out;
+    const TRunResult comm = RunProgram({VELDRA_CLI_PATH, "comm", "write", "--help"});
+    EXPECT_TRUE(Contains(comm.Out, "(with --baud-val)")) << comm.Out;
+}
+
+// Each short option stands for its long one: the same command line either
+// way gives the same result (here the JSON of a port that cannot be opened,
+// which holds the line settings and the register plan).
+TEST(CliUsage, ShortOptionsMeanTheirLongOnes) {
+    TTempDir dir;
+    const std::string settings = WriteTestSettings(dir);
+    const struct {
+        std::vector<std::string> Short, Long;
+    } cases[] = {
+        {{"read", "-p", CNoPort, "-a", "7", "-r", "40", "-t", "string", "-c", "3", "-b", "9600",
+          "-P", "none", "-o", "700"},
+         {"read", "--port", CNoPort, "--addr", "7", "--reg", "40", "--type", "string", "--count",
+          "3", "--baud", "9600", "--parity", "none", "--timeout", "700"}},
+        {{"write", "-p", CNoPort, "-a", "2", "-r", "3", "-t", "uint16", "5"},
+         {"write", "--port", CNoPort, "--addr", "2", "--reg", "3", "--type", "uint16", "5"}},
+        {{"scan", "-p", CNoPort, "-b", "57600", "-P", "odd", "-o", "300"},
+         {"scan", "--port", CNoPort, "--baud", "57600", "--parity", "odd", "--timeout", "300"}},
+        {{"comm", "read", "-p", CNoPort, "-a", "9", "--baud-reg", "4", "-b", "4800"},
+         {"comm", "read", "--port", CNoPort, "--addr", "9", "--baud-reg", "4", "--baud", "4800"}},
+        {{"identify", "-p", CNoPort}, {"identify", "--port", CNoPort}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Long[0]);
+        std::vector<std::string> s{"--json"}, l{"--json"};
+        s.insert(s.end(), c.Short.begin(), c.Short.end());
+        l.insert(l.end(), c.Long.begin(), c.Long.end());
+        const TRunResult rs = RunCliWith(settings, s), rl = RunCliWith(settings, l);
+        EXPECT_EQ(rs.ExitCode, 3) << rs.Err;
+        EXPECT_EQ(rs.ExitCode, rl.ExitCode);
+        ASSERT_FALSE(rs.Out.empty()) << rs.Err;
+        EXPECT_EQ(nlohmann::json::parse(rs.Out), nlohmann::json::parse(rl.Out));
+    }
+    // A short option's value is checked as the long one's, and named so.
+    const TRunResult bad = RunCliWith(settings, {"read", "-p", CNoPort, "-a", "0", "-r", "1"});
+    EXPECT_EQ(bad.ExitCode, 2);
+    EXPECT_TRUE(Contains(bad.Err, "--addr")) << bad.Err;
+}
+
 TEST(CliUsage, HelpAndVersion) {
     // The version, then the settings file (see CliSettingsTest.cpp).
     const TRunResult v = RunProgram({VELDRA_CLI_PATH, "--version"});

@@ -20,6 +20,7 @@ std::set<std::string> ExpectedInstallFiles(bool WithGui) {
         "bin/veldra-sim",
         "share/man/man1/veldra-cli.1.gz",
         "share/man/man1/veldra-sim.1.gz",
+        "share/bash-completion/completions/veldra-cli",
         "share/doc/veldra-update/README.md",
         "share/doc/veldra-update/changelog.gz",
         "share/doc/veldra-update/copyright",
