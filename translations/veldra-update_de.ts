@@ -394,7 +394,7 @@
     </message>
     <message>
         <source>No answer within the time-out</source>
-        <translation>Keine Antwort innerhalb der Zeitüberschreitung</translation>
+        <translation>Keine Antwort innerhalb des Zeitlimits</translation>
     </message>
     <message>
         <source>Damaged answer (CRC error)</source>
