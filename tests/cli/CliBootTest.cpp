@@ -147,6 +147,13 @@ TEST_F(CliBoot, InfoShowsTheFileHeader) {
     const auto ob = nlohmann::json::parse(b.Out);
     EXPECT_EQ(ob["error"], "Invalid COD file");
     EXPECT_EQ(ob["reason"], "The file size does not match its header");
+    // flash checks the file the same way before it touches a port.
+    const TRunResult f =
+        Cli({"--json", "flash", "--port", "/dev/ttyVELDRA-NONE", FDir.File("fw.cod")});
+    EXPECT_EQ(f.ExitCode, 1);
+    EXPECT_TRUE(Contains(f.Err, "Invalid COD file\nThe file size does not match its header\n"))
+        << f.Err;
+    EXPECT_EQ(nlohmann::json::parse(f.Out)["reason"], "The file size does not match its header");
 }
 
 TEST_F(CliBoot, IdentifyAtBothRatesWithTheWorkedFrames) {
