@@ -410,6 +410,90 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <source>Value out of range (%1 to %2)</source>
         <translation>Wert außerhalb des Bereichs (%1 bis %2)</translation>
     </message>
+    <message>
+        <source>No answer within the time-out</source>
+        <translation>Keine Antwort innerhalb des Zeitlimits</translation>
+    </message>
+    <message>
+        <source>Damaged answer (CRC error)</source>
+        <translation>Beschädigte Antwort (CRC-Fehler)</translation>
+    </message>
+    <message>
+        <source>Wrong answer (another device address)</source>
+        <translation>Falsche Antwort (andere Geräteadresse)</translation>
+    </message>
+    <message>
+        <source>Wrong answer (another function code)</source>
+        <translation>Falsche Antwort (anderer Funktionscode)</translation>
+    </message>
+    <message>
+        <source>Wrong answer (wrong length)</source>
+        <translation>Falsche Antwort (falsche Länge)</translation>
+    </message>
+    <message>
+        <source>Wrong answer (the echo does not match)</source>
+        <translation>Falsche Antwort (das Echo stimmt nicht überein)</translation>
+    </message>
+    <message>
+        <source>Too many registers for one request</source>
+        <translation>Zu viele Register für eine Anfrage</translation>
+    </message>
+    <message>
+        <source>Modbus exception 1 (illegal function)</source>
+        <translation>Modbus-Ausnahme 1 (unzulässige Funktion)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 2 (illegal data address)</source>
+        <translation>Modbus-Ausnahme 2 (unzulässige Datenadresse)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 3 (illegal data value)</source>
+        <translation>Modbus-Ausnahme 3 (unzulässiger Datenwert)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 4 (server device failure)</source>
+        <translation>Modbus-Ausnahme 4 (Fehler im Gerät)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 5 (acknowledge)</source>
+        <translation>Modbus-Ausnahme 5 (Anfrage angenommen, in Bearbeitung)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 6 (server device busy)</source>
+        <translation>Modbus-Ausnahme 6 (Gerät beschäftigt)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 8 (memory parity error)</source>
+        <translation>Modbus-Ausnahme 8 (Speicher-Paritätsfehler)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 10 (gateway path unavailable)</source>
+        <translation>Modbus-Ausnahme 10 (Gateway-Pfad nicht verfügbar)</translation>
+    </message>
+    <message>
+        <source>Modbus exception 11 (gateway target device failed to respond)</source>
+        <translation>Modbus-Ausnahme 11 (Zielgerät hinter dem Gateway antwortet nicht)</translation>
+    </message>
+    <message>
+        <source>Modbus exception %1</source>
+        <translation>Modbus-Ausnahme %1</translation>
+    </message>
+    <message>
+        <source>The file is too short for a firmware header</source>
+        <translation>Die Datei ist zu kurz für einen Firmware-Kopf</translation>
+    </message>
+    <message>
+        <source>The file size does not match its header</source>
+        <translation>Die Dateigröße passt nicht zu ihrem Kopf</translation>
+    </message>
+    <message>
+        <source>The header checksum is wrong</source>
+        <translation>Die Prüfsumme des Kopfes ist falsch</translation>
+    </message>
+    <message>
+        <source>The image checksum is wrong</source>
+        <translation>Die Prüfsumme des Abbilds ist falsch</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>

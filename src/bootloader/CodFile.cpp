@@ -100,10 +100,10 @@ bool HasMagic(const uint8_t *Head) {
 
 // The 32-byte layout: Head is the header (zero-padded when the file is
 // shorter), Size the whole file's size, Sum the image's sum.
-bool Judge32(const uint8_t *Head, uint64_t Size, uint32_t Sum, TCODFileData &Data) {
-    if (Size < CHead32 || static_cast<uint16_t>(Sum) != Le16(Head + 26) ||
-        Size - CHead32 != Le32(Head + 28))
-        return false;
+TCodCheck Judge32(const uint8_t *Head, uint64_t Size, uint32_t Sum, TCODFileData &Data) {
+    if (Size < CHead32) return TCodCheck::TooShort;
+    if (Size - CHead32 != Le32(Head + 28)) return TCodCheck::WrongSize;
+    if (static_cast<uint16_t>(Sum) != Le16(Head + 26)) return TCodCheck::ImageChecksum;
     TCODFileData Result;
     Result.FileSize = Size;
     Result.DeviceID = Le16(Head + 22);
@@ -112,14 +112,16 @@ bool Judge32(const uint8_t *Head, uint64_t Size, uint32_t Sum, TCODFileData &Dat
     Result.ProcessorType = "ESP32";
     Result.HeaderSize = CHead32;
     Data = Result;
-    return true;
+    return TCodCheck::None;
 }
 
 // The 16-byte layout: the header alone decides; the image is not covered.
-bool Judge16(const uint8_t *H, uint64_t Size, TCODFileData &Data) {
+TCodCheck Judge16(const uint8_t *H, uint64_t Size, TCODFileData &Data) {
     uint8_t Sum = 2;
     for (int i = 0; i < 15; ++i) Sum = static_cast<uint8_t>(Sum + H[i]);
-    if (Size < CHead16 || Sum != H[15] || Size - CHead16 != Le32(H + 3)) return false;
+    if (Size < CHead16) return TCodCheck::TooShort;
+    if (Sum != H[15]) return TCodCheck::HeaderChecksum;
+    if (Size - CHead16 != Le32(H + 3)) return TCodCheck::WrongSize;
     TCODFileData Result;
     Result.FileSize = Size;
     Result.DeviceID = H[9];
@@ -128,7 +130,7 @@ bool Judge16(const uint8_t *H, uint64_t Size, TCODFileData &Data) {
     Result.ProcessorType = Latin1ToUtf8(H + 10, 5);
     Result.HeaderSize = CHead16;
     Data = Result;
-    return true;
+    return TCodCheck::None;
 }
 
 // A file that cannot be judged without reading more than an upload could
@@ -143,7 +145,8 @@ TCODFileData SizeOnly(const uint8_t *Head, uint64_t Size) {
 // Streams the rest of a 32-byte-header file (the header has been read)
 // through a fixed buffer and judges it. Reads to the end of the file, not to
 // the size taken when it was opened, and never beyond CMaxCodFileBytes.
-TCodLoad Stream32(TCodFileReader &File, const uint8_t *Head, TCODFileData &Data) {
+TCodLoad Stream32(TCodFileReader &File, const uint8_t *Head, TCODFileData &Data,
+                  TCodCheck &Failed) {
     constexpr size_t CBuffer = 128 << 10;
     const std::unique_ptr<uint8_t[]> Buf(new uint8_t[CBuffer]);
     uint64_t Size = CHead32;
@@ -159,9 +162,20 @@ TCodLoad Stream32(TCodFileReader &File, const uint8_t *Head, TCODFileData &Data)
         }
     }
     TCODFileData Result;
-    if (!Judge32(Head, Size, Sum, Result)) return TCodLoad::Invalid;
+    Failed = Judge32(Head, Size, Sum, Result);
+    if (Failed != TCodCheck::None) return TCodLoad::Invalid;
     Data = Result;
     return Result.FitsUpload() ? TCodLoad::Ok : TCodLoad::TooBig;
+}
+
+// Stream32 for a file whose header was read (HeadLen bytes of it).
+TCodLoad Stream32Whole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen,
+                       TCODFileData &Data, TCodCheck &Failed) {
+    if (HeadLen < CHead32) {
+        Failed = TCodCheck::TooShort;
+        return TCodLoad::Invalid;
+    }
+    return Stream32(File, Head, Data, Failed);
 }
 
 // Reads the whole file into Image: one allocation of the size the file had
@@ -190,7 +204,9 @@ void ReadWhole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen, TFirmw
 
 // The common road of LoadFirmware (Image set: keep the bytes) and
 // CheckFirmware (Image null).
-TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData &Data) {
+TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData &Data,
+                  TCodCheck &Failed) {
+    Failed = TCodCheck::None;
     if (Image) Image->clear();
     if (!CodFileExists(FName)) return TCodLoad::Missing;
     TCodFileReader File(FName);
@@ -204,7 +220,8 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
     TCODFileData Facts = SizeOnly(Head, Size);
     if (!Facts.FitsUpload()) {
         if (!HasMagic(Head)) {
-            if (!Judge16(Head, Size, Facts)) return TCodLoad::Invalid;
+            Failed = Judge16(Head, Size, Facts);
+            if (Failed != TCodCheck::None) return TCodLoad::Invalid;
             Data = Facts;
             return TCodLoad::TooBig;
         }
@@ -212,14 +229,14 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
             Data = Facts;
             return TCodLoad::TooBig;
         }
-        return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
+        return Stream32Whole(File, Head, HeadLen, Data, Failed);
     }
 
     if (!Image) {
-        if (HasMagic(Head))
-            return HeadLen < CHead32 ? TCodLoad::Invalid : Stream32(File, Head, Data);
+        if (HasMagic(Head)) return Stream32Whole(File, Head, HeadLen, Data, Failed);
         TCODFileData Result;
-        if (!Judge16(Head, Size, Result)) return TCodLoad::Invalid;
+        Failed = Judge16(Head, Size, Result);
+        if (Failed != TCodCheck::None) return TCodLoad::Invalid;
         Data = Result;
         return TCodLoad::Ok;
     }
@@ -232,7 +249,7 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
         return TCodLoad::TooBig;
     }
     TCODFileData Result;
-    if (!ValidateImage(Bytes, Result)) return TCodLoad::Invalid;
+    if (!ValidateImage(Bytes, Result, &Failed)) return TCodLoad::Invalid;
     Data = Result;
     if (!Result.FitsUpload()) return TCodLoad::TooBig;
     *Image = std::move(Bytes);
@@ -241,24 +258,35 @@ TCodLoad CheckCod(const std::string &FName, TFirmwareBytes *Image, TCODFileData 
 
 }  // namespace
 
-bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data) {
+bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data, TCodCheck *Failed) {
     uint8_t Head[CHead32] = {};
     if (!Image.empty())  // short: the size checks catch it
         std::memcpy(Head, Image.data(), std::min<size_t>(Image.size(), sizeof Head));
+    TCodCheck Check;
     if (HasMagic(Head)) {
         const size_t From = std::min<size_t>(Image.size(), CHead32);
-        return Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From),
-                       Data);
+        Check = Judge32(Head, Image.size(), AddBytes(0, Image.data() + From, Image.size() - From),
+                        Data);
+    } else {
+        Check = Judge16(Head, Image.size(), Data);
     }
-    return Judge16(Head, Image.size(), Data);
+    if (Failed) *Failed = Check;
+    return Check == TCodCheck::None;
 }
 
-TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data) {
-    return CheckCod(FName, &Image, Data);
+TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data,
+                      TCodCheck *Failed) {
+    TCodCheck Check;
+    const TCodLoad Load = CheckCod(FName, &Image, Data, Check);
+    if (Failed) *Failed = Check;
+    return Load;
 }
 
-TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data) {
-    return CheckCod(FName, nullptr, Data);
+TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data, TCodCheck *Failed) {
+    TCodCheck Check;
+    const TCodLoad Load = CheckCod(FName, nullptr, Data, Check);
+    if (Failed) *Failed = Check;
+    return Load;
 }
 
 bool ValidateFile(const std::string &FName, TCODFileData &Data) {

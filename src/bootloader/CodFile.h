@@ -89,6 +89,16 @@ enum class TCodLoad {
     TooBig,   // more packets than an upload can carry (Data tells the size)
 };
 
+// Which check refused a firmware file (TCodLoad::Invalid), in the order
+// they run.
+enum class TCodCheck {
+    None,
+    TooShort,        // shorter than its header
+    WrongSize,       // the size the header gives does not match the file's
+    HeaderChecksum,  // 16-byte header: its checksum byte is wrong
+    ImageChecksum,   // 32-byte header: the image's sum is wrong
+};
+
 // Reads a firmware file once, whole, into Image (one allocation of the
 // file's size) and checks that buffer (ValidateImage); an upload then sends
 // exactly the bytes that were checked, whatever happens to the file
@@ -98,12 +108,15 @@ enum class TCodLoad {
 // 32-byte-header file of at most CMaxCodFileBytes, whose checksum is
 // streamed so that it can still be described. Raises EFileError like
 // ValidateFile.
-TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data);
+// Failed, when given, says which check refused an Invalid file (None for
+// the other outcomes).
+TCodLoad LoadFirmware(const std::string &FName, TFirmwareBytes &Image, TCODFileData &Data,
+                      TCodCheck *Failed = nullptr);
 
 // The same checks and outcomes without keeping the file: the 32-byte
 // header's checksum is streamed through a fixed buffer; of a 16-byte-header
 // file only the header is read.
-TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data);
+TCodLoad CheckFirmware(const std::string &FName, TCODFileData &Data, TCodCheck *Failed = nullptr);
 
 // The checks of ValidateFile over a file's bytes in memory.
-bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data);
+bool ValidateImage(std::span<const uint8_t> Image, TCODFileData &Data, TCodCheck *Failed = nullptr);

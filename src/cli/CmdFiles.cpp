@@ -56,6 +56,11 @@ bool CheckFirmwareFile(TResult &Result, const std::string &File, TFirmwareImage 
     if (Image.Ok()) return true;
     if (Image.Load == TCodLoad::TooBig) Result["packets"] = Image.Hdr.PacketCount();
     Result.ErrorText(JobText(Image.Problem()));
+    // Which check refused it, on the next line.
+    if (const TJobReason Why = Image.CheckReason(); !Why.Empty()) {
+        Result.ErrorText(JobText(Why));
+        Result["reason"] = JobText(Why);
+    }
     return false;
 }
 

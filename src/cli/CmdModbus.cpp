@@ -37,6 +37,19 @@ TPortProblem OpenProblemOf(const std::optional<EComPort> &Error) {
     return TPortProblem{EComPort::Message(CError_OpenFailed, -1), -1};
 }
 
+// Why a Modbus operation failed: a line on standard error after the
+// failure's own, and "reason" (with "exception_code" for an exception
+// answer) in Fields. Prefix goes before the line (the comm rows' label).
+void AddReason(TResult &Result, nlohmann::json &Fields, const TModbusFailureInfo &Why,
+               const std::string &Prefix = "") {
+    const TJobReason Reason = ModbusFailureReason(Why);
+    if (Reason.Empty()) return;
+    const std::string Text = JobText(Reason);
+    Result.ErrorText(Prefix + Text);
+    Fields["reason"] = Text;
+    if (Why.Kind == TModbusFailure::Exception) Fields["exception_code"] = Why.ExceptionCode;
+}
+
 void LineJson(TResult &Result, const std::string &Port, const TPortParams &P) {
     Result["port"] = Port;
     Result["baud_rate"] = BaudRateToInt(P.BaudRate);
@@ -156,8 +169,11 @@ int RunRead(TCliContext &Ctx, const TRegOptions &Opt) {
             ReadRegisterBlock({Opt.Port, params, Opt.Addr},
                               {static_cast<uint16_t>(Opt.Reg), plan.Type, plan.Order, plan.Count});
         if (!read.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(read.OpenError));
-        if (read.Failure == TJobText::ReadError)
-            return result.Fail(ExitFailed, JobText(read.Failure));
+        if (read.Failure == TJobText::ReadError) {
+            result.ErrorText(JobText(read.Failure));
+            AddReason(result, result.Json(), read.Why);
+            return result.Finish(ExitFailed);
+        }
         if (plan.Type == rdtBit)
             result["inputs"] = read.Bits;
         else
@@ -227,7 +243,11 @@ int RunWrite(TCliContext &Ctx, const TRegOptions &Opt) {
             WriteRegisterBlock({Opt.Port, params, Opt.Addr}, static_cast<uint16_t>(Opt.Reg), write);
         if (!done.Opened) return ReportPortProblem(result, Opt.Port, OpenProblemOf(done.OpenError));
         result["function"] = write.Function;
-        if (!done.Saved) return result.Fail(ExitFailed, JobText(done.Text()));
+        if (!done.Saved) {
+            result.ErrorText(JobText(done.Text()));
+            AddReason(result, result.Json(), done.Why);
+            return result.Finish(ExitFailed);
+        }
         result.Text(JobText(done.Text()));
         result["message"] = JobText(done.Text());
         return result.Finish(ExitOk);
@@ -252,6 +272,30 @@ std::vector<TCommRowRef> CommRows(const TCommOptions &Opt) {
     return {{"Baud rate", "baud", Opt.Baud},
             {"Parity, data, stop bits", "framing", Opt.Framing},
             {"Address", "address", Opt.Address}};
+}
+
+// The reason of a row that failed, in its JSON object.
+void AddReasonField(nlohmann::json &Row, const TModbusFailureInfo &Why) {
+    const TJobReason Reason = ModbusFailureReason(Why);
+    if (Reason.Empty()) return;
+    Row["reason"] = JobText(Reason);
+    if (Why.Kind == TModbusFailure::Exception) Row["exception_code"] = Why.ExceptionCode;
+}
+
+// "<row>: <Message>" for each row that was done and failed, each followed
+// by "<row>: <reason>"; the first reason is also the command's "reason".
+void ReportFailedRows(TResult &Result, const std::vector<TCommRowRef> &Rows,
+                      const TCommResult &Comm, const std::string &Message) {
+    bool First = true;
+    for (size_t i = 0; i < Rows.size(); ++i) {
+        const TCommRowResult &r = Comm.Rows[i];
+        if (!r.Done || r.Ok || r.OpenError) continue;
+        const std::string Label = std::string(Rows[i].Label) + ": ";
+        Result.ErrorText(Label + Message);
+        nlohmann::json Ignored;
+        AddReason(Result, First ? Result.Json() : Ignored, r.Why, Label);
+        First = false;
+    }
 }
 
 }  // namespace
@@ -292,6 +336,7 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
         } else {
             j["value"] = nullptr;
             failed.push_back(rows[i].Label);
+            AddReasonField(j, r.Why);
         }
         result[rows[i].Key] = j;
     }
@@ -299,7 +344,7 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     if (const auto portError = read.FirstPortError(); portError || read.OpenFailed)
         return ReportPortProblem(result, Opt.Port, OpenProblemOf(portError));
     if (failed.empty()) return result.Finish(ExitOk);
-    for (const std::string &label : failed) result.ErrorText(label + ": " + CReadError);
+    ReportFailedRows(result, rows, read, CReadError);
     return result.Finish(ExitFailed);
 }
 
@@ -334,6 +379,7 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
         }
         if (!r.Done) continue;
         result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", r.Value}, {"ok", r.Ok}};
+        if (!r.Ok) AddReasonField(result[rows[i].Key], r.Why);
         if (r.Ok) {
             ++written;
             done.push_back(rows[i].Label);
@@ -349,7 +395,7 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
         for (const std::string &label : done) result.Text(label + ": written");
         if (!done.empty()) result.Text(CRestart);
         if (write.StoppedBy) return result.Stopped(write.StoppedBy);
-        for (const std::string &label : failed) result.ErrorText(label + ": " + CWriteError);
+        ReportFailedRows(result, rows, write, CWriteError);
         return ReportPortProblem(result, Opt.Port, OpenProblemOf(portError));
     }
     if (written > 0) {
@@ -358,7 +404,11 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     }
     if (failed.empty()) return result.Finish(ExitOk);
     // A partial success is still a failure: say which settings were not written.
-    if (written == 0) return result.Fail(ExitFailed, CWriteError);
-    for (const std::string &label : failed) result.ErrorText(label + ": " + CWriteError);
+    if (written == 0) {
+        result.ErrorText(CWriteError);
+        AddReason(result, result.Json(), write.FirstFailure());
+        return result.Finish(ExitFailed);
+    }
+    ReportFailedRows(result, rows, write, CWriteError);
     return result.Finish(ExitFailed);
 }

@@ -32,6 +32,14 @@ void Error(TJobText Msg) {
 void Info(TJobText Msg) {
     ShowInfoMsg(AppTitle(), Say(Msg));
 }
+// A failed transaction: the message, and on a second line what the
+// sensor's answer (or its silence) showed.
+void ErrorWithReason(TJobText Msg, const TModbusFailureInfo &Why) {
+    QString Text = Say(Msg);
+    if (const TJobReason Reason = ModbusFailureReason(Why); !Reason.Empty())
+        Text += QLatin1Char('\n') + Say(Reason);
+    ShowErrorMsg(AppTitle(), Text);
+}
 // A value no register of its kind holds: refused with the range, nothing
 // sent.
 void ErrorOutOfRange(const TValueRange &Range) {
@@ -354,7 +362,7 @@ void TDevSetupForm::btnCommWriteClick() {
             if (Result.Saved() > 0)
                 Info(TJobText::RestartNeeded);
             else
-                Error(TJobText::WriteError);
+                ErrorWithReason(TJobText::WriteError, Result.FirstFailure());
         };
     });
 }
@@ -383,7 +391,7 @@ void TDevSetupForm::btnUpdReadClick() {
         return [this, Target, Block, Result] {
             if (!Result.Opened) return;
             if (Result.Failure != TJobText::None)
-                Error(Result.Failure);
+                ErrorWithReason(Result.Failure, Result.Why);
             else
                 RegsPage().ShowRead(Target.Addr, Block, Result);
         };
@@ -418,7 +426,7 @@ void TDevSetupForm::btnUpdWriteClick() {
             if (Result.Saved)
                 Info(Result.Text());
             else
-                Error(Result.Text());
+                ErrorWithReason(Result.Text(), Result.Why);
         };
     });
 }

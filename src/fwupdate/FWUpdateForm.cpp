@@ -256,8 +256,10 @@ void TFWUpdateForm::btnLoadFileClick() {
     } else {
         FImage.Bytes.clear();
         FImage.Load = Image.Load;
-        FilePage().ShowRefused(Image.Load == TCodLoad::TooBig ? Say(Image.Problem())
-                                                              : Say(TJobText::InvalidCodFile));
+        const TJobReason Check = Image.CheckReason();
+        FilePage().ShowRefused(
+            Image.Load == TCodLoad::TooBig ? Say(Image.Problem()) : Say(TJobText::InvalidCodFile),
+            Check.Empty() ? QString() : Say(Check));
         bLoaded = false;
     }
 }

@@ -11,7 +11,7 @@ TFilePage::TFilePage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     MakeWhite(ui->pnlBand2);
     // Names and texts from the settings file and from firmware files are
     // shown as they are, never read as rich text.
-    for (QLabel *Label : {ui->lblFileID, ui->lblFileVersion, ui->lblFileStatus})
+    for (QLabel *Label : {ui->lblFileID, ui->lblFileVersion, ui->lblFileStatus, ui->lblFileReason})
         Label->setTextFormat(Qt::PlainText);
 }
 
@@ -28,10 +28,12 @@ void TFilePage::ShowLoaded(const QString &Name, const QString &Version) {
     ui->lblFileID->setText(Name);
     ui->lblFileVersion->setText(Version);
     SetColoured(ui->lblFileStatus, tr("Loaded"), kPageGreen);
+    ui->lblFileReason->clear();
 }
 
-void TFilePage::ShowRefused(const QString &Reason) {
+void TFilePage::ShowRefused(const QString &Reason, const QString &Detail) {
     ui->lblFileID->setText(tr("N/A"));
     ui->lblFileVersion->setText(tr("N/A"));
     SetColoured(ui->lblFileStatus, Reason, kPageRed);
+    SetColoured(ui->lblFileReason, Detail, kPageRed);
 }

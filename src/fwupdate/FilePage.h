@@ -25,8 +25,9 @@ public:
     // A file that can be uploaded: its sensor name and version, and
     // "Loaded" in green.
     void ShowLoaded(const QString &Name, const QString &Version);
-    // A file that cannot: "N/A" for name and version, and why in red.
-    void ShowRefused(const QString &Reason);
+    // A file that cannot: "N/A" for name and version, and why in red;
+    // Detail (which check failed) on the line under it, or none.
+    void ShowRefused(const QString &Reason, const QString &Detail = QString());
 
 private:
     std::unique_ptr<Ui::TFilePage> ui;

@@ -53,16 +53,33 @@ TJobReason TFirmwareImage::Problem() const {
     }
 }
 
+TJobReason TFirmwareImage::CheckReason() const {
+    if (Load != TCodLoad::Invalid) return {};
+    switch (Check) {
+        case TCodCheck::None:
+            return {};
+        case TCodCheck::TooShort:
+            return TJobText::CodTooShort;
+        case TCodCheck::WrongSize:
+            return TJobText::CodWrongSize;
+        case TCodCheck::HeaderChecksum:
+            return TJobText::CodBadHeader;
+        case TCodCheck::ImageChecksum:
+            return TJobText::CodBadChecksum;
+    }
+    return {};
+}
+
 TFirmwareImage LoadFirmwareImage(const std::string &Path) {
     TFirmwareImage Image;
-    Image.Load = LoadFirmware(Path, Image.Bytes, Image.Hdr);
+    Image.Load = LoadFirmware(Path, Image.Bytes, Image.Hdr, &Image.Check);
     if (!Image.Ok()) Image.Bytes.clear();
     return Image;
 }
 
 TFirmwareImage CheckFirmwareImage(const std::string &Path) {
     TFirmwareImage Image;
-    Image.Load = CheckFirmware(Path, Image.Hdr);
+    Image.Load = CheckFirmware(Path, Image.Hdr, &Image.Check);
     return Image;
 }
 

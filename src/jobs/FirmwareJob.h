@@ -56,12 +56,16 @@ TBootSensor IdentifyBootSensor(TBootLine &Line);
 // A firmware file read once, whole: an upload sends exactly these bytes.
 struct TFirmwareImage {
     TCodLoad Load = TCodLoad::Invalid;
-    TCODFileData Hdr;      // set for Ok and TooBig
-    TFirmwareBytes Bytes;  // the file, for Ok only (LoadFirmwareImage)
+    TCODFileData Hdr;                   // set for Ok and TooBig
+    TFirmwareBytes Bytes;               // the file, for Ok only (LoadFirmwareImage)
+    TCodCheck Check = TCodCheck::None;  // Invalid: the check that refused it
     bool Ok() const { return Load == TCodLoad::Ok; }
     // Why it cannot be uploaded: the size for TooBig, "Invalid COD file"
     // otherwise; none for Ok.
     TJobReason Problem() const;
+    // Invalid: which check failed (the line after "Invalid COD file");
+    // none otherwise.
+    TJobReason CheckReason() const;
 };
 
 // Reads and checks Path, keeping the bytes for an upload. A file that

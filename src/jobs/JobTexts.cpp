@@ -70,6 +70,49 @@ const char *JobText(TJobText Text) {
                                      "The changes will take effect after restart of the sensor.");
         case TJobText::ValueOutOfRange:
             return QT_TRANSLATE_NOOP("TJobText", "Value out of range (%1 to %2)");
+        case TJobText::ModbusNoAnswer:
+            return QT_TRANSLATE_NOOP("TJobText", "No answer within the time-out");
+        case TJobText::ModbusBadCrc:
+            return QT_TRANSLATE_NOOP("TJobText", "Damaged answer (CRC error)");
+        case TJobText::ModbusWrongAddress:
+            return QT_TRANSLATE_NOOP("TJobText", "Wrong answer (another device address)");
+        case TJobText::ModbusWrongFunction:
+            return QT_TRANSLATE_NOOP("TJobText", "Wrong answer (another function code)");
+        case TJobText::ModbusWrongLength:
+            return QT_TRANSLATE_NOOP("TJobText", "Wrong answer (wrong length)");
+        case TJobText::ModbusWrongEcho:
+            return QT_TRANSLATE_NOOP("TJobText", "Wrong answer (the echo does not match)");
+        case TJobText::ModbusTooLong:
+            return QT_TRANSLATE_NOOP("TJobText", "Too many registers for one request");
+        case TJobText::ModbusException1:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 1 (illegal function)");
+        case TJobText::ModbusException2:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 2 (illegal data address)");
+        case TJobText::ModbusException3:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 3 (illegal data value)");
+        case TJobText::ModbusException4:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 4 (server device failure)");
+        case TJobText::ModbusException5:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 5 (acknowledge)");
+        case TJobText::ModbusException6:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 6 (server device busy)");
+        case TJobText::ModbusException8:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 8 (memory parity error)");
+        case TJobText::ModbusException10:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception 10 (gateway path unavailable)");
+        case TJobText::ModbusException11:
+            return QT_TRANSLATE_NOOP(
+                "TJobText", "Modbus exception 11 (gateway target device failed to respond)");
+        case TJobText::ModbusExceptionOther:
+            return QT_TRANSLATE_NOOP("TJobText", "Modbus exception %1");
+        case TJobText::CodTooShort:
+            return QT_TRANSLATE_NOOP("TJobText", "The file is too short for a firmware header");
+        case TJobText::CodWrongSize:
+            return QT_TRANSLATE_NOOP("TJobText", "The file size does not match its header");
+        case TJobText::CodBadHeader:
+            return QT_TRANSLATE_NOOP("TJobText", "The header checksum is wrong");
+        case TJobText::CodBadChecksum:
+            return QT_TRANSLATE_NOOP("TJobText", "The image checksum is wrong");
     }
     return "";
 }

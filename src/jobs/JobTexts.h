@@ -34,6 +34,29 @@ enum class TJobText {
     Saved,
     RestartNeeded,
     ValueOutOfRange,  // %1, %2: the range's ends (OutOfRangeText in English)
+    // why a Modbus operation failed (second line after ReadError/WriteError)
+    ModbusNoAnswer,
+    ModbusBadCrc,
+    ModbusWrongAddress,
+    ModbusWrongFunction,
+    ModbusWrongLength,
+    ModbusWrongEcho,
+    ModbusTooLong,
+    ModbusException1,
+    ModbusException2,
+    ModbusException3,
+    ModbusException4,
+    ModbusException5,
+    ModbusException6,
+    ModbusException8,
+    ModbusException10,
+    ModbusException11,
+    ModbusExceptionOther,  // %1 the code
+    // which check of a firmware file failed (second line after InvalidCodFile)
+    CodTooShort,
+    CodWrongSize,
+    CodBadHeader,
+    CodBadChecksum,
 };
 
 // The English text; "" for None.

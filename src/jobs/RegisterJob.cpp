@@ -19,6 +19,51 @@ bool IsBlankOrControl(unsigned char C) {
 
 }  // namespace
 
+TJobReason ModbusFailureReason(const TModbusFailureInfo &Failure) {
+    switch (Failure.Kind) {
+        case TModbusFailure::None:
+            return {};
+        case TModbusFailure::NoAnswer:
+            return TJobText::ModbusNoAnswer;
+        case TModbusFailure::BadCrc:
+            return TJobText::ModbusBadCrc;
+        case TModbusFailure::WrongAddress:
+            return TJobText::ModbusWrongAddress;
+        case TModbusFailure::WrongFunction:
+            return TJobText::ModbusWrongFunction;
+        case TModbusFailure::WrongLength:
+            return TJobText::ModbusWrongLength;
+        case TModbusFailure::WrongEcho:
+            return TJobText::ModbusWrongEcho;
+        case TModbusFailure::TooLong:
+            return TJobText::ModbusTooLong;
+        case TModbusFailure::Exception:
+            break;
+    }
+    switch (Failure.ExceptionCode) {
+        case 1:
+            return TJobText::ModbusException1;
+        case 2:
+            return TJobText::ModbusException2;
+        case 3:
+            return TJobText::ModbusException3;
+        case 4:
+            return TJobText::ModbusException4;
+        case 5:
+            return TJobText::ModbusException5;
+        case 6:
+            return TJobText::ModbusException6;
+        case 8:
+            return TJobText::ModbusException8;
+        case 10:
+            return TJobText::ModbusException10;
+        case 11:
+            return TJobText::ModbusException11;
+        default:
+            return {TJobText::ModbusExceptionOther, {std::to_string(Failure.ExceptionCode)}};
+    }
+}
+
 TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block,
                                  const TLineMaker &Make) {
     TRegReadResult Result;
@@ -32,6 +77,7 @@ TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &B
         Result.Bits.assign(Count, false);
         if (!Master.ReadDiscreteInputs(Addr, Block.Reg, Result.Bits)) {
             Result.Failure = TJobText::ReadError;
+            Result.Why = Master.LastFailure();
             return Result;
         }
         Result.Text = FormatBits(Result.Bits);
@@ -40,6 +86,7 @@ TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &B
     Result.Regs.assign(Count, 0);
     if (!Master.ReadHoldingRegs(Addr, Block.Reg, Result.Regs)) {
         Result.Failure = TJobText::ReadError;
+        Result.Why = Master.LastFailure();
         return Result;
     }
     if (Block.Type == rdtString) {
@@ -92,6 +139,7 @@ TRegWriteResult WriteRegisterBlock(const TModbusTarget &Target, uint16_t Reg,
     if (!Result.Opened) return Result;
     Result.Saved = Plan.Function == 6 ? Master.WriteHoldingReg(Addr, Reg, Plan.Regs[0])
                                       : Master.WriteHoldingRegs(Addr, Reg, Plan.Regs);
+    if (!Result.Saved) Result.Why = Master.LastFailure();
     return Result;
 }
 
@@ -99,6 +147,12 @@ int TCommResult::Saved() const {
     int N = 0;
     for (const TCommRowResult &R : Rows) N += R.Done && R.Ok;
     return N;
+}
+
+TModbusFailureInfo TCommResult::FirstFailure() const {
+    for (const TCommRowResult &R : Rows)
+        if (R.Done && !R.Ok && R.Why.Kind != TModbusFailure::None) return R.Why;
+    return {};
 }
 
 std::optional<EComPort> TCommResult::FirstPortError() const {
@@ -152,7 +206,10 @@ TCommResult ReadCommSettings(const TModbusTarget &Target, const TCommSettings &R
         [](TModbusRTU &Master, uint8_t Addr, const TCommSetting &Row, TCommRowResult &Out) {
             TModbusRegisters One(1);
             Out.Ok = Master.ReadHoldingRegs(Addr, static_cast<uint16_t>(*Row.Reg), One);
-            if (Out.Ok) Out.Value = One[0];
+            if (Out.Ok)
+                Out.Value = One[0];
+            else
+                Out.Why = Master.LastFailure();
             return true;
         });
 }
@@ -171,6 +228,7 @@ TCommResult WriteCommSettings(const TModbusTarget &Target, const TCommSettings &
             if (!CommValueRange.Holds(*Row.Value)) return false;
             Out.Value = static_cast<uint16_t>(*Row.Value);
             Out.Ok = Master.WriteHoldingReg(Addr, static_cast<uint16_t>(*Row.Reg), Out.Value);
+            if (!Out.Ok) Out.Why = Master.LastFailure();
             return true;
         });
 }

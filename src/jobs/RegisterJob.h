@@ -31,10 +31,15 @@ struct TRegBlock {
     int Count = 1;  // registers (inputs for "bit")
 };
 
+// The words for why a Modbus operation failed (the line after ReadError or
+// WriteError); empty for None.
+TJobReason ModbusFailureReason(const TModbusFailureInfo &Failure);
+
 struct TRegReadResult {
     bool Opened = false;
     std::optional<EComPort> OpenError;  // why the port did not open
     TJobText Failure = TJobText::None;  // ReadError or InvalidBCD
+    TModbusFailureInfo Why;             // ReadError: what the answer showed
     TModbusRegisters Regs;              // as read (not for "bit")
     TModbusBits Bits;                   // "bit" only
     std::optional<double> Number;       // the numeric types
@@ -71,6 +76,7 @@ struct TRegWriteResult {
     bool Opened = false;
     std::optional<EComPort> OpenError;
     bool Saved = false;
+    TModbusFailureInfo Why;  // not saved: what the answer showed
     TJobText Text() const { return Saved ? TJobText::Saved : TJobText::WriteError; }
 };
 
@@ -92,6 +98,7 @@ struct TCommRowResult {
     bool Done = false;                  // the row was read or written
     bool Ok = false;                    // the sensor answered as it should
     uint16_t Value = 0;                 // read, or sent (its low 16 bits)
+    TModbusFailureInfo Why;             // done, not ok: what the answer showed
     std::optional<EComPort> OpenError;  // the port did not open for this row
 };
 
@@ -106,6 +113,8 @@ struct TCommResult {
     // after the one in progress were left alone.
     int StoppedBy = 0;
     int Saved() const;
+    // Why the first row that was done failed; None when none failed.
+    TModbusFailureInfo FirstFailure() const;
     // The first port failure of any kind: PortError, else the open error
     // of the first row the port did not open for.
     std::optional<EComPort> FirstPortError() const;

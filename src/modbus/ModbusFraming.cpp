@@ -4,6 +4,13 @@
 #include <algorithm>
 #include <climits>
 
+#include "modbus/CRC16.h"
+
+namespace {
+// Address, function | 0x80, code, CRC.
+constexpr size_t ExceptionFrameLength = ModbusPdu::ExceptionAnswerLength + ModbusFrame::Overhead;
+}  // namespace
+
 TFrame TRtuFraming::Begin(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer) {
     FDevice = Device;
     FFunction = Pdu.empty() ? 0 : Pdu[0];
@@ -15,7 +22,11 @@ TFrame TRtuFraming::Begin(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, 
 
 bool TRtuFraming::Receive(TLink &Link) {
     // Never more than the answer: later bytes stay for the next purge.
-    const int Want = static_cast<int>(std::min<size_t>(FAnswer.size() - FGot, INT_MAX));
+    // An exception answer is read to its end and no further.
+    const size_t Size =
+        ExceptionBegun() ? std::min(FAnswer.size(), ExceptionFrameLength) : FAnswer.size();
+    if (FGot >= Size) return false;
+    const int Want = static_cast<int>(std::min<size_t>(Size - FGot, INT_MAX));
     const int N = Link.Read(FAnswer.data() + FGot, Want);
     if (N <= 0) return false;
     FGot += static_cast<size_t>(N);
@@ -24,11 +35,43 @@ bool TRtuFraming::Receive(TLink &Link) {
 
 bool TRtuFraming::Done() const {
     if (FGot >= FAnswer.size()) return true;
-    return !FAnyAnswer && !ModbusFrame::CanStillPass(FAnswer.data(), FGot, FDevice, FFunction);
+    if (FAnyAnswer) return false;
+    if (ExceptionBegun()) return FGot >= ExceptionFrameLength;
+    return !ModbusFrame::CanStillPass(FAnswer.data(), FGot, FDevice, FFunction);
+}
+
+bool TRtuFraming::ExceptionBegun() const {
+    return !FAnyAnswer && FGot >= 2 && FAnswer[0] == FDevice &&
+           FAnswer[1] == (FFunction | ModbusPdu::ExceptionBit);
 }
 
 const uint8_t *TRtuFraming::AnswerPdu(size_t &Count) const {
-    if (!ModbusFrame::CheckFrame(FAnswer.data(), FGot, FAnswer.size(), FDevice)) return nullptr;
-    Count = FGot - ModbusFrame::Overhead;
+    // A whole exception answer goes to ModbusPdu like a normal one (bytes
+    // that came with it in the same read are not part of it).
+    const bool Exception = ExceptionBegun() && FGot >= ExceptionFrameLength;
+    const size_t Got = Exception ? ExceptionFrameLength : FGot;
+    const size_t Expected = Exception ? ExceptionFrameLength : FAnswer.size();
+    if (!ModbusFrame::CheckFrame(FAnswer.data(), Got, Expected, FDevice)) return nullptr;
+    Count = Got - ModbusFrame::Overhead;
     return FAnswer.data() + 1;
+}
+
+TModbusFailure TRtuFraming::FrameFailure() const {
+    if (FGot == 0) return TModbusFailure::NoAnswer;
+    if (FAnswer[0] != FDevice) return TModbusFailure::WrongAddress;
+    if (FGot >= 2 && FAnswer[1] != FFunction && FAnswer[1] != (FFunction | ModbusPdu::ExceptionBit))
+        return TModbusFailure::WrongFunction;
+    const bool Exception = ExceptionBegun();
+    const size_t Expected = Exception ? ExceptionFrameLength : FAnswer.size();
+    if (FGot < Expected) return TModbusFailure::WrongLength;
+    // A read answer that announces another byte count than asked for is
+    // too long or too short, whatever its last bytes hold.
+    const bool Read =
+        FFunction == ModbusPdu::FnReadHoldingRegs || FFunction == ModbusPdu::FnReadDiscreteInputs;
+    if (!Exception && Read && FAnswer[2] != FAnswer.size() - ModbusFrame::Overhead - 2)
+        return TModbusFailure::WrongLength;
+    const uint16_t Crc = static_cast<uint16_t>(FAnswer[Expected - 2] << 8 | FAnswer[Expected - 1]);
+    if (!CheckCRC16(FAnswer.data(), static_cast<int>(Expected - 2), Crc))
+        return TModbusFailure::BadCrc;
+    return TModbusFailure::None;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "modbus/ModbusFailure.h"
 #include "modbus/ModbusFrame.h"
 #include "modbus/ModbusPdu.h"
 #include "serial/Link.h"
@@ -40,12 +41,16 @@ public:
     // device asked, whole, intact); null otherwise. Its content is
     // ModbusPdu's to judge.
     virtual const uint8_t *AnswerPdu(size_t &Count) const = 0;
+    // Why AnswerPdu is null: no answer, or one the framing's checks refuse.
+    virtual TModbusFailure FrameFailure() const = 0;
 };
 
 // RTU: address + PDU + CRC-16. The answer is read as it comes, never more
 // than its expected length (later bytes stay for the next purge); every
 // byte restarts the silence deadline; unless AnyAnswer, the wait ends as
-// soon as the bytes can no longer form the answer from the device asked.
+// soon as the bytes can no longer form the answer from the device asked,
+// except that an exception answer from it is read whole (5 bytes) for its
+// code.
 class TRtuFraming final : public TModbusFraming {
 public:
     TFrame Begin(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer) override;
@@ -55,8 +60,11 @@ public:
     size_t ReceivedCount() const override { return FGot; }
     bool Arrived() const override { return FGot == FAnswer.size(); }
     const uint8_t *AnswerPdu(size_t &Count) const override;
+    TModbusFailure FrameFailure() const override;
 
 private:
+    // An exception answer from the device asked has begun.
+    bool ExceptionBegun() const;
     uint8_t FDevice = 0;
     uint8_t FFunction = 0;
     bool FAnyAnswer = false;

@@ -95,14 +95,41 @@ TModbusRTU::TAnswer TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, siz
     }
     if (Trace) TraceFrame(PortName, TTraceDir::Rx, F.Received(), F.ReceivedCount());
 
-    if (AnyAnswer) return {F.Arrived(), {}};
+    FLastFailure = {};
+    if (AnyAnswer) {
+        if (!F.Arrived())
+            FLastFailure.Kind =
+                F.ReceivedCount() == 0 ? TModbusFailure::NoAnswer : TModbusFailure::WrongLength;
+        return {F.Arrived(), {}};
+    }
     size_t Count = 0;
     const uint8_t *Answer = F.AnswerPdu(Count);
-    // An exception answer is a refusal: the operation fails like any other.
-    if (!Answer || ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0]) !=
-                       ModbusPdu::TAnswerKind::Normal)
+    if (!Answer) {
+        FLastFailure.Kind = F.FrameFailure();
+        // The framing refused what its own checks cannot name.
+        if (FLastFailure.Kind == TModbusFailure::None)
+            FLastFailure.Kind = TModbusFailure::WrongLength;
         return {};
-    return {false, {Answer, Count}};
+    }
+    switch (ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0])) {
+        case ModbusPdu::TAnswerKind::Normal:
+            return {false, {Answer, Count}};
+        case ModbusPdu::TAnswerKind::Exception:
+            // A refusal: the operation fails like any other.
+            FLastFailure = {TModbusFailure::Exception, ModbusPdu::ExceptionCode(Answer)};
+            return {};
+        case ModbusPdu::TAnswerKind::Malformed:
+            break;
+    }
+    FLastFailure.Kind = Answer[0] != Pdu[0] && Answer[0] != (Pdu[0] | ExceptionBit)
+                            ? TModbusFailure::WrongFunction
+                            : TModbusFailure::WrongLength;
+    return {};
+}
+
+bool TModbusRTU::Result(bool Ok, TModbusFailure Why) {
+    if (!Ok && FLastFailure.Kind == TModbusFailure::None) FLastFailure.Kind = Why;
+    return Ok;
 }
 
 bool TModbusRTU::Scan(uint8_t Device, uint16_t Address) {
@@ -112,36 +139,52 @@ bool TModbusRTU::Scan(uint8_t Device, uint16_t Address) {
 }
 
 bool TModbusRTU::ReadDiscreteInputs(uint8_t Device, uint16_t Register, TModbusBits &Bits) {
-    if (Bits.empty()) return true;
+    if (Bits.empty()) {
+        FLastFailure = {};
+        return true;
+    }
     const size_t Q = Bits.size();
     const TAnswer A =
         Transaction(Device, BuildRequest(FnReadDiscreteInputs, Register, static_cast<uint16_t>(Q)),
                     ReadBitsAnswerLength(Q), false);
-    return !A.Pdu.empty() && ParseReadBits(A.Pdu.data(), A.Pdu.size(), Bits);
+    return Result(!A.Pdu.empty() && ParseReadBits(A.Pdu.data(), A.Pdu.size(), Bits),
+                  TModbusFailure::WrongLength);
 }
 
 bool TModbusRTU::ReadHoldingRegs(uint8_t Device, uint16_t Register, TModbusRegisters &Regs) {
-    if (Regs.empty()) return true;
+    if (Regs.empty()) {
+        FLastFailure = {};
+        return true;
+    }
     const size_t N = Regs.size();
     const TAnswer A =
         Transaction(Device, BuildRequest(FnReadHoldingRegs, Register, static_cast<uint16_t>(N)),
                     ReadRegsAnswerLength(N), false);
-    return !A.Pdu.empty() && ParseReadRegs(A.Pdu.data(), A.Pdu.size(), Regs);
+    return Result(!A.Pdu.empty() && ParseReadRegs(A.Pdu.data(), A.Pdu.size(), Regs),
+                  TModbusFailure::WrongLength);
 }
 
 bool TModbusRTU::WriteHoldingReg(uint8_t Device, uint16_t Register, uint16_t Value) {
     const TAnswer A = Transaction(Device, BuildRequest(FnWriteHoldingReg, Register, Value),
                                   WriteAnswerLength, false);
-    return !A.Pdu.empty() && CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register, Value);
+    return Result(!A.Pdu.empty() && CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register, Value),
+                  TModbusFailure::WrongEcho);
 }
 
 bool TModbusRTU::WriteHoldingRegs(uint8_t Device, uint16_t Register, const TModbusRegisters &Regs) {
-    if (Regs.empty()) return true;
+    if (Regs.empty()) {
+        FLastFailure = {};
+        return true;
+    }
     // The byte count is one byte: beyond 127 registers the frame would lie
     // about its own length.
-    if (Regs.size() > 127) return false;
+    if (Regs.size() > 127) {
+        FLastFailure = {TModbusFailure::TooLong, 0};
+        return false;
+    }
     const TAnswer A =
         Transaction(Device, BuildWriteMultiple(Register, Regs), WriteAnswerLength, false);
-    return !A.Pdu.empty() &&
-           CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register, static_cast<uint16_t>(Regs.size()));
+    return Result(!A.Pdu.empty() && CheckWriteEcho(A.Pdu.data(), A.Pdu.size(), Register,
+                                                   static_cast<uint16_t>(Regs.size())),
+                  TModbusFailure::WrongEcho);
 }

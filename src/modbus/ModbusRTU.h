@@ -5,8 +5,9 @@
 // carries them, and one transaction routine runs either. ModbusLine.h makes
 // the link and the framing a port name calls for.
 //
-// Every operation is a blocking request/answer exchange that reports only
-// success or failure. The device address comes with each request, so one
+// Every operation is a blocking request/answer exchange that reports
+// success or failure; LastFailure then says why the last one failed. The
+// device address comes with each request, so one
 // master serves a whole line (a scan asks every address through it); the
 // calls without one use the default address given at creation. Arrays
 // passed by reference are sized by the caller and written only when the
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "modbus/ModbusFailure.h"
 #include "modbus/ModbusFraming.h"
 #include "modbus/ModbusPdu.h"
 #include "serial/Clock.h"
@@ -83,6 +85,10 @@ public:
         return WriteHoldingRegs(FDeviceAddr, Register, Regs);
     }
 
+    // Why the last operation failed (Kind None after a success); an
+    // operation that raised leaves it as it was before.
+    const TModbusFailureInfo &LastFailure() const { return FLastFailure; }
+
     uint8_t DeviceAddr() const { return FDeviceAddr; }
     uint32_t Timeout() const { return FTimeout; }
     // The clock of the receive time-out (the system's by default); it must
@@ -102,7 +108,10 @@ private:
         std::span<const uint8_t> Pdu;
     };
     // One exchange of Pdu with Device, expecting AnswerPduLen bytes of PDU.
+    // Sets FLastFailure from what came back.
     TAnswer Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer);
+    // Ends an operation: Ok, or the answer's own fields failed (Why).
+    bool Result(bool Ok, TModbusFailure Why);
 
     TLink &FLink;
     std::unique_ptr<TModbusFraming> FFraming;
@@ -112,4 +121,5 @@ private:
     uint32_t FTimeout = 0;
     TClock *FClock = &SystemClock();
     std::optional<EComPort> FOpenError;
+    TModbusFailureInfo FLastFailure;
 };

@@ -59,3 +59,11 @@ const uint8_t *TModbusTcpFraming::AnswerPdu(size_t &Count) const {
     Count = FPending.size() - CHeader;
     return FPending.data() + CHeader;
 }
+
+TModbusFailure TModbusTcpFraming::FrameFailure() const {
+    // A part of an answer of ours that never completed is too short.
+    if (!FComplete)
+        return FPending.empty() ? TModbusFailure::NoAnswer : TModbusFailure::WrongLength;
+    if (FPending[6] != FDevice) return TModbusFailure::WrongAddress;
+    return TModbusFailure::None;
+}

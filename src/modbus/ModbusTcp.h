@@ -39,6 +39,7 @@ public:
     }
     // The PDU of our answer when its unit identifier is the device asked.
     const uint8_t *AnswerPdu(size_t &Count) const override;
+    TModbusFailure FrameFailure() const override;
 
 private:
     uint16_t FTransaction = 0;

@@ -85,27 +85,29 @@ TEST(ValidateFile, InvalidFilesLeaveTheRecordAlone) {
     std::string Sum16NoPlus2 = Good16;
     Sum16NoPlus2[15] = static_cast<char>(Sum16NoPlus2[15] - 2);
 
+    using C = TCodCheck;
     const struct {
         const char *Name;
         std::string Bytes;
+        TCodCheck Check;  // the check that refuses it, said by every road
     } Rows[] = {
-        {"empty file", ""},
-        {"15 bytes", std::string(15, '\0')},
-        {"magic but shorter than 32 bytes", MagicShort},
-        {"magic only", "\r\nORVcod"},
-        {"image byte changed", Flip(Good32, 500)},
-        {"last image byte changed", Flip(Good32, Good32.size() - 1)},
-        {"checksum field changed", Flip(Good32, 26)},
-        {"32-byte header, size field wrong", SizeField32},
-        {"32-byte header, one byte appended", Good32 + "x"},
-        {"32-byte header, last byte cut", Good32.substr(0, Good32.size() - 1)},
-        {"magic in other letter case", CaseMagic},
-        {"16-byte header, checksum byte changed", Flip(Good16, 15)},
-        {"16-byte header, device ID changed", Flip(Good16, 9)},
-        {"16-byte header, uninterpreted byte changed", Flip(Good16, 0)},
-        {"16-byte header, checksum without the 2", Sum16NoPlus2},
-        {"16-byte header, size field wrong", SizeField16},
-        {"16-byte header, one byte appended", Good16 + "x"},
+        {"empty file", "", C::TooShort},
+        {"15 bytes", std::string(15, '\0'), C::TooShort},
+        {"magic but shorter than 32 bytes", MagicShort, C::TooShort},
+        {"magic only", "\r\nORVcod", C::TooShort},
+        {"image byte changed", Flip(Good32, 500), C::ImageChecksum},
+        {"last image byte changed", Flip(Good32, Good32.size() - 1), C::ImageChecksum},
+        {"checksum field changed", Flip(Good32, 26), C::ImageChecksum},
+        {"32-byte header, size field wrong", SizeField32, C::WrongSize},
+        {"32-byte header, one byte appended", Good32 + "x", C::WrongSize},
+        {"32-byte header, last byte cut", Good32.substr(0, Good32.size() - 1), C::WrongSize},
+        {"magic in other letter case", CaseMagic, C::HeaderChecksum},
+        {"16-byte header, checksum byte changed", Flip(Good16, 15), C::HeaderChecksum},
+        {"16-byte header, device ID changed", Flip(Good16, 9), C::HeaderChecksum},
+        {"16-byte header, uninterpreted byte changed", Flip(Good16, 0), C::HeaderChecksum},
+        {"16-byte header, checksum without the 2", Sum16NoPlus2, C::HeaderChecksum},
+        {"16-byte header, size field wrong", SizeField16, C::WrongSize},
+        {"16-byte header, one byte appended", Good16 + "x", C::WrongSize},
     };
     TTempDir Dir;
     for (const auto &R : Rows) {
@@ -116,7 +118,24 @@ TEST(ValidateFile, InvalidFilesLeaveTheRecordAlone) {
         EXPECT_FALSE(ValidateFile(Path, D)) << R.Name;
         EXPECT_EQ(D.DeviceID, 4711) << R.Name;
         EXPECT_EQ(D.ProcessorType, "keep") << R.Name;
+        // Which check failed: the same whether the file is kept, streamed
+        // or judged in memory.
+        TCodCheck Kept = C::None, Streamed = C::None, InMemory = C::None;
+        TFirmwareBytes Image;
+        EXPECT_EQ(LoadFirmware(Path, Image, D, &Kept), TCodLoad::Invalid) << R.Name;
+        EXPECT_EQ(CheckFirmware(Path, D, &Streamed), TCodLoad::Invalid) << R.Name;
+        const std::span<const uint8_t> Bytes(reinterpret_cast<const uint8_t *>(R.Bytes.data()),
+                                             R.Bytes.size());
+        EXPECT_FALSE(ValidateImage(Bytes, D, &InMemory)) << R.Name;
+        EXPECT_EQ(Kept, R.Check) << R.Name;
+        EXPECT_EQ(Streamed, R.Check) << R.Name;
+        EXPECT_EQ(InMemory, R.Check) << R.Name;
     }
+    // A sound file has no failed check.
+    TCodCheck Check = C::TooShort;
+    TCODFileData D;
+    EXPECT_EQ(CheckFirmware(Dir.Write("good.cod", Good16), D, &Check), TCodLoad::Ok);
+    EXPECT_EQ(Check, C::None);
 }
 
 TEST(ValidateFile, ChangesTheChecksumsCannotSee) {

@@ -91,15 +91,25 @@ TEST_F(CliBoot, InfoShowsTheFileHeader) {
          "Device ID: 300 (0x0000012C) Probe W\nVersion: 3.10\nProcessor: ESP32\n", ""},
         {"unknown sensor", Cod16(99, 1, 0, "PIC18", 8), 0,
          "Device ID: Unknown\nVersion: 1.00\nProcessor: PIC18\n", ""},
-        {"one byte appended", Cod16(17, 2, 5, "AVR", 100) + "x", 1, "", "Invalid COD file"},
+        // Which check failed, on the line after the message.
+        {"one byte appended", Cod16(17, 2, 5, "AVR", 100) + "x", 1, "",
+         "Invalid COD file\nThe file size does not match its header\n"},
         {"image changed",
          [] {
              auto f = Cod32(300, 3, 10, 64);
              f[40] ^= 1;
              return f;
          }(),
-         1, "", "Invalid COD file"},
-        {"shorter than a header", "\r\nORVcod", 1, "", "Invalid COD file"},
+         1, "", "Invalid COD file\nThe image checksum is wrong\n"},
+        {"header checksum",
+         [] {
+             auto f = Cod16(17, 2, 5, "AVR", 100);
+             f[15] ^= 1;
+             return f;
+         }(),
+         1, "", "Invalid COD file\nThe header checksum is wrong\n"},
+        {"shorter than a header", "\r\nORVcod", 1, "",
+         "Invalid COD file\nThe file is too short for a firmware header\n"},
         // 65534 packets of 8 bytes: sound, but more than an upload can carry.
         {"too big to upload", Cod16(17, 2, 5, "AVR", 65534 * 8 - 16), 1,
          "Device ID: 17 (0x00000011) Probe Q\nVersion: 2.05\nProcessor: AVR\n",
@@ -128,6 +138,22 @@ TEST_F(CliBoot, InfoShowsTheFileHeader) {
     EXPECT_EQ(o["version"], "1.02");
     EXPECT_EQ(o["processor"], "ESP32");
     EXPECT_EQ(o["header_size"], 32);
+
+    // A refused file: the message stays the error, the check is the reason.
+    std::string cut = Cod32(1042, 1, 2, 10);
+    cut.pop_back();
+    const TRunResult b = Cli({"--json", "info", FDir.Write("fw.cod", cut)});
+    EXPECT_EQ(b.ExitCode, 1);
+    const auto ob = nlohmann::json::parse(b.Out);
+    EXPECT_EQ(ob["error"], "Invalid COD file");
+    EXPECT_EQ(ob["reason"], "The file size does not match its header");
+    // flash checks the file the same way before it touches a port.
+    const TRunResult f =
+        Cli({"--json", "flash", "--port", "/dev/ttyVELDRA-NONE", FDir.File("fw.cod")});
+    EXPECT_EQ(f.ExitCode, 1);
+    EXPECT_TRUE(Contains(f.Err, "Invalid COD file\nThe file size does not match its header\n"))
+        << f.Err;
+    EXPECT_EQ(nlohmann::json::parse(f.Out)["reason"], "The file size does not match its header");
 }
 
 TEST_F(CliBoot, IdentifyAtBothRatesWithTheWorkedFrames) {

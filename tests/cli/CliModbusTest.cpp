@@ -443,4 +443,79 @@ TEST(CliModbusLine, HangUpIsExitCode3) {
     }
 }
 
+// A failure says why on the line after its message, and in JSON as
+// "reason" (with "exception_code" for a sensor's refusal); the message
+// itself stays the "error".
+TEST_F(CliModbus, FailuresSayWhy) {
+    const struct {
+        const char *Name;
+        std::vector<std::string> Command;
+        std::vector<std::string> Args;
+        std::string Err;  // standard error, whole
+        std::string Reason;
+        int Code;  // exception code, -1: none in the JSON
+    } cases[] = {
+        {"absent device",
+         {"read"},
+         {"--addr", "9", "--reg", "0"},
+         "Error reading data.\nNo answer within the time-out\n",
+         "No answer within the time-out",
+         -1},
+        {"unknown register",
+         {"read"},
+         {"--addr", "4", "--reg", "2000"},
+         "Error reading data.\nModbus exception 2 (illegal data address)\n",
+         "Modbus exception 2 (illegal data address)",
+         2},
+        {"wrong CRC",
+         {"read"},
+         {"--addr", "5", "--reg", "0"},
+         "Error reading data.\nDamaged answer (CRC error)\n",
+         "Damaged answer (CRC error)",
+         -1},
+        {"write to an unknown register",
+         {"write"},
+         {"--addr", "4", "--reg", "2000", "7"},
+         "Error writing data.\nModbus exception 2 (illegal data address)\n",
+         "Modbus exception 2 (illegal data address)",
+         2},
+        {"comm write nobody takes",
+         {"comm", "write"},
+         {"--addr", "9", "--addr-reg", "122", "--addr-val", "7"},
+         "Error writing data.\nNo answer within the time-out\n",
+         "No answer within the time-out",
+         -1},
+        {"comm read, one row refused",
+         {"comm", "read"},
+         {"--addr", "4", "--baud-reg", "120", "--framing-reg", "2000"},
+         "Parity, data, stop bits: Error reading data.\n"
+         "Parity, data, stop bits: Modbus exception 2 (illegal data address)\n",
+         "Modbus exception 2 (illegal data address)",
+         2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRunResult r = Cli(c.Command, c.Args);
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, c.Err);
+        const TRunResult j = Cli(c.Command, c.Args, {"--json"});
+        EXPECT_EQ(j.ExitCode, 1);
+        const auto o = nlohmann::json::parse(j.Out);
+        EXPECT_EQ(o["reason"], c.Reason);
+        if (c.Code < 0)
+            EXPECT_FALSE(o.contains("exception_code"));
+        else
+            EXPECT_EQ(o["exception_code"], c.Code);
+    }
+    // Each failed comm row carries its own reason.
+    const TRunResult j =
+        Cli({"comm", "read"}, {"--addr", "4", "--baud-reg", "120", "--framing-reg", "2000"},
+            {"--json"});
+    const auto o = nlohmann::json::parse(j.Out);
+    EXPECT_EQ(o["framing"]["reason"], "Modbus exception 2 (illegal data address)");
+    EXPECT_EQ(o["framing"]["exception_code"], 2);
+    EXPECT_FALSE(o["baud"].contains("reason"));
+    EXPECT_EQ(o["error"], "Parity, data, stop bits: Error reading data.");
+}
+
 }  // namespace

@@ -696,7 +696,9 @@ TEST_F(SetupFormTest, CommWriteSendsTheCompleteRows) {
     };
     const TMsg Saved{TMsgKind::Info, AppTitle(),
                      "The changes will take effect after restart of the sensor."};
-    const TMsg Failed{TMsgKind::Error, AppTitle(), "Error writing data."};
+    // The first row's reason: the simulated sensor refuses register 200.
+    const TMsg Failed{TMsgKind::Error, AppTitle(),
+                      "Error writing data.\nModbus exception 2 (illegal data address)"};
     const TCase Cases[] = {
         {"one row", {"4", "", ""}, {"3", "", ""}, {"01 06 00 04 00 03"}, Saved},
         {"row without value skipped", {"4", "5", ""}, {"", "2", ""}, {"01 06 00 05 00 02"}, Saved},
@@ -847,8 +849,11 @@ TEST_F(SetupFormTest, RegisterReadShowsTheTypedValue) {
         {"float", "MSWF", 0, "152", "Inf", "", "14 03 00 98 00 02"},
         {"float", "MSWF", 0, "154", "-Inf", "", "14 03 00 9A 00 02"},
         {"uint16", "MSWF", 0, "0", "4242", "", "14 03 00 00 00 01"},  // register 0 too
-        {"uint16", "MSWF", 0, "5000", "", "Error reading data.", "14 03 13 88 00 01"},
-        {"bit", "MSWF", 4, "5000", "", "Error reading data.", "14 02 13 88 00 04"},
+        // The sensor refuses an unknown register; the box says so.
+        {"uint16", "MSWF", 0, "5000", "",
+         "Error reading data.\nModbus exception 2 (illegal data address)", "14 03 13 88 00 01"},
+        {"bit", "MSWF", 4, "5000", "",
+         "Error reading data.\nModbus exception 2 (illegal data address)", "14 02 13 88 00 04"},
     };
     for (const TCase &C : Cases) {
         SCOPED_TRACE(std::string(C.Type) + " " + C.Order + " at " + C.Start);
@@ -932,7 +937,7 @@ TEST_F(SetupFormTest, RegisterWriteEncodesAndSends) {
          ""},
         {"float", "MSWF", 0, "140", "1e39", "", TMsgKind::Error, "Floating point overflow.", ""},
         {"uint16", "MSWF", 0, "5000", "1", "14 06 13 88 00 01", TMsgKind::Error,
-         "Error writing data.", ""},
+         "Error writing data.\nModbus exception 2 (illegal data address)", ""},
     };
     for (const TCase &C : Cases) {
         SCOPED_TRACE(std::string(C.Type) + " " + C.Order + " '" + C.Value + "'");
@@ -1135,7 +1140,7 @@ TEST_F(SetupFormTest, TheWindowKeepsRunningDuringASilentRead) {
     EXPECT_TRUE(Painted);
     EXPECT_TRUE(Disabled);
     EXPECT_TRUE(Refused);
-    ExpectOneMsg(TMsgKind::Error, "Error reading data.");
+    ExpectOneMsg(TMsgKind::Error, "Error reading data.\nNo answer within the time-out");
     EXPECT_TRUE(Find<QWidget>("btnUpdRead")->isEnabled());
     EXPECT_TRUE(Form->isVisible());
 }
@@ -1176,7 +1181,7 @@ TEST_F(SetupFormTest, BusyCursorWhileTransactionsWaitAndRestoredAfterwards) {
     Num("edUpdStartReg")->SetWholeValue(1);
     Find<QSpinBox>("edTimeout")->setValue(100);
     Click("btnUpdRead");
-    ExpectOneMsg(TMsgKind::Error, "Error reading data.");
+    ExpectOneMsg(TMsgKind::Error, "Error reading data.\nNo answer within the time-out");
     ASSERT_EQ(AtMessage.size(), 1u);
     EXPECT_EQ(AtMessage[0], Qt::ArrowCursor);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -1189,7 +1194,7 @@ TEST_F(SetupFormTest, BusyCursorWhileTransactionsWaitAndRestoredAfterwards) {
     Num("edCommBRReg")->SetWholeValue(56);
     Num("edCommBRVal")->SetWholeValue(9600);
     Click("btnCommWrite");
-    ExpectOneMsg(TMsgKind::Error, "Error writing data.");
+    ExpectOneMsg(TMsgKind::Error, "Error writing data.\nNo answer within the time-out");
     EXPECT_EQ(AtMessage, std::vector<Qt::CursorShape>{Qt::ArrowCursor});
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

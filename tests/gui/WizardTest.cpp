@@ -372,6 +372,9 @@ TEST_F(WizardTest, FileChecksOnPageTwo) {
     EXPECT_EQ(L("lblFileVersion")->text(), QStringLiteral("N/A"));
     EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Invalid COD file"));
     EXPECT_EQ(TextColour(L("lblFileStatus")), kRed);
+    // The line under it says which check refused the file.
+    EXPECT_EQ(L("lblFileReason")->text(), QStringLiteral("The header checksum is wrong"));
+    EXPECT_EQ(TextColour(L("lblFileReason")), kRed);
     Press("btnNext");
     EXPECT_EQ(Msgs.Take(), std::vector<QString>{QStringLiteral("Firmware file not loaded")});
 }

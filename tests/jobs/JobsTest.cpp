@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -557,3 +558,123 @@ TEST(NetworkPorts, LongListsStayLinear) {
 }
 
 }  // namespace
+
+// The words for every reason the master gives: one table both faces print
+// (the windows translate the same texts).
+TEST(ModbusReason, EveryFailureHasItsText) {
+    using K = TModbusFailure;
+    const struct {
+        TModbusFailureInfo Why;
+        const char *Text;
+    } Rows[] = {
+        {{K::None, 0}, ""},
+        {{K::NoAnswer, 0}, "No answer within the time-out"},
+        {{K::BadCrc, 0}, "Damaged answer (CRC error)"},
+        {{K::WrongAddress, 0}, "Wrong answer (another device address)"},
+        {{K::WrongFunction, 0}, "Wrong answer (another function code)"},
+        {{K::WrongLength, 0}, "Wrong answer (wrong length)"},
+        {{K::WrongEcho, 0}, "Wrong answer (the echo does not match)"},
+        {{K::TooLong, 0}, "Too many registers for one request"},
+        {{K::Exception, 1}, "Modbus exception 1 (illegal function)"},
+        {{K::Exception, 2}, "Modbus exception 2 (illegal data address)"},
+        {{K::Exception, 3}, "Modbus exception 3 (illegal data value)"},
+        {{K::Exception, 4}, "Modbus exception 4 (server device failure)"},
+        {{K::Exception, 5}, "Modbus exception 5 (acknowledge)"},
+        {{K::Exception, 6}, "Modbus exception 6 (server device busy)"},
+        {{K::Exception, 7}, "Modbus exception 7"},
+        {{K::Exception, 8}, "Modbus exception 8 (memory parity error)"},
+        {{K::Exception, 10}, "Modbus exception 10 (gateway path unavailable)"},
+        {{K::Exception, 11}, "Modbus exception 11 (gateway target device failed to respond)"},
+        {{K::Exception, 0}, "Modbus exception 0"},
+        {{K::Exception, 255}, "Modbus exception 255"},
+    };
+    for (const auto &R : Rows)
+        EXPECT_EQ(JobText(ModbusFailureReason(R.Why)), R.Text)
+            << static_cast<int>(R.Why.Kind) << " " << int(R.Why.ExceptionCode);
+}
+
+// What the sensor answered reaches the job's result: the register read and
+// write and every comm row keep the master's reason.
+TEST(RegisterJobs, FailuresKeepTheMastersReason) {
+    auto Sealed = [](std::vector<uint8_t> F) {
+        const uint16_t Crc = CalcCRC16(F.data(), static_cast<int>(F.size()));
+        F.push_back(static_cast<uint8_t>(Crc >> 8));
+        F.push_back(static_cast<uint8_t>(Crc & 0xFF));
+        return F;
+    };
+    using K = TModbusFailure;
+    struct TRow {
+        const char *Name;
+        // The answer to a request (its function code given); empty: silence.
+        std::function<std::vector<uint8_t>(uint8_t Function)> Answer;
+        TModbusFailureInfo Why;
+    };
+    const TRow Rows[] = {
+        {"silence", [](uint8_t) { return std::vector<uint8_t>{}; }, {K::NoAnswer, 0}},
+        {"illegal data address",
+         [&](uint8_t Fn) {
+             return Sealed({4, static_cast<uint8_t>(Fn | 0x80), 2});
+         },
+         {K::Exception, 2}},
+        {"busy",
+         [&](uint8_t Fn) {
+             return Sealed({4, static_cast<uint8_t>(Fn | 0x80), 6});
+         },
+         {K::Exception, 6}},
+        {"damaged",
+         [&](uint8_t Fn) {
+             auto A = Sealed({4, static_cast<uint8_t>(Fn | 0x80), 2});
+             A.back() ^= 1;
+             return A;
+         },
+         {K::BadCrc, 0}},
+        {"another device",
+         [&](uint8_t Fn) {
+             return Sealed({7, Fn, 2, 0, 0});
+         },
+         {K::WrongAddress, 0}},
+    };
+    TPortParams Params;
+    Params.Timeout = 100;
+    const TModbusTarget Target{"/dev/ttyREASON", Params, 4};
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TScriptedLink Line;
+        Line.Responder = [&R](const std::vector<uint8_t> &Req) -> std::vector<TChunk> {
+            const std::vector<uint8_t> A = R.Answer(Req[1]);
+            if (A.empty()) return {};
+            return {{1, A}};
+        };
+        const TRegReadResult Read =
+            ReadRegisterBlock(Target, {10, rdtInt, woMSWF, 1}, LinesTo(Line));
+        EXPECT_EQ(Read.Failure, TJobText::ReadError);
+        EXPECT_EQ(Read.Why, R.Why);
+        const TRegReadResult Bits =
+            ReadRegisterBlock(Target, {10, rdtBit, woMSWF, 4}, LinesTo(Line));
+        EXPECT_EQ(Bits.Why, R.Why);
+        const TRegWriteResult Write =
+            WriteRegisterBlock(Target, 10, PlanNumberWrite(rdtInt, woMSWF, 5), LinesTo(Line));
+        EXPECT_FALSE(Write.Saved);
+        EXPECT_EQ(Write.Why, R.Why);
+        const TCommSettings Settings{{{120, 4}, {}, {122, 9}}};
+        for (const bool Writing : {false, true}) {
+            const TCommResult Comm = Writing ? WriteCommSettings(Target, Settings, LinesTo(Line))
+                                             : ReadCommSettings(Target, Settings, LinesTo(Line));
+            EXPECT_EQ(Comm.Rows[0].Why, R.Why);
+            EXPECT_EQ(Comm.Rows[1].Why, TModbusFailureInfo{});  // not asked
+            EXPECT_EQ(Comm.Rows[2].Why, R.Why);
+            EXPECT_EQ(Comm.FirstFailure(), R.Why);
+        }
+    }
+    // A success leaves no reason, in the job and in a comm row.
+    TScriptedLink Line;
+    Line.Responder = [&](const std::vector<uint8_t> &Req) -> std::vector<TChunk> {
+        return {{1, Sealed({4, 3, 2, 0, Req[3]})}};
+    };
+    const TRegReadResult Read = ReadRegisterBlock(Target, {10, rdtInt, woMSWF, 1}, LinesTo(Line));
+    EXPECT_TRUE(Read.Ok());
+    EXPECT_EQ(Read.Why, TModbusFailureInfo{});
+    const TCommResult Comm = ReadCommSettings(Target, {{{120, {}}, {}, {}}}, LinesTo(Line));
+    EXPECT_TRUE(Comm.Rows[0].Ok);
+    EXPECT_EQ(Comm.FirstFailure(), TModbusFailureInfo{});
+}
