@@ -32,6 +32,10 @@ void Error(TJobText Msg) {
 void Info(TJobText Msg) {
     ShowInfoMsg(AppTitle(), Say(Msg));
 }
+// Msg and, when the port could not be opened, why and what to do.
+void PortError(TJobText Msg, const std::string &Port, const std::optional<EComPort> &OpenError) {
+    ShowErrorMsg(AppTitle(), WithPortAdvice(Say(Msg), Port, OpenError));
+}
 // A value no register of its kind holds: refused with the range, nothing
 // sent.
 void ErrorOutOfRange(const TValueRange &Range) {
@@ -296,7 +300,7 @@ void TDevSetupForm::btnScanClick() {
                     });
                     FScanPace.acquire();
                 });
-            return [this, Result] { ShowScanResult(Result); };
+            return [this, Result, Port = Options.Port] { ShowScanResult(Result, Port); };
         },
         [this] {
             SetScanControlsEnabled(true);
@@ -304,7 +308,7 @@ void TDevSetupForm::btnScanClick() {
         });
 }
 
-void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
+void TDevSetupForm::ShowScanResult(const TScanResult &Result, const std::string &Port) {
     // A port error ends the scan; the default handler shows it, after the
     // row and the counts of the address it hit are complete.
     if (Result.PortError && Result.Uncounted)
@@ -312,6 +316,9 @@ void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
     SetScanControlsEnabled(true);
     ScanPage().ShowRunning(false);
     if (Result.PortError) throw *Result.PortError;
+    // Every address counted, none could have answered: one box says why,
+    // rather than a silent "found: 0".
+    if (Result.NeverOpened()) PortError(TJobText::ScanPortFailed, Port, Result.OpenError);
 }
 
 void TDevSetupForm::btnStopScanClick() {
@@ -329,10 +336,12 @@ void TDevSetupForm::btnCommReadClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
         const TCommResult Result = ReadCommSettings(Target, Settings);
-        return [this, Result] {
+        return [this, Result, Port = Target.Port] {
             CommPage().ShowRead(Result);
             // A port that failed in the middle: the default handler says so.
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
+            // One that opened for none of the rows: why, and what to do.
+            if (Result.OpenFailed) PortError(TJobText::ReadError, Port, Result.PortError);
         };
     });
 }
@@ -349,10 +358,12 @@ void TDevSetupForm::btnCommWriteClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [Target, Settings] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
-        return [Result] {
+        return [Result, Port = Target.Port] {
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
             if (Result.Saved() > 0)
                 Info(TJobText::RestartNeeded);
+            else if (Result.OpenFailed)
+                PortError(TJobText::WriteError, Port, Result.PortError);
             else
                 Error(TJobText::WriteError);
         };
@@ -381,7 +392,10 @@ void TDevSetupForm::btnUpdReadClick() {
     FJobs.RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
         return [this, Target, Block, Result] {
-            if (!Result.Opened) return;
+            if (!Result.Opened) {
+                PortError(TJobText::ReadError, Target.Port, Result.OpenError);
+                return;
+            }
             if (Result.Failure != TJobText::None)
                 Error(Result.Failure);
             else
@@ -413,8 +427,11 @@ void TDevSetupForm::btnUpdWriteClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
         const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
-        return [Result] {
-            if (!Result.Opened) return;
+        return [Result, Port = Target.Port] {
+            if (!Result.Opened) {
+                PortError(TJobText::WriteError, Port, Result.OpenError);
+                return;
+            }
             if (Result.Saved)
                 Info(Result.Text());
             else

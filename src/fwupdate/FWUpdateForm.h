@@ -89,7 +89,7 @@ private:
     void Disconnect();
     void UpdateFirmware();
     void ShowUploadResult(const TUploadResult &Result);
-    void ShowConnectResult(const TBootSensor &Sensor);
+    void ShowConnectResult(const TBootSensor &Sensor, const std::string &Port);
     // After every job: the close that had to wait, then JobFinished.
     void JobEnded();
     void SetConnectControlsEnabled(bool Enabled);

@@ -34,6 +34,20 @@ enum class TJobText {
     Saved,
     RestartNeeded,
     ValueOutOfRange,  // %1, %2: the range's ends (OutOfRangeText in English)
+    // a port that could not be used (jobs/PortProblem.h): %1 the port
+    PortDenied,
+    PortJoinGroup,  // %1 the device's group
+    PortAskAdmin,   // %1 the device's group (root's)
+    PortBusy,
+    PortBusyRemedy,
+    PortMissing,
+    PortMissingRemedy,
+    PortUnreachable,
+    PortUnreachableRemedy,
+    PortRefused,
+    PortRefusedRemedy,
+    PortOther,  // %2 what the port and the system said
+    ScanPortFailed,
 };
 
 // The English text; "" for None.
