@@ -493,6 +493,56 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>The image checksum is wrong</source>
         <translation>Die Prüfsumme des Abbilds ist falsch</translation>
+        <source>Your user may not open the port %1 (permission denied).</source>
+        <translation>Ihr Benutzer darf den Port %1 nicht öffnen (keine Berechtigung).</translation>
+    </message>
+    <message>
+        <source>To get access, add your user to the &apos;%1&apos; group (sudo usermod -aG %1 $USER), then log out and in again.</source>
+        <translation>Für den Zugriff nehmen Sie Ihren Benutzer in die Gruppe &apos;%1&apos; auf (sudo usermod -aG %1 $USER) und melden sich dann ab und wieder an.</translation>
+    </message>
+    <message>
+        <source>This port belongs to the group &apos;%1&apos;: ask the administrator for access.</source>
+        <translation>Dieser Port gehört der Gruppe &apos;%1&apos;: bitten Sie den Administrator um Zugriff.</translation>
+    </message>
+    <message>
+        <source>The port %1 is in use by another program.</source>
+        <translation>Der Port %1 wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>Close the program that uses it, then try again.</source>
+        <translation>Beenden Sie das Programm, das ihn verwendet, und versuchen Sie es dann erneut.</translation>
+    </message>
+    <message>
+        <source>The port %1 is not there: its adapter is disconnected.</source>
+        <translation>Der Port %1 ist nicht vorhanden: sein Adapter ist nicht angeschlossen.</translation>
+    </message>
+    <message>
+        <source>Connect the adapter, choose its port again, then try again.</source>
+        <translation>Schließen Sie den Adapter an, wählen Sie seinen Port erneut und versuchen Sie es dann noch einmal.</translation>
+    </message>
+    <message>
+        <source>The network server %1 cannot be reached.</source>
+        <translation>Der Netzwerkserver %1 ist nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>Check the server&apos;s address, that it is switched on and that the network reaches it.</source>
+        <translation>Prüfen Sie die Adresse des Servers, ob er eingeschaltet ist und ob das Netzwerk ihn erreicht.</translation>
+    </message>
+    <message>
+        <source>The network server %1 refuses the connection.</source>
+        <translation>Der Netzwerkserver %1 verweigert die Verbindung.</translation>
+    </message>
+    <message>
+        <source>Check the port number and that the server offers the serial line there.</source>
+        <translation>Prüfen Sie die Portnummer und ob der Server dort die serielle Leitung anbietet.</translation>
+    </message>
+    <message>
+        <source>The port %1 could not be opened: %2</source>
+        <translation>Der Port %1 konnte nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>The scan found nothing: the port could not be opened.</source>
+        <translation>Die Suche hat nichts gefunden: der Port konnte nicht geöffnet werden.</translation>
     </message>
 </context>
 <context>

@@ -40,6 +40,10 @@ void ErrorWithReason(TJobText Msg, const TModbusFailureInfo &Why) {
         Text += QLatin1Char('\n') + Say(Reason);
     ShowErrorMsg(AppTitle(), Text);
 }
+// Msg and, when the port could not be opened, why and what to do.
+void PortError(TJobText Msg, const std::string &Port, const std::optional<EComPort> &OpenError) {
+    ShowErrorMsg(AppTitle(), WithPortAdvice(Say(Msg), Port, OpenError));
+}
 // A value no register of its kind holds: refused with the range, nothing
 // sent.
 void ErrorOutOfRange(const TValueRange &Range) {
@@ -304,7 +308,7 @@ void TDevSetupForm::btnScanClick() {
                     });
                     FScanPace.acquire();
                 });
-            return [this, Result] { ShowScanResult(Result); };
+            return [this, Result, Port = Options.Port] { ShowScanResult(Result, Port); };
         },
         [this] {
             SetScanControlsEnabled(true);
@@ -312,7 +316,7 @@ void TDevSetupForm::btnScanClick() {
         });
 }
 
-void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
+void TDevSetupForm::ShowScanResult(const TScanResult &Result, const std::string &Port) {
     // A port error ends the scan; the default handler shows it, after the
     // row and the counts of the address it hit are complete.
     if (Result.PortError && Result.Uncounted)
@@ -320,6 +324,9 @@ void TDevSetupForm::ShowScanResult(const TScanResult &Result) {
     SetScanControlsEnabled(true);
     ScanPage().ShowRunning(false);
     if (Result.PortError) throw *Result.PortError;
+    // Every address counted, none could have answered: one box says why,
+    // rather than a silent "found: 0".
+    if (Result.NeverOpened()) PortError(TJobText::ScanPortFailed, Port, Result.OpenError);
 }
 
 void TDevSetupForm::btnStopScanClick() {
@@ -337,10 +344,12 @@ void TDevSetupForm::btnCommReadClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
         const TCommResult Result = ReadCommSettings(Target, Settings);
-        return [this, Result] {
+        return [this, Result, Port = Target.Port] {
             CommPage().ShowRead(Result);
             // A port that failed in the middle: the default handler says so.
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
+            // One that opened for none of the rows: why, and what to do.
+            if (Result.OpenFailed) PortError(TJobText::ReadError, Port, Result.PortError);
         };
     });
 }
@@ -357,10 +366,12 @@ void TDevSetupForm::btnCommWriteClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [Target, Settings] {
         const TCommResult Result = WriteCommSettings(Target, Settings);
-        return [Result] {
+        return [Result, Port = Target.Port] {
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
             if (Result.Saved() > 0)
                 Info(TJobText::RestartNeeded);
+            else if (Result.OpenFailed)
+                PortError(TJobText::WriteError, Port, Result.PortError);
             else
                 ErrorWithReason(TJobText::WriteError, Result.FirstFailure());
         };
@@ -389,7 +400,10 @@ void TDevSetupForm::btnUpdReadClick() {
     FJobs.RunJob(Qt::WaitCursor, [this, Target, Block] {
         const TRegReadResult Result = ReadRegisterBlock(Target, Block);
         return [this, Target, Block, Result] {
-            if (!Result.Opened) return;
+            if (!Result.Opened) {
+                PortError(TJobText::ReadError, Target.Port, Result.OpenError);
+                return;
+            }
             if (Result.Failure != TJobText::None)
                 ErrorWithReason(Result.Failure, Result.Why);
             else
@@ -421,8 +435,11 @@ void TDevSetupForm::btnUpdWriteClick() {
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), RegsPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [Target, Reg = static_cast<uint16_t>(*Start), Plan] {
         const TRegWriteResult Result = WriteRegisterBlock(Target, Reg, Plan);
-        return [Result] {
-            if (!Result.Opened) return;
+        return [Result, Port = Target.Port] {
+            if (!Result.Opened) {
+                PortError(TJobText::WriteError, Port, Result.OpenError);
+                return;
+            }
             if (Result.Saved)
                 Info(Result.Text());
             else

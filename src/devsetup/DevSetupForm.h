@@ -74,7 +74,7 @@ private:
     void btnStopScanClick();
     void SetScanControlsEnabled(bool Enabled);
     void SetActionsEnabled(bool Enabled);
-    void ShowScanResult(const TScanResult &Result);
+    void ShowScanResult(const TScanResult &Result, const std::string &Port);
     // After every job: the reload that had to wait, then JobFinished.
     void JobEnded();
 

@@ -171,14 +171,14 @@ void TFWUpdateForm::btnConnectClick() {
     FLine = std::make_unique<TBootLine>(Port->DeviceID, FJobs.Catalogue().FWUpdSettings());
     FJobs.RunJob(
         Qt::WaitCursor,
-        [this, Line = FLine.get()] {
+        [this, Line = FLine.get(), Name = Port->DeviceID] {
             const TBootSensor Sensor = IdentifyBootSensor(*Line);
-            return [this, Sensor] { ShowConnectResult(Sensor); };
+            return [this, Sensor, Name] { ShowConnectResult(Sensor, Name); };
         },
         [this] { Disconnect(); });
 }
 
-void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
+void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor, const std::string &Port) {
     if (Sensor.Found && !bClosePending) {
         ConnectPage().ShowSensor(SensorName(FJobs.Catalogue(), Sensor.SensorID),
                                  VersionText(FJobs.Catalogue(), Sensor.Version));
@@ -189,7 +189,8 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor) {
     } else {
         // No stale "connected" state survives a failed attempt.
         Disconnect();
-        ShowErrorMsg(AppTitle(), Say(TJobText::NotFound));
+        // A port that could not be used says why, after the usual words.
+        ShowErrorMsg(AppTitle(), WithPortAdvice(Say(TJobText::NotFound), Port, Sensor.PortError));
     }
 }
 

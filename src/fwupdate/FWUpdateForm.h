@@ -93,7 +93,7 @@ private:
     // What a successful update did: sensor, old and new version, file,
     // packets sent and repeated, time taken.
     QString UploadSummary(const TUploadResult &Result) const;
-    void ShowConnectResult(const TBootSensor &Sensor);
+    void ShowConnectResult(const TBootSensor &Sensor, const std::string &Port);
     // After every job: the close that had to wait, then JobFinished.
     void JobEnded();
     void SetConnectControlsEnabled(bool Enabled);

@@ -113,6 +113,44 @@ const char *JobText(TJobText Text) {
             return QT_TRANSLATE_NOOP("TJobText", "The header checksum is wrong");
         case TJobText::CodBadChecksum:
             return QT_TRANSLATE_NOOP("TJobText", "The image checksum is wrong");
+        case TJobText::PortDenied:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "Your user may not open the port %1 (permission denied).");
+        case TJobText::PortJoinGroup:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "To get access, add your user to the '%1' group (sudo "
+                                     "usermod -aG %1 $USER), then log out and in again.");
+        case TJobText::PortAskAdmin:
+            return QT_TRANSLATE_NOOP(
+                "TJobText",
+                "This port belongs to the group '%1': ask the administrator for access.");
+        case TJobText::PortBusy:
+            return QT_TRANSLATE_NOOP("TJobText", "The port %1 is in use by another program.");
+        case TJobText::PortBusyRemedy:
+            return QT_TRANSLATE_NOOP("TJobText", "Close the program that uses it, then try again.");
+        case TJobText::PortMissing:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "The port %1 is not there: its adapter is disconnected.");
+        case TJobText::PortMissingRemedy:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "Connect the adapter, choose its port again, then try again.");
+        case TJobText::PortUnreachable:
+            return QT_TRANSLATE_NOOP("TJobText", "The network server %1 cannot be reached.");
+        case TJobText::PortUnreachableRemedy:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "Check the server's address, that it is switched on and "
+                                     "that the network reaches it.");
+        case TJobText::PortRefused:
+            return QT_TRANSLATE_NOOP("TJobText", "The network server %1 refuses the connection.");
+        case TJobText::PortRefusedRemedy:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "Check the port number and that the server offers the "
+                                     "serial line there.");
+        case TJobText::PortOther:
+            return QT_TRANSLATE_NOOP("TJobText", "The port %1 could not be opened: %2");
+        case TJobText::ScanPortFailed:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "The scan found nothing: the port could not be opened.");
     }
     return "";
 }

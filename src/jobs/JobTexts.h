@@ -57,6 +57,20 @@ enum class TJobText {
     CodWrongSize,
     CodBadHeader,
     CodBadChecksum,
+    // a port that could not be used (jobs/PortProblem.h): %1 the port
+    PortDenied,
+    PortJoinGroup,  // %1 the device's group
+    PortAskAdmin,   // %1 the device's group (root's)
+    PortBusy,
+    PortBusyRemedy,
+    PortMissing,
+    PortMissingRemedy,
+    PortUnreachable,
+    PortUnreachableRemedy,
+    PortRefused,
+    PortRefusedRemedy,
+    PortOther,  // %2 what the port and the system said
+    ScanPortFailed,
 };
 
 // The English text; "" for None.

@@ -1,5 +1,7 @@
 #include "jobs/ScanJob.h"
 
+#include <utility>
+
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
@@ -33,11 +35,16 @@ TScanResult RunScanJob(const TScanOptionsJob &Options, const TSettings &Catalogu
         const TScanDevice *Device = nullptr;
         try {
             const bool Opened = Line.Open(Options.Params);
-            if (!Opened && Options.StopOnOpenFailure) {
-                Result.PortError =
+            if (!Opened) {
+                EComPort Error =
                     Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
-                Result.OpenFailedFirst = A == Options.First;
-                break;
+                if (Options.StopOnOpenFailure) {
+                    Result.PortError = std::move(Error);
+                    Result.OpenFailedFirst = A == Options.First;
+                    break;
+                }
+                ++Result.OpenFailures;
+                if (!Result.OpenError) Result.OpenError = std::move(Error);
             }
             if (Opened && Master.Scan(Addr, ScanProbeReg)) {
                 ++Result.Found;

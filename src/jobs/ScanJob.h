@@ -50,6 +50,13 @@ struct TScanResult {
     std::optional<EComPort> PortError;
     bool OpenFailedFirst = false;
     bool Uncounted = false;
+    // Addresses whose port did not open when the scan went on past them,
+    // and the first one's reason.
+    int OpenFailures = 0;
+    std::optional<EComPort> OpenError;
+    // The port opened for none of the addresses scanned: nothing could
+    // have been found.
+    bool NeverOpened() const { return Scanned > 0 && OpenFailures == Scanned; }
 };
 
 // Progress of a scan after address A of a range ending at Last, in percent.

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "jobs/PortProblem.h"
+#include "serial/LineTypes.h"
 #include "settings/Settings.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/WindowHelpers.h"
@@ -14,6 +16,18 @@ QString Say(TJobText Text) {
 
 QString Say(const TJobReason &Reason) {
     return QString::fromStdString(FillJobArgs(Say(Reason.Text).toStdString(), Reason.Args));
+}
+
+QString Say(const TPortAdvice &Advice) {
+    QString Text = Say(Advice.Reason);
+    if (!Advice.Remedy.Empty()) Text += QLatin1Char('\n') + Say(Advice.Remedy);
+    return Text;
+}
+
+QString WithPortAdvice(const QString &First, const std::string &Port,
+                       const std::optional<EComPort> &Error) {
+    if (!Error) return First;
+    return First + QStringLiteral("\n\n") + Say(AdvisePort(Port, PortProblemOf(*Error)));
 }
 
 TJobWindow::TJobWindow(QObject *Window, const TSettings *Catalogue, TLockStep Lock, TEndStep Ended)

@@ -13,12 +13,16 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "jobs/JobTexts.h"
 #include "widgets/JobRunner.h"
 
+class EComPort;
 class QObject;
 class TSettings;
+struct TPortAdvice;
 class TWaitCursor;
 
 // A text of the jobs in the user's language.
@@ -26,6 +30,13 @@ QString Say(TJobText Text);
 // A reason of the jobs in the user's language: the text translated, then
 // its arguments filled in.
 QString Say(const TJobReason &Reason);
+// Why a port could not be used and what to do, in the user's language: the
+// reason, and the remedy on a line of its own.
+QString Say(const TPortAdvice &Advice);
+// A box's text: First and, when Error says why Port could not be used, a
+// paragraph with the reason and the remedy.
+QString WithPortAdvice(const QString &First, const std::string &Port,
+                       const std::optional<EComPort> &Error);
 
 class TJobWindow {
 public:

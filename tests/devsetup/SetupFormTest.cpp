@@ -1,5 +1,7 @@
 // The setup window driven by object name against the simulated Modbus line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -1200,3 +1203,134 @@ TEST_F(SetupFormTest, BusyCursorWhileTransactionsWaitAndRestoredAfterwards) {
 }
 
 }  // namespace
+
+// ---- A port that cannot be used ----------------------------------------
+
+// Every action on a port the window cannot open keeps its own first words
+// and adds a paragraph saying why and what to do: a device that is not
+// there, one another program holds, one the user may not open. The scan
+// still counts its addresses, then shows that one box instead of a silent
+// "found: 0"; nothing reaches the line.
+TEST_F(SetupFormTest, APortThatCannotBeOpenedSaysWhyInEveryAction) {
+    StartSim();
+    ExtraPort = true;
+    const QString Pty = QString::fromStdString(Sim->PtyPath());
+    struct TFault {
+        const char *Name;
+        QString Choose;      // list entry
+        QString Reason;      // the paragraph, or its start
+        bool Whole;          // Reason is the whole paragraph
+        bool NeedsOrdinary;  // root would open the port anyway
+    };
+    const TFault Faults[] = {
+        {"missing", "Extra adapter (/dev/ttyVELDRA9)",
+         "The port /dev/ttyVELDRA9 is not there: its adapter is disconnected.\n"
+         "Connect the adapter, choose its port again, then try again.",
+         true, false},
+        {"busy", SimPortText,
+         "The port " + Pty +
+             " is in use by another program.\nClose the program that uses it, then try again.",
+         true, false},
+        {"permission", SimPortText,
+         "Your user may not open the port " + Pty +
+             " (permission denied).\nTo get access, add your user to the '",
+         false, true},
+    };
+    struct TAction {
+        const char *Name;
+        const char *Button;
+        QString First;
+    };
+    const TAction Actions[] = {
+        {"scan", "btnScan", "The scan found nothing: the port could not be opened."},
+        {"comm read", "btnCommRead", "Error reading data."},
+        {"comm write", "btnCommWrite", "Error writing data."},
+        {"register read", "btnUpdRead", "Error reading data."},
+        {"register write", "btnUpdWrite", "Error writing data."},
+    };
+    struct stat Mode {};
+    ASSERT_EQ(::stat(Sim->PtyPath().c_str(), &Mode), 0);
+    for (const TFault &F : Faults) {
+        SCOPED_TRACE(F.Name);
+        if (F.NeedsOrdinary && ::geteuid() == 0) continue;  // root opens any device
+        std::unique_ptr<TComPort> Holder;
+        if (std::string(F.Name) == "busy") {
+            Holder = std::make_unique<TComPort>();
+            TLinkSettings S;
+            S.Port = Sim->PtyPath();
+            ASSERT_FALSE(Holder->Open(S));
+        }
+        // The port's mode comes back however the case ends.
+        const std::unique_ptr<const char, std::function<void(const char *)>> Restore(
+            F.NeedsOrdinary ? Sim->PtyPath().c_str() : nullptr,
+            [&](const char *Path) { ::chmod(Path, Mode.st_mode & 07777); });
+        if (F.NeedsOrdinary) {
+            ASSERT_EQ(::chmod(Sim->PtyPath().c_str(), 0), 0);
+        }
+        OpenForm(false);
+        auto *Combo = Find<QComboBox>("cbCOMPort");
+        Combo->setCurrentIndex(Combo->findText(F.Choose));
+        ASSERT_EQ(Combo->currentText(), F.Choose);
+        Find<QSpinBox>("edScanFirstA")->setValue(1);
+        Find<QSpinBox>("edScanLastA")->setValue(3);
+        const char *CommBoxes[] = {"edCommBRReg", "edCommBRVal", "edCommPDSReg", "edCommPDSVal"};
+        const char *CommTexts[] = {"56", "9600", "57", "3"};
+        Find<QSpinBox>("edUpdAddr")->setValue(20);
+        Find<QComboBox>("cbUpdDataType")->setCurrentText("int");
+        Num("edUpdStartReg")->setText("140");
+        Num("edUpdValueNum")->setText("5");
+        for (const TAction &A : Actions) {
+            SCOPED_TRACE(A.Name);
+            Msgs.clear();
+            // A read empties the value boxes: each action gets its rows.
+            for (int I = 0; I < 4; ++I) Num(CommBoxes[I])->setText(CommTexts[I]);
+            Num("edUpdValueNum")->setText("5");
+            Click(A.Button);
+            ASSERT_EQ(Msgs.size(), 1u);
+            EXPECT_EQ(Msgs[0].Kind, TMsgKind::Error);
+            const QString Expected = A.First + "\n\n" + F.Reason;
+            if (F.Whole)
+                EXPECT_EQ(Msgs[0].Text, Expected);
+            else
+                EXPECT_TRUE(Msgs[0].Text.startsWith(Expected)) << Msgs[0].Text.toStdString();
+            if (F.NeedsOrdinary) {
+                EXPECT_TRUE(Msgs[0].Text.contains("sudo usermod -aG ") ||
+                            Msgs[0].Text.contains("ask the administrator"))
+                    << Msgs[0].Text.toStdString();
+            }
+        }
+        EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 3, found: 0");
+        EXPECT_TRUE(ScanRows().empty());
+        ExpectIdle();
+        Form.reset();
+    }
+    ExpectNothingMoreSent();
+}
+
+// A port that opens for some addresses and not for others is no port
+// fault of the scan: it ends as it always has, without a box.
+TEST_F(SetupFormTest, AScanWhosePortOpensOnlySometimesShowsNoBox) {
+    class TRefuseSecond : public TFaultyLink {
+    public:
+        TRefuseSecond(int &Opens) : TFaultyLink(std::make_unique<TComPort>(), {}), FOpens(Opens) {}
+        std::optional<EComPort> Open(const TLinkSettings &Settings) override {
+            if (++FOpens == 2) return EComPort(CError_OpenFailed, EBUSY);
+            return TFaultyLink::Open(Settings);
+        }
+
+    private:
+        int &FOpens;
+    };
+    StartSim();
+    int Opens = 0;
+    SetLinkMaker([&](const std::string &) { return std::make_unique<TRefuseSecond>(Opens); });
+    OpenForm();
+    RunScan(1, 3);
+    EXPECT_TRUE(Msgs.empty()) << (Msgs.empty() ? "" : Msgs[0].Text.toStdString());
+    EXPECT_EQ(Opens, 3);
+    const std::vector<std::vector<QString>> Expected{{"1", "7 (0x00000007) Probe A", "1.05"},
+                                                     {"3", "Unknown", "3.02"}};
+    EXPECT_EQ(ScanRows(), Expected);
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 3, found: 2");
+    SetLinkMaker({});
+}

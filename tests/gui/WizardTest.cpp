@@ -259,6 +259,84 @@ TEST_F(WizardTest, FailedConnectDropsAnEarlierConnection) {
     EXPECT_EQ(Form->PageIndex(), 0);
 }
 
+// A Connect on a port that cannot be opened keeps its words and adds why
+// and what to do: a device that is not there, one another program holds,
+// one the user may not open. Once the fault is gone the same port connects.
+TEST_F(WizardTest, ConnectOnAPortThatCannotBeOpenedSaysWhy) {
+    const std::string Port = AddSim({"--sensor-id", "17"});
+    const std::string Gone = Dir.File("ttyGONE");
+    Ports.push_back({Gone, "Gone adapter (" + Gone + ")"});
+    Open();
+    const QString First =
+        QStringLiteral("Unable to find sensor or sensor is not in bootloader mode\n\n");
+    const QString Path = QString::fromStdString(Port);
+
+    Connect(Gone);
+    EXPECT_EQ(Msgs.Take(),
+              std::vector<QString>{First + "The port " + QString::fromStdString(Gone) +
+                                   " is not there: its adapter is disconnected.\n"
+                                   "Connect the adapter, choose its port again, then try again."});
+    EXPECT_FALSE(Form->IsConnected());
+    {
+        TComPort Holder;
+        TLinkSettings S;
+        S.Port = Port;
+        ASSERT_FALSE(Holder.Open(S));
+        Connect(Port);
+        EXPECT_EQ(Msgs.Take(), std::vector<QString>{First + "The port " + Path +
+                                                    " is in use by another program.\n"
+                                                    "Close the program that uses it, then try "
+                                                    "again."});
+        EXPECT_FALSE(Form->IsConnected());
+    }
+    struct stat Mode {};
+    ASSERT_EQ(::stat(Port.c_str(), &Mode), 0);
+    if (::geteuid() != 0) {  // root opens a device whatever its mode
+        ASSERT_EQ(::chmod(Port.c_str(), 0), 0);
+        Connect(Port);
+        ::chmod(Port.c_str(), Mode.st_mode & 07777);
+        const std::vector<QString> Shown = Msgs.Take();
+        ASSERT_EQ(Shown.size(), 1u);
+        EXPECT_TRUE(Shown[0].startsWith(First + "Your user may not open the port " + Path +
+                                        " (permission denied).\n"))
+            << Shown[0].toStdString();
+        EXPECT_TRUE(Shown[0].contains("then log out and in again.") ||
+                    Shown[0].contains("ask the administrator for access."))
+            << Shown[0].toStdString();
+        EXPECT_FALSE(Form->IsConnected());
+    }
+    Connect(Port);
+    EXPECT_TRUE(Msgs.Take().empty());
+    EXPECT_TRUE(Form->IsConnected());
+}
+
+// The same in German: the window's words, the reason and the remedy.
+TEST_F(WizardTest, ThePortsReasonIsGivenInGerman) {
+    const std::string Gone = Dir.File("ttyGONE");
+    Ports.push_back({Gone, "Gone adapter (" + Gone + ")"});
+    const QByteArray OldAll = qgetenv("LC_ALL"), OldLanguage = qgetenv("LANGUAGE");
+    const bool HadAll = qEnvironmentVariableIsSet("LC_ALL");
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    qputenv("LANGUAGE", "de");
+    ASSERT_FALSE(InstallTranslations().isEmpty());
+    Open();
+    Connect(Gone);
+    const std::vector<QString> Shown = Msgs.Take();
+    if (HadAll)
+        qputenv("LC_ALL", OldAll);
+    else
+        qunsetenv("LC_ALL");
+    qputenv("LANGUAGE", OldLanguage);
+    InstallTranslations();
+    EXPECT_EQ(Shown, std::vector<QString>{QString::fromStdString(
+                         "Sensor nicht gefunden oder nicht im Bootloader-Modus\n\n"
+                         "Der Port " +
+                         Gone +
+                         " ist nicht vorhanden: sein Adapter ist nicht "
+                         "angeschlossen.\nSchließen Sie den Adapter an, wählen Sie seinen Port "
+                         "erneut und versuchen Sie es dann noch einmal.")});
+}
+
 TEST_F(WizardTest, ChoosingAnotherPortDropsTheLinkAndTheSameOneKeepsIt) {
     const std::string A = AddSim({"--sensor-id", "17"});
     const std::string Other = AddSim({"--sensor-id", "18"});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -482,6 +483,48 @@ TEST(CommJob, ARowThePortDoesNotOpenForFailsAloneTheOthersAreTried) {
             // whole action (the windows show the rows, not an error).
             EXPECT_EQ(Result.PortError.has_value(), R.OpenFailed) << Case;
             EXPECT_EQ(Result.FirstPortError().has_value(), !R.Refused.empty()) << Case;
+        }
+    }
+}
+
+// A scan that goes on past addresses whose port does not open keeps the
+// first one's reason, and tells a port that opened for none of them (a
+// window then says why nothing was found) from one that failed now and then.
+TEST(ScanJob, KeepsTheFirstOpenErrorAndTellsAPortThatNeverOpened) {
+    struct TRow {
+        std::set<int> Refused;  // opens (1-based) the port refuses
+        int Failures;
+        bool Never;
+    };
+    const TRow Rows[] = {{{}, 0, false}, {{2}, 1, false}, {{1, 3}, 2, false}, {{1, 2, 3}, 3, true}};
+    TTempDir Dir;
+    const TSettings Catalogue(Dir.Write("catalogue.ini", "[SENSORS]\n"));
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Failures);
+        TScriptedLink Line;
+        int Opens = 0;
+        Line.OnOpen = [&](const TLinkSettings &) -> std::optional<EComPort> {
+            ++Opens;
+            // The first refusal is told from the later ones by its number.
+            if (R.Refused.count(Opens))
+                return EComPort(CError_OpenFailed, Opens == *R.Refused.begin() ? EACCES : EBUSY);
+            return std::nullopt;
+        };
+        TScanOptionsJob Options;
+        Options.Port = "/dev/ttySCANOPEN";
+        Options.Params.Timeout = 100;
+        Options.First = 1;
+        Options.Last = 3;
+        std::atomic<bool> Stop{false};
+        const TScanResult Result = RunScanJob(Options, Catalogue, Stop, {}, LinesTo(Line));
+        EXPECT_EQ(Result.Scanned, 3);
+        EXPECT_EQ(Result.Found, 0);
+        EXPECT_FALSE(Result.PortError);
+        EXPECT_EQ(Result.OpenFailures, R.Failures);
+        EXPECT_EQ(Result.NeverOpened(), R.Never);
+        ASSERT_EQ(Result.OpenError.has_value(), R.Failures > 0);
+        if (Result.OpenError) {
+            EXPECT_EQ(Result.OpenError->OsError(), EACCES);
         }
     }
 }
