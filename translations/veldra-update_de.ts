@@ -491,8 +491,6 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <translation>Die Prüfsumme des Kopfes ist falsch</translation>
     </message>
     <message>
-        <source>The image checksum is wrong</source>
-        <translation>Die Prüfsumme des Abbilds ist falsch</translation>
         <source>Your user may not open the port %1 (permission denied).</source>
         <translation>Ihr Benutzer darf den Port %1 nicht öffnen (keine Berechtigung).</translation>
     </message>
@@ -543,6 +541,10 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>The scan found nothing: the port could not be opened.</source>
         <translation>Die Suche hat nichts gefunden: der Port konnte nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>The image checksum is wrong</source>
+        <translation>Die Prüfsumme des Abbilds ist falsch</translation>
     </message>
 </context>
 <context>
