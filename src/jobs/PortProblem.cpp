@@ -100,7 +100,10 @@ TPortAdvice AdvisePort(const std::string &Port, const TPortProblem &Problem) {
 
 std::string PortAdviceText(const TPortAdvice &Advice) {
     std::string Text = JobText(Advice.Reason);
-    if (!Advice.Remedy.Empty()) Text += "\n" + JobText(Advice.Remedy);
+    if (!Advice.Remedy.Empty()) {
+        Text += '\n';
+        Text += JobText(Advice.Remedy);
+    }
     return Text;
 }
 
