@@ -186,7 +186,8 @@ void ReadWhole(TCodFileReader &File, const uint8_t *Head, size_t HeadLen, TFirmw
     const size_t Size =
         static_cast<size_t>(std::clamp<uint64_t>(File.Size(), HeadLen, CMaxCodFileBytes + 1));
     Image.resize(Size);  // no zero fill (TNoInitAllocator)
-    std::memcpy(Image.data(), Head, HeadLen);
+    // An empty file has no buffer at all: nothing to copy into it.
+    if (HeadLen > 0) std::memcpy(Image.data(), Head, HeadLen);
     size_t Have = HeadLen + File.Read(Image.data() + HeadLen, Size - HeadLen);
     if (Have == Size) {
         // More than the size said? Looked at through a small buffer, so that
