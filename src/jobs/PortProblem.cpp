@@ -7,11 +7,12 @@
 #include <cstring>
 
 #include "serial/LineTypes.h"
+#include "serial/LinkFactory.h"
 
 namespace {
 
 bool IsNetworkPort(const std::string &Port) {
-    return Port.find("://") != std::string::npos;
+    return ParsePortName(Port).IsNetwork();
 }
 
 // The group the device belongs to: its name, its number when it has no
@@ -23,7 +24,11 @@ std::string DeviceGroup(const std::string &Port, bool &Root) {
     struct stat St {};
     if (::stat(Path.c_str(), &St) != 0) return "dialout";
     std::string Group = std::to_string(St.st_gid);
-    if (const struct group *G = ::getgrgid(St.st_gid)) Group = G->gr_name;
+    // The reentrant lookup: jobs of several ports may ask at once.
+    struct group G {};
+    struct group *Found = nullptr;
+    char Buf[4096];
+    if (::getgrgid_r(St.st_gid, &G, Buf, sizeof Buf, &Found) == 0 && Found) Group = G.gr_name;
     Root = St.st_gid == 0 && Group == "root";
     return Group;
 }
