@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/HelpFormat.h"
 #include "cli/Trace.h"
+#include "jobs/FindJob.h"
 #include "jobs/PortsJob.h"
 #include "serial/Interrupt.h"
 #include "serial/LineTypes.h"
@@ -61,6 +62,9 @@ void AddLineOptions(CLI::App *Cmd, TLineOptions &Line) {
 // but a Modbus TCP gateway.
 constexpr const char *CModbusPortForms =
     ": /dev/ttyUSB0, ttyUSB0, rfc2217://HOST:PORT, tcp://HOST:PORT or modbus-tcp://HOST[:PORT]";
+constexpr const char *CFindPortForms =
+    ": /dev/ttyUSB0, ttyUSB0 or rfc2217://HOST:PORT; the settings of a tcp:// or modbus-tcp:// "
+    "line are its server's";
 constexpr const char *CBootPortForms =
     ": /dev/ttyUSB0, ttyUSB0, rfc2217://HOST:PORT or tcp://HOST:PORT; a modbus-tcp://HOST[:PORT] "
     "gateway carries no firmware update";
@@ -163,6 +167,8 @@ struct TCommandLine {
     TFlashOptions FlashOpt;
     CLI::App *Scan = nullptr;
     TScanOptions ScanOpt;
+    CLI::App *Find = nullptr;
+    TFindCliOptions FindOpt;
     CLI::App *Read = nullptr;
     TRegOptions ReadOpt;
     CLI::App *Write = nullptr;
@@ -220,6 +226,43 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Flash->add_option("FILE", Cmd.FlashOpt.File, "Firmware file (.cod)")->required();
 }
 
+// The order of the search, under find's help.
+constexpr const char *CFindFooter =
+    "The line settings the settings file names for its sensors come first, then 9600, 19200, "
+    "38400, 57600, 115200 and 4800 baud, each with even, none and odd parity. One stop bit "
+    "always: a device set to two stop bits reads and answers one-stop frames all the same.\n"
+    "Without --all the search ends with the address range of the first line setting a device "
+    "answered at: the devices of one line share its settings.\n";
+
+// find: the line search.
+void AddFindCommand(CLI::App &App, TCommandLine &Cmd) {
+    TFindCliOptions &Opt = Cmd.FindOpt;
+    Cmd.Find = App.add_subcommand(
+        "find", "Search bit rates, parities and addresses for Modbus devices that answer");
+    AddPort(Cmd.Find, Opt.Port, CFindPortForms);
+    Cmd.Find->add_option("--bauds", Opt.Bauds, "Only these bit rates, e.g. 9600,19200")
+        ->option_text("LIST");
+    Cmd.Find->add_option("--parities", Opt.Parities, "Only these parities, e.g. even,none")
+        ->option_text("LIST");
+    Cmd.Find->add_option("--first", Opt.First, "First address, 1..247")
+        ->option_text("ADDR")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 247));
+    Cmd.Find->add_option("--last", Opt.Last, "Last address, 1..247")
+        ->option_text("ADDR")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 247));
+    Cmd.Find->add_flag("--all", Opt.All, "Search every line setting, not only up to the first hit");
+    Cmd.Find
+        ->add_option("--probe-timeout", Opt.ProbeTimeout,
+                     "Silence after a request before the next address, in ms, " +
+                         std::to_string(CFindMinProbeTimeoutMs) + ".." +
+                         std::to_string(CFindMaxProbeTimeoutMs))
+        ->option_text("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(CFindMinProbeTimeoutMs, CFindMaxProbeTimeoutMs));
+}
+
 // scan, read and write.
 void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Scan = App.add_subcommand("scan", "Look for Modbus devices in an address range");
@@ -233,6 +276,8 @@ void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
         ->capture_default_str()
         ->check(CLI::Range(1, 247));
     AddLineOptions(Cmd.Scan, Cmd.ScanOpt.Line);
+
+    AddFindCommand(App, Cmd);
 
     Cmd.Read = App.add_subcommand("read", "Read registers (or discrete inputs) as a typed value");
     AddRegOptions(Cmd.Read, Cmd.ReadOpt);
@@ -280,10 +325,11 @@ void BuildParser(CLI::App &App, TCommandLine &Cmd) {
     CLI::App *comm = AddCommCommands(App, Cmd);
 
     // Global options may also follow the command's name.
-    for (CLI::App *cmd : {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Scan, Cmd.Read,
-                          Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
+    for (CLI::App *cmd : {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Scan, Cmd.Find,
+                          Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
+            std::string(cmd == Cmd.Find ? CFindFooter : "") +
             "Global options --settings FILE, --trace and --json may come before or after the "
             "command.\n" +
             std::string(CExitCodesText));
@@ -315,6 +361,7 @@ int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
     if (Cmd.Identify->parsed()) return RunIdentify(Ctx, Cmd.IdentPort);
     if (Cmd.Flash->parsed()) return RunFlash(Ctx, Cmd.FlashOpt);
     if (Cmd.Scan->parsed()) return RunScan(Ctx, Cmd.ScanOpt);
+    if (Cmd.Find->parsed()) return RunFind(Ctx, Cmd.FindOpt);
     if (Cmd.Read->parsed()) return RunRead(Ctx, Cmd.ReadOpt);
     if (Cmd.Write->parsed()) return RunWrite(Ctx, Cmd.WriteOpt);
     if (Cmd.CommRead->parsed()) return RunCommRead(Ctx, Cmd.CommReadOpt);

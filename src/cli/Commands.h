@@ -34,6 +34,15 @@ struct TScanOptions {
     TLineOptions Line;
 };
 
+struct TFindCliOptions {
+    std::string Port;
+    std::string Bauds, Parities;  // comma-separated; empty: the default plan's
+    int First = 1;
+    int Last = 247;
+    int ProbeTimeout = 20;
+    bool All = false;
+};
+
 struct TRegOptions {
     std::string Port;
     int Addr = 1;
@@ -62,6 +71,7 @@ int RunInfo(TCliContext &Ctx, const std::string &File);
 int RunIdentify(TCliContext &Ctx, const std::string &Port);
 int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt);
 int RunScan(TCliContext &Ctx, const TScanOptions &Opt);
+int RunFind(TCliContext &Ctx, const TFindCliOptions &Opt);
 int RunRead(TCliContext &Ctx, const TRegOptions &Opt);
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt);
 int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt);

@@ -151,6 +151,14 @@ const char *JobText(TJobText Text) {
         case TJobText::ScanPortFailed:
             return QT_TRANSLATE_NOOP("TJobText",
                                      "The scan found nothing: the port could not be opened.");
+        case TJobText::FindNotOurLine:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "The line settings of %1 are its server's and cannot be "
+                                     "changed from here: search on a local port or through "
+                                     "rfc2217://.");
+        case TJobText::FindNothing:
+            return QT_TRANSLATE_NOOP("TJobText",
+                                     "No device answered at any of the line settings tried.");
     }
     return "";
 }

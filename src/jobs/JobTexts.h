@@ -71,6 +71,9 @@ enum class TJobText {
     PortRefusedRemedy,
     PortOther,  // %2 what the port and the system said
     ScanPortFailed,
+    // the line search (jobs/FindJob.h)
+    FindNotOurLine,  // %1 the port
+    FindNothing,
 };
 
 // The English text; "" for None.

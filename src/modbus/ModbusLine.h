@@ -21,6 +21,8 @@ public:
     bool Open(const TPortParams &Params) { return FMaster.Open(FLine.Address.Port, Params); }
     TModbusRTU &Master() { return FMaster; }
     const TLineAddress &Address() const { return FLine.Address; }
+    // The clock of the line's deadlines.
+    TClock &Clock() { return *FLine.Clock; }
 
 private:
     TLine FLine;  // declared first: the master closes it before it goes

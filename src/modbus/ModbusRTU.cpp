@@ -29,8 +29,7 @@ TModbusRTU::~TModbusRTU() {
     }
 }
 
-bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
-    FOpenError.reset();
+TLinkSettings TModbusRTU::LinkSettingsOf(const std::string &Port, const TPortParams &Params) {
     TLinkSettings S;
     S.Port = Port;
     S.DataBits = dbEight;
@@ -43,6 +42,12 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
     S.ControlDTR = dtrEnable;
     // A negative time-out would turn into a wait of weeks as unsigned.
     FTimeout = static_cast<uint32_t>(std::max(Params.Timeout, 0));
+    return S;
+}
+
+bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
+    FOpenError.reset();
+    const TLinkSettings S = LinkSettingsOf(Port, Params);
     try {
         Close();
     } catch (const EComPort &E) {
@@ -51,6 +56,13 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
     }
     FPort = Port;
     FOpenError = FLink.Open(S);
+    return !FOpenError;
+}
+
+bool TModbusRTU::ChangeSettings(const TPortParams &Params) {
+    FOpenError.reset();
+    const std::string Port = FPort.empty() ? FLink.Settings().Port : FPort;
+    FOpenError = FLink.Open(LinkSettingsOf(Port, Params));
     return !FOpenError;
 }
 

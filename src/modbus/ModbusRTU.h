@@ -54,6 +54,12 @@ public:
     // takes none of them). False (link closed) when it cannot be opened;
     // OpenError then says why.
     bool Open(const std::string &Port, const TPortParams &Params);
+    // Switches the open line to the settings in place, without closing it:
+    // the port stays held, and no open or close is paid for the change
+    // (a line search tries many settings). Opens it when it is closed.
+    // False when the line refuses them (it is then closed); OpenError says
+    // why.
+    bool ChangeSettings(const TPortParams &Params);
     // Why the last Open failed (empty after a successful one).
     const std::optional<EComPort> &OpenError() const { return FOpenError; }
     void Close();
@@ -112,6 +118,9 @@ private:
     TAnswer Transaction(uint8_t Device, const TPdu &Pdu, size_t AnswerPduLen, bool AnyAnswer);
     // Ends an operation: Ok, or the answer's own fields failed (Why).
     bool Result(bool Ok, TModbusFailure Why);
+    // The link settings of Params on Port (8 data bits, RTS toggling, DTR
+    // on); takes Params' time-out.
+    TLinkSettings LinkSettingsOf(const std::string &Port, const TPortParams &Params);
 
     TLink &FLink;
     std::unique_ptr<TModbusFraming> FFraming;

@@ -348,4 +348,28 @@ TEST(CliSignalScan, KeepsTheDevicesFound) {
     ExpectPortFree(Sim.PtyPath());
 }
 
+// A line search that is stopped keeps what it found and leaves the port free.
+TEST(CliSignalFind, KeepsTheDevicesFound) {
+    TTempDir Dir;
+    const std::string Settings = WriteTestSettings(Dir);
+    TSimProcess Sim({"modbus", "--device", "1:map18", "--device-line", "1:9600:8E1", "--log"});
+    ASSERT_TRUE(Sim.Start());
+    TRunningCli Cli(Dir, {"--settings", Settings, "--json", "find", "--port", Sim.PtyPath(),
+                          "--all", "--probe-timeout", "1000"});
+    std::string Line;
+    // The sensor at address 1 has answered its probe and its identification.
+    ASSERT_TRUE(Sim.WaitForLine("REQ 02", Line, 20000));
+    Cli.Signal(SIGINT);
+    const TRunResult R = Cli.Wait(30000);
+    ASSERT_EQ(R.ExitCode, 130) << R.Err;
+    const auto J = nlohmann::json::parse(R.Out);
+    EXPECT_EQ(J["stopped"], true);
+    ASSERT_EQ(J["devices"].size(), 1u);
+    EXPECT_EQ(J["devices"][0]["address"], 1);
+    EXPECT_EQ(J["devices"][0]["parity"], "Even");
+    EXPECT_LT(J["probes"].get<int>(), 18 * 247);
+    EXPECT_TRUE(Contains(R.Err, "Search stopped")) << R.Err;
+    ExpectPortFree(Sim.PtyPath());
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../bootloader/CodFixtures.h"
+#include "ForwardLink.h"
 #include "ScriptedLink.h"
 #include "SimModbusLine.h"
 #include "SimProcess.h"
@@ -313,32 +314,7 @@ TEST(ScanJob, APortThatDoesNotOpenEndsOrCountsAsTheFaceAsks) {
 }
 
 // Each comm row opens the port anew: a row the port does not open for fails
-// alone and the rows after it are still read or written.
-class TForwardLink : public TLink {
-public:
-    explicit TForwardLink(TLink &Real) : FReal(Real) {}
-    std::optional<EComPort> Open(const TLinkSettings &Settings) override {
-        return FReal.Open(Settings);
-    }
-    void Close() override { FReal.Close(); }
-    bool Connected() const override { return FReal.Connected(); }
-    TLinkSettings Settings() const override { return FReal.Settings(); }
-    int Write(const void *Buffer, int Count) override { return FReal.Write(Buffer, Count); }
-    int Read(void *Buffer, int Count) override { return FReal.Read(Buffer, Count); }
-    bool WaitForInput(int TimeoutMs) override { return FReal.WaitForInput(TimeoutMs); }
-    void Clear() override { FReal.Clear(); }
-
-private:
-    TLink &FReal;
-};
-
-// The jobs' line maker of a test: every line a job makes is Line, on its
-// virtual clock.
-TLineMaker LinesTo(TScriptedLink &Line) {
-    return [&Line](const std::string &Port) {
-        return TLine{ParsePortName(Port), std::make_unique<TForwardLink>(Line), &Line};
-    };
-}
+// alone and the rows after it are still read or written (TForwardLink).
 
 // A block written as each type comes back as the same value, sent with the
 // function the type calls for; bits are read as discrete inputs. All on a

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,12 @@ const char *const Help =
     "  --link PATH          symbolic link to the port\n"
     "  --baud B             bit rate of the devices (default 19200)\n"
     "  --stop-bits 1|2      stop bits of the devices (default 1)\n"
-    "                       a host with another rate or stop bits gets no answer\n"
+    "  --parity N|E|O|any   parity of the devices (default any: not looked at)\n"
+    "                       a host with another rate, stop bits or parity gets\n"
+    "                       no answer\n"
+    "  --device-line ADDR:BAUD:FRAMING  the line settings of one device, e.g.\n"
+    "                       17:38400:8O1 (its own rate, parity and stop bits;\n"
+    "                       the device must exist: --device or the demo line)\n"
     "  --log                one line per request on stdout:\n"
     "                       \"REQ <hex> -> ANS <hex>\" or \"REQ <hex> -> SILENT <why>\"\n"
     "  --seed N             seed of the random faults\n"
@@ -87,11 +93,18 @@ const char *const Help =
     "  --hangup-after N     answer N requests, then hang up the line at the next one\n"
     "                       (printing HANGUP) and end\n";
 
+// The line settings a device answers at; Parity 0: any.
+struct TSimLineSettings {
+    int Baud = 19200;
+    int StopBits = 1;
+    char Parity = 0;
+};
+
 struct TLine {
     std::map<uint8_t, TSimDevice> Devices;
     TSimOptions Options;
-    int Baud = 19200;
-    int StopBits = 1;
+    TSimLineSettings Settings;                     // of every device without its own
+    std::map<uint8_t, TSimLineSettings> OwnLines;  // --device-line
     bool Log = false;
     int DelayMs = 0;
     int ByteGapMs = 0;
@@ -122,6 +135,38 @@ bool ParseAddr(const std::string &Text, uint8_t &Addr) {
     long v = 0;
     if (!ParseLong(Text, v) || v < 1 || v > 247) return false;
     Addr = static_cast<uint8_t>(v);
+    return true;
+}
+
+// "N", "E", "O" (or none, even, odd) or "any".
+bool ParseParity(const std::string &Text, char &Parity) {
+    std::string T;
+    for (char C : Text) T += static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+    if (T == "ANY") {
+        Parity = 0;
+        return true;
+    }
+    if (T == "N" || T == "NONE" || T == "E" || T == "EVEN" || T == "O" || T == "ODD") {
+        Parity = T[0];
+        return true;
+    }
+    return false;
+}
+
+// ADDR:BAUD:FRAMING, the framing as 8N1, 8E1, 8O1, 8N2, ...
+bool ParseOwnLine(const std::string &Text, uint8_t &Addr, TSimLineSettings &Own) {
+    const size_t A = Text.find(':');
+    const size_t B = A == std::string::npos ? A : Text.find(':', A + 1);
+    if (B == std::string::npos) return false;
+    long Baud = 0;
+    const std::string Framing = Text.substr(B + 1);
+    if (!ParseAddr(Text.substr(0, A), Addr) || !ParseLong(Text.substr(A + 1, B - A - 1), Baud) ||
+        Baud <= 0 || Framing.size() != 3 || Framing[0] != '8' ||
+        (Framing[2] != '1' && Framing[2] != '2') ||
+        !ParseParity(std::string(1, Framing[1]), Own.Parity))
+        return false;
+    Own.Baud = static_cast<int>(Baud);
+    Own.StopBits = Framing[2] - '0';
     return true;
 }
 
@@ -258,11 +303,16 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
         LogLine(Line, ReqText + "SILENT bad-crc");
         return true;
     }
+    const auto Own = Line.OwnLines.find(Req[0]);
+    const TSimLineSettings &Want = Own == Line.OwnLines.end() ? Line.Settings : Own->second;
     const int HostBaud = Pty.HostBaud();
     const int HostStop = Pty.HostStopBits();
-    if (HostBaud != Line.Baud || HostStop != Line.StopBits) {
+    const char HostParity = Pty.HostParity();
+    if (HostBaud != Want.Baud || HostStop != Want.StopBits ||
+        (Want.Parity && HostParity != Want.Parity)) {
         LogLine(Line, ReqText + "SILENT line " + std::to_string(HostBaud) + "/" +
-                          std::to_string(HostStop));
+                          std::to_string(HostStop) + (Want.Parity ? "/" : "") +
+                          (Want.Parity ? std::string(1, HostParity) : ""));
         return true;
     }
     if (Line.HangupAfter >= 0 && Answered >= Line.HangupAfter) {
@@ -337,6 +387,7 @@ int RunModbusSim(int argc, char **argv) {
     bool Demo = false;
     std::vector<std::pair<std::string, std::string>> Faults;
     std::vector<std::string> Files;
+    std::vector<std::string> OwnLines;
     for (int i = 1; i < argc; ++i) {
         const std::string Arg = argv[i];
         auto Value = [&](std::string &Out) {
@@ -363,9 +414,12 @@ int RunModbusSim(int argc, char **argv) {
         } else if (Arg == "--link") {
             LinkPath = V;
         } else if (Arg == "--baud" && ParseLong(V, N) && N > 0) {
-            Line.Baud = static_cast<int>(N);
+            Line.Settings.Baud = static_cast<int>(N);
         } else if (Arg == "--stop-bits" && ParseLong(V, N) && (N == 1 || N == 2)) {
-            Line.StopBits = static_cast<int>(N);
+            Line.Settings.StopBits = static_cast<int>(N);
+        } else if (Arg == "--parity" && ParseParity(V, Line.Settings.Parity)) {
+        } else if (Arg == "--device-line") {
+            OwnLines.push_back(V);
         } else if (Arg == "--seed" && ParseLong(V, N)) {
             Line.Rng.seed(static_cast<unsigned>(N));
         } else if (Arg == "--delay-ms" && ParseLong(V, N) && N >= 0) {
@@ -433,6 +487,16 @@ int RunModbusSim(int argc, char **argv) {
             F.BadCount = true;
         else
             F.BadEcho = true;
+    }
+
+    for (const std::string &Text : OwnLines) {
+        uint8_t Addr = 0;
+        TSimLineSettings Own;
+        if (!ParseOwnLine(Text, Addr, Own) || !Line.Devices.count(Addr)) {
+            std::fprintf(stderr, "veldra-sim modbus: bad --device-line %s\n", Text.c_str());
+            return 2;
+        }
+        Line.OwnLines[Addr] = Own;
     }
 
     InstallStopSignals(OnSignal);

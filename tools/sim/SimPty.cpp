@@ -97,6 +97,13 @@ int TSimPty::HostStopBits() const {
     return (t.c_cflag & CSTOPB) ? 2 : 1;
 }
 
+char TSimPty::HostParity() const {
+    termios t{};
+    if (FSlave < 0 || tcgetattr(FSlave, &t) != 0) return 'N';
+    if (t.c_cflag & PARODD) return 'O';
+    return (t.c_iflag & INPCK) ? 'E' : 'N';
+}
+
 int TSimPty::ReadSome(uint8_t *Buf, size_t Max, int TimeoutMs) {
     if (FMaster < 0) return 0;
     for (;;) {

@@ -27,6 +27,10 @@ public:
     // Line settings the host applied to its end.
     int HostBaud() const;      // bit/s, 0 when unknown
     int HostStopBits() const;  // 1 or 2
+    // The parity the host asked for: 'N', 'E' or 'O'. A pseudo-terminal
+    // drops PARENB, but keeps the input parity check (INPCK) a host turns on
+    // with parity, and PARODD; these tell the three apart.
+    char HostParity() const;
 
     // Waits up to TimeoutMs for bytes from the host; returns the count read
     // (0 on time-out). -1 when TimeoutMs < 0 means wait without limit.

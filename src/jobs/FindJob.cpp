@@ -1,0 +1,207 @@
+#include "jobs/FindJob.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "serial/Interrupt.h"
+
+namespace {
+
+// A Modbus RTU probe: the request (address, function, register, count,
+// CRC) and the answer it waits for at most (address, function, byte count,
+// one register, CRC).
+constexpr int CProbeRequestBytes = 8;
+constexpr int CProbeAnswerBytes = 7;
+
+template <typename T, size_t N>
+std::vector<T> OrDefault(const std::vector<T> &Given, const std::array<T, N> &Default) {
+    return Given.empty() ? std::vector<T>(Default.begin(), Default.end()) : Given;
+}
+
+template <typename T>
+bool Has(const std::vector<T> &List, const T &Item) {
+    return std::find(List.begin(), List.end(), Item) != List.end();
+}
+
+char ParityLetter(TParityBits P) {
+    switch (P) {
+        case prOdd:
+            return 'O';
+        case prEven:
+            return 'E';
+        case prMark:
+            return 'M';
+        case prSpace:
+            return 'S';
+        default:
+            return 'N';
+    }
+}
+
+TPortParams ParamsOf(const TLineSetting &S, int TimeoutMs) {
+    TPortParams P;
+    P.BaudRate = S.Baud;
+    P.ParityBits = S.Parity;
+    P.StopBits = S.StopBits;
+    P.Timeout = TimeoutMs;
+    return P;
+}
+
+// The reason a port cannot be searched, before anything is sent.
+TJobReason Unsearchable(const TLineAddress &Address) {
+    const bool Raw = Address.Kind == TLineKind::SerialServer &&
+                     Address.Server.Kind == TNetLink::TKind::Raw;
+    if (Raw || Address.Kind == TLineKind::ModbusGateway)
+        return {TJobText::FindNotOurLine, {Address.Port}};
+    return {};
+}
+
+// Estimated time left: the floors of the probes to come, scaled by how the
+// probes so far compared with their floors.
+uint64_t RestEstimate(double FloorsDone, double FloorsLeft, uint64_t ElapsedMs) {
+    if (FloorsDone <= 0) return static_cast<uint64_t>(FloorsLeft);
+    return static_cast<uint64_t>(FloorsLeft * (static_cast<double>(ElapsedMs) / FloorsDone));
+}
+
+}  // namespace
+
+std::string LineSettingText(const TLineSetting &S) {
+    return std::to_string(BaudRateToInt(S.Baud)) + " 8" + ParityLetter(S.Parity) +
+           (S.StopBits == sbTwoStopBits ? "2" : "1");
+}
+
+std::vector<TLineSetting> CatalogueLineSettings(const TSettings &) {
+    return {};
+}
+
+std::vector<TLineSetting> FindPlan(const TFindPlanOptions &Options) {
+    const std::vector<TBaudRate> Bauds = OrDefault(Options.Bauds, FindBauds);
+    const std::vector<TParityBits> Parities = OrDefault(Options.Parities, FindParities);
+    std::vector<TLineSetting> Plan;
+    auto Add = [&](TLineSetting S) {
+        S.StopBits = sbOneStopBit;
+        if (Has(Bauds, S.Baud) && Has(Parities, S.Parity) && !Has(Plan, S)) Plan.push_back(S);
+    };
+    for (const TLineSetting &S : Options.Preferred) Add(S);
+    for (TBaudRate B : Bauds)
+        for (TParityBits P : Parities) Add({B, P, sbOneStopBit});
+    return Plan;
+}
+
+int CharBits(const TLineSetting &S) {
+    return 1 + 8 + (S.Parity == prNone ? 0 : 1) + (S.StopBits == sbTwoStopBits ? 2 : 1);
+}
+
+double WireMs(const TLineSetting &S, int Bytes) {
+    const int Rate = std::max(BaudRateToInt(S.Baud), 1);
+    return 1000.0 * Bytes * CharBits(S) / Rate;
+}
+
+double ProbeFloorMs(const TLineSetting &S, int TimeoutMs) {
+    return WireMs(S, CProbeRequestBytes) + TimeoutMs;
+}
+
+int ProbeTimeoutFor(const TLineSetting &S, int TimeoutMs, bool Remote) {
+    if (!Remote) return TimeoutMs;
+    return TimeoutMs +
+           static_cast<int>(std::ceil(WireMs(S, CProbeRequestBytes + CProbeAnswerBytes)));
+}
+
+TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
+                       const std::atomic<bool> &Stop, const TFindReport &OnStep,
+                       const TLineMaker &Make) {
+    TFindResult Result;
+    Result.Plan = FindPlan(Options.Plan);
+    TModbusLine Line(Make(Options.Port));
+    Result.Refused = Unsearchable(Line.Address());
+    if (!Result.Refused.Empty() || Result.Plan.empty() || Options.First > Options.Last)
+        return Result;
+
+    TModbusRTU &Master = Line.Master();
+    TClock &Clock = Line.Clock();
+    const uint64_t Start = Clock.Now();
+    const bool Remote = Line.Address().IsNetwork();
+    const int Timeout =
+        std::clamp(Options.ProbeTimeoutMs, CFindMinProbeTimeoutMs, CFindMaxProbeTimeoutMs);
+    const int Range = Options.Last - Options.First + 1;
+    const int Count = static_cast<int>(Result.Plan.size());
+
+    double FloorsLeft = 0, FloorsDone = 0;
+    for (const TLineSetting &S : Result.Plan) FloorsLeft += Range * ProbeFloorMs(S, Timeout);
+
+    try {
+        for (int I = 0; I < Count && !Stop; ++I) {
+            const TLineSetting &S = Result.Plan[I];
+            const int ProbeTimeout = ProbeTimeoutFor(S, Timeout, Remote);
+            const TPortParams Probe = ParamsOf(S, ProbeTimeout);
+            // Opened once, then switched in place: the port stays ours from
+            // the first setting to the last.
+            const bool Ok = I == 0 ? Line.Open(Probe) : Master.ChangeSettings(Probe);
+            if (!Ok) {
+                Result.PortError =
+                    Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
+                Result.OpenFailed = I == 0;
+                break;
+            }
+            // A USB adapter may deliver a few bytes of garbage right after
+            // its rate changes (the receiver resynchronising on a line that
+            // was mid-character); they must not count as an answer.
+            Master.Link().Clear();
+            ++Result.SettingsTried;
+            const double Floor = ProbeFloorMs(S, Timeout);
+            int FoundHere = 0;
+            for (int A = Options.First; A <= Options.Last && !Stop; ++A) {
+                const auto Addr = static_cast<uint8_t>(A);
+                const TFindDevice *Device = nullptr;
+                if (Master.Scan(Addr, ScanProbeReg)) {
+                    TFindDevice Found;
+                    Found.Setting = S;
+                    Found.Device.Address = A;
+                    // Identified at a time-out fit for longer answers, then
+                    // back to the probe's.
+                    Master.ChangeSettings(ParamsOf(S, std::max(ProbeTimeout, CFindIdentifyTimeoutMs)));
+                    Found.Device.Id = ReadSensorIdentity(Master, Addr);
+                    NameSensor(Found.Device.Id, Catalogue, Found.Device.DeviceCode,
+                               Found.Device.Version);
+                    Master.ChangeSettings(Probe);
+                    Result.Devices.push_back(std::move(Found));
+                    Device = &Result.Devices.back();
+                    ++FoundHere;
+                }
+                ++Result.Probed;
+                FloorsDone += Floor;
+                FloorsLeft -= Floor;
+                if (OnStep) {
+                    TFindStep Step;
+                    Step.Setting = &S;
+                    Step.SettingIndex = I;
+                    Step.SettingCount = Count;
+                    Step.Address = A;
+                    Step.Probed = Result.Probed;
+                    Step.Total = static_cast<long>(Count) * Range;
+                    Step.Found = static_cast<int>(Result.Devices.size());
+                    Step.Percent = static_cast<int>(Step.Probed * 100 / Step.Total);
+                    Step.ElapsedMs = Clock.Now() - Start;
+                    Step.RestMs = RestEstimate(FloorsDone, FloorsLeft, Step.ElapsedMs);
+                    Step.Device = Device;
+                    OnStep(Step);
+                }
+            }
+            if (FoundHere > 0 && !Options.All) break;
+        }
+    } catch (const EComPort &E) {
+        Result.PortError = E;
+    } catch (const EInterrupted &) {
+        // A signal asked the program to stop: what was found stays.
+        Result.Stopped = true;
+    }
+    try {
+        Master.Close();
+    } catch (const EComPort &) {
+        // Closing a line that already failed has nothing more to say.
+    }
+    Result.Stopped = Result.Stopped || Stop;
+    Result.ElapsedMs = Clock.Now() - Start;
+    return Result;
+}
