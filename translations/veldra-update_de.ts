@@ -243,6 +243,10 @@
         <source>Close</source>
         <translation>Schließen</translation>
     </message>
+    <message>
+        <source>Found at %1. Use these line settings for the connection?</source>
+        <translation>Gefunden bei %1. Diese Leitungseinstellungen für die Verbindung übernehmen?</translation>
+    </message>
 </context>
 <context>
     <name>TFWUpdateForm</name>
@@ -546,6 +550,14 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <source>The image checksum is wrong</source>
         <translation>Die Prüfsumme des Abbilds ist falsch</translation>
     </message>
+    <message>
+        <source>The line settings of %1 are its server&apos;s and cannot be changed from here: search on a local port or through rfc2217://.</source>
+        <translation>Die Leitungseinstellungen von %1 gehören seinem Server und lassen sich von hier nicht ändern: an einem lokalen Anschluss oder über rfc2217:// suchen.</translation>
+    </message>
+    <message>
+        <source>No device answered at any of the line settings tried.</source>
+        <translation>Bei keiner der versuchten Leitungseinstellungen hat ein Gerät geantwortet.</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>
@@ -657,6 +669,18 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>Scanned: %1, found: %2</source>
         <translation>Geprüft: %1, gefunden: %2</translation>
+    </message>
+    <message>
+        <source>Try every usual bit rate and parity with each address: finds a sensor whose line settings are not known</source>
+        <translation>Jede übliche Bitrate und Parität mit jeder Adresse versuchen: findet einen Sensor, dessen Leitungseinstellungen nicht bekannt sind</translation>
+    </message>
+    <message>
+        <source>Search all line settings</source>
+        <translation>Alle Leitungseinstellungen durchsuchen</translation>
+    </message>
+    <message>
+        <source>Line settings</source>
+        <translation>Leitungseinstellungen</translation>
     </message>
 </context>
 <context>

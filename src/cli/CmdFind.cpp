@@ -76,8 +76,8 @@ std::string Seconds(uint64_t Ms) {
 // "19200 8E1 (2 of 18), address 57: 12.3 s, about 1 min 10 s left"
 std::string StatusOf(const TFindStep &Step) {
     return LineSettingText(*Step.Setting) + " (" + std::to_string(Step.SettingIndex + 1) + " of " +
-           std::to_string(Step.SettingCount) + "), address " + std::to_string(Step.Address) +
-           ": " + Seconds(Step.ElapsedMs) + ", about " + Seconds(Step.RestMs) + " left";
+           std::to_string(Step.SettingCount) + "), address " + std::to_string(Step.Address) + ": " +
+           Seconds(Step.ElapsedMs) + ", about " + Seconds(Step.RestMs) + " left";
 }
 
 // One row: address, baud, parity, stop bits, device code, version.

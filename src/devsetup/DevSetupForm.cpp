@@ -269,14 +269,16 @@ void TDevSetupForm::SetScanControlsEnabled(bool Enabled) {
     Ui::TScanPage &Scan = ScanPage().Controls();
     for (QWidget *W : std::initializer_list<QWidget *>{
              ui->cbCOMPort, ui->btnReload, ui->cbBitrate, ui->cbParity, ui->cbStopBits,
-             ui->edTimeout, Scan.edScanFirstA, Scan.edScanLastA, Scan.btnScan, ui->btnClose})
+             ui->edTimeout, Scan.edScanFirstA, Scan.edScanLastA, Scan.chkSearchAll, Scan.btnScan,
+             ui->btnClose})
         W->setEnabled(Enabled);
 }
 
 void TDevSetupForm::btnScanClick() {
     if (IsBusy()) return;
     Ui::TScanPage &Scan = ScanPage().Controls();
-    ScanPage().Clear();
+    const bool Searching = Scan.chkSearchAll->isChecked();
+    ScanPage().Clear(Searching);
     if (!CheckPortChosen()) return;
     TScanOptionsJob Options;
     Options.First = Scan.edScanFirstA->value();
@@ -287,6 +289,19 @@ void TDevSetupForm::btnScanClick() {
     }
     Options.Port = GetSelectedPort();
     Options.Params = GetPortParams();
+    if (Searching) {
+        TFindOptions Search;
+        Search.Port = Options.Port;
+        Search.First = Options.First;
+        Search.Last = Options.Last;
+        Search.ProbeTimeoutMs = FProbeTimeoutMs;
+        // The catalogue's sensor defaults first, then what the window has.
+        Search.Plan.Preferred = CatalogueLineSettings(FJobs.Catalogue());
+        Search.Plan.Preferred.push_back(
+            {Options.Params.BaudRate, Options.Params.ParityBits, Options.Params.StopBits});
+        RunLineSearch(std::move(Search));
+        return;
+    }
 
     bStopScan = false;
     FScanPace.acquire(FScanPace.available());
@@ -327,6 +342,66 @@ void TDevSetupForm::ShowScanResult(const TScanResult &Result, const std::string 
     // Every address counted, none could have answered: one box says why,
     // rather than a silent "found: 0".
     if (Result.NeverOpened()) PortError(TJobText::ScanPortFailed, Port, Result.OpenError);
+}
+
+void TDevSetupForm::RunLineSearch(TFindOptions Options) {
+    bStopScan = false;
+    FScanPace.acquire(FScanPace.available());
+    ScanPage().ShowRunning(true);
+    SetScanControlsEnabled(false);
+    FJobs.RunJob(
+        Qt::BusyCursor,
+        [this, Options] {
+            const TFindResult Result =
+                RunFindJob(Options, FJobs.Catalogue(), bStopScan, [this](const TFindStep &Step) {
+                    std::optional<TFindDevice> Device;
+                    if (Step.Device) Device = *Step.Device;
+                    TFindStep Shown = Step;
+                    Shown.Device = nullptr;
+                    Shown.Setting = nullptr;
+                    FJobs.Post([this, Shown, Device] {
+                        ScanPage().ShowFindStep(Shown, Device);
+                        QTimer::singleShot(0, this, [this] { FScanPace.release(); });
+                    });
+                    FScanPace.acquire();
+                });
+            return [this, Result, Port = Options.Port] { ShowFindResult(Result, Port); };
+        },
+        [this] {
+            SetScanControlsEnabled(true);
+            ScanPage().ShowRunning(false);
+        });
+}
+
+void TDevSetupForm::ShowFindResult(const TFindResult &Result, const std::string &Port) {
+    SetScanControlsEnabled(true);
+    ScanPage().ShowRunning(false);
+    if (!Result.Refused.Empty()) {
+        ShowErrorMsg(AppTitle(), Say(Result.Refused));
+        return;
+    }
+    if (Result.OpenFailed) {
+        PortError(TJobText::ScanPortFailed, Port, Result.PortError);
+        return;
+    }
+    if (Result.PortError) throw *Result.PortError;
+    if (Result.Stopped) return;
+    if (Result.Devices.empty()) {
+        Info(TJobText::FindNothing);
+        return;
+    }
+    // Without --all the devices found share one setting: the first one's.
+    const TLineSetting &Found = Result.Devices.front().Setting;
+    const QString Text = tr("Found at %1. Use these line settings for the connection?")
+                             .arg(QString::fromStdString(LineSettingText(Found)));
+    if (AskYesNo(AppTitle(), Text) == mrYes) UseLineSetting(Found);
+}
+
+void TDevSetupForm::UseLineSetting(const TLineSetting &Setting) {
+    ui->cbBitrate->setCurrentText(QString::fromLatin1(BaudRateText(Setting.Baud)));
+    const int Parity = ui->cbParity->findData(QString::fromLatin1(ParityText(Setting.Parity)));
+    if (Parity >= 0) ui->cbParity->setCurrentIndex(Parity);
+    ui->cbStopBits->setCurrentText(QString::fromLatin1(StopBitsText(Setting.StopBits)));
 }
 
 void TDevSetupForm::btnStopScanClick() {

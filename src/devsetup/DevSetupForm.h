@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "jobs/FindJob.h"
 #include "jobs/ScanJob.h"
 #include "modbus/ModbusRTU.h"
 #include "widgets/JobWindow.h"
@@ -50,6 +51,10 @@ public:
     // A scan, a read or a write is running on the worker thread.
     bool IsBusy() const { return FJobs.Busy(); }
 
+    // The time-out of each probe of the scan page's line search (the
+    // search's own default until set).
+    void SetProbeTimeout(int Ms) { FProbeTimeoutMs = Ms; }
+
 signals:
     // A job has ended and its result is shown.
     void JobFinished();
@@ -75,6 +80,12 @@ private:
     void SetScanControlsEnabled(bool Enabled);
     void SetActionsEnabled(bool Enabled);
     void ShowScanResult(const TScanResult &Result, const std::string &Port);
+    // The scan page's line search: every usual bit rate and parity with
+    // each address of the range.
+    void RunLineSearch(TFindOptions Options);
+    void ShowFindResult(const TFindResult &Result, const std::string &Port);
+    // The connection settings show Setting.
+    void UseLineSetting(const TLineSetting &Setting);
     // After every job: the reload that had to wait, then JobFinished.
     void JobEnded();
 
@@ -96,6 +107,7 @@ private:
     std::unique_ptr<Ui::TDevSetupForm> ui;
     THotPlugWatcher *FHotPlug = nullptr;
     std::atomic<bool> bStopScan{false};
+    int FProbeTimeoutMs = CFindProbeTimeoutMs;
     // The scan goes on to the next address once the window has shown the
     // last one and served its event queue (Stop is seen in between).
     QSemaphore FScanPace;

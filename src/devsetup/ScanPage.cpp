@@ -24,14 +24,18 @@ TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     Header->setSectionResizeMode(0, QHeaderView::Fixed);
     Header->setSectionResizeMode(1, QHeaderView::Stretch);
     Header->setSectionResizeMode(2, QHeaderView::Fixed);
+    Header->setSectionResizeMode(3, QHeaderView::Fixed);
     Header->resizeSection(0, 70);
     Header->resizeSection(2, 85);
+    Header->resizeSection(3, 85);
+    ui->LVScan->setColumnHidden(3, true);
 }
 
 TScanPage::~TScanPage() = default;
 
-void TScanPage::Clear() {
+void TScanPage::Clear(bool Searching) {
     ui->LVScan->clear();
+    ui->LVScan->setColumnHidden(3, !Searching);
     ShowCounts(0, 0);
 }
 
@@ -53,5 +57,17 @@ void TScanPage::ShowStep(const TScanStep &Step, const std::optional<TScanDevice>
         Row->setText(2, CatalogueText(Device->Version));
     }
     ShowCounts(Step.Scanned, Step.Found);
+    ui->pbScanProgress->setValue(Step.Percent);
+}
+
+void TScanPage::ShowFindStep(const TFindStep &Step, const std::optional<TFindDevice> &Device) {
+    if (Device) {
+        auto *Row = new QTreeWidgetItem(ui->LVScan);
+        Row->setText(0, QString::number(Device->Device.Address));
+        Row->setText(1, CatalogueText(Device->Device.DeviceCode));
+        Row->setText(2, CatalogueText(Device->Device.Version));
+        Row->setText(3, QString::fromStdString(LineSettingText(Device->Setting)));
+    }
+    ShowCounts(static_cast<int>(Step.Probed), Step.Found);
     ui->pbScanProgress->setValue(Step.Percent);
 }

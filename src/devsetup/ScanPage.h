@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "jobs/FindJob.h"
 #include "jobs/ScanJob.h"
 
 namespace Ui {
@@ -21,14 +22,20 @@ public:
 
     Ui::TScanPage &Controls() { return *ui; }
 
-    // An empty list and "Scanned: 0, found: 0".
-    void Clear();
+    // An empty list and "Scanned: 0, found: 0"; the line settings column
+    // shows for a line search only.
+    void Clear(bool Searching = false);
     void ShowCounts(int Scanned, int Found);
     // Stop enabled and the progress bar shown, or both back at rest.
     void ShowRunning(bool Running);
     // One address done: its row when a sensor answered, the counts and
     // the progress.
     void ShowStep(const TScanStep &Step, const std::optional<TScanDevice> &Device);
+
+    // One probe of a line search done: its row when a device answered
+    // (with the line settings it answered at), the probes and the devices
+    // so far, the progress over the whole plan.
+    void ShowFindStep(const TFindStep &Step, const std::optional<TFindDevice> &Device);
 
 private:
     std::unique_ptr<Ui::TScanPage> ui;

@@ -50,8 +50,8 @@ TPortParams ParamsOf(const TLineSetting &S, int TimeoutMs) {
 
 // The reason a port cannot be searched, before anything is sent.
 TJobReason Unsearchable(const TLineAddress &Address) {
-    const bool Raw = Address.Kind == TLineKind::SerialServer &&
-                     Address.Server.Kind == TNetLink::TKind::Raw;
+    const bool Raw =
+        Address.Kind == TLineKind::SerialServer && Address.Server.Kind == TNetLink::TKind::Raw;
     if (Raw || Address.Kind == TLineKind::ModbusGateway)
         return {TJobText::FindNotOurLine, {Address.Port}};
     return {};
@@ -160,7 +160,8 @@ TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
                     Found.Device.Address = A;
                     // Identified at a time-out fit for longer answers, then
                     // back to the probe's.
-                    Master.ChangeSettings(ParamsOf(S, std::max(ProbeTimeout, CFindIdentifyTimeoutMs)));
+                    Master.ChangeSettings(
+                        ParamsOf(S, std::max(ProbeTimeout, CFindIdentifyTimeoutMs)));
                     Found.Device.Id = ReadSensorIdentity(Master, Addr);
                     NameSensor(Found.Device.Id, Catalogue, Found.Device.DeviceCode,
                                Found.Device.Version);

@@ -92,8 +92,8 @@ TEST_F(CliFind, JsonNamesTheDevicesAndTheSettingsTried) {
     EXPECT_EQ(D["fw_version"], "1.05");
     EXPECT_EQ(D["sensor_id"], 7);
     ASSERT_EQ(J["settings"].size(), 3u);
-    EXPECT_EQ(J["settings"][0], (nlohmann::json{{"baud", 38400}, {"parity", "Even"},
-                                                {"stop_bits", "1"}}));
+    EXPECT_EQ(J["settings"][0],
+              (nlohmann::json{{"baud", 38400}, {"parity", "Even"}, {"stop_bits", "1"}}));
     EXPECT_EQ(J["settings"][2]["parity"], "Odd");
     EXPECT_EQ(J["settings_planned"], 3);
     EXPECT_EQ(J["probes"], 12);
@@ -113,7 +113,10 @@ TEST_F(CliFind, NothingFoundRefusedOrMistyped) {
          1,
          "No device answered at any of the line settings tried."},
         {"a bit rate that is none", {"--bauds", "9600,960"}, 2, "--bauds: '960' is not a bit rate"},
-        {"mark parity", {"--parities", "even,mark"}, 2, "--parities: 'mark' is not none, even or odd"},
+        {"mark parity",
+         {"--parities", "even,mark"},
+         2,
+         "--parities: 'mark' is not none, even or odd"},
         {"addresses the wrong way round", {"--first", "9", "--last", "8"}, 2, "Invalid addresses"},
     };
     for (const TCase &C : Cases) {
@@ -122,14 +125,14 @@ TEST_F(CliFind, NothingFoundRefusedOrMistyped) {
         EXPECT_EQ(R.ExitCode, C.Exit) << R.Err;
         EXPECT_TRUE(Contains(R.Err, C.Err)) << R.Err;
     }
-    const TRunResult Short = RunCliWith(
-        FSettings, {"find", "--port", FSim->PtyPath(), "--probe-timeout", "4"});
+    const TRunResult Short =
+        RunCliWith(FSettings, {"find", "--port", FSim->PtyPath(), "--probe-timeout", "4"});
     EXPECT_EQ(Short.ExitCode, 2);
     for (const char *Port : {"tcp://127.0.0.1:9", "modbus-tcp://127.0.0.1"}) {
         const TRunResult R = RunCliWith(FSettings, {"find", "--port", Port});
         EXPECT_EQ(R.ExitCode, 3) << R.Err;
-        EXPECT_TRUE(Contains(R.Err, std::string("The line settings of ") + Port +
-                                        " are its server's"))
+        EXPECT_TRUE(
+            Contains(R.Err, std::string("The line settings of ") + Port + " are its server's"))
             << R.Err;
     }
 }

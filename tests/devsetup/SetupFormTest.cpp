@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
@@ -507,6 +508,71 @@ TEST_F(SetupFormTest, StopEndsTheScanAfterTheCurrentAddressKeepingTheRows) {
     EXPECT_EQ(Rows[1][0], "2");
     EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 2, found: 2");
     ExpectIdle();
+}
+
+// "Search all line settings": the scan runs the line search, the rows gain
+// the settings a device answered at, and those can be taken into the
+// connection settings.
+TEST_F(SetupFormTest, LineSearchFindsTheSensorAndOffersItsSettings) {
+    StartSim({"--device", "17:map18", "--device-line", "17:38400:8O1"});
+    OpenForm();
+    // A loaded machine must not make the simulator miss a probe.
+    Form->SetProbeTimeout(100);
+    auto *Line = Find<QTreeWidget>("LVScan");
+    EXPECT_TRUE(Line->isColumnHidden(3));
+    Find<QCheckBox>("chkSearchAll")->setChecked(true);
+    int MostProgress = 0;
+    RunScan(15, 18, [&] {
+        MostProgress = std::max(MostProgress, Find<QProgressBar>("pbScanProgress")->value());
+    });
+    EXPECT_FALSE(Line->isColumnHidden(3));
+    ASSERT_EQ(Line->topLevelItemCount(), 1);
+    const QTreeWidgetItem *Row = Line->topLevelItem(0);
+    EXPECT_EQ(Row->text(0), "17");
+    EXPECT_EQ(Row->text(1), "7 (0x00000007) Probe A");
+    EXPECT_EQ(Row->text(2), "1.05");
+    EXPECT_EQ(Row->text(3), "38400 8O1");
+    // The window's 19200 8E1 first, then 9600 (three parities), 19200 (the
+    // two left), 38400 8E1, 8N1, 8O1: nine settings of four addresses.
+    EXPECT_EQ(Find<QLabel>("lblFound")->text(), "Scanned: 36, found: 1");
+    EXPECT_GE(MostProgress, 40);
+    ExpectOneMsg(TMsgKind::YesNo,
+                 "Found at 38400 8O1. Use these line settings for the connection?");
+    EXPECT_EQ(Find<QComboBox>("cbBitrate")->currentText(), "38400");
+    EXPECT_EQ(Find<QComboBox>("cbParity")->currentData().toString(), "Odd");
+    EXPECT_EQ(Find<QComboBox>("cbStopBits")->currentText(), "1");
+    ExpectIdle();
+    EXPECT_TRUE(Find<QCheckBox>("chkSearchAll")->isEnabled());
+
+    // Nobody there: one box says so. A plain scan then looks as before.
+    Msgs.clear();
+    Find<QComboBox>("cbBitrate")->setCurrentText("19200");
+    RunScan(30, 31);
+    EXPECT_EQ(Line->topLevelItemCount(), 0);
+    ExpectOneMsg(TMsgKind::Info, "No device answered at any of the line settings tried.");
+    Msgs.clear();
+    Find<QCheckBox>("chkSearchAll")->setChecked(false);
+    RunScan(1, 1);
+    EXPECT_TRUE(Line->isColumnHidden(3));
+    EXPECT_EQ(Line->topLevelItemCount(), 1);
+    EXPECT_TRUE(Msgs.empty());
+}
+
+// A line whose settings are its server's cannot be searched: said before
+// anything is sent.
+TEST_F(SetupFormTest, LineSearchRefusesALineWhoseSettingsAreItsServers) {
+    SetPortQuery([](std::vector<TComListData> &Ports) {
+        Ports.push_back({"tcp://127.0.0.1:9", "Server (tcp://127.0.0.1:9)"});
+    });
+    Form = std::make_unique<TDevSetupForm>(Catalogue.get());
+    Form->show();
+    Find<QComboBox>("cbCOMPort")->setCurrentIndex(0);
+    Find<QCheckBox>("chkSearchAll")->setChecked(true);
+    RunScan(1, 247);
+    ExpectOneMsg(TMsgKind::Error,
+                 "The line settings of tcp://127.0.0.1:9 are its server's and cannot be changed "
+                 "from here: search on a local port or through rfc2217://.");
+    EXPECT_EQ(Find<QTreeWidget>("LVScan")->topLevelItemCount(), 0);
 }
 
 TEST_F(SetupFormTest, CloseAndPageChangeAreRefusedWhileScanning) {

@@ -24,9 +24,9 @@ std::vector<std::string> Texts(const std::vector<TLineSetting> &Plan) {
 
 TEST(FindPlan, PreferredFirstThenEveryRateWithEveryParityNarrowedAndOnce) {
     const std::vector<std::string> Default = {
-        "9600 8E1",   "9600 8N1",   "9600 8O1",  "19200 8E1", "19200 8N1", "19200 8O1",
-        "38400 8E1",  "38400 8N1",  "38400 8O1", "57600 8E1", "57600 8N1", "57600 8O1",
-        "115200 8E1", "115200 8N1", "115200 8O1", "4800 8E1", "4800 8N1",  "4800 8O1"};
+        "9600 8E1",   "9600 8N1",   "9600 8O1",   "19200 8E1", "19200 8N1", "19200 8O1",
+        "38400 8E1",  "38400 8N1",  "38400 8O1",  "57600 8E1", "57600 8N1", "57600 8O1",
+        "115200 8E1", "115200 8N1", "115200 8O1", "4800 8E1",  "4800 8N1",  "4800 8O1"};
     struct TRow {
         const char *Name;
         TFindPlanOptions Options;
