@@ -285,12 +285,15 @@ void TComPort::ApplyLineSettings(bool Opening) {
         const int err = errno;
         // A pseudo-terminal has no parity: the kernel drops PARENB, and a
         // request that differs only in parity is refused with EINVAL. Take
-        // the line without it there; a real UART still reports the failure.
-        // (Asked of the driver serving the descriptor, not of the port's
-        // name: an emulated adapter can be a pseudo-terminal underneath.)
+        // the line as the kernel leaves it there; a real UART still reports
+        // the failure. (Asked of the driver serving the descriptor, not of
+        // the port's name: an emulated adapter can be a pseudo-terminal
+        // underneath.) PARODD and the input check stay as asked, as they do
+        // when the request is taken: they have no effect without PARENB,
+        // and the far end (a simulated device) can still tell the parity
+        // that was meant.
         if (!(err == EINVAL && FPtyDriver)) throw EComPort(CError_CommState, err);
-        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-        t.c_iflag &= ~INPCK;
+        t.c_cflag &= ~PARENB;
         if (tcsetattr(fd, TCSANOW, &t) != 0 && errno != EINVAL)
             throw EComPort(CError_CommState, errno);
     }
