@@ -61,6 +61,9 @@ void TRegsPage::DataTypeChanged() {
     if (!Type->WordOrder) ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
     ui->edUpdValueStr->setVisible(!Type->Numeric);
     ui->edUpdValueNum->setVisible(Type->Numeric);
+    // Alt+V goes to whichever of the two value boxes shows.
+    ui->lblUpdValue->setBuddy(Type->Numeric ? static_cast<QWidget *>(ui->edUpdValueNum)
+                                            : ui->edUpdValueStr);
     if (Type->Numeric)
         ui->edUpdValueNum->setDecimals(
             DisplayDecimals(static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex())));
