@@ -222,7 +222,7 @@ void CheckTabOrder(QWidget *Window, const QString &View) {
         return;
     }
     auto Pos = [&](QWidget *W) { return W->mapTo(Window, QPoint(0, 0)); };
-    // Rows: tops within half the height of the lower control.
+    // Rows: tops within half the height of the smaller control.
     auto SameRow = [&](QWidget *A, QWidget *B) {
         return std::abs(Pos(A).y() - Pos(B).y()) <= std::min(A->height(), B->height()) / 2;
     };
