@@ -98,6 +98,7 @@ TEST(WizardPages, ValidatingPanelLeavesTheCountersReadable) {
     }
     EXPECT_EQ(Child<QLabel>(&Page, "lblPacketsSent")->text(), QStringLiteral("415"));
     EXPECT_EQ(Child<QLabel>(&Page, "lblPacketsFailed")->text(), QStringLiteral("3"));
+    SaveScreenshot(&Page, QStringLiteral("wizard-3-validating"));
 
     Page.Prepare();
     EXPECT_TRUE(Panel->isHidden());
