@@ -128,8 +128,7 @@ std::vector<QWidget *> TabStops(QWidget *Window) {
     std::vector<QWidget *> Out;
     for (QWidget *W : Window->findChildren<QWidget *>()) {
         if (!InView(W, Window) || InsideCompound(W, Window) || W->focusProxy()) continue;
-        if (W->isVisible() && W->isEnabled() && (W->focusPolicy() & Qt::TabFocus))
-            Out.push_back(W);
+        if (W->isVisible() && W->isEnabled() && (W->focusPolicy() & Qt::TabFocus)) Out.push_back(W);
     }
     return Out;
 }
@@ -284,13 +283,13 @@ void CheckAllWindows(const char *Language) {
         const QString NextText = Next->text();
         std::vector<TView> Views;
         for (int I = 0; I < Pages->count(); ++I)
-            Views.push_back({QStringLiteral("wizard page %1").arg(I + 1), [=] {
-                                 Pages->setCurrentIndex(I);
-                                 // Page 3's Next is the Update button.
-                                 Next->setText(I == 2 ? QCoreApplication::translate(
-                                                            "TFWUpdateForm", "&Update")
-                                                      : NextText);
-                             }});
+            Views.push_back(
+                {QStringLiteral("wizard page %1").arg(I + 1), [=] {
+                     Pages->setCurrentIndex(I);
+                     // Page 3's Next is the Update button.
+                     Next->setText(I == 2 ? QCoreApplication::translate("TFWUpdateForm", "&Update")
+                                          : NextText);
+                 }});
         CheckWindow(&Wizard, Views);
         // The port list says what it is.
         auto *Ports = Child<QComboBox>(&Wizard, "cbCOMPort");
@@ -302,8 +301,8 @@ void CheckAllWindows(const char *Language) {
         auto *Tabs = Child<QTabWidget>(&Setup, "PageControl1");
         std::vector<TView> Views;
         for (int I = 0; I < Tabs->count(); ++I)
-            Views.push_back({QStringLiteral("setup tab %1").arg(I + 1),
-                             [=] { Tabs->setCurrentIndex(I); }});
+            Views.push_back(
+                {QStringLiteral("setup tab %1").arg(I + 1), [=] { Tabs->setCurrentIndex(I); }});
         CheckWindow(&Setup, Views);
     }
     {
