@@ -37,14 +37,15 @@ namespace {
 // Words German shares (Port, Register, Sensor, Firmware, Update, Version,
 // Bits, Status, Name, Start, Modbus, ...) are not listed.
 const char *const kEnglishWords[] = {
-    "about",    "address",  "and",       "back",     "baud",     "browse",   "cancel",
-    "close",    "connect",  "connected", "count",    "data",     "device",   "disconnect",
-    "error",    "even",     "exit",      "file",     "finish",   "first",    "found",
-    "framing",  "from",     "help",      "least",    "load",     "most",     "next",
-    "none",     "not",      "odd",       "open",     "order",    "parity",   "please",
-    "progress", "read",     "refresh",   "reload",   "result",   "retries",  "scan",
-    "scanned",  "select",   "selected",  "sensors",  "serial",   "settings", "setup",
-    "significant", "stop",  "the",       "time",     "type",     "unknown",  "upload",   "value",    "virtual",   "warning",  "with",     "word",     "write",
+    "about",       "address", "and",       "back",    "baud",   "browse",   "cancel",
+    "close",       "connect", "connected", "count",   "data",   "device",   "disconnect",
+    "error",       "even",    "exit",      "file",    "finish", "first",    "found",
+    "framing",     "from",    "help",      "least",   "load",   "most",     "next",
+    "none",        "not",     "odd",       "open",    "order",  "parity",   "please",
+    "progress",    "read",    "refresh",   "reload",  "result", "retries",  "scan",
+    "scanned",     "select",  "selected",  "sensors", "serial", "settings", "setup",
+    "significant", "stop",    "the",       "time",    "type",   "unknown",  "upload",
+    "value",       "virtual", "warning",   "with",    "word",   "write",
 };
 
 // Whole texts that are names: shown the same in every language.
@@ -252,8 +253,8 @@ TEST(GermanWalk, NoEnglishWordIsLeftInTheGermanWindows) {
 
     // The walk saw the port list in German, and the names as they are.
     for (const char *Expected : {"Serieller Port (/dev/ttyS0)", "Serieller Port (/dev/ttyS1)",
-                                 "FT232R USB UART S/N A5 (/dev/ttyUSB0)",
-                                 "ftdi_sio (/dev/ttyUSB1)", "Bench line (rfc2217://10.0.0.5:2001)"})
+                                 "FT232R USB UART S/N A5 (/dev/ttyUSB0)", "ftdi_sio (/dev/ttyUSB1)",
+                                 "Bench line (rfc2217://10.0.0.5:2001)"})
         EXPECT_EQ(Texts.count(QString::fromUtf8(Expected)), 1u) << Expected;
     EXPECT_EQ(Texts.count(QStringLiteral("Virtueller Port (%1)").arg(QString::fromStdString(Gone))),
               1u);
@@ -263,9 +264,9 @@ TEST(GermanWalk, NoEnglishWordIsLeftInTheGermanWindows) {
         if (IsName(Text)) continue;
         ++Checked;
         const QStringList English = EnglishWordsIn(Text);
-        EXPECT_TRUE(English.isEmpty()) << Where.toStdString() << ": \"" << Text.toStdString()
-                                       << "\" has English words: "
-                                       << English.join(QStringLiteral(", ")).toStdString();
+        EXPECT_TRUE(English.isEmpty())
+            << Where.toStdString() << ": \"" << Text.toStdString()
+            << "\" has English words: " << English.join(QStringLiteral(", ")).toStdString();
     }
     EXPECT_GT(Checked, 60);
 }
