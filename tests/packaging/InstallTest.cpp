@@ -432,6 +432,14 @@ TEST_F(InstallTest, MetainfoScreenshotsAreTheCommittedOnes) {
          At = Xml.find("<screenshot type=\"default\">", At + 1))
         ++Defaults;
     EXPECT_EQ(Defaults, 1u);
+
+    // The README embeds the same pictures by relative links.
+    const std::string Readme = ReadWholeFile(VELDRA_SOURCE_DIR "/README.md");
+    const std::regex Link(R"(\]\((docs/screenshots/[^)]+)\))");
+    int Links = 0;
+    for (std::sregex_iterator It(Readme.begin(), Readme.end(), Link), End; It != End; ++It, ++Links)
+        EXPECT_TRUE(fs::is_regular_file(fs::path(VELDRA_SOURCE_DIR) / (*It)[1].str())) << (*It)[1];
+    EXPECT_GE(Links, Images);
 }
 
 #endif
