@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTextDocument>
@@ -21,6 +22,7 @@
 #include <map>
 
 #include "GuiSupport.h"
+#include "SimProcess.h"
 #include "TempDir.h"
 #include "app/AboutForm.h"
 #include "app/Application.h"
@@ -184,7 +186,12 @@ TEST(GermanWalk, NoEnglishWordIsLeftInTheGermanWindows) {
     // about is not there, so that the port paragraph shows too.
     TTempDir Dir;
     const std::string Gone = Dir.File("ttyGONE");
+    // And a simulated line, for the texts a scan fills in.
+    TSimProcess Line({"modbus", "--profiles"});
+    ASSERT_TRUE(Line.Start());
     SetPortQuery([&](std::vector<TComListData> &P) {
+        P.push_back(
+            {Line.PtyPath(), "Virtual port (" + Line.PtyPath() + ")", TPortKind::Virtual, {}});
         P.push_back({Gone, "Virtual port (" + Gone + ")", TPortKind::Virtual, {}});
         P.push_back({"/dev/ttyS0", "serial (/dev/ttyS0)", TPortKind::Driver, "serial"});
         P.push_back({"/dev/ttyS1", "Serial port (/dev/ttyS1)", TPortKind::Unnamed, "Serial port"});
@@ -229,6 +236,19 @@ TEST(GermanWalk, NoEnglishWordIsLeftInTheGermanWindows) {
         }
         Tabs->setCurrentIndex(0);
         Child<QAbstractButton>(&Setup, "btnScan")->click();  // no port chosen
+        // A scan of the simulated line: its rows and counts.
+        auto *SetupPort = Child<QComboBox>(&Setup, "cbCOMPort");
+        for (int I = 0; I < SetupPort->count(); ++I)
+            if (PortComboItem(SetupPort, I)->DeviceID == Line.PtyPath())
+                SetupPort->setCurrentIndex(I);
+        emit SetupPort->activated(SetupPort->currentIndex());
+        Child<QSpinBox>(&Setup, "edScanFirstA")->setValue(1);
+        Child<QSpinBox>(&Setup, "edScanLastA")->setValue(6);
+        Child<QAbstractButton>(&Setup, "btnScan")->click();
+        ASSERT_TRUE(WaitUntil([&] { return !Setup.IsBusy(); }, 60000));
+        auto *Rows = Child<QTreeWidget>(&Setup, "LVScan");
+        EXPECT_GT(Rows->topLevelItemCount(), 0);
+        CollectTexts(&Setup, Texts);
 
         // The About box as the main window opens it (with the settings line).
         bool AboutSeen = false;
