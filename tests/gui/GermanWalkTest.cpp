@@ -39,15 +39,17 @@ namespace {
 // Words German shares (Port, Register, Sensor, Firmware, Update, Version,
 // Bits, Status, Name, Start, Modbus, ...) are not listed.
 const char *const kEnglishWords[] = {
-    "about",       "address", "and",       "back",    "baud",   "browse",   "cancel",
-    "close",       "connect", "connected", "count",   "data",   "device",   "disconnect",
-    "error",       "even",    "exit",      "file",    "finish", "first",    "found",
-    "framing",     "from",    "help",      "least",   "load",   "most",     "next",
-    "none",        "not",     "odd",       "open",    "order",  "parity",   "please",
-    "progress",    "read",    "refresh",   "reload",  "result", "retries",  "scan",
-    "scanned",     "select",  "selected",  "sensors", "serial", "settings", "setup",
-    "significant", "stop",    "the",       "time",    "type",   "unknown",  "upload",
-    "value",       "virtual", "warning",   "with",    "word",   "write",
+    "about",       "address", "and",        "back",    "baud",   "browse",   "cancel",
+    "close",       "connect", "connected",  "count",   "data",   "device",   "disconnect",
+    "error",       "even",    "exit",       "file",    "finish", "first",    "found",
+    "framing",     "from",    "help",       "least",   "load",   "most",     "next",
+    "none",        "not",     "odd",        "open",    "order",  "parity",   "please",
+    "progress",    "read",    "refresh",    "reload",  "result", "retries",  "scan",
+    "scanned",     "select",  "selected",   "sensors", "serial", "settings", "setup",
+    "significant", "stop",    "the",        "time",    "type",   "unknown",  "upload",
+    "click",       "specify", "loaded",     "failed",  "sent",   "packets",  "validating",
+    "updating",    "germany", "successful", "unable",  "value",  "virtual",  "warning",
+    "with",        "word",    "write",
 };
 
 // Whole texts that are names: shown the same in every language.
