@@ -121,6 +121,22 @@
     </message>
 </context>
 <context>
+    <name>PortCombo</name>
+    <message>
+        <source>Virtual port (%1)</source>
+        <translation>Virtueller Port (%1)</translation>
+    </message>
+    <message>
+        <source>Serial port</source>
+        <translation>Serieller Port</translation>
+    </message>
+    <message>
+        <source>serial</source>
+        <comment>a built-in serial port, known only by its driver</comment>
+        <translation>Serieller Port</translation>
+    </message>
+</context>
+<context>
     <name>TAboutForm</name>
     <message>
         <source>Settings: %1</source>
@@ -593,6 +609,11 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <source>%1 (could not be read: %2; defaults used)</source>
         <translation>%1 (nicht lesbar: %2; Standardwerte verwendet)</translation>
     </message>
+    <message>
+        <source>none</source>
+        <comment>no settings file</comment>
+        <translation>keine</translation>
+    </message>
 </context>
 <context>
     <name>TRegsPage</name>
@@ -627,6 +648,14 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>&amp;Write</source>
         <translation>&amp;Schreiben</translation>
+    </message>
+    <message>
+        <source>Least significant word first</source>
+        <translation>Niederwertiges Wort zuerst</translation>
+    </message>
+    <message>
+        <source>Most significant word first</source>
+        <translation>Höherwertiges Wort zuerst</translation>
     </message>
 </context>
 <context>

@@ -1060,6 +1060,23 @@ TEST_F(SetupFormTest, ScreenshotsOfThePages) {
         QApplication::processEvents();
         SaveShot(Form.get(), Files[i]);
     }
+    // The pages after a read, as the README shows them.
+    Pages->setCurrentIndex(1);
+    Find<QSpinBox>("edCommAddr")->setValue(1);
+    Num("edCommBRReg")->setText("56");
+    Num("edCommPDSReg")->setText("57");
+    Num("edCommAdrReg")->setText("58");
+    Click("btnCommRead");
+    EXPECT_EQ(Num("edCommBRVal")->text(), "9600");
+    SaveShot(Form.get(), "devsetup-comm-read.png");
+    Pages->setCurrentIndex(2);
+    Find<QSpinBox>("edUpdAddr")->setValue(20);
+    Num("edUpdStartReg")->setText("110");
+    Find<QComboBox>("cbUpdDataType")->setCurrentIndex(0);  // float
+    Click("btnUpdRead");
+    EXPECT_EQ(Num("edUpdValueNum")->RealValue(), 1.0);
+    SaveShot(Form.get(), "devsetup-regs-read.png");
+    EXPECT_TRUE(Msgs.empty());
 }
 
 // Enter in a field presses the action of its page, never a hidden default
