@@ -43,8 +43,9 @@ protected:
         Form.reset();
         SetPortQuery(nullptr);
         Sim->Stop();
+        // Back to English, as the tests' main starts them.
         qunsetenv("LANG");
-        qunsetenv("LANGUAGE");
+        qputenv("LANGUAGE", "C");
         InstallTranslations();
     }
 
@@ -96,9 +97,10 @@ protected:
         for (const char *Box : ValBoxes) State.push_back(W<TNumberEdit>(Box)->text());
         for (const char *Name : Lists) {
             auto *List = W<QComboBox>(Name);
-            State.push_back(!List->isHidden() ? (List->currentIndex() >= 0 ? List->currentText()
-                                                                           : List->placeholderText())
-                                              : QStringLiteral("-"));
+            State.push_back(
+                !List->isHidden()
+                    ? (List->currentIndex() >= 0 ? List->currentText() : List->placeholderText())
+                    : QStringLiteral("-"));
         }
         auto *Sensor = W<QLabel>("lblCommSensor");
         State.push_back(!Sensor->isHidden() ? Sensor->text() : QStringLiteral("-"));
@@ -169,8 +171,7 @@ TEST_F(CommCatalogueTest, APickedScanRowOfAKnownSensorFillsThePageByName) {
     EXPECT_FALSE(Baud->isHidden());
     // Another address: the sensor is no longer known, the numbers stay.
     W<QSpinBox>("edCommAddr")->setValue(3);
-    EXPECT_EQ(PageState(),
-              Texts({"3", "120", "121", "122", "5", "3", "2", "-", "-", "-", "-"}));
+    EXPECT_EQ(PageState(), Texts({"3", "120", "121", "122", "5", "3", "2", "-", "-", "-", "-"}));
 }
 
 TEST_F(CommCatalogueTest, ReadWithoutRegistersRecognisesTheSensorAtTheTypedAddress) {
@@ -235,6 +236,7 @@ TEST_F(CommCatalogueTest, AnUnknownSensorLeavesThePageAsBefore) {
 }
 
 TEST_F(CommCatalogueTest, TheNewTextsSpeakGerman) {
+    for (const char *Var : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) qunsetenv(Var);
     qputenv("LANG", "de_DE.UTF-8");
     ASSERT_EQ(InstallTranslations(), QStringLiteral("de_DE"));
     Open(Sample());
