@@ -26,7 +26,7 @@ struct TFWUpdSettings {
 // Registers and values are numbers as in [SETTINGS] within 0..65535; a line
 // with anything else (a number out of range, an empty meaning, a meaning of
 // more than CMaxCommMeaning bytes, an unknown key) is ignored. The first
-// line of a register or value counts.
+// good line of a register or value counts.
 inline constexpr int CCommRowCount = 3;  // baud rate, framing, address
 inline constexpr size_t CMaxCommMeaning = 100;
 struct TCommValueName {
