@@ -177,6 +177,34 @@
         <source>Addr&amp;ess</source>
         <translation>Adr&amp;esse</translation>
     </message>
+    <message>
+        <source>Baud rate values</source>
+        <translation>Werte der Baudrate</translation>
+    </message>
+    <message>
+        <source>Parity, data, stop bits values</source>
+        <translation>Werte für Parität, Daten-, Stoppbits</translation>
+    </message>
+    <message>
+        <source>Address values</source>
+        <translation>Werte der Adresse</translation>
+    </message>
+    <message>
+        <source>Values known from the settings file; picking one puts it into the value box</source>
+        <translation>Aus der Einstellungsdatei bekannte Werte; der gewählte kommt in das Wertfeld</translation>
+    </message>
+    <message>
+        <source>Sensor %1: register numbers and values from the settings file</source>
+        <translation>Sensor %1: Registernummern und Werte aus der Einstellungsdatei</translation>
+    </message>
+    <message>
+        <source>%1 (not in the list)</source>
+        <translation>%1 (nicht in der Liste)</translation>
+    </message>
+    <message>
+        <source>Choose a value</source>
+        <translation>Wert wählen</translation>
+    </message>
 </context>
 <context>
     <name>TConnectPage</name>

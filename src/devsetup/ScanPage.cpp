@@ -26,6 +26,17 @@ TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     Header->setSectionResizeMode(2, QHeaderView::Fixed);
     Header->resizeSection(0, 70);
     Header->resizeSection(2, 85);
+    auto Picked = [this](QTreeWidgetItem *Row) {
+        if (!Row) return;
+        emit SensorPicked(Row->data(0, Qt::UserRole).toInt(),
+                          Row->data(0, Qt::UserRole + 1).toInt());
+    };
+    connect(ui->LVScan, &QTreeWidget::currentItemChanged, this,
+            [Picked](QTreeWidgetItem *Row) { Picked(Row); });
+    // A second click on the same row picks it again (after the address was
+    // changed by hand).
+    connect(ui->LVScan, &QTreeWidget::itemClicked, this,
+            [Picked](QTreeWidgetItem *Row) { Picked(Row); });
 }
 
 TScanPage::~TScanPage() = default;
@@ -51,6 +62,8 @@ void TScanPage::ShowStep(const TScanStep &Step, const std::optional<TScanDevice>
         Row->setText(0, QString::number(Device->Address));
         Row->setText(1, CatalogueText(Device->DeviceCode));
         Row->setText(2, CatalogueText(Device->Version));
+        Row->setData(0, Qt::UserRole, Device->Address);
+        Row->setData(0, Qt::UserRole + 1, Device->Id.Identified ? Device->Id.SensorID : -1);
     }
     ShowCounts(Step.Scanned, Step.Found);
     ui->pbScanProgress->setValue(Step.Percent);

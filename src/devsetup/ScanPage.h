@@ -30,6 +30,12 @@ public:
     // the progress.
     void ShowStep(const TScanStep &Step, const std::optional<TScanDevice> &Device);
 
+signals:
+    // The user picked a row (click, or the keyboard moving onto it): the
+    // device's address and, for one of the maker's sensors, its device
+    // code (-1 otherwise).
+    void SensorPicked(int Address, int SensorID);
+
 private:
     std::unique_ptr<Ui::TScanPage> ui;
 };
