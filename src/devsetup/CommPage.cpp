@@ -144,6 +144,7 @@ void TCommPage::UpdateList(size_t Row) {
     if (!Known) {
         List->hide();
         List->clear();
+        FitColumns();
         return;
     }
     const QSignalBlocker Block(List);
@@ -162,4 +163,17 @@ void TCommPage::UpdateList(size_t Row) {
                                 : tr("Values known from the settings file; picking one puts it "
                                      "into the value box"));
     List->show();
+    FitColumns();
+}
+
+void TCommPage::FitColumns() {
+    bool Any = false;
+    for (const QComboBox *List : FLists) Any = Any || (List && !List->isHidden());
+    // Five digits and the frame: every number a register holds.
+    const int Narrow = fontMetrics().horizontalAdvance(QStringLiteral("655350")) + 8;
+    for (const TCommRow &R : RowsOf(*ui)) {
+        R.Reg->setMaximumWidth(Any ? Narrow : QWIDGETSIZE_MAX);
+        R.Val->setMaximumWidth(Any ? Narrow : QWIDGETSIZE_MAX);
+    }
+    for (QLabel *Name : {ui->lblCommBR, ui->lblCommPDS, ui->lblCommAdr}) Name->setWordWrap(Any);
 }

@@ -59,6 +59,10 @@ private:
     std::unique_ptr<Ui::TCommPage> ui;
     std::optional<TSensorComm> FKind;
     int FKindAddress = 0;
+    // Makes room for the lists while any shows: narrower number boxes,
+    // row names over two lines where they need it.
+    void FitColumns();
+
     std::array<QComboBox *, CommSettingCount> FLists{};
     QLabel *FKindLabel = nullptr;
 };

@@ -1060,7 +1060,8 @@ TEST_F(SetupFormTest, ScreenshotsOfThePages) {
         QApplication::processEvents();
         SaveShot(Form.get(), Files[i]);
     }
-    // The pages after a read, as the README shows them.
+    // The pages after a read, as the README shows them (the Comm page of a
+    // sensor the settings file describes is CommCatalogueTest's picture).
     Pages->setCurrentIndex(1);
     Find<QSpinBox>("edCommAddr")->setValue(1);
     Num("edCommBRReg")->setText("56");
@@ -1068,7 +1069,7 @@ TEST_F(SetupFormTest, ScreenshotsOfThePages) {
     Num("edCommAdrReg")->setText("58");
     Click("btnCommRead");
     EXPECT_EQ(Num("edCommBRVal")->text(), "9600");
-    SaveShot(Form.get(), "devsetup-comm-read.png");
+    SaveShot(Form.get(), "devsetup-comm-read-by-number.png");
     Pages->setCurrentIndex(2);
     Find<QSpinBox>("edUpdAddr")->setValue(20);
     Num("edUpdStartReg")->setText("110");

@@ -138,6 +138,7 @@ TEST_F(CommCatalogueTest, APickedScanRowOfAKnownSensorFillsThePageByName) {
               Texts({"2", "120", "121", "122", "4", "0", "2", "4 (19200 baud)", "0 (8E1)", "-",
                      "Sensor 1042 (0x00000412) Probe B: register numbers and values from the "
                      "settings file"}));
+    SaveScreenshot(Form.get(), QStringLiteral("devsetup-comm-read"));
     auto *Baud = W<QComboBox>("cbCommBRVal");
     EXPECT_EQ(Baud->count(), 8);
     EXPECT_FALSE(Baud->accessibleName().isEmpty());
