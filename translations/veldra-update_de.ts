@@ -11,6 +11,10 @@
         <source>Germany</source>
         <translation>Deutschland</translation>
     </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
+    </message>
 </context>
 <context>
     <name>Catalogue</name>
@@ -30,20 +34,20 @@
         <translation>Firmware aktualisieren</translation>
     </message>
     <message>
-        <source>Update next device</source>
-        <translation>Nächstes Gerät</translation>
+        <source>Update next &amp;device</source>
+        <translation>&amp;Nächstes Gerät</translation>
     </message>
     <message>
-        <source>&lt; Prev</source>
-        <translation>&lt; Zurück</translation>
+        <source>&lt; &amp;Prev</source>
+        <translation>&lt; &amp;Zurück</translation>
     </message>
     <message>
-        <source>Next &gt;</source>
-        <translation>Weiter &gt;</translation>
+        <source>&amp;Next &gt;</source>
+        <translation>&amp;Weiter &gt;</translation>
     </message>
     <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
+        <source>C&amp;lose</source>
+        <translation>&amp;Schließen</translation>
     </message>
 </context>
 <context>
@@ -57,8 +61,8 @@
         <translation>Mit „Update“ eine neue Firmware übertragen</translation>
     </message>
     <message>
-        <source>Update</source>
-        <translation>Update</translation>
+        <source>&amp;Update</source>
+        <translation>&amp;Update</translation>
     </message>
     <message>
         <source>Sensor setup</source>
@@ -69,16 +73,16 @@
         <translation>Mit „Einrichten“ die Sensorparameter einstellen</translation>
     </message>
     <message>
-        <source>Setup</source>
-        <translation>Einrichten</translation>
+        <source>&amp;Setup</source>
+        <translation>&amp;Einrichten</translation>
     </message>
     <message>
-        <source>About</source>
-        <translation>Info</translation>
+        <source>&amp;About</source>
+        <translation>&amp;Info</translation>
     </message>
     <message>
-        <source>Exit</source>
-        <translation>Beenden</translation>
+        <source>E&amp;xit</source>
+        <translation>&amp;Beenden</translation>
     </message>
 </context>
 <context>
@@ -117,6 +121,22 @@
     </message>
 </context>
 <context>
+    <name>PortCombo</name>
+    <message>
+        <source>Virtual port (%1)</source>
+        <translation>Virtueller Port (%1)</translation>
+    </message>
+    <message>
+        <source>Serial port</source>
+        <translation>Serieller Port</translation>
+    </message>
+    <message>
+        <source>serial</source>
+        <comment>a built-in serial port, known only by its driver</comment>
+        <translation>Serieller Port</translation>
+    </message>
+</context>
+<context>
     <name>TAboutForm</name>
     <message>
         <source>Settings: %1</source>
@@ -126,8 +146,8 @@
 <context>
     <name>TCommPage</name>
     <message>
-        <source>Address</source>
-        <translation>Adresse</translation>
+        <source>&amp;Address</source>
+        <translation>&amp;Adresse</translation>
     </message>
     <message>
         <source>Register #</source>
@@ -138,20 +158,52 @@
         <translation>Wert</translation>
     </message>
     <message>
-        <source>Baud rate</source>
-        <translation>Baudrate</translation>
+        <source>Ba&amp;ud rate</source>
+        <translation>Ba&amp;udrate</translation>
     </message>
     <message>
-        <source>Parity, data, stop bits</source>
-        <translation>Parität, Daten-, Stoppbits</translation>
+        <source>Parity, &amp;data, stop bits</source>
+        <translation>Parität, &amp;Daten-, Stoppbits</translation>
     </message>
     <message>
-        <source>Read</source>
-        <translation>Lesen</translation>
+        <source>&amp;Read</source>
+        <translation>&amp;Lesen</translation>
     </message>
     <message>
-        <source>Write</source>
-        <translation>Schreiben</translation>
+        <source>&amp;Write</source>
+        <translation>&amp;Schreiben</translation>
+    </message>
+    <message>
+        <source>Addr&amp;ess</source>
+        <translation>Adr&amp;esse</translation>
+    </message>
+    <message>
+        <source>Baud rate values</source>
+        <translation>Werte der Baudrate</translation>
+    </message>
+    <message>
+        <source>Parity, data, stop bits values</source>
+        <translation>Werte für Parität, Daten-, Stoppbits</translation>
+    </message>
+    <message>
+        <source>Address values</source>
+        <translation>Werte der Adresse</translation>
+    </message>
+    <message>
+        <source>Values known from the settings file; picking one puts it into the value box</source>
+        <translation>Aus der Einstellungsdatei bekannte Werte; der gewählte kommt in das Wertfeld</translation>
+    </message>
+    <message>
+        <source>Sensor %1: register numbers and values from the settings file</source>
+        <translation>Sensor %1: Registernummern und Werte aus der Einstellungsdatei</translation>
+    </message>
+    <message>
+        <source>%1 (not in the list)</source>
+        <translation>%1 (nicht in der Liste)</translation>
+    </message>
+    <message>
+        <source>Choose a value</source>
+        <translation>Wert wählen</translation>
     </message>
 </context>
 <context>
@@ -165,8 +217,8 @@
         <translation>COM-Port</translation>
     </message>
     <message>
-        <source>Connect</source>
-        <translation>Verbinden</translation>
+        <source>&amp;Connect</source>
+        <translation>&amp;Verbinden</translation>
     </message>
     <message>
         <source> Sensor </source>
@@ -184,6 +236,18 @@
         <source>Version:</source>
         <translation>Version:</translation>
     </message>
+    <message>
+        <source>CO&amp;M port</source>
+        <translation>COM-&amp;Port</translation>
+    </message>
+    <message>
+        <source>Reload port list</source>
+        <translation>Portliste neu laden</translation>
+    </message>
+    <message>
+        <source>The serial port or network port the sensor is connected to</source>
+        <translation>Der serielle oder Netzwerk-Port, an dem der Sensor angeschlossen ist</translation>
+    </message>
 </context>
 <context>
     <name>TDevSetupForm</name>
@@ -200,20 +264,20 @@
         <translation>Portliste neu laden</translation>
     </message>
     <message>
-        <source>Baud rate</source>
-        <translation>Baudrate</translation>
+        <source>&amp;Baud rate</source>
+        <translation>&amp;Baudrate</translation>
     </message>
     <message>
-        <source>Parity</source>
-        <translation>Parität</translation>
+        <source>Parit&amp;y</source>
+        <translation>Par&amp;ität</translation>
     </message>
     <message>
-        <source>Stop bits</source>
-        <translation>Stoppbits</translation>
+        <source>Sto&amp;p bits</source>
+        <translation>S&amp;toppbits</translation>
     </message>
     <message>
-        <source>Timeout [ms]</source>
-        <translation>Zeitlimit [ms]</translation>
+        <source>&amp;Timeout [ms]</source>
+        <translation>&amp;Zeitlimit [ms]</translation>
     </message>
     <message>
         <source>None</source>
@@ -240,8 +304,12 @@
         <translation>Register</translation>
     </message>
     <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
+        <source>C&amp;lose</source>
+        <translation>S&amp;chließen</translation>
+    </message>
+    <message>
+        <source>CO&amp;M port</source>
+        <translation>COM-&amp;Port</translation>
     </message>
     <message>
         <source>Found at %1. Use these line settings for the connection?</source>
@@ -255,12 +323,12 @@
         <translation>Firmware</translation>
     </message>
     <message>
-        <source>Update</source>
-        <translation>Update</translation>
+        <source>&amp;Update</source>
+        <translation>&amp;Update</translation>
     </message>
     <message>
-        <source>Next &gt;</source>
-        <translation>Weiter &gt;</translation>
+        <source>&amp;Next &gt;</source>
+        <translation>&amp;Weiter &gt;</translation>
     </message>
     <message>
         <source>The sensor has %1; the file holds %2.</source>
@@ -288,8 +356,8 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <translation>Bitte eine Firmware-Datei laden</translation>
     </message>
     <message>
-        <source>Load file</source>
-        <translation>Datei laden</translation>
+        <source>Load &amp;file</source>
+        <translation>&amp;Datei laden</translation>
     </message>
     <message>
         <source> File </source>
@@ -581,40 +649,53 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <source>%1 (could not be read: %2; defaults used)</source>
         <translation>%1 (nicht lesbar: %2; Standardwerte verwendet)</translation>
     </message>
+    <message>
+        <source>none</source>
+        <comment>no settings file</comment>
+        <translation>keine</translation>
+    </message>
 </context>
 <context>
     <name>TRegsPage</name>
     <message>
-        <source>Address</source>
-        <translation>Adresse</translation>
+        <source>&amp;Address</source>
+        <translation>&amp;Adresse</translation>
     </message>
     <message>
-        <source>Register</source>
-        <translation>Register</translation>
+        <source>Re&amp;gister</source>
+        <translation>&amp;Register</translation>
     </message>
     <message>
-        <source>Data type</source>
-        <translation>Datentyp</translation>
+        <source>&amp;Data type</source>
+        <translation>&amp;Datentyp</translation>
     </message>
     <message>
-        <source>Num of regs</source>
-        <translation>Anz. Reg.</translation>
+        <source>&amp;Num of regs</source>
+        <translation>A&amp;nz. Reg.</translation>
     </message>
     <message>
-        <source>Data order</source>
-        <translation>Wortfolge</translation>
+        <source>Data &amp;order</source>
+        <translation>&amp;Wortfolge</translation>
     </message>
     <message>
-        <source>Value</source>
-        <translation>Wert</translation>
+        <source>&amp;Value</source>
+        <translation>W&amp;ert</translation>
     </message>
     <message>
-        <source>Read</source>
-        <translation>Lesen</translation>
+        <source>&amp;Read</source>
+        <translation>&amp;Lesen</translation>
     </message>
     <message>
-        <source>Write</source>
-        <translation>Schreiben</translation>
+        <source>&amp;Write</source>
+        <translation>&amp;Schreiben</translation>
+    </message>
+    <message>
+        <source>Least significant word first</source>
+        <translation>Niederwertiges Wort zuerst</translation>
+    </message>
+    <message>
+        <source>Most significant word first</source>
+        <translation>Höherwertiges Wort zuerst</translation>
     </message>
 </context>
 <context>
@@ -631,16 +712,16 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
 <context>
     <name>TScanPage</name>
     <message>
-        <source>First address</source>
-        <translation>Startadresse</translation>
+        <source>&amp;First address</source>
+        <translation>St&amp;artadresse</translation>
     </message>
     <message>
-        <source>Last address</source>
-        <translation>Endadresse</translation>
+        <source>L&amp;ast address</source>
+        <translation>&amp;Endadresse</translation>
     </message>
     <message>
-        <source>Scan</source>
-        <translation>Suchen</translation>
+        <source>&amp;Scan</source>
+        <translation>&amp;Suchen</translation>
     </message>
     <message>
         <source>Address</source>
@@ -659,8 +740,8 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <translation>Geprüft: 0, gefunden: 0</translation>
     </message>
     <message>
-        <source>Stop</source>
-        <translation>Stopp</translation>
+        <source>St&amp;op</source>
+        <translation>St&amp;opp</translation>
     </message>
     <message>
         <source>Stop scan</source>
@@ -675,8 +756,8 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <translation>Jede übliche Bitrate und Parität mit jeder Adresse versuchen: findet einen Sensor, dessen Leitungseinstellungen nicht bekannt sind</translation>
     </message>
     <message>
-        <source>Search all line settings</source>
-        <translation>Alle Leitungseinstellungen durchsuchen</translation>
+        <source>S&amp;earch all line settings</source>
+        <translation>Alle &amp;Leitungseinstellungen durchsuchen</translation>
     </message>
     <message>
         <source>Line settings</source>

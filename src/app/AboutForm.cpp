@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QUrl>
 
 #include "ui_AboutForm.h"
@@ -38,6 +39,9 @@ TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner), ui(std::make_unique<Ui:
                        static_cast<QWidget *>(ui->Label16), static_cast<QWidget *>(ui->Label6),
                        static_cast<QWidget *>(ui->lblSettings)})
         W->installEventFilter(this);
+    // For the keyboard and screen readers: a button that says how to leave.
+    connect(ui->btnClose, &QPushButton::clicked, this, &TAboutForm::FormClick);
+    ui->btnClose->setFocus();
 }
 
 TAboutForm::~TAboutForm() = default;
@@ -72,6 +76,18 @@ void TAboutForm::lblURLClick() {
 }
 
 void TAboutForm::keyPressEvent(QKeyEvent *Event) {
+    switch (Event->key()) {
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_Control:
+        case Qt::Key_Meta:
+        case Qt::Key_Shift:
+            // Only the start of a combination: Alt+C is the Close button's.
+            Event->ignore();
+            return;
+        default:
+            break;
+    }
     Event->accept();
     FormClick();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The About box: icon, name, version and the maker's contact data. Any key
-// or a click anywhere but on the two links closes it; the links open the
-// mail program and the browser.
+// (a modifier alone is only the start of one), the Close button or a click
+// anywhere but on the two links closes it; the links open the mail program
+// and the browser.
 
 #include <QDialog>
 #include <QIcon>

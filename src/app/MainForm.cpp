@@ -79,7 +79,8 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
 QString SettingsSourceForWindow(const TSettings &S, bool *Problem) {
     if (Problem) *Problem = S.ReadFailed();
     const QString File = QFile::decodeName(S.FileName().c_str());
-    if (!S.ReadFailed()) return S.FileName().empty() ? QStringLiteral("none") : File;
+    if (!S.ReadFailed())
+        return S.FileName().empty() ? TMainForm::tr("none", "no settings file") : File;
     QString Why;
     switch (S.ReadError()) {
         case TSettings::TReadError::System:

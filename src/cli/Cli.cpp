@@ -127,8 +127,9 @@ void AddCommRow(CLI::App *Cmd, const std::string &Name, const std::string &What,
         Cmd->add_option("--" + Name + "-val", Row.Value, "New value of the " + What + range)
             ->option_text("VALUE");
     if (MaxValue > 0) val->check(CLI::Range(MinValue, MaxValue));
+    // A value without its register takes the register from the settings
+    // file's catalogue (the command says so when it cannot).
     reg->needs(val);
-    val->needs(reg);
 }
 
 // The most deeply chosen command, for its help text.

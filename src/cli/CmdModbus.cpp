@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/PortCheck.h"
+#include "jobs/CommCatalogue.h"
 #include "jobs/JobTexts.h"
 #include "jobs/RegisterJob.h"
 #include "jobs/ScanJob.h"
@@ -298,6 +299,61 @@ void ReportFailedRows(TResult &Result, const std::vector<TCommRowRef> &Rows,
     }
 }
 
+// The options that name each row's register.
+constexpr const char *kRegOptions[] = {"--baud-reg", "--framing-reg", "--addr-reg"};
+
+// The sensor at the target and its comm settings in the catalogue, for rows
+// whose register was left out. Raises EUsageError when the catalogue does
+// not describe the sensor, naming the options to give instead (Need).
+struct TCatalogueKind {
+    TSensorAt At;
+    const TSensorComm *Comm = nullptr;
+};
+TCatalogueKind FindCatalogueKind(const TCliContext &Ctx, const TModbusTarget &Target,
+                                 const std::string &Need) {
+    TCatalogueKind Kind;
+    Kind.At = IdentifySensorAt(Target);
+    if (!Kind.At.Opened) return Kind;
+    Kind.Comm = CommOfSensor(Kind.At.Id, *Ctx.Settings);
+    if (Kind.Comm) return Kind;
+    const std::string Where = " at address " + std::to_string(Target.Addr);
+    if (!Kind.At.Id.Identified || Kind.At.Id.SensorID < 0)
+        throw EUsageError("No sensor of a known kind answered" + Where +
+                          ", so its registers are not known: give " + Need);
+    const std::string ID = std::to_string(Kind.At.Id.SensorID);
+    throw EUsageError("The settings file does not describe the registers of sensor " + ID + Where +
+                      " (no [SENSOR " + ID + "] section): give " + Need);
+}
+
+// "--baud-reg", "--baud-reg and --addr-reg" for the rows in Missing.
+std::string OptionList(const std::vector<size_t> &Missing) {
+    std::string Text;
+    for (size_t i = 0; i < Missing.size(); ++i) {
+        if (i > 0) Text += i + 1 == Missing.size() ? " and " : ", ";
+        Text += kRegOptions[Missing[i]];
+    }
+    return Text;
+}
+
+// The sensor the catalogue's registers belong to, in the result.
+void CatalogueKindOut(TResult &Result, const TCliContext &Ctx, const TCatalogueKind &Kind) {
+    const std::string Name = Ctx.Settings->SensorIDToName(Kind.Comm->SensorID);
+    Result["sensor_id"] = Kind.Comm->SensorID;
+    Result["device_code"] = Name;
+    Result["registers_from"] = "settings file";
+    // A kind the file describes but does not name goes by its number.
+    const std::string Shown = Name == "Unknown" ? std::to_string(Kind.Comm->SensorID) : Name;
+    Result.Text("Sensor: " + Shown + " (registers from the settings file)");
+}
+
+// The meaning of a row's value in the catalogue ("" without one, or when
+// the row's register is not the catalogue's).
+std::string MeaningOf(const TSensorComm *Comm, const TCommSettings &Rows, size_t Row,
+                      uint16_t Value) {
+    if (!Comm || !Rows[Row].Reg || Comm->Reg[Row] != *Rows[Row].Reg) return {};
+    return Comm->MeaningOf(static_cast<int>(Row), Value);
+}
+
 }  // namespace
 
 TCommSettings CommSettingsOf(const std::vector<TCommRowRef> &Rows) {
@@ -311,28 +367,51 @@ TCommSettings CommSettingsOf(const std::vector<TCommRowRef> &Rows) {
 
 int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
     const auto rows = CommRows(Opt);
-    if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg)
+    // Without a register the settings file's catalogue gives them, when it
+    // describes any sensor's comm settings.
+    const bool fromCatalogue = !Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg;
+    if (fromCatalogue && (!Ctx.Settings || Ctx.Settings->SensorComms().empty()))
         throw EUsageError("Give at least one of --baud-reg, --framing-reg and --addr-reg");
     TResult result(Ctx, "comm read");
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
 
+    TCommSettings settings = CommSettingsOf(rows);
+    const TSensorComm *comm = nullptr;
+    if (fromCatalogue) {
+        try {
+            const TCatalogueKind kind = FindCatalogueKind(
+                Ctx, {Opt.Port, params, Opt.Addr}, "at least one of " + OptionList({0, 1, 2}));
+            if (!kind.At.Opened)
+                return ReportPortProblem(result, Opt.Port, OpenProblemOf(kind.At.OpenError));
+            comm = kind.Comm;
+            CatalogueKindOut(result, Ctx, kind);
+            settings = CommRowsFromCatalogue(settings, *comm, false);
+        } catch (const EComPort &e) {
+            return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+        } catch (const EInterrupted &e) {
+            return result.Stopped(e.Signal());
+        }
+    }
+
     // Each setting is read over a freshly opened port, as the window does.
-    const TCommResult read = ReadCommSettings({Opt.Port, params, Opt.Addr}, CommSettingsOf(rows));
+    const TCommResult read = ReadCommSettings({Opt.Port, params, Opt.Addr}, settings);
     std::vector<std::string> failed;
     for (size_t i = 0; i < rows.size(); ++i) {
         const TCommRowResult &r = read.Rows[i];
         if (r.OpenError) {
             // The port did not open for this row: the others were still tried.
-            result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", nullptr}};
+            result[rows[i].Key] = {{"register", *settings[i].Reg}, {"value", nullptr}};
             continue;
         }
         if (!r.Done) continue;
-        nlohmann::json j{{"register", *rows[i].Row.Reg}};
+        nlohmann::json j{{"register", *settings[i].Reg}};
         if (r.Ok) {
             j["value"] = r.Value;
-            result.Text(std::string(rows[i].Label) + ": " + std::to_string(r.Value));
+            const std::string meaning = MeaningOf(comm, settings, i, r.Value);
+            if (!meaning.empty()) j["meaning"] = meaning;
+            result.Text(std::string(rows[i].Label) + ": " + CommValueText(r.Value, meaning));
         } else {
             j["value"] = nullptr;
             failed.push_back(rows[i].Label);
@@ -350,21 +429,53 @@ int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt) {
 
 int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
     const auto rows = CommRows(Opt);
-    if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg)
+    TCommSettings settings = CommSettingsOf(rows);
+    // Values given without their register: the settings file's catalogue
+    // gives those registers.
+    std::vector<size_t> missing;
+    for (size_t i = 0; i < settings.size(); ++i)
+        if (settings[i].Value && !settings[i].Reg) missing.push_back(i);
+    if (!Opt.Baud.Reg && !Opt.Framing.Reg && !Opt.Address.Reg && missing.empty())
         throw EUsageError(
             "Give at least one register with its value (--baud-reg/--baud-val, "
             "--framing-reg/--framing-val, --addr-reg/--addr-val)");
     // A value no register holds is refused, never sent wrapped to 16 bits.
-    const TCommSettings settings = CommSettingsOf(rows);
-    if (const std::optional<size_t> bad = CommValueOutOfRange(settings)) {
+    for (size_t i = 0; i < settings.size(); ++i) {
+        if (!settings[i].Value || CommValueRange.Holds(*settings[i].Value)) continue;
         static const char *const options[] = {"--baud-val", "--framing-val", "--addr-val"};
-        throw EUsageError(std::string(options[*bad]) + " " + std::to_string(*settings[*bad].Value) +
+        throw EUsageError(std::string(options[i]) + " " + std::to_string(*settings[i].Value) +
                           ": " + OutOfRangeText(CommValueRange));
     }
+    if (!missing.empty() && (!Ctx.Settings || Ctx.Settings->SensorComms().empty()))
+        throw EUsageError("Give " + OptionList(missing) +
+                          " (the settings file describes no sensor's registers)");
     TResult result(Ctx, "comm write");
     const TPortParams params = PortParamsOf(Opt.Line);
     LineJson(result, Opt.Port, params);
     result["address"] = Opt.Addr;
+
+    const TSensorComm *comm = nullptr;
+    if (!missing.empty()) {
+        try {
+            const TCatalogueKind kind =
+                FindCatalogueKind(Ctx, {Opt.Port, params, Opt.Addr}, OptionList(missing));
+            if (!kind.At.Opened)
+                return ReportPortProblem(result, Opt.Port, OpenProblemOf(kind.At.OpenError));
+            comm = kind.Comm;
+            settings = CommRowsFromCatalogue(settings, *comm, true);
+            std::vector<size_t> unknown;
+            for (size_t i : missing)
+                if (!settings[i].Reg) unknown.push_back(i);
+            if (!unknown.empty())
+                throw EUsageError("The settings file gives no such register for sensor " +
+                                  std::to_string(comm->SensorID) + ": give " + OptionList(unknown));
+            CatalogueKindOut(result, Ctx, kind);
+        } catch (const EComPort &e) {
+            return ReportPortProblem(result, Opt.Port, PortProblemOf(e));
+        } catch (const EInterrupted &e) {
+            return result.Stopped(e.Signal());
+        }
+    }
 
     const TCommResult write = WriteCommSettings({Opt.Port, params, Opt.Addr}, settings);
     int written = 0;
@@ -374,15 +485,20 @@ int RunCommWrite(TCliContext &Ctx, const TCommOptions &Opt) {
         if (r.OpenError) {
             // The port did not open for this row: the others were still tried.
             result[rows[i].Key] = {
-                {"register", *rows[i].Row.Reg}, {"value", *rows[i].Row.Value}, {"ok", false}};
+                {"register", *settings[i].Reg}, {"value", *settings[i].Value}, {"ok", false}};
             continue;
         }
         if (!r.Done) continue;
-        result[rows[i].Key] = {{"register", *rows[i].Row.Reg}, {"value", r.Value}, {"ok", r.Ok}};
+        result[rows[i].Key] = {{"register", *settings[i].Reg}, {"value", r.Value}, {"ok", r.Ok}};
+        const std::string meaning = MeaningOf(comm, settings, i, r.Value);
+        if (!meaning.empty()) result[rows[i].Key]["meaning"] = meaning;
         if (!r.Ok) AddReasonField(result[rows[i].Key], r.Why);
         if (r.Ok) {
             ++written;
             done.push_back(rows[i].Label);
+            // Registers from the catalogue: what was written, by name.
+            if (comm)
+                result.Text(std::string(rows[i].Label) + ": " + CommValueText(r.Value, meaning));
         } else {
             failed.push_back(rows[i].Label);
         }

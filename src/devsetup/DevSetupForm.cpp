@@ -10,6 +10,7 @@
 #include "devsetup/NumberEdit.h"
 #include "devsetup/RegsPage.h"
 #include "devsetup/ScanPage.h"
+#include "jobs/CommCatalogue.h"
 #include "jobs/RegisterJob.h"
 #include "serial/LineTypes.h"
 #include "settings/Settings.h"
@@ -48,6 +49,13 @@ void PortError(TJobText Msg, const std::string &Port, const std::optional<EComPo
 // sent.
 void ErrorOutOfRange(const TValueRange &Range) {
     ShowErrorMsg(AppTitle(), Say(TJobText::ValueOutOfRange).arg(Range.Min).arg(Range.Max));
+}
+
+// A sensor kind as the page's sensor line names it: the catalogue's name,
+// or its device code when the file does not name it.
+QString KindName(const TSettings &Catalogue, int SensorID) {
+    const std::string Name = Catalogue.SensorIDToName(SensorID);
+    return Name == "Unknown" ? QString::number(SensorID) : QString::fromStdString(Name);
 }
 
 // Runs a handler the way every slot of the window does: whatever escapes it
@@ -108,6 +116,8 @@ TDevSetupForm::TDevSetupForm(const TSettings *Catalogue, QWidget *Owner)
             [this](int Index) { PageControl1Change(Index); });
     connect(Scan.btnScan, &QPushButton::clicked, this, Guarded([this] { btnScanClick(); }));
     connect(Scan.btnStopScan, &QToolButton::clicked, this, Guarded([this] { btnStopScanClick(); }));
+    connect(ui->TabSheet1, &TScanPage::SensorPicked, this,
+            [this](int Address, int SensorID) { LVScanPicked(Address, SensorID); });
     connect(Comm.btnCommRead, &QPushButton::clicked, this, Guarded([this] { btnCommReadClick(); }));
     connect(Comm.btnCommWrite, &QPushButton::clicked, this,
             Guarded([this] { btnCommWriteClick(); }));
@@ -255,6 +265,7 @@ void TDevSetupForm::SetActionsEnabled(bool Enabled) {
              Comm.edCommAddr, Comm.edCommBRReg, Comm.edCommBRVal, Comm.edCommPDSReg,
              Comm.edCommPDSVal, Comm.edCommAdrReg, Comm.edCommAdrVal})
         W->setEnabled(Enabled);
+    CommPage().SetListsEnabled(Enabled);
     RegsPage().SetBusy(!Enabled);
 }
 
@@ -414,7 +425,12 @@ void TDevSetupForm::btnStopScanClick() {
 void TDevSetupForm::btnCommReadClick() {
     if (IsBusy() || !CheckPortChosen()) return;
     CommPage().ClearValues();
-    if (CommPage().NothingToRead()) return;
+    if (CommPage().NothingToRead()) {
+        // Without a register the settings file may know them: only when it
+        // describes some sensor's comm settings does the page ask the sensor.
+        if (!FJobs.Catalogue().SensorComms().empty()) CommReadByKind();
+        return;
+    }
 
     const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
     FJobs.RunJob(Qt::WaitCursor, [this, Target, Settings = CommPage().Settings(false)] {
@@ -425,6 +441,37 @@ void TDevSetupForm::btnCommReadClick() {
             if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
             // One that opened for none of the rows: why, and what to do.
             if (Result.OpenFailed) PortError(TJobText::ReadError, Port, Result.PortError);
+        };
+    });
+}
+
+void TDevSetupForm::LVScanPicked(int Address, int SensorID) {
+    // A running job reads the page's inputs: they stay as they are.
+    if (IsBusy() || SensorID < 0) return;
+    const TSensorComm *Comm = FJobs.Catalogue().SensorComm(SensorID);
+    if (!Comm) return;
+    CommPage().ShowKind(Address, *Comm, KindName(FJobs.Catalogue(), SensorID));
+}
+
+void TDevSetupForm::CommReadByKind() {
+    const TModbusTarget Target{GetSelectedPort(), GetPortParams(), CommPage().Address()};
+    FJobs.RunJob(Qt::WaitCursor, [this, Target] {
+        const TSensorAt At = IdentifySensorAt(Target);
+        std::optional<TSensorComm> Kind;
+        if (const TSensorComm *Comm = CommOfSensor(At.Id, FJobs.Catalogue())) Kind = *Comm;
+        TCommResult Result;
+        if (Kind) Result = ReadCommSettings(Target, CommRowsFromCatalogue({}, *Kind, false));
+        return [this, Target, At, Kind, Result] {
+            if (!At.Opened) {
+                PortError(TJobText::ReadError, Target.Port, At.OpenError);
+                return;
+            }
+            // A sensor the file does not describe: the page as it was.
+            if (!Kind) return;
+            CommPage().ShowKind(Target.Addr, *Kind, KindName(FJobs.Catalogue(), Kind->SensorID));
+            CommPage().ShowRead(Result);
+            if (Result.PortError && !Result.OpenFailed) throw *Result.PortError;
+            if (Result.OpenFailed) PortError(TJobText::ReadError, Target.Port, Result.PortError);
         };
     });
 }

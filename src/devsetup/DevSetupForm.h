@@ -91,6 +91,12 @@ private:
 
     void btnCommReadClick();
     void btnCommWriteClick();
+    // A scan row picked: a sensor the settings file describes fills the
+    // comm setup page (others leave it alone).
+    void LVScanPicked(int Address, int SensorID);
+    // Read with no register given: the sensor at the address is
+    // identified and, when the settings file describes it, its settings read.
+    void CommReadByKind();
 
     void btnUpdReadClick();
     void btnUpdWriteClick();

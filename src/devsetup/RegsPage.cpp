@@ -24,6 +24,19 @@ TRegsPage::TRegsPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     ui->edUpdStartReg->clear();
     ui->edUpdValueNum->SetRealValue(std::nullopt);
     ui->edUpdValueNum->hide();
+    // The word orders keep their short names (the command line's --order
+    // takes them); what they stand for is in the user's language.
+    const QString OrderMeaning[WordOrderCount] = {tr("Least significant word first"),
+                                                  tr("Most significant word first")};
+    for (int I = 0; I < WordOrderCount; ++I)
+        ui->cbUpdDataOrder->setItemData(I, OrderMeaning[I], Qt::ToolTipRole);
+    auto ShowOrderMeaning = [this] {
+        ui->cbUpdDataOrder->setToolTip(
+            ui->cbUpdDataOrder->itemData(ui->cbUpdDataOrder->currentIndex(), Qt::ToolTipRole)
+                .toString());
+    };
+    connect(ui->cbUpdDataOrder, &QComboBox::currentIndexChanged, this, ShowOrderMeaning);
+    ShowOrderMeaning();
     connect(ui->cbUpdDataType, &QComboBox::currentIndexChanged, this,
             [this] { DataTypeChanged(); });
     DataTypeChanged();
@@ -61,6 +74,9 @@ void TRegsPage::DataTypeChanged() {
     if (!Type->WordOrder) ui->cbUpdDataOrder->setCurrentIndex(woMSWF);
     ui->edUpdValueStr->setVisible(!Type->Numeric);
     ui->edUpdValueNum->setVisible(Type->Numeric);
+    // Alt+V goes to whichever of the two value boxes shows.
+    ui->lblUpdValue->setBuddy(Type->Numeric ? static_cast<QWidget *>(ui->edUpdValueNum)
+                                            : ui->edUpdValueStr);
     if (Type->Numeric)
         ui->edUpdValueNum->setDecimals(
             DisplayDecimals(static_cast<TRegDataType>(ui->cbUpdDataType->currentIndex())));

@@ -29,6 +29,17 @@ TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     Header->resizeSection(2, 85);
     Header->resizeSection(3, 85);
     ui->LVScan->setColumnHidden(3, true);
+    auto Picked = [this](QTreeWidgetItem *Row) {
+        if (!Row) return;
+        emit SensorPicked(Row->data(0, Qt::UserRole).toInt(),
+                          Row->data(0, Qt::UserRole + 1).toInt());
+    };
+    connect(ui->LVScan, &QTreeWidget::currentItemChanged, this,
+            [Picked](QTreeWidgetItem *Row) { Picked(Row); });
+    // A second click on the same row picks it again (after the address was
+    // changed by hand).
+    connect(ui->LVScan, &QTreeWidget::itemClicked, this,
+            [Picked](QTreeWidgetItem *Row) { Picked(Row); });
 }
 
 TScanPage::~TScanPage() = default;
@@ -49,25 +60,25 @@ void TScanPage::ShowRunning(bool Running) {
     ui->pbScanProgress->setVisible(Running);
 }
 
+QTreeWidgetItem *TScanPage::AddRow(const TScanDevice &Device) {
+    auto *Row = new QTreeWidgetItem(ui->LVScan);
+    Row->setText(0, QString::number(Device.Address));
+    Row->setText(1, CatalogueText(Device.DeviceCode));
+    Row->setText(2, CatalogueText(Device.Version));
+    Row->setData(0, Qt::UserRole, Device.Address);
+    Row->setData(0, Qt::UserRole + 1, Device.Id.Identified ? Device.Id.SensorID : -1);
+    return Row;
+}
+
 void TScanPage::ShowStep(const TScanStep &Step, const std::optional<TScanDevice> &Device) {
-    if (Device) {
-        auto *Row = new QTreeWidgetItem(ui->LVScan);
-        Row->setText(0, QString::number(Device->Address));
-        Row->setText(1, CatalogueText(Device->DeviceCode));
-        Row->setText(2, CatalogueText(Device->Version));
-    }
+    if (Device) AddRow(*Device);
     ShowCounts(Step.Scanned, Step.Found);
     ui->pbScanProgress->setValue(Step.Percent);
 }
 
 void TScanPage::ShowFindStep(const TFindStep &Step, const std::optional<TFindDevice> &Device) {
-    if (Device) {
-        auto *Row = new QTreeWidgetItem(ui->LVScan);
-        Row->setText(0, QString::number(Device->Device.Address));
-        Row->setText(1, CatalogueText(Device->Device.DeviceCode));
-        Row->setText(2, CatalogueText(Device->Device.Version));
-        Row->setText(3, QString::fromStdString(LineSettingText(Device->Setting)));
-    }
+    if (Device)
+        AddRow(Device->Device)->setText(3, QString::fromStdString(LineSettingText(Device->Setting)));
     ShowCounts(static_cast<int>(Step.Probed), Step.Found);
     ui->pbScanProgress->setValue(Step.Percent);
 }

@@ -10,6 +10,8 @@
 #include "jobs/FindJob.h"
 #include "jobs/ScanJob.h"
 
+class QTreeWidgetItem;
+
 namespace Ui {
 class TScanPage;
 }
@@ -36,7 +38,16 @@ public:
     // (with the line settings it answered at), the probes and the devices
     // so far, the progress over the whole plan.
     void ShowFindStep(const TFindStep &Step, const std::optional<TFindDevice> &Device);
+signals:
+    // The user picked a row (click, or the keyboard moving onto it): the
+    // device's address and, for one of the maker's sensors, its device
+    // code (-1 otherwise).
+    void SensorPicked(int Address, int SensorID);
 
 private:
+    // A row for Device: address, device code, version; picking it names
+    // the device.
+    QTreeWidgetItem *AddRow(const TScanDevice &Device);
+
     std::unique_ptr<Ui::TScanPage> ui;
 };

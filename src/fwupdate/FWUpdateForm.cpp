@@ -267,7 +267,7 @@ void TFWUpdateForm::btnLoadFileClick() {
 
 void TFWUpdateForm::PreparePage3() {
     UploadPage().Prepare();
-    ui->btnNext->setText(tr("Update"));
+    ui->btnNext->setText(tr("&Update"));
     ShowPage(2);
 }
 
@@ -313,7 +313,7 @@ void TFWUpdateForm::btnNextClick() {
 void TFWUpdateForm::btnPrevClick() {
     switch (PageIndex()) {
         case 2:
-            ui->btnNext->setText(tr("Next >"));
+            ui->btnNext->setText(tr("&Next >"));
             ShowPage(1);
             return;
         case 1:
@@ -392,7 +392,7 @@ void TFWUpdateForm::btnUpdNextDeviceClick() {
     ui->btnPrev->show();
     ui->btnPrev->setEnabled(false);
     ui->btnNext->show();
-    ui->btnNext->setText(tr("Next >"));
+    ui->btnNext->setText(tr("&Next >"));
     ShowPage(0);
     // Not Close: Enter, Enter must not end the wizard. The port is usually
     // still chosen, so Connect is the next step.

@@ -39,6 +39,7 @@ void TUploadPage::ShowProgress(int PacketsSent, int PacketsFail, int Progress) {
         QWidget *Area = ui->pnlUploadArea;
         QWidget *Panel = ui->pnlValidating;
         Panel->move((Area->width() - Panel->width()) / 2, (Area->height() - Panel->height()) / 2);
+        Panel->raise();
         Panel->show();
     }
 }

@@ -51,7 +51,7 @@ std::vector<std::string> UseNetworkPorts(const TSettings *S) {
     TNetworkPortsCheck Check = CheckNetworkPorts(S->NetworkPorts());
     List.reserve(Check.Usable.size());
     for (const TSettings::TNetworkPort &P : Check.Usable)
-        List.push_back({P.Url, P.Name + " (" + P.Url + ")"});
+        List.push_back({P.Url, P.Name + " (" + P.Url + ")", TPortKind::Network, P.Name});
     SetNetworkPorts(std::move(List));
     return std::move(Check.Warnings);
 }

@@ -46,7 +46,7 @@ void QueryExtraPorts(std::vector<TComListData> &Ports) {
         if (Path.empty() || ::stat(Path.c_str(), &St) != 0) continue;
         const bool Listed = std::any_of(Ports.begin(), Ports.end(),
                                         [&](const TComListData &P) { return P.DeviceID == Path; });
-        if (!Listed) Ports.push_back({Path, "Virtual port (" + Path + ")"});
+        if (!Listed) Ports.push_back({Path, "Virtual port (" + Path + ")", TPortKind::Virtual, {}});
     }
 }
 

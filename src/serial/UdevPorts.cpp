@@ -114,11 +114,19 @@ std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProb
     if (Name.empty())
         Name = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor,
                         Dev.UsbManufacturer});
-    if (Name.empty()) Name = FirstOf({Dev.UsbDriver, Dev.Driver});
-    if (Name.empty()) Name = "Serial port";
+    TPortKind Kind = TPortKind::Named;
+    if (Name.empty()) {
+        Name = FirstOf({Dev.UsbDriver, Dev.Driver});
+        Kind = TPortKind::Driver;
+    }
+    if (Name.empty()) {
+        Name = "Serial port";
+        Kind = TPortKind::Unnamed;
+    }
+    const std::string Label = Name;
     const std::string Serial = CleanText(Dev.SerialNumber);
     if (!Serial.empty()) Name += " S/N " + Serial;
-    return TComListData{Dev.DevNode, Name + " (" + Dev.DevNode + ")"};
+    return TComListData{Dev.DevNode, Name + " (" + Dev.DevNode + ")", Kind, Label};
 }
 
 bool Has8250Uart(const std::string &DevNode) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -92,7 +93,127 @@ std::string ChangeFileExt(const std::string &Path, const std::string &Ext) {
     return Path + Ext;
 }
 
+// A register or value of a comm section: 0..65535, numbers as in [SETTINGS].
+std::optional<uint16_t> CommNumber(const std::string &Text) {
+    const int N = StrToIntDef(TrimText(Text), -1);
+    if (N < 0 || N > 0xFFFF) return std::nullopt;
+    return static_cast<uint16_t>(N);
+}
+
+// The keys of the three rows: register and value prefix.
+struct TCommKeys {
+    const char *Reg;
+    const char *Prefix;
+};
+constexpr std::array<TCommKeys, CCommRowCount> kCommKeys{{
+    {"BAUD_REG", "BAUD."},
+    {"FRAMING_REG", "FRAMING."},
+    {"ADDRESS_REG", "ADDRESS."},
+}};
+
+// Reads one line of a comm section into Comm (or Like); false when it was
+// ignored.
+bool ReadCommEntry(const TIniEntry &E, TSensorComm &Comm, std::optional<int> &Like) {
+    if (!E.HasValue) return false;
+    if (SameText(E.Key, "LIKE")) {
+        if (Like) return false;
+        Like = SensorSectionID("SENSOR " + TrimText(E.Value));
+        return Like.has_value();
+    }
+    for (size_t Row = 0; Row < kCommKeys.size(); ++Row) {
+        const TCommKeys &Keys = kCommKeys[Row];
+        if (SameText(E.Key, Keys.Reg)) {
+            if (Comm.Reg[Row]) return false;
+            Comm.Reg[Row] = CommNumber(E.Value);
+            return Comm.Reg[Row].has_value();
+        }
+        const size_t P = std::strlen(Keys.Prefix);
+        if (E.Key.size() <= P || !SameText(E.Key.substr(0, P), Keys.Prefix)) continue;
+        const std::optional<uint16_t> Value = CommNumber(E.Key.substr(P));
+        if (!Value || E.Value.empty() || E.Value.size() > CMaxCommMeaning) return false;
+        std::vector<TCommValueName> &List = Comm.Values[Row];
+        for (const TCommValueName &V : List)
+            if (V.Value == *Value) return false;
+        List.push_back({*Value, E.Value});
+        return true;
+    }
+    return false;
+}
+
+// Every [SENSOR n] section, LIKE resolved; kinds without a register are
+// left out.
+std::vector<TSensorComm> ReadSensorComms(const TIniText &Ini) {
+    std::vector<TSensorComm> Own;
+    std::vector<std::optional<int>> Likes;
+    for (const TIniSection &Section : Ini.Sections()) {
+        const std::optional<int> ID = SensorSectionID(Section.Name);
+        if (!ID) continue;
+        // "SENSOR 7" and "SENSOR  7" name the same kind: the first counts.
+        bool Seen = false;
+        for (const TSensorComm &C : Own) Seen = Seen || C.SensorID == *ID;
+        if (Seen) continue;
+        TSensorComm Comm;
+        Comm.SensorID = *ID;
+        std::optional<int> Like;
+        for (const TIniEntry &E : Section.Entries) ReadCommEntry(E, Comm, Like);
+        Own.push_back(std::move(Comm));
+        Likes.push_back(Like);
+    }
+    std::vector<TSensorComm> Result;
+    for (size_t I = 0; I < Own.size(); ++I) {
+        TSensorComm Comm = Own[I];
+        if (Likes[I]) {
+            for (const TSensorComm &Base : Own) {
+                if (Base.SensorID != *Likes[I]) continue;
+                for (size_t Row = 0; Row < Comm.Reg.size(); ++Row) {
+                    if (!Comm.Reg[Row]) Comm.Reg[Row] = Base.Reg[Row];
+                    if (Comm.Values[Row].empty()) Comm.Values[Row] = Base.Values[Row];
+                }
+                break;
+            }
+        }
+        if (Comm.HasRegisters()) Result.push_back(std::move(Comm));
+    }
+    return Result;
+}
+
 }  // namespace
+
+std::optional<int> SensorSectionID(const std::string &SectionName) {
+    constexpr size_t P = 6;  // "SENSOR"
+    if (SectionName.size() <= P || !SameText(SectionName.substr(0, P), "SENSOR"))
+        return std::nullopt;
+    if (SectionName[P] != ' ' && SectionName[P] != '\t') return std::nullopt;
+    const std::string Digits = TrimText(SectionName.substr(P));
+    if (Digits.empty() || Digits.size() > 5 || (Digits.size() > 1 && Digits[0] == '0'))
+        return std::nullopt;
+    int ID = 0;
+    for (const char C : Digits) {
+        if (C < '0' || C > '9') return std::nullopt;
+        ID = ID * 10 + (C - '0');
+    }
+    if (ID > 0xFFFF) return std::nullopt;
+    return ID;
+}
+
+std::string TSensorComm::MeaningOf(int Row, uint16_t Value) const {
+    if (Row < 0 || Row >= CCommRowCount) return {};
+    for (const TCommValueName &V : Values[static_cast<size_t>(Row)])
+        if (V.Value == Value) return V.Meaning;
+    return {};
+}
+
+bool TSensorComm::HasRegisters() const {
+    for (const auto &R : Reg)
+        if (R) return true;
+    return false;
+}
+
+const TSensorComm *TSettings::SensorComm(int SensorID) const {
+    for (const TSensorComm &C : FSensorComms)
+        if (C.SensorID == SensorID) return &C;
+    return nullptr;
+}
 
 std::string DefaultSettingsFileName() {
     std::string Exe(4096, '\0');
@@ -157,6 +278,7 @@ void TSettings::LoadBytes(const std::string &Bytes) {
             FNetworkPorts.push_back({E.Key, E.HasValue ? E.Value : std::string()});
         }
     }
+    FSensorComms = ReadSensorComms(Ini);
 }
 
 std::string TSettings::ReadErrorText() const {

@@ -2,6 +2,9 @@
 // The settings file and the sensor catalogue. Read once, never written.
 // Where the file is looked for: settings/SettingsLookup.h.
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,36 @@ struct TFWUpdSettings {
     int MaxFails = 0;
     int DefTimeout = 0;
 };
+
+// The comm settings of one sensor kind, from its [SENSOR <device code>]
+// section: the register of each setting and what its values mean.
+//   BAUD_REG=120        FRAMING_REG=121        ADDRESS_REG=122
+//   BAUD.4=19200 baud   FRAMING.0=8E1          (value=meaning, any number)
+//   LIKE=7              registers and value lists not given here are those
+//                       of [SENSOR 7] (its own lines, one step only)
+// Registers and values are numbers as in [SETTINGS] within 0..65535; a line
+// with anything else (a number out of range, an empty meaning, a meaning of
+// more than CMaxCommMeaning bytes, an unknown key) is ignored. The first
+// good line of a register or value counts.
+inline constexpr int CCommRowCount = 3;  // baud rate, framing, address
+inline constexpr size_t CMaxCommMeaning = 100;
+struct TCommValueName {
+    uint16_t Value = 0;
+    std::string Meaning;
+};
+struct TSensorComm {
+    int SensorID = 0;
+    std::array<std::optional<uint16_t>, CCommRowCount> Reg;
+    std::array<std::vector<TCommValueName>, CCommRowCount> Values;  // file order
+    // The meaning of Value in a row, "" when the list does not hold it.
+    std::string MeaningOf(int Row, uint16_t Value) const;
+    // True when the section gives at least one register.
+    bool HasRegisters() const;
+};
+
+// The comm section of a device code: "SENSOR 7" for 7; nullopt for a name
+// that is not one (another word, leading zeros, a sign, above 65535).
+std::optional<int> SensorSectionID(const std::string &SectionName);
 
 class TSettings {
 public:
@@ -41,6 +74,11 @@ public:
         std::string Url;
     };
     const std::vector<TNetworkPort> &NetworkPorts() const { return FNetworkPorts; }
+    // The comm settings of every [SENSOR n] section that gives a register,
+    // in file order; SensorComm finds the one of a device code (nullptr
+    // when the file does not describe that kind).
+    const std::vector<TSensorComm> &SensorComms() const { return FSensorComms; }
+    const TSensorComm *SensorComm(int SensorID) const;
     // True when the file exists but could not be read; the limits then hold
     // their key defaults and the catalogue is empty.
     bool ReadFailed() const { return FReadError != TReadError::None; }
@@ -68,6 +106,7 @@ private:
     TFWUpdSettings FFWUpdSettings;
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
     std::vector<TNetworkPort> FNetworkPorts;
+    std::vector<TSensorComm> FSensorComms;
     TReadError FReadError = TReadError::None;
     int FReadErrno = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHelpEvent>
 #include <QScrollBar>
@@ -76,6 +77,35 @@ void InstallPortComboLook(QComboBox *Combo) {
 
 }  // namespace
 
+QString PortText(const TComListData &Port) {
+    const QString Description = QString::fromStdString(Port.Description);
+    const QString Label = QString::fromStdString(Port.Label);
+    // The same word in the user's language, the rest (serial number,
+    // node) as it is.
+    auto Replaced = [&](const QString &Word) {
+        if (!Description.startsWith(Label)) return Description;
+        return Word + Description.mid(Label.size());
+    };
+    switch (Port.Kind) {
+        case TPortKind::Virtual:
+            return QCoreApplication::translate("PortCombo", "Virtual port (%1)")
+                .arg(QString::fromStdString(Port.DeviceID));
+        case TPortKind::Unnamed:
+            return Replaced(QCoreApplication::translate("PortCombo", "Serial port"));
+        case TPortKind::Driver:
+            // The kernel's driver of built-in serial ports is called "serial";
+            // other driver names (ftdi_sio, ch341, ...) are names.
+            if (Label == QLatin1String("serial"))
+                return Replaced(QCoreApplication::translate(
+                    "PortCombo", "serial", "a built-in serial port, known only by its driver"));
+            return Description;
+        case TPortKind::Named:
+        case TPortKind::Network:
+            break;
+    }
+    return Description;
+}
+
 QString PortComboDisplayText(const QComboBox *Combo) {
     return ElidedText(Combo, ComboOption(Combo));
 }
@@ -88,7 +118,7 @@ void FillPortCombo(QComboBox *Combo) {
     Combo->clear();
     int Widest = 0;
     for (const TComListData &P : Ports) {
-        const QString Text = QString::fromStdString(P.Description);
+        const QString Text = PortText(P);
         Combo->addItem(Text, QVariant::fromValue(P));
         Combo->setItemData(Combo->count() - 1, Text, Qt::ToolTipRole);
         Widest = std::max(Widest, Combo->fontMetrics().horizontalAdvance(Text));

@@ -1,6 +1,6 @@
 #pragma once
 // A port drop-down filled from EnumComPorts. Each item's text is the port's
-// Description and its data (Qt::UserRole) the TComListData it came from.
+// PortText and its data (Qt::UserRole) the TComListData it came from.
 
 #include <QMetaType>
 #include <optional>
@@ -10,6 +10,12 @@
 class QComboBox;
 
 Q_DECLARE_METATYPE(TComListData)
+
+// The text a window shows for a port: its Description, with the words
+// that are no names (a virtual port, a port known only as "serial" or as
+// "Serial port") in the user's language. Names of adapters, drivers,
+// network ports and device nodes are shown as they are.
+QString PortText(const TComListData &Port);
 
 // Replaces the items with the ports present, sorted; no item is chosen
 // afterwards (current index -1). A port text too long for the closed list

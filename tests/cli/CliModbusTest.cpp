@@ -518,4 +518,119 @@ TEST_F(CliModbus, FailuresSayWhy) {
     EXPECT_EQ(o["error"], "Parity, data, stop bits: Error reading data.");
 }
 
+// comm read and comm write without register options: the sample settings
+// file describes the simulator's sensors, so their registers and the
+// meanings of their values come from it.
+TEST_F(CliModbus, CommRegistersFromTheSettingsFile) {
+    const std::string sample =
+        std::string(VELDRA_SOURCE_DIR) + "/packaging/veldra-update.ini.sample";
+    // veldra-cli [GLOBAL] comm SUB --port <pty> ARGS... reading Settings.
+    auto cli = [](const std::string &Settings, const std::vector<std::string> &Command,
+                  const std::vector<std::string> &Args,
+                  const std::vector<std::string> &Global = {}) {
+        std::vector<std::string> all = Global;
+        all.push_back("comm");
+        all.insert(all.end(), Command.begin(), Command.end());
+        all.insert(all.end(), {"--port", FSim->PtyPath(), "--timeout", "1000"});
+        all.insert(all.end(), Args.begin(), Args.end());
+        return RunCliWith(Settings, all);
+    };
+    const TCase cases[] = {
+        {"read by name",
+         {"read"},
+         {"--addr", "1"},
+         0,
+         "Sensor: 7 (0x00000007) Probe A (registers from the settings file)\n"
+         "Baud rate: 4 (19200 baud)\nParity, data, stop bits: 0 (8E1)\nAddress: 1\n",
+         ""},
+        {"a kind the file does not name",
+         {"read"},
+         {"--addr", "3"},
+         0,
+         "Sensor: 3100 (registers from the settings file)\n"
+         "Baud rate: 4 (19200 baud)\nParity, data, stop bits: 0 (8E1)\nAddress: 3\n",
+         ""},
+        {"registers given: as before, no meanings",
+         {"read"},
+         {"--addr", "3", "--baud-reg", "120"},
+         0,
+         "Baud rate: 4\n",
+         ""},
+        {"write by name",
+         {"write"},
+         {"--addr", "3", "--baud-val", "6", "--framing-val", "3"},
+         0,
+         "Sensor: 3100 (registers from the settings file)\n"
+         "Baud rate: 6 (57600 baud)\nParity, data, stop bits: 3 (8N1)\n"
+         "The changes will take effect after restart of the sensor.\n",
+         ""},
+        {"what was written",
+         {"read"},
+         {"--addr", "3", "--baud-reg", "120", "--framing-reg", "121"},
+         0,
+         "Baud rate: 6\nParity, data, stop bits: 3\n",
+         ""},
+        {"a register given and one from the file",
+         {"write"},
+         {"--addr", "3", "--baud-val", "4", "--framing-reg", "121", "--framing-val", "0"},
+         0,
+         "Sensor: 3100 (registers from the settings file)\nBaud rate: 4 (19200 baud)\n"
+         "Parity, data, stop bits: 0 (8E1)\n"
+         "The changes will take effect after restart of the sensor.\n",
+         ""},
+        {"a device of no known kind",
+         {"read"},
+         {"--addr", "4"},
+         2,
+         "",
+         "at address 4, so its registers are not known: give at least one of --baud-reg, "
+         "--framing-reg and --addr-reg"},
+        {"nobody at the address",
+         {"write"},
+         {"--addr", "9", "--framing-val", "1"},
+         2,
+         "",
+         "give --framing-reg"},
+        {"a value out of range is refused before any traffic",
+         {"write"},
+         {"--addr", "3", "--baud-val", "70000"},
+         2,
+         "",
+         "--baud-val 70000: Value out of range (0 to 65535)"},
+    };
+    for (const TCase &c : cases) Check(c, cli(sample, c.Command, c.Args));
+
+    // A file without comm sections: the usage errors of before, no traffic.
+    const TRunResult none = cli(FSettings, {"read"}, {"--addr", "1"});
+    EXPECT_EQ(none.ExitCode, 2);
+    EXPECT_TRUE(Contains(none.Err, "Give at least one of --baud-reg, --framing-reg and --addr-reg"))
+        << none.Err;
+    const TRunResult noReg = cli(FSettings, {"write"}, {"--addr", "1", "--baud-val", "4"});
+    EXPECT_EQ(noReg.ExitCode, 2);
+    EXPECT_TRUE(Contains(noReg.Err, "Give --baud-reg (the settings file describes no sensor's"))
+        << noReg.Err;
+
+    // JSON: the fields of before, the sensor and each value's meaning added.
+    const TRunResult read = cli(sample, {"read"}, {"--addr", "2"}, {"--json"});
+    ASSERT_EQ(read.ExitCode, 0) << read.Err;
+    const auto r = nlohmann::json::parse(read.Out);
+    EXPECT_EQ(r["sensor_id"], 1042);
+    EXPECT_EQ(r["device_code"], "1042 (0x00000412) Probe B");
+    EXPECT_EQ(r["registers_from"], "settings file");
+    EXPECT_EQ(r["baud"],
+              (nlohmann::json{{"register", 120}, {"value", 4}, {"meaning", "19200 baud"}}));
+    EXPECT_EQ(r["framing"], (nlohmann::json{{"register", 121}, {"value", 0}, {"meaning", "8E1"}}));
+    EXPECT_EQ(r["address"], (nlohmann::json{{"register", 122}, {"value", 2}}));
+    const TRunResult write =
+        cli(sample, {"write"}, {"--addr", "2", "--framing-val", "0"}, {"--json"});
+    ASSERT_EQ(write.ExitCode, 0) << write.Err;
+    const auto w = nlohmann::json::parse(write.Out);
+    EXPECT_EQ(w["framing"],
+              (nlohmann::json{{"register", 121}, {"value", 0}, {"ok", true}, {"meaning", "8E1"}}));
+    EXPECT_FALSE(w.contains("baud"));
+    EXPECT_EQ(w["message"], "The changes will take effect after restart of the sensor.");
+    const TRunResult unknown = cli(sample, {"read"}, {"--addr", "4"}, {"--json"});
+    EXPECT_EQ(unknown.ExitCode, 2);
+}
+
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
+#include <functional>
+#include <string>
 
 #include "GuiSupport.h"
 #include "app/AboutForm.h"
@@ -63,6 +66,42 @@ TEST(AboutForm, AnyKeyClosesIt) {
         auto About = ShownAbout();
         QTest::keyClick(About.get(), Key);
         EXPECT_FALSE(About->isVisible()) << Key;
+    }
+}
+
+// The Close button, by mouse, by its letter, and Escape or Space while it
+// has the focus (where the box opens it).
+TEST(AboutForm, CloseButtonClosesIt) {
+    const std::pair<const char *, std::function<void(QWidget *)>> Ways[] = {
+        {"click", [](QWidget *B) { QTest::mouseClick(B, Qt::LeftButton); }},
+        {"Alt+C", [](QWidget *B) { QTest::keyClick(B->window(), Qt::Key_C, Qt::AltModifier); }},
+        {"Escape", [](QWidget *B) { QTest::keyClick(B, Qt::Key_Escape); }},
+        {"Space", [](QWidget *B) { QTest::keyClick(B, Qt::Key_Space); }},
+    };
+    for (const auto &[Way, Press] : Ways) {
+        SCOPED_TRACE(Way);
+        auto About = ShownAbout();
+        About->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(About.get()));
+        auto *Close = Child<QPushButton>(About.get(), "btnClose");
+        ASSERT_NE(Close, nullptr);
+        EXPECT_EQ(Plain(Close->text()), QStringLiteral("Close"));
+        EXPECT_EQ(About->focusWidget(), Close);
+        int Clicks = 0;
+        QObject::connect(Close, &QPushButton::clicked, [&] { ++Clicks; });
+        Press(Close);
+        EXPECT_TRUE(WaitUntil([&] { return !About->isVisible(); }, 5000));
+        EXPECT_EQ(Clicks, std::string(Way) == "Escape" ? 0 : 1);
+    }
+}
+
+// A modifier alone is the start of a combination, not yet a key.
+TEST(AboutForm, ModifierAloneKeepsItOpen) {
+    for (Qt::Key Key : {Qt::Key_Alt, Qt::Key_Shift, Qt::Key_Control}) {
+        auto About = ShownAbout();
+        QTest::keyPress(About.get(), Key);
+        QTest::keyRelease(About.get(), Key);
+        EXPECT_TRUE(About->isVisible()) << Key;
     }
 }
 

@@ -44,6 +44,17 @@ bool WaitUntil(const std::function<bool()> &Done, int TimeoutMs = 20000);
 // that window; then the caller's exec() continues.
 void OnModal(std::function<void(QWidget *)> Action);
 
+// A caption as it reads, without its mnemonic marks ("&Next >" reads
+// "Next >", "&&" reads "&").
+inline QString Plain(const QString &Caption) {
+    QString Out;
+    for (qsizetype I = 0; I < Caption.size(); ++I) {
+        if (Caption[I] == QLatin1Char('&') && ++I == Caption.size()) break;
+        Out += Caption[I];
+    }
+    return Out;
+}
+
 template <class T>
 T *Child(QWidget *Parent, const char *Name) {
     T *W = Parent->findChild<T *>(QString::fromLatin1(Name));

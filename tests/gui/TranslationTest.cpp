@@ -100,14 +100,14 @@ TTexts ReadTexts(const QString &ShotPrefix = QString()) {
     TTexts T;
     TMsgRecorder Msgs;
     TMainForm Main;
-    T.MainExit = Child<QPushButton>(&Main, "btnExit")->text();
-    T.MainSetup = Child<QPushButton>(&Main, "btnSetup")->text();
+    T.MainExit = Plain(Child<QPushButton>(&Main, "btnExit")->text());
+    T.MainSetup = Plain(Child<QPushButton>(&Main, "btnSetup")->text());
     Shot(&Main, "main-window");
     {
         TFWUpdateForm Wizard(Settings, &Main);
         T.WizardTitle = Wizard.windowTitle();
-        T.Connect = Child<QPushButton>(&Wizard, "btnConnect")->text();
-        T.Next = Child<QPushButton>(&Wizard, "btnNext")->text();
+        T.Connect = Plain(Child<QPushButton>(&Wizard, "btnConnect")->text());
+        T.Next = Plain(Child<QPushButton>(&Wizard, "btnNext")->text());
         T.SensorID = Child<QLabel>(&Wizard, "lblSensorID")->text();
         Shot(&Wizard, "wizard-1-connect");
         auto *Pages = Child<QStackedWidget>(&Wizard, "Notebook1");
@@ -126,7 +126,7 @@ TTexts ReadTexts(const QString &ShotPrefix = QString()) {
         T.ScanTab = Child<QTabWidget>(&Setup, "PageControl1")->tabText(0);
         T.Parity = Child<QComboBox>(&Setup, "cbParity")->currentText();
         T.Found = Child<QLabel>(&Setup, "lblFound")->text();
-        T.Stop = Child<QAbstractButton>(&Setup, "btnStopScan")->text();
+        T.Stop = Plain(Child<QAbstractButton>(&Setup, "btnStopScan")->text());
         T.PortParity = Setup.GetPortParams().ParityBits;
         auto *Tabs = Child<QTabWidget>(&Setup, "PageControl1");
         const char *TabShots[] = {"devsetup-scan", "devsetup-comm", "devsetup-regs"};

@@ -1,10 +1,13 @@
 // The wizard's pages on their own: what a page shows after a run of
 // results, so that nothing of an earlier sensor stays in view.
 
+#include <QFrame>
 #include <QLabel>
+#include <QProgressBar>
 
 #include "GuiSupport.h"
 #include "fwupdate/ResultPage.h"
+#include "fwupdate/UploadPage.h"
 
 namespace {
 
@@ -40,6 +43,65 @@ TEST(WizardPages, ResultPageShowsOnlyTheLastUpload) {
         EXPECT_EQ(!Detail->isHidden(), !R.DetailShown.isEmpty());
         EXPECT_EQ(Detail->text(), R.DetailShown);
     }
+}
+
+// "Validating..." shows once every packet is out: a white 229 x 70 panel
+// with a single-line border and a bold caption in the middle of the area
+// below the band, which covers none of the counters.
+TEST(WizardPages, ValidatingPanelLeavesTheCountersReadable) {
+    TUploadPage Page;
+    Page.show();
+    Page.Prepare();
+    auto *Area = Child<QWidget>(&Page, "pnlUploadArea");
+    auto *Panel = Child<QFrame>(&Page, "pnlValidating");
+    auto *Caption = Child<QLabel>(&Page, "lblValidating");
+    ASSERT_TRUE(Area && Panel && Caption);
+    EXPECT_TRUE(Panel->isHidden());
+    Page.ShowProgress(412, 3, 99);
+    EXPECT_TRUE(Panel->isHidden());
+    Page.ShowProgress(415, 3, 100);
+    QApplication::processEvents();
+    ASSERT_TRUE(Panel->isVisible());
+
+    EXPECT_EQ(Panel->size(), QSize(229, 70));
+    EXPECT_EQ(Panel->parentWidget(), Area);
+    EXPECT_EQ(Panel->pos(), QPoint((Area->width() - 229) / 2, (Area->height() - 70) / 2));
+    EXPECT_TRUE(Panel->autoFillBackground());
+    EXPECT_EQ(Panel->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(Panel->frameShape(), QFrame::Box);
+    EXPECT_EQ(Panel->frameShadow(), QFrame::Plain);
+    EXPECT_EQ(Panel->lineWidth(), 1);
+    EXPECT_EQ(Caption->text(), QStringLiteral("Validating..."));
+    EXPECT_TRUE(Caption->font().bold());
+    EXPECT_EQ(Caption->alignment(), Qt::AlignCenter);
+    EXPECT_TRUE(Panel->rect().contains(Caption->geometry()));
+
+    // As drawn: white inside, a line round it.
+    const QImage Shot = Page.grab().toImage();
+    EXPECT_EQ(Shot.pixelColor(Panel->mapTo(&Page, QPoint(4, 4))), QColor(Qt::white));
+    EXPECT_NE(Shot.pixelColor(Panel->mapTo(&Page, QPoint(0, 35))), QColor(Qt::white));
+    EXPECT_NE(Shot.pixelColor(Panel->mapTo(&Page, QPoint(114, 69))), QColor(Qt::white));
+
+    // The counters and the bar stay in view beside it, their texts whole.
+    for (const char *Name : {"ProgressBar1", "lblPercent", "lblPacketsCap", "lblSentCap",
+                             "lblPacketsSent", "lblFailedCap", "lblPacketsFailed"}) {
+        SCOPED_TRACE(Name);
+        auto *W = Child<QWidget>(&Page, Name);
+        ASSERT_NE(W, nullptr);
+        EXPECT_TRUE(W->isVisible());
+        EXPECT_EQ(W->parentWidget(), Area);
+        EXPECT_TRUE(Area->rect().contains(W->geometry()));
+        EXPECT_FALSE(W->geometry().intersects(Panel->geometry()));
+        if (auto *L = qobject_cast<QLabel *>(W)) {
+            EXPECT_LE(L->fontMetrics().horizontalAdvance(L->text()), L->width());
+        }
+    }
+    EXPECT_EQ(Child<QLabel>(&Page, "lblPacketsSent")->text(), QStringLiteral("415"));
+    EXPECT_EQ(Child<QLabel>(&Page, "lblPacketsFailed")->text(), QStringLiteral("3"));
+    SaveScreenshot(&Page, QStringLiteral("wizard-3-validating"));
+
+    Page.Prepare();
+    EXPECT_TRUE(Panel->isHidden());
 }
 
 }  // namespace

@@ -387,7 +387,7 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
             EXPECT_EQ(Msgs.Shown[0].Msg, R.Question + QString::fromLatin1(Versions));
             Msgs.Shown.clear();
             EXPECT_EQ(Form->PageIndex(), 1);
-            EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+            EXPECT_EQ(Plain(B("btnNext")->text()), QStringLiteral("Next >"));
             EXPECT_EQ(L("lblFileStatus")->text(), QStringLiteral("Loaded"));
             Msgs.Answers = {mrYes};
         }
@@ -395,14 +395,14 @@ TEST_F(WizardTest, VersionQuestionsOnPageTwo) {
         EXPECT_EQ(Msgs.Shown.size(), R.Question.isEmpty() ? 0u : 1u);
         Msgs.Shown.clear();
         ASSERT_EQ(Form->PageIndex(), 2);
-        EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Update"));
+        EXPECT_EQ(Plain(B("btnNext")->text()), QStringLiteral("Update"));
         EXPECT_EQ(L("lblUpdatingPage")->text(),
                   QStringLiteral("Please click the \"Update\" button to upload the firmware"));
         EXPECT_EQ(L("lblPercent")->text(), QStringLiteral("0%"));
         // "< Prev" brings the caption back.
         B("btnPrev")->click();
         EXPECT_EQ(Form->PageIndex(), 1);
-        EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+        EXPECT_EQ(Plain(B("btnNext")->text()), QStringLiteral("Next >"));
     }
     B("btnPrev")->click();
     EXPECT_EQ(Form->PageIndex(), 0);
@@ -588,7 +588,7 @@ TEST_F(WizardTest, SuccessfulUploadThenNextDeviceWithTheSameFile) {
     EXPECT_FALSE(B("btnUpdNextDevice")->isVisible());
     EXPECT_TRUE(B("btnPrev")->isVisible());
     EXPECT_FALSE(B("btnPrev")->isEnabled());
-    EXPECT_EQ(B("btnNext")->text(), QStringLiteral("Next >"));
+    EXPECT_EQ(Plain(B("btnNext")->text()), QStringLiteral("Next >"));
 
     // The simulated sensor comes back in bootloader mode (once the upload's
     // final check has found it gone): no new file needed.
@@ -1029,3 +1029,52 @@ TEST_F(WizardTest, BusyCursorOnlyWhileConnectingAndUploading) {
 }
 
 }  // namespace
+
+// One sensor updated by keyboard alone, as the README tells it: Alt+M to the
+// port list and the port picked with the keys, Alt+C connects, Alt+N, Alt+F
+// loads the file, Alt+N, Alt+U updates; Alt+D goes on with the next sensor
+// and Alt+L closes the wizard.
+TEST_F(WizardTest, OneSensorUpdatedByKeyboardAlone) {
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    Ports.push_back({Dir.File("ttyNONE"), "Another port"});
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--expect", File,
+                                     "--reenter-after", "6000", "--quiet"});
+    NextFile = QString::fromStdString(File);
+    Open();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    // Alt+letter, and whatever it started run to its end.
+    auto Alt = [&](Qt::Key Key, const char *Button) {
+        SCOPED_TRACE(Button);
+        QTest::keyClick(Form.get(), Key, Qt::AltModifier);
+        EXPECT_TRUE(WaitUntil([&] { return !B(Button)->isDown(); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return !Form->IsBusy(); }, 180000));
+    };
+
+    QTest::keyClick(Form.get(), Qt::Key_M, Qt::AltModifier);
+    ASSERT_EQ(QApplication::focusWidget(), Combo());
+    QTest::keyClick(Combo(), Qt::Key_End);
+    EXPECT_TRUE(Combo()->currentText().contains(QString::fromStdString(Port)));
+    Alt(Qt::Key_C, "btnConnect");
+    ASSERT_TRUE(Form->IsConnected());
+    EXPECT_EQ(L("lblSensorVersion")->text(), QStringLiteral("2.05"));
+    Alt(Qt::Key_N, "btnNext");
+    ASSERT_EQ(Form->PageIndex(), 1);
+    Alt(Qt::Key_F, "btnLoadFile");
+    ASSERT_TRUE(Form->IsLoaded());
+    Alt(Qt::Key_N, "btnNext");
+    ASSERT_EQ(Form->PageIndex(), 2);
+    EXPECT_EQ(Plain(B("btnNext")->text()), QStringLiteral("Update"));
+    Alt(Qt::Key_U, "btnNext");
+    ASSERT_EQ(Form->PageIndex(), 3);
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    std::string Line;
+    EXPECT_TRUE(Sim().WaitForLine("RESULT", Line));
+    EXPECT_EQ(Line.rfind("RESULT MATCH", 0), 0u) << Line;
+
+    Alt(Qt::Key_D, "btnUpdNextDevice");
+    EXPECT_EQ(Form->PageIndex(), 0);
+    Alt(Qt::Key_L, "btnClose");
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_TRUE(Msgs.Take().empty());
+}

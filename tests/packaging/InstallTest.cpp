@@ -406,6 +406,42 @@ TEST_F(InstallTest, MetainfoIsValidAndNamesInstalledFiles) {
               std::string::npos);
 }
 
+// The software centres show the README's pictures: each screenshot is an
+// absolute https address whose file is one of docs/screenshots, a PNG no
+// larger than a window, and one of them is the default.
+TEST_F(InstallTest, MetainfoScreenshotsAreTheCommittedOnes) {
+    const std::string Xml =
+        ReadWholeFile(P("share/metainfo/com.veldrasensors.VeldraUpdate.metainfo.xml"));
+    const fs::path Committed = fs::path(VELDRA_SOURCE_DIR) / "docs" / "screenshots";
+    const std::regex Image(R"(<image>([^<]+)</image>)");
+    int Images = 0;
+    for (std::sregex_iterator It(Xml.begin(), Xml.end(), Image), End; It != End; ++It, ++Images) {
+        const std::string Url = (*It)[1];
+        SCOPED_TRACE(Url);
+        EXPECT_EQ(Url.rfind("https://", 0), 0u);
+        const std::string Name = Url.substr(Url.rfind('/') + 1);
+        int W = 0, H = 0;
+        ASSERT_TRUE(PngSize(ReadWholeFile((Committed / Name).string()), W, H));
+        EXPECT_GT(W, 0);
+        EXPECT_LE(W, 1024);
+        EXPECT_LE(H, 768);
+    }
+    EXPECT_GE(Images, 4);
+    size_t Defaults = 0;
+    for (size_t At = Xml.find("<screenshot type=\"default\">"); At != std::string::npos;
+         At = Xml.find("<screenshot type=\"default\">", At + 1))
+        ++Defaults;
+    EXPECT_EQ(Defaults, 1u);
+
+    // The README embeds the same pictures by relative links.
+    const std::string Readme = ReadWholeFile(VELDRA_SOURCE_DIR "/README.md");
+    const std::regex Link(R"(\]\((docs/screenshots/[^)]+)\))");
+    int Links = 0;
+    for (std::sregex_iterator It(Readme.begin(), Readme.end(), Link), End; It != End; ++It, ++Links)
+        EXPECT_TRUE(fs::is_regular_file(fs::path(VELDRA_SOURCE_DIR) / (*It)[1].str())) << (*It)[1];
+    EXPECT_GE(Links, Images);
+}
+
 #endif
 
 }  // namespace

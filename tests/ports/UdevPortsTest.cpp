@@ -96,6 +96,44 @@ TEST(UdevPorts, DescriptionPrefersModelThenVendorThenDriver) {
     }
 }
 
+// Where the first words come from, for the windows to translate the ones
+// that are no names ("serial", "Serial port").
+TEST(UdevPorts, TellsWhereTheNameComesFrom) {
+    struct Row {
+        const char *Name;
+        void (*Fill)(TTtyDevice &);
+        TPortKind Kind;
+        const char *Label;
+        const char *Expected;
+    };
+    const Row Rows[] = {
+        {"model", [](TTtyDevice &D) { D.ModelEnc = "FT232R\\x20USB\\x20UART"; }, TPortKind::Named,
+         "FT232R USB UART", "FT232R USB UART (/dev/ttyUSB0)"},
+        {"vendor", [](TTtyDevice &D) { D.VendorEnc = "FTDI"; }, TPortKind::Named, "FTDI",
+         "FTDI (/dev/ttyUSB0)"},
+        {"USB driver", [](TTtyDevice &D) { D.UsbDriver = "cp210x"; }, TPortKind::Driver, "cp210x",
+         "cp210x (/dev/ttyUSB0)"},
+        {"built-in port's driver, with a serial number",
+         [](TTtyDevice &D) {
+             D.Driver = "serial";
+             D.SerialNumber = "7";
+         },
+         TPortKind::Driver, "serial", "serial S/N 7 (/dev/ttyUSB0)"},
+        {"nothing known", [](TTtyDevice &D) { D.Driver.clear(); }, TPortKind::Unnamed,
+         "Serial port", "Serial port (/dev/ttyUSB0)"},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TTtyDevice D = UsbAdapter();
+        R.Fill(D);
+        const std::optional<TComListData> E = MakePortEntry(D, nullptr);
+        ASSERT_TRUE(E.has_value());
+        EXPECT_EQ(E->Description, R.Expected);
+        EXPECT_EQ(E->Kind, R.Kind);
+        EXPECT_EQ(E->Label, R.Label);
+    }
+}
+
 TEST(UdevPorts, LeavesOutPortsWithoutHardware) {
     struct Row {
         const char *Name;

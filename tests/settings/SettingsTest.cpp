@@ -387,4 +387,136 @@ TEST(SettingsFile, GlobalStartsEmpty) {
     EXPECT_EQ(Settings, nullptr);
 }
 
+// ---- comm sections: [SENSOR n] with registers and value meanings
+
+// The comm catalogue of a settings text in one line per kind:
+// "7 120/121/- baud{4=19200 baud} framing{} address{}".
+std::string DescribeComms(const TSettings &S) {
+    std::string Text;
+    const char *const Rows[] = {"baud", "framing", "address"};
+    for (const TSensorComm &C : S.SensorComms()) {
+        Text += std::to_string(C.SensorID) + " ";
+        for (size_t R = 0; R < C.Reg.size(); ++R)
+            Text += (R ? "/" : "") + (C.Reg[R] ? std::to_string(*C.Reg[R]) : std::string("-"));
+        for (size_t R = 0; R < C.Values.size(); ++R) {
+            Text += std::string(" ") + Rows[R] + "{";
+            for (size_t I = 0; I < C.Values[R].size(); ++I)
+                Text += (I ? "," : "") + std::to_string(C.Values[R][I].Value) + "=" +
+                        C.Values[R][I].Meaning;
+            Text += "}";
+        }
+        Text += "\n";
+    }
+    return Text;
+}
+
+TEST(CommCatalogue, SectionsReadAsDocumented) {
+    const std::string Long100(100, 'm'), Long101(101, 'm');
+    struct Row {
+        const char *Name;
+        std::string Text;
+        std::string Expected;
+    };
+    const Row Rows[] = {
+        {"complete",
+         "[SENSOR 7]\nBAUD_REG=120\nFRAMING_REG=121\nADDRESS_REG=122\n"
+         "BAUD.4=19200 baud\nBAUD.0=1200 baud\nFRAMING.0=8E1\nADDRESS.1=first\n",
+         "7 120/121/122 baud{4=19200 baud,0=1200 baud} framing{0=8E1} address{1=first}\n"},
+        {"names without regard to case, blanks around '='",
+         "[sensor 7]\n  baud_reg = 120 \nBaud.4 =  19200 baud\n",
+         "7 120/-/- baud{4=19200 baud} framing{} address{}\n"},
+        {"numbers as in [SETTINGS]", "[SENSOR 7]\nBAUD_REG=0x78\nFRAMING_REG=$79\nBAUD.x4=a\n",
+         "7 120/121/- baud{4=a} framing{} address{}\n"},
+        {"bounds 0 and 65535 hold",
+         "[SENSOR 65535]\nBAUD_REG=0\nFRAMING_REG=65535\nBAUD.65535=top\nBAUD.0=bottom\n",
+         "65535 0/65535/- baud{65535=top,0=bottom} framing{} address{}\n"},
+        {"out of range is ignored",
+         "[SENSOR 7]\nBAUD_REG=65536\nFRAMING_REG=-1\nADDRESS_REG=$FFFFFFFF\nADDRESS_REG=5\n"
+         "BAUD.65536=a\nBAUD.-1=b\nBAUD.99999999999=c\n",
+         "7 -/-/5 baud{} framing{} address{}\n"},
+        {"malformed lines are ignored",
+         "[SENSOR 7]\nBAUD_REG\nBAUD_REG=abc\nBAUD_REG=\nFRAMING_REG=12x\nBAUD.=a\nBAUD.x=b\n"
+         "BAUD.4=\nBAUD.5\nSPEED_REG=9\nBAUD 4=c\n=d\nADDRESS_REG=3\nLIKE\n",
+         "7 -/-/3 baud{} framing{} address{}\n"},
+        {"meanings up to 100 bytes",
+         "[SENSOR 7]\nBAUD_REG=1\nBAUD.1=" + Long101 + "\nBAUD.2=" + Long100 + "\n",
+         "7 1/-/- baud{2=" + Long100 + "} framing{} address{}\n"},
+        {"the first line of a register or value counts",
+         "[SENSOR 7]\nBAUD_REG=120\nBAUD_REG=130\nBAUD.4=a\nBAUD.4=b\nBAUD.0x4=c\n",
+         "7 120/-/- baud{4=a} framing{} address{}\n"},
+        {"a section without a register is left out", "[SENSOR 7]\nBAUD.4=19200 baud\n", ""},
+        {"section names that are no device code",
+         "[SENSOR 07]\nBAUD_REG=1\n[SENSOR +8]\nBAUD_REG=1\n[SENSOR 65536]\nBAUD_REG=1\n"
+         "[SENSOR9]\nBAUD_REG=1\n[SENSOR 10 11]\nBAUD_REG=1\n[SENSOR]\nBAUD_REG=1\n"
+         "[SENSORS]\nBAUD_REG=1\n[SENSOR 0x1F]\nBAUD_REG=1\n[XSENSOR 12]\nBAUD_REG=1\n",
+         ""},
+        {"one kind, two spellings: the first counts",
+         "[SENSOR 7]\nBAUD_REG=1\n[SENSOR  7]\nBAUD_REG=2\n[Sensor 7]\nBAUD_REG=3\n",
+         "7 1/-/- baud{} framing{} address{}\n"},
+        {"LIKE takes what the section leaves out",
+         "[SENSOR 7]\nBAUD_REG=120\nFRAMING_REG=121\nBAUD.4=a\nFRAMING.0=8E1\n"
+         "[SENSOR 8]\nLIKE=7\nFRAMING_REG=200\nFRAMING.1=8O1\n[SENSOR 9]\nLIKE = 7\n",
+         "7 120/121/- baud{4=a} framing{0=8E1} address{}\n"
+         "8 120/200/- baud{4=a} framing{1=8O1} address{}\n"
+         "9 120/121/- baud{4=a} framing{0=8E1} address{}\n"},
+        {"LIKE is followed one step, never in circles",
+         "[SENSOR 1]\nLIKE=2\n[SENSOR 2]\nLIKE=3\nBAUD_REG=5\n[SENSOR 3]\nLIKE=1\nFRAMING_REG=6\n",
+         "1 5/-/- baud{} framing{} address{}\n2 5/6/- baud{} framing{} address{}\n"
+         "3 -/6/- baud{} framing{} address{}\n"},
+        {"LIKE of a missing or malformed kind gives nothing",
+         "[SENSOR 1]\nLIKE=4\n[SENSOR 2]\nLIKE=07\n[SENSOR 7]\nBAUD_REG=1\n",
+         "7 1/-/- baud{} framing{} address{}\n"},
+        {"a meaning in Latin-1", "[SENSOR 7]\nBAUD_REG=1\nBAUD.1=19200 \xB5s\n",
+         "7 1/-/- baud{1=19200 \xC2\xB5s} framing{} address{}\n"},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        EXPECT_EQ(DescribeComms(TSettings::FromBytes(R.Text)), R.Expected);
+    }
+}
+
+TEST(CommCatalogue, LookupAndMeanings) {
+    const TSettings S = TSettings::FromBytes(
+        "[SENSOR 7]\nBAUD_REG=120\nBAUD.4=19200 baud\nFRAMING_REG=121\nFRAMING.0=8E1\n");
+    ASSERT_NE(S.SensorComm(7), nullptr);
+    EXPECT_EQ(S.SensorComm(8), nullptr);
+    const TSensorComm &C = *S.SensorComm(7);
+    EXPECT_EQ(C.MeaningOf(0, 4), "19200 baud");
+    EXPECT_EQ(C.MeaningOf(0, 0), "");
+    EXPECT_EQ(C.MeaningOf(1, 0), "8E1");
+    EXPECT_EQ(C.MeaningOf(2, 0), "");
+    EXPECT_EQ(C.MeaningOf(3, 0), "");
+    EXPECT_EQ(C.MeaningOf(-1, 4), "");
+}
+
+// A file of the old kind reads as it always did, and comm sections change
+// nothing else a file says.
+TEST(CommCatalogue, OldFilesAndTheRestOfAFileAreUnchanged) {
+    const TSettings Old = TSettings::FromBytes(kSample);
+    EXPECT_TRUE(Old.SensorComms().empty());
+    const TSettings New = TSettings::FromBytes("[SENSOR 7]\nBAUD_REG=120\n" + kSample +
+                                               "[SENSOR 1042]\nLIKE=7\n[PORTS]\nA=tcp://h:1\n");
+    ExpectLimits(New, 5, 15, 1000);
+    EXPECT_EQ(New.SensorNames(), Old.SensorNames());
+    EXPECT_EQ(New.SensorIDToName(7), "7 (0x00000007) Probe A");
+    ASSERT_EQ(New.NetworkPorts().size(), 1u);
+    EXPECT_EQ(DescribeComms(New),
+              "7 120/-/- baud{} framing{} address{}\n"
+              "1042 120/-/- baud{} framing{} address{}\n");
+}
+
+TEST(CommCatalogue, TheSampleDescribesTheSimulatorsSensors) {
+    const TSettings S(std::string(VELDRA_SOURCE_DIR) + "/packaging/veldra-update.ini.sample");
+    for (int ID : {7, 1042, 3100}) {
+        SCOPED_TRACE(ID);
+        const TSensorComm *C = S.SensorComm(ID);
+        ASSERT_NE(C, nullptr);
+        EXPECT_EQ(C->Reg[0], 120);
+        EXPECT_EQ(C->Reg[1], 121);
+        EXPECT_EQ(C->Reg[2], 122);
+        EXPECT_EQ(C->MeaningOf(0, 4), "19200 baud");
+        EXPECT_EQ(C->MeaningOf(1, 0), "8E1");
+    }
+}
+
 }  // namespace
