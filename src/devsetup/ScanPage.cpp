@@ -78,7 +78,8 @@ void TScanPage::ShowStep(const TScanStep &Step, const std::optional<TScanDevice>
 
 void TScanPage::ShowFindStep(const TFindStep &Step, const std::optional<TFindDevice> &Device) {
     if (Device)
-        AddRow(Device->Device)->setText(3, QString::fromStdString(LineSettingText(Device->Setting)));
+        AddRow(Device->Device)
+            ->setText(3, QString::fromStdString(LineSettingText(Device->Setting)));
     ShowCounts(static_cast<int>(Step.Probed), Step.Found);
     ui->pbScanProgress->setValue(Step.Percent);
 }

@@ -1,10 +1,12 @@
 #include "jobs/FindJob.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <utility>
 
 #include "serial/Interrupt.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -71,8 +73,39 @@ std::string LineSettingText(const TLineSetting &S) {
            (S.StopBits == sbTwoStopBits ? "2" : "1");
 }
 
-std::vector<TLineSetting> CatalogueLineSettings(const TSettings &) {
-    return {};
+std::optional<TLineSetting> LineSettingFromText(const std::string &Text) {
+    const size_t Blank = Text.find(' ');
+    if (Blank == std::string::npos) return std::nullopt;
+    const std::string Rate = Text.substr(0, Blank);
+    const std::string Framing = Text.substr(Blank + 1);
+    TLineSetting S;
+    S.Baud = BaudRateFromText(Rate);
+    if (S.Baud == brCustom || Rate != BaudRateText(S.Baud)) return std::nullopt;
+    if (Framing.size() != 3 || Framing[0] != '8') return std::nullopt;
+    switch (std::toupper(static_cast<unsigned char>(Framing[1]))) {
+        case 'N':
+            S.Parity = prNone;
+            break;
+        case 'E':
+            S.Parity = prEven;
+            break;
+        case 'O':
+            S.Parity = prOdd;
+            break;
+        default:
+            return std::nullopt;
+    }
+    if (Framing[2] != '1' && Framing[2] != '2') return std::nullopt;
+    S.StopBits = Framing[2] == '2' ? sbTwoStopBits : sbOneStopBit;
+    return S;
+}
+
+std::vector<TLineSetting> CatalogueLineSettings(const TSettings &Catalogue) {
+    std::vector<TLineSetting> Settings;
+    for (const TSensorComm &Kind : Catalogue.SensorComms())
+        if (const auto S = LineSettingFromText(Kind.Line); S && !Has(Settings, *S))
+            Settings.push_back(*S);
+    return Settings;
 }
 
 std::vector<TLineSetting> FindPlan(const TFindPlanOptions &Options) {

@@ -54,8 +54,12 @@ struct TFindPlanOptions {
 // comes once.
 std::vector<TLineSetting> FindPlan(const TFindPlanOptions &Options);
 
-// The line settings the catalogue names as its sensors' defaults, in the
-// order of the file.
+// A line setting as written in the settings file and shown: "19200 8E1",
+// "9600 8N2" (a bit rate of the list, 8 data bits, N, E or O, 1 or 2 stop
+// bits); nullopt for anything else.
+std::optional<TLineSetting> LineSettingFromText(const std::string &Text);
+// The line settings the catalogue names as its sensors' defaults (LINE= of
+// the [SENSOR n] sections), in the order of the file, each once.
 std::vector<TLineSetting> CatalogueLineSettings(const TSettings &Catalogue);
 
 // Time-out of a probe in milliseconds: the default and the range allowed.

@@ -115,6 +115,12 @@ constexpr std::array<TCommKeys, CCommRowCount> kCommKeys{{
 // ignored.
 bool ReadCommEntry(const TIniEntry &E, TSensorComm &Comm, std::optional<int> &Like) {
     if (!E.HasValue) return false;
+    if (SameText(E.Key, "LINE")) {
+        const std::string Text = TrimText(E.Value);
+        if (!Comm.Line.empty() || Text.empty() || Text.size() > CMaxCommMeaning) return false;
+        Comm.Line = Text;
+        return true;
+    }
     if (SameText(E.Key, "LIKE")) {
         if (Like) return false;
         Like = SensorSectionID("SENSOR " + TrimText(E.Value));
@@ -169,6 +175,7 @@ std::vector<TSensorComm> ReadSensorComms(const TIniText &Ini) {
                     if (!Comm.Reg[Row]) Comm.Reg[Row] = Base.Reg[Row];
                     if (Comm.Values[Row].empty()) Comm.Values[Row] = Base.Values[Row];
                 }
+                if (Comm.Line.empty()) Comm.Line = Base.Line;
                 break;
             }
         }

@@ -23,6 +23,9 @@ struct TFWUpdSettings {
 //   BAUD.4=19200 baud   FRAMING.0=8E1          (value=meaning, any number)
 //   LIKE=7              registers and value lists not given here are those
 //                       of [SENSOR 7] (its own lines, one step only)
+//   LINE=19200 8E1      the line settings the kind comes with (the line
+//                       search tries them first); kept as written, the
+//                       search reads it (jobs/FindJob.h)
 // Registers and values are numbers as in [SETTINGS] within 0..65535; a line
 // with anything else (a number out of range, an empty meaning, a meaning of
 // more than CMaxCommMeaning bytes, an unknown key) is ignored. The first
@@ -37,6 +40,7 @@ struct TSensorComm {
     int SensorID = 0;
     std::array<std::optional<uint16_t>, CCommRowCount> Reg;
     std::array<std::vector<TCommValueName>, CCommRowCount> Values;  // file order
+    std::string Line;  // LINE=, trimmed; "" when not given
     // The meaning of Value in a row, "" when the list does not hold it.
     std::string MeaningOf(int Row, uint16_t Value) const;
     // True when the section gives at least one register.

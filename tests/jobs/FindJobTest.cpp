@@ -57,6 +57,46 @@ TEST(FindPlan, PreferredFirstThenEveryRateWithEveryParityNarrowedAndOnce) {
     }
 }
 
+TEST(FindPlan, TheCataloguesLineSettingsComeFirst) {
+    struct TRow {
+        const char *Text;
+        const char *Read;  // as shown; "" when refused
+    };
+    const TRow Rows[] = {
+        {"19200 8E1", "19200 8E1"},
+        {"9600 8n2", "9600 8N2"},
+        {"115200 8O1", "115200 8O1"},
+        {"19200 7E1", ""},
+        {"19201 8E1", ""},
+        {"19200 8X1", ""},
+        {"19200 8E3", ""},
+        {"19200", ""},
+        {"8E1 19200", ""},
+        {" 19200 8E1", ""},
+        {"019200 8E1", ""},
+        {"", ""},
+    };
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Text);
+        const std::optional<TLineSetting> S = LineSettingFromText(R.Text);
+        EXPECT_EQ(S ? LineSettingText(*S) : std::string(), R.Read);
+    }
+    // LINE= of the [SENSOR n] sections, in file order, each once; LIKE
+    // carries it, a line that does not read is left out.
+    const TSettings Catalogue = TSettings::FromBytes(
+        "[SENSOR 7]\nBAUD_REG=120\nLINE=38400 8O1\n"
+        "[SENSOR 8]\nLIKE=7\n"
+        "[SENSOR 9]\nBAUD_REG=120\nLINE=fast\n"
+        "[SENSOR 10]\nBAUD_REG=120\nline = 9600 8N1\nLINE=4800 8E1\n");
+    const std::vector<TLineSetting> Defaults = CatalogueLineSettings(Catalogue);
+    EXPECT_EQ(Texts(Defaults), (std::vector<std::string>{"38400 8O1", "9600 8N1"}));
+    TFindPlanOptions Options;
+    Options.Preferred = Defaults;
+    EXPECT_EQ(Texts(FindPlan(Options))[0], "38400 8O1");
+    EXPECT_EQ(Texts(FindPlan(Options))[1], "9600 8N1");
+    EXPECT_EQ(FindPlan(Options).size(), 18u);
+}
+
 // A line whose devices answer only at their own rate and parity.
 class TSettingsLine {
 public:
