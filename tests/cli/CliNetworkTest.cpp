@@ -212,6 +212,22 @@ TEST_F(CliNetwork, ModbusJobsThroughTheServer) {
     }
 }
 
+// The line search through a serial server sets the server's rate for each
+// setting, as on a local port; the probe waits the wire time there too.
+TEST_F(CliNetwork, LineSearchThroughTheServer) {
+    auto sim = Sim({"modbus", "--device", "2", "--baud", "38400"});
+    auto server = Server({{TMode::Rfc2217, sim->PtyPath(), "9600n81"}});
+    const TRunResult R =
+        Cli({"find", "--port", server->Url(0), "--bauds", "9600,38400", "--parities", "even",
+             "--first", "1", "--last", "3", "--probe-timeout", "200"});
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    const std::vector<std::string> Lines = SplitLines(R.Out);
+    ASSERT_EQ(Lines.size(), 2u) << R.Out;
+    EXPECT_EQ(Lines[0], "2\t38400\tEven\t1\tN/A\tN/A");
+    EXPECT_TRUE(Lines[1].starts_with("Found 1 device; 2 of 2 line settings searched, 6 probes"))
+        << Lines[1];
+}
+
 TEST_F(CliNetwork, ModbusTcpGatewayForTheSetupJobsOnly) {
     TModbusGateway gateway;
     ASSERT_TRUE(gateway.Start());
