@@ -24,11 +24,8 @@ TScanPage::TScanPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     Header->setSectionResizeMode(0, QHeaderView::Fixed);
     Header->setSectionResizeMode(1, QHeaderView::Stretch);
     Header->setSectionResizeMode(2, QHeaderView::Fixed);
-    Header->setSectionResizeMode(3, QHeaderView::Fixed);
     Header->resizeSection(0, 70);
     Header->resizeSection(2, 85);
-    Header->resizeSection(3, 85);
-    ui->LVScan->setColumnHidden(3, true);
     auto Picked = [this](QTreeWidgetItem *Row) {
         if (!Row) return;
         emit SensorPicked(Row->data(0, Qt::UserRole).toInt(),
@@ -46,7 +43,14 @@ TScanPage::~TScanPage() = default;
 
 void TScanPage::Clear(bool Searching) {
     ui->LVScan->clear();
-    ui->LVScan->setColumnHidden(3, !Searching);
+    // The settings a device answered at: a fourth column for a search only.
+    ui->LVScan->setColumnCount(Searching ? 4 : 3);
+    if (Searching) {
+        ui->LVScan->headerItem()->setText(3, tr("Line settings"));
+        QHeaderView *Header = ui->LVScan->header();
+        Header->setSectionResizeMode(3, QHeaderView::Fixed);
+        Header->resizeSection(3, 85);
+    }
     ShowCounts(0, 0);
 }
 
