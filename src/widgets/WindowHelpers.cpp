@@ -1,6 +1,7 @@
 #include "widgets/WindowHelpers.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDialog>
@@ -108,7 +109,7 @@ protected:
         const auto *Key = static_cast<QKeyEvent *>(Event);
         if (Key->key() != Qt::Key_Return && Key->key() != Qt::Key_Enter) return false;
         if (Key->modifiers() & ~Qt::KeypadModifier) return false;
-        auto *Button = static_cast<QToolButton *>(Watched);
+        auto *Button = static_cast<QAbstractButton *>(Watched);
         if (Button->isEnabled()) Button->click();
         return true;  // never falls through to the dialog's default button
     }
@@ -121,6 +122,7 @@ void EnableEnterOnButtons(QWidget *Window) {
     auto *Filter = new TEnterClicksFilter(Window);
     for (QToolButton *Button : Window->findChildren<QToolButton *>())
         Button->installEventFilter(Filter);
+    for (QCheckBox *Box : Window->findChildren<QCheckBox *>()) Box->installEventFilter(Filter);
 }
 
 namespace {

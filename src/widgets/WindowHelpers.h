@@ -35,7 +35,7 @@ void ApplyWindowFont(QWidget *Window);
 
 // Enter and Return press the focused button, as Space does: every push
 // button of the window acts on them, and tool buttons (the reload buttons)
-// get the same. A dialog's default button still answers Enter in a field.
+// and check boxes get the same. A dialog's default button still answers Enter in a field.
 void EnableEnterOnButtons(QWidget *Window);
 
 // Enter in a field presses the action of the area the field belongs to
