@@ -141,6 +141,127 @@ int ProbeTimeoutFor(const TLineSetting &S, int TimeoutMs, bool Remote) {
            static_cast<int>(std::ceil(WireMs(S, CProbeRequestBytes + CProbeAnswerBytes)));
 }
 
+namespace {
+
+// One search under way: the line, the plan's time budget and the result
+// being filled in.
+class TFindRun {
+public:
+    TFindRun(const TFindOptions &Options, const TSettings &Catalogue, const std::atomic<bool> &Stop,
+             const TFindReport &OnStep, TModbusLine &Line, TFindResult &Result)
+        : FOptions(Options),
+          FCatalogue(Catalogue),
+          FStop(Stop),
+          FOnStep(OnStep),
+          FLine(Line),
+          FMaster(Line.Master()),
+          FClock(Line.Clock()),
+          FResult(Result),
+          FStart(FClock.Now()),
+          FRemote(Line.Address().IsNetwork()),
+          FTimeout(
+              std::clamp(Options.ProbeTimeoutMs, CFindMinProbeTimeoutMs, CFindMaxProbeTimeoutMs)),
+          FRange(Options.Last - Options.First + 1),
+          FCount(static_cast<int>(Result.Plan.size())) {
+        for (const TLineSetting &S : Result.Plan) FFloorsLeft += FRange * ProbeFloorMs(S, FTimeout);
+    }
+
+    // Every setting of the plan until one answered (or to the end with
+    // All), or until the port fails to take one.
+    void Run() {
+        for (int I = 0; I < FCount && !FStop; ++I) {
+            const int Found = SearchSetting(I);
+            if (Found < 0 || (Found > 0 && !FOptions.All)) break;
+        }
+    }
+    uint64_t Elapsed() const { return FClock.Now() - FStart; }
+
+private:
+    // Setting I over the whole range: how many answered, -1 when the port
+    // would not take it.
+    int SearchSetting(int I) {
+        const TLineSetting &S = FResult.Plan[I];
+        const TPortParams Probe = ParamsOf(S, ProbeTimeoutFor(S, FTimeout, FRemote));
+        // Opened once, then switched in place: the port stays ours from the
+        // first setting to the last.
+        if (!(I == 0 ? FLine.Open(Probe) : FMaster.ChangeSettings(Probe))) {
+            FResult.PortError =
+                FMaster.OpenError() ? *FMaster.OpenError() : EComPort(CError_OpenFailed);
+            FResult.OpenFailed = I == 0;
+            return -1;
+        }
+        // A USB adapter may deliver a few bytes of garbage right after its
+        // rate changes (the receiver resynchronising on a line that was
+        // mid-character); they must not count as an answer.
+        FMaster.Link().Clear();
+        ++FResult.SettingsTried;
+        int Found = 0;
+        for (int A = FOptions.First; A <= FOptions.Last && !FStop; ++A) {
+            const TFindDevice *Device = ProbeAddress(S, Probe, A);
+            if (Device) ++Found;
+            Report(I, A, Device);
+        }
+        return Found;
+    }
+
+    // The scan's probe at address A; the device found there, identified
+    // and named, or nullptr.
+    const TFindDevice *ProbeAddress(const TLineSetting &S, const TPortParams &Probe, int A) {
+        const auto Addr = static_cast<uint8_t>(A);
+        const bool Answered = FMaster.Scan(Addr, ScanProbeReg);
+        ++FResult.Probed;
+        const double Floor = ProbeFloorMs(S, FTimeout);
+        FFloorsDone += Floor;
+        FFloorsLeft -= Floor;
+        if (!Answered) return nullptr;
+        TFindDevice Found;
+        Found.Setting = S;
+        Found.Device.Address = A;
+        // Identified at a time-out fit for longer answers, then back to the
+        // probe's.
+        FMaster.ChangeSettings(ParamsOf(S, std::max(Probe.Timeout, CFindIdentifyTimeoutMs)));
+        Found.Device.Id = ReadSensorIdentity(FMaster, Addr);
+        NameSensor(Found.Device.Id, FCatalogue, Found.Device.DeviceCode, Found.Device.Version);
+        FMaster.ChangeSettings(Probe);
+        FResult.Devices.push_back(std::move(Found));
+        return &FResult.Devices.back();
+    }
+
+    void Report(int I, int A, const TFindDevice *Device) const {
+        if (!FOnStep) return;
+        TFindStep Step;
+        Step.Setting = &FResult.Plan[I];
+        Step.SettingIndex = I;
+        Step.SettingCount = FCount;
+        Step.Address = A;
+        Step.Probed = FResult.Probed;
+        Step.Total = static_cast<long>(FCount) * FRange;
+        Step.Found = static_cast<int>(FResult.Devices.size());
+        Step.Percent = static_cast<int>(Step.Probed * 100 / Step.Total);
+        Step.ElapsedMs = Elapsed();
+        Step.RestMs = RestEstimate(FFloorsDone, FFloorsLeft, Step.ElapsedMs);
+        Step.Device = Device;
+        FOnStep(Step);
+    }
+
+    const TFindOptions &FOptions;
+    const TSettings &FCatalogue;
+    const std::atomic<bool> &FStop;
+    const TFindReport &FOnStep;
+    TModbusLine &FLine;
+    TModbusRTU &FMaster;
+    TClock &FClock;
+    TFindResult &FResult;
+    const uint64_t FStart;
+    const bool FRemote;
+    const int FTimeout;
+    const int FRange;
+    const int FCount;
+    double FFloorsLeft = 0, FFloorsDone = 0;  // the probes' floors, for the estimate
+};
+
+}  // namespace
+
 TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
                        const std::atomic<bool> &Stop, const TFindReport &OnStep,
                        const TLineMaker &Make) {
@@ -150,80 +271,9 @@ TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
     Result.Refused = Unsearchable(Line.Address());
     if (!Result.Refused.Empty() || Result.Plan.empty() || Options.First > Options.Last)
         return Result;
-
-    TModbusRTU &Master = Line.Master();
-    TClock &Clock = Line.Clock();
-    const uint64_t Start = Clock.Now();
-    const bool Remote = Line.Address().IsNetwork();
-    const int Timeout =
-        std::clamp(Options.ProbeTimeoutMs, CFindMinProbeTimeoutMs, CFindMaxProbeTimeoutMs);
-    const int Range = Options.Last - Options.First + 1;
-    const int Count = static_cast<int>(Result.Plan.size());
-
-    double FloorsLeft = 0, FloorsDone = 0;
-    for (const TLineSetting &S : Result.Plan) FloorsLeft += Range * ProbeFloorMs(S, Timeout);
-
+    TFindRun Run(Options, Catalogue, Stop, OnStep, Line, Result);
     try {
-        for (int I = 0; I < Count && !Stop; ++I) {
-            const TLineSetting &S = Result.Plan[I];
-            const int ProbeTimeout = ProbeTimeoutFor(S, Timeout, Remote);
-            const TPortParams Probe = ParamsOf(S, ProbeTimeout);
-            // Opened once, then switched in place: the port stays ours from
-            // the first setting to the last.
-            const bool Ok = I == 0 ? Line.Open(Probe) : Master.ChangeSettings(Probe);
-            if (!Ok) {
-                Result.PortError =
-                    Master.OpenError() ? *Master.OpenError() : EComPort(CError_OpenFailed);
-                Result.OpenFailed = I == 0;
-                break;
-            }
-            // A USB adapter may deliver a few bytes of garbage right after
-            // its rate changes (the receiver resynchronising on a line that
-            // was mid-character); they must not count as an answer.
-            Master.Link().Clear();
-            ++Result.SettingsTried;
-            const double Floor = ProbeFloorMs(S, Timeout);
-            int FoundHere = 0;
-            for (int A = Options.First; A <= Options.Last && !Stop; ++A) {
-                const auto Addr = static_cast<uint8_t>(A);
-                const TFindDevice *Device = nullptr;
-                if (Master.Scan(Addr, ScanProbeReg)) {
-                    TFindDevice Found;
-                    Found.Setting = S;
-                    Found.Device.Address = A;
-                    // Identified at a time-out fit for longer answers, then
-                    // back to the probe's.
-                    Master.ChangeSettings(
-                        ParamsOf(S, std::max(ProbeTimeout, CFindIdentifyTimeoutMs)));
-                    Found.Device.Id = ReadSensorIdentity(Master, Addr);
-                    NameSensor(Found.Device.Id, Catalogue, Found.Device.DeviceCode,
-                               Found.Device.Version);
-                    Master.ChangeSettings(Probe);
-                    Result.Devices.push_back(std::move(Found));
-                    Device = &Result.Devices.back();
-                    ++FoundHere;
-                }
-                ++Result.Probed;
-                FloorsDone += Floor;
-                FloorsLeft -= Floor;
-                if (OnStep) {
-                    TFindStep Step;
-                    Step.Setting = &S;
-                    Step.SettingIndex = I;
-                    Step.SettingCount = Count;
-                    Step.Address = A;
-                    Step.Probed = Result.Probed;
-                    Step.Total = static_cast<long>(Count) * Range;
-                    Step.Found = static_cast<int>(Result.Devices.size());
-                    Step.Percent = static_cast<int>(Step.Probed * 100 / Step.Total);
-                    Step.ElapsedMs = Clock.Now() - Start;
-                    Step.RestMs = RestEstimate(FloorsDone, FloorsLeft, Step.ElapsedMs);
-                    Step.Device = Device;
-                    OnStep(Step);
-                }
-            }
-            if (FoundHere > 0 && !Options.All) break;
-        }
+        Run.Run();
     } catch (const EComPort &E) {
         Result.PortError = E;
     } catch (const EInterrupted &) {
@@ -231,11 +281,11 @@ TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
         Result.Stopped = true;
     }
     try {
-        Master.Close();
+        Line.Master().Close();
     } catch (const EComPort &) {
         // Closing a line that already failed has nothing more to say.
     }
     Result.Stopped = Result.Stopped || Stop;
-    Result.ElapsedMs = Clock.Now() - Start;
+    Result.ElapsedMs = Run.Elapsed();
     return Result;
 }
