@@ -68,10 +68,14 @@ TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &B
                                  const TLineMaker &Make) {
     TRegReadResult Result;
     TModbusLine Line(Make(Target.Port));
-    TModbusRTU &Master = Line.Master();
-    const auto Addr = static_cast<uint8_t>(Target.Addr);
     Result.Opened = OpenLine(Line, Target, Result.OpenError);
     if (!Result.Opened) return Result;
+    return ReadBlockOn(Line.Master(), static_cast<uint8_t>(Target.Addr), Block);
+}
+
+TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Block) {
+    TRegReadResult Result;
+    Result.Opened = true;
     const auto Count = static_cast<size_t>(Block.Count);
     if (Block.Type == rdtBit) {
         Result.Bits.assign(Count, false);

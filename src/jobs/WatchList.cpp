@@ -1,11 +1,15 @@
 #include "jobs/WatchList.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
+
+#include "jobs/RegisterJob.h"
+#include "jobs/ValueDisplay.h"
 
 namespace {
 
@@ -23,8 +27,8 @@ struct EWatchField {
 int WholeField(const TJson &J, size_t Row, const char *Field, int Min, int Max) {
     const TJson &V = J.at(Field);
     if (!V.is_number_integer() || V.get<long long>() < Min || V.get<long long>() > Max)
-        Refuse(Row, Field, "must be a whole number " + std::to_string(Min) + ".." +
-                               std::to_string(Max));
+        Refuse(Row, Field,
+               "must be a whole number " + std::to_string(Min) + ".." + std::to_string(Max));
     return static_cast<int>(V.get<long long>());
 }
 
@@ -39,8 +43,7 @@ std::string TextField(const TJson &J, size_t Row, const char *Field) {
     if (!J.contains(Field)) return {};
     const TJson &V = J.at(Field);
     if (!V.is_string() || V.get<std::string>().size() > CMaxWatchText)
-        Refuse(Row, Field,
-               "must be a text of at most " + std::to_string(CMaxWatchText) + " bytes");
+        Refuse(Row, Field, "must be a text of at most " + std::to_string(CMaxWatchText) + " bytes");
     return V.get<std::string>();
 }
 
@@ -92,8 +95,9 @@ TWatchRow RowOf(const TJson &J, size_t Row) {
     if (J.contains("count")) {
         const int Count = WholeField(J, Row, "count", 1, Info.Registers > 0 ? 65535 : Info.MaxRead);
         if (Info.Registers > 0 && Count != Info.Registers)
-            Refuse(Row, "count", std::string("of type ") + Info.Text + " is always " +
-                                     std::to_string(Info.Registers));
+            Refuse(Row, "count",
+                   std::string("of type ") + Info.Text + " is always " +
+                       std::to_string(Info.Registers));
         R.Count = Count;
     }
     R.Label = TextField(J, Row, "label");
@@ -163,16 +167,61 @@ TWatchListRead ReadWatchListFile(const std::string &Path) {
 std::string WatchListText(const std::vector<TWatchRow> &Rows) {
     TJson List = TJson::array();
     for (const TWatchRow &R : Rows) {
-        TJson J{{"address", R.Address},
-                {"register", R.Register},
-                {"type", RegDataTypeText(R.Type)},
-                {"count", R.Count},
-                {"label", R.Label},
-                {"scale", R.Scale},
-                {"offset", R.Offset},
-                {"unit", R.Unit}};
+        TJson J{{"address", R.Address}, {"register", R.Register}, {"type", RegDataTypeText(R.Type)},
+                {"count", R.Count},     {"label", R.Label},       {"scale", R.Scale},
+                {"offset", R.Offset},   {"unit", R.Unit}};
         if (RegTypeInfo(R.Type).WordOrder) J["order"] = WordOrderText(R.Order);
         List.push_back(std::move(J));
     }
     return TJson{{"watch", List}}.dump(2, ' ', false, TJson::error_handler_t::replace) + "\n";
+}
+
+std::string FormatScaled(const TWatchRow &Row, double Raw, double Scaled) {
+    if (Row.Scale == 1 && Row.Offset == 0) return FormatValue(Row.Type, Raw);
+    char Buf[64];
+    std::snprintf(Buf, sizeof Buf, "%.6g", Scaled);
+    return Buf;
+}
+
+TWatchReading ReadWatchRow(TModbusRTU &Master, const TWatchRow &Row) {
+    const TRegBlock Block{static_cast<uint16_t>(Row.Register), Row.Type, Row.Order, Row.Count};
+    const TRegReadResult Read = ReadBlockOn(Master, static_cast<uint8_t>(Row.Address), Block);
+    TWatchReading Reading;
+    if (Read.Failure == TJobText::ReadError) {
+        Reading.Why = ModbusFailureReason(Read.Why);
+        if (Reading.Why.Empty()) Reading.Why = TJobText::ReadError;
+        return Reading;
+    }
+    if (Read.Failure != TJobText::None) {
+        Reading.Why = Read.Failure;
+        return Reading;
+    }
+    Reading.Ok = true;
+    if (Read.Number) {
+        Reading.Value = *Read.Number * Row.Scale + Row.Offset;
+        Reading.Text = FormatScaled(Row, *Read.Number, *Reading.Value);
+    } else {
+        Reading.Text = Read.Text;
+    }
+    return Reading;
+}
+
+void TWatchStats::Add(const TWatchReading &Reading, uint64_t NowMs) {
+    if (!Reading.Ok) {
+        ++Errors;
+        return;
+    }
+    ++Good;
+    LastGoodMs = NowMs;
+    if (!Reading.Value || !std::isfinite(*Reading.Value)) return;
+    const double V = *Reading.Value;
+    Min = Min ? std::min(*Min, V) : V;
+    Max = Max ? std::max(*Max, V) : V;
+    Sum += V;
+    ++Numbers;
+}
+
+std::optional<double> TWatchStats::Mean() const {
+    if (Numbers == 0) return std::nullopt;
+    return Sum / static_cast<double>(Numbers);
 }

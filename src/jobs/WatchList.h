@@ -14,14 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "jobs/JobTexts.h"
+#include "modbus/ModbusRTU.h"
 #include "modbus/RegisterCodecs.h"
 
 struct TWatchRow {
-    int Address = 1;  // 1..247
+    int Address = 1;   // 1..247
     int Register = 0;  // 0..65535
     TRegDataType Type = rdtInt;
     TWordOrder Order = woMSWF;
-    int Count = 1;  // registers (inputs for a bit), within one read
+    int Count = 1;      // registers (inputs for a bit), within one read
     std::string Label;  // unique within the list: a column of the log
     double Scale = 1, Offset = 0;
     std::string Unit;
@@ -47,3 +49,35 @@ TWatchListRead ParseWatchList(const std::string &Text);
 TWatchListRead ReadWatchListFile(const std::string &Path);
 // The text of a file that reads back as Rows.
 std::string WatchListText(const std::vector<TWatchRow> &Rows);
+
+// One row read once.
+struct TWatchReading {
+    bool Ok = false;
+    // The numeric types: value × scale + offset; none for string and bit.
+    std::optional<double> Value;
+    // What the row shows: the scaled number (FormatScaled), the text of a
+    // string, the bits of a bit row.
+    std::string Text;
+    // A failed read: why (no answer, CRC, exception and its code, ...), or
+    // the BCD that holds no number.
+    TJobReason Why;
+};
+
+// Reads Row through a master whose line is open. Port errors (EComPort)
+// and stop requests (EInterrupted) reach the caller.
+TWatchReading ReadWatchRow(TModbusRTU &Master, const TWatchRow &Row);
+
+// A scaled number as a row shows it: the type's own digits when the scale
+// is 1 and the offset 0, else up to six significant digits.
+std::string FormatScaled(const TWatchRow &Row, double Raw, double Scaled);
+
+// What a row has shown over a watch.
+struct TWatchStats {
+    long Good = 0, Errors = 0;
+    std::optional<double> Min, Max;  // of the numeric values
+    double Sum = 0;
+    long Numbers = 0;
+    uint64_t LastGoodMs = 0;  // when the last good read came (the watch's clock)
+    void Add(const TWatchReading &Reading, uint64_t NowMs);
+    std::optional<double> Mean() const;
+};

@@ -4,8 +4,11 @@
 
 #include <string>
 
+#include "ForwardLink.h"
+#include "SimModbusLine.h"
 #include "TempDir.h"
 #include "jobs/WatchList.h"
+#include "modbus/ModbusLine.h"
 
 namespace {
 
@@ -83,7 +86,9 @@ TEST(WatchList, BadListsAreRefusedSayingWhere) {
         EXPECT_TRUE(Read.Rows.empty());
     }
     std::string Many = "{\"watch\": [";
-    for (int I = 0; I < 65; ++I) Many += (I ? "," : "") + std::string("{\"address\": 1, \"register\": ") + std::to_string(I) + "}";
+    for (int I = 0; I < 65; ++I)
+        Many += (I ? "," : "") + std::string("{\"address\": 1, \"register\": ") +
+                std::to_string(I) + "}";
     EXPECT_EQ(ParseWatchList(Many + "]}").Error, "a list holds 1 to 64 rows");
 }
 
@@ -93,13 +98,73 @@ TEST(WatchList, FilesThatCannotBeReadSayWhy) {
               Dir.File("none.json") + ": cannot be read");
     const std::string Big = Dir.Write("big.json", std::string(CMaxWatchFileBytes + 1, ' '));
     EXPECT_EQ(ReadWatchListFile(Big).Error, Big + ": larger than 1 MiB");
-    const std::string Bad = Dir.Write("bad.json", "{\"watch\": [{\"address\": 300, \"register\": 0}]}");
+    const std::string Bad =
+        Dir.Write("bad.json", "{\"watch\": [{\"address\": 300, \"register\": 0}]}");
     EXPECT_EQ(ReadWatchListFile(Bad).Error,
               Bad + ": row 1: \"address\" must be a whole number 1..247");
-    const std::string Good = Dir.Write("good.json", "{\"watch\": [{\"address\": 4, \"register\": 9}]}");
+    const std::string Good =
+        Dir.Write("good.json", "{\"watch\": [{\"address\": 4, \"register\": 9}]}");
     const TWatchListRead Read = ReadWatchListFile(Good);
     ASSERT_TRUE(Read.Ok()) << Read.Error;
     EXPECT_EQ(Read.Rows[0].Label, "4:9");
+}
+
+// Rows read on a line with one device: scaled numbers, texts, bits, and
+// failures with their reasons; the statistics count both.
+TEST(WatchList, RowsReadScaledAndFailuresCountedWithTheirReason) {
+    TSimModbusLine Line(3, {}, 1000);
+    Line.AddDevice(9);
+    TModbusLine Modbus(LinesTo(Line)("/dev/ttyWATCH"));
+    TPortParams Params;
+    Params.Timeout = 100;
+    ASSERT_TRUE(Modbus.Open(Params));
+    TModbusRTU &Master = Modbus.Master();
+    const uint16_t Raw = Line.Register(9, 10);
+    const int16_t Signed = static_cast<int16_t>(Raw);
+
+    TWatchRow Plain;
+    Plain.Address = 9;
+    Plain.Register = 10;
+    TWatchRow Scaled = Plain;
+    Scaled.Scale = 0.5;
+    Scaled.Offset = -3;
+    TWatchRow Bits = Plain;
+    Bits.Type = rdtBit;
+    Bits.Count = 4;
+    TWatchRow Silent = Plain;
+    Silent.Address = 8;
+
+    TWatchReading R = ReadWatchRow(Master, Plain);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(*R.Value, Signed);
+    EXPECT_EQ(R.Text, std::to_string(Signed));
+    R = ReadWatchRow(Master, Scaled);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_DOUBLE_EQ(*R.Value, Signed * 0.5 - 3);
+    R = ReadWatchRow(Master, Bits);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_FALSE(R.Value);
+    EXPECT_EQ(R.Text.size(), 4u);
+    const TWatchReading Failed = ReadWatchRow(Master, Silent);
+    EXPECT_FALSE(Failed.Ok);
+    EXPECT_EQ(Failed.Why.Text, TJobText::ModbusNoAnswer);
+
+    TWatchStats Stats;
+    TWatchReading A, B;
+    A.Ok = B.Ok = true;
+    A.Value = 2;
+    B.Value = -4;
+    Stats.Add(A, 10);
+    Stats.Add(Failed, 20);
+    Stats.Add(B, 30);
+    Stats.Add(Failed, 40);
+    EXPECT_EQ(Stats.Good, 2);
+    EXPECT_EQ(Stats.Errors, 2);
+    EXPECT_EQ(*Stats.Min, -4);
+    EXPECT_EQ(*Stats.Max, 2);
+    EXPECT_EQ(*Stats.Mean(), -1);
+    EXPECT_EQ(Stats.LastGoodMs, 30u);
+    EXPECT_FALSE(TWatchStats{}.Mean());
 }
 
 }  // namespace
