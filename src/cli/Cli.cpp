@@ -170,6 +170,8 @@ struct TCommandLine {
     TScanOptions ScanOpt;
     CLI::App *Find = nullptr;
     TFindCliOptions FindOpt;
+    CLI::App *Watch = nullptr;
+    TWatchCliOptions WatchOpt;
     CLI::App *Read = nullptr;
     TRegOptions ReadOpt;
     CLI::App *Write = nullptr;
@@ -264,6 +266,51 @@ void AddFindCommand(CLI::App &App, TCommandLine &Cmd) {
         ->check(CLI::Range(CFindMinProbeTimeoutMs, CFindMaxProbeTimeoutMs));
 }
 
+// watch: rounds of reads, from a list file or one row given here.
+void AddWatchCommand(CLI::App &App, TCommandLine &Cmd) {
+    TWatchCliOptions &Opt = Cmd.WatchOpt;
+    Cmd.Watch = App.add_subcommand(
+        "watch", "Read registers round after round: one line per round, a summary at the end");
+    AddPort(Cmd.Watch, Opt.Port);
+    Cmd.Watch->add_option("--list", Opt.List, "Watch list file (JSON) instead of one row")
+        ->option_text("FILE");
+    Cmd.Watch->add_option("-a,--addr", Opt.Addr, "Modbus device address, 1..247")
+        ->option_text("ADDR");
+    Cmd.Watch->add_option("-r,--reg", Opt.Reg, "First register (or discrete input): 0..65535")
+        ->option_text("REG");
+    Cmd.Watch->add_option("-t,--type", Opt.Type, "float, int, uint16, BCD, uint32, string or bit")
+        ->option_text("TYPE")
+        ->capture_default_str();
+    Cmd.Watch->add_option("--order", Opt.Order, "Word order of float and uint32: MSWF or LSWF")
+        ->option_text("ORDER")
+        ->capture_default_str();
+    Cmd.Watch->add_option("--regs", Opt.Regs, "Registers (string) or inputs (bit) of the row")
+        ->option_text("N");
+    Cmd.Watch->add_option("--label", Opt.Label, "Name of the row (default ADDR:REG)")
+        ->option_text("TEXT");
+    Cmd.Watch->add_option("--scale", Opt.Scale, "Shown value = value x scale + offset")
+        ->option_text("X")
+        ->capture_default_str();
+    Cmd.Watch->add_option("--offset", Opt.Offset, "Added after the scale")
+        ->option_text("X")
+        ->capture_default_str();
+    Cmd.Watch->add_option("--unit", Opt.Unit, "Unit shown after the value")->option_text("TEXT");
+    Cmd.Watch
+        ->add_option("--interval", Opt.Interval,
+                     "Time between rounds in ms, 100..3600000; 0 reads back to back")
+        ->option_text("MS")
+        ->capture_default_str();
+    Cmd.Watch->add_option("--count", Opt.Count, "Stop after N rounds")
+        ->option_text("N")
+        ->check(CLI::PositiveNumber);
+    Cmd.Watch->add_option("--duration", Opt.Duration, "Stop after S seconds")
+        ->option_text("S")
+        ->check(CLI::PositiveNumber);
+    Cmd.Watch->add_option("--csv", Opt.Csv, "Log every round to this CSV file as it comes")
+        ->option_text("FILE");
+    AddLineOptions(Cmd.Watch, Opt.Line);
+}
+
 // scan, read and write.
 void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Scan = App.add_subcommand("scan", "Look for Modbus devices in an address range");
@@ -279,6 +326,7 @@ void AddModbusCommands(CLI::App &App, TCommandLine &Cmd) {
     AddLineOptions(Cmd.Scan, Cmd.ScanOpt.Line);
 
     AddFindCommand(App, Cmd);
+    AddWatchCommand(App, Cmd);
 
     Cmd.Read = App.add_subcommand("read", "Read registers (or discrete inputs) as a typed value");
     AddRegOptions(Cmd.Read, Cmd.ReadOpt);
@@ -327,7 +375,7 @@ void BuildParser(CLI::App &App, TCommandLine &Cmd) {
 
     // Global options may also follow the command's name.
     for (CLI::App *cmd : {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Scan, Cmd.Find,
-                          Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
+                          Cmd.Watch, Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
             std::string(cmd == Cmd.Find ? CFindFooter : "") +
@@ -363,6 +411,7 @@ int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
     if (Cmd.Flash->parsed()) return RunFlash(Ctx, Cmd.FlashOpt);
     if (Cmd.Scan->parsed()) return RunScan(Ctx, Cmd.ScanOpt);
     if (Cmd.Find->parsed()) return RunFind(Ctx, Cmd.FindOpt);
+    if (Cmd.Watch->parsed()) return RunWatch(Ctx, Cmd.WatchOpt);
     if (Cmd.Read->parsed()) return RunRead(Ctx, Cmd.ReadOpt);
     if (Cmd.Write->parsed()) return RunWrite(Ctx, Cmd.WriteOpt);
     if (Cmd.CommRead->parsed()) return RunCommRead(Ctx, Cmd.CommReadOpt);

@@ -43,6 +43,21 @@ struct TFindCliOptions {
     bool All = false;
 };
 
+struct TWatchCliOptions {
+    std::string Port;
+    std::string List;  // a watch list file, or the one row below
+    std::optional<int> Addr, Reg, Regs;
+    std::string Type = "int";
+    std::string Order = "MSWF";
+    std::string Label, Unit;
+    double Scale = 1, Offset = 0;
+    int Interval = 1000;           // ms; 0 reads back to back
+    std::optional<long> Count;     // rounds
+    std::optional<long> Duration;  // seconds
+    std::string Csv;
+    TLineOptions Line;
+};
+
 struct TRegOptions {
     std::string Port;
     int Addr = 1;
@@ -72,6 +87,7 @@ int RunIdentify(TCliContext &Ctx, const std::string &Port);
 int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt);
 int RunScan(TCliContext &Ctx, const TScanOptions &Opt);
 int RunFind(TCliContext &Ctx, const TFindCliOptions &Opt);
+int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt);
 int RunRead(TCliContext &Ctx, const TRegOptions &Opt);
 int RunWrite(TCliContext &Ctx, const TRegOptions &Opt);
 int RunCommRead(TCliContext &Ctx, const TCommOptions &Opt);

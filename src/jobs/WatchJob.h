@@ -23,7 +23,7 @@ struct TWatchOptions {
     TPortParams Params;
     std::vector<TWatchRow> Rows;
     int IntervalMs = 1000;
-    long MaxPolls = 0;         // 0: no limit
+    long MaxPolls = 0;        // 0: no limit
     uint64_t DurationMs = 0;  // 0: no limit
 };
 
@@ -38,7 +38,7 @@ using TWatchReport = std::function<void(const TWatchPoll &Poll)>;
 
 struct TWatchResult {
     long Polls = 0;
-    long GoodPolls = 0;  // rounds in which at least one row was read
+    long GoodPolls = 0;              // rounds in which at least one row was read
     std::vector<TWatchStats> Stats;  // per row
     std::optional<EComPort> PortError;
     bool OpenFailed = false;  // the port never opened (PortError says why)

@@ -99,9 +99,10 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         const char *Line;
         std::set<std::string> Expected;
     } cases[] = {
-        {"veldra-cli ", {"ports", "info", "identify", "flash", "scan", "read", "write", "comm"}},
+        {"veldra-cli ",
+         {"ports", "info", "identify", "flash", "scan", "find", "watch", "read", "write", "comm"}},
         {"veldra-cli --json ",
-         {"ports", "info", "identify", "flash", "scan", "read", "write", "comm"}},
+         {"ports", "info", "identify", "flash", "scan", "find", "watch", "read", "write", "comm"}},
         {"veldra-cli i", {"info", "identify"}},
         {"veldra-cli comm ", {"read", "write"}},
         {"veldra-cli read --p", {"--port", "--parity"}},
@@ -114,6 +115,8 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         {"veldra-cli read --order ", {"MSWF", "LSWF"}},
         // Numbers: nothing to offer (not the commands, not files).
         {"veldra-cli read -a ", {}},
+        {"veldra-cli find --bauds ", {}},
+        {"veldra-cli watch --interval ", {}},
         {"veldra-cli comm write --baud-val ", {}},
     };
     for (const auto &c : cases) {
@@ -126,8 +129,8 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
 // and nothing else: the completion's lists follow the parser.
 TEST_F(CliCompletion, OffersExactlyTheOptionsOfTheHelp) {
     const std::vector<std::vector<std::string>> commands{
-        {},       {"ports"}, {"info"},         {"identify"},      {"flash"}, {"scan"},
-        {"read"}, {"write"}, {"comm", "read"}, {"comm", "write"}, {"comm"}};
+        {},        {"ports"}, {"info"},  {"identify"},     {"flash"},         {"scan"}, {"find"},
+        {"watch"}, {"read"},  {"write"}, {"comm", "read"}, {"comm", "write"}, {"comm"}};
     for (const auto &command : commands) {
         std::string line = "veldra-cli ";
         for (const std::string &w : command) line += w + " ";

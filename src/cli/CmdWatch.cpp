@@ -1,0 +1,200 @@
+// watch: registers read round after round, one line per round, a summary at
+// the end, and a CSV log written as it goes.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+#include "Version.h"
+#include "cli/Commands.h"
+#include "cli/PortCheck.h"
+#include "jobs/JobTexts.h"
+#include "jobs/WatchJob.h"
+#include "serial/Interrupt.h"
+#include "settings/Settings.h"
+
+namespace {
+
+using TWallClock = std::chrono::system_clock;
+
+// "2026-12-11T07:45:00.123Z"
+std::string IsoTime(TWallClock::time_point At) {
+    const auto Ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(At.time_since_epoch()).count();
+    const std::time_t Seconds = static_cast<std::time_t>(Ms / 1000);
+    std::tm Utc{};
+    gmtime_r(&Seconds, &Utc);
+    char Buf[96];
+    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", Utc.tm_year + 1900,
+                  Utc.tm_mon + 1, Utc.tm_mday, Utc.tm_hour, Utc.tm_min, Utc.tm_sec,
+                  static_cast<int>(Ms % 1000));
+    return Buf;
+}
+
+// A CSV cell: quoted when it holds a comma, a quote or a line break.
+std::string CsvCell(const std::string &Text) {
+    if (Text.find_first_of(",\"\r\n") == std::string::npos) return Text;
+    std::string Out = "\"";
+    for (char C : Text) Out += C == '"' ? std::string("\"\"") : std::string(1, C);
+    return Out + "\"";
+}
+
+std::vector<TWatchRow> RowsOf(const TWatchCliOptions &Opt) {
+    if (!Opt.List.empty()) {
+        if (Opt.Addr || Opt.Reg) throw EUsageError("--list and --addr/--reg exclude each other");
+        const TWatchListRead Read = ReadWatchListFile(Opt.List);
+        if (!Read.Ok()) throw EUsageError("--list " + Read.Error);
+        return Read.Rows;
+    }
+    if (!Opt.Addr || !Opt.Reg) throw EUsageError("--list or both --addr and --reg are required");
+    // One row, written as a list would have it: the same checks.
+    nlohmann::json Row{{"address", *Opt.Addr}, {"register", *Opt.Reg}, {"type", Opt.Type},
+                       {"order", Opt.Order},   {"scale", Opt.Scale},  {"offset", Opt.Offset},
+                       {"unit", Opt.Unit}};
+    if (Opt.Regs) Row["count"] = *Opt.Regs;
+    if (!Opt.Label.empty()) Row["label"] = Opt.Label;
+    const TWatchListRead Read = ParseWatchList(nlohmann::json{{"watch", {Row}}}.dump());
+    if (!Read.Ok()) throw EUsageError(Read.Error.substr(Read.Error.find(": ") + 2));
+    return Read.Rows;
+}
+
+// The CSV log: a header naming what was watched, then one line per round,
+// flushed as it is written (a crash loses at most the round in progress).
+class TCsvLog {
+public:
+    bool Open(const std::string &Path, const TWatchCliOptions &Opt,
+              const std::vector<TWatchRow> &Rows) {
+        FOut.open(Path, std::ios::out | std::ios::trunc);
+        if (!FOut) return false;
+        FOut << "# veldra-cli " << veldra::kVersion << " watch\n"
+             << "# port " << Opt.Port << ", " << Opt.Line.Baud << " baud, parity "
+             << Opt.Line.Parity << ", " << Opt.Line.StopBits << " stop bit(s)\n";
+        for (const TWatchRow &R : Rows)
+            FOut << "# " << R.Label << ": address " << R.Address << ", register " << R.Register
+                 << ", " << RegDataTypeText(R.Type) << (R.Unit.empty() ? "" : ", " + R.Unit)
+                 << "\n";
+        FOut << "time";
+        for (const TWatchRow &R : Rows) FOut << "," << CsvCell(R.Label);
+        FOut << ",errors\n";
+        FOut.flush();
+        return static_cast<bool>(FOut);
+    }
+    void Write(const std::string &Time, const std::vector<TWatchRow> &Rows, const TWatchPoll &P) {
+        if (!FOut.is_open()) return;
+        std::string Line = Time, Errors;
+        for (size_t I = 0; I < Rows.size(); ++I) {
+            const TWatchReading &R = P.Readings[I];
+            Line += "," + (R.Ok ? CsvCell(R.Text) : std::string());
+            if (!R.Ok)
+                Errors += (Errors.empty() ? "" : "; ") + Rows[I].Label + ": " + JobText(R.Why);
+        }
+        FOut << Line << "," << CsvCell(Errors) << "\n";
+        FOut.flush();
+    }
+    bool Failed() const { return FOut.is_open() && !FOut; }
+
+private:
+    std::ofstream FOut;
+};
+
+nlohmann::json PollJson(const std::string &Time, const std::vector<TWatchRow> &Rows,
+                        const TWatchPoll &P) {
+    nlohmann::json Values = nlohmann::json::object(), Errors = nlohmann::json::object();
+    for (size_t I = 0; I < Rows.size(); ++I) {
+        const TWatchReading &R = P.Readings[I];
+        if (!R.Ok) {
+            Values[Rows[I].Label] = nullptr;
+            Errors[Rows[I].Label] = JobText(R.Why);
+        } else if (R.Value && std::isfinite(*R.Value)) {
+            Values[Rows[I].Label] = *R.Value;
+        } else {
+            Values[Rows[I].Label] = R.Text;
+        }
+    }
+    return {{"time", Time}, {"poll", P.Index + 1}, {"values", Values}, {"errors", Errors}};
+}
+
+std::string PollText(const std::string &Time, const std::vector<TWatchRow> &Rows,
+                     const TWatchPoll &P) {
+    std::string Line = Time;
+    for (size_t I = 0; I < Rows.size(); ++I) {
+        const TWatchReading &R = P.Readings[I];
+        Line += "\t" + (R.Ok ? R.Text + (Rows[I].Unit.empty() ? "" : " " + Rows[I].Unit)
+                             : "error: " + JobText(R.Why));
+    }
+    return Line;
+}
+
+}  // namespace
+
+int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt) {
+    if (Opt.Count && Opt.Duration) throw EUsageError("--count and --duration exclude each other");
+    const std::vector<TWatchRow> Rows = RowsOf(Opt);
+    TWatchOptions Job;
+    Job.Port = Opt.Port;
+    Job.Params.BaudRate = BaudRateFromText(Opt.Line.Baud);
+    Job.Params.ParityBits = ParityFromText(Opt.Line.Parity);
+    Job.Params.StopBits = StopBitsFromText(Opt.Line.StopBits);
+    Job.Params.Timeout = std::clamp(Opt.Line.Timeout, CMinTimeout, CMaxTimeout);
+    Job.Rows = Rows;
+    Job.IntervalMs = Opt.Interval;
+    Job.MaxPolls = Opt.Count.value_or(0);
+    Job.DurationMs = static_cast<uint64_t>(Opt.Duration.value_or(0)) * 1000;
+
+    TResult Result(Ctx, "watch");
+    Result["port"] = Opt.Port;
+    TCsvLog Csv;
+    if (!Opt.Csv.empty() && !Csv.Open(Opt.Csv, Opt, Rows))
+        return Result.Fail(ExitFailed, Opt.Csv + ": cannot be written");
+
+    const TWallClock::time_point Start = TWallClock::now();
+    const TWatchResult Watch =
+        RunWatchJob(Job, InterruptRequested(), [&](const TWatchPoll &P) {
+            const std::string Time = IsoTime(Start + std::chrono::milliseconds(P.AtMs));
+            Csv.Write(Time, Rows, P);
+            if (Ctx.Json)
+                Ctx.Console->Out(JsonText(PollJson(Time, Rows, P)));
+            else
+                Result.Text(PollText(Time, Rows, P));
+        });
+    if (Watch.OpenFailed) return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
+
+    // The summary: rounds, each row's reads and errors, the rate reached.
+    const double Seconds = static_cast<double>(Watch.ElapsedMs) / 1000.0;
+    const double Rate = Seconds > 0 ? static_cast<double>(Watch.Polls) / Seconds : 0;
+    char Head[96];
+    std::snprintf(Head, sizeof Head, "Polls: %ld in %.1f s (%.2f per second)", Watch.Polls,
+                  Seconds, Rate);
+    Ctx.Console->Err(Head);
+    nlohmann::json Summary = nlohmann::json::array();
+    for (size_t I = 0; I < Rows.size(); ++I) {
+        const TWatchStats &S = Watch.Stats[I];
+        std::string Line = Rows[I].Label + ": " + std::to_string(S.Good) + " read, " +
+                           std::to_string(S.Errors) + " failed";
+        nlohmann::json J{{"label", Rows[I].Label}, {"good", S.Good}, {"errors", S.Errors}};
+        if (S.Min) {
+            char Buf[128];
+            std::snprintf(Buf, sizeof Buf, ", min %.6g, max %.6g, mean %.6g", *S.Min, *S.Max,
+                          *S.Mean());
+            Line += Buf;
+            J["min"] = *S.Min;
+            J["max"] = *S.Max;
+            J["mean"] = *S.Mean();
+        }
+        Ctx.Console->Err(Line);
+        Summary.push_back(J);
+    }
+    Result["polls"] = Watch.Polls;
+    Result["good_polls"] = Watch.GoodPolls;
+    Result["elapsed_ms"] = Watch.ElapsedMs;
+    Result["rate_per_s"] = Rate;
+    Result["rows"] = Summary;
+    if (Csv.Failed()) Result.ErrorText(Opt.Csv + ": writing the log failed");
+    if (Watch.PortError)
+        return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
+    if (Watch.Stopped) Result["stopped"] = true;
+    return Result.Finish(Watch.GoodPolls > 0 ? ExitOk : ExitFailed);
+}
