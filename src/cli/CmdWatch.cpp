@@ -52,7 +52,7 @@ std::vector<TWatchRow> RowsOf(const TWatchCliOptions &Opt) {
     if (!Opt.Addr || !Opt.Reg) throw EUsageError("--list or both --addr and --reg are required");
     // One row, written as a list would have it: the same checks.
     nlohmann::json Row{{"address", *Opt.Addr}, {"register", *Opt.Reg}, {"type", Opt.Type},
-                       {"order", Opt.Order},   {"scale", Opt.Scale},  {"offset", Opt.Offset},
+                       {"order", Opt.Order},   {"scale", Opt.Scale},   {"offset", Opt.Offset},
                        {"unit", Opt.Unit}};
     if (Opt.Regs) Row["count"] = *Opt.Regs;
     if (!Opt.Label.empty()) Row["label"] = Opt.Label;
@@ -87,9 +87,13 @@ public:
         std::string Line = Time, Errors;
         for (size_t I = 0; I < Rows.size(); ++I) {
             const TWatchReading &R = P.Readings[I];
-            Line += "," + (R.Ok ? CsvCell(R.Text) : std::string());
-            if (!R.Ok)
-                Errors += (Errors.empty() ? "" : "; ") + Rows[I].Label + ": " + JobText(R.Why);
+            Line += ',';
+            if (R.Ok) Line += CsvCell(R.Text);
+            if (R.Ok) continue;
+            if (!Errors.empty()) Errors += "; ";
+            Errors += Rows[I].Label;
+            Errors += ": ";
+            Errors += JobText(R.Why);
         }
         FOut << Line << "," << CsvCell(Errors) << "\n";
         FOut.flush();
@@ -119,11 +123,22 @@ nlohmann::json PollJson(const std::string &Time, const std::vector<TWatchRow> &R
 
 std::string PollText(const std::string &Time, const std::vector<TWatchRow> &Rows,
                      const TWatchPoll &P) {
+    // Appended piece by piece: GCC 12 takes "literal" + a temporary string
+    // for an overlapping copy (-Wrestrict) in release builds.
     std::string Line = Time;
     for (size_t I = 0; I < Rows.size(); ++I) {
         const TWatchReading &R = P.Readings[I];
-        Line += "\t" + (R.Ok ? R.Text + (Rows[I].Unit.empty() ? "" : " " + Rows[I].Unit)
-                             : "error: " + JobText(R.Why));
+        Line += '\t';
+        if (!R.Ok) {
+            Line += "error: ";
+            Line += JobText(R.Why);
+            continue;
+        }
+        Line += R.Text;
+        if (!Rows[I].Unit.empty()) {
+            Line += ' ';
+            Line += Rows[I].Unit;
+        }
     }
     return Line;
 }
@@ -151,23 +166,23 @@ int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt) {
         return Result.Fail(ExitFailed, Opt.Csv + ": cannot be written");
 
     const TWallClock::time_point Start = TWallClock::now();
-    const TWatchResult Watch =
-        RunWatchJob(Job, InterruptRequested(), [&](const TWatchPoll &P) {
-            const std::string Time = IsoTime(Start + std::chrono::milliseconds(P.AtMs));
-            Csv.Write(Time, Rows, P);
-            if (Ctx.Json)
-                Ctx.Console->Out(JsonText(PollJson(Time, Rows, P)));
-            else
-                Result.Text(PollText(Time, Rows, P));
-        });
-    if (Watch.OpenFailed) return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
+    const TWatchResult Watch = RunWatchJob(Job, InterruptRequested(), [&](const TWatchPoll &P) {
+        const std::string Time = IsoTime(Start + std::chrono::milliseconds(P.AtMs));
+        Csv.Write(Time, Rows, P);
+        if (Ctx.Json)
+            Ctx.Console->Out(JsonText(PollJson(Time, Rows, P)));
+        else
+            Result.Text(PollText(Time, Rows, P));
+    });
+    if (Watch.OpenFailed)
+        return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
 
     // The summary: rounds, each row's reads and errors, the rate reached.
     const double Seconds = static_cast<double>(Watch.ElapsedMs) / 1000.0;
     const double Rate = Seconds > 0 ? static_cast<double>(Watch.Polls) / Seconds : 0;
     char Head[96];
-    std::snprintf(Head, sizeof Head, "Polls: %ld in %.1f s (%.2f per second)", Watch.Polls,
-                  Seconds, Rate);
+    std::snprintf(Head, sizeof Head, "Polls: %ld in %.1f s (%.2f per second)", Watch.Polls, Seconds,
+                  Rate);
     Ctx.Console->Err(Head);
     nlohmann::json Summary = nlohmann::json::array();
     for (size_t I = 0; I < Rows.size(); ++I) {

@@ -55,16 +55,15 @@ TEST_F(CliWatch, LinesCsvAndSummary) {
                       "unit": "V"},
                      {"address": 9, "register": 0, "label": "gone"},
                      {"address": 4, "register": 1, "type": "uint32"}]})");
-    const TRunResult R = Watch({"--list", List, "--count", "3", "--interval", "100", "--csv", Csv,
-                                "--timeout", "100"});
+    const TRunResult R = Watch(
+        {"--list", List, "--count", "3", "--interval", "100", "--csv", Csv, "--timeout", "100"});
     ASSERT_EQ(R.ExitCode, 0) << R.Err;
     const std::vector<std::string> Lines = SplitLines(R.Out);
     ASSERT_EQ(Lines.size(), 3u) << R.Out;
     for (const std::string &L : Lines) {
         const size_t Tab = L.find('\t');
         EXPECT_TRUE(std::regex_match(L.substr(0, Tab), IsoTime)) << L;
-        EXPECT_EQ(L.substr(Tab),
-                  "\t25.9 V\terror: No answer within the time-out\t16843010");
+        EXPECT_EQ(L.substr(Tab), "\t25.9 V\terror: No answer within the time-out\t16843010");
     }
     EXPECT_TRUE(Contains(R.Err, "Polls: 3 in ")) << R.Err;
     EXPECT_TRUE(Contains(R.Err, "volts, scaled: 3 read, 0 failed, min 25.9, max 25.9, mean 25.9"))
@@ -84,10 +83,9 @@ TEST_F(CliWatch, LinesCsvAndSummary) {
 }
 
 TEST_F(CliWatch, JsonLinesThenTheSummaryObject) {
-    const TRunResult R =
-        Watch({"-a", "2", "-r", "5", "-t", "uint16", "--label", "five", "--count", "2",
-               "--interval", "0"},
-              true);
+    const TRunResult R = Watch({"-a", "2", "-r", "5", "-t", "uint16", "--label", "five", "--count",
+                                "2", "--interval", "0"},
+                               true);
     ASSERT_EQ(R.ExitCode, 0) << R.Err;
     const std::vector<std::string> Lines = SplitLines(R.Out);
     ASSERT_EQ(Lines.size(), 3u) << R.Out;
@@ -108,7 +106,8 @@ TEST_F(CliWatch, JsonLinesThenTheSummaryObject) {
 TEST_F(CliWatch, NothingReadOrAMistakenCommandLine) {
     const TRunResult None = Watch({"-a", "9", "-r", "0", "--count", "2", "--interval", "0"});
     EXPECT_EQ(None.ExitCode, 1) << None.Err;
-    const std::string Bad = FDir->Write("bad.json", R"({"watch": [{"address": 0, "register": 1}]})");
+    const std::string Bad =
+        FDir->Write("bad.json", R"({"watch": [{"address": 0, "register": 1}]})");
     const struct {
         std::vector<std::string> Args;
         const char *Err;
