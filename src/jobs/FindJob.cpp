@@ -280,11 +280,8 @@ TFindResult RunFindJob(const TFindOptions &Options, const TSettings &Catalogue,
         // A signal asked the program to stop: what was found stays.
         Result.Stopped = true;
     }
-    try {
-        Line.Master().Close();
-    } catch (const EComPort &) {
-        // Closing a line that already failed has nothing more to say.
-    }
+    // The line closes with the master as Line goes (a failing close is
+    // swallowed there).
     Result.Stopped = Result.Stopped || Stop;
     Result.ElapsedMs = Run.Elapsed();
     return Result;

@@ -77,11 +77,8 @@ TWatchResult RunWatchJob(const TWatchOptions &Options, const std::atomic<bool> &
     } catch (const EInterrupted &) {
         Result.Stopped = true;
     }
-    try {
-        Line.Master().Close();
-    } catch (const EComPort &) {
-        // A line that already failed has nothing more to say.
-    }
+    // The line closes with the master as Line goes (a failing close is
+    // swallowed there).
     Result.Stopped = Result.Stopped || Stop;
     Result.ElapsedMs = Clock.Now() - Start;
     return Result;
