@@ -9,4 +9,6 @@ std::string DefaultRecordsPath() {
     return std::string(Home ? Home : "") + "/.local/state/veldra-update/updates.jsonl";
 }
 
-std::string AppendUpdateRecord(const std::string &, const TUpdateRecord &) { return {}; }
+std::string AppendUpdateRecord(const std::string &, const TUpdateRecord &) {
+    return {};
+}

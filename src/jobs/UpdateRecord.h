@@ -10,22 +10,22 @@
 #include <vector>
 
 struct TUpdateRecord {
-    std::string Source;             // "wizard", "flash", "station"
-    std::string StartUtc, EndUtc;   // ISO 8601, UTC, milliseconds
+    std::string Source;            // "wizard", "flash", "station"
+    std::string StartUtc, EndUtc;  // ISO 8601, UTC, milliseconds
     std::string User, Host, ProgramVersion;
     std::string Port;
     std::string AdapterVendor, AdapterModel, AdapterSerial;  // where udev knows them
     std::optional<uint16_t> SensorID;
-    std::string SensorName;         // from the catalogue, empty when unknown
-    std::string VersionBefore;      // "1.04"; empty when no sensor was found
+    std::string SensorName;     // from the catalogue, empty when unknown
+    std::string VersionBefore;  // "1.04"; empty when no sensor was found
     std::string VersionInFile;
-    std::string FileName;           // as given
+    std::string FileName;  // as given
     uint64_t FileSize = 0;
-    std::string FileSha256;         // lower-case hex
+    std::string FileSha256;  // lower-case hex
     int Packets = 0, Retries = 0, FailedAttempts = 0;
     uint64_t DurationMs = 0;
-    std::string Result;             // "ok", "failed", "skipped", "stopped"
-    std::string Reason;             // the reason as the faces show it, English
+    std::string Result;  // "ok", "failed", "skipped", "stopped"
+    std::string Reason;  // the reason as the faces show it, English
 };
 
 // Where records go by default: $XDG_STATE_HOME/veldra-update/updates.jsonl,
