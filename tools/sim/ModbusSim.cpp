@@ -10,7 +10,9 @@
 //   address 5  like 4, every answer with a wrong CRC (found by a probe, never identified)
 // Every profile has holding registers 0..63 holding 0x0100 + n (the "plain"
 // profile 0..99), comm registers 120 (baud code), 121 (framing), 122 (address) and
-// discrete inputs 0..15 from the pattern 0x2C0D (inputs 0..3: on, off, on, on).
+// discrete inputs 0..15 from the pattern 0x2C0D (inputs 0..3: on, off, on, on),
+// and the read-only registers 1000..1007 whose values change with time (see
+// LiveRegister).
 #include <poll.h>
 #include <signal.h>
 
@@ -78,6 +80,15 @@ const char *const Help =
     "  Every profile: holding registers 0..63 = 0x0100 + n, comm registers 120\n"
     "  (baud code), 121 (framing), 122 (address; a write is kept but the line does\n"
     "  not change, as on a sensor before its restart), inputs 0..15 = bits of 0x2C0D.\n"
+    "  Every profile also has read-only registers whose values change with the\n"
+    "  time t since the simulator started (a register the file gives keeps the\n"
+    "  file's value; a write is exception 2):\n"
+    "    1000       uint16  counter: tenths of a second since the start (t / 100 ms)\n"
+    "    1001       int     triangle -100..100, one step per 100 ms, 0 at the start,\n"
+    "                       rising (period 40 s)\n"
+    "    1002-1003  float   100 x sin(2 pi t / 60 s), MSWF\n"
+    "    1004-1005  uint32  wall-clock time: seconds since 1970-01-01 UTC, MSWF\n"
+    "    1006-1007  uint32  t in milliseconds, MSWF\n"
     "Faults:\n"
     "  --bad-crc ADDR       answers of ADDR with a wrong CRC\n"
     "  --wrong-addr ADDR    answers of ADDR carry ADDR + 1\n"
@@ -112,7 +123,18 @@ struct TLine {
     double FaultRate = 0;
     long HangupAfter = -1;
     std::mt19937 Rng{12345};
+    // The start of the changing registers' clock.
+    std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
 };
+
+TSimTime TimeOf(const TLine &Line) {
+    using namespace std::chrono;
+    TSimTime Time;
+    Time.SinceStartMs = static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now() - Line.Started).count());
+    Time.UnixMs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return Time;
+}
 
 std::string Hex(const uint8_t *p, size_t n) {
     std::string s;
@@ -203,6 +225,7 @@ void LoadRegisters(TLine &Line, const std::string &Path) {
             if (!Dev.contains("profile")) {
                 // A file device without a profile has only what the file gives.
                 Line.Devices[Addr].Holding.clear();
+                Line.Devices[Addr].Live = false;
                 Line.Devices[Addr].Inputs.clear();
             }
         }
@@ -327,7 +350,7 @@ bool HandleFrame(TLine &Line, TSimPty &Pty, const TSimFrame &Req, long &Answered
         LogLine(Line, ReqText + "SILENT no-device");
         return true;
     }
-    TSimFrame Ans = Answer(It->second, Req, Line.Options);
+    TSimFrame Ans = Answer(It->second, Req, Line.Options, TimeOf(Line));
     ApplyFaults(Ans, It->second.Faults);
     std::string What;
     if (!RandomFault(Line, Ans, What)) {

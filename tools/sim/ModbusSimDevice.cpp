@@ -1,5 +1,9 @@
 #include "ModbusSimDevice.h"
 
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
 #include "modbus/CRC16.h"
 
 const char *const SimVendorSignature = "www.veldrasens.com";
@@ -39,6 +43,41 @@ TSimFrame Exception(uint8_t Address, uint8_t Function, uint8_t Code) {
 
 }  // namespace
 
+std::optional<uint16_t> LiveRegister(uint16_t Reg, const TSimTime &Time) {
+    const uint64_t Tenths = Time.SinceStartMs / 100;
+    auto High = [](uint32_t V) { return static_cast<uint16_t>(V >> 16); };
+    auto Low = [](uint32_t V) { return static_cast<uint16_t>(V & 0xFFFF); };
+    switch (Reg) {
+        case 1000:
+            return static_cast<uint16_t>(Tenths & 0xFFFF);
+        case 1001: {
+            const int Step = static_cast<int>(Tenths % 400);
+            const int V = Step <= 100 ? Step : Step <= 300 ? 200 - Step : Step - 400;
+            return static_cast<uint16_t>(static_cast<int16_t>(V));
+        }
+        case 1002:
+        case 1003: {
+            const double Phase = static_cast<double>(Time.SinceStartMs % 60000) / 60000.0;
+            const float V = static_cast<float>(100.0 * std::sin(2 * std::numbers::pi * Phase));
+            uint32_t Bits = 0;
+            std::memcpy(&Bits, &V, sizeof Bits);
+            return Reg == 1002 ? High(Bits) : Low(Bits);
+        }
+        case 1004:
+        case 1005: {
+            const auto Seconds = static_cast<uint32_t>(Time.UnixMs / 1000);
+            return Reg == 1004 ? High(Seconds) : Low(Seconds);
+        }
+        case 1006:
+        case 1007: {
+            const auto Ms = static_cast<uint32_t>(Time.SinceStartMs & 0xFFFFFFFF);
+            return Reg == 1006 ? High(Ms) : Low(Ms);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
 void SealFrame(TSimFrame &Frame) {
     PutWord(Frame, CalcCRC16(Frame.data(), static_cast<int>(Frame.size())));
 }
@@ -58,6 +97,7 @@ bool MakeProfileDevice(uint8_t Address, const std::string &Profile, TSimDevice &
         Device = TSimDevice{};
         Device.Address = Address;
         Device.Profile = Profile;
+        Device.Live = true;
         // Measurement block 0..63: 0x0100 + n, so reads show known values.
         for (uint16_t r = 0; r < 64; ++r) Device.Holding[r] = static_cast<uint16_t>(0x0100 + r);
         // Comm settings: baud code, framing, own address. A write is kept and
@@ -96,7 +136,8 @@ int RequestLength(const uint8_t *Buf, size_t Count) {
     }
 }
 
-TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions &Options) {
+TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions &Options,
+                 const TSimTime &Time) {
     const uint8_t Addr = Device.Address;
     const uint8_t Fn = Request[1];
     TSimFrame Out{Addr, Fn};
@@ -122,9 +163,16 @@ TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions
             if (!Options.NoLimits && (N < 1 || N > 125)) return Exception(Addr, Fn, 3);
             Out.push_back(static_cast<uint8_t>(2 * N));
             for (uint32_t i = 0; i < N; ++i) {
-                auto It = Device.Holding.find(static_cast<uint16_t>(Start + i));
-                if (It == Device.Holding.end() || Start + i > 0xFFFF) return Exception(Addr, Fn, 2);
-                PutWord(Out, It->second);
+                if (Start + i > 0xFFFF) return Exception(Addr, Fn, 2);
+                const auto Reg = static_cast<uint16_t>(Start + i);
+                auto It = Device.Holding.find(Reg);
+                if (It != Device.Holding.end()) {
+                    PutWord(Out, It->second);
+                    continue;
+                }
+                const auto Live = Device.Live ? LiveRegister(Reg, Time) : std::nullopt;
+                if (!Live) return Exception(Addr, Fn, 2);
+                PutWord(Out, *Live);
             }
             break;
         }

@@ -27,7 +27,29 @@ struct TSimDevice {
     std::map<uint16_t, uint16_t> Holding;
     std::map<uint16_t, bool> Inputs;
     TSimFaults Faults;
+    // The changing registers (SimLiveFirst..SimLiveLast) where Holding has
+    // none of its own: every profile device has them.
+    bool Live = false;
 };
+
+// The clock of the changing registers: the time since the line started and
+// the wall-clock time, both taken when a request is answered.
+struct TSimTime {
+    uint64_t SinceStartMs = 0;
+    int64_t UnixMs = 0;
+};
+
+// The changing registers, read-only (a write is exception 2):
+//   1000       uint16  counter: tenths of a second since the start (wraps at 65536)
+//   1001       int     triangle -100..100, one step per 100 ms (period 40 s,
+//                      0 at the start, rising)
+//   1002-1003  float   100 x sin(2 pi x t / 60 s), MSWF
+//   1004-1005  uint32  wall-clock time: seconds since 1970-01-01 UTC, MSWF
+//   1006-1007  uint32  milliseconds since the start (wraps after 49 days), MSWF
+inline constexpr uint16_t SimLiveFirst = 1000;
+inline constexpr uint16_t SimLiveLast = 1007;
+// The value of changing register Reg at Time; none outside the block.
+std::optional<uint16_t> LiveRegister(uint16_t Reg, const TSimTime &Time);
 
 // The vendor text that the maker's sensors carry in their vendor registers.
 extern const char *const SimVendorSignature;
@@ -51,7 +73,9 @@ struct TSimOptions {
 
 // The answer of Device to a complete request whose CRC is good; empty when
 // the device stays silent. Writes change the device's registers.
-TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions &Options);
+// Time is the clock of the changing registers.
+TSimFrame Answer(TSimDevice &Device, const TSimFrame &Request, const TSimOptions &Options,
+                 const TSimTime &Time = {});
 // Applies faults to a finished answer.
 void ApplyFaults(TSimFrame &Answer, const TSimFaults &Faults);
 void SealFrame(TSimFrame &Frame);
