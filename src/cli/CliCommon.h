@@ -2,6 +2,7 @@
 // What every command of the command line shares: exit codes, the run's
 // context and the result that becomes either text or one JSON object.
 
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -77,7 +78,8 @@ public:
     int Finish(int Code) {
         if (const int Signal = InterruptSignal()) {
             FJson["interrupted"] = SignalName(Signal);
-            if (Code != ExitOk && Code != InterruptExitCode(Signal)) {
+            if (Code != ExitOk && Code != InterruptExitCode(Signal) &&
+                !(FEndsOnCtrlC && Signal == SIGINT)) {
                 const std::string Why = EInterrupted(Signal).what();
                 if (!HasErrorText(Why)) ErrorText(Why);
                 Code = InterruptExitCode(Signal);
@@ -98,6 +100,9 @@ public:
         }
         return Code;
     }
+    // For a command whose ordinary end is Ctrl+C (watch): after a SIGINT
+    // Finish keeps the command's own exit code.
+    void EndsOnCtrlC() { FEndsOnCtrlC = true; }
     // Ends a command that a stop request (EInterrupted) cut short.
     int Stopped(int Signal) {
         ErrorText(EInterrupted(Signal).what());
@@ -120,4 +125,5 @@ private:
 
     TCliContext &FCtx;
     nlohmann::json FJson;
+    bool FEndsOnCtrlC = false;
 };

@@ -211,5 +211,14 @@ int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt) {
     if (Watch.PortError)
         return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
     if (Watch.Stopped) Result["stopped"] = true;
-    return Result.Finish(Watch.GoodPolls > 0 ? ExitOk : ExitFailed);
+    // Ctrl+C is how a watch without --count or --duration ends: the exit
+    // code says whether anything was read, as after the count.
+    Result.EndsOnCtrlC();
+    if (Watch.GoodPolls == 0) {
+        Result.ErrorText(Watch.Polls == 0 ? "Stopped before the first round ended"
+                                          : "No value was read in " + std::to_string(Watch.Polls) +
+                                                " round(s): see the errors of each row");
+        return Result.Finish(ExitFailed);
+    }
+    return Result.Finish(ExitOk);
 }

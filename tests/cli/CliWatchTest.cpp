@@ -1,7 +1,10 @@
 // veldra-cli watch against the simulated Modbus line (registers 0..63 of
-// the sensors hold 0x0100 + n; nobody at address 9).
+// the sensors hold 0x0100 + n, 1000..1007 change with time; nobody at
+// address 9).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -101,6 +104,53 @@ TEST_F(CliWatch, JsonLinesThenTheSummaryObject) {
     EXPECT_EQ(S["polls"], 2);
     EXPECT_EQ(S["rows"][0]["good"], 2);
     EXPECT_EQ(S["rows"][0]["mean"], 261);
+}
+
+// The simulator's changing registers, watched: each agrees with the time
+// since the simulator started (register 1006, read in the same round) and
+// the wall-clock register with the round's time, within generous bounds.
+TEST_F(CliWatch, ChangingRegistersFollowTheTime) {
+    const std::string List = FDir->Write(
+        "live.json",
+        R"({"watch": [{"address": 1, "register": 1000, "type": "uint16", "label": "counter"},
+                     {"address": 1, "register": 1001, "type": "int", "label": "triangle"},
+                     {"address": 1, "register": 1002, "type": "float", "label": "sine"},
+                     {"address": 1, "register": 1004, "type": "uint32", "label": "clock"},
+                     {"address": 1, "register": 1006, "type": "uint32", "label": "uptime"}]})");
+    const TRunResult R = Watch({"--list", List, "--count", "5", "--interval", "300"}, true);
+    ASSERT_EQ(R.ExitCode, 0) << R.Err;
+    const std::vector<std::string> Lines = SplitLines(R.Out);
+    ASSERT_EQ(Lines.size(), 6u) << R.Out;
+    double LastUptime = -1;
+    for (size_t I = 0; I < 5; ++I) {
+        const auto J = nlohmann::json::parse(Lines[I]);
+        SCOPED_TRACE(Lines[I]);
+        const auto &V = J["values"];
+        ASSERT_TRUE(J["errors"].empty());
+        const double Up = V["uptime"].get<double>();
+        // Read last in the round: at most half a second after the others.
+        EXPECT_GE(Up / 100, V["counter"].get<double>());
+        EXPECT_LE(Up / 100 - V["counter"].get<double>(), 6);
+        EXPECT_NEAR(V["sine"].get<double>(), 100 * std::sin(2 * M_PI * Up / 60000), 6);
+        const double Tri = V["triangle"].get<double>();
+        EXPECT_GE(Tri, -100);
+        EXPECT_LE(Tri, 100);
+        // Rounds at least the interval apart.
+        if (LastUptime >= 0) {
+            EXPECT_GE(Up - LastUptime, 250);
+        }
+        LastUptime = Up;
+        std::tm Utc{};
+        const std::string Time = J["time"];
+        ASSERT_EQ(std::sscanf(Time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &Utc.tm_year, &Utc.tm_mon,
+                              &Utc.tm_mday, &Utc.tm_hour, &Utc.tm_min, &Utc.tm_sec),
+                  6);
+        Utc.tm_year -= 1900;
+        Utc.tm_mon -= 1;
+        const double Clock = V["clock"].get<double>();
+        EXPECT_GE(Clock, static_cast<double>(timegm(&Utc)));
+        EXPECT_LE(Clock, static_cast<double>(timegm(&Utc)) + 5);
+    }
 }
 
 TEST_F(CliWatch, NothingReadOrAMistakenCommandLine) {

@@ -56,8 +56,7 @@ TEST(SimLiveRegisters, SineOverOnePeriod) {
     } Cases[] = {{0, 0}, {15000, 100}, {30000, 0}, {45000, -100}, {60000, 0}, {5000, 50}};
     for (const auto &C : Cases) {
         const TSimTime T{C.Ms, 0};
-        EXPECT_NEAR(FloatOf(*LiveRegister(1002, T), *LiveRegister(1003, T)), C.Value, 1e-3)
-            << C.Ms;
+        EXPECT_NEAR(FloatOf(*LiveRegister(1002, T), *LiveRegister(1003, T)), C.Value, 1e-3) << C.Ms;
     }
 }
 
