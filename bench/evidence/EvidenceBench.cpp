@@ -16,6 +16,12 @@
 //                                   does (one tcflush per packet)
 //   scancpu [TIMEOUT_MS] [LAST]     scan 1..LAST on a silent line, one master
 //                                   per address; CPU time against wall time
+//   watchfloor PORT ROUNDS ADDR:REG:COUNT...
+//                                   the floor of a watch's rounds: each read
+//                                   of holding registers as a raw ping-pong
+//                                   with the simulated line at PORT (19200
+//                                   8N1; write the request, read the answer's
+//                                   length, nothing else), ROUNDS times
 //   info CLI FILE [ROUNDS]          "CLI info FILE" as a fresh process per
 //                                   round against cat FILE >/dev/null,
 //                                   interleaved, warm cache (a check repeated
@@ -44,6 +50,7 @@
 #include "bootloader/CRC8.h"
 #include "bootloader/CodFile.h"
 #include "bootloader/XComm.h"
+#include "modbus/ModbusFrame.h"
 #include "modbus/ModbusLine.h"
 #include "modbus/ModbusRTU.h"
 #include "serial/LinkFactory.h"
@@ -278,6 +285,50 @@ int Info(const std::string &Cli, const std::string &File, int Rounds) {
 
 }  // namespace
 
+int WatchFloor(const std::string &Port, int Rounds, const std::vector<std::string> &Reads) {
+    std::vector<TFrame> Requests;
+    std::vector<size_t> AnswerLengths;
+    for (const std::string &R : Reads) {
+        unsigned Addr = 0, Reg = 0, Count = 0;
+        if (std::sscanf(R.c_str(), "%u:%u:%u", &Addr, &Reg, &Count) != 3) {
+            std::fprintf(stderr, "watchfloor: %s is not ADDR:REG:COUNT\n", R.c_str());
+            return 2;
+        }
+        Requests.push_back(
+            ModbusFrame::BuildRequest(static_cast<uint8_t>(Addr), ModbusFrame::FnReadHoldingRegs,
+                                      static_cast<uint16_t>(Reg), static_cast<uint16_t>(Count)));
+        AnswerLengths.push_back(ModbusFrame::ReadRegsAnswerLength(static_cast<uint16_t>(Count)));
+    }
+    const int Fd = open(Port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (Fd < 0) {
+        std::perror("watchfloor: open");
+        return 1;
+    }
+    RawMode(Fd);
+    termios T{};
+    tcgetattr(Fd, &T);
+    T.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB);
+    cfsetspeed(&T, B19200);
+    tcsetattr(Fd, TCSANOW, &T);
+    uint8_t Answer[512];
+    const auto Start = Clock::now();
+    for (int Round = 0; Round < Rounds; ++Round) {
+        for (size_t I = 0; I < Requests.size(); ++I) {
+            const TFrame &Q = Requests[I];
+            if (write(Fd, Q.data(), Q.size()) != static_cast<ssize_t>(Q.size()) ||
+                !ReadExactly(Fd, Answer, AnswerLengths[I])) {
+                std::fprintf(stderr, "watchfloor: no answer in round %d\n", Round);
+                close(Fd);
+                return 1;
+            }
+        }
+    }
+    const double Seconds = Since(Start);
+    close(Fd);
+    std::printf("seconds=%.4f rounds=%d rate=%.1f\n", Seconds, Rounds, Rounds / Seconds);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     const std::vector<std::string> A(argv + 1, argv + argc);
     auto Arg = [&](size_t i, int Def) { return i < A.size() ? std::atoi(A[i].c_str()) : Def; };
@@ -289,6 +340,9 @@ int main(int argc, char **argv) {
     if (A.size() >= 4 && A[0] == "purgefloor") return Floor(A[1], Arg(2, 3), A[3], true);
     if (!A.empty() && A[0] == "scancpu") return ScanCpu(Arg(1, 100), Arg(2, 30));
     if (A.size() >= 3 && A[0] == "info") return Info(A[1], A[2], Arg(3, 11));
-    std::fputs("usage: veldra-bench-evidence mkcod|upload|floor|scancpu|info ...\n", stderr);
+    if (A.size() >= 4 && A[0] == "watchfloor")
+        return WatchFloor(A[1], Arg(2, 1000), std::vector<std::string>(A.begin() + 3, A.end()));
+    std::fputs("usage: veldra-bench-evidence mkcod|upload|floor|scancpu|info|watchfloor ...\n",
+               stderr);
     return 2;
 }

@@ -236,7 +236,8 @@ protected:
         FLog = FDir.File("served.log");
         const std::string Script = VELDRA_SOURCE_DIR "/tests/cli/modbus_watch_server.py";
         if (GetParam() == TTransport::Tcp) {
-            FServer = std::make_unique<TPeer>(std::vector<std::string>{Python, Script, "tcp", FLog});
+            FServer =
+                std::make_unique<TPeer>(std::vector<std::string>{Python, Script, "tcp", FLog});
             ASSERT_TRUE(FServer->Start());
             ASSERT_TRUE(FServer->WaitFor("\n")) << FServer->Output();
             const std::string &Out = FServer->Output();
@@ -284,8 +285,8 @@ TEST_P(CliWatchPeer, CsvCellsAreWhatThePeerServed) {
     const std::string Csv = FDir.File("watch.csv");
     const std::string List = FDir.Write("list.json", ListOf(true));
     constexpr size_t Polls = 10;
-    const TRunResult R = Watch({"--list", List, "--count", std::to_string(Polls), "--interval",
-                                "100", "--csv", Csv});
+    const TRunResult R = Watch(
+        {"--list", List, "--count", std::to_string(Polls), "--interval", "100", "--csv", Csv});
     ASSERT_EQ(R.ExitCode, 0) << R.Err;
     EXPECT_EQ(SplitLines(R.Out).size(), Polls) << R.Out;
 
@@ -335,8 +336,7 @@ TEST_P(CliWatchPeer, CsvCellsAreWhatThePeerServed) {
     // The summary: every row's reads and failures, min, max and mean of
     // what was served.
     EXPECT_TRUE(Contains(R.Err, "Polls: " + std::to_string(Polls) + " in ")) << R.Err;
-    EXPECT_TRUE(Contains(R.Err, "missing: 0 read, " + std::to_string(Polls) + " failed"))
-        << R.Err;
+    EXPECT_TRUE(Contains(R.Err, "missing: 0 read, " + std::to_string(Polls) + " failed")) << R.Err;
     double Min = 1e9, Max = -1e9, Sum = 0;
     for (const TServed &S : Served.at({1, 0})) {
         Min = std::min(Min, AsUint16(S.Values));
@@ -459,7 +459,11 @@ TEST_P(CliWatchPeer, EndingsAndExitCodes) {
          1,
          3,
          3},
-        {"duration", {"-a", "1", "-r", "0", "--duration", "1", "--interval", "200"}, false, 0, 1,
+        {"duration",
+         {"-a", "1", "-r", "0", "--duration", "1", "--interval", "200"},
+         false,
+         0,
+         1,
          6},
         {"Ctrl+C", {"-a", "1", "-r", "0", "--interval", "100"}, true, 0, 3, 1000},
         {"Ctrl+C, nothing read", {"-a", "1", "-r", "7", "--interval", "100"}, true, 1, 3, 1000},
@@ -500,8 +504,7 @@ TEST_P(CliWatchPeer, EndingsAndExitCodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, CliWatchPeer,
-                         ::testing::Values(TTransport::Tcp, TTransport::Rtu),
-                         [](const auto &Info) {
+                         ::testing::Values(TTransport::Tcp, TTransport::Rtu), [](const auto &Info) {
                              return std::string(Info.param == TTransport::Tcp ? "ModbusTcp"
                                                                               : "RtuOnPty");
                          });
