@@ -230,6 +230,14 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
 }
 
 // The order of the search, under find's help.
+constexpr const char *CWatchFooter =
+    "A watch list file holds up to 64 rows; only address and register are required:\n"
+    "  {\"watch\": [{\"address\": 4, \"register\": 40, \"type\": \"float\", \"label\": "
+    "\"Temperature\",\n"
+    "              \"scale\": 1, \"offset\": 0, \"unit\": \"C\"}, ...]}\n"
+    "Without --count or --duration the watch runs until Ctrl+C. It ends with a summary\n"
+    "and exit code 0 when a round read a value, 1 when none did.\n";
+
 constexpr const char *CFindFooter =
     "The line settings the settings file names for its sensors come first, then 9600, 19200, "
     "38400, 57600, 115200 and 4800 baud, each with even, none and odd parity. One stop bit "
@@ -378,7 +386,9 @@ void BuildParser(CLI::App &App, TCommandLine &Cmd) {
                           Cmd.Watch, Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
-            std::string(cmd == Cmd.Find ? CFindFooter : "") +
+            std::string(cmd == Cmd.Find    ? CFindFooter
+                        : cmd == Cmd.Watch ? CWatchFooter
+                                           : "") +
             "Global options --settings FILE, --trace and --json may come before or after the "
             "command.\n" +
             std::string(CExitCodesText));
