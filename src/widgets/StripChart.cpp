@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -328,14 +329,19 @@ void TStripChart::paintEvent(QPaintEvent *) {
                 S.PreV = S.V[I0 - 1];
             }
             bool Broken = !S.HasPre;
-            TScale &Sc = D->Scales[static_cast<size_t>(S.Scale)];
+            // Column by column: the next column begins at the first time
+            // whose column (t - T0) * W / Span is one more.
+            qint64 Col = 0;
+            auto ColumnEnd = [&](qint64 C) { return T0 + ((C + 1) * Span + W - 1) / W; };
+            qint64 Next = ColumnEnd(0);
             for (size_t I = I0; I < I1; ++I) {
                 const double V = S.V[I];
                 if (std::isnan(V)) {
                     Broken = true;
                     continue;
                 }
-                const qint64 Col = std::min<qint64>((S.T[I] - T0) * W / Span, W - 1);
+                const qint64 T = S.T[I];
+                while (T >= Next && Col < W - 1) Next = ColumnEnd(++Col);
                 TColumn &C = S.Cols[static_cast<size_t>(Col)];
                 if (!C.Any) {
                     C.Any = true;
@@ -347,12 +353,17 @@ void TStripChart::paintEvent(QPaintEvent *) {
                     C.Last = V;
                 }
                 Broken = false;
+            }
+            TScale &Sc = D->Scales[static_cast<size_t>(S.Scale)];
+            for (const TColumn &C : S.Cols) {
+                if (!C.Any) continue;
                 if (!Sc.Any) {
                     Sc.Any = true;
-                    Sc.Lo = Sc.Hi = V;
+                    Sc.Lo = C.Min;
+                    Sc.Hi = C.Max;
                 } else {
-                    Sc.Lo = std::min(Sc.Lo, V);
-                    Sc.Hi = std::max(Sc.Hi, V);
+                    Sc.Lo = std::min(Sc.Lo, C.Min);
+                    Sc.Hi = std::max(Sc.Hi, C.Max);
                 }
             }
             S.HasPost = I1 < S.T.size() && !std::isnan(S.V[I1]);
@@ -596,7 +607,9 @@ void TStripChart::paintEvent(QPaintEvent *) {
 
 void TStripChart::mouseMoveEvent(QMouseEvent *Event) {
     const int X = static_cast<int>(Event->position().x());
-    if (D->Dragging && D->Plot.width() > 0) {
+    // Dragging the paper stops it; a click alone (to take the keys) does not.
+    if (D->Dragging && D->Plot.width() > 0 && (D->Paused || std::abs(X - D->DragX) >= 3)) {
+        SetPaused(true);
         ScrollTo(D->DragEnd - static_cast<qint64>(static_cast<double>(X - D->DragX) * D->SpanMs /
                                                   D->Plot.width()));
     }
@@ -606,8 +619,6 @@ void TStripChart::mouseMoveEvent(QMouseEvent *Event) {
 
 void TStripChart::mousePressEvent(QMouseEvent *Event) {
     if (Event->button() != Qt::LeftButton) return QWidget::mousePressEvent(Event);
-    // Dragging the paper stops it.
-    SetPaused(true);
     D->Dragging = true;
     D->DragX = static_cast<int>(Event->position().x());
     D->DragEnd = D->EndMs;

@@ -54,7 +54,11 @@ public:
     qint64 SpanMs() const;
 
     // Paused, the chart stops following new samples and can be scrolled
-    // back; resumed, it follows the newest again.
+    // back; resumed, it follows the newest again. The user scrolls with the
+    // wheel (only while paused: running, the wheel scrolls the page), by
+    // dragging, and with Left/Right (a tenth of the span), PageUp/PageDown
+    // (a span), Home (the oldest sample) and End (the newest); a drag or a
+    // key pauses the chart first.
     void SetPaused(bool Paused);
     bool Paused() const;
     // While paused: the time at the right edge.

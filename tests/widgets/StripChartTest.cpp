@@ -45,9 +45,9 @@ struct TChart {
     int Y(double Value, double Lo, double Hi) const {
         const QRect P = Plot();
         const double Pad = (Hi - Lo) * 0.05;
-        return static_cast<int>(std::lround(P.top() + P.height() - 1 -
-                                            (Value - Lo + Pad) / (Hi - Lo + 2 * Pad) *
-                                                (P.height() - 1)));
+        return static_cast<int>(
+            std::lround(P.top() + P.height() - 1 -
+                        (Value - Lo + Pad) / (Hi - Lo + 2 * Pad) * (P.height() - 1)));
     }
 };
 
@@ -72,7 +72,8 @@ std::set<int> RowsOf(const QImage &Image, int X, const QRect &Rect, QColor Colou
 // Mouse events straight to the chart: it is never shown, so there is no
 // window to send them through.
 void Mouse(QWidget &W, QEvent::Type Type, QPoint At, Qt::MouseButton Button = Qt::NoButton) {
-    const Qt::MouseButtons Held = Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Button);
+    const Qt::MouseButtons Held =
+        Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Button);
     QMouseEvent E(Type, QPointF(At), W.mapToGlobal(QPointF(At)), Button, Held, Qt::NoModifier);
     QApplication::sendEvent(&W, &E);
 }
@@ -190,6 +191,12 @@ TEST(StripChart, PausedTheViewHoldsAndScrolls) {
     QSignalSpy Spy(&C.Chart, &TStripChart::PausedChanged);
     // A minute before the window, so that there is room to scroll back.
     Fill(C.Chart, S, kBase - 60 * kSecond, kBase + 60 * kSecond, [](qint64) { return 1.0; });
+    // A click (to take the keys) leaves it running.
+    Mouse(C.Chart, QEvent::MouseButtonPress, QPoint(300, 150), Qt::LeftButton);
+    Mouse(C.Chart, QEvent::MouseMove, QPoint(301, 150), Qt::LeftButton);
+    Mouse(C.Chart, QEvent::MouseButtonRelease, QPoint(301, 150), Qt::LeftButton);
+    EXPECT_FALSE(C.Chart.Paused());
+    EXPECT_EQ(Spy.count(), 0);
     // Running, the wheel is not the chart's.
     QWheelEvent Idle(QPointF(300, 150), QPointF(300, 150), {}, QPoint(0, 120), Qt::NoButton,
                      Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -269,7 +276,10 @@ TEST(StripChart, ASingleSpikeSurvivesDecimation) {
     constexpr int kN = 100000;
     constexpr int kUp = 61234, kDown = 23456;
     for (int I = 0; I < kN; ++I)
-        C.Chart.Append(S, kBase + I * 60 * kSecond / kN, I == kUp ? 100.0 : I == kDown ? -100.0 : 0.0);
+        C.Chart.Append(S, kBase + I * 60 * kSecond / kN,
+                       I == kUp     ? 100.0
+                       : I == kDown ? -100.0
+                                    : 0.0);
     ASSERT_EQ(C.Chart.SampleCount(S), kN);
     C.Chart.ScrollTo(kBase + 60 * kSecond);
     C.Chart.SetPaused(true);
