@@ -31,6 +31,8 @@ const QColor kText(Qt::black);
 constexpr double kMargin = 0.05;
 constexpr int kRightMargin = 10;
 constexpr int kPenWidth = 2;
+// How far (in pixels) the cursor reads a sample beyond a series' ends.
+constexpr int kReadoutReach = 8;
 // A wheel notch, an arrow key: a tenth of the span.
 constexpr int kScrollParts = 10;
 
@@ -474,7 +476,8 @@ void TStripChart::paintEvent(QPaintEvent *) {
     const QString Utc = QStringLiteral("UTC");
     P.drawText(4, PlotBottom + 4 + Fm.ascent(), Utc);
     const int UtcRight = 4 + Fm.horizontalAdvance(Utc) + 6;
-    for (qint64 T = FirstTick; T <= T1; T += TimeStep) {
+    // Without samples there is no time to show.
+    for (qint64 T = FirstTick; D->HaveSamples && T <= T1; T += TimeStep) {
         const int X = static_cast<int>(std::lround(XOf(T)));
         P.setPen(kGrid);
         P.drawLine(X, Top, X, PlotBottom);
@@ -571,10 +574,20 @@ void TStripChart::paintEvent(QPaintEvent *) {
             if (S.Scale < 0) continue;
             QString Value = QStringLiteral("–");
             if (S.Count() > 0) {
+                // Between two samples the nearer one; before the first or
+                // after the last only a sample a few pixels away.
                 auto It = std::lower_bound(S.Begin(), S.T.cend(), Tc);
-                if (It == S.T.cend() || (It != S.Begin() && Tc - *(It - 1) <= *It - Tc)) --It;
+                bool Near = true;
+                if (It == S.T.cend()) {
+                    --It;
+                    Near = Tc - *It <= kReadoutReach * Span / W;
+                } else if (It == S.Begin()) {
+                    Near = *It - Tc <= kReadoutReach * Span / W;
+                } else if (Tc - *(It - 1) <= *It - Tc) {
+                    --It;
+                }
                 const size_t I = static_cast<size_t>(It - S.T.cbegin());
-                if (S.T[I] >= T0 && S.T[I] <= T1 && !std::isnan(S.V[I]))
+                if (Near && S.T[I] >= T0 && S.T[I] <= T1 && !std::isnan(S.V[I]))
                     Value = FormatValue(S.V[I]);
             }
             QString Line = S.Label + QStringLiteral(": ") + Value;

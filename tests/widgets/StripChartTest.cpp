@@ -185,6 +185,33 @@ TEST(StripChart, TwoUnitsGetTwoScales) {
     EXPECT_EQ(C.Chart.Readout().size(), 2);
 }
 
+TEST(StripChart, TheCursorReadsOnlyWhereThereAreSamples) {
+    TChart C;
+    const int S = C.Chart.AddSeries("Level", "mm");
+    // Samples from 40 s on, one every second.
+    for (qint64 T = 40; T <= 60; ++T)
+        C.Chart.Append(S, kBase + T * kSecond, static_cast<double>(T));
+    C.Chart.SetPaused(true);
+    C.Chart.ScrollTo(kBase + 60 * kSecond);
+    C.Draw();
+    struct TRow {
+        qint64 At;
+        const char *Value;
+    };
+    for (const TRow &R : {TRow{10, "–"}, TRow{38, "–"}, TRow{45, "45"}, TRow{50, "50"}}) {
+        SCOPED_TRACE(R.At);
+        // The middle of the column of that time.
+        Mouse(C.Chart, QEvent::MouseMove, QPoint(C.X(kBase + R.At * kSecond), 100));
+        C.Draw();
+        ASSERT_EQ(C.Chart.Readout().size(), 2);
+        EXPECT_EQ(C.Chart.Readout()[1], QString("Level: %1 mm").arg(QString::fromUtf8(R.Value)));
+    }
+    // Off the plot, no cursor.
+    Mouse(C.Chart, QEvent::MouseMove, QPoint(2, 2));
+    C.Draw();
+    EXPECT_TRUE(C.Chart.Readout().isEmpty());
+}
+
 TEST(StripChart, PausedTheViewHoldsAndScrolls) {
     TChart C;
     const int S = C.Chart.AddSeries("Level", "mm");
