@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <array>
@@ -31,6 +32,9 @@ const QColor kText(Qt::black);
 constexpr double kMargin = 0.05;
 constexpr int kRightMargin = 10;
 constexpr int kPenWidth = 2;
+// New samples repaint the chart at most this often (ms): a watch reading
+// back to back must not spend its CPU on paints nobody can follow.
+constexpr int kRepaintMs = 50;
 // How far (in pixels) the cursor reads a sample beyond a series' ends.
 constexpr int kReadoutReach = 8;
 // A wheel notch, an arrow key: a tenth of the span.
@@ -132,6 +136,7 @@ struct TStripChart::TData {
     bool HaveSamples = false;
     qint64 Newest = 0;
 
+    QTimer *Repaint = nullptr;
     int CursorX = -1;
     bool Dragging = false;
     int DragX = 0;
@@ -158,6 +163,10 @@ TStripChart::TStripChart(QWidget *Parent) : QWidget(Parent), D(std::make_unique<
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    D->Repaint = new QTimer(this);
+    D->Repaint->setSingleShot(true);
+    D->Repaint->setInterval(kRepaintMs);
+    connect(D->Repaint, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 TStripChart::~TStripChart() = default;
 
@@ -231,7 +240,7 @@ void TStripChart::Append(int Series, qint64 AtMs, double Value) {
     }
     D->HaveSamples = true;
     if (!D->Paused) D->EndMs = D->Newest;
-    update();
+    if (!D->Repaint->isActive()) D->Repaint->start();
 }
 
 void TStripChart::SetSpanMs(qint64 SpanMs) {

@@ -46,7 +46,8 @@ public:
 
     // A sample at AtMs (ms since the epoch, UTC). A NaN value marks a
     // failed read: the line breaks there. Samples come in time order; one
-    // older than the series' newest is taken at the newest's time.
+    // older than the series' newest is taken at the newest's time. New
+    // samples repaint the chart at most 20 times a second.
     void Append(int Series, qint64 AtMs, double Value);
 
     // The width of the time window shown (1 minute .. 1 day).
