@@ -12,11 +12,11 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
-#include <ctime>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <vector>
 
