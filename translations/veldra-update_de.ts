@@ -765,6 +765,17 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     </message>
 </context>
 <context>
+    <name>TStripChart</name>
+    <message>
+        <source>No data</source>
+        <translation>Keine Daten</translation>
+    </message>
+    <message>
+        <source>Paused</source>
+        <translation>Angehalten</translation>
+    </message>
+</context>
+<context>
     <name>TUploadPage</name>
     <message>
         <source>Packets:</source>
