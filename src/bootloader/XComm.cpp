@@ -99,11 +99,17 @@ int TXComm::BaudRate() const {
     return FLink.Connected() ? BaudRateToInt(FLink.Settings().BaudRate) : 0;
 }
 
+void TXComm::SetFirstBaud(int Rate) {
+    FFirstBaud = Rate == 19200 || Rate == 57600 ? Rate : 0;
+}
+
 void TXComm::Close() {
     FLink.Close();
     FSensorID = 0;
     FVersionHi = 0;
     FVersionLo = 0;
+    FIdentCommand = 0;
+    FIdentMs = 0;
 }
 
 // 8 data bits, even parity (checked), one stop bit, RTS toggling the RS-485
@@ -123,7 +129,9 @@ TLinkSettings TXComm::LineSettings(TBaudRate Rate) const {
 bool TXComm::Open(const std::string &Port) {
     Close();
     FOpenError.reset();
-    for (TBaudRate Rate : {br19200, br57600}) {
+    // 19200 and then 57600 baud, unless the caller knows better.
+    const TBaudRate Order[2][2] = {{br19200, br57600}, {br57600, br19200}};
+    for (TBaudRate Rate : Order[FFirstBaud == 57600 ? 1 : 0]) {
         TLinkSettings S = LineSettings(Rate);
         S.Port = Port;
         // A link left open by an error of the previous attempt is simply
@@ -160,27 +168,62 @@ bool TXComm::Open(const std::string &Port) {
     FSensorID = 0;
     FVersionHi = 0;
     FVersionLo = 0;
+    FIdentCommand = 0;
+    FIdentMs = 0;
     return false;
+}
+
+bool TXComm::AskIdentity(uint8_t Command, uint32_t TimeoutMs, uint16_t &SensorID,
+                         uint8_t &VersionHi, uint8_t &VersionLo) {
+    TByteArray Reply;
+    if (!Transact(BuildRequest(Command, 0), Reply, TimeoutMs)) return false;
+    if (Command == CCmdIdent && Reply.size() == 3) {
+        SensorID = Reply[2];
+    } else if (Command == CCmdIdent16 && Reply.size() == 4) {
+        SensorID = static_cast<uint16_t>(Reply[2] | (Reply[3] << 8));
+    } else {
+        return false;
+    }
+    VersionHi = Reply[0];
+    VersionLo = Reply[1];
+    return true;
 }
 
 bool TXComm::GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo) {
     if (!FLink.Connected()) return false;
-    TByteArray Reply;
-    if (Transact(BuildRequest(CCmdIdent, 0), Reply, FDefTimeout) && Reply.size() == 3) {
-        VersionHi = Reply[0];
-        VersionLo = Reply[1];
-        SensorID = Reply[2];
-        return true;
-    }
-    // Sensors with a 16-bit ID answer only this request, and only at 57600.
-    if (FLink.Settings().BaudRate == br57600 &&
-        Transact(BuildRequest(CCmdIdent16, 0), Reply, FDefTimeout) && Reply.size() == 4) {
-        VersionHi = Reply[0];
-        VersionLo = Reply[1];
-        SensorID = static_cast<uint16_t>(Reply[2] | (Reply[3] << 8));
-        return true;
+    // Sensors with a 16-bit ID answer only 0x0B, and only at 57600.
+    const bool Both = FLink.Settings().BaudRate == br57600;
+    for (uint8_t Command : {CCmdIdent, CCmdIdent16}) {
+        if (Command == CCmdIdent16 && !Both) break;
+        const uint64_t Start = Now();
+        if (AskIdentity(Command, FDefTimeout, SensorID, VersionHi, VersionLo)) {
+            FIdentCommand = Command;
+            FIdentMs = static_cast<uint32_t>(std::min<uint64_t>(Now() - Start, CMaxDefTimeout));
+            return true;
+        }
     }
     return false;
+}
+
+uint32_t TXComm::QuietTimeout() const {
+    // The request and the longest reply at 11 bits a character, rounded up.
+    const uint64_t Rate =
+        static_cast<uint64_t>(std::max(BaudRateToInt(FLink.Settings().BaudRate), 300));
+    const uint64_t Line = ((6 + CMaxReplyBytes) * 11ULL * 1000ULL + Rate - 1) / Rate;
+    uint64_t Timeout = Line + CQuietTurnaroundMs + CQuietAdapterMs + CQuietMarginMs;
+    if (FIdentCommand != 0) Timeout = std::max<uint64_t>(Timeout, 2ULL * FIdentMs + CQuietMarginMs);
+    return static_cast<uint32_t>(std::min<uint64_t>(Timeout, FDefTimeout));
+}
+
+bool TXComm::StillInBootloader() {
+    uint16_t Id = 0;
+    uint8_t Hi = 0, Lo = 0;
+    const uint32_t Timeout = QuietTimeout();
+    if (FIdentCommand != 0) return AskIdentity(FIdentCommand, Timeout, Id, Hi, Lo);
+    // Not found through this object (a link opened by the caller): every
+    // request GetDeviceInfo would make at this rate.
+    if (AskIdentity(CCmdIdent, Timeout, Id, Hi, Lo)) return true;
+    return FLink.Settings().BaudRate == br57600 && AskIdentity(CCmdIdent16, Timeout, Id, Hi, Lo);
 }
 
 bool TXComm::Transact(const TByteArray &Request, TByteArray &Reply, uint32_t TimeoutMs) {
@@ -325,11 +368,11 @@ bool TXComm::UploadImage(std::span<const uint8_t> Image, const TCODFileData &Hdr
                 // unanswered identification proves little on a noisy line:
                 // a sensor still in its bootloader whose answer got lost
                 // would pass for updated. Ask again; any answer is failure.
-                for (int i = 0; i < CFinalIdentAttempts; ++i) {
-                    uint16_t Id = 0;
-                    uint8_t Hi = 0, Lo = 0;
-                    if (GetDeviceInfo(Id, Hi, Lo)) return false;
-                }
+                // Each request is the one the sensor answered when it was
+                // found, expected to go unanswered: it waits the quiet
+                // time-out, not the settings' one.
+                for (int i = 0; i < CFinalIdentAttempts; ++i)
+                    if (StillInBootloader()) return false;
                 return true;
             }
             if (Ack != PacketNo) return false;

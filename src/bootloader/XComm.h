@@ -49,6 +49,25 @@ constexpr uint32_t CRebootPause = 2500;
 // before an upload counts as done (a lost answer must not pass for a sensor
 // that left bootloader mode).
 constexpr int CFinalIdentAttempts = 3;
+// The time-out of those requests (TXComm::QuietTimeout). A sensor still in
+// its bootloader answers them; the wait covers, from the write:
+//   the request and the longest reply the protocol allows on the line,
+//     (6 + 257) characters of 11 bits: 151 ms at 19200, 51 ms at 57600
+//     (the first byte of a reply alone restarts the wait, so this is
+//     generous);
+//   the sensor's turnaround, CQuietTurnaroundMs: bootloaders answer
+//     identification within a few ms; a slow one is allowed tens of ms;
+//   USB adapters, CQuietAdapterMs: an FTDI-type adapter holds received
+//     bytes up to its latency timer (16 ms unless set low), the request can
+//     wait as long on its way out, and a USB frame on top;
+//   a margin, CQuietMarginMs.
+// 291 ms at 19200 baud, 191 ms at 57600. Never shorter than twice what the
+// sensor took to answer the identification that found it, plus the margin
+// (a slow sensor, a network serial server), and never longer than the
+// settings' time-out that every other request waits.
+constexpr uint32_t CQuietTurnaroundMs = 50;
+constexpr uint32_t CQuietAdapterMs = 40;
+constexpr uint32_t CQuietMarginMs = 50;
 
 // Longest reply: start byte, length byte and up to 255 more.
 constexpr size_t CMaxReplyBytes = 257;
@@ -78,9 +97,15 @@ public:
     TXComm &operator=(const TXComm &) = delete;
 
     // Closes the link, then looks for a bootloader on Port at 19200 and then
-    // at 57600 baud. True when one answered; the port then stays open at the
-    // rate that worked. Port errors are caught here and give false.
+    // at 57600 baud (or at FirstBaud() first). True when one answered; the
+    // port then stays open at the rate that worked. Port errors are caught
+    // here and give false.
     bool Open(const std::string &Port);
+    // The rate Open tries first: 19200 or 57600 (a port's last sensor had
+    // it, say); 0, and any other value, keeps the usual order. Kept across
+    // Open and Close, as the limits are.
+    void SetFirstBaud(int Rate);
+    int FirstBaud() const { return FFirstBaud; }
     // Why the last Open could not open the port, or the port error that
     // closed it during the search (a server that dropped the connection, an
     // adapter pulled out); empty when no bootloader answered on a working
@@ -91,7 +116,15 @@ public:
     void Close();
     // Asks the bootloader for its identity over the open port; the outputs
     // are written only on success. Port errors (EComPort) reach the caller.
+    // The request that was answered, and how long the answer took, are kept
+    // for the upload's final check (IdentCommand).
     bool GetDeviceInfo(uint16_t &SensorID, uint8_t &VersionHi, uint8_t &VersionLo);
+    // The identification request the sensor answered when it was found
+    // (CCmdIdent or CCmdIdent16), 0 before that and after Close.
+    uint8_t IdentCommand() const { return FIdentCommand; }
+    // Time-out of the requests a sensor that left bootloader mode leaves
+    // unanswered (the final check of an upload): see CQuietTurnaroundMs.
+    uint32_t QuietTimeout() const;
 
     // Port open and a sensor ID other than 0 known.
     bool Connected() const;
@@ -113,7 +146,9 @@ public:
     // Uploads a firmware file to the open bootloader. Hdr is what the
     // caller's ValidateFile gave; it chooses the packet size and time-outs.
     // True only when the bootloader completed the image and then leaves
-    // CFinalIdentAttempts identification requests unanswered. Port errors
+    // CFinalIdentAttempts identification requests unanswered, each the one
+    // it answered when it was found (as GetDeviceInfo asks when that is not
+    // known), each with the QuietTimeout(). Port errors
     // (EComPort) and file errors (EFileError) reach the caller; the file is
     // closed by then.
     // The file is read once (LoadFirmware) and sent from memory.
@@ -157,6 +192,12 @@ public:
 private:
     bool SendDataPacket(uint16_t PacketNo, const uint8_t *Data, size_t Count, uint32_t TimeoutMs,
                         uint16_t &Ack);
+    // One identification request (CCmdIdent or CCmdIdent16): true when it
+    // was answered with its own payload size; outputs written only then.
+    bool AskIdentity(uint8_t Command, uint32_t TimeoutMs, uint16_t &SensorID, uint8_t &VersionHi,
+                     uint8_t &VersionLo);
+    // After the completion: true when the sensor still answers.
+    bool StillInBootloader();
     uint64_t Now() const { return FClock->Now(); }
     TLinkSettings LineSettings(TBaudRate Rate) const;
 
@@ -167,6 +208,9 @@ private:
     int FMaxRetry = 5;
     int FMaxFails = 15;
     uint32_t FDefTimeout = 1000;
+    int FFirstBaud = 0;
+    uint8_t FIdentCommand = 0;  // the request the sensor answered
+    uint32_t FIdentMs = 0;      // and how long it took
     TClock *FClock = &SystemClock();
     std::unique_ptr<TClock> FOwnClock;  // behind SetPause
     std::optional<EComPort> FOpenError;

@@ -314,6 +314,96 @@ TEST(Open, TriesBothRatesInOrder) {
     }
 }
 
+// Sensors with 8-bit and 16-bit IDs at either rate, found in the usual
+// order or with the rate a port's last sensor had tried first. The rule of
+// what is asked stays: 0x0C at 19200, 0x0C and then 0x0B at 57600, each
+// with the full time-out.
+TEST(Open, FirstRateAndSixteenBitSensors) {
+    struct Row {
+        const char *Name;
+        int FirstBaud;  // as set; the object keeps 0, 19200 or 57600
+        int AnswerAt;   // bit rate the sensor answers at, 0 none
+        bool Id16;      // answers 0x0B only
+        std::vector<TBaudRate> WantSentAt;
+        std::vector<uint8_t> WantCommands;
+        uint64_t WaitedMs;
+    };
+    const Row Rows[] = {
+        {"16-bit at 57600", 0, 57600, true, {br19200, br57600, br57600}, {0x0C, 0x0C, 0x0B}, 2001},
+        {"16-bit answers nothing at 19200",
+         0,
+         19200,
+         true,
+         {br19200, br57600, br57600},
+         {0x0C, 0x0C, 0x0B},
+         3000},
+        {"19200 first is the usual order",
+         19200,
+         57600,
+         false,
+         {br19200, br57600},
+         {0x0C, 0x0C},
+         1001},
+        {"57600 first, 8-bit there", 57600, 57600, false, {br57600}, {0x0C}, 1},
+        {"57600 first, 16-bit there", 57600, 57600, true, {br57600, br57600}, {0x0C, 0x0B}, 1001},
+        {"57600 first, sensor at 19200",
+         57600,
+         19200,
+         false,
+         {br57600, br57600, br19200},
+         {0x0C, 0x0B, 0x0C},
+         2001},
+        {"57600 first, no sensor",
+         57600,
+         0,
+         false,
+         {br57600, br57600, br19200},
+         {0x0C, 0x0B, 0x0C},
+         3000},
+        {"an unknown rate keeps the usual order",
+         9600,
+         57600,
+         false,
+         {br19200, br57600},
+         {0x0C, 0x0C},
+         1001},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TFakeLink L;
+        L.Link.SetFirstBaud(R.FirstBaud);
+        L.Port->Responder = [&](const TByteArray &Req) {
+            if (BaudRateToInt(L.Port->Settings().BaudRate) != R.AnswerAt)
+                return std::vector<TChunk>{};
+            if (R.Id16 && Req[2] == 0x0B)
+                return std::vector<TChunk>{{1, MakeReply(0x0B, {2, 5, 0x2C, 0x01})}};
+            if (!R.Id16 && Req[2] == 0x0C)
+                return std::vector<TChunk>{{1, MakeReply(0x0C, {2, 5, 17})}};
+            return std::vector<TChunk>{};
+        };
+        const uint64_t T0 = L.Port->Clock;
+        const bool Found = R.AnswerAt == 57600 || (R.AnswerAt == 19200 && !R.Id16);
+        EXPECT_EQ(L.Link.Open("/dev/ttyFAKE0"), Found);
+        EXPECT_EQ(L.Port->SentAt, R.WantSentAt);
+        std::vector<uint8_t> Commands;
+        for (const TByteArray &Req : L.Port->Sent) Commands.push_back(Req[2]);
+        EXPECT_EQ(Commands, R.WantCommands);
+        EXPECT_GE(L.Port->Clock - T0, R.WaitedMs);
+        EXPECT_LE(L.Port->Clock - T0, R.WaitedMs + 5);
+        if (Found) {
+            EXPECT_EQ(L.Link.BaudRate(), R.AnswerAt);
+            EXPECT_EQ(L.Link.SensorID(), R.Id16 ? 300 : 17);
+            EXPECT_EQ(L.Link.IdentCommand(), R.Id16 ? 0x0B : 0x0C);
+        } else {
+            EXPECT_EQ(L.Link.IdentCommand(), 0);
+        }
+        // The first rate outlives Open and Close, as the limits do.
+        L.Link.Close();
+        EXPECT_EQ(L.Link.FirstBaud(), R.FirstBaud == 9600 ? 0 : R.FirstBaud);
+        EXPECT_EQ(L.Link.IdentCommand(), 0);
+    }
+}
+
 TEST(Open, PortThatCannotOpenGivesFalse) {
     TFakeLink L;
     L.Port->FailOpen = true;
@@ -678,6 +768,114 @@ TEST(UploadFile, FinalIdentificationOutlastsLostAnswers) {
         for (const auto &Req : F.L.Port->Sent) Idents += Req == KIdentRequest;
         EXPECT_EQ(Idents, R.Idents) << R.Name;
         EXPECT_EQ(F.L.Pauses, std::vector<uint32_t>{2500}) << R.Name;
+    }
+}
+
+// The final check asks only the request the sensor answered when it was
+// found, each time with the quiet time-out: the longest reply on the line
+// at that rate, the sensor's turnaround and the adapters' latency, with a
+// margin; at least twice what finding the sensor took.
+TEST(UploadFile, FinalCheckAsksTheFoundRequestWithTheQuietTimeout) {
+    struct Row {
+        const char *Name;
+        int Rate;
+        bool Id16;
+        uint64_t IdentDelay;  // the sensor's answer to identification, ms
+        bool Stays;
+        int Lost;  // answers lost after the completion
+        bool Ok;
+        uint32_t Quiet;
+        int Checks;  // final identification requests
+    };
+    const Row Rows[] = {
+        {"8-bit at 19200, left", 19200, false, 1, false, 0, true, 291, 3},
+        {"8-bit at 57600, left", 57600, false, 1, false, 0, true, 191, 3},
+        {"16-bit at 57600, left", 57600, true, 1, false, 0, true, 191, 3},
+        {"16-bit at 57600, stayed", 57600, true, 1, true, 0, false, 191, 1},
+        {"16-bit at 57600, stayed, one answer lost", 57600, true, 1, true, 1, false, 191, 2},
+        {"16-bit at 57600, stayed, two answers lost", 57600, true, 1, true, 2, false, 191, 3},
+        {"8-bit at 19200, stayed, one answer lost", 19200, false, 1, true, 1, false, 291, 2},
+        // A slow sensor is still heard: 2 x 200 + 50.
+        {"slow 16-bit sensor, stayed", 57600, true, 200, true, 0, false, 450, 1},
+        {"slow 8-bit sensor, stayed", 19200, false, 280, true, 0, false, 610, 1},
+        // Never longer than the settings' time-out (1000 ms here).
+        {"very slow sensor, stayed", 57600, false, 900, true, 0, false, 1000, 1},
+        {"very slow sensor, left", 57600, false, 900, false, 0, true, 1000, 3},
+    };
+    for (const Row &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        TTempDir Dir;
+        const std::string Path = Dir.Write("fw.cod", MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
+        TCODFileData Hdr;
+        ASSERT_TRUE(ValidateFile(Path, Hdr));
+        TFakeLink L;
+        TModelBootloader Model;
+        Model.CompleteAt = 10;
+        Model.Stays = R.Stays;
+        Model.LostIdents = R.Lost;
+        const uint8_t Ident = R.Id16 ? 0x0B : 0x0C;
+        L.Port->Responder = [&](const TByteArray &Req) -> std::vector<TChunk> {
+            if (BaudRateToInt(L.Port->Settings().BaudRate) != R.Rate) return {};
+            if (Req[2] == 0x0D) return Model(Req);
+            if (Req[2] != Ident) return {};
+            if (Model.Completed && (!Model.Stays || Model.LostIdents-- > 0)) return {};
+            return {{R.IdentDelay,
+                     R.Id16 ? MakeReply(0x0B, {1, 0, 17, 0}) : MakeReply(0x0C, {1, 0, 17})}};
+        };
+        ASSERT_TRUE(L.Link.Open("/dev/ttyFAKE0"));
+        EXPECT_EQ(L.Link.QuietTimeout(), R.Quiet);
+        const size_t Before = L.Sent();
+        const uint64_t T0 = L.Port->Clock;
+        EXPECT_EQ(L.Link.UploadFile(Path, Hdr, {}), R.Ok);
+        // After the last data packet: only the found request, each waiting
+        // the quiet time-out (the first wait after a write is it + 1).
+        const auto &Sent = L.Port->Sent;
+        size_t Last = Before;
+        for (size_t i = Before; i < Sent.size(); ++i)
+            if (Sent[i][2] == 0x0D) Last = i;
+        ASSERT_EQ(Sent.size() - Last - 1, static_cast<size_t>(R.Checks));
+        for (size_t i = Last + 1; i < Sent.size(); ++i) {
+            EXPECT_EQ(Sent[i][2], Ident) << "request " << i;
+            EXPECT_EQ(L.Port->FirstWait[i], static_cast<int>(R.Quiet) + 1) << "request " << i;
+        }
+        EXPECT_EQ(L.Pauses, std::vector<uint32_t>{2500});
+        if (R.Ok) {
+            // The data packets answer after 1 ms each; then the pause and
+            // three quiet time-outs.
+            const uint64_t Elapsed = L.Port->Clock - T0;
+            EXPECT_GE(Elapsed, 2500 + 3 * R.Quiet);
+            EXPECT_LE(Elapsed, 2500 + 3 * (R.Quiet + 2) + 11 * 2);
+        }
+    }
+}
+
+// A link opened by its caller, without identification: the final check
+// asks what GetDeviceInfo would at that rate, with the quiet time-out.
+TEST(UploadFile, FinalCheckWithoutIdentificationAsksEveryRequestOfTheRate) {
+    const struct {
+        TBaudRate Rate;
+        std::vector<uint8_t> Want;
+        uint32_t Quiet;
+    } Rows[] = {
+        {br19200, {0x0C, 0x0C, 0x0C}, 291},
+        {br57600, {0x0C, 0x0B, 0x0C, 0x0B, 0x0C, 0x0B}, 191},
+    };
+    for (const auto &R : Rows) {
+        TUploadFixture F(MakeCod16(17, 1, 1, "PIC", MakeImage(64)));
+        F.L.Port->Close();
+        F.L.OpenAt(R.Rate);
+        F.Model.CompleteAt = 10;
+        EXPECT_EQ(F.L.Link.IdentCommand(), 0);
+        EXPECT_TRUE(F.Upload());
+        const auto &Sent = F.L.Port->Sent;
+        ASSERT_GE(Sent.size(), R.Want.size());
+        std::vector<uint8_t> Final;
+        for (size_t i = Sent.size() - R.Want.size(); i < Sent.size(); ++i) {
+            Final.push_back(Sent[i][2]);
+            EXPECT_EQ(F.L.Port->FirstWait[i], static_cast<int>(R.Quiet) + 1);
+        }
+        EXPECT_EQ(Final, R.Want);
+        EXPECT_EQ(Sent[Sent.size() - R.Want.size() - 1][2], 0x0D);
     }
 }
 
