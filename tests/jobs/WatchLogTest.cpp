@@ -65,27 +65,32 @@ TEST(WatchLog, HeaderRowsAndReasonsEachLineOnDiskAsWritten) {
     Rows[1] = {2, 0, rdtInt, woMSWF, 1, "Level, tank 1", 1, 0, ""};
     Rows[2] = {9, 5, rdtString, woMSWF, 4, "Name", 1, 0, ""};
     TWatchLog Log;
-    ASSERT_TRUE(Log.Open(Path, {"veldra-update 9.8.7", "/dev/ttyUSB0", "19200", "Even", "1"}, Rows));
-    const std::string Head = "# veldra-update 9.8.7 watch\n"
-                             "# port /dev/ttyUSB0, 19200 baud, parity Even, 1 stop bit(s)\n"
-                             "# Temperature: address 1, register 110, float, °C\n"
-                             "# Level, tank 1: address 2, register 0, int\n"
-                             "# Name: address 9, register 5, string\n"
-                             "time,Temperature,\"Level, tank 1\",Name,errors\n";
+    ASSERT_TRUE(
+        Log.Open(Path, {"veldra-update 9.8.7", "/dev/ttyUSB0", "19200", "Even", "1"}, Rows));
+    const std::string Head =
+        "# veldra-update 9.8.7 watch\n"
+        "# port /dev/ttyUSB0, 19200 baud, parity Even, 1 stop bit(s)\n"
+        "# Temperature: address 1, register 110, float, °C\n"
+        "# Level, tank 1: address 2, register 0, int\n"
+        "# Name: address 9, register 5, string\n"
+        "time,Temperature,\"Level, tank 1\",Name,errors\n";
     EXPECT_EQ(ReadAll(Path), Head);
 
     TWatchPoll P;
     P.Readings = {Good("21.5", 21.5), Good("-3", -3), Failed({TJobText::ModbusNoAnswer})};
     Log.Write("2026-12-11T07:45:00.000Z", P);
-    const std::string First = "2026-12-11T07:45:00.000Z,21.5,-3,,Name: No answer within the time-out\n";
+    const std::string First =
+        "2026-12-11T07:45:00.000Z,21.5,-3,,Name: No answer within the time-out\n";
     // On disk before the next round or the close.
     EXPECT_EQ(ReadAll(Path), Head + First);
 
-    P.Readings = {Failed({TJobText::ModbusBadCrc}), Good("7", 7), Failed({TJobText::ModbusException2})};
+    P.Readings = {Failed({TJobText::ModbusBadCrc}), Good("7", 7),
+                  Failed({TJobText::ModbusException2})};
     Log.Write("2026-12-11T07:45:01.000Z", P);
     // The reasons of one round in one cell, each after its row's label.
-    const std::string Second = "2026-12-11T07:45:01.000Z,,7,,Temperature: Damaged answer (CRC "
-                               "error); Name: Modbus exception 2 (illegal data address)\n";
+    const std::string Second =
+        "2026-12-11T07:45:01.000Z,,7,,Temperature: Damaged answer (CRC "
+        "error); Name: Modbus exception 2 (illegal data address)\n";
     EXPECT_EQ(ReadAll(Path), Head + First + Second);
     EXPECT_FALSE(Log.Failed());
     Log.Close();
