@@ -1,5 +1,6 @@
 #include "devsetup/WatchPage.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
@@ -150,17 +151,23 @@ void SetWatchFilePicker(TWatchFilePicker Picker) {
     FilePicker() = std::move(Picker);
 }
 
-TWatchPage::TWatchPage(QWidget *Parent)
-    : QWidget(Parent), ui(std::make_unique<Ui::TWatchPage>()) {
+TWatchPage::TWatchPage(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui::TWatchPage>()) {
     ui->setupUi(this);
     QTableWidget *T = ui->LVWatch;
     T->setColumnCount(colCount_);
     T->setHorizontalHeaderLabels({tr("Label"), tr("Value"), tr("Min"), tr("Max"), tr("Mean"),
                                   tr("Last read"), tr("Errors"), tr("Last error"), tr("Address"),
-                                  tr("Register"), tr("Type"), tr("Order"), tr("Count"),
-                                  tr("Scale"), tr("Offset"), tr("Unit")});
+                                  tr("Register"), tr("Type"), tr("Order"), tr("Count"), tr("Scale"),
+                                  tr("Offset"), tr("Unit")});
     T->verticalHeader()->setDefaultSectionSize(T->fontMetrics().height() + 6);
     T->verticalHeader()->hide();
+    // The corner button (select all) means nothing for one row at a time;
+    // it still says what it belongs to.
+    T->setCornerButtonEnabled(false);
+    for (auto *Corner : T->findChildren<QAbstractButton *>()) {
+        Corner->setAccessibleName(tr("Watch list"));
+        Corner->setToolTip(tr("Watch list"));
+    }
     T->horizontalHeader()->setSectionsClickable(false);
     T->horizontalHeader()->setStretchLastSection(true);
     for (int C : {colAddress, colRegister, colType, colOrder, colCount, colScale, colOffset,
@@ -263,7 +270,8 @@ void TWatchPage::AddRow(TWatchRow Row) {
     std::set<QString> Taken;
     for (int R = 0; R < T->rowCount(); ++R)
         if (const QTableWidgetItem *Item = T->item(R, colLabel)) Taken.insert(Item->text());
-    if (Row.Label.empty()) Row.Label = std::to_string(Row.Address) + ":" + std::to_string(Row.Register);
+    if (Row.Label.empty())
+        Row.Label = std::to_string(Row.Address) + ":" + std::to_string(Row.Register);
     const std::string Base = Row.Label;
     for (int N = 2; Taken.count(Text(Row.Label)); ++N)
         Row.Label = Base + " (" + std::to_string(N) + ")";
@@ -309,8 +317,10 @@ void TWatchPage::TypeEdited(int Row) {
         if (Type->text().compare(QString::fromLatin1(Info.Text), Qt::CaseInsensitive) != 0)
             continue;
         const QSignalBlocker Block(T);
-        if (Info.CountOnChoice > 0) T->item(Row, colCount)->setText(QString::number(Info.CountOnChoice));
-        if (!Info.WordOrder) T->item(Row, colOrder)->setText(QString::fromLatin1(WordOrderText(woMSWF)));
+        if (Info.CountOnChoice > 0)
+            T->item(Row, colCount)->setText(QString::number(Info.CountOnChoice));
+        if (!Info.WordOrder)
+            T->item(Row, colOrder)->setText(QString::fromLatin1(WordOrderText(woMSWF)));
     }
 }
 
@@ -350,7 +360,8 @@ void TWatchPage::ShowPoll(const TWatchPoll &Poll) {
             T->item(R, colValue)->setText(Text(Reading.Text) + Unit);
             for (int C : {colLabel, colValue}) T->item(R, C)->setData(Qt::ForegroundRole, {});
             T->item(R, colLastRead)
-                ->setText(QDateTime::fromMSecsSinceEpoch(AtMs).toString(QStringLiteral("HH:mm:ss")));
+                ->setText(
+                    QDateTime::fromMSecsSinceEpoch(AtMs).toString(QStringLiteral("HH:mm:ss")));
             if (Reading.Value) Chart().Append(R, AtMs, *Reading.Value);
         } else {
             // The row is marked with why, the last good value kept.
@@ -381,9 +392,9 @@ void TWatchPage::SetLocked(bool Locked) {
 
 void TWatchPage::ApplyEnabled() {
     const bool Free = !FWatching && !FLocked;
-    for (QWidget *W : std::initializer_list<QWidget *>{
-             ui->btnWatchAdd, ui->btnWatchLoad, ui->btnWatchSave, ui->edWatchInterval,
-             ui->btnWatchCsv, ui->btnWatchStart})
+    for (QWidget *W :
+         std::initializer_list<QWidget *>{ui->btnWatchAdd, ui->btnWatchLoad, ui->btnWatchSave,
+                                          ui->edWatchInterval, ui->btnWatchCsv, ui->btnWatchStart})
         W->setEnabled(Free);
     ui->btnWatchRemove->setEnabled(Free && ui->LVWatch->currentRow() >= 0);
     ui->btnWatchStop->setEnabled(FWatching);

@@ -13,8 +13,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <fstream>
 #include <functional>
@@ -48,8 +48,24 @@ const char RegisterFile[] = R"({"devices": [
 ]})";
 
 // The table's columns (WatchPage.cpp).
-enum { cLabel, cValue, cMin, cMax, cMean, cLastRead, cErrors, cReason, cAddress, cRegister,
-       cType, cOrder, cCount, cScale, cOffset, cUnit };
+enum {
+    cLabel,
+    cValue,
+    cMin,
+    cMax,
+    cMean,
+    cLastRead,
+    cErrors,
+    cReason,
+    cAddress,
+    cRegister,
+    cType,
+    cOrder,
+    cCount,
+    cScale,
+    cOffset,
+    cUnit
+};
 
 struct TMsg {
     TMsgKind Kind;
@@ -111,8 +127,8 @@ protected:
 
     void StartSim() {
         const std::string Regs = Dir.Write("registers.json", RegisterFile);
-        Sim = std::make_unique<TSimProcess>(
-            std::vector<std::string>{"modbus", "--registers", Regs});
+        Sim =
+            std::make_unique<TSimProcess>(std::vector<std::string>{"modbus", "--registers", Regs});
         ASSERT_TRUE(Sim->Start());
     }
 
@@ -160,9 +176,9 @@ protected:
         EXPECT_FALSE(Form->IsWatching());
     }
     void ExpectIdle() {
-        for (const char *Name : {"cbCOMPort", "cbBitrate", "edTimeout", "btnWatchStart",
-                                 "btnWatchAdd", "btnWatchLoad", "btnWatchSave", "btnWatchCsv",
-                                 "edWatchInterval", "btnClose", "btnScan"})
+        for (const char *Name :
+             {"cbCOMPort", "cbBitrate", "edTimeout", "btnWatchStart", "btnWatchAdd", "btnWatchLoad",
+              "btnWatchSave", "btnWatchCsv", "edWatchInterval", "btnClose", "btnScan"})
             EXPECT_TRUE(Find<QWidget>(Name)->isEnabled()) << Name;
         EXPECT_FALSE(Find<QWidget>("btnWatchStop")->isEnabled());
     }
@@ -187,9 +203,9 @@ TEST_F(WatchPageTest, ValuesStatsAFailedRowAndTheLogCellByCell) {
     WatchFor(3);
 
     // While watching only Stop (and Close) start nothing new.
-    for (const char *Name : {"cbCOMPort", "cbBitrate", "edTimeout", "btnWatchStart", "btnWatchAdd",
-                             "btnWatchRemove", "btnWatchLoad", "btnWatchSave", "btnWatchCsv",
-                             "edWatchInterval", "btnScan"})
+    for (const char *Name :
+         {"cbCOMPort", "cbBitrate", "edTimeout", "btnWatchStart", "btnWatchAdd", "btnWatchRemove",
+          "btnWatchLoad", "btnWatchSave", "btnWatchCsv", "edWatchInterval", "btnScan"})
         EXPECT_FALSE(Find<QWidget>(Name)->isEnabled()) << Name;
     EXPECT_TRUE(Find<QWidget>("btnWatchStop")->isEnabled());
     EXPECT_TRUE(Find<QWidget>("btnClose")->isEnabled());
@@ -312,8 +328,9 @@ TEST_F(WatchPageTest, WhatStopsAWatchFromStarting) {
     Click("btnWatchStart");
     EXPECT_FALSE(Form->IsBusy());
     ASSERT_EQ(Msgs.size(), 1u);
-    EXPECT_EQ(Msgs[0].Text, "The watch list cannot be used:\nrow 2: \"register\" must be a whole "
-                            "number 0..65535");
+    EXPECT_EQ(Msgs[0].Text,
+              "The watch list cannot be used:\nrow 2: \"register\" must be a whole "
+              "number 0..65535");
     Msgs.clear();
     Table->item(1, cRegister)->setText("110");
     // A log that cannot be written: nothing starts.
@@ -408,7 +425,8 @@ TEST_F(WatchPageTest, ChartSpanPauseAndPicture) {
     Picked[TWatchFile::Png] = QString::fromStdString(Dir.File("no-such-folder/chart.png"));
     Click("btnWatchPng");
     ASSERT_EQ(Msgs.size(), 1u);
-    EXPECT_TRUE(Msgs[0].Text.startsWith("The picture cannot be saved to ")) << Msgs[0].Text.toStdString();
+    EXPECT_TRUE(Msgs[0].Text.startsWith("The picture cannot be saved to "))
+        << Msgs[0].Text.toStdString();
 }
 
 TEST_F(WatchPageTest, TheWatchPageHasRoomAndTheOthersKeepTheirSize) {
@@ -422,7 +440,8 @@ TEST_F(WatchPageTest, TheWatchPageHasRoomAndTheOthersKeepTheirSize) {
     auto *Tabs = Find<QTabWidget>("PageControl1");
     for (int I = 0; I < Tabs->count(); ++I)
         EXPECT_LE(Tabs->tabBar()->tabRect(I).right(), Tabs->tabBar()->width())
-            << I << " " << Tabs->tabText(I).toStdString() << " " << Tabs->tabBar()->tabRect(I).width() << " of " << Tabs->tabBar()->width();
+            << I << " " << Tabs->tabText(I).toStdString() << " "
+            << Tabs->tabBar()->tabRect(I).width() << " of " << Tabs->tabBar()->width();
 }
 
 }  // namespace
