@@ -7,6 +7,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 
 #include "Version.h"
@@ -19,6 +20,7 @@
 #include "jobs/RegisterJob.h"
 #include "jobs/WatchLog.h"
 #include "serial/LineTypes.h"
+#include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 #include "ui_CommPage.h"
 #include "ui_DevSetupForm.h"
@@ -260,6 +262,17 @@ void TDevSetupForm::btnReloadClick() {
 }
 
 void TDevSetupForm::WMReloadPorts() {
+    // A watch waits most of its time between rounds: an adapter unplugged
+    // meanwhile ends it now, not at the next round an hour later.
+    if (bWatching && FWatchPort.find("://") == std::string::npos) {
+        std::vector<TComListData> Ports;
+        EnumComPorts(Ports);
+        if (std::none_of(Ports.begin(), Ports.end(),
+                         [this](const TComListData &P) { return P.DeviceID == FWatchPort; })) {
+            bWatchPortGone = true;
+            bStopWatch = true;
+        }
+    }
     ReloadPortList();
 }
 
@@ -676,6 +689,8 @@ void TDevSetupForm::btnWatchStartClick() {
 
     bStopWatch = false;
     bWatching = true;
+    FWatchPort = Options.Port;
+    bWatchPortGone = false;
     const auto Start = std::chrono::system_clock::now();
     WatchPage().Begin(Options.Rows, Start);
     SetWatchControlsEnabled(false);
@@ -717,6 +732,8 @@ void TDevSetupForm::ShowWatchResult(const TWatchResult &Result, const std::strin
     // A port that failed in the middle (the adapter unplugged): the default
     // handler says why; what was read stays on the page.
     if (Result.PortError) throw *Result.PortError;
+    // Its adapter went away between two rounds: told as a read would have.
+    if (bWatchPortGone) throw EComPort(CError_Disconnected);
 }
 
 void TDevSetupForm::btnWatchStopClick() {

@@ -139,6 +139,8 @@ private:
     std::atomic<bool> bStopWatch{false};
     bool bWatching = false;
     bool bCloseAfterJob = false;  // closed while watching: once the watch has ended
+    std::string FWatchPort;       // the port a watch reads
+    bool bWatchPortGone = false;  // a hot-plug event took it away
     QSize FWatchSize;             // the watch page's size, as the user left it
     // Runs every action; locks the actions' controls meanwhile.
     TJobWindow FJobs;

@@ -30,6 +30,7 @@
 #include "devsetup/WatchPage.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
+#include "widgets/HotPlugWatcher.h"
 #include "widgets/MsgBox.h"
 #include "widgets/StripChart.h"
 
@@ -113,7 +114,7 @@ protected:
             return Kind == TMsgKind::YesNo ? mrYes : mrOk;
         });
         SetPortQuery([this](std::vector<TComListData> &Ports) {
-            if (Sim) Ports.push_back({Sim->PtyPath(), SimPortText});
+            if (Sim && SimListed) Ports.push_back({Sim->PtyPath(), SimPortText});
         });
         SetWatchFilePicker([this](QWidget *, TWatchFile Kind) { return Picked[Kind]; });
     }
@@ -190,6 +191,7 @@ protected:
     QTableWidget *Table = nullptr;
     std::vector<TMsg> Msgs;
     std::map<TWatchFile, QString> Picked;
+    bool SimListed = true;
 };
 
 TEST_F(WatchPageTest, ValuesStatsAFailedRowAndTheLogCellByCell) {
@@ -300,6 +302,28 @@ TEST_F(WatchPageTest, APortThatGoesAwayEndsTheWatchWithItsReasonAndKeepsTheData)
     EXPECT_GE(Page->Stats(0).Good, 2);
     ExpectIdle();
     EXPECT_TRUE(Form->close());
+}
+
+// An adapter unplugged between two rounds of a long interval ends the watch
+// at the hot-plug event, not at the next round.
+TEST_F(WatchPageTest, AnAdapterUnpluggedBetweenRoundsEndsTheWatchAtOnce) {
+    StartSim();
+    OpenForm();
+    ThreeRows();
+    Find<QSpinBox>("edWatchInterval")->setValue(3600 * 1000);
+    Click("btnWatchStart");
+    ASSERT_TRUE(WaitFor([&] { return Page->Stats(0).Good >= 1; }));
+    // Another port coming or going leaves the watch alone.
+    Form->findChild<THotPlugWatcher *>()->PostReload();
+    QApplication::processEvents();
+    EXPECT_TRUE(Form->IsWatching());
+    SimListed = false;
+    Form->findChild<THotPlugWatcher *>()->PostReload();
+    ASSERT_TRUE(WaitFor([&] { return !Form->IsBusy(); }, 30000));
+    ASSERT_EQ(Msgs.size(), 1u);
+    EXPECT_EQ(Msgs[0].Text, "Port Disconnected.");
+    EXPECT_EQ(Cell(0, cValue), "4242");
+    ExpectIdle();
 }
 
 TEST_F(WatchPageTest, ClosingTheWindowStopsTheWatch) {
