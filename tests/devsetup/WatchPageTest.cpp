@@ -45,7 +45,8 @@ const char SimPortText[] = "Simulated line (pty)";
 // Address 20: 4242 at register 0, the float 1.0 at 110. Address 99 is not
 // on the line.
 const char RegisterFile[] = R"({"devices": [
-  {"address": 20, "profile": "plain", "holding": {"0": [4242], "110": [16256, 0]}}
+  {"address": 20, "profile": "plain", "holding": {"0": [4242], "110": [16256, 0]}},
+  {"address": 21, "profile": "plain", "holding": {"0": [7]}}
 ]})";
 
 // The table's columns (WatchPage.cpp).
@@ -126,10 +127,11 @@ protected:
         SetMsgPresenter(nullptr);
     }
 
-    void StartSim() {
+    void StartSim(std::vector<std::string> Extra = {}) {
         const std::string Regs = Dir.Write("registers.json", RegisterFile);
-        Sim =
-            std::make_unique<TSimProcess>(std::vector<std::string>{"modbus", "--registers", Regs});
+        std::vector<std::string> Args{"modbus", "--registers", Regs};
+        Args.insert(Args.end(), Extra.begin(), Extra.end());
+        Sim = std::make_unique<TSimProcess>(Args);
         ASSERT_TRUE(Sim->Start());
     }
 
@@ -285,6 +287,31 @@ TEST_F(WatchPageTest, ValuesStatsAFailedRowAndTheLogCellByCell) {
     const QString Shots = QStringLiteral(VELDRA_BINARY_DIR "/screenshots");
     QDir().mkpath(Shots);
     EXPECT_TRUE(Form->grab().save(Shots + "/devsetup-watch.png"));
+}
+
+// Each way a read fails marks its row with its own reason and counts it;
+// the good row reads every round.
+TEST_F(WatchPageTest, FailedReadsSayWhyRowByRow) {
+    StartSim({"--bad-crc", "21"});
+    OpenForm();
+    Page->SetRows({{20, 0, rdtInt, woMSWF, 1, "Good", 1, 0, ""},
+                   {21, 0, rdtInt, woMSWF, 1, "Damaged", 1, 0, ""},
+                   {20, 9000, rdtInt, woMSWF, 1, "Nowhere", 1, 0, ""},
+                   {99, 0, rdtInt, woMSWF, 1, "Silent", 1, 0, ""}});
+    WatchFor(2);
+    ASSERT_TRUE(WaitFor([&] { return Page->Stats(3).Errors >= 2; }));
+    StopAndWait();
+    const char *Reasons[] = {"", "Damaged answer (CRC error)",
+                             "Modbus exception 2 (illegal data address)",
+                             "No answer within the time-out"};
+    for (int R = 0; R < 4; ++R) {
+        SCOPED_TRACE(R);
+        EXPECT_EQ(Cell(R, cReason), Reasons[R]);
+        EXPECT_EQ(Page->Stats(R).Good > 0, R == 0);
+        EXPECT_EQ(Page->Stats(R).Errors == 0, R == 0);
+        EXPECT_EQ(Cell(R, cErrors), QString::number(Page->Stats(R).Errors));
+    }
+    EXPECT_TRUE(Msgs.empty());
 }
 
 TEST_F(WatchPageTest, APortThatGoesAwayEndsTheWatchWithItsReasonAndKeepsTheData) {
