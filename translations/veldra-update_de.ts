@@ -315,6 +315,22 @@
         <source>Found at %1. Use these line settings for the connection?</source>
         <translation>Gefunden bei %1. Diese Leitungseinstellungen für die Verbindung übernehmen?</translation>
     </message>
+    <message>
+        <source>Watch</source>
+        <translation>Beobachten</translation>
+    </message>
+    <message>
+        <source>The watch list cannot be used:</source>
+        <translation>Die Beobachtungsliste ist nicht verwendbar:</translation>
+    </message>
+    <message>
+        <source>The log file %1 cannot be written. Choose another file with &quot;Log to CSV...&quot;.</source>
+        <translation>Die Protokolldatei %1 kann nicht geschrieben werden. Wählen Sie mit „CSV-Protokoll...“ eine andere Datei.</translation>
+    </message>
+    <message>
+        <source>Writing the log file %1 failed: it is not complete.</source>
+        <translation>Das Schreiben der Protokolldatei %1 ist fehlgeschlagen: sie ist unvollständig.</translation>
+    </message>
 </context>
 <context>
     <name>TFWUpdateForm</name>
@@ -800,6 +816,229 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>Updating...</source>
         <translation>Update läuft...</translation>
+    </message>
+</context>
+<context>
+    <name>TWatchPage</name>
+    <message>
+        <source>&amp;Add row</source>
+        <translation>Zeile &amp;hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add a row for the register chosen on the register page</source>
+        <translation>Eine Zeile für das auf der Registerseite gewählte Register hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Remove row</source>
+        <translation>Zeile &amp;entfernen</translation>
+    </message>
+    <message>
+        <source>Remove the chosen row</source>
+        <translation>Die gewählte Zeile entfernen</translation>
+    </message>
+    <message>
+        <source>Loa&amp;d list...</source>
+        <translation>Liste &amp;laden...</translation>
+    </message>
+    <message>
+        <source>Load a watch list file</source>
+        <translation>Eine Beobachtungsliste aus einer Datei laden</translation>
+    </message>
+    <message>
+        <source>Sa&amp;ve list...</source>
+        <translation>Liste speiche&amp;rn...</translation>
+    </message>
+    <message>
+        <source>Save the rows as a watch list file</source>
+        <translation>Die Zeilen als Beobachtungsliste speichern</translation>
+    </message>
+    <message>
+        <source>Watch list</source>
+        <translation>Beobachtungsliste</translation>
+    </message>
+    <message>
+        <source>Chart of the watched values</source>
+        <translation>Diagramm der beobachteten Werte</translation>
+    </message>
+    <message>
+        <source>Chart spa&amp;n</source>
+        <translation>Zeitspa&amp;nne</translation>
+    </message>
+    <message>
+        <source>1 min</source>
+        <translation>1 Min.</translation>
+    </message>
+    <message>
+        <source>10 min</source>
+        <translation>10 Min.</translation>
+    </message>
+    <message>
+        <source>1 h</source>
+        <translation>1 Std.</translation>
+    </message>
+    <message>
+        <source>1 day</source>
+        <translation>1 Tag</translation>
+    </message>
+    <message>
+        <source>Pa&amp;use</source>
+        <translation>&amp;Anhalten</translation>
+    </message>
+    <message>
+        <source>Stop the chart following new values, to look back</source>
+        <translation>Das Diagramm folgt keinen neuen Werten mehr, um zurückzublicken</translation>
+    </message>
+    <message>
+        <source>E&amp;xport PNG...</source>
+        <translation>PNG e&amp;xportieren...</translation>
+    </message>
+    <message>
+        <source>Save the chart as a picture</source>
+        <translation>Das Diagramm als Bild speichern</translation>
+    </message>
+    <message>
+        <source>&amp;Interval [ms]</source>
+        <translation>Inter&amp;vall [ms]</translation>
+    </message>
+    <message>
+        <source>Time between two rounds of reads: 0 reads as fast as the line allows, else 100 ms to 1 hour</source>
+        <translation>Zeit zwischen zwei Leserunden: 0 liest so schnell, wie die Leitung erlaubt, sonst 100 ms bis 1 Stunde</translation>
+    </message>
+    <message>
+        <source>Log to &amp;CSV...</source>
+        <translation>CSV-Proto&amp;koll...</translation>
+    </message>
+    <message>
+        <source>Choose a file the next watch writes its values to, one line per round</source>
+        <translation>Eine Datei wählen, in die die nächste Beobachtung ihre Werte schreibt, eine Zeile je Runde</translation>
+    </message>
+    <message>
+        <source>No log</source>
+        <translation>Kein Protokoll</translation>
+    </message>
+    <message>
+        <source>&amp;Start</source>
+        <translation>&amp;Start</translation>
+    </message>
+    <message>
+        <source>St&amp;op</source>
+        <translation>St&amp;opp</translation>
+    </message>
+    <message>
+        <source>Load watch list</source>
+        <translation>Beobachtungsliste laden</translation>
+    </message>
+    <message>
+        <source>Save watch list</source>
+        <translation>Beobachtungsliste speichern</translation>
+    </message>
+    <message>
+        <source>Log to CSV file</source>
+        <translation>In CSV-Datei protokollieren</translation>
+    </message>
+    <message>
+        <source>Export chart as PNG</source>
+        <translation>Diagramm als PNG exportieren</translation>
+    </message>
+    <message>
+        <source>CSV files</source>
+        <translation>CSV-Dateien</translation>
+    </message>
+    <message>
+        <source>PNG pictures</source>
+        <translation>PNG-Bilder</translation>
+    </message>
+    <message>
+        <source>Watch lists</source>
+        <translation>Beobachtungslisten</translation>
+    </message>
+    <message>
+        <source>Label</source>
+        <translation>Bezeichnung</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Min</source>
+        <translation>Min.</translation>
+    </message>
+    <message>
+        <source>Max</source>
+        <translation>Max.</translation>
+    </message>
+    <message>
+        <source>Mean</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <source>Last read</source>
+        <translation>Zuletzt gelesen</translation>
+    </message>
+    <message>
+        <source>Errors</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Last error</source>
+        <translation>Letzter Fehler</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>Register</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Typ</translation>
+    </message>
+    <message>
+        <source>Order</source>
+        <translation>Wortfolge</translation>
+    </message>
+    <message>
+        <source>Count</source>
+        <translation>Anzahl</translation>
+    </message>
+    <message>
+        <source>Scale</source>
+        <translation>Faktor</translation>
+    </message>
+    <message>
+        <source>Offset</source>
+        <translation>Versatz</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>Einheit</translation>
+    </message>
+    <message>
+        <source>Res&amp;ume</source>
+        <translation>&amp;Weiter</translation>
+    </message>
+    <message>
+        <source>Log: %1</source>
+        <translation>Protokoll: %1</translation>
+    </message>
+    <message>
+        <source>The watch list cannot be loaded:</source>
+        <translation>Die Beobachtungsliste kann nicht geladen werden:</translation>
+    </message>
+    <message>
+        <source>The watch list cannot be used:</source>
+        <translation>Die Beobachtungsliste ist nicht verwendbar:</translation>
+    </message>
+    <message>
+        <source>The watch list cannot be saved to %1.</source>
+        <translation>Die Beobachtungsliste kann nicht in %1 gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>The picture cannot be saved to %1.</source>
+        <translation>Das Bild kann nicht in %1 gespeichert werden.</translation>
     </message>
 </context>
 </TS>

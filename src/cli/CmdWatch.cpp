@@ -4,8 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <memory>
 
 #include "Version.h"
@@ -13,34 +11,13 @@
 #include "cli/PortCheck.h"
 #include "jobs/JobTexts.h"
 #include "jobs/WatchJob.h"
+#include "jobs/WatchLog.h"
 #include "serial/Interrupt.h"
 #include "settings/Settings.h"
 
 namespace {
 
 using TWallClock = std::chrono::system_clock;
-
-// "2026-12-11T07:45:00.123Z"
-std::string IsoTime(TWallClock::time_point At) {
-    const auto Ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(At.time_since_epoch()).count();
-    const std::time_t Seconds = static_cast<std::time_t>(Ms / 1000);
-    std::tm Utc{};
-    gmtime_r(&Seconds, &Utc);
-    char Buf[96];
-    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", Utc.tm_year + 1900,
-                  Utc.tm_mon + 1, Utc.tm_mday, Utc.tm_hour, Utc.tm_min, Utc.tm_sec,
-                  static_cast<int>(Ms % 1000));
-    return Buf;
-}
-
-// A CSV cell: quoted when it holds a comma, a quote or a line break.
-std::string CsvCell(const std::string &Text) {
-    if (Text.find_first_of(",\"\r\n") == std::string::npos) return Text;
-    std::string Out = "\"";
-    for (char C : Text) Out += C == '"' ? std::string("\"\"") : std::string(1, C);
-    return Out + "\"";
-}
 
 std::vector<TWatchRow> RowsOf(const TWatchCliOptions &Opt) {
     if (!Opt.List.empty()) {
@@ -60,49 +37,6 @@ std::vector<TWatchRow> RowsOf(const TWatchCliOptions &Opt) {
     if (!Read.Ok()) throw EUsageError(Read.Error.substr(Read.Error.find(": ") + 2));
     return Read.Rows;
 }
-
-// The CSV log: a header naming what was watched, then one line per round,
-// flushed as it is written (a crash loses at most the round in progress).
-class TCsvLog {
-public:
-    bool Open(const std::string &Path, const TWatchCliOptions &Opt,
-              const std::vector<TWatchRow> &Rows) {
-        FOut.open(Path, std::ios::out | std::ios::trunc);
-        if (!FOut) return false;
-        FOut << "# veldra-cli " << veldra::kVersion << " watch\n"
-             << "# port " << Opt.Port << ", " << Opt.Line.Baud << " baud, parity "
-             << Opt.Line.Parity << ", " << Opt.Line.StopBits << " stop bit(s)\n";
-        for (const TWatchRow &R : Rows)
-            FOut << "# " << R.Label << ": address " << R.Address << ", register " << R.Register
-                 << ", " << RegDataTypeText(R.Type) << (R.Unit.empty() ? "" : ", " + R.Unit)
-                 << "\n";
-        FOut << "time";
-        for (const TWatchRow &R : Rows) FOut << "," << CsvCell(R.Label);
-        FOut << ",errors\n";
-        FOut.flush();
-        return static_cast<bool>(FOut);
-    }
-    void Write(const std::string &Time, const std::vector<TWatchRow> &Rows, const TWatchPoll &P) {
-        if (!FOut.is_open()) return;
-        std::string Line = Time, Errors;
-        for (size_t I = 0; I < Rows.size(); ++I) {
-            const TWatchReading &R = P.Readings[I];
-            Line += ',';
-            if (R.Ok) Line += CsvCell(R.Text);
-            if (R.Ok) continue;
-            if (!Errors.empty()) Errors += "; ";
-            Errors += Rows[I].Label;
-            Errors += ": ";
-            Errors += JobText(R.Why);
-        }
-        FOut << Line << "," << CsvCell(Errors) << "\n";
-        FOut.flush();
-    }
-    bool Failed() const { return FOut.is_open() && !FOut; }
-
-private:
-    std::ofstream FOut;
-};
 
 nlohmann::json PollJson(const std::string &Time, const std::vector<TWatchRow> &Rows,
                         const TWatchPoll &P) {
@@ -161,14 +95,16 @@ int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt) {
 
     TResult Result(Ctx, "watch");
     Result["port"] = Opt.Port;
-    TCsvLog Csv;
-    if (!Opt.Csv.empty() && !Csv.Open(Opt.Csv, Opt, Rows))
+    TWatchLog Csv;
+    const TWatchLogHead LogHead{std::string("veldra-cli ") + veldra::kVersion, Opt.Port,
+                                Opt.Line.Baud, Opt.Line.Parity, Opt.Line.StopBits};
+    if (!Opt.Csv.empty() && !Csv.Open(Opt.Csv, LogHead, Rows))
         return Result.Fail(ExitFailed, Opt.Csv + ": cannot be written");
 
     const TWallClock::time_point Start = TWallClock::now();
     const TWatchResult Watch = RunWatchJob(Job, InterruptRequested(), [&](const TWatchPoll &P) {
-        const std::string Time = IsoTime(Start + std::chrono::milliseconds(P.AtMs));
-        Csv.Write(Time, Rows, P);
+        const std::string Time = IsoUtcTime(Start + std::chrono::milliseconds(P.AtMs));
+        Csv.Write(Time, P);
         if (Ctx.Json)
             Ctx.Console->Out(JsonText(PollJson(Time, Rows, P)));
         else

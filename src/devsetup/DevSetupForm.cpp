@@ -3,21 +3,30 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <chrono>
 
+#include "Version.h"
 #include "devsetup/CommPage.h"
 #include "devsetup/NumberEdit.h"
 #include "devsetup/RegsPage.h"
 #include "devsetup/ScanPage.h"
+#include "devsetup/WatchPage.h"
 #include "jobs/CommCatalogue.h"
 #include "jobs/RegisterJob.h"
+#include "jobs/WatchLog.h"
 #include "serial/LineTypes.h"
+#include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 #include "ui_CommPage.h"
 #include "ui_DevSetupForm.h"
 #include "ui_RegsPage.h"
 #include "ui_ScanPage.h"
+#include "ui_WatchPage.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/HotPlugWatcher.h"
 #include "widgets/JobWindow.h"
@@ -107,8 +116,11 @@ TDevSetupForm::TDevSetupForm(const TSettings *Catalogue, QWidget *Owner)
     static const char *const ParityNames[] = {"None", "Even", "Odd"};
     for (int I = 0; I < ui->cbParity->count() && I < 3; ++I)
         ui->cbParity->setItemData(I, QString::fromLatin1(ParityNames[I]));
-    // All three tabs stay in view, as on a page control.
+    // All four tabs stay in view, as on a page control: where the fonts
+    // make them wider than the window, a long title is shortened.
     ui->PageControl1->setUsesScrollButtons(false);
+    ui->PageControl1->setElideMode(Qt::ElideRight);
+    FWatchSize = QSize(720, 560);
 
     connect(ui->btnClose, &QPushButton::clicked, this, Guarded([this] { btnCloseClick(); }));
     connect(ui->btnReload, &QToolButton::clicked, this, Guarded([this] { btnReloadClick(); }));
@@ -123,6 +135,13 @@ TDevSetupForm::TDevSetupForm(const TSettings *Catalogue, QWidget *Owner)
             Guarded([this] { btnCommWriteClick(); }));
     connect(Regs.btnUpdRead, &QPushButton::clicked, this, Guarded([this] { btnUpdReadClick(); }));
     connect(Regs.btnUpdWrite, &QPushButton::clicked, this, Guarded([this] { btnUpdWriteClick(); }));
+    Ui::TWatchPage &Watch = ui->WatchPage->Controls();
+    connect(Watch.btnWatchStart, &QPushButton::clicked, this,
+            Guarded([this] { btnWatchStartClick(); }));
+    connect(Watch.btnWatchStop, &QPushButton::clicked, this,
+            Guarded([this] { btnWatchStopClick(); }));
+    connect(Watch.btnWatchAdd, &QPushButton::clicked, this,
+            Guarded([this] { btnWatchAddClick(); }));
 
     FormCreate();
 }
@@ -131,6 +150,7 @@ TDevSetupForm::~TDevSetupForm() {
     // A scan still running ends after its address; nothing it reports is
     // shown any more.
     bStopScan = true;
+    bStopWatch = true;
     FScanPace.release();
     FJobs.Wait();
 }
@@ -143,6 +163,9 @@ TCommPage &TDevSetupForm::CommPage() const {
 }
 TRegsPage &TDevSetupForm::RegsPage() const {
     return *ui->TabSheet3;
+}
+TWatchPage &TDevSetupForm::WatchPage() const {
+    return *ui->WatchPage;
 }
 
 void TDevSetupForm::FormCreate() {
@@ -180,6 +203,11 @@ bool TDevSetupForm::FormCloseQuery() const {
 
 void TDevSetupForm::closeEvent(QCloseEvent *Event) {
     if (!FormCloseQuery()) {
+        // A watch ends at the next round and the window closes then.
+        if (bWatching) {
+            bCloseAfterJob = true;
+            bStopWatch = true;
+        }
         Event->ignore();
         return;
     }
@@ -188,7 +216,13 @@ void TDevSetupForm::closeEvent(QCloseEvent *Event) {
 
 void TDevSetupForm::done(int Result) {
     // Escape, the close box and Close all end here.
-    if (!FormCloseQuery()) return;
+    if (!FormCloseQuery()) {
+        if (bWatching) {
+            bCloseAfterJob = true;
+            bStopWatch = true;
+        }
+        return;
+    }
     QDialog::done(Result);
 }
 
@@ -205,6 +239,18 @@ void TDevSetupForm::PageControl1Change(int Index) {
         return;
     }
     FPage = Index;
+    FitSizeToPage();
+}
+
+void TDevSetupForm::FitSizeToPage() {
+    if (ui->PageControl1->currentWidget() == ui->WatchPage) {
+        setMinimumSize(560, 460);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(FWatchSize);
+        return;
+    }
+    if (minimumSize() != maximumSize()) FWatchSize = size();
+    setFixedSize(394, 372);
 }
 
 void TDevSetupForm::btnCloseClick() {
@@ -216,6 +262,17 @@ void TDevSetupForm::btnReloadClick() {
 }
 
 void TDevSetupForm::WMReloadPorts() {
+    // A watch waits most of its time between rounds: an adapter unplugged
+    // meanwhile ends it now, not at the next round an hour later.
+    if (bWatching && FWatchPort.find("://") == std::string::npos) {
+        std::vector<TComListData> Ports;
+        EnumComPorts(Ports);
+        if (std::none_of(Ports.begin(), Ports.end(),
+                         [this](const TComListData &P) { return P.DeviceID == FWatchPort; })) {
+            bWatchPortGone = true;
+            bStopWatch = true;
+        }
+    }
     ReloadPortList();
 }
 
@@ -267,11 +324,18 @@ void TDevSetupForm::SetActionsEnabled(bool Enabled) {
         W->setEnabled(Enabled);
     CommPage().SetListsEnabled(Enabled);
     RegsPage().SetBusy(!Enabled);
+    WatchPage().SetLocked(!Enabled);
+    // Closing the window stops a watch (and closes once it has ended).
+    ui->btnClose->setEnabled(Enabled || bWatching);
 }
 
 void TDevSetupForm::JobEnded() {
     if (bReloadPending) ReloadPortList();
     emit JobFinished();
+    if (bCloseAfterJob) {
+        bCloseAfterJob = false;
+        close();
+    }
 }
 
 // ---- Scan page ---------------------------------------------------------
@@ -568,4 +632,111 @@ void TDevSetupForm::btnUpdWriteClick() {
                 ErrorWithReason(Result.Text(), Result.Why);
         };
     });
+}
+
+// ---- Watch page --------------------------------------------------------
+
+void TDevSetupForm::SetWatchControlsEnabled(bool Enabled) {
+    for (QWidget *W : std::initializer_list<QWidget *>{ui->cbCOMPort, ui->btnReload, ui->cbBitrate,
+                                                       ui->cbParity, ui->cbStopBits, ui->edTimeout})
+        W->setEnabled(Enabled);
+    WatchPage().SetWatching(!Enabled);
+}
+
+void TDevSetupForm::btnWatchAddClick() {
+    // The register page's block is the new row's; register 0 when none is given.
+    TWatchRow Row;
+    Row.Address = RegsPage().Address();
+    Row.Register = static_cast<int>(RegsPage().StartRegister().value_or(0));
+    const TRegBlock Block = RegsPage().Block(static_cast<uint16_t>(Row.Register));
+    Row.Type = Block.Type;
+    Row.Order = Block.Order;
+    Row.Count = Block.Count;
+    WatchPage().AddRow(Row);
+}
+
+void TDevSetupForm::btnWatchStartClick() {
+    if (IsBusy() || !CheckPortChosen()) return;
+    const TWatchListRead List = WatchPage().Rows();
+    if (!List.Ok()) {
+        ShowErrorMsg(AppTitle(), tr("The watch list cannot be used:") + QLatin1Char('\n') +
+                                     QString::fromStdString(List.Error));
+        return;
+    }
+    TWatchOptions Options;
+    Options.Port = GetSelectedPort();
+    Options.Params = GetPortParams();
+    Options.Rows = List.Rows;
+    Options.IntervalMs = WatchPage().IntervalMs();
+
+    // The log is opened before anything is sent: a file that cannot be
+    // written stops the watch from starting.
+    auto Log = std::make_shared<TWatchLog>();
+    const QString LogPath = WatchPage().LogPath();
+    if (!LogPath.isEmpty()) {
+        const TWatchLogHead Head{std::string("veldra-update ") + veldra::kVersion, Options.Port,
+                                 BaudRateText(Options.Params.BaudRate),
+                                 ParityText(Options.Params.ParityBits),
+                                 StopBitsText(Options.Params.StopBits)};
+        if (!Log->Open(LogPath.toStdString(), Head, Options.Rows)) {
+            ShowErrorMsg(AppTitle(),
+                         tr("The log file %1 cannot be written. Choose another file with \"Log "
+                            "to CSV...\".")
+                             .arg(LogPath));
+            return;
+        }
+    }
+
+    bStopWatch = false;
+    bWatching = true;
+    FWatchPort = Options.Port;
+    bWatchPortGone = false;
+    const auto Start = std::chrono::system_clock::now();
+    WatchPage().Begin(Options.Rows, Start);
+    SetWatchControlsEnabled(false);
+    FJobs.RunJob(
+        Qt::ArrowCursor,
+        [this, Options, Log, Start, LogPath] {
+            const TWatchResult Result =
+                RunWatchJob(Options, bStopWatch, [this, Log, Start](const TWatchPoll &Poll) {
+                    // The log is written here, the round shown on the window's thread.
+                    Log->Write(IsoUtcTime(Start + std::chrono::milliseconds(Poll.AtMs)), Poll);
+                    FJobs.Post([this, Poll] { WatchPage().ShowPoll(Poll); });
+                });
+            const bool LogFailed = Log->Failed();
+            Log->Close();
+            return [this, Result, Port = Options.Port, LogFailed, LogPath] {
+                ShowWatchResult(Result, Port, LogFailed, LogPath);
+            };
+        },
+        [this] {
+            bWatching = false;
+            SetWatchControlsEnabled(true);
+        });
+}
+
+void TDevSetupForm::ShowWatchResult(const TWatchResult &Result, const std::string &Port,
+                                    bool LogFailed, const QString &LogPath) {
+    bWatching = false;
+    SetWatchControlsEnabled(true);
+    ui->btnClose->setEnabled(true);
+    // A log holds one watch: the next one is not written over it unasked.
+    WatchPage().SetLogPath({});
+    if (Result.OpenFailed) {
+        PortError(TJobText::ReadError, Port, Result.PortError);
+        return;
+    }
+    if (LogFailed)
+        ShowErrorMsg(AppTitle(),
+                     tr("Writing the log file %1 failed: it is not complete.").arg(LogPath));
+    // A port that failed in the middle (the adapter unplugged): the default
+    // handler says why; what was read stays on the page.
+    if (Result.PortError) throw *Result.PortError;
+    // Its adapter went away between two rounds: told as a read would have.
+    if (bWatchPortGone) throw EComPort(CError_Disconnected);
+}
+
+void TDevSetupForm::btnWatchStopClick() {
+    bStopWatch = true;
+    WatchPage().Controls().btnWatchStop->setEnabled(false);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The sensor setup window: shared connection settings and three pages
-// (scan for sensors, comm setup, register check/update).
+// The sensor setup window: shared connection settings and four pages
+// (scan for sensors, comm setup, register check/update, watch).
 //
 // Every action is a job (jobs/ScanJob.h, jobs/RegisterJob.h) that runs on a
 // worker thread with its own Modbus master and a copy of the settings it
@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QSemaphore>
+#include <QSize>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@
 
 #include "jobs/FindJob.h"
 #include "jobs/ScanJob.h"
+#include "jobs/WatchJob.h"
 #include "modbus/ModbusRTU.h"
 #include "widgets/JobWindow.h"
 
@@ -29,6 +31,7 @@ class TSettings;
 class TScanPage;
 class TCommPage;
 class TRegsPage;
+class TWatchPage;
 
 class TDevSetupForm : public QDialog {
     Q_OBJECT
@@ -50,6 +53,8 @@ public:
 
     // A scan, a read or a write is running on the worker thread.
     bool IsBusy() const { return FJobs.Busy(); }
+    // A watch is running (IsBusy too).
+    bool IsWatching() const { return bWatching; }
 
     // The time-out of each probe of the scan page's line search (the
     // search's own default until set).
@@ -101,9 +106,22 @@ private:
     void btnUpdReadClick();
     void btnUpdWriteClick();
 
+    // The watch page: Start reads the page's rows round after round until
+    // Stop, a port error or the window's close.
+    void btnWatchStartClick();
+    void btnWatchStopClick();
+    void btnWatchAddClick();
+    void SetWatchControlsEnabled(bool Enabled);
+    void ShowWatchResult(const TWatchResult &Result, const std::string &Port, bool LogFailed,
+                         const QString &LogPath);
+    // The window's size for the page shown: the watch page's table and
+    // chart need room, the others keep the window's own size.
+    void FitSizeToPage();
+
     TScanPage &ScanPage() const;
     TCommPage &CommPage() const;
     TRegsPage &RegsPage() const;
+    TWatchPage &WatchPage() const;
 
     bool PortChosen() const;
     // Shows "COM port not selected" and returns false when no port is chosen.
@@ -118,6 +136,12 @@ private:
     // last one and served its event queue (Stop is seen in between).
     QSemaphore FScanPace;
     bool bReloadPending = false;  // a reload arrived during a job
+    std::atomic<bool> bStopWatch{false};
+    bool bWatching = false;
+    bool bCloseAfterJob = false;  // closed while watching: once the watch has ended
+    std::string FWatchPort;       // the port a watch reads
+    bool bWatchPortGone = false;  // a hot-plug event took it away
+    QSize FWatchSize;             // the watch page's size, as the user left it
     // Runs every action; locks the actions' controls meanwhile.
     TJobWindow FJobs;
     int FPage = 0;  // page shown, restored when a change is refused
