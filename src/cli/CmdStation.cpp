@@ -99,7 +99,8 @@ private:
 
     nlohmann::json EventJson(const TStationReport &R) const {
         const TSettings &Set = *FCtx.Settings;
-        nlohmann::json J{{"time", R.TimeUtc}, {"port", R.Port}, {"event", StationEventName(R.Event)}};
+        nlohmann::json J{
+            {"time", R.TimeUtc}, {"port", R.Port}, {"event", StationEventName(R.Event)}};
         if (R.Event == TStationEvent::Uploading || IsResult(R.Event)) {
             J["percent"] = R.Percent;
             J["packets_sent"] = R.Sent;
@@ -163,8 +164,7 @@ public:
 }  // namespace
 
 int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt) {
-    if (Opt.Interval < 500 || Opt.Interval > 60000)
-        throw EUsageError("--interval: 500..60000 ms");
+    if (Opt.Interval < 500 || Opt.Interval > 60000) throw EUsageError("--interval: 500..60000 ms");
     TResult Result(Ctx, "station");
     // Read once: every sensor gets exactly the bytes checked here.
     TFirmwareImage Image;
@@ -181,9 +181,9 @@ int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt) {
     const TCODFileData &Hdr = Image.Hdr;
     std::string Ports;
     for (const std::string &G : Opt.Ports) Ports += (Ports.empty() ? "" : " ") + G;
-    Ctx.Console->Err("Station: " + Opt.File + " (" + Set.SensorIDToName(Hdr.DeviceID) + ", version " +
-                     Set.SensorVersionToString(Hdr.Version.Hi, Hdr.Version.Lo) + ") on " +
-                     (Ports.empty() ? std::string("every serial port found") : Ports) +
+    Ctx.Console->Err("Station: " + Opt.File + " (" + Set.SensorIDToName(Hdr.DeviceID) +
+                     ", version " + Set.SensorVersionToString(Hdr.Version.Hi, Hdr.Version.Lo) +
+                     ") on " + (Ports.empty() ? std::string("every serial port found") : Ports) +
                      "; Ctrl+C ends it");
     if (Job.RecordsPath.empty())
         Ctx.Console->Err("Records: none (--no-record)");
@@ -197,8 +197,8 @@ int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt) {
     std::vector<TStationPortSummary> Summary;
     {
         TStationFace Face(Ctx, Hdr);
-        TStationJob Station(Image, Set, Job, [&](const TStationReport &R) { Face.Show(R); },
-                            Seams);
+        TStationJob Station(
+            Image, Set, Job, [&](const TStationReport &R) { Face.Show(R); }, Seams);
         Station.Run();
         Totals = Station.Totals();
         Summary = Station.Summary();
@@ -212,9 +212,9 @@ int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt) {
     else if (Totals.Failed > 0)
         Code = ExitFailed;
     nlohmann::json PortsJson = nlohmann::json::array();
-    std::vector<std::string> Lines{(Signal ? "Station stopped by " + SignalName(Signal)
-                                           : std::string("Station stopped")),
-                                   TStationFace::TotalsText(Totals)};
+    std::vector<std::string> Lines{
+        (Signal ? "Station stopped by " + SignalName(Signal) : std::string("Station stopped")),
+        TStationFace::TotalsText(Totals)};
     for (const TStationPortSummary &P : Summary) {
         Lines.push_back(P.Port + ": " + std::to_string(P.Ok) + " ok, " + std::to_string(P.Failed) +
                         " failed, " + std::to_string(P.Skipped) + " skipped" +

@@ -268,7 +268,8 @@ struct TStationJob::TImpl {
                 Rec.Result = "failed";
                 break;
         }
-        Rec.Reason = R.Event == TStationEvent::Done ? JobText(TJobText::UpdateOk) : JobText(R.Reason);
+        Rec.Reason =
+            R.Event == TStationEvent::Done ? JobText(TJobText::UpdateOk) : JobText(R.Reason);
         try {
             return AppendUpdateRecord(Options.RecordsPath, Rec);
         } catch (const std::exception &E) {
@@ -429,9 +430,9 @@ struct TStationJob::TImpl {
             for (const std::string &P : List()) Present.insert(P);
             Reap(Present);
             for (const std::string &P : Present) {
-                const bool Watched = std::any_of(Workers.begin(), Workers.end(), [&](const TWorker &W) {
-                    return W.Port == P && !W.Quit;
-                });
+                const bool Watched =
+                    std::any_of(Workers.begin(), Workers.end(),
+                                [&](const TWorker &W) { return W.Port == P && !W.Quit; });
                 // A port back before its old worker ended gets its new one
                 // once that has gone.
                 const bool Leaving = std::any_of(Workers.begin(), Workers.end(),
@@ -489,8 +490,7 @@ std::vector<TStationPortSummary> TStationJob::Summary() const {
     const std::lock_guard Guard(F->Lock);
     std::vector<TStationPortSummary> Out;
     for (const auto &[Port, S] : F->Ports) Out.push_back(S);
-    std::sort(Out.begin(), Out.end(), [](const auto &A, const auto &B) {
-        return CompareNatural(A.Port, B.Port) < 0;
-    });
+    std::sort(Out.begin(), Out.end(),
+              [](const auto &A, const auto &B) { return CompareNatural(A.Port, B.Port) < 0; });
     return Out;
 }

@@ -88,9 +88,9 @@ struct TStationOptions {
     // Ports to watch, as path globs ("/dev/ttyUSB*"; a name without a slash
     // is under /dev). Empty: every local port the discovery lists.
     std::vector<std::string> Globs;
-    bool YesOlder = false;  // update also when the file is older than the sensor
-    int IntervalMs = 2000;  // from the end of one look at a port to the next
-    std::string FileName;   // the file as given (records)
+    bool YesOlder = false;    // update also when the file is older than the sensor
+    int IntervalMs = 2000;    // from the end of one look at a port to the next
+    std::string FileName;     // the file as given (records)
     std::string RecordsPath;  // where records go; empty: none
 };
 
@@ -113,11 +113,11 @@ std::vector<std::string> ListStationPorts(const std::vector<std::string> &Globs)
 
 // What tests replace.
 struct TStationSeams {
-    TLineMaker MakeLine;                                 // empty: the real lines
+    TLineMaker MakeLine;                                  // empty: the real lines
     std::function<std::vector<std::string>()> ListPorts;  // empty: ListStationPorts
-    TPortEvents *HotPlug = nullptr;                      // none: only the periodic look
-    TClock *Clock = nullptr;                             // durations; none: the system's
-    std::function<std::string()> UtcNow;                 // event times; empty: the system's
+    TPortEvents *HotPlug = nullptr;                       // none: only the periodic look
+    TClock *Clock = nullptr;                              // durations; none: the system's
+    std::function<std::string()> UtcNow;                  // event times; empty: the system's
 };
 
 class TStationJob {
