@@ -120,9 +120,9 @@ protected:
         return S;
     }
     std::vector<std::string> StationArgs(const std::string &File, std::vector<std::string> More) {
-        std::vector<std::string> Args{"--settings", FSettings, "station", File,
-                                      "--ports", FDir.File("ttySim*"), "--interval", "500",
-                                      "--no-record"};
+        std::vector<std::string> Args{"--settings", FSettings, "station",
+                                      File,         "--ports", FDir.File("ttySim*"),
+                                      "--interval", "500",     "--no-record"};
         Args.insert(Args.end(), More.begin(), More.end());
         return Args;
     }
@@ -156,7 +156,8 @@ TEST_F(CliStation, JsonEventsAndSummaryAfterCtrlC) {
     } Cases[] = {
         {FDir.File("ttySim1"), "ok", ""},
         {FDir.File("ttySim2"), "skipped", "The sensor already has the file's version"},
-        {FDir.File("ttySim3"), "failed", "The selected firmware does not match the connected device"},
+        {FDir.File("ttySim3"), "failed",
+         "The selected firmware does not match the connected device"},
     };
     for (const auto &C : Cases) {
         SCOPED_TRACE(C.Port);
@@ -171,7 +172,8 @@ TEST_F(CliStation, JsonEventsAndSummaryAfterCtrlC) {
     EXPECT_EQ(Results[FDir.File("ttySim1")]["sensor_id"], 17);
     EXPECT_EQ(Results[FDir.File("ttySim1")]["percent"], 100);
     EXPECT_EQ(Last["event"], "summary");
-    EXPECT_EQ(Last["totals"], (nlohmann::json{{"ok", 1}, {"failed", 1}, {"skipped", 1}, {"stopped", 0}}));
+    EXPECT_EQ(Last["totals"],
+              (nlohmann::json{{"ok", 1}, {"failed", 1}, {"skipped", 1}, {"stopped", 0}}));
     EXPECT_EQ(Last["interrupted"], "SIGINT");
     EXPECT_EQ(Last["exit_code"], 1);
     EXPECT_EQ(Last["ports"].size(), 3u);

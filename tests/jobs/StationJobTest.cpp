@@ -145,13 +145,11 @@ TEST(StationJob, SeveralSensorsAtOnceEachWithItsResult) {
     auto Other = Sim({"--sensor-id", "7", "--version", "1.0", "--stay"});
     auto Faulty = Sim({"--sensor-id", "17", "--version", "1.3", "--fail-packet", "2:10"});
     TStationBed Bed(File15());
-    for (auto *S : {Older.get(), Current.get(), Other.get(), Faulty.get()})
-        Bed.Plug(S->PtyPath());
+    for (auto *S : {Older.get(), Current.get(), Other.get(), Faulty.get()}) Bed.Plug(S->PtyPath());
     Bed.Start();
     ASSERT_TRUE(Bed.WaitFor([](const auto &Rs) {
-        return !Rs.empty() && Rs.back().Totals.Ok + Rs.back().Totals.Failed +
-                                      Rs.back().Totals.Skipped >=
-                                  4;
+        return !Rs.empty() &&
+               Rs.back().Totals.Ok + Rs.back().Totals.Failed + Rs.back().Totals.Skipped >= 4;
     })) << "not every sensor got its result";
     Bed.Stop();
 
@@ -347,7 +345,7 @@ TEST(StationJob, ListStationPortsExpandsGlobs) {
     for (const char *N : {"ttyX10", "ttyX2", "ttyX1", "other"}) Dir.Write(N, "");
     const std::vector<std::string> Ports =
         ListStationPorts({Dir.Path() + "/ttyX*", Dir.Path() + "/ttyX1", Dir.Path() + "/none*"});
-    EXPECT_EQ(Ports, (std::vector<std::string>{Dir.File("ttyX1"), Dir.File("ttyX2"),
-                                               Dir.File("ttyX10")}));
+    EXPECT_EQ(Ports,
+              (std::vector<std::string>{Dir.File("ttyX1"), Dir.File("ttyX2"), Dir.File("ttyX10")}));
     EXPECT_EQ(ListStationPorts({"null"}), std::vector<std::string>{"/dev/null"});
 }
