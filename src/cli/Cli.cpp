@@ -511,7 +511,9 @@ int RunCli(int argc, char **argv) {
     ctx.StdinIsTerminal = isatty(STDIN_FILENO) == 1;
     ctx.Settings = &settings;
     ctx.Console = &console;
-    if (cmd.Trace) StartFrameTrace(console, cmd.Flash->parsed() && cmd.FlashOpt.Ports.size() > 1);
+    if (cmd.Trace)
+        StartFrameTrace(console, (cmd.Flash->parsed() && cmd.FlashOpt.Ports.size() > 1) ||
+                                     cmd.Station->parsed());
 
     const int code = RunReporting(app, ctx, cmd);
     StopFrameTrace();

@@ -197,7 +197,8 @@ void TStationForm::Show(const TStationReport &R) {
         Item->setText(ColProgress, {});
         Item->setText(ColResult, {});
     }
-    if (R.Event == TStationEvent::Uploading) Item->setText(ColProgress, QStringLiteral("%1 %").arg(R.Percent));
+    if (R.Event == TStationEvent::Uploading)
+        Item->setText(ColProgress, QStringLiteral("%1 %").arg(R.Percent));
     switch (R.Event) {
         case TStationEvent::Done:
             Item->setText(ColProgress, QStringLiteral("%1 %").arg(R.Percent));
@@ -220,7 +221,8 @@ void TStationForm::Show(const TStationReport &R) {
 }
 
 void TStationForm::ShowTotals(const TStationTotals &T) {
-    QString Text = tr("Updated: %1, failed: %2, skipped: %3").arg(T.Ok).arg(T.Failed).arg(T.Skipped);
+    QString Text =
+        tr("Updated: %1, failed: %2, skipped: %3").arg(T.Ok).arg(T.Failed).arg(T.Skipped);
     if (T.Stopped) Text += tr(", stopped: %1").arg(T.Stopped);
     if (!FRecordProblem.isEmpty()) Text += QStringLiteral("\n") + FRecordProblem;
     ui->lblStationTotals->setText(Text);
