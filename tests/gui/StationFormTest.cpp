@@ -25,8 +25,9 @@ class StationFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FSettings = std::make_unique<TSettings>(
-            FDir.Write("veldra.ini", "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=500\n"
-                                     "[SENSORS]\n17=Probe Q\n"));
+            FDir.Write("veldra.ini",
+                       "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=500\n"
+                       "[SENSORS]\n17=Probe Q\n"));
     }
     void TearDown() override { SetFirmwareFilePicker({}); }
 
@@ -68,19 +69,26 @@ TEST_F(StationFormTest, UpdatesEverySensorARowPerPortAndTotals) {
     auto *Start = Child<QPushButton>(W.get(), "btnStationStart");
     auto *Stop = Child<QPushButton>(W.get(), "btnStationStop");
     auto *Totals = Child<QLabel>(W.get(), "lblStationTotals");
-    EXPECT_TRUE(Child<QLineEdit>(W.get(), "edStationFile")->text().startsWith(QString::fromStdString(File)));
+    EXPECT_TRUE(Child<QLineEdit>(W.get(), "edStationFile")
+                    ->text()
+                    .startsWith(QString::fromStdString(File)));
     ASSERT_TRUE(Start->isEnabled());
     EXPECT_FALSE(Stop->isEnabled());
     Start->click();
     EXPECT_TRUE(W->IsRunning());
     EXPECT_TRUE(Stop->isEnabled());
     EXPECT_FALSE(Child<QPushButton>(W.get(), "btnStationFile")->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return Totals->text().startsWith(QStringLiteral("Updated: 1, failed: 0, skipped: 1")); }, 60000))
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Totals->text().startsWith(QStringLiteral("Updated: 1, failed: 0, skipped: 1"));
+        },
+        60000))
         << Totals->text().toStdString();
     EXPECT_EQ(Cell(*W, Older->PtyPath(), 5), QStringLiteral("Firmware update successful"));
     EXPECT_EQ(Cell(*W, Older->PtyPath(), 4), QStringLiteral("100 %"));
     EXPECT_EQ(Cell(*W, Older->PtyPath(), 2), QStringLiteral("17 (0x00000011) Probe Q"));
-    EXPECT_EQ(Cell(*W, Current->PtyPath(), 5), QStringLiteral("The sensor already has the file's version"));
+    EXPECT_EQ(Cell(*W, Current->PtyPath(), 5),
+              QStringLiteral("The sensor already has the file's version"));
     EXPECT_EQ(Cell(*W, Current->PtyPath(), 3), QStringLiteral("1.05"));
 
     Stop->click();
@@ -95,7 +103,8 @@ TEST_F(StationFormTest, ClosingDuringAnUploadStopsItInOrder) {
     const std::string File = FDir.Write("fw.cod", MakeCod16(17, 1, 5, "AVR", MakeImage(20000)));
     auto W = Window({Slow->PtyPath()}, File);
     Child<QPushButton>(W.get(), "btnStationStart")->click();
-    ASSERT_TRUE(WaitUntil([&] { return Cell(*W, Slow->PtyPath(), 4) == QStringLiteral("5 %"); }, 60000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Cell(*W, Slow->PtyPath(), 4) == QStringLiteral("5 %"); }, 60000));
     const auto Asked = std::chrono::steady_clock::now();
     W->close();
     EXPECT_FALSE(W->IsRunning());

@@ -34,9 +34,8 @@ std::string Cod17() {
 // An adapter with a simulated sensor behind it.
 struct TAdapter {
     TAdapter(TMockBed &Bed, TMockDevice D) : Dev(std::move(D)) {
-        Sim = std::make_unique<TSimProcess>(
-            std::vector<std::string>{"bootloader", "--sensor-id", "17", "--version", "1.4",
-                                     "--quiet"});
+        Sim = std::make_unique<TSimProcess>(std::vector<std::string>{
+            "bootloader", "--sensor-id", "17", "--version", "1.4", "--quiet"});
         EXPECT_TRUE(Sim->Start());
         EXPECT_TRUE(Bed.Plug(Dev));
         Bridge = std::make_unique<TLineBridge>(Bed.FarEnd(Dev.DevNode), Sim->PtyPath());
