@@ -84,6 +84,14 @@
         <source>E&amp;xit</source>
         <translation>&amp;Beenden</translation>
     </message>
+    <message>
+        <source>Production station: update every sensor that is plugged in</source>
+        <translation>Fertigungsstation: jeden angeschlossenen Sensor aktualisieren</translation>
+    </message>
+    <message>
+        <source>S&amp;tation</source>
+        <translation>S&amp;tation</translation>
+    </message>
 </context>
 <context>
     <name>MsgBox</name>
@@ -134,6 +142,61 @@
         <source>serial</source>
         <comment>a built-in serial port, known only by its driver</comment>
         <translation>Serieller Port</translation>
+    </message>
+</context>
+<context>
+    <name>StationForm</name>
+    <message>
+        <source>Production station</source>
+        <translation>Fertigungsstation</translation>
+    </message>
+    <message>
+        <source>&amp;Firmware file:</source>
+        <translation>&amp;Firmware-Datei:</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>&amp;Durchsuchen...</translation>
+    </message>
+    <message>
+        <source>&amp;Also update sensors whose firmware is newer than the file&apos;s</source>
+        <translation>A&amp;uch Sensoren aktualisieren, deren Firmware neuer ist als die der Datei</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Zustand</translation>
+    </message>
+    <message>
+        <source>Sensor</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
+    </message>
+    <message>
+        <source>S&amp;top</source>
+        <translation>&amp;Anhalten</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
     </message>
 </context>
 <context>
@@ -642,6 +705,18 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
         <source>No device answered at any of the line settings tried.</source>
         <translation>Bei keiner der versuchten Leitungseinstellungen hat ein Gerät geantwortet.</translation>
     </message>
+    <message>
+        <source>The sensor already has the file&apos;s version</source>
+        <translation>Der Sensor hat bereits die Version der Datei</translation>
+    </message>
+    <message>
+        <source>The file&apos;s version is older than the sensor&apos;s</source>
+        <translation>Die Version der Datei ist älter als die des Sensors</translation>
+    </message>
+    <message>
+        <source>The station was stopped during the upload</source>
+        <translation>Die Station wurde während des Uploads angehalten</translation>
+    </message>
 </context>
 <context>
     <name>TMainForm</name>
@@ -778,6 +853,61 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>Line settings</source>
         <translation>Leitungseinstellungen</translation>
+    </message>
+</context>
+<context>
+    <name>TStationForm</name>
+    <message>
+        <source>waiting</source>
+        <translation>wartet</translation>
+    </message>
+    <message>
+        <source>identifying</source>
+        <translation>identifiziert</translation>
+    </message>
+    <message>
+        <source>uploading</source>
+        <translation>lädt hoch</translation>
+    </message>
+    <message>
+        <source>done</source>
+        <translation>fertig</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>skipped</source>
+        <translation>übersprungen</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>angehalten</translation>
+    </message>
+    <message>
+        <source>port problem</source>
+        <translation>Portproblem</translation>
+    </message>
+    <message>
+        <source>gone</source>
+        <translation>entfernt</translation>
+    </message>
+    <message>
+        <source>Production station</source>
+        <translation>Fertigungsstation</translation>
+    </message>
+    <message>
+        <source>The update record could not be written: %1</source>
+        <translation>Der Update-Eintrag konnte nicht geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>Updated: %1, failed: %2, skipped: %3</source>
+        <translation>Aktualisiert: %1, fehlgeschlagen: %2, übersprungen: %3</translation>
+    </message>
+    <message>
+        <source>, stopped: %1</source>
+        <translation>, angehalten: %1</translation>
     </message>
 </context>
 <context>

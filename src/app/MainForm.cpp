@@ -12,6 +12,7 @@
 #include "app/VersionInfo.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "fwupdate/StationForm.h"
 #include "jobs/PortsJob.h"
 #include "settings/Settings.h"
 #include "ui_MainForm.h"
@@ -49,6 +50,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
 
     connect(ui->btnFWUpdate, &QPushButton::clicked, this, &TMainForm::btnFWUpdateClick);
     connect(ui->btnSetup, &QPushButton::clicked, this, &TMainForm::btnSetupClick);
+    connect(ui->btnStation, &QPushButton::clicked, this, &TMainForm::btnStationClick);
     connect(ui->btnAbout, &QPushButton::clicked, this, &TMainForm::btnAboutClick);
     connect(ui->btnExit, &QPushButton::clicked, this, &TMainForm::btnExitClick);
 
@@ -144,6 +146,10 @@ void TMainForm::btnFWUpdateClick() {
 
 void TMainForm::btnSetupClick() {
     RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(Settings, this)); });
+}
+
+void TMainForm::btnStationClick() {
+    RunGuarded([this] { ShowTool(std::make_unique<TStationForm>(Settings, this)); });
 }
 
 void TMainForm::btnAboutClick() {

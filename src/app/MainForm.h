@@ -23,6 +23,7 @@ public:
 public slots:
     void btnFWUpdateClick();
     void btnSetupClick();
+    void btnStationClick();
     void btnAboutClick();
     void btnExitClick();
 

@@ -166,6 +166,8 @@ struct TCommandLine {
     std::string IdentPort;
     CLI::App *Flash = nullptr;
     TFlashOptions FlashOpt;
+    CLI::App *Station = nullptr;
+    TStationCliOptions StationOpt;
     CLI::App *Scan = nullptr;
     TScanOptions ScanOpt;
     CLI::App *Find = nullptr;
@@ -204,6 +206,39 @@ void AddGlobalOptions(CLI::App &App, TCommandLine &Cmd) {
     App.add_flag("--json", Cmd.Json, "One JSON object on standard output instead of text");
 }
 
+// How a station ends, under its help.
+constexpr const char *CStationFooter =
+    "Every sensor in bootloader mode that appears on a watched port is updated; one already "
+    "current (or older than the file, without --yes-older) is skipped; a port is not used again "
+    "until its sensor has gone. Each result is recorded. Ctrl+C (or SIGTERM) ends the station "
+    "with a summary: exit 0 when no sensor failed, 1 when one failed, 128 + the signal (130 for "
+    "Ctrl+C) when an upload had to be cut short.\n";
+
+// station: flashes every sensor that appears, until Ctrl+C.
+void AddStationCommand(CLI::App &App, TCommandLine &Cmd) {
+    TStationCliOptions &Opt = Cmd.StationOpt;
+    Cmd.Station = App.add_subcommand(
+        "station", "Production station: update every sensor in bootloader mode that appears");
+    Cmd.Station
+        ->add_option("--ports", Opt.Ports,
+                     "Ports to watch, as a glob, e.g. '/dev/ttyUSB*' (quoted); repeat for "
+                     "several. Default: every serial port found")
+        ->option_text("GLOB")
+        ->allow_extra_args(false);
+    Cmd.Station->add_flag("--yes-older", Opt.YesOlder,
+                          "Update also sensors whose firmware is newer than the file's");
+    Cmd.Station->add_option("--interval", Opt.Interval, "Time between two looks at a port, in ms")
+        ->option_text("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(500, 60000));
+    Cmd.Station
+        ->add_option("--records", Opt.Records,
+                     "Record file (default $XDG_STATE_HOME/veldra-update/updates.jsonl)")
+        ->option_text("FILE");
+    Cmd.Station->add_flag("--no-record", Opt.NoRecord, "Record nothing");
+    Cmd.Station->add_option("FILE", Opt.File, "Firmware file (.cod)")->required();
+}
+
 // ports, info, identify and flash.
 void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Ports = App.add_subcommand("ports", "List the serial ports: DEVICEID<TAB>DESCRIPTION");
@@ -227,6 +262,7 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
     Cmd.Flash->add_flag("--yes,-y", Cmd.FlashOpt.Yes,
                         "Answer yes to the older/same version questions");
     Cmd.Flash->add_option("FILE", Cmd.FlashOpt.File, "Firmware file (.cod)")->required();
+    AddStationCommand(App, Cmd);
 }
 
 // The order of the search, under find's help.
@@ -382,13 +418,15 @@ void BuildParser(CLI::App &App, TCommandLine &Cmd) {
     CLI::App *comm = AddCommCommands(App, Cmd);
 
     // Global options may also follow the command's name.
-    for (CLI::App *cmd : {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Scan, Cmd.Find,
-                          Cmd.Watch, Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
+    for (CLI::App *cmd :
+         {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Station, Cmd.Scan, Cmd.Find, Cmd.Watch,
+          Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
-            std::string(cmd == Cmd.Find    ? CFindFooter
-                        : cmd == Cmd.Watch ? CWatchFooter
-                                           : "") +
+            std::string(cmd == Cmd.Find      ? CFindFooter
+                        : cmd == Cmd.Watch   ? CWatchFooter
+                        : cmd == Cmd.Station ? CStationFooter
+                                             : "") +
             "Global options --settings FILE, --trace and --json may come before or after the "
             "command.\n" +
             std::string(CExitCodesText));
@@ -419,6 +457,7 @@ int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
     if (Cmd.Info->parsed()) return RunInfo(Ctx, Cmd.InfoFile);
     if (Cmd.Identify->parsed()) return RunIdentify(Ctx, Cmd.IdentPort);
     if (Cmd.Flash->parsed()) return RunFlash(Ctx, Cmd.FlashOpt);
+    if (Cmd.Station->parsed()) return RunStation(Ctx, Cmd.StationOpt);
     if (Cmd.Scan->parsed()) return RunScan(Ctx, Cmd.ScanOpt);
     if (Cmd.Find->parsed()) return RunFind(Ctx, Cmd.FindOpt);
     if (Cmd.Watch->parsed()) return RunWatch(Ctx, Cmd.WatchOpt);
@@ -481,7 +520,9 @@ int RunCli(int argc, char **argv) {
     ctx.StdinIsTerminal = isatty(STDIN_FILENO) == 1;
     ctx.Settings = &settings;
     ctx.Console = &console;
-    if (cmd.Trace) StartFrameTrace(console, cmd.Flash->parsed() && cmd.FlashOpt.Ports.size() > 1);
+    if (cmd.Trace)
+        StartFrameTrace(console, (cmd.Flash->parsed() && cmd.FlashOpt.Ports.size() > 1) ||
+                                     cmd.Station->parsed());
 
     const int code = RunReporting(app, ctx, cmd);
     StopFrameTrace();

@@ -27,6 +27,15 @@ struct TFlashOptions {
     std::string File;
 };
 
+struct TStationCliOptions {
+    std::vector<std::string> Ports;  // globs; none: every port found
+    bool YesOlder = false;
+    int Interval = 2000;  // ms between two looks at a port
+    std::string Records;  // empty: DefaultRecordsPath()
+    bool NoRecord = false;
+    std::string File;
+};
+
 struct TScanOptions {
     std::string Port;
     int First = 1;
@@ -85,6 +94,7 @@ int RunPorts(TCliContext &Ctx);
 int RunInfo(TCliContext &Ctx, const std::string &File);
 int RunIdentify(TCliContext &Ctx, const std::string &Port);
 int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt);
+int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt);
 int RunScan(TCliContext &Ctx, const TScanOptions &Opt);
 int RunFind(TCliContext &Ctx, const TFindCliOptions &Opt);
 int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt);

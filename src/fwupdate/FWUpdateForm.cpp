@@ -67,6 +67,10 @@ void SetFirmwareFilePicker(TFirmwareFilePicker Picker) {
     FilePicker() = std::move(Picker);
 }
 
+QString AskFirmwareFile(QWidget *Parent) {
+    return PickFirmwareFile(Parent);
+}
+
 TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
     : QDialog(Owner),
       ui(std::make_unique<Ui::FWUpdateForm>()),

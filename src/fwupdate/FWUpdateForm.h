@@ -38,6 +38,9 @@ using TFirmwareFilePicker = std::function<QString(QWidget *Parent)>;
 // Replaces the open-file dialogue of every wizard (tests); an empty function
 // restores the dialogue.
 void SetFirmwareFilePicker(TFirmwareFilePicker Picker);
+// Asks for a firmware file as the wizard does (the picker above, else the
+// dialogue); "" when cancelled.
+QString AskFirmwareFile(QWidget *Parent);
 
 class TFWUpdateForm : public QDialog {
     Q_OBJECT

@@ -49,6 +49,12 @@ const char *JobText(TJobText Text) {
                 "TJobText", "The sensor reported the image complete after packet %1 of %2");
         case TJobText::UploadStopped:
             return QT_TRANSLATE_NOOP("TJobText", "The upload stopped: %1");
+        case TJobText::StationSameVersion:
+            return QT_TRANSLATE_NOOP("TJobText", "The sensor already has the file's version");
+        case TJobText::StationOlderFile:
+            return QT_TRANSLATE_NOOP("TJobText", "The file's version is older than the sensor's");
+        case TJobText::StationStopped:
+            return QT_TRANSLATE_NOOP("TJobText", "The station was stopped during the upload");
         case TJobText::InvalidAddresses:
             return QT_TRANSLATE_NOOP("TJobText", "Invalid addresses");
         case TJobText::RegisterNotSpecified:

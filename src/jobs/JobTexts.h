@@ -23,6 +23,10 @@ enum class TJobText {
     TooBigToUpload,   // %1 packets, %2 the most an upload carries
     EarlyCompletion,  // %1 the packet, %2 the packets of the image
     UploadStopped,    // %1 what the port or the file said
+    // the production station (jobs/StationJob.h)
+    StationSameVersion,
+    StationOlderFile,
+    StationStopped,
     // setup
     InvalidAddresses,
     RegisterNotSpecified,

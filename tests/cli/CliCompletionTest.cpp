@@ -100,9 +100,12 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         std::set<std::string> Expected;
     } cases[] = {
         {"veldra-cli ",
-         {"ports", "info", "identify", "flash", "scan", "find", "watch", "read", "write", "comm"}},
+         {"ports", "info", "identify", "flash", "station", "scan", "find", "watch", "read", "write",
+          "comm"}},
         {"veldra-cli --json ",
-         {"ports", "info", "identify", "flash", "scan", "find", "watch", "read", "write", "comm"}},
+         {"ports", "info", "identify", "flash", "station", "scan", "find", "watch", "read", "write",
+          "comm"}},
+        {"veldra-cli station --interval ", {}},
         {"veldra-cli i", {"info", "identify"}},
         {"veldra-cli comm ", {"read", "write"}},
         {"veldra-cli read --p", {"--port", "--parity"}},
@@ -129,8 +132,8 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
 // and nothing else: the completion's lists follow the parser.
 TEST_F(CliCompletion, OffersExactlyTheOptionsOfTheHelp) {
     const std::vector<std::vector<std::string>> commands{
-        {},        {"ports"}, {"info"},  {"identify"},     {"flash"},         {"scan"}, {"find"},
-        {"watch"}, {"read"},  {"write"}, {"comm", "read"}, {"comm", "write"}, {"comm"}};
+        {},       {"ports"}, {"info"}, {"identify"}, {"flash"},        {"station"},       {"scan"},
+        {"find"}, {"watch"}, {"read"}, {"write"},    {"comm", "read"}, {"comm", "write"}, {"comm"}};
     for (const auto &command : commands) {
         std::string line = "veldra-cli ";
         for (const std::string &w : command) line += w + " ";

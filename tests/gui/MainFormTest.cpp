@@ -16,6 +16,7 @@
 #include "app/SingleInstance.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "fwupdate/StationForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 
@@ -47,10 +48,9 @@ TEST_F(MainFormTest, ControlsCaptionAndSize) {
         QSize Size;
     };
     const TRow Buttons[] = {
-        {"btnAbout", "About", {75, 25}},
-        {"btnExit", "Exit", {75, 25}},
-        {"btnFWUpdate", "Update", {75, 25}},
-        {"btnSetup", "Setup", {75, 25}},
+        {"btnAbout", "About", {75, 25}},     {"btnExit", "Exit", {75, 25}},
+        {"btnFWUpdate", "Update", {75, 25}}, {"btnSetup", "Setup", {75, 25}},
+        {"btnStation", "Station", {75, 25}},
     };
     Main->show();
     for (const TRow &R : Buttons) {
@@ -142,6 +142,8 @@ TEST_F(MainFormTest, EachOpeningBuildsAFreshModalToolWindowAndFreesIt) {
     };
     Rows.push_back(
         {"btnSetup", [](QWidget *W) { return qobject_cast<TDevSetupForm *>(W) != nullptr; }});
+    Rows.push_back(
+        {"btnStation", [](QWidget *W) { return qobject_cast<TStationForm *>(W) != nullptr; }});
     TMainForm Main;
     Main.show();
     for (const TRow &R : Rows) {

@@ -29,6 +29,7 @@
 #include "app/MainForm.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
+#include "fwupdate/StationForm.h"
 #include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 
@@ -304,6 +305,10 @@ void CheckAllWindows(const char *Language) {
             Views.push_back(
                 {QStringLiteral("setup tab %1").arg(I + 1), [=] { Tabs->setCurrentIndex(I); }});
         CheckWindow(&Setup, Views);
+    }
+    {
+        TStationForm Station(Settings, &Main, std::string());
+        CheckWindow(&Station, {{QStringLiteral("station window"), [] {}}});
     }
     {
         TAboutForm About(&Main);
