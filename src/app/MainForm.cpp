@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/AboutForm.h"
+#include "app/HistoryForm.h"
 #include "app/SingleInstance.h"
 #include "app/VersionInfo.h"
 #include "devsetup/DevSetupForm.h"
@@ -50,6 +51,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     connect(ui->btnFWUpdate, &QPushButton::clicked, this, &TMainForm::btnFWUpdateClick);
     connect(ui->btnSetup, &QPushButton::clicked, this, &TMainForm::btnSetupClick);
     connect(ui->btnAbout, &QPushButton::clicked, this, &TMainForm::btnAboutClick);
+    connect(ui->btnHistory, &QPushButton::clicked, this, &TMainForm::btnHistoryClick);
     connect(ui->btnExit, &QPushButton::clicked, this, &TMainForm::btnExitClick);
 
     SetInstanceNotify([this] { InstanceNotify(); });
@@ -144,6 +146,10 @@ void TMainForm::btnFWUpdateClick() {
 
 void TMainForm::btnSetupClick() {
     RunGuarded([this] { ShowTool(std::make_unique<TDevSetupForm>(Settings, this)); });
+}
+
+void TMainForm::btnHistoryClick() {
+    RunGuarded([this] { ShowTool(std::make_unique<THistoryForm>(Settings, this)); });
 }
 
 void TMainForm::btnAboutClick() {

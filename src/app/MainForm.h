@@ -24,6 +24,7 @@ public slots:
     void btnFWUpdateClick();
     void btnSetupClick();
     void btnAboutClick();
+    void btnHistoryClick();
     void btnExitClick();
 
 protected:

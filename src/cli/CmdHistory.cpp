@@ -56,9 +56,8 @@ std::vector<std::string> HistoryTable(const std::vector<TUpdateRecord> &Records)
     for (const TUpdateRecord &r : Records) {
         std::string sensor = r.SensorID ? std::to_string(*r.SensorID) : "-";
         if (!r.SensorName.empty()) sensor += " " + r.SensorName;
-        const std::string version =
-            (r.VersionBefore.empty() ? "-" : r.VersionBefore) + " -> " +
-            (r.VersionInFile.empty() ? "-" : r.VersionInFile);
+        const std::string version = (r.VersionBefore.empty() ? "-" : r.VersionBefore) + " -> " +
+                                    (r.VersionInFile.empty() ? "-" : r.VersionInFile);
         rows.push_back({TableTime(r.StartUtc), r.Port, sensor, version, FileBaseName(r.FileName),
                         r.Result, r.Reason});
     }
@@ -88,8 +87,9 @@ int RunHistory(TCliContext &Ctx, const THistoryOptions &Opt) {
     result["records"] = nlohmann::json::array();
     if (path.empty()) {
         // RECORDS=off: nothing is recorded, so there is nothing to list.
-        result.Text("No records: recording is off in the settings file (RECORDS=off); "
-                    "--records FILE reads a file all the same.");
+        result.Text(
+            "No records: recording is off in the settings file (RECORDS=off); "
+            "--records FILE reads a file all the same.");
         return result.Finish(ExitOk);
     }
     const TRecordsRead read = ReadUpdateRecords(path);

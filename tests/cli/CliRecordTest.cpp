@@ -104,9 +104,9 @@ TEST_F(CliRecord, FlashRecordsEveryOutcome) {
     auto mismatch = Sim({"--sensor-id", "7", "--version", "1.0"});
     auto same = Sim({"--sensor-id", "17", "--version", "2.5"});
     auto early = Sim({"--sensor-id", "17", "--version", "1.0", "--complete-at", "3"});
-    const TRunResult r = Cli({"flash", "--records", FRecords, "--port", "/nonexistent/tty",
-                              "--port", mismatch->PtyPath(), "--port", same->PtyPath(), "--port",
-                              early->PtyPath(), file});
+    const TRunResult r =
+        Cli({"flash", "--records", FRecords, "--port", "/nonexistent/tty", "--port",
+             mismatch->PtyPath(), "--port", same->PtyPath(), "--port", early->PtyPath(), file});
     EXPECT_NE(r.ExitCode, 0);
     const auto lines = RecordLines(FRecords);
     ASSERT_EQ(lines.size(), 4u) << r.Err;
@@ -118,8 +118,8 @@ TEST_F(CliRecord, FlashRecordsEveryOutcome) {
         {"failed", "Unable to open com port (Error: 2) - No such file or directory", nullptr},
         {"failed", "The selected firmware does not match the connected device", 7},
         {"skipped", "Not confirmed: no terminal to ask on (pass --yes to confirm)", 17},
-        {"failed", "Sensor update failed: The sensor reported the image complete after packet 3 of 10",
-         17},
+        {"failed",
+         "Sensor update failed: The sensor reported the image complete after packet 3 of 10", 17},
     };
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -139,8 +139,7 @@ TEST_F(CliRecord, ParallelFlashRunsWriteWholeLines) {
     std::vector<TRunResult> results(4);
     for (int i = 0; i < 4; ++i)
         runs.emplace_back([&, i] {
-            results[i] =
-                Cli({"flash", "--records", FRecords, "--port", sims[i]->PtyPath(), file});
+            results[i] = Cli({"flash", "--records", FRecords, "--port", sims[i]->PtyPath(), file});
         });
     for (auto &t : runs) t.join();
     for (const auto &r : results) EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -225,20 +224,25 @@ TEST_F(CliRecord, HistoryListsAndFilters) {
     // Three records written as flash would, one damaged line among them.
     auto rec = [](const char *Start, const char *Port, int Sensor, const char *Result,
                   const char *File) {
-        return nlohmann::json{{"source", "flash"},      {"start_utc", Start},
-                              {"end_utc", Start},       {"port", Port},
-                              {"sensor_id", Sensor},    {"sensor_name", "Probe Q"},
-                              {"version_before", "2.00"}, {"version_in_file", "2.05"},
-                              {"file_name", File},      {"result", Result},
+        return nlohmann::json{{"source", "flash"},
+                              {"start_utc", Start},
+                              {"end_utc", Start},
+                              {"port", Port},
+                              {"sensor_id", Sensor},
+                              {"sensor_name", "Probe Q"},
+                              {"version_before", "2.00"},
+                              {"version_in_file", "2.05"},
+                              {"file_name", File},
+                              {"result", Result},
                               {"reason", "Firmware update successful"}}
             .dump();
     };
     const std::string records = FDir.Write(
-        "h.jsonl", rec("2026-01-05T10:00:00.000Z", "/dev/ttyUSB0", 17, "ok", "/fw/a.cod") + "\n" +
-                       "{\"start_utc\": \"2026-01-06T1\n" +
-                       rec("2026-02-01T09:30:00.000Z", "/dev/ttyUSB1", 7, "failed",
-                           "/fw/b, \"new\".cod") +
-                       "\n" + rec("2026-03-01T00:00:00.000Z", "ttyUSB0", 17, "ok", "c.cod") + "\n");
+        "h.jsonl",
+        rec("2026-01-05T10:00:00.000Z", "/dev/ttyUSB0", 17, "ok", "/fw/a.cod") + "\n" +
+            "{\"start_utc\": \"2026-01-06T1\n" +
+            rec("2026-02-01T09:30:00.000Z", "/dev/ttyUSB1", 7, "failed", "/fw/b, \"new\".cod") +
+            "\n" + rec("2026-03-01T00:00:00.000Z", "ttyUSB0", 17, "ok", "c.cod") + "\n");
     struct TCase {
         std::vector<std::string> Args;
         int Count;

@@ -26,6 +26,7 @@
 #include "GuiSupport.h"
 #include "app/AboutForm.h"
 #include "app/Application.h"
+#include "app/HistoryForm.h"
 #include "app/MainForm.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
@@ -304,6 +305,10 @@ void CheckAllWindows(const char *Language) {
             Views.push_back(
                 {QStringLiteral("setup tab %1").arg(I + 1), [=] { Tabs->setCurrentIndex(I); }});
         CheckWindow(&Setup, Views);
+    }
+    {
+        THistoryForm History(Settings, &Main);
+        CheckWindow(&History, {{QStringLiteral("history window"), [] {}}});
     }
     {
         TAboutForm About(&Main);
