@@ -78,7 +78,8 @@ THistoryForm::THistoryForm(const TSettings *Catalogue, QWidget *Owner,
         FPath = DefaultRecordsPath();
 
     ui->cbHistoryResult->addItem(tr("All results"), QString());
-    for (const char *R : kResults) ui->cbHistoryResult->addItem(ResultText(R), QString::fromLatin1(R));
+    for (const char *R : kResults)
+        ui->cbHistoryResult->addItem(ResultText(R), QString::fromLatin1(R));
     ui->LVHistory->sortByColumn(0, Qt::DescendingOrder);
 
     connect(ui->btnHistoryRefresh, &QPushButton::clicked, this,
@@ -189,10 +190,11 @@ void THistoryForm::btnHistoryExportClick() {
     const std::string Csv = RecordsCsv(FShown);
     QSaveFile File(Name);
     if (!File.open(QIODevice::WriteOnly) ||
-        File.write(Csv.data(), static_cast<qint64>(Csv.size())) != static_cast<qint64>(Csv.size()) ||
+        File.write(Csv.data(), static_cast<qint64>(Csv.size())) !=
+            static_cast<qint64>(Csv.size()) ||
         !File.commit()) {
-        ShowErrorMsg(AppTitle(), tr("The history could not be saved to %1: %2")
-                                     .arg(Name, File.errorString()));
+        ShowErrorMsg(AppTitle(),
+                     tr("The history could not be saved to %1: %2").arg(Name, File.errorString()));
         return;
     }
 }

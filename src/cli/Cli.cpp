@@ -216,7 +216,7 @@ void AddRecordOptions(TCommandLine &Cmd) {
     Cmd.Flash->add_flag("--no-record", Cmd.FlashOpt.NoRecord, "Keep no record of this run");
     THistoryOptions &Opt = Cmd.HistoryOpt;
     Cmd.History = Cmd.Flash->get_parent()->add_subcommand(
-        "history", "List the update records: a table, CSV (--csv) or JSON (--json)");
+        "history", "List the update records as a table, CSV or JSON");
     Cmd.History->add_option("--since", Opt.Since, "Only updates started from DATE on (UTC)")
         ->option_text("DATE");
     Cmd.History->add_option("--sensor", Opt.Sensor, "Only sensors with this ID")->option_text("ID");

@@ -72,10 +72,9 @@ TEST_F(HistoryFormTest, ListsFiltersAndExports) {
     auto *List = Child<QTreeWidget>(&Form, "LVHistory");
     auto *Status = Child<QLabel>(&Form, "lblHistoryStatus");
     // Newest first.
-    EXPECT_EQ(Column(List, 0),
-              (std::vector<QString>{QStringLiteral("2026-03-01 00:00:00"),
-                                    QStringLiteral("2026-02-01 09:30:00"),
-                                    QStringLiteral("2026-01-05 10:00:00")}));
+    EXPECT_EQ(Column(List, 0), (std::vector<QString>{QStringLiteral("2026-03-01 00:00:00"),
+                                                     QStringLiteral("2026-02-01 09:30:00"),
+                                                     QStringLiteral("2026-01-05 10:00:00")}));
     EXPECT_EQ(List->topLevelItem(1)->text(2), QStringLiteral("7 Probe Q"));
     EXPECT_EQ(List->topLevelItem(1)->text(5), QStringLiteral("a, \"b\".cod"));
     // Sortable: the oldest first at a click on the header.
@@ -104,8 +103,8 @@ TEST_F(HistoryFormTest, ListsFiltersAndExports) {
         Sensor->setText(C.Sensor);
         Port->setCurrentIndex(std::max(0, Port->findData(C.Port)));
         Result->setCurrentIndex(std::max(0, Result->findData(C.Result)));
-        EXPECT_EQ(List->topLevelItemCount(), C.Rows) << C.Since.toStdString() << "|"
-                                                     << C.Sensor.toStdString();
+        EXPECT_EQ(List->topLevelItemCount(), C.Rows)
+            << C.Since.toStdString() << "|" << C.Sensor.toStdString();
         EXPECT_EQ(static_cast<int>(Form.Shown().size()), C.Rows);
     }
     EXPECT_EQ(Status->text(), QStringLiteral("No records match."));
@@ -122,8 +121,8 @@ TEST_F(HistoryFormTest, ListsFiltersAndExports) {
     const std::string Csv = Dir.File("out.csv");
     SetHistoryFilePicker([&](QWidget *) { return QString::fromStdString(Csv); });
     Child<QPushButton>(&Form, "btnHistoryExport")->click();
-    const TRunResult Cli = RunProgram(
-        {VELDRA_CLI_PATH, "history", "--csv", "--records", Path, "--sensor", "17"});
+    const TRunResult Cli =
+        RunProgram({VELDRA_CLI_PATH, "history", "--csv", "--records", Path, "--sensor", "17"});
     ASSERT_EQ(Cli.ExitCode, 0) << Cli.Err;
     EXPECT_EQ(FileText(Csv), Cli.Out);
     EXPECT_EQ(std::count(Cli.Out.begin(), Cli.Out.end(), '\n'), 3);
@@ -133,8 +132,8 @@ TEST_F(HistoryFormTest, ListsFiltersAndExports) {
         std::ofstream Out(Path, std::ios::app);
         Out << "{\"start_utc\": \"2026-04\n";
     }
-    ASSERT_EQ(AppendUpdateRecord(Path, Record("2026-05-01T00:00:00.000Z", "/dev/ttyUSB2", 17, "ok")),
-              "");
+    ASSERT_EQ(
+        AppendUpdateRecord(Path, Record("2026-05-01T00:00:00.000Z", "/dev/ttyUSB2", 17, "ok")), "");
     Child<QPushButton>(&Form, "btnHistoryRefresh")->click();
     EXPECT_EQ(List->topLevelItemCount(), 3);
     EXPECT_TRUE(Status->text().contains(QStringLiteral("Damaged lines skipped: 1.")))

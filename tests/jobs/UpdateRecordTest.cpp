@@ -63,7 +63,8 @@ TEST(Sha256, FipsExamples) {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrl"
+         "m"
          "nopqrsmnopqrstnopqrstu",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         // 55 and 56 bytes: the length no longer fits the first block.
@@ -151,9 +152,8 @@ TEST(UpdateRecord, DamagedLinesAreSkipped) {
         {"a number as text", R"({"start_utc": "x", "result": "ok", "packets": "26"})"},
         {"a sensor ID beyond 16 bits", R"({"start_utc": "x", "result": "ok", "sensor_id": 70000})"},
         {"a negative count", R"({"start_utc": "x", "result": "ok", "retries": -1})"},
-        {"longer than a line may be",
-         R"({"start_utc": "x", "result": "ok", "reason": ")" + std::string(CMaxRecordLine, 'r') +
-             "\"}"},
+        {"longer than a line may be", R"({"start_utc": "x", "result": "ok", "reason": ")" +
+                                          std::string(CMaxRecordLine, 'r') + "\"}"},
     };
     for (const auto &C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -170,7 +170,8 @@ TEST(UpdateRecord, DamagedLinesAreSkipped) {
     // Unknown fields are no damage: lines may gain fields.
     const TTempDir Dir;
     const std::string Path =
-        Dir.Write("r.jsonl", R"({"start_utc": "x", "result": "ok", "new_field": [1]})" "\n");
+        Dir.Write("r.jsonl", R"({"start_utc": "x", "result": "ok", "new_field": [1]})"
+                             "\n");
     EXPECT_EQ(ReadUpdateRecords(Path).Damaged, 0);
 }
 
@@ -205,7 +206,8 @@ TEST(UpdateRecord, HugeFileIsReadFromItsNewestPart) {
     {
         std::ofstream Out(Path, std::ios::binary);
         const std::string Filler(1024 * 1024 - 1, 'x');
-        for (uint64_t I = 0; I < CMaxRecordsFileBytes / (1024 * 1024) + 2; ++I) Out << Filler << '\n';
+        for (uint64_t I = 0; I < CMaxRecordsFileBytes / (1024 * 1024) + 2; ++I)
+            Out << Filler << '\n';
         TUpdateRecord R = Sample();
         R.Port = "/dev/newest";
         Out << UpdateRecordJson(R).dump() << '\n';
@@ -324,10 +326,11 @@ TEST(UpdateRecord, CsvQuotesWhatNeedsIt) {
     TUpdateRecord R = Sample();
     R.Reason = "line one\nline two";
     const std::string Csv = RecordsCsv({R});
-    EXPECT_EQ(Csv.substr(0, Csv.find('\n')),
-              "start_utc,end_utc,source,user,host,program_version,port,adapter_vendor,adapter_model,"
-              "adapter_serial,sensor_id,sensor_name,version_before,version_in_file,file_name,"
-              "file_size,file_sha256,packets,retries,failed_attempts,duration_ms,result,reason");
+    EXPECT_EQ(
+        Csv.substr(0, Csv.find('\n')),
+        "start_utc,end_utc,source,user,host,program_version,port,adapter_vendor,adapter_model,"
+        "adapter_serial,sensor_id,sensor_name,version_before,version_in_file,file_name,"
+        "file_size,file_sha256,packets,retries,failed_attempts,duration_ms,result,reason");
     EXPECT_NE(Csv.find(",17,\"Probe \"\"Q\"\", new\",2.00,2.05,/fw/q.cod,216,"), std::string::npos)
         << Csv;
     EXPECT_NE(Csv.find(",ok,\"line one\nline two\"\n"), std::string::npos) << Csv;
