@@ -51,6 +51,89 @@
     </message>
 </context>
 <context>
+    <name>HistoryForm</name>
+    <message>
+        <source>Update history</source>
+        <translation>Update-Verlauf</translation>
+    </message>
+    <message>
+        <source>S&amp;ince:</source>
+        <translation>S&amp;eit:</translation>
+    </message>
+    <message>
+        <source>YYYY-MM-DD</source>
+        <translation>JJJJ-MM-TT</translation>
+    </message>
+    <message>
+        <source>Updates started from this day (UTC) or time (YYYY-MM-DDTHH:MM) on</source>
+        <translation>Updates, die ab diesem Tag (UTC) oder Zeitpunkt (JJJJ-MM-TTTHH:MM) begonnen haben</translation>
+    </message>
+    <message>
+        <source>Se&amp;nsor ID:</source>
+        <translation>Se&amp;nsor-ID:</translation>
+    </message>
+    <message>
+        <source>&amp;Port:</source>
+        <translation>&amp;Port:</translation>
+    </message>
+    <message>
+        <source>Res&amp;ult:</source>
+        <translation>E&amp;rgebnis:</translation>
+    </message>
+    <message>
+        <source>Start (UTC)</source>
+        <translation>Beginn (UTC)</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Sensor</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>Version before</source>
+        <translation>Version vorher</translation>
+    </message>
+    <message>
+        <source>Version in file</source>
+        <translation>Version in der Datei</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>Grund</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Benutzer</translation>
+    </message>
+    <message>
+        <source>Source</source>
+        <translation>Quelle</translation>
+    </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation>&amp;Aktualisieren</translation>
+    </message>
+    <message>
+        <source>&amp;Export CSV...</source>
+        <translation>CSV e&amp;xportieren...</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
+    </message>
+</context>
+<context>
     <name>MainForm</name>
     <message>
         <source>Update firmware</source>
@@ -87,6 +170,14 @@
     <message>
         <source>Production station: update every sensor that is plugged in</source>
         <translation>Fertigungsstation: jeden angeschlossenen Sensor aktualisieren</translation>
+    </message>
+    <message>
+        <source>Every firmware update on file: when, which sensor, which file, the result</source>
+        <translation>Jedes aufgezeichnete Firmware-Update: wann, welcher Sensor, welche Datei, mit welchem Ergebnis</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>&amp;Verlauf</translation>
     </message>
     <message>
         <source>S&amp;tation</source>
@@ -427,6 +518,14 @@ Version: %2 → %3
 Datei: %4
 Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     </message>
+    <message>
+        <source>The record of this update could not be written:</source>
+        <translation>Der Eintrag zu diesem Update konnte nicht geschrieben werden:</translation>
+    </message>
+    <message>
+        <source>The update itself is not affected. Check the records file (RECORDS= in the settings file).</source>
+        <translation>Das Update selbst ist davon nicht betroffen. Bitte die Verlaufsdatei prüfen (RECORDS= in der Einstellungsdatei).</translation>
+    </message>
 </context>
 <context>
     <name>TFilePage</name>
@@ -461,6 +560,81 @@ Pakete: %5 gesendet, %6 wiederholt, in %7 s</translation>
     <message>
         <source>Loaded</source>
         <translation>Geladen</translation>
+    </message>
+</context>
+<context>
+    <name>THistoryForm</name>
+    <message>
+        <source>Export update history</source>
+        <translation>Update-Verlauf exportieren</translation>
+    </message>
+    <message>
+        <source>CSV files</source>
+        <translation>CSV-Dateien</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>ok</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>skipped</source>
+        <translation>übersprungen</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <source>All results</source>
+        <translation>Alle Ergebnisse</translation>
+    </message>
+    <message>
+        <source>All ports</source>
+        <translation>Alle Ports</translation>
+    </message>
+    <message>
+        <source>The date is not understood: use YYYY-MM-DD or YYYY-MM-DDTHH:MM.</source>
+        <translation>Das Datum ist nicht lesbar: bitte JJJJ-MM-TT oder JJJJ-MM-TTTHH:MM angeben.</translation>
+    </message>
+    <message>
+        <source>The sensor ID is not a number from 0 to 65535.</source>
+        <translation>Die Sensor-ID ist keine Zahl von 0 bis 65535.</translation>
+    </message>
+    <message>
+        <source>Recording is off in the settings file (RECORDS=off).</source>
+        <translation>Die Aufzeichnung ist in der Einstellungsdatei abgeschaltet (RECORDS=off).</translation>
+    </message>
+    <message>
+        <source>The records file %1 cannot be read: %2</source>
+        <translation>Die Verlaufsdatei %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>No records yet (%1).</source>
+        <translation>Noch keine Einträge (%1).</translation>
+    </message>
+    <message>
+        <source>No records match.</source>
+        <translation>Keine passenden Einträge.</translation>
+    </message>
+    <message>
+        <source>Only the newest records are read.</source>
+        <translation>Nur die neuesten Einträge werden gelesen.</translation>
+    </message>
+    <message>
+        <source>The history could not be saved to %1: %2</source>
+        <translation>Der Verlauf konnte nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>Records shown: %1 of %2 in %3.</source>
+        <translation>Angezeigte Einträge: %1 von %2 in %3.</translation>
+    </message>
+    <message>
+        <source>Damaged lines skipped: %1.</source>
+        <translation>Übersprungene beschädigte Zeilen: %1.</translation>
     </message>
 </context>
 <context>

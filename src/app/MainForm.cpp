@@ -8,12 +8,14 @@
 #include <cstring>
 
 #include "app/AboutForm.h"
+#include "app/HistoryForm.h"
 #include "app/SingleInstance.h"
 #include "app/VersionInfo.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
 #include "fwupdate/StationForm.h"
 #include "jobs/PortsJob.h"
+#include "jobs/UpdateRecord.h"
 #include "settings/Settings.h"
 #include "ui_MainForm.h"
 #include "widgets/ErrorBox.h"
@@ -52,6 +54,7 @@ TMainForm::TMainForm(QWidget *Parent) : QWidget(Parent), ui(std::make_unique<Ui:
     connect(ui->btnSetup, &QPushButton::clicked, this, &TMainForm::btnSetupClick);
     connect(ui->btnStation, &QPushButton::clicked, this, &TMainForm::btnStationClick);
     connect(ui->btnAbout, &QPushButton::clicked, this, &TMainForm::btnAboutClick);
+    connect(ui->btnHistory, &QPushButton::clicked, this, &TMainForm::btnHistoryClick);
     connect(ui->btnExit, &QPushButton::clicked, this, &TMainForm::btnExitClick);
 
     SetInstanceNotify([this] { InstanceNotify(); });
@@ -149,7 +152,14 @@ void TMainForm::btnSetupClick() {
 }
 
 void TMainForm::btnStationClick() {
-    RunGuarded([this] { ShowTool(std::make_unique<TStationForm>(Settings, this)); });
+    RunGuarded([this] {
+        ShowTool(std::make_unique<TStationForm>(
+            Settings, this, Settings ? RecordsPath(*Settings) : DefaultRecordsPath()));
+    });
+}
+
+void TMainForm::btnHistoryClick() {
+    RunGuarded([this] { ShowTool(std::make_unique<THistoryForm>(Settings, this)); });
 }
 
 void TMainForm::btnAboutClick() {

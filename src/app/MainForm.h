@@ -25,6 +25,7 @@ public slots:
     void btnSetupClick();
     void btnStationClick();
     void btnAboutClick();
+    void btnHistoryClick();
     void btnExitClick();
 
 protected:

@@ -168,6 +168,8 @@ struct TCommandLine {
     TFlashOptions FlashOpt;
     CLI::App *Station = nullptr;
     TStationCliOptions StationOpt;
+    CLI::App *History = nullptr;
+    THistoryOptions HistoryOpt;
     CLI::App *Scan = nullptr;
     TScanOptions ScanOpt;
     CLI::App *Find = nullptr;
@@ -233,10 +235,34 @@ void AddStationCommand(CLI::App &App, TCommandLine &Cmd) {
         ->check(CLI::Range(500, 60000));
     Cmd.Station
         ->add_option("--records", Opt.Records,
-                     "Record file (default $XDG_STATE_HOME/veldra-update/updates.jsonl)")
+                     "Append the update records to FILE instead of "
+                     "~/.local/state/veldra-update/updates.jsonl (or RECORDS= of the settings)")
         ->option_text("FILE");
-    Cmd.Station->add_flag("--no-record", Opt.NoRecord, "Record nothing");
+    Cmd.Station->add_flag("--no-record", Opt.NoRecord, "Keep no record of this run");
     Cmd.Station->add_option("FILE", Opt.File, "Firmware file (.cod)")->required();
+}
+
+// flash's records and the history command that lists them.
+void AddRecordOptions(TCommandLine &Cmd) {
+    Cmd.Flash
+        ->add_option("--records", Cmd.FlashOpt.Records,
+                     "Append the update records to FILE instead of "
+                     "~/.local/state/veldra-update/updates.jsonl (or RECORDS= of the settings)")
+        ->option_text("FILE");
+    Cmd.Flash->add_flag("--no-record", Cmd.FlashOpt.NoRecord, "Keep no record of this run");
+    THistoryOptions &Opt = Cmd.HistoryOpt;
+    Cmd.History = Cmd.Flash->get_parent()->add_subcommand(
+        "history", "List the update records as a table, CSV or JSON");
+    Cmd.History->add_option("--since", Opt.Since, "Only updates started from DATE on (UTC)")
+        ->option_text("DATE");
+    Cmd.History->add_option("--sensor", Opt.Sensor, "Only sensors with this ID")->option_text("ID");
+    Cmd.History->add_option("--port", Opt.Port, "Only updates on this port")->option_text("PORT");
+    Cmd.History->add_option("--result", Opt.Result, "Only this result")
+        ->option_text("RESULT")
+        ->check(CLI::IsMember({"ok", "failed", "skipped", "stopped"}));
+    Cmd.History->add_flag("--csv", Opt.Csv, "A header line and one CSV line per record");
+    Cmd.History->add_option("--records", Opt.Records, "Read FILE instead of the usual records")
+        ->option_text("FILE");
 }
 
 // ports, info, identify and flash.
@@ -263,6 +289,7 @@ void AddBootCommands(CLI::App &App, TCommandLine &Cmd) {
                         "Answer yes to the older/same version questions");
     Cmd.Flash->add_option("FILE", Cmd.FlashOpt.File, "Firmware file (.cod)")->required();
     AddStationCommand(App, Cmd);
+    AddRecordOptions(Cmd);
 }
 
 // The order of the search, under find's help.
@@ -419,8 +446,8 @@ void BuildParser(CLI::App &App, TCommandLine &Cmd) {
 
     // Global options may also follow the command's name.
     for (CLI::App *cmd :
-         {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Station, Cmd.Scan, Cmd.Find, Cmd.Watch,
-          Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
+         {Cmd.Ports, Cmd.Info, Cmd.Identify, Cmd.Flash, Cmd.Station, Cmd.History, Cmd.Scan,
+          Cmd.Find, Cmd.Watch, Cmd.Read, Cmd.Write, comm, Cmd.CommRead, Cmd.CommWrite}) {
         cmd->fallthrough();
         cmd->footer(
             std::string(cmd == Cmd.Find      ? CFindFooter
@@ -458,6 +485,7 @@ int RunChosen(TCliContext &Ctx, TCommandLine &Cmd) {
     if (Cmd.Identify->parsed()) return RunIdentify(Ctx, Cmd.IdentPort);
     if (Cmd.Flash->parsed()) return RunFlash(Ctx, Cmd.FlashOpt);
     if (Cmd.Station->parsed()) return RunStation(Ctx, Cmd.StationOpt);
+    if (Cmd.History->parsed()) return RunHistory(Ctx, Cmd.HistoryOpt);
     if (Cmd.Scan->parsed()) return RunScan(Ctx, Cmd.ScanOpt);
     if (Cmd.Find->parsed()) return RunFind(Ctx, Cmd.FindOpt);
     if (Cmd.Watch->parsed()) return RunWatch(Ctx, Cmd.WatchOpt);

@@ -15,6 +15,7 @@
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "jobs/FirmwareJob.h"
+#include "jobs/UpdateRecord.h"
 #include "serial/Interrupt.h"
 #include "serial/LineTypes.h"
 #include "settings/Settings.h"
@@ -81,6 +82,12 @@ struct TFlashJob {
     bool Uploaded = false;
     int Sent = 0, Fail = 0, Progress = 0;
     double Seconds = 0;
+    // Its update record: begun when the port's work begins, the upload's
+    // end stamped when the upload ends.
+    TUpdateRecord Record;
+    TRecordTimer Timer;
+    bool Skipped = false;  // the user (or no terminal) did not confirm
+    bool Stopped = false;  // a signal ended its work
 
     void Failed(int C, const std::string &Text) {
         Code = C;
@@ -137,6 +144,7 @@ void CheckDistinctPorts(const std::vector<std::string> &Ports) {
 // A stop request (a signal) ends a port's job: its link is closed in order.
 void StoppedJob(TFlashJob &Job, int Signal) {
     if (Job.Link) Job.Link->XComm().Close();
+    Job.Stopped = true;
     Job.Failed(InterruptExitCode(Signal), EInterrupted(Signal).what());
 }
 
@@ -190,8 +198,10 @@ void CheckSensor(TCliContext &Ctx, TFlashJob &Job, const TCODFileData &Hdr,
     std::string refusal;
     try {
         if (check.Question != TVersionQuestion::None &&
-            !Confirm(Ctx, Prefix, JobText(QuestionText(check.Question)), Yes, refusal))
+            !Confirm(Ctx, Prefix, JobText(QuestionText(check.Question)), Yes, refusal)) {
             Job.Failed(ExitFailed, refusal);
+            Job.Skipped = true;
+        }
     } catch (const EInterrupted &e) {
         Ctx.Console->Err("");
         StoppedJob(Job, e.Signal());
@@ -220,9 +230,14 @@ void CheckSensors(TCliContext &Ctx, std::vector<TFlashJob> &Jobs, const TCODFile
 void UploadOne(TFlashJob &Job, const TFirmwareImage &Image, TProgressBoard &Board, size_t Row) {
     const auto started = std::chrono::steady_clock::now();
     Board.Start(Row);
-    const TUploadResult upload = UploadFirmware(
-        Job.Link->XComm(), Image,
-        [&](int sent, int fail, int progress) { Board.Report(Row, sent, fail, progress); });
+    TRetryTally retries;
+    const TUploadResult upload =
+        UploadFirmware(Job.Link->XComm(), Image, [&](int sent, int fail, int progress) {
+            retries.Report(sent, fail);
+            Board.Report(Row, sent, fail, progress);
+        });
+    Job.Timer.Stop(Job.Record);
+    FillRecordUpload(Job.Record, upload, retries.Retries());
     Job.Sent = upload.Sent;
     Job.Fail = upload.Fail;
     Job.Progress = upload.Progress;
@@ -257,6 +272,35 @@ void UploadAll(TCliContext &Ctx, std::vector<TFlashJob> &Jobs, const TFirmwareIm
     ForEachParallel(Jobs,
                     [&](size_t i, TFlashJob &job) { UploadOne(job, Image, board, rowOf[i]); });
     board.Finish();
+}
+
+// Appends each port's record (Path "" records nothing). A record that
+// cannot be written leaves the update's result as it is and says so, loudly:
+// on standard error and as "record_error" in the JSON object.
+void RecordFlash(TCliContext &Ctx, TResult &Result, std::vector<TFlashJob> &Jobs,
+                 const std::string &Path) {
+    Result["records_file"] = Path.empty() ? nlohmann::json(nullptr) : nlohmann::json(Path);
+    if (Path.empty()) return;
+    const int sig = InterruptSignal();
+    std::string error;
+    for (TFlashJob &job : Jobs) {
+        TUpdateRecord &record = job.Record;
+        if (!job.Uploaded) {
+            job.Timer.Stop(record);
+            record.Result = job.Stopped ? "stopped" : job.Skipped ? "skipped" : "failed";
+            record.Reason = job.Message;
+        } else if (sig && job.Code != ExitOk) {
+            record.Result = "stopped";  // a signal cut the upload short
+        }
+        if (const std::string why = AppendUpdateRecord(Path, record); !why.empty() && error.empty())
+            error = why;
+    }
+    if (error.empty()) return;
+    Ctx.Console->Err("Warning: the update record was not written: " + error);
+    Ctx.Console->Err(
+        "Warning: the update itself is not affected; check the records file (--records, or "
+        "RECORDS= in the settings file)");
+    Result["record_error"] = error;
 }
 
 // The JSON object of one port's result.
@@ -327,10 +371,21 @@ int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt) {
     if (!CheckFirmwareFile(result, Opt.File, image, true)) return result.Finish(ExitFailed);
     result["firmware"] = FirmwareJson(*Ctx.Settings, image.Hdr);
 
+    const std::string records = RecordsPath(*Ctx.Settings, Opt.Records, Opt.NoRecord);
     std::vector<TFlashJob> jobs(Opt.Ports.size());
-    for (size_t i = 0; i < jobs.size(); ++i) jobs[i].Port = Opt.Ports[i];
+    TUpdateRecord fileRecord;
+    if (!records.empty()) FillRecordFile(fileRecord, Opt.File, image, *Ctx.Settings);
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].Port = Opt.Ports[i];
+        jobs[i].Record = fileRecord;
+        jobs[i].Timer.Start(jobs[i].Record);
+        if (!records.empty()) FillRecordOrigin(jobs[i].Record, "flash", jobs[i].Port);
+    }
     IdentifySensors(Ctx, jobs);
+    for (TFlashJob &job : jobs)
+        if (job.Identified) FillRecordSensor(job.Record, job.Found, *Ctx.Settings);
     CheckSensors(Ctx, jobs, image.Hdr, Opt.Yes);
     UploadAll(Ctx, jobs, image);
+    RecordFlash(Ctx, result, jobs, records);
     return ReportFlash(Ctx, result, jobs);
 }

@@ -175,7 +175,7 @@ int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt) {
     Job.YesOlder = Opt.YesOlder;
     Job.IntervalMs = Opt.Interval;
     Job.FileName = Opt.File;
-    if (!Opt.NoRecord) Job.RecordsPath = Opt.Records.empty() ? DefaultRecordsPath() : Opt.Records;
+    Job.RecordsPath = RecordsPath(*Ctx.Settings, Opt.Records, Opt.NoRecord);
 
     const TSettings &Set = *Ctx.Settings;
     const TCODFileData &Hdr = Image.Hdr;

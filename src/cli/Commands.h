@@ -25,6 +25,13 @@ struct TFlashOptions {
     std::vector<std::string> Ports;
     bool Yes = false;
     std::string File;
+    std::string Records;  // --records FILE: where the update records go
+    bool NoRecord = false;
+};
+
+struct THistoryOptions {
+    std::string Since, Sensor, Port, Result, Records;
+    bool Csv = false;
 };
 
 struct TStationCliOptions {
@@ -95,6 +102,8 @@ int RunInfo(TCliContext &Ctx, const std::string &File);
 int RunIdentify(TCliContext &Ctx, const std::string &Port);
 int RunFlash(TCliContext &Ctx, const TFlashOptions &Opt);
 int RunStation(TCliContext &Ctx, const TStationCliOptions &Opt);
+struct THistoryOptions;
+int RunHistory(TCliContext &Ctx, const THistoryOptions &Opt);
 int RunScan(TCliContext &Ctx, const TScanOptions &Opt);
 int RunFind(TCliContext &Ctx, const TFindCliOptions &Opt);
 int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt);

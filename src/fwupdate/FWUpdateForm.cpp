@@ -117,6 +117,7 @@ TFWUpdateForm::TFWUpdateForm(const TSettings *Catalogue, QWidget *Owner)
     // between is missed.
     FHotPlug = new THotPlugWatcher(this, [this] { RunGuarded([this] { ReloadPortList(); }); });
     FillPortCombo(Connect.cbCOMPort);
+    FRecordsPath = RecordsPath(FJobs.Catalogue());
 }
 
 TFWUpdateForm::~TFWUpdateForm() {
@@ -187,6 +188,8 @@ void TFWUpdateForm::ShowConnectResult(const TBootSensor &Sensor, const std::stri
         ConnectPage().ShowSensor(SensorName(FJobs.Catalogue(), Sensor.SensorID),
                                  VersionText(FJobs.Catalogue(), Sensor.Version));
         bConnected = true;
+        FSensor = Sensor;
+        FSensorPort = Port;
     } else if (bClosePending) {
         // The port went away while the sensor was being looked for.
         Disconnect();
@@ -294,15 +297,18 @@ void TFWUpdateForm::btnNextClick() {
             const TUpdateCheck Check = CheckUpdate(Link().SensorID(), Link().Version(), FImage.Hdr);
             if (Check.Refusal != TJobText::None) {
                 ShowErrorMsg(AppTitle(), Say(Check.Refusal));
+                RecordRefusal("failed", JobText(Check.Refusal));
                 return;
             }
             if (Check.Question != TVersionQuestion::None &&
-                AskYesNo(AppTitle(),
-                         Say(QuestionText(Check.Question)) + QStringLiteral("\n\n") +
-                             tr("The sensor has %1; the file holds %2.")
-                                 .arg(VersionText(FJobs.Catalogue(), Link().Version()),
-                                      VersionText(FJobs.Catalogue(), FImage.Hdr.Version))) != mrYes)
+                AskYesNo(AppTitle(), Say(QuestionText(Check.Question)) + QStringLiteral("\n\n") +
+                                         tr("The sensor has %1; the file holds %2.")
+                                             .arg(VersionText(FJobs.Catalogue(), Link().Version()),
+                                                  VersionText(FJobs.Catalogue(),
+                                                              FImage.Hdr.Version))) != mrYes) {
+                RecordRefusal("skipped", "Not confirmed");
                 return;
+            }
             PreparePage3();
             return;
         }
@@ -341,16 +347,29 @@ void TFWUpdateForm::UpdateFirmware() {
         return;
     }
     FUploadClock.start();
+    // The record is begun here and finished and written on the worker (the
+    // write waits for the file's lock and for the disk).
+    TUpdateRecord Record = NewRecord();
+    TRecordTimer Timer;
+    Timer.Start(Record);
     FJobs.RunJob(
         Qt::BusyCursor,
-        [this, Link = &Link(), Image = &FImage] {
+        [this, Link = &Link(), Image = &FImage, Record, Timer, Path = FRecordsPath]() mutable {
+            TRetryTally Retries;
             const TUploadResult Result =
-                UploadFirmware(*Link, *Image, [this](int Sent, int Fail, int Progress) {
+                UploadFirmware(*Link, *Image, [&, this](int Sent, int Fail, int Progress) {
+                    Retries.Report(Sent, Fail);
                     FJobs.Post([this, Sent, Fail, Progress] {
                         UploadPage().ShowProgress(Sent, Fail, Progress);
                     });
                 });
-            return [this, Result] { ShowUploadResult(Result); };
+            Timer.Stop(Record);
+            FillRecordUpload(Record, Result, Retries.Retries());
+            const std::string Why = Path.empty() ? std::string() : AppendUpdateRecord(Path, Record);
+            return [this, Result, Why] {
+                ShowUploadResult(Result);
+                if (!Why.empty()) ShowRecordWarning(Why);
+            };
         },
         [this] { ShowUploadResult({}); });
 }
@@ -372,6 +391,35 @@ void TFWUpdateForm::ShowUploadResult(const TUploadResult &Result) {
     // The natural next step: Enter starts on the next sensor.
     ui->btnUpdNextDevice->setDefault(true);
     ui->btnUpdNextDevice->setFocus(Qt::OtherFocusReason);
+}
+
+TUpdateRecord TFWUpdateForm::NewRecord() const {
+    TUpdateRecord Record;
+    if (FRecordsPath.empty()) return Record;
+    FillRecordOrigin(Record, "wizard", FSensorPort);
+    FillRecordFile(Record, QFile::encodeName(FFileName).toStdString(), FImage, FJobs.Catalogue());
+    FillRecordSensor(Record, FSensor, FJobs.Catalogue());
+    return Record;
+}
+
+void TFWUpdateForm::RecordRefusal(const std::string &Result, const std::string &Reason) {
+    if (FRecordsPath.empty()) return;
+    TUpdateRecord Record = NewRecord();
+    TRecordTimer Timer;
+    Timer.Start(Record);
+    Timer.Stop(Record);
+    Record.Result = Result;
+    Record.Reason = Reason;
+    if (const std::string Why = AppendUpdateRecord(FRecordsPath, Record); !Why.empty())
+        ShowRecordWarning(Why);
+}
+
+void TFWUpdateForm::ShowRecordWarning(const std::string &Why) {
+    ShowErrorMsg(AppTitle(), tr("The record of this update could not be written:") +
+                                 QStringLiteral("\n") + QString::fromStdString(Why) +
+                                 QStringLiteral("\n\n") +
+                                 tr("The update itself is not affected. Check the records file "
+                                    "(RECORDS= in the settings file)."));
 }
 
 QString TFWUpdateForm::UploadSummary(const TUploadResult &Result) const {

@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "jobs/FirmwareJob.h"
+#include "jobs/UpdateRecord.h"
 #include "widgets/JobWindow.h"
 
 namespace Ui {
@@ -97,6 +98,13 @@ private:
     // packets sent and repeated, time taken.
     QString UploadSummary(const TUploadResult &Result) const;
     void ShowConnectResult(const TBootSensor &Sensor, const std::string &Port);
+    // The record of an attempt on the connected sensor: who, where, which
+    // file and sensor; the result is the caller's.
+    TUpdateRecord NewRecord() const;
+    // Writes a refusal's record at once (nothing was sent).
+    void RecordRefusal(const std::string &Result, const std::string &Reason);
+    // A record that could not be written: a box after the result.
+    void ShowRecordWarning(const std::string &Why);
     // After every job: the close that had to wait, then JobFinished.
     void JobEnded();
     void SetConnectControlsEnabled(bool Enabled);
@@ -123,6 +131,11 @@ private:
     // Runs connect and upload; locks the port controls meanwhile.
     TJobWindow FJobs;
     QElapsedTimer FUploadClock;  // from the start of the upload
+    // Where the records go ("" for nowhere), and the sensor of the last
+    // connect on its port, for them.
+    std::string FRecordsPath;
+    TBootSensor FSensor;
+    std::string FSensorPort;
     bool bScreenWatched = false;
     THotPlugWatcher *FHotPlug = nullptr;
 };

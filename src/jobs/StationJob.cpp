@@ -237,18 +237,15 @@ struct TStationJob::TImpl {
     std::string Record(const TStationReport &R, const std::string &Start, uint64_t Ms) {
         if (Options.RecordsPath.empty()) return {};
         TUpdateRecord Rec;
-        Rec.Source = "station";
+        FillRecordOrigin(Rec, "station", R.Port);
         Rec.StartUtc = Start;
         Rec.EndUtc = Now();
-        Rec.Port = R.Port;
         if (R.Sensor) {
             Rec.SensorID = R.Sensor->SensorID;
-            Rec.SensorName = Settings.SensorIDToName(R.Sensor->SensorID);
+            Rec.SensorName = CatalogueName(Settings, R.Sensor->SensorID);
             Rec.VersionBefore = VersionText(Settings, R.Sensor->Version);
         }
-        Rec.VersionInFile = VersionText(Settings, Image.Hdr.Version);
-        Rec.FileName = Options.FileName;
-        Rec.FileSize = Image.Bytes.size();
+        FillRecordFile(Rec, Options.FileName, Image, Settings);
         Rec.Packets = R.Sent;
         Rec.FailedAttempts = R.Fail;
         // Every failed attempt but the last of a failed upload was retried.

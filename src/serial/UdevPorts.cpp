@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,6 +82,31 @@ bool PortTypeKnown(const std::string &Type) {
     return T.find_first_not_of('0') != std::string::npos;
 }
 
+// What udev knows of one tty device.
+TTtyDevice ReadTtyDevice(udev_device *Dev) {
+    TTtyDevice Info;
+    Info.DevNode = Text(udev_device_get_devnode(Dev));
+    udev_device *Parent = udev_device_get_parent(Dev);
+    Info.HasParent = Parent != nullptr;
+    if (Info.DevNode.empty() || !Parent) return Info;
+    Info.Serial8250 = HasSerial8250Ancestor(Parent);
+    if (Info.Serial8250) Info.PortType = SysAttr(Dev, "type");
+    Info.ModelEnc = Property(Dev, "ID_MODEL_ENC");
+    Info.ModelFromDatabase = Property(Dev, "ID_MODEL_FROM_DATABASE");
+    Info.Model = Property(Dev, "ID_MODEL");
+    Info.VendorEnc = Property(Dev, "ID_VENDOR_ENC");
+    Info.VendorFromDatabase = Property(Dev, "ID_VENDOR_FROM_DATABASE");
+    Info.Vendor = Property(Dev, "ID_VENDOR");
+    Info.UsbDriver = Property(Dev, "ID_USB_DRIVER");
+    udev_device *Usb = udev_device_get_parent_with_subsystem_devtype(Dev, "usb", "usb_device");
+    Info.UsbProduct = SysAttr(Usb, "product");
+    Info.UsbManufacturer = SysAttr(Usb, "manufacturer");
+    Info.SerialNumber = Property(Dev, "ID_SERIAL_SHORT");
+    if (Info.SerialNumber.empty()) Info.SerialNumber = SysAttr(Usb, "serial");
+    Info.Driver = DriverName(Parent);
+    return Info;
+}
+
 }  // namespace
 
 std::string DecodeUdevEscapes(const std::string &S) {
@@ -129,6 +155,27 @@ std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProb
     return TComListData{Dev.DevNode, Name + " (" + Dev.DevNode + ")", Kind, Label};
 }
 
+TAdapterFacts AdapterFactsOf(const TTtyDevice &Dev) {
+    TAdapterFacts Facts;
+    if (Dev.DevNode.empty() || !Dev.HasParent) return Facts;
+    Facts.Vendor = FirstOf({DecodeUdevEscapes(Dev.VendorEnc), Dev.VendorFromDatabase, Dev.Vendor,
+                            Dev.UsbManufacturer});
+    Facts.Model = FirstOf(
+        {DecodeUdevEscapes(Dev.ModelEnc), Dev.ModelFromDatabase, Dev.Model, Dev.UsbProduct});
+    Facts.Serial = CleanText(Dev.SerialNumber);
+    return Facts;
+}
+
+std::optional<TTtyDevice> TtyDeviceAt(const std::string &Path) {
+    struct stat St {};
+    if (::stat(Path.c_str(), &St) != 0 || !S_ISCHR(St.st_mode)) return std::nullopt;
+    TUdevPtr Udev(udev_new());
+    if (!Udev) return std::nullopt;
+    TUdevDevicePtr Dev(udev_device_new_from_devnum(Udev.get(), 'c', St.st_rdev));
+    if (!Dev || Text(udev_device_get_subsystem(Dev.get())) != "tty") return std::nullopt;
+    return ReadTtyDevice(Dev.get());
+}
+
 bool Has8250Uart(const std::string &DevNode) {
     const int Fd = ::open(DevNode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (Fd < 0) return errno == EBUSY;  // TIOCEXCL: in use, so it is real
@@ -159,30 +206,6 @@ void ScanTtyDevices(const std::function<void(const TTtyDevice &)> &Visit) {
         }
         TUdevDevicePtr Dev(udev_device_new_from_syspath(Udev.get(), SysPath));
         if (!Dev) continue;
-        TTtyDevice Info;
-        Info.DevNode = Text(udev_device_get_devnode(Dev.get()));
-        udev_device *Parent = udev_device_get_parent(Dev.get());
-        Info.HasParent = Parent != nullptr;
-        if (Info.DevNode.empty() || !Parent) {
-            Visit(Info);
-            continue;
-        }
-        Info.Serial8250 = HasSerial8250Ancestor(Parent);
-        if (Info.Serial8250) Info.PortType = SysAttr(Dev.get(), "type");
-        Info.ModelEnc = Property(Dev.get(), "ID_MODEL_ENC");
-        Info.ModelFromDatabase = Property(Dev.get(), "ID_MODEL_FROM_DATABASE");
-        Info.Model = Property(Dev.get(), "ID_MODEL");
-        Info.VendorEnc = Property(Dev.get(), "ID_VENDOR_ENC");
-        Info.VendorFromDatabase = Property(Dev.get(), "ID_VENDOR_FROM_DATABASE");
-        Info.Vendor = Property(Dev.get(), "ID_VENDOR");
-        Info.UsbDriver = Property(Dev.get(), "ID_USB_DRIVER");
-        udev_device *Usb =
-            udev_device_get_parent_with_subsystem_devtype(Dev.get(), "usb", "usb_device");
-        Info.UsbProduct = SysAttr(Usb, "product");
-        Info.UsbManufacturer = SysAttr(Usb, "manufacturer");
-        Info.SerialNumber = Property(Dev.get(), "ID_SERIAL_SHORT");
-        if (Info.SerialNumber.empty()) Info.SerialNumber = SysAttr(Usb, "serial");
-        Info.Driver = DriverName(Parent);
-        Visit(Info);
+        Visit(ReadTtyDevice(Dev.get()));
     }
 }

@@ -37,6 +37,20 @@ using TUartProbe = std::function<bool(const std::string &DevNode)>;
 // the node, the text changes and a window sees its chosen port gone.
 std::optional<TComListData> MakePortEntry(const TTtyDevice &Dev, const TUartProbe &HasUart);
 
+// The adapter behind a port as the update records name it: vendor and model
+// (decoded udev names, else the database's, else the USB device's own) and
+// serial number; all empty for a device with no hardware parent (a
+// pseudo-terminal, a virtual console).
+struct TAdapterFacts {
+    std::string Vendor, Model, Serial;
+};
+TAdapterFacts AdapterFactsOf(const TTtyDevice &Dev);
+
+// What udev knows of the tty device at Path (a device node, or a link to
+// one such as /dev/serial/by-id/...); nothing without udev or for a path
+// that is no tty character device.
+std::optional<TTtyDevice> TtyDeviceAt(const std::string &Path);
+
 // Undoes udev's \xHH escapes (ID_MODEL_ENC, ID_VENDOR_ENC).
 std::string DecodeUdevEscapes(const std::string &S);
 

@@ -274,6 +274,8 @@ void TSettings::LoadBytes(const std::string &Bytes) {
     FFWUpdSettings.MaxRetry = Ini.ReadInteger("SETTINGS", "MAX_RETRY", kDefMaxRetry);
     FFWUpdSettings.MaxFails = Ini.ReadInteger("SETTINGS", "MAX_FAILS", kDefMaxFails);
     FFWUpdSettings.DefTimeout = Ini.ReadInteger("SETTINGS", "TIMEOUT", kDefTimeout);
+    const TIniEntry *Records = Ini.FindEntry("SETTINGS", "RECORDS");
+    FRecords = Records ? Records->Value : std::string();
     FSensors.clear();
     if (const TIniSection *Sensors = Ini.FindSection("SENSORS")) {
         for (const TIniEntry &E : Sensors->Entries)

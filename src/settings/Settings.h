@@ -83,6 +83,9 @@ public:
     // when the file does not describe that kind).
     const std::vector<TSensorComm> &SensorComms() const { return FSensorComms; }
     const TSensorComm *SensorComm(int SensorID) const;
+    // RECORDS= of [SETTINGS], as written: where the update records go
+    // ("off": nowhere); "" when not given (jobs/UpdateRecord.h).
+    const std::string &RecordsSetting() const { return FRecords; }
     // True when the file exists but could not be read; the limits then hold
     // their key defaults and the catalogue is empty.
     bool ReadFailed() const { return FReadError != TReadError::None; }
@@ -111,6 +114,7 @@ private:
     std::vector<std::string> FSensors;  // "key=value" lines of [SENSORS], file order
     std::vector<TNetworkPort> FNetworkPorts;
     std::vector<TSensorComm> FSensorComms;
+    std::string FRecords;
     TReadError FReadError = TReadError::None;
     int FReadErrno = 0;
 };

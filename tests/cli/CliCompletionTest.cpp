@@ -100,11 +100,11 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         std::set<std::string> Expected;
     } cases[] = {
         {"veldra-cli ",
-         {"ports", "info", "identify", "flash", "station", "scan", "find", "watch", "read", "write",
-          "comm"}},
+         {"ports", "info", "identify", "flash", "station", "history", "scan", "find", "watch",
+          "read", "write", "comm"}},
         {"veldra-cli --json ",
-         {"ports", "info", "identify", "flash", "station", "scan", "find", "watch", "read", "write",
-          "comm"}},
+         {"ports", "info", "identify", "flash", "station", "history", "scan", "find", "watch",
+          "read", "write", "comm"}},
         {"veldra-cli station --interval ", {}},
         {"veldra-cli i", {"info", "identify"}},
         {"veldra-cli comm ", {"read", "write"}},
@@ -121,6 +121,8 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
         {"veldra-cli find --bauds ", {}},
         {"veldra-cli watch --interval ", {}},
         {"veldra-cli comm write --baud-val ", {}},
+        {"veldra-cli history --result f", {"failed"}},
+        {"veldra-cli history --sensor ", {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Line);
@@ -132,8 +134,9 @@ TEST_F(CliCompletion, OffersCommandsAndTheValuesOfListOptions) {
 // and nothing else: the completion's lists follow the parser.
 TEST_F(CliCompletion, OffersExactlyTheOptionsOfTheHelp) {
     const std::vector<std::vector<std::string>> commands{
-        {},       {"ports"}, {"info"}, {"identify"}, {"flash"},        {"station"},       {"scan"},
-        {"find"}, {"watch"}, {"read"}, {"write"},    {"comm", "read"}, {"comm", "write"}, {"comm"}};
+        {},          {"ports"},   {"info"},         {"identify"},      {"flash"},
+        {"station"}, {"history"}, {"scan"},         {"find"},          {"watch"},
+        {"read"},    {"write"},   {"comm", "read"}, {"comm", "write"}, {"comm"}};
     for (const auto &command : commands) {
         std::string line = "veldra-cli ";
         for (const std::string &w : command) line += w + " ";

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -161,6 +162,11 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
                                        "[SETTINGS]\nMAX_RETRY=3\nMAX_FAILS=5\nTIMEOUT=60000\n"
                                        "[SENSORS]\n17=Probe Q\n");
     const std::string Fast = WriteTestSettings(Dir);
+    // flash records each port's stop in the run's state folder.
+    const std::string Records =
+        std::string(getenv("XDG_STATE_HOME") ? getenv("XDG_STATE_HOME") : "") +
+        "/veldra-update/updates.jsonl";
+    std::remove(Records.c_str());
     const std::string File = Dir.Write("fw.cod", [] {
         // 16-byte header: 2000 bytes of image for device 17, version 2.5.
         std::string F(16, '\0');
@@ -221,6 +227,14 @@ TEST_P(CliSignal, StopsClosesThePortAndReports) {
     EXPECT_EQ(J["interrupted"], C.Signal == SIGINT    ? "SIGINT"
                                 : C.Signal == SIGTERM ? "SIGTERM"
                                                       : "SIGHUP");
+    if (C.Command.front() == "flash") {
+        std::ifstream In(Records);
+        size_t Lines = 0, Stopped = 0;
+        for (std::string L; std::getline(In, L); ++Lines)
+            Stopped += nlohmann::json::parse(L)["result"] == "stopped";
+        EXPECT_EQ(Lines, Ports.size()) << Records;
+        EXPECT_EQ(Stopped, Ports.size());
+    }
 
     for (const std::string &P : Ports) ExpectPortFree(P);
     // The next command gets the line (a short time-out: the sensor may

@@ -26,6 +26,7 @@
 #include "TempDir.h"
 #include "app/AboutForm.h"
 #include "app/Application.h"
+#include "app/HistoryForm.h"
 #include "app/MainForm.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
@@ -251,6 +252,18 @@ TEST(GermanWalk, NoEnglishWordIsLeftInTheGermanWindows) {
         auto *Rows = Child<QTreeWidget>(&Setup, "LVScan");
         EXPECT_GT(Rows->topLevelItemCount(), 0);
         CollectTexts(&Setup, Texts);
+
+        // The History window over an empty records file (the records
+        // themselves are English data, not window texts).
+        {
+            THistoryForm History(Settings, &Main, Dir.Write("updates.jsonl", ""));
+            History.show();
+            CollectTexts(&History, Texts);
+            auto *Since = Child<QLineEdit>(&History, "edHistorySince");
+            Since->setText(QStringLiteral("x"));
+            CollectTexts(&History, Texts);
+            Since->clear();
+        }
 
         // The About box as the main window opens it (with the settings line).
         bool AboutSeen = false;

@@ -26,6 +26,7 @@
 #include "GuiSupport.h"
 #include "app/AboutForm.h"
 #include "app/Application.h"
+#include "app/HistoryForm.h"
 #include "app/MainForm.h"
 #include "devsetup/DevSetupForm.h"
 #include "fwupdate/FWUpdateForm.h"
@@ -309,6 +310,8 @@ void CheckAllWindows(const char *Language) {
     {
         TStationForm Station(Settings, &Main, std::string());
         CheckWindow(&Station, {{QStringLiteral("station window"), [] {}}});
+        THistoryForm History(Settings, &Main);
+        CheckWindow(&History, {{QStringLiteral("history window"), [] {}}});
     }
     {
         TAboutForm About(&Main);

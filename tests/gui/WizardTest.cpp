@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "CodFixtures.h"
@@ -31,6 +32,7 @@
 #include "fwupdate/FWUpdateForm.h"
 #include "fwupdate/FirmwareFolder.h"
 #include "jobs/PortsJob.h"
+#include "jobs/Sha256.h"
 #include "serial/ComPort.h"
 #include "serial/LinkFactory.h"
 #include "serial/PortDiscovery.h"
@@ -1078,3 +1080,89 @@ TEST_F(WizardTest, OneSensorUpdatedByKeyboardAlone) {
     EXPECT_FALSE(Form->isVisible());
     EXPECT_TRUE(Msgs.Take().empty());
 }
+
+namespace {
+
+std::vector<nlohmann::json> WizardRecords(const std::string &Path) {
+    std::vector<nlohmann::json> Out;
+    std::ifstream In(Path);
+    for (std::string Line; std::getline(In, Line);) Out.push_back(nlohmann::json::parse(Line));
+    return Out;
+}
+
+// Every attempt on an identified sensor is on file: a refused file, a
+// question answered No, an upload (with the file's SHA-256 and the
+// sensor's versions); a records file that cannot be written leaves the
+// update's result as it is and says so in a box after it.
+TEST_F(WizardTest, EveryAttemptIsRecorded) {
+    const std::string Records = Dir.File("state/updates.jsonl");
+    delete Settings;
+    Settings =
+        new TSettings(Dir.Write("records.ini", "[SETTINGS]\nTIMEOUT=1500\nRECORDS=" + Records +
+                                                   "\n[SENSORS]\n17=Probe A\n"));
+    const std::string Other = WriteCod("other.cod", 18, 2, 6);
+    const std::string Older = WriteCod("older.cod", 17, 1, 0);
+    const std::string File = WriteCod("fw.cod", 17, 2, 6);
+    const std::string Port = AddSim({"--sensor-id", "17", "--version", "2.5", "--quiet"});
+    Open();
+    Connect(Port);
+    ASSERT_TRUE(Form->IsConnected());
+    Press("btnNext");
+    Load(Other);
+    Press("btnNext");  // refused: another sensor's file
+    Load(Older);
+    Msgs.Answers.push_back(mrNo);
+    Press("btnNext");  // "older": No
+    Load(File);
+    Press("btnNext");
+    ASSERT_EQ(Form->PageIndex(), 2);
+    Msgs.Take();
+    Press("btnNext");
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    EXPECT_TRUE(Msgs.Take().empty());
+
+    const auto Lines = WizardRecords(Records);
+    ASSERT_EQ(Lines.size(), 3u);
+    EXPECT_EQ(Lines[0]["result"], "failed");
+    EXPECT_EQ(Lines[0]["reason"], "The selected firmware does not match the connected device");
+    EXPECT_EQ(Lines[0]["file_name"], Other);
+    EXPECT_EQ(Lines[1]["result"], "skipped");
+    EXPECT_EQ(Lines[1]["reason"], "Not confirmed");
+    EXPECT_EQ(Lines[1]["version_in_file"], "1.00");
+    const nlohmann::json &Ok = Lines[2];
+    EXPECT_EQ(Ok["source"], "wizard");
+    EXPECT_EQ(Ok["port"], Port);
+    EXPECT_EQ(Ok["sensor_id"], 17);
+    EXPECT_EQ(Ok["sensor_name"], "Probe A");
+    EXPECT_EQ(Ok["version_before"], "2.05");
+    EXPECT_EQ(Ok["version_in_file"], "2.06");
+    EXPECT_EQ(Ok["file_size"], 216);
+    const std::string Bytes = ReadFileBytes(File);
+    EXPECT_EQ(Ok["file_sha256"], Sha256Hex(Bytes.data(), Bytes.size()));
+    EXPECT_EQ(Ok["packets"], 26);
+    EXPECT_EQ(Ok["failed_attempts"], 0);
+    EXPECT_EQ(Ok["result"], "ok");
+    EXPECT_EQ(Ok["reason"], "Firmware update successful");
+
+    // The same with a file in the records' way.
+    Form.reset();
+    const std::string Blocker = Dir.Write("blocker", "not a folder");
+    delete Settings;
+    Settings = new TSettings(Dir.Write(
+        "blocked.ini", "[SETTINGS]\nTIMEOUT=1500\nRECORDS=" + Blocker + "/updates.jsonl\n"));
+    const std::string Port2 = AddSim({"--sensor-id", "17", "--version", "2.5", "--quiet"});
+    Open();
+    ReachUploadPage(Port2, File);
+    Msgs.Take();
+    Press("btnNext");
+    EXPECT_EQ(L("lblStatus")->text(), QStringLiteral("Firmware update successful"));
+    ASSERT_TRUE(WaitUntil([&] { return !Msgs.Shown.empty(); }));
+    const auto Shown = Msgs.Take();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_TRUE(
+        Shown[0].startsWith(QStringLiteral("The record of this update could not be written:")))
+        << Shown[0].toStdString();
+    EXPECT_EQ(Form->PageIndex(), 3);
+}
+
+}  // namespace

@@ -179,3 +179,36 @@ TEST(UdevPorts, ProbeOfAMissingNodeFails) {
 }
 
 }  // namespace
+
+// What the update records say of an adapter: vendor and model decoded, the
+// serial number cleaned; nothing for a device without hardware behind it.
+TEST(UdevPorts, AdapterFactsForTheRecords) {
+    TTtyDevice Usb;
+    Usb.DevNode = "/dev/ttyUSB0";
+    Usb.HasParent = true;
+    Usb.VendorEnc = "Future\\x20Technology";
+    Usb.Vendor = "FTDI";
+    Usb.ModelFromDatabase = "FT232 Serial (UART) IC";
+    Usb.Model = "FT232R_USB_UART";
+    Usb.SerialNumber = " A5\x01 ";
+    const TAdapterFacts Facts = AdapterFactsOf(Usb);
+    EXPECT_EQ(Facts.Vendor, "Future Technology");
+    EXPECT_EQ(Facts.Model, "FT232 Serial (UART) IC");
+    EXPECT_EQ(Facts.Serial, "A5");
+
+    TTtyDevice Sysfs = Usb;
+    Sysfs.VendorEnc = Sysfs.Vendor = Sysfs.ModelFromDatabase = Sysfs.Model = "";
+    Sysfs.UsbManufacturer = "Acme";
+    Sysfs.UsbProduct = "RS485 Cable";
+    EXPECT_EQ(AdapterFactsOf(Sysfs).Vendor, "Acme");
+    EXPECT_EQ(AdapterFactsOf(Sysfs).Model, "RS485 Cable");
+
+    TTtyDevice Pty;
+    Pty.DevNode = "/dev/pts/3";
+    Pty.Vendor = "ignored";
+    const TAdapterFacts None = AdapterFactsOf(Pty);
+    EXPECT_EQ(None.Vendor + None.Model + None.Serial, "");
+    // A path that is no tty device has no udev facts.
+    EXPECT_FALSE(TtyDeviceAt("/nonexistent/tty"));
+    EXPECT_FALSE(TtyDeviceAt("/etc/hostname"));
+}
