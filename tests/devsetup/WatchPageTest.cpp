@@ -280,8 +280,31 @@ TEST_F(WatchPageTest, ValuesStatsAFailedRowAndTheLogCellByCell) {
     }
     // A log holds one watch: the next one asks again.
     EXPECT_EQ(Find<QLabel>("lblWatchCsv")->text(), "No log");
+}
 
-    // The page with its values, for the README.
+// Registers that change with time (the simulator's sine and triangle):
+// the statistics spread, every round reaches the chart, and the page is
+// pictured as the README shows it.
+TEST_F(WatchPageTest, ChangingValuesSpreadTheStatisticsAndTheChart) {
+    Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"modbus"});
+    ASSERT_TRUE(Sim->Start());
+    OpenForm();
+    Page->SetRows({{1, 1002, rdtFloat, woMSWF, 2, "Temperature", 0.1, 20, "°C"},
+                   {1, 1001, rdtInt, woMSWF, 1, "Flow", 1, 0, "l/min"}});
+    Find<QComboBox>("cbWatchSpan")->setCurrentIndex(0);
+    WatchFor(80);
+    StopAndWait();
+    for (int Row = 0; Row < 2; ++Row) {
+        const TWatchStats &S = Page->Stats(Row);
+        EXPECT_EQ(S.Errors, 0) << Row;
+        ASSERT_TRUE(S.Min && S.Max) << Row;
+        EXPECT_LT(*S.Min, *S.Max) << Row;
+        EXPECT_EQ(Page->Chart().SampleCount(Row), S.Good) << Row;
+    }
+    // The sine of amplitude 100, scaled by 0.1 around 20.
+    EXPECT_GE(*Page->Stats(0).Min, 10.0);
+    EXPECT_LE(*Page->Stats(0).Max, 30.0);
+
     Form->resize(760, 560);
     QApplication::processEvents();
     const QString Shots = QStringLiteral(VELDRA_BINARY_DIR "/screenshots");
