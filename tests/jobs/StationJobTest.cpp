@@ -18,7 +18,9 @@
 #include "../bootloader/CodFixtures.h"
 #include "SimProcess.h"
 #include "TempDir.h"
+#include "jobs/Sha256.h"
 #include "jobs/StationJob.h"
+#include "jobs/UpdateRecord.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -144,7 +146,11 @@ TEST(StationJob, SeveralSensorsAtOnceEachWithItsResult) {
     auto Current = Sim({"--sensor-id", "17", "--version", "1.5", "--stay"});
     auto Other = Sim({"--sensor-id", "7", "--version", "1.0", "--stay"});
     auto Faulty = Sim({"--sensor-id", "17", "--version", "1.3", "--fail-packet", "2:10"});
-    TStationBed Bed(File15());
+    TTempDir Dir;
+    TStationOptions Options;
+    Options.RecordsPath = Dir.File("records/updates.jsonl");
+    const std::string Cod = File15();
+    TStationBed Bed(Cod, Options);
     for (auto *S : {Older.get(), Current.get(), Other.get(), Faulty.get()}) Bed.Plug(S->PtyPath());
     Bed.Start();
     ASSERT_TRUE(Bed.WaitFor([](const auto &Rs) {
@@ -178,6 +184,36 @@ TEST(StationJob, SeveralSensorsAtOnceEachWithItsResult) {
     EXPECT_EQ(Bed.Count(Current->PtyPath(), TStationEvent::Uploading), 0);
     for (const TStationPortSummary &P : Bed.Job().Summary())
         EXPECT_EQ(P.LastBaudRate, 19200) << P.Port;
+
+    // Every result is on file, with the file's identity and the sensor's.
+    const TRecordsRead Read = ReadUpdateRecords(Options.RecordsPath);
+    ASSERT_EQ(Read.Records.size(), 4u);
+    EXPECT_EQ(Read.Damaged, 0);
+    std::map<std::string, TUpdateRecord> ByPort;
+    for (const TUpdateRecord &R : Read.Records) ByPort[R.Port] = R;
+    const struct {
+        TSimProcess *Sim;
+        const char *Result;
+        uint16_t ID;
+        const char *Before;
+    } Records[] = {{Older.get(), "ok", 17, "1.04"},
+                   {Current.get(), "skipped", 17, "1.05"},
+                   {Other.get(), "failed", 7, "1.00"},
+                   {Faulty.get(), "failed", 17, "1.03"}};
+    for (const auto &C : Records) {
+        SCOPED_TRACE(C.Sim->PtyPath());
+        const TUpdateRecord &R = ByPort[C.Sim->PtyPath()];
+        EXPECT_EQ(R.Source, "station");
+        EXPECT_EQ(R.Result, C.Result);
+        EXPECT_EQ(R.SensorID, C.ID);
+        EXPECT_EQ(R.VersionBefore, C.Before);
+        EXPECT_EQ(R.VersionInFile, "1.05");
+        EXPECT_EQ(R.FileName, "fw.cod");
+        EXPECT_EQ(R.FileSha256, Sha256Hex(Cod.data(), Cod.size()));
+        EXPECT_FALSE(R.User.empty());
+        EXPECT_FALSE(R.ProgramVersion.empty());
+    }
+    EXPECT_EQ(ByPort[Older->PtyPath()].SensorName, "Probe Q");
 }
 
 // A file older than the sensor is uploaded only when allowed.
