@@ -536,7 +536,12 @@ std::vector<std::string> RecordCells(const TUpdateRecord &R) {
 std::string RecordsCsv(const std::vector<TUpdateRecord> &Records) {
     std::string Out;
     auto Row = [&Out](const std::vector<std::string> &Cells) {
-        for (size_t I = 0; I < Cells.size(); ++I) Out += (I ? "," : "") + CsvField(Cells[I]);
+        // Appended piece by piece: GCC 12 takes "literal" + a temporary string
+        // for an overlapping copy (-Wrestrict) in release builds.
+        for (size_t I = 0; I < Cells.size(); ++I) {
+            if (I) Out += ',';
+            Out += CsvField(Cells[I]);
+        }
         Out += "\n";
     };
     Row(RecordColumns());
