@@ -17,6 +17,8 @@
 //   scancpu [TIMEOUT_MS] [LAST]     scan 1..LAST on a silent line, one master
 //                                   per address; CPU time against wall time
 //   watchfloor PORT ROUNDS ADDR:REG:COUNT...
+//   watchpurgefloor PORT ROUNDS ADDR:REG:COUNT...  (the same, each request
+//                  after the purge a Modbus transaction begins with)
 //                                   the floor of a watch's rounds: each read
 //                                   of holding registers as a raw ping-pong
 //                                   with the simulated line at PORT (19200
@@ -285,7 +287,8 @@ int Info(const std::string &Cli, const std::string &File, int Rounds) {
 
 }  // namespace
 
-int WatchFloor(const std::string &Port, int Rounds, const std::vector<std::string> &Reads) {
+int WatchFloor(const std::string &Port, int Rounds, const std::vector<std::string> &Reads,
+               bool Purge) {
     std::vector<TFrame> Requests;
     std::vector<size_t> AnswerLengths;
     for (const std::string &R : Reads) {
@@ -315,6 +318,9 @@ int WatchFloor(const std::string &Port, int Rounds, const std::vector<std::strin
     for (int Round = 0; Round < Rounds; ++Round) {
         for (size_t I = 0; I < Requests.size(); ++I) {
             const TFrame &Q = Requests[I];
+            // A Modbus transaction begins by emptying the driver's queues, so
+            // that a late answer is never taken for this one's.
+            if (Purge) tcflush(Fd, TCIOFLUSH);
             if (write(Fd, Q.data(), Q.size()) != static_cast<ssize_t>(Q.size()) ||
                 !ReadExactly(Fd, Answer, AnswerLengths[I])) {
                 std::fprintf(stderr, "watchfloor: no answer in round %d\n", Round);
@@ -341,8 +347,14 @@ int main(int argc, char **argv) {
     if (!A.empty() && A[0] == "scancpu") return ScanCpu(Arg(1, 100), Arg(2, 30));
     if (A.size() >= 3 && A[0] == "info") return Info(A[1], A[2], Arg(3, 11));
     if (A.size() >= 4 && A[0] == "watchfloor")
-        return WatchFloor(A[1], Arg(2, 1000), std::vector<std::string>(A.begin() + 3, A.end()));
-    std::fputs("usage: veldra-bench-evidence mkcod|upload|floor|scancpu|info|watchfloor ...\n",
-               stderr);
+        return WatchFloor(A[1], Arg(2, 1000), std::vector<std::string>(A.begin() + 3, A.end()),
+                          false);
+    if (A.size() >= 4 && A[0] == "watchpurgefloor")
+        return WatchFloor(A[1], Arg(2, 1000), std::vector<std::string>(A.begin() + 3, A.end()),
+                          true);
+    std::fputs(
+        "usage: veldra-bench-evidence mkcod|upload|floor|scancpu|info|watchfloor|watchpurgefloor "
+        "...\n",
+        stderr);
     return 2;
 }
