@@ -208,6 +208,16 @@ void AddGlobalOptions(CLI::App &App, TCommandLine &Cmd) {
     App.add_flag("--json", Cmd.Json, "One JSON object on standard output instead of text");
 }
 
+// Where a command that updates sensors records them: --records FILE, --no-record.
+void AddRecordFlags(CLI::App *Command, std::string &Records, bool &NoRecord) {
+    Command
+        ->add_option("--records", Records,
+                     "Append the update records to FILE instead of "
+                     "~/.local/state/veldra-update/updates.jsonl (or RECORDS= of the settings)")
+        ->option_text("FILE");
+    Command->add_flag("--no-record", NoRecord, "Keep no record of this run");
+}
+
 // How a station ends, under its help.
 constexpr const char *CStationFooter =
     "Every sensor in bootloader mode that appears on a watched port is updated; one already "
@@ -233,23 +243,13 @@ void AddStationCommand(CLI::App &App, TCommandLine &Cmd) {
         ->option_text("MS")
         ->capture_default_str()
         ->check(CLI::Range(500, 60000));
-    Cmd.Station
-        ->add_option("--records", Opt.Records,
-                     "Append the update records to FILE instead of "
-                     "~/.local/state/veldra-update/updates.jsonl (or RECORDS= of the settings)")
-        ->option_text("FILE");
-    Cmd.Station->add_flag("--no-record", Opt.NoRecord, "Keep no record of this run");
+    AddRecordFlags(Cmd.Station, Opt.Records, Opt.NoRecord);
     Cmd.Station->add_option("FILE", Opt.File, "Firmware file (.cod)")->required();
 }
 
 // flash's records and the history command that lists them.
 void AddRecordOptions(TCommandLine &Cmd) {
-    Cmd.Flash
-        ->add_option("--records", Cmd.FlashOpt.Records,
-                     "Append the update records to FILE instead of "
-                     "~/.local/state/veldra-update/updates.jsonl (or RECORDS= of the settings)")
-        ->option_text("FILE");
-    Cmd.Flash->add_flag("--no-record", Cmd.FlashOpt.NoRecord, "Keep no record of this run");
+    AddRecordFlags(Cmd.Flash, Cmd.FlashOpt.Records, Cmd.FlashOpt.NoRecord);
     THistoryOptions &Opt = Cmd.HistoryOpt;
     Cmd.History = Cmd.Flash->get_parent()->add_subcommand(
         "history", "List the update records as a table, CSV or JSON");

@@ -21,14 +21,6 @@ extern char **environ;
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-std::string ReadAll(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
 
 // A firmware file with the 16-byte header for sensor 17 (Probe Q).
 std::string Cod17(uint8_t Hi, uint8_t Lo, size_t ImageSize) {
@@ -44,70 +36,6 @@ std::string Cod17(uint8_t Hi, uint8_t Lo, size_t ImageSize) {
     for (size_t i = 0; i < ImageSize; ++i) f += static_cast<char>(i * 7 + 3);
     return f;
 }
-
-// veldra-cli station in the background, its output in files.
-class TStation {
-public:
-    TStation(const TTempDir &Dir, std::vector<std::string> Args)
-        : FOut(Dir.File("out")), FErr(Dir.File("err")) {
-        Args.insert(Args.begin(), VELDRA_CLI_PATH);
-        std::vector<char *> Argv;
-        for (std::string &A : Args) Argv.push_back(A.data());
-        Argv.push_back(nullptr);
-        posix_spawn_file_actions_t Fa;
-        posix_spawn_file_actions_init(&Fa);
-        posix_spawn_file_actions_addopen(&Fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&Fa, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&Fa, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawnattr_t At;
-        posix_spawnattr_init(&At);
-        sigset_t Default;
-        sigemptyset(&Default);
-        for (int S : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&Default, S);
-        posix_spawnattr_setsigdefault(&At, &Default);
-        posix_spawnattr_setflags(&At, POSIX_SPAWN_SETSIGDEF);
-        if (posix_spawn(&FPid, VELDRA_CLI_PATH, &Fa, &At, Argv.data(), environ) != 0) FPid = -1;
-        posix_spawn_file_actions_destroy(&Fa);
-        posix_spawnattr_destroy(&At);
-    }
-    ~TStation() {
-        if (FPid > 0) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
-        }
-    }
-    // Waits until standard output holds Count lines containing Part.
-    bool WaitForOut(const std::string &Part, int Count = 1, std::chrono::seconds Limit = 60s) {
-        const auto End = Clock::now() + Limit;
-        while (Clock::now() < End) {
-            int N = 0;
-            for (const std::string &L : SplitLines(ReadAll(FOut))) N += Contains(L, Part);
-            if (N >= Count) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-    // Sends Signal and waits for the exit code (-1 when it did not end).
-    int Interrupt(int Signal = SIGINT, std::chrono::seconds Limit = 30s) {
-        ::kill(FPid, Signal);
-        const auto End = Clock::now() + Limit;
-        int Status = 0;
-        while (Clock::now() < End) {
-            if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
-                FPid = -1;
-                return WIFEXITED(Status) ? WEXITSTATUS(Status) : -WTERMSIG(Status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-    std::string Out() const { return ReadAll(FOut); }
-    std::string Err() const { return ReadAll(FErr); }
-
-private:
-    std::string FOut, FErr;
-    pid_t FPid = -1;
-};
 
 class CliStation : public ::testing::Test {
 protected:
@@ -139,7 +67,7 @@ TEST_F(CliStation, JsonEventsAndSummaryAfterCtrlC) {
     auto Current = Sim("ttySim2", {"--sensor-id", "17", "--version", "1.5", "--stay"});
     auto Other = Sim("ttySim3", {"--sensor-id", "7", "--version", "1.5", "--stay"});
     const std::string File = FDir.Write("fw.cod", Cod17(1, 5, 300));
-    TStation Station(FDir, StationArgs(File, {"--json"}));
+    TRunningCli Station(FDir, StationArgs(File, {"--json"}));
     ASSERT_TRUE(Station.WaitForOut("\"result\"", 3)) << Station.Out() << Station.Err();
     EXPECT_EQ(Station.Interrupt(), 1) << Station.Err();
 
@@ -184,7 +112,7 @@ TEST_F(CliStation, JsonEventsAndSummaryAfterCtrlC) {
 TEST_F(CliStation, PlainLinesAndSummaryWhenNothingFailed) {
     auto Current = Sim("ttySim1", {"--sensor-id", "17", "--version", "1.5", "--stay"});
     const std::string File = FDir.Write("fw.cod", Cod17(1, 5, 300));
-    TStation Station(FDir, StationArgs(File, {}));
+    TRunningCli Station(FDir, StationArgs(File, {}));
     ASSERT_TRUE(Station.WaitForOut("skipped: The sensor already has the file's version"))
         << Station.Out() << Station.Err();
     EXPECT_EQ(Station.Interrupt(), 0) << Station.Err();
@@ -204,7 +132,7 @@ TEST_F(CliStation, SignalDuringAnUploadStopsIt) {
         SCOPED_TRACE(Signal);
         auto Slow = Sim("ttySim1", {"--sensor-id", "17", "--version", "1.4", "--pace"});
         const std::string File = FDir.Write("fw.cod", Cod17(1, 5, 20000));
-        TStation Station(FDir, StationArgs(File, {}));
+        TRunningCli Station(FDir, StationArgs(File, {}));
         ASSERT_TRUE(Station.WaitForOut("uploading 10 %")) << Station.Out() << Station.Err();
         EXPECT_EQ(Station.Interrupt(Signal), 128 + Signal) << Station.Err();
         const std::string Out = Station.Out();

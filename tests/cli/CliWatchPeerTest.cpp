@@ -33,13 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char *Python = "/usr/bin/python3";
 constexpr const char *Socat = "/usr/bin/socat";
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream In(Path);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 // A program started by the test, its output (standard output and error)
 // through one pipe; stopped by its pid.
 class TPeer {
@@ -116,7 +109,7 @@ using TServedLog = std::map<std::pair<int, int>, std::vector<TServed>>;
 
 TServedLog ReadServedLog(const std::string &Path) {
     TServedLog Log;
-    for (const std::string &Line : SplitLines(ReadFile(Path))) {
+    for (const std::string &Line : SplitLines(ReadFileText(Path))) {
         std::istringstream In(Line);
         TServed S;
         int Unit = 0, First = 0;
@@ -291,9 +284,9 @@ TEST_P(CliWatchPeer, CsvCellsAreWhatThePeerServed) {
     EXPECT_EQ(SplitLines(R.Out).size(), Polls) << R.Out;
 
     std::vector<std::string> Rows;
-    for (const std::string &L : SplitLines(ReadFile(Csv)))
+    for (const std::string &L : SplitLines(ReadFileText(Csv)))
         if (!L.starts_with("#")) Rows.push_back(L);
-    ASSERT_EQ(Rows.size(), Polls + 1) << ReadFile(Csv);
+    ASSERT_EQ(Rows.size(), Polls + 1) << ReadFileText(Csv);
     EXPECT_EQ(Rows[0], "time,counter,signed,sine,\"temp, scaled\",clock,missing,errors");
 
     const TServedLog Served = ReadServedLog(FLog);
@@ -387,61 +380,6 @@ TEST_P(CliWatchPeer, JsonLinesAreWhatThePeerServed) {
     EXPECT_FALSE(S["rows"].back().contains("min"));
 }
 
-// A watch that runs until it is stopped: standard output and error to files.
-class TRunningWatch {
-public:
-    TRunningWatch(const TTempDir &Dir, const std::string &Settings, std::vector<std::string> Args)
-        : FOut(Dir.File("watch.out")), FErr(Dir.File("watch.err")) {
-        Args.insert(Args.begin(), {VELDRA_CLI_PATH, "--settings", Settings});
-        std::vector<char *> Argv;
-        for (std::string &A : Args) Argv.push_back(A.data());
-        Argv.push_back(nullptr);
-        posix_spawn_file_actions_t Fa;
-        posix_spawn_file_actions_init(&Fa);
-        posix_spawn_file_actions_addopen(&Fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&Fa, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&Fa, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        // Ctrl+C as a terminal's foreground job gets it (not ignored).
-        posix_spawnattr_t At;
-        posix_spawnattr_init(&At);
-        sigset_t Default;
-        sigemptyset(&Default);
-        sigaddset(&Default, SIGINT);
-        posix_spawnattr_setsigdefault(&At, &Default);
-        posix_spawnattr_setflags(&At, POSIX_SPAWN_SETSIGDEF);
-        if (posix_spawn(&FPid, VELDRA_CLI_PATH, &Fa, &At, Argv.data(), environ) != 0) FPid = -1;
-        posix_spawn_file_actions_destroy(&Fa);
-        posix_spawnattr_destroy(&At);
-    }
-    ~TRunningWatch() {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-    }
-    bool Started() const { return FPid > 0; }
-    void Signal(int Sig) const { kill(FPid, Sig); }
-    // Waits for the end (ExitCode -1 when it did not end in time).
-    TRunResult Wait(int TimeoutMs) {
-        TRunResult R;
-        const auto End = Clock::now() + std::chrono::milliseconds(TimeoutMs);
-        int Status = 0;
-        while (waitpid(FPid, &Status, WNOHANG) == 0) {
-            if (Clock::now() > End) return R;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FPid = -1;
-        R.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-        R.Out = ReadFile(FOut);
-        R.Err = ReadFile(FErr);
-        return R;
-    }
-
-private:
-    std::string FOut, FErr;
-    pid_t FPid = -1;
-};
-
 // How a watch ends: after its count, its duration, or on Ctrl+C; with the
 // summary and exit code 0 when a round read something, 1 when none did.
 TEST_P(CliWatchPeer, EndingsAndExitCodes) {
@@ -470,13 +408,15 @@ TEST_P(CliWatchPeer, EndingsAndExitCodes) {
     };
     for (const auto &C : Cases) {
         SCOPED_TRACE(C.Name);
-        TRunningWatch Run(FDir, FSettings, WatchArgs(C.Args, true));
+        std::vector<std::string> Args = WatchArgs(C.Args, true);
+        Args.insert(Args.begin(), {"--settings", FSettings});
+        TRunningCli Run(FDir, Args);
         ASSERT_TRUE(Run.Started());
         if (C.CtrlC) {
             // Stopped once three rounds have been answered (or refused).
             const auto End = Clock::now() + std::chrono::seconds(30);
             auto Rounds = [&] {
-                const std::string Out = ReadFile(FDir.File("watch.out"));
+                const std::string Out = Run.Out();
                 return std::count(Out.begin(), Out.end(), '\n');
             };
             while (Rounds() < 3 && Clock::now() < End)
