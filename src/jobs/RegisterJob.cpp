@@ -73,7 +73,8 @@ TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &B
     return ReadBlockOn(Line.Master(), static_cast<uint8_t>(Target.Addr), Block);
 }
 
-TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Block) {
+TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Block,
+                           TNumberText NumberText) {
     TRegReadResult Result;
     Result.Opened = true;
     const auto Count = static_cast<size_t>(Block.Count);
@@ -103,7 +104,7 @@ TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Bl
         return Result;
     }
     Result.Number = Value;
-    Result.Text = FormatValue(Block.Type, Value);
+    if (NumberText == TNumberText::With) Result.Text = FormatValue(Block.Type, Value);
     return Result;
 }
 

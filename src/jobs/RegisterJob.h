@@ -52,9 +52,13 @@ struct TRegReadResult {
 // stop request EInterrupted (the port closed by then).
 TRegReadResult ReadRegisterBlock(const TModbusTarget &Target, const TRegBlock &Block,
                                  const TLineMaker &Make = MakeLine);
+// Whether a number read comes with its text (FormatValue).
+enum class TNumberText { With, Without };
 // The same read through a master whose line is open (Opened is true): a
-// watch reads its rows this way, round after round on one open line.
-TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Block);
+// watch reads its rows this way, round after round on one open line, and
+// leaves the text of a number for later.
+TRegReadResult ReadBlockOn(TModbusRTU &Master, uint8_t Addr, const TRegBlock &Block,
+                           TNumberText NumberText = TNumberText::With);
 
 // Leading and trailing blanks and control characters (codes up to 0x20 and
 // DEL) of a text to be written.

@@ -1,6 +1,8 @@
 #include "jobs/WatchJob.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "serial/Interrupt.h"
 
@@ -19,9 +21,10 @@ TWatchPoll ReadRound(TModbusRTU &Master, const TWatchOptions &Options, TWatchRes
     TWatchPoll Poll;
     Poll.Index = Result.Polls;
     Poll.AtMs = AtMs;
+    Poll.Readings.reserve(Options.Rows.size());
     bool AnyGood = false;
     for (size_t I = 0; I < Options.Rows.size(); ++I) {
-        Poll.Readings.push_back(ReadWatchRow(Master, Options.Rows[I]));
+        Poll.Readings.push_back(ReadWatchValue(Master, Options.Rows[I]));
         Result.Stats[I].Add(Poll.Readings.back(), AtMs);
         AnyGood = AnyGood || Poll.Readings.back().Ok;
     }
@@ -54,6 +57,22 @@ TWatchResult RunWatchJob(const TWatchOptions &Options, const std::atomic<bool> &
     TClock &Clock = Line.Clock();
     const uint64_t Start = Clock.Now();
     const uint64_t Interval = static_cast<uint64_t>(IntervalOf(Options.IntervalMs));
+    // A round that the next one follows at once is reported once that
+    // round's first request is out: printing and logging it then overlap
+    // the sensor's answer instead of delaying the next request. Before a
+    // wait and at the end a round is reported at once; rounds are always
+    // reported in order.
+    std::optional<TWatchPoll> Pending;
+    auto Report = [&] {
+        if (!Pending) return;
+        TWatchPoll Poll = std::move(*Pending);
+        Pending.reset();
+        for (size_t I = 0; I < Poll.Readings.size(); ++I)
+            FillWatchText(Options.Rows[I], Poll.Readings[I]);
+        if (OnPoll) OnPoll(Poll);
+    };
+    Line.Master().SetOnRequestSent(Report);
+    Line.Master().SetBackToBack(true);
     try {
         if (!Line.Open(Options.Params)) {
             const auto &Error = Line.Master().OpenError();
@@ -64,12 +83,15 @@ TWatchResult RunWatchJob(const TWatchOptions &Options, const std::atomic<bool> &
         uint64_t Next = 0;
         while (!Stop && !Options.Rows.empty()) {
             const uint64_t At = Clock.Now() - Start;
-            const TWatchPoll Poll = ReadRound(Line.Master(), Options, Result, At);
-            if (OnPoll) OnPoll(Poll);
+            TWatchPoll Poll = ReadRound(Line.Master(), Options, Result, At);
+            Report();  // the last round, when none of this one's requests went out
+            Pending = std::move(Poll);
             if (Options.MaxPolls > 0 && Result.Polls >= Options.MaxPolls) break;
             // The next round on the interval's beat; one that ran late
             // starts at once, without rounds to catch up.
-            Next = std::max(Next + Interval, Clock.Now() - Start);
+            const uint64_t Now = Clock.Now() - Start;
+            Next = std::max(Next + Interval, Now);
+            if (Next > Now) Report();
             if (!WaitFor(Clock, Start, Next, Options.DurationMs, Stop)) break;
         }
     } catch (const EComPort &E) {
@@ -77,6 +99,8 @@ TWatchResult RunWatchJob(const TWatchOptions &Options, const std::atomic<bool> &
     } catch (const EInterrupted &) {
         Result.Stopped = true;
     }
+    Line.Master().SetOnRequestSent({});
+    Report();
     // The line closes with the master as Line goes (a failing close is
     // swallowed there).
     Result.Stopped = Result.Stopped || Stop;

@@ -1,8 +1,10 @@
 #pragma once
 // The watch: the rows of a watch list read round after round on one open
 // line, at a steady interval or back to back, each round reported as it
-// comes. A failed read marks its row and the watch goes on; a port error
-// or a stop request ends it with what was read so far.
+// comes (back to back: once the next round's first request is out, so that
+// reporting overlaps the sensor's answer). A failed read marks its row and
+// the watch goes on; a port error or a stop request ends it with what was
+// read so far, every round read reported.
 
 #include <atomic>
 #include <cstdint>

@@ -184,8 +184,20 @@ std::string FormatScaled(const TWatchRow &Row, double Raw, double Scaled) {
 }
 
 TWatchReading ReadWatchRow(TModbusRTU &Master, const TWatchRow &Row) {
+    TWatchReading Reading = ReadWatchValue(Master, Row);
+    FillWatchText(Row, Reading);
+    return Reading;
+}
+
+void FillWatchText(const TWatchRow &Row, TWatchReading &Reading) {
+    if (Reading.Ok && Reading.Raw && Reading.Value && Reading.Text.empty())
+        Reading.Text = FormatScaled(Row, *Reading.Raw, *Reading.Value);
+}
+
+TWatchReading ReadWatchValue(TModbusRTU &Master, const TWatchRow &Row) {
     const TRegBlock Block{static_cast<uint16_t>(Row.Register), Row.Type, Row.Order, Row.Count};
-    const TRegReadResult Read = ReadBlockOn(Master, static_cast<uint8_t>(Row.Address), Block);
+    const TRegReadResult Read =
+        ReadBlockOn(Master, static_cast<uint8_t>(Row.Address), Block, TNumberText::Without);
     TWatchReading Reading;
     if (Read.Failure == TJobText::ReadError) {
         Reading.Why = ModbusFailureReason(Read.Why);
@@ -198,8 +210,8 @@ TWatchReading ReadWatchRow(TModbusRTU &Master, const TWatchRow &Row) {
     }
     Reading.Ok = true;
     if (Read.Number) {
+        Reading.Raw = Read.Number;
         Reading.Value = *Read.Number * Row.Scale + Row.Offset;
-        Reading.Text = FormatScaled(Row, *Read.Number, *Reading.Value);
     } else {
         Reading.Text = Read.Text;
     }

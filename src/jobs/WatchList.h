@@ -55,6 +55,8 @@ struct TWatchReading {
     bool Ok = false;
     // The numeric types: value × scale + offset; none for string and bit.
     std::optional<double> Value;
+    // The numeric types: the value as read, before scale and offset.
+    std::optional<double> Raw;
     // What the row shows: the scaled number (FormatScaled), the text of a
     // string, the bits of a bit row.
     std::string Text;
@@ -66,6 +68,11 @@ struct TWatchReading {
 // Reads Row through a master whose line is open. Port errors (EComPort)
 // and stop requests (EInterrupted) reach the caller.
 TWatchReading ReadWatchRow(TModbusRTU &Master, const TWatchRow &Row);
+// The same without the text of a number, which FillWatchText adds later
+// (reads back to back leave the formatting until the line is busy).
+TWatchReading ReadWatchValue(TModbusRTU &Master, const TWatchRow &Row);
+// Gives a number read by ReadWatchValue its text (FormatScaled).
+void FillWatchText(const TWatchRow &Row, TWatchReading &Reading);
 
 // A scaled number as a row shows it: the type's own digits when the scale
 // is 1 and the offset 0, else up to six significant digits.

@@ -43,10 +43,18 @@ public:
     virtual const uint8_t *AnswerPdu(size_t &Count) const = 0;
     // Why AnswerPdu is null: no answer, or one the framing's checks refuse.
     virtual TModbusFailure FrameFailure() const = 0;
+    // Whether the read that completed the answer may also take what follows
+    // it (and drop it), to learn whether the line went quiet after it.
+    // Off: bytes after the answer stay on the link.
+    virtual void SetLookPast(bool) {}
+    // The answer is whole and, read with look-past, nothing followed it in
+    // that read: the link's receive queue was empty after it.
+    virtual bool EndedQuiet() const { return false; }
 };
 
 // RTU: address + PDU + CRC-16. The answer is read as it comes, never more
-// than its expected length (later bytes stay for the next purge); every
+// than its expected length (later bytes stay for the next purge; with
+// look-past the last read has room for a few more, which are dropped); every
 // byte restarts the silence deadline; unless AnyAnswer, the wait ends as
 // soon as the bytes can no longer form the answer from the device asked,
 // except that an exception answer from it is read whole (5 bytes) for its
@@ -58,9 +66,14 @@ public:
     bool Done() const override;
     const uint8_t *Received() const override { return FAnswer.data(); }
     size_t ReceivedCount() const override { return FGot; }
-    bool Arrived() const override { return FGot == FAnswer.size(); }
+    bool Arrived() const override { return FGot == FLength; }
     const uint8_t *AnswerPdu(size_t &Count) const override;
     TModbusFailure FrameFailure() const override;
+    void SetLookPast(bool On) override { FLookPast = On; }
+    bool EndedQuiet() const override;
+
+    // Room past the answer in a look-past read.
+    static constexpr size_t LookPastRoom = 16;
 
 private:
     // An exception answer from the device asked has begun.
@@ -68,6 +81,9 @@ private:
     uint8_t FDevice = 0;
     uint8_t FFunction = 0;
     bool FAnyAnswer = false;
-    TFrame FAnswer;  // sized to the expected answer
-    size_t FGot = 0;
+    bool FLookPast = false;
+    TFrame FAnswer;      // the expected answer, and the look-past room after it
+    size_t FLength = 0;  // of the expected answer
+    size_t FGot = 0;     // bytes of the answer
+    size_t FPast = 0;    // bytes read after the answer
 };

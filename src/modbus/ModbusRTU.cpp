@@ -55,6 +55,7 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
         return false;
     }
     FPort = Port;
+    FQuietAt.reset();
     FOpenError = FLink.Open(S);
     return !FOpenError;
 }
@@ -62,11 +63,13 @@ bool TModbusRTU::Open(const std::string &Port, const TPortParams &Params) {
 bool TModbusRTU::ChangeSettings(const TPortParams &Params) {
     FOpenError.reset();
     const std::string Port = FPort.empty() ? FLink.Settings().Port : FPort;
+    FQuietAt.reset();
     FOpenError = FLink.Open(LinkSettingsOf(Port, Params));
     return !FOpenError;
 }
 
 void TModbusRTU::Close() {
+    FQuietAt.reset();
     if (FLink.Connected()) FLink.Close();
 }
 
@@ -74,6 +77,14 @@ void TModbusRTU::SetFraming(TModbusFramingKind Kind) {
     if (Kind == FFramingKind) return;
     FFramingKind = Kind;
     FFraming = MakeFraming(Kind);
+    FFraming->SetLookPast(FBackToBack);
+    FQuietAt.reset();
+}
+
+void TModbusRTU::SetBackToBack(bool On) {
+    FBackToBack = On;
+    FFraming->SetLookPast(On);
+    FQuietAt.reset();
 }
 
 // One exchange: purge, write the framed request, collect the answer while
@@ -85,12 +96,17 @@ TModbusRTU::TAnswer TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, siz
     TModbusFraming &F = *FFraming;
     const TFrame Request = F.Begin(Device, Pdu, AnswerPduLen, AnyAnswer);
 
-    FLink.Clear();
+    // The purge finds nothing when the last answer left the line quiet
+    // just now (back to back only).
+    const bool Quiet = FQuietAt && FClock->Now() <= *FQuietAt + QuietWindowMs;
+    FQuietAt.reset();
+    if (!Quiet) FLink.Clear();
     const int Written = FLink.Write(Request.data(), static_cast<int>(Request.size()));
     const bool Trace = FrameTraceEnabled();
     const std::string PortName =
         Trace ? (FPort.empty() ? FLink.Settings().Port : FPort) : std::string();
     if (Trace) TraceFrame(PortName, TTraceDir::Tx, Request.data(), Request.size());
+    if (FOnRequestSent) FOnRequestSent();
 
     if (Written == static_cast<int>(Request.size())) {
         uint64_t Deadline = FClock->Now() + FTimeout;
@@ -125,6 +141,7 @@ TModbusRTU::TAnswer TModbusRTU::Transaction(uint8_t Device, const TPdu &Pdu, siz
     }
     switch (ModbusPdu::CheckAnswer(Answer, Count, AnswerPduLen, Pdu[0])) {
         case ModbusPdu::TAnswerKind::Normal:
+            if (F.EndedQuiet()) FQuietAt = FClock->Now();
             return {false, {Answer, Count}};
         case ModbusPdu::TAnswerKind::Exception:
             // A refusal: the operation fails like any other.

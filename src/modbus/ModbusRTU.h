@@ -15,6 +15,7 @@
 // (EComPort) reach the caller; Open hands its error back instead.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -104,6 +105,19 @@ public:
     // The framing of the requests.
     void SetFraming(TModbusFramingKind Kind);
     TModbusFramingKind Framing() const { return FFramingKind; }
+    // Work done while an answer is on its way: called in every exchange
+    // right after the request went out, before the wait for the answer (a
+    // caller that reads back to back reports its last round there). What
+    // it raises leaves the exchange; empty: nothing.
+    void SetOnRequestSent(std::function<void()> Hook) { FOnRequestSent = std::move(Hook); }
+    // Reads back to back (the watch): the purge that begins an exchange is
+    // left out when it could only find empty queues: the last exchange got
+    // a whole, intact answer from the device asked, the read that completed it
+    // found nothing queued behind it, and this request follows within the
+    // silence that ends a frame (QuietWindowMs on the master's clock).
+    // Every other exchange purges. Off by default.
+    void SetBackToBack(bool On);
+    static constexpr uint64_t QuietWindowMs = 1;
 
 private:
     // What one exchange brought back.
@@ -131,4 +145,8 @@ private:
     TClock *FClock = &SystemClock();
     std::optional<EComPort> FOpenError;
     TModbusFailureInfo FLastFailure;
+    std::function<void()> FOnRequestSent;
+    bool FBackToBack = false;
+    // When the last exchange ended with the line quiet (back to back only).
+    std::optional<uint64_t> FQuietAt;
 };

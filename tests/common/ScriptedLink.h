@@ -42,11 +42,12 @@ public:
     uint64_t Clock = 1000000;                // virtual milliseconds
     std::vector<std::vector<uint8_t>> Sent;  // every request written
     std::vector<TBaudRate> SentAt;           // bit rate at each write
-    std::vector<int> FirstWait;    // first WaitForInput argument after each write (-1: none)
-    std::vector<uint32_t> Pauses;  // every pause asked for
-    int Opens = 0;                 // successful opens of a closed line
-    int Waits = 0;                 // WaitForInput calls
-    int MaxReadAsked = 0;          // largest count asked of Read
+    std::vector<int> FirstWait;     // first WaitForInput argument after each write (-1: none)
+    std::vector<uint32_t> Pauses;   // every pause asked for
+    int Opens = 0;                  // successful opens of a closed line
+    int Waits = 0;                  // WaitForInput calls
+    int MaxReadAsked = 0;           // largest count asked of Read
+    std::vector<size_t> ClearedAt;  // each purge: how many requests had been written
 
     // Everything Read handed out since the last write, and after request I.
     const std::vector<uint8_t> &Delivered() const { return FDelivered; }
@@ -154,6 +155,7 @@ public:
     }
     void Clear() override {
         CheckOpen();
+        ClearedAt.push_back(Sent.size());
         // Bytes still on their way arrive after the purge, as on a real line.
         while (!FIn.empty() && FIn.front().At <= Clock) FIn.pop_front();
     }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <string>
 
 #include "SimModbusLine.h"
 #include "modbus/ModbusRTU.h"
@@ -63,11 +64,16 @@ TEST(ModbusFaults, ScanListsOnlyDevicesThatAnswered) {
     }
 }
 
-TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
+// Back to back (the watch), the master leaves out purges that could find
+// nothing; what it accepts must be the same.
+class ModbusFaultsBackToBack : public testing::TestWithParam<bool> {};
+
+TEST_P(ModbusFaultsBackToBack, AcceptsOnlyWhatTheDeviceSent) {
     const uint32_t Seed = 21;
     auto Own = std::make_unique<TSimModbusLine>(Seed, AllFaults(1.0), TimeoutMs);
     TSimModbusLine &Line = *Own;
     auto M = Master(*Own);
+    M->SetBackToBack(GetParam());
     std::mt19937 Rng(Seed);
     const uint8_t Devices[] = {3, 17, 247};
     for (uint8_t A : Devices) Line.AddDevice(A);
@@ -129,3 +135,8 @@ TEST(ModbusFaults, AcceptsOnlyWhatTheDeviceSent) {
     EXPECT_GT(Accepted, 100);
     EXPECT_GT(Refused, 50);
 }
+
+INSTANTIATE_TEST_SUITE_P(Purges, ModbusFaultsBackToBack, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &I) {
+                             return I.param ? std::string("BackToBack") : std::string("Always");
+                         });

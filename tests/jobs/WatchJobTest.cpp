@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "ForwardLink.h"
@@ -36,6 +37,7 @@ protected:
     TWatchOptions Options;
     std::atomic<bool> Stop{false};
     std::vector<TWatchPoll> Polls;
+    size_t SentBefore = 0;  // requests of the runs before
 };
 
 TEST_F(WatchJob, RoundsComeOnTheBeatAndEndAsAsked) {
@@ -74,6 +76,49 @@ TEST_F(WatchJob, RoundsComeOnTheBeatAndEndAsAsked) {
         EXPECT_FALSE(Result.PortError);
         EXPECT_FALSE(Result.Stopped);
         EXPECT_FALSE(Line.Connected());
+    }
+}
+
+// Back to back, a round is reported once the next round's first request is
+// out (the report overlaps the sensor's answer); before a wait it is
+// reported at once. Either way every round comes, in order, with its texts.
+TEST_F(WatchJob, ARoundIsReportedOnceTheNextRequestIsOut) {
+    struct TRow {
+        const char *Name;
+        int Interval;
+        bool StopAtFirstReport;
+        std::vector<size_t> SentAtReport;  // requests written when each round came
+    };
+    const TRow Rows[] = {
+        {"back to back, to the count", 0, false, {3, 5, 6}},
+        {"back to back, stopped", 0, true, {3, 4}},
+        {"on an interval", 1000, false, {2, 4, 6}},
+    };
+    for (const TRow &R : Rows) {
+        SCOPED_TRACE(R.Name);
+        Options.IntervalMs = R.Interval;
+        Options.MaxPolls = 3;
+        Stop = false;
+        std::vector<size_t> SentAtReport;
+        std::vector<long> Index;
+        std::vector<std::string> Texts;
+        const TWatchResult Result = RunWatchJob(
+            Options, Stop,
+            [&](const TWatchPoll &P) {
+                SentAtReport.push_back(Line.Sent.size() - SentBefore);
+                Index.push_back(P.Index);
+                Texts.push_back(P.Readings[0].Text);
+                if (R.StopAtFirstReport) Stop = true;
+            },
+            LinesTo(Line));
+        SentBefore = Line.Sent.size();
+        EXPECT_EQ(SentAtReport, R.SentAtReport);
+        std::vector<long> Want(R.SentAtReport.size());
+        for (size_t I = 0; I < Want.size(); ++I) Want[I] = static_cast<long>(I);
+        EXPECT_EQ(Index, Want);
+        EXPECT_EQ(Result.Polls, static_cast<long>(Want.size()));
+        for (const std::string &T : Texts)
+            EXPECT_EQ(T, std::to_string(static_cast<int16_t>(Line.Register(9, 3))));
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ScriptedLink.h"
@@ -62,6 +63,107 @@ TEST(MasterOnFakePort, ReadsNoMoreThanTheAnswer) {
     EXPECT_EQ(Regs, TModbusRegisters{0x1234});
     EXPECT_EQ(F.Port->MaxReadAsked, 7);
     EXPECT_EQ(F.Port->Pending(), 3u);  // left for the next purge
+}
+
+// Back to back, a purge is left out only where it could find nothing: the
+// last answer was whole with nothing behind it, and the next request
+// follows at once. Whatever the case, every read gets its own answer.
+TEST(MasterOnFakePort, BackToBackLeavesOutOnlyPurgesThatFindNothing) {
+    auto Seal = [](TFrame Frame) {
+        ModbusFrame::Seal(Frame);
+        return Frame;
+    };
+    const TFrame Answer = Seal({5, 0x03, 0x02, 0x12, 0x34});
+    const TFrame Stale = Seal({5, 0x03, 0x02, 0x66, 0x66});
+    TFrame WithJunk = Answer;
+    WithJunk.insert(WithJunk.end(), {0xEE, 0xEE, 0xEE});
+    const TFrame Refusal = Seal({5, 0x83, 0x02});
+    struct TCase {
+        const char *Name;
+        bool BackToBack;
+        std::vector<TFrame> Answers;  // per request; empty: silence
+        bool StaleAfterFirst;         // a stale answer waits before the second request
+        uint64_t PauseMs;             // between the requests
+        std::vector<bool> Ok;
+        std::vector<size_t> ClearedAt;  // requests written before each purge
+    };
+    const TCase Cases[] = {
+        {"off: every exchange purges",
+         false,
+         {Answer, Answer, Answer},
+         false,
+         0,
+         {true, true, true},
+         {0, 1, 2}},
+        {"quiet answers back to back",
+         true,
+         {Answer, Answer, Answer},
+         false,
+         0,
+         {true, true, true},
+         {0}},
+        {"bytes behind an answer",
+         true,
+         {WithJunk, Answer, Answer},
+         false,
+         0,
+         {true, true, true},
+         {0, 1}},
+        {"a pause longer than a frame's silence",
+         true,
+         {Answer, Answer},
+         false,
+         2,
+         {true, true},
+         {0, 1}},
+        {"after silence, a stale answer waiting",
+         true,
+         {{}, Answer, Answer},
+         true,
+         0,
+         {false, true, true},
+         {0, 1}},
+        {"after a refusal", true, {Refusal, Answer, Answer}, false, 0, {false, true, true}, {0, 1}},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Fixture F = Make();
+        F.Master->SetBackToBack(C.BackToBack);
+        size_t Next = 0;
+        F.Port->Responder = [&](const std::vector<uint8_t> &) {
+            const TFrame &A = C.Answers[Next++];
+            return A.empty() ? std::vector<TChunk>{} : std::vector<TChunk>{{0, A}};
+        };
+        for (size_t I = 0; I < C.Answers.size(); ++I) {
+            if (I == 1 && C.StaleAfterFirst) F.Port->Schedule(0, Stale);
+            if (I > 0) F.Port->Advance(C.PauseMs);
+            TModbusRegisters Regs(1);
+            EXPECT_EQ(F.Master->ReadHoldingRegs(0, Regs), C.Ok[I]) << "read " << I;
+            if (C.Ok[I]) {
+                EXPECT_EQ(Regs, TModbusRegisters{0x1234}) << "read " << I;
+            }
+        }
+        EXPECT_EQ(F.Port->ClearedAt, C.ClearedAt);
+    }
+}
+
+// The hook runs once per exchange, after the request went out and before
+// the wait for its answer.
+TEST(MasterOnFakePort, OnRequestSentComesBetweenRequestAndWait) {
+    Fixture F = Make();
+    TFrame Answer = {5, 0x03, 0x02, 0x12, 0x34};
+    ModbusFrame::Seal(Answer);
+    AnswerWith(F, Answer);
+    std::vector<std::pair<size_t, int>> Seen;  // requests written, waits so far
+    F.Master->SetOnRequestSent([&] { Seen.emplace_back(F.Port->Sent.size(), F.Port->Waits); });
+    TModbusRegisters Regs(1);
+    EXPECT_TRUE(F.Master->ReadHoldingRegs(0, Regs));
+    EXPECT_FALSE(F.Master->WriteHoldingReg(0, 1));  // the read's answer is no echo
+    EXPECT_TRUE(F.Master->ReadHoldingRegs(0, Regs));
+    EXPECT_EQ(Seen, (std::vector<std::pair<size_t, int>>{{1, 0}, {2, 1}, {3, 2}}));
+    F.Master->SetOnRequestSent({});
+    EXPECT_TRUE(F.Master->ReadHoldingRegs(0, Regs));
+    EXPECT_EQ(Seen.size(), 3u);
 }
 
 TEST(MasterOnFakePort, OpenSwallowsPortErrors) {
