@@ -8,6 +8,8 @@
 
 #include "Version.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/PacedOut.h"
 #include "cli/PortCheck.h"
 #include "jobs/JobTexts.h"
 #include "jobs/WatchJob.h"
@@ -102,14 +104,17 @@ int RunWatch(TCliContext &Ctx, const TWatchCliOptions &Opt) {
         return Result.Fail(ExitFailed, Opt.Csv + ": cannot be written");
 
     const TWallClock::time_point Start = TWallClock::now();
+    // Back to back, rounds come faster than a terminal or a script takes
+    // lines one by one: they are printed together, at most 50 times a
+    // second (the log still gets each round as it comes).
+    TPacedOut Out(*Ctx.Console);
     const TWatchResult Watch = RunWatchJob(Job, InterruptRequested(), [&](const TWatchPoll &P) {
         const std::string Time = IsoUtcTime(Start + std::chrono::milliseconds(P.AtMs));
         Csv.Write(Time, P);
-        if (Ctx.Json)
-            Ctx.Console->Out(JsonText(PollJson(Time, Rows, P)));
-        else
-            Result.Text(PollText(Time, Rows, P));
+        Out.Put(Ctx.Json ? JsonText(PollJson(Time, Rows, P))
+                         : VisibleText(PollText(Time, Rows, P)));
     });
+    Out.Close();  // every round's line before the summary
     if (Watch.OpenFailed)
         return ReportPortProblem(Result, Opt.Port, PortProblemOf(*Watch.PortError));
 

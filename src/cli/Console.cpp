@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "settings/TextDecode.h"
@@ -27,6 +28,10 @@ bool IsHiddenFormatChar(char32_t C) {
 }
 
 std::string VisibleText(const std::string &Text) {
+    // Printable ASCII and tabs (most lines) stand as they are.
+    if (std::all_of(Text.begin(), Text.end(),
+                    [](char C) { return (C >= 0x20 && C < 0x7F) || C == '\t'; }))
+        return Text;
     std::string out;
     out.reserve(Text.size());
     for (size_t i = 0; i < Text.size();) {

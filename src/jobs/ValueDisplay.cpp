@@ -1,5 +1,6 @@
 #include "jobs/ValueDisplay.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -15,6 +16,15 @@ int DisplayDecimals(TRegDataType Type) {
 std::string FormatValue(TRegDataType Type, double Value) {
     if (std::isnan(Value)) return "NaN";
     if (std::isinf(Value)) return Value > 0 ? "Inf" : "-Inf";
+    // Whole numbers without decimals (every integer type) as integers: the
+    // same digits as below, without the floating-point formatter (a watch
+    // formats one per row and round).
+    if (DisplayDecimals(Type) == 0 && Value == std::trunc(Value) && std::fabs(Value) < 9.0e18) {
+        char Digits[24];
+        const auto End =
+            std::to_chars(Digits, Digits + sizeof Digits, static_cast<long long>(Value));
+        return std::string(Digits, End.ptr);
+    }
     char Buf[400];
     std::snprintf(Buf, sizeof Buf, "%.*f", DisplayDecimals(Type), Value);
     std::string Text = Buf;

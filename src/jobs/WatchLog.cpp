@@ -6,14 +6,25 @@
 std::string IsoUtcTime(std::chrono::system_clock::time_point At) {
     const auto Ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(At.time_since_epoch()).count();
-    const std::time_t Seconds = static_cast<std::time_t>(Ms / 1000);
-    std::tm Utc{};
-    gmtime_r(&Seconds, &Utc);
-    char Buf[96];
-    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", Utc.tm_year + 1900,
-                  Utc.tm_mon + 1, Utc.tm_mday, Utc.tm_hour, Utc.tm_min, Utc.tm_sec,
-                  static_cast<int>(Ms % 1000));
-    return Buf;
+    const auto Seconds = static_cast<std::time_t>(Ms >= 0 ? Ms / 1000 : (Ms - 999) / 1000);
+    const auto Milli = static_cast<int>(Ms - static_cast<long long>(Seconds) * 1000);
+    // The date and time to the second change once a second; a watch asks
+    // for a time every round.
+    thread_local std::time_t LastSeconds = -1;
+    thread_local char Head[64] = "";
+    if (Seconds != LastSeconds || !Head[0]) {
+        std::tm Utc{};
+        gmtime_r(&Seconds, &Utc);
+        std::snprintf(Head, sizeof Head, "%04d-%02d-%02dT%02d:%02d:%02d.", Utc.tm_year + 1900,
+                      Utc.tm_mon + 1, Utc.tm_mday, Utc.tm_hour, Utc.tm_min, Utc.tm_sec);
+        LastSeconds = Seconds;
+    }
+    std::string Text = Head;
+    Text += static_cast<char>('0' + Milli / 100);
+    Text += static_cast<char>('0' + Milli / 10 % 10);
+    Text += static_cast<char>('0' + Milli % 10);
+    Text += 'Z';
+    return Text;
 }
 
 std::string CsvCell(const std::string &Text) {

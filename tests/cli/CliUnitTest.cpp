@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "TempDir.h"
 #include "cli/Console.h"
+#include "cli/PacedOut.h"
 #include "cli/PortCheck.h"
 #include "cli/Progress.h"
 #include "cli/Trace.h"
@@ -193,6 +197,52 @@ TEST(CliProgress, StepLinesWithoutTerminal) {
               "/dev/b: 12% (packets sent 1, failed 2)\n");
     std::fclose(out);
     std::fclose(err);
+}
+
+// Lines faster than the pace are held and printed together; what reaches
+// the output is the same bytes, in order, as line by line.
+TEST(CliPacedOut, HoldsLinesWithinThePaceAndLosesNone) {
+    using std::chrono::hours;
+    using std::chrono::milliseconds;
+    struct TCase {
+        const char *Name;
+        milliseconds Pace;
+        std::vector<std::string> PrintedAfterEachPut;  // output so far
+    };
+    const TCase Cases[] = {
+        {"no pace: each line at once", milliseconds(0), {"a\n", "a\nb\n", "a\nb\nc\n"}},
+        {"a long pace: the first at once, the rest at the end",
+         std::chrono::duration_cast<milliseconds>(hours(1)),
+         {"a\n", "a\n", "a\n"}},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        std::FILE *Out = std::tmpfile();
+        std::FILE *Err = std::tmpfile();
+        ASSERT_TRUE(Out && Err);
+        auto Printed = [Out] {
+            std::string Text(256, '\0');
+            std::rewind(Out);
+            Text.resize(std::fread(Text.data(), 1, Text.size(), Out));
+            std::fseek(Out, 0, SEEK_END);
+            return Text;
+        };
+        {
+            TConsole Console(Out, Err, false);
+            TPacedOut Paced(Console, C.Pace);
+            const char *Lines[] = {"a", "b", "c"};
+            for (size_t I = 0; I < 3; ++I) {
+                Paced.Put(Lines[I]);
+                EXPECT_EQ(Printed(), C.PrintedAfterEachPut[I]) << "after " << Lines[I];
+            }
+            Paced.Close();
+            EXPECT_EQ(Printed(), "a\nb\nc\n");
+            Paced.Put("d");  // it goes on after a Close; its end prints what it holds
+        }
+        EXPECT_EQ(Printed(), "a\nb\nc\nd\n");
+        std::fclose(Out);
+        std::fclose(Err);
+    }
 }
 
 TEST(CliIdentify, VendorText) {

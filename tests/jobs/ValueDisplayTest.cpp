@@ -25,6 +25,12 @@ TEST(ValueDisplay, FormatAndDecimalsPerType) {
         {rdtUInt16, "0", 0, 65535, "65535"},
         {rdtBCD, "0", 0, 9999, "9999"},
         {rdtUInt32, "0", 0, -1294967296, "-1294967296"},
+        {rdtUInt32, "0", 0, 4294967295.0, "4294967295"},
+        {rdtInt, "0", 0, -0.0, "0"},
+        // Not whole, or beyond a 64-bit integer: printf's digits and rounding.
+        {rdtInt, "0", 0, 2.5, "2"},
+        {rdtInt, "0", 0, -0.4, "0"},
+        {rdtUInt32, "0", 0, 1e20, "100000000000000000000"},
     };
     for (const Row &R : Rows) {
         SCOPED_TRACE(R.Shown);

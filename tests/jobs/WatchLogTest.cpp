@@ -41,6 +41,11 @@ TEST(WatchLog, IsoUtcTimes) {
         {0, "1970-01-01T00:00:00.000Z"},
         {1796975100123, "2026-12-11T07:45:00.123Z"},
         {951782400999, "2000-02-29T00:00:00.999Z"},
+        // The same second again, the next one, and back.
+        {951782400000, "2000-02-29T00:00:00.000Z"},
+        {951782401000, "2000-02-29T00:00:01.000Z"},
+        {951782400500, "2000-02-29T00:00:00.500Z"},
+        {-1, "1969-12-31T23:59:59.999Z"},
     };
     for (const auto &R : Rows)
         EXPECT_EQ(IsoUtcTime(system_clock::time_point(milliseconds(R.Ms))), R.Text) << R.Ms;
