@@ -84,6 +84,11 @@ def modbus():
           head(4, 9, 0x20, 2) + b"\x01\x00\x02\x00" + segment([(0, answer(bytes([9, 0x10, 0, 0x20, 0, 2])))]))
     write("modbus_fuzz", "exception",
           head(1, 5, 10, 1) + segment([(0, answer(bytes([5, 0x83, 2])))], flags=4))
+    # Back to back (bit 0x40 of the op byte; the byte modulo 5 is the
+    # operation): the read looks past the answer, here at noise.
+    write("modbus_fuzz", "read_regs_back_to_back",
+          head(0x42, 5, 10, 1) + segment([(0, answer(bytes([5, 3, 2, 0, 7])) + b"\xee\xee")]))
+    write("modbus_fuzz", "scan_back_to_back", head(0x41, 1, 0, 1) + segment([(0, answer(bytes([1, 3, 2, 0, 9])))]))
 
 
 def cod():
