@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "CliTestUtil.h"
+#include "PeerProcess.h"
 
 extern char **environ;
 
@@ -32,72 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char *Python = "/usr/bin/python3";
 constexpr const char *Socat = "/usr/bin/socat";
-
-// A program started by the test, its output (standard output and error)
-// through one pipe; stopped by its pid.
-class TPeer {
-public:
-    explicit TPeer(std::vector<std::string> Argv) : FArgv(std::move(Argv)) {}
-    ~TPeer() { Stop(); }
-    TPeer(const TPeer &) = delete;
-    TPeer &operator=(const TPeer &) = delete;
-
-    bool Start() {
-        int Fds[2];
-        if (pipe2(Fds, O_CLOEXEC) != 0) return false;
-        FPid = fork();
-        if (FPid == 0) {
-            dup2(Fds[1], 1);
-            dup2(Fds[1], 2);
-            std::vector<char *> Args;
-            for (std::string &A : FArgv) Args.push_back(A.data());
-            Args.push_back(nullptr);
-            execv(Args[0], Args.data());
-            _exit(127);
-        }
-        close(Fds[1]);
-        FOut = Fds[0];
-        return FPid > 0;
-    }
-    // Reads output until Text appears; false on time-out or end of output.
-    bool WaitFor(const std::string &Text, int TimeoutMs = 20000) {
-        const auto End = Clock::now() + std::chrono::milliseconds(TimeoutMs);
-        while (FSeen.find(Text) == std::string::npos) {
-            const auto Left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(End - Clock::now()).count();
-            if (Left <= 0) return false;
-            pollfd P{FOut, POLLIN, 0};
-            if (poll(&P, 1, static_cast<int>(Left)) <= 0) continue;
-            char Buf[512];
-            const ssize_t N = read(FOut, Buf, sizeof Buf);
-            if (N <= 0) return false;
-            FSeen.append(Buf, static_cast<size_t>(N));
-        }
-        return true;
-    }
-    const std::string &Output() const { return FSeen; }
-    void Stop() {
-        if (FPid > 0) {
-            kill(FPid, SIGTERM);
-            int Status = 0;
-            for (int I = 0; I < 100 && waitpid(FPid, &Status, WNOHANG) == 0; ++I)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (waitpid(FPid, &Status, WNOHANG) == 0) {
-                kill(FPid, SIGKILL);
-                waitpid(FPid, &Status, 0);
-            }
-            FPid = -1;
-        }
-        if (FOut >= 0) close(FOut);
-        FOut = -1;
-    }
-
-private:
-    std::vector<std::string> FArgv;
-    pid_t FPid = -1;
-    int FOut = -1;
-    std::string FSeen;
-};
 
 // One read the peer served: when, and the registers' values.
 struct TServed {
@@ -229,8 +164,8 @@ protected:
         FLog = FDir.File("served.log");
         const std::string Script = VELDRA_SOURCE_DIR "/tests/cli/modbus_watch_server.py";
         if (GetParam() == TTransport::Tcp) {
-            FServer =
-                std::make_unique<TPeer>(std::vector<std::string>{Python, Script, "tcp", FLog});
+            FServer = std::make_unique<TPeerProcess>(
+                std::vector<std::string>{Python, Script, "tcp", FLog});
             ASSERT_TRUE(FServer->Start());
             ASSERT_TRUE(FServer->WaitFor("\n")) << FServer->Output();
             const std::string &Out = FServer->Output();
@@ -239,15 +174,15 @@ protected:
             return;
         }
         const std::string Ours = FDir.File("master"), Theirs = FDir.File("server");
-        FLink = std::make_unique<TPeer>(std::vector<std::string>{
+        FLink = std::make_unique<TPeerProcess>(std::vector<std::string>{
             Socat, "-d", "-d", "pty,raw,echo=0,link=" + Ours, "pty,raw,echo=0,link=" + Theirs});
         ASSERT_TRUE(FLink->Start());
         ASSERT_TRUE(FLink->WaitFor("starting data transfer loop")) << FLink->Output();
         // Holding our end open keeps socat running between the commands.
         FHold = open(Ours.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(FHold, 0);
-        FServer =
-            std::make_unique<TPeer>(std::vector<std::string>{Python, Script, "rtu", Theirs, FLog});
+        FServer = std::make_unique<TPeerProcess>(
+            std::vector<std::string>{Python, Script, "rtu", Theirs, FLog});
         ASSERT_TRUE(FServer->Start());
         ASSERT_TRUE(FServer->WaitFor("READY")) << FServer->Output();
         FPort = Ours;
@@ -270,7 +205,7 @@ protected:
 
     TTempDir FDir;
     std::string FSettings, FLog, FPort;
-    std::unique_ptr<TPeer> FServer, FLink;
+    std::unique_ptr<TPeerProcess> FServer, FLink;
     int FHold = -1;
 };
 

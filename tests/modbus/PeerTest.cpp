@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "PeerProcess.h"
 #include "PortMaster.h"
 #include "SimProcess.h"
 #include "TempDir.h"
@@ -29,80 +30,6 @@ bool Executable(const char *Path) {
     return access(Path, X_OK) == 0;
 }
 
-// A peer program started by the test: its standard output and error come
-// through one pipe; it is stopped by its pid.
-class TPeer {
-public:
-    explicit TPeer(std::vector<std::string> Argv) : FArgv(std::move(Argv)) {}
-    ~TPeer() { Stop(); }
-    TPeer(const TPeer &) = delete;
-    TPeer &operator=(const TPeer &) = delete;
-
-    bool Start() {
-        int Fds[2];
-        if (pipe2(Fds, O_CLOEXEC) != 0) return false;
-        FPid = fork();
-        if (FPid == 0) {
-            dup2(Fds[1], 1);
-            dup2(Fds[1], 2);
-            setpgid(0, 0);
-            std::vector<char *> Args;
-            for (std::string &A : FArgv) Args.push_back(A.data());
-            Args.push_back(nullptr);
-            execv(Args[0], Args.data());
-            _exit(127);
-        }
-        close(Fds[1]);
-        FOut = Fds[0];
-        return FPid > 0;
-    }
-
-    // Reads output until Text appears; false on time-out or end of output.
-    bool WaitFor(const std::string &Text, int TimeoutMs = 20000) {
-        const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-        for (;;) {
-            if (FSeen.find(Text) != std::string::npos) return true;
-            const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  End - std::chrono::steady_clock::now())
-                                  .count();
-            if (Left <= 0) return false;
-            pollfd P{FOut, POLLIN, 0};
-            if (poll(&P, 1, static_cast<int>(Left)) <= 0) continue;
-            char Buf[512];
-            const ssize_t N = read(FOut, Buf, sizeof Buf);
-            if (N <= 0) return FSeen.find(Text) != std::string::npos;
-            FSeen.append(Buf, static_cast<size_t>(N));
-        }
-    }
-    const std::string &Output() const { return FSeen; }
-
-    void Stop() {
-        if (FPid <= 0) return;
-        kill(FPid, SIGTERM);
-        int Status = 0;
-        for (int i = 0; i < 100; ++i) {
-            if (waitpid(FPid, &Status, WNOHANG) == FPid) {
-                FPid = -1;
-                break;
-            }
-            poll(nullptr, 0, 50);
-        }
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, &Status, 0);
-            FPid = -1;
-        }
-        if (FOut >= 0) close(FOut);
-        FOut = -1;
-    }
-
-private:
-    std::vector<std::string> FArgv;
-    int FPid = -1;
-    int FOut = -1;
-    std::string FSeen;
-};
-
 TPortParams LineParams(int TimeoutMs) {
     TPortParams P;
     P.BaudRate = br19200;
@@ -118,15 +45,17 @@ TEST(Peers, MasterAgainstPymodbusServer) {
         GTEST_SKIP() << "needs /usr/bin/python3 with pymodbus and pyserial-asyncio, and socat";
     TTempDir Dir;
     const std::string Ours = Dir.File("master"), Theirs = Dir.File("server");
-    TPeer Link({Socat, "-d", "-d", "pty,raw,echo=0,link=" + Ours, "pty,raw,echo=0,link=" + Theirs});
+    TPeerProcess Link(
+        {Socat, "-d", "-d", "pty,raw,echo=0,link=" + Ours, "pty,raw,echo=0,link=" + Theirs});
     ASSERT_TRUE(Link.Start());
     ASSERT_TRUE(Link.WaitFor("starting data transfer loop")) << Link.Output();
     // Holding our end open keeps socat running when the master closes it.
     const int Hold = open(Ours.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(Hold, 0);
 
-    TPeer Server({Python, std::string(VELDRA_SOURCE_DIR) + "/tests/modbus/pymodbus_rtu_server.py",
-                  Theirs, "17", "19200"});
+    TPeerProcess Server({Python,
+                         std::string(VELDRA_SOURCE_DIR) + "/tests/modbus/pymodbus_rtu_server.py",
+                         Theirs, "17", "19200"});
     ASSERT_TRUE(Server.Start());
     ASSERT_TRUE(Server.WaitFor("READY")) << Server.Output();
 
