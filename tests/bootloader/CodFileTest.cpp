@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
-
 struct TValid {
     const char *Name;
     std::string Bytes;
@@ -188,7 +183,7 @@ TEST(ValidateFile, LeavesTheFileUntouched) {
     EXPECT_TRUE(ValidateFile(Path, D));
     struct stat After {};
     stat(Path.c_str(), &After);
-    EXPECT_EQ(ReadAll(Path), Bytes);
+    EXPECT_EQ(ReadFileText(Path), Bytes);
     EXPECT_EQ(Before.st_mtim.tv_sec, After.st_mtim.tv_sec);
     EXPECT_EQ(Before.st_mtim.tv_nsec, After.st_mtim.tv_nsec);
 }

@@ -13,19 +13,13 @@
 
 #include "CliTestUtil.h"
 #include "CodFixtures.h"
+#include "TempDir.h"
 
 namespace {
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream in(Path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::vector<nlohmann::json> RecordLines(const std::string &Path) {
     std::vector<nlohmann::json> out;
-    for (const std::string &line : SplitLines(ReadAll(Path))) {
+    for (const std::string &line : SplitLines(ReadFileText(Path))) {
         EXPECT_TRUE(nlohmann::json::accept(line)) << line;
         if (nlohmann::json::accept(line)) out.push_back(nlohmann::json::parse(line));
     }

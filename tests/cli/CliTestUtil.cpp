@@ -36,13 +36,6 @@ bool Contains(const std::string &Text, const std::string &Part) {
     return Text.find(Part) != std::string::npos;
 }
 
-std::string ReadFileText(const std::string &Path) {
-    std::ifstream In(Path);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 namespace {
 using Clock = std::chrono::steady_clock;
 }  // namespace

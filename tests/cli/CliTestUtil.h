@@ -21,9 +21,6 @@ TRunResult RunCliWith(const std::string &Settings, const std::vector<std::string
 std::vector<std::string> SplitLines(const std::string &Text);
 bool Contains(const std::string &Text, const std::string &Part);
 
-// The whole of a file, "" when it cannot be read.
-std::string ReadFileText(const std::string &Path);
-
 // veldra-cli running in the background, its standard output and error in
 // files of Dir, the stop signals as a terminal's foreground job gets them
 // (not ignored). Killed if it is still running when this goes.

@@ -48,8 +48,7 @@ void TPeerProcess::Stop() {
     if (FPid > 0) {
         kill(FPid, SIGTERM);
         int Status = 0;
-        for (int I = 0; I < 100 && waitpid(FPid, &Status, WNOHANG) == 0; ++I)
-            poll(nullptr, 0, 50);
+        for (int I = 0; I < 100 && waitpid(FPid, &Status, WNOHANG) == 0; ++I) poll(nullptr, 0, 50);
         if (waitpid(FPid, &Status, WNOHANG) == 0) {
             kill(FPid, SIGKILL);
             waitpid(FPid, &Status, 0);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 TTempDir::TTempDir() {
@@ -25,4 +26,11 @@ std::string TTempDir::Write(const std::string &Name, const std::string &Bytes) c
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
     return p;
+}
+
+std::string ReadFileText(const std::string &Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::ostringstream S;
+    S << In.rdbuf();
+    return S.str();
 }

@@ -14,3 +14,7 @@ public:
 private:
     std::string FPath;
 };
+
+// The whole content of the file at Path, byte for byte ("" when it cannot
+// be read).
+std::string ReadFileText(const std::string &Path);

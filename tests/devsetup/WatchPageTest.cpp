@@ -74,13 +74,6 @@ struct TMsg {
     QString Text;
 };
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream In(Path);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 std::vector<std::string> Lines(const std::string &Text) {
     std::vector<std::string> Out;
     std::stringstream S(Text);
@@ -255,8 +248,8 @@ TEST_F(WatchPageTest, ValuesStatsAFailedRowAndTheLogCellByCell) {
         << Cell(0, cLastRead).toStdString();
 
     // The log, written by the window: header, one line per round.
-    const std::vector<std::string> Log = Lines(ReadAll(Csv));
-    ASSERT_EQ(Log.size(), static_cast<size_t>(6 + Polls)) << ReadAll(Csv);
+    const std::vector<std::string> Log = Lines(ReadFileText(Csv));
+    ASSERT_EQ(Log.size(), static_cast<size_t>(6 + Polls)) << ReadFileText(Csv);
     EXPECT_EQ(Log[0].rfind("# veldra-update ", 0), 0u) << Log[0];
     EXPECT_EQ(Log[1], "# port " + Sim->PtyPath() + ", 19200 baud, parity Even, 1 stop bit(s)");
     EXPECT_EQ(Log[2], "# Counts: address 20, register 0, int");
@@ -446,7 +439,7 @@ TEST_F(WatchPageTest, ListSavedAndLoadedAndABadFileRefused) {
     const std::string File = Dir.File("list.json");
     Picked[TWatchFile::SaveList] = QString::fromStdString(File);
     Click("btnWatchSave");
-    EXPECT_EQ(ParseWatchList(ReadAll(File)).Rows, Before.Rows);
+    EXPECT_EQ(ParseWatchList(ReadFileText(File)).Rows, Before.Rows);
     Page->SetRows({});
     Picked[TWatchFile::OpenList] = QString::fromStdString(File);
     Click("btnWatchLoad");

@@ -21,13 +21,6 @@
 
 namespace {
 
-std::string FileText(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 TUpdateRecord Record(const char *Start, const char *Port, uint16_t Sensor, const char *Result) {
     TUpdateRecord R;
     R.Source = "flash";
@@ -124,7 +117,7 @@ TEST_F(HistoryFormTest, ListsFiltersAndExports) {
     const TRunResult Cli =
         RunProgram({VELDRA_CLI_PATH, "history", "--csv", "--records", Path, "--sensor", "17"});
     ASSERT_EQ(Cli.ExitCode, 0) << Cli.Err;
-    EXPECT_EQ(FileText(Csv), Cli.Out);
+    EXPECT_EQ(ReadFileText(Csv), Cli.Out);
     EXPECT_EQ(std::count(Cli.Out.begin(), Cli.Out.end(), '\n'), 3);
 
     // Refresh reads what was added since, and a damaged line is counted.

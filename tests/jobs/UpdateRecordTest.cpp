@@ -19,13 +19,6 @@
 
 namespace {
 
-std::string FileText(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 TUpdateRecord Sample(int N = 0) {
     TUpdateRecord R;
     R.Source = "flash";
@@ -136,7 +129,7 @@ TEST(UpdateRecord, AppendMakesWholeLines) {
     EXPECT_EQ(Read.Records[1].Port, "/dev/ttyUSB1");
     EXPECT_EQ(Read.Damaged, 1);
     EXPECT_EQ(Read.FirstDamagedLine, 2);
-    EXPECT_EQ(FileText(Path).back(), '\n');
+    EXPECT_EQ(ReadFileText(Path).back(), '\n');
 }
 
 TEST(UpdateRecord, DamagedLinesAreSkipped) {

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream In(Path);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
-
 TWatchReading Good(const std::string &Text, double Value) {
     TWatchReading R;
     R.Ok = true;
@@ -79,7 +72,7 @@ TEST(WatchLog, HeaderRowsAndReasonsEachLineOnDiskAsWritten) {
         "# Level, tank 1: address 2, register 0, int\n"
         "# Name: address 9, register 5, string\n"
         "time,Temperature,\"Level, tank 1\",Name,errors\n";
-    EXPECT_EQ(ReadAll(Path), Head);
+    EXPECT_EQ(ReadFileText(Path), Head);
 
     TWatchPoll P;
     P.Readings = {Good("21.5", 21.5), Good("-3", -3), Failed({TJobText::ModbusNoAnswer})};
@@ -87,7 +80,7 @@ TEST(WatchLog, HeaderRowsAndReasonsEachLineOnDiskAsWritten) {
     const std::string First =
         "2026-12-11T07:45:00.000Z,21.5,-3,,Name: No answer within the time-out\n";
     // On disk before the next round or the close.
-    EXPECT_EQ(ReadAll(Path), Head + First);
+    EXPECT_EQ(ReadFileText(Path), Head + First);
 
     P.Readings = {Failed({TJobText::ModbusBadCrc}), Good("7", 7),
                   Failed({TJobText::ModbusException2})};
@@ -96,7 +89,7 @@ TEST(WatchLog, HeaderRowsAndReasonsEachLineOnDiskAsWritten) {
     const std::string Second =
         "2026-12-11T07:45:01.000Z,,7,,Temperature: Damaged answer (CRC "
         "error); Name: Modbus exception 2 (illegal data address)\n";
-    EXPECT_EQ(ReadAll(Path), Head + First + Second);
+    EXPECT_EQ(ReadFileText(Path), Head + First + Second);
     EXPECT_FALSE(Log.Failed());
     Log.Close();
     EXPECT_FALSE(Log.IsOpen());
